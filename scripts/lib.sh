@@ -1,0 +1,37 @@
+# Shared by the scripts: installs what the build needs on Debian 12.
+# shellcheck shell=bash
+
+ZEPH_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+ZEPH_PACKAGES=(
+    g++ cmake ninja-build pkg-config
+    qt6-base-dev libgl-dev
+    libsqlite3-dev libcurl4-openssl-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    binutils-mingw-w64-x86-64 gcc-mingw-w64-x86-64
+    xvfb xauth
+)
+
+zeph_install_packages() {
+    local missing=()
+    local p
+    for p in "${ZEPH_PACKAGES[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$p")
+        fi
+    done
+    if [ ${#missing[@]} -eq 0 ]; then
+        return 0
+    fi
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo="sudo"
+    fi
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+zeph_jobs() {
+    nproc 2>/dev/null || echo 2
+}

@@ -1,0 +1,71 @@
+#pragma once
+// The database as the host offers it. The core's record sets (src/db) sit on this; a backend
+// (SQLite for the stand-in host, ODBC for a real server) implements it.
+//
+// Values never go into SQL text: every value is a bound parameter, written "?" in the text.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace zeph {
+
+/// A column value; std::monostate is NULL.
+using DbValue = std::variant<std::monostate, std::int64_t, double, std::string>;
+
+enum class DbParamType { Guid, Text, Integer };
+
+/// A stored-procedure argument, addressed by its name with the leading "@".
+struct DbParam {
+    std::string name;
+    DbParamType type = DbParamType::Text;
+    DbValue value;
+};
+
+struct DbColumn {
+    std::string name;
+};
+
+/// The rows of a query, fetched whole. When the rows can be saved back, updateTarget names the
+/// table or view they are saved through and keyColumns the columns (of `columns`) that identify
+/// a row there.
+struct DbRowSet {
+    std::vector<DbColumn> columns;
+    std::vector<std::vector<DbValue>> rows;
+    std::string updateTarget;
+    std::vector<std::string> keyColumns;
+};
+
+class IDbConnection {
+public:
+    virtual ~IDbConnection() = default;
+    /// Runs a query with positional parameters. With readOnly, a statement that would change
+    /// anything is refused. Throws Error (number and description) on failure.
+    virtual DbRowSet query(const std::string &sql, const std::vector<DbValue> &params,
+                           bool readOnly) = 0;
+    /// Saves changed columns of one row, found by its key values as they were read.
+    /// Throws Error on failure, also when no row has that key.
+    virtual void updateRow(const std::string &target, const std::vector<std::string> &keyColumns,
+                           const std::vector<DbValue> &keyValues,
+                           const std::vector<std::string> &columns,
+                           const std::vector<DbValue> &values) = 0;
+    /// Adds one row. Throws Error on failure.
+    virtual void insertRow(const std::string &target, const std::vector<std::string> &columns,
+                           const std::vector<DbValue> &values) = 0;
+    /// Calls a stored procedure with arguments by name; arguments not given take the
+    /// procedure's defaults. Returns the procedure's result rows, if it returns any.
+    virtual std::optional<DbRowSet> callProcedure(const std::string &name,
+                                                  const std::vector<DbParam> &args) = 0;
+};
+
+class IDatabase {
+public:
+    virtual ~IDatabase() = default;
+    /// Opens a connection described by a connection text. Throws Error on failure.
+    virtual std::unique_ptr<IDbConnection> connect(const std::string &connectionText) = 0;
+};
+
+} // namespace zeph

@@ -1,0 +1,85 @@
+#pragma once
+// Errors as the system reports them: a number and a description.
+//
+// Platform operations that can fail throw zeph::Error. The core catches them with trap(), which
+// turns them into the system's "(error):" report for the procedure that was running and lets
+// the caller go on with its next step.
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace zeph {
+
+class Error : public std::runtime_error {
+public:
+    Error(long number, std::string description)
+        : std::runtime_error(description)
+        , m_number(number)
+        , m_description(std::move(description))
+    {}
+    long number() const { return m_number; }
+    const std::string &description() const { return m_description; }
+
+private:
+    long m_number;
+    std::string m_description;
+};
+
+/// Error numbers the core raises itself (the registry's own errors use 1001).
+namespace errnum {
+inline constexpr long kRegistry = 1001;
+inline constexpr long kInternal = 51;          // an unexpected internal failure
+inline constexpr long kSubscriptOutOfRange = 9;
+inline constexpr long kInvalidUseOfNull = 94;
+inline constexpr long kFileNotFound = 53;
+inline constexpr long kPermissionDenied = 70;
+inline constexpr long kPathNotFound = 76;
+} // namespace errnum
+
+/// Where a procedure lives, for the report: "Form frmMain" or "Module Module1".
+struct Where {
+    std::string_view procedure;
+    std::string_view kind; // "Form" or "Module"
+    std::string_view container;
+};
+
+/// "(error):" + number + " (" + description + ") in procedure P of Form F"
+inline std::string errorReport(long number, std::string_view description, const Where &where)
+{
+    std::string text = "(error):";
+    text += std::to_string(number);
+    text += " (";
+    text += description;
+    text += ") in procedure ";
+    text += where.procedure;
+    text += " of ";
+    text += where.kind;
+    text += " ";
+    text += where.container;
+    return text;
+}
+
+/// Runs one step; an error it raises is reported through `report` and swallowed, so the caller
+/// goes on with its next step. Returns true when the step finished without error.
+template <class Step>
+bool trap(const Where &where, const std::function<void(const std::string &)> &report, Step &&step)
+{
+    try {
+        step();
+        return true;
+    } catch (const Error &e) {
+        report(errorReport(e.number(), e.description(), where));
+    } catch (const std::bad_alloc &) {
+        report(errorReport(7, "Out of memory", where));
+    } catch (const std::exception &e) {
+        report(errorReport(errnum::kInternal, e.what(), where));
+    }
+    return false;
+}
+
+} // namespace zeph

@@ -1,0 +1,70 @@
+#pragma once
+// Files and folders. Paths may be written with backslashes, as the system writes them; the
+// backend reads them with its own separator.
+
+#include "Clock.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zeph {
+
+struct FileEntry {
+    std::string name; // file name only
+    std::string path; // full path
+    TimePoint lastModified;
+};
+
+/// A text file open for writing line by line.
+class ITextFileWriter {
+public:
+    virtual ~ITextFileWriter() = default;
+    /// Writes the text followed by CR LF and makes sure it has reached the file before
+    /// returning. False when the line could not be written.
+    virtual bool writeLine(const std::string &text) = 0;
+    virtual void close() = 0;
+};
+
+class IFileSystem {
+public:
+    virtual ~IFileSystem() = default;
+    virtual bool fileExists(const std::string &path) = 0;
+    virtual bool folderExists(const std::string &path) = 0;
+    /// Creates one folder (its parent must exist). Throws Error on failure.
+    virtual void createFolder(const std::string &path) = 0;
+    /// The plain files directly in a folder (no sub-folders). Throws Error on failure.
+    virtual std::vector<FileEntry> listFiles(const std::string &folder) = 0;
+    /// Deletes a file; with force also a read-only one. Throws Error on failure.
+    virtual void deleteFile(const std::string &path, bool force) = 0;
+    /// Opens a text file for writing, creating it, cutting it to empty or appending.
+    /// Throws Error on failure.
+    virtual std::unique_ptr<ITextFileWriter> openTextFile(const std::string &path,
+                                                          bool append) = 0;
+    /// The whole content of a file, or nothing when it cannot be read.
+    virtual std::optional<std::string> readFile(const std::string &path) = 0;
+    /// The path as this OS writes it (separators converted), for showing to people.
+    virtual std::string nativePath(const std::string &path) = 0;
+};
+
+enum class WindowStyle { Normal, MinimizedFocus, Hidden };
+
+class IShell {
+public:
+    virtual ~IShell() = default;
+    /// Starts a command line without waiting for it. False when it cannot be started.
+    virtual bool startProgram(const std::string &commandLine, WindowStyle style) = 0;
+    /// Opens a document or address with the desktop's default action. False on failure.
+    virtual bool openDocument(const std::string &address) = 0;
+};
+
+class IHttp {
+public:
+    virtual ~IHttp() = default;
+    /// The body of a page fetched over HTTP, at most maxBytes of it, or nothing on failure.
+    virtual std::optional<std::string> fetchUrl(const std::string &url, const std::string &agent,
+                                                std::size_t maxBytes) = 0;
+};
+
+} // namespace zeph

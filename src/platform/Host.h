@@ -1,0 +1,44 @@
+#pragma once
+// Everything the core reaches of the machine it runs on, handed over at start.
+
+#include "Clock.h"
+#include "Database.h"
+#include "FileSystem.h"
+#include "MailStore.h"
+#include "Registry.h"
+#include "Services.h"
+#include "UserInterface.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace zeph {
+
+struct Host {
+    std::unique_ptr<IRegistry> registry;
+    std::unique_ptr<IServices> services;
+    std::unique_ptr<IWorkstation> workstation;
+    std::unique_ptr<IDatabase> database;
+    std::unique_ptr<IMailStore> mail;
+    std::unique_ptr<IFileSystem> files;
+    std::unique_ptr<IShell> shell;
+    std::unique_ptr<IHttp> http;
+    std::unique_ptr<IClock> clock;
+    std::unique_ptr<IGuidSource> guids;
+    /// Set by the program: windows, terminal or a test script.
+    IUserInterface *ui = nullptr;
+
+    /// Folder that holds the executable, as the system writes it, without trailing separator.
+    std::string programFolder;
+    /// Executable name without extension ("zephrane").
+    std::string exeName;
+    /// The program's command line words, joined by blanks.
+    std::string commandLine;
+
+    /// A notice about the host itself (a malformed registry file, a default host created). The
+    /// program decides where it goes; each distinct text is passed on once.
+    std::function<void(const std::string &)> notice;
+};
+
+} // namespace zeph

@@ -1,0 +1,40 @@
+#pragma once
+// This OS's side of the platform: files, shell, HTTP, clock, GUIDs and the logged-on user.
+
+#include "platform/Clock.h"
+#include "platform/FileSystem.h"
+
+#include <memory>
+#include <string>
+
+namespace zeph::posix {
+
+std::unique_ptr<IFileSystem> makeFileSystem();
+std::unique_ptr<IShell> makeShell();
+std::unique_ptr<IHttp> makeHttp();
+std::unique_ptr<IClock> makeSystemClock();
+std::unique_ptr<IGuidSource> makeGuidSource();
+
+/// Converts a path written with backslashes to this OS's separators.
+std::string toNativePath(const std::string &path);
+/// The name of the user running the program ("" when unknown).
+std::string currentUserName();
+/// This machine's host name, short form.
+std::string hostName();
+/// The folder that holds the running executable, without trailing separator.
+std::string executableFolder();
+/// The value of an environment variable, or "" when unset.
+std::string environment(const char *name);
+/// Local time of a moment, through the C library's time zone rules.
+LocalTime localTimeOf(TimePoint t);
+
+} // namespace zeph::posix
+
+#include "platform/UserInterface.h"
+
+namespace zeph::posix {
+/// The terminal's user interface for zephrane-cli: messages go to standard error; a question is
+/// asked on the terminal, answered yes at once with assumeYes, and refused when there is no
+/// terminal to ask on.
+std::unique_ptr<IUserInterface> makeTerminalUi(bool assumeYes);
+} // namespace zeph::posix

@@ -1,0 +1,169 @@
+#include "Posix.h"
+
+#include "platform/Error.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace zeph::posix {
+
+std::string toNativePath(const std::string &path)
+{
+    std::string out = path;
+    for (char &c : out) {
+        if (c == '\\')
+            c = '/';
+    }
+    return out;
+}
+
+namespace {
+
+Error errorFromErrno(int err, const std::string &path)
+{
+    long number = errnum::kPathNotFound;
+    if (err == ENOENT)
+        number = errnum::kFileNotFound;
+    else if (err == EACCES || err == EPERM || err == EROFS)
+        number = errnum::kPermissionDenied;
+    return Error(number, std::string(std::strerror(err)) + ": " + path);
+}
+
+TimePoint toTimePoint(const struct stat &st)
+{
+    using namespace std::chrono;
+    return system_clock::time_point(seconds(st.st_mtim.tv_sec) +
+                                    duration_cast<system_clock::duration>(
+                                        nanoseconds(st.st_mtim.tv_nsec)));
+}
+
+// Writes each line with one write() and syncs it, so that a crash loses no line already logged.
+class PosixTextWriter : public ITextFileWriter {
+public:
+    explicit PosixTextWriter(int fd)
+        : m_fd(fd)
+    {}
+    ~PosixTextWriter() override { close(); }
+
+    bool writeLine(const std::string &text) override
+    {
+        if (m_fd < 0)
+            return false;
+        std::string line = text + "\r\n";
+        const char *p = line.data();
+        std::size_t left = line.size();
+        while (left > 0) {
+            ssize_t n = ::write(m_fd, p, left);
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                return false;
+            }
+            p += n;
+            left -= static_cast<std::size_t>(n);
+        }
+        return ::fdatasync(m_fd) == 0 || errno == EINVAL;
+    }
+
+    void close() override
+    {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+
+private:
+    int m_fd;
+};
+
+class PosixFileSystem : public IFileSystem {
+public:
+    bool fileExists(const std::string &path) override
+    {
+        struct stat st {};
+        return ::stat(toNativePath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    }
+
+    bool folderExists(const std::string &path) override
+    {
+        struct stat st {};
+        return ::stat(toNativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    }
+
+    void createFolder(const std::string &path) override
+    {
+        std::string native = toNativePath(path);
+        if (::mkdir(native.c_str(), 0777) != 0)
+            throw errorFromErrno(errno, native);
+    }
+
+    std::vector<FileEntry> listFiles(const std::string &folder) override
+    {
+        std::string native = toNativePath(folder);
+        std::error_code ec;
+        fs::directory_iterator it(native, ec);
+        if (ec)
+            throw errorFromErrno(ec.value(), native);
+        std::vector<FileEntry> files;
+        for (const auto &entry : it) {
+            struct stat st {};
+            if (::lstat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+                continue;
+            files.push_back({entry.path().filename().string(), entry.path().string(),
+                             toTimePoint(st)});
+        }
+        return files;
+    }
+
+    void deleteFile(const std::string &path, bool force) override
+    {
+        std::string native = toNativePath(path);
+        struct stat st {};
+        if (::stat(native.c_str(), &st) != 0)
+            throw errorFromErrno(errno, native);
+        // A read-only file is refused unless forced; the folder's rights decide the rest.
+        if (!force && (st.st_mode & S_IWUSR) == 0)
+            throw Error(errnum::kPermissionDenied, "Permission denied: " + native);
+        if (::unlink(native.c_str()) != 0)
+            throw errorFromErrno(errno, native);
+    }
+
+    std::unique_ptr<ITextFileWriter> openTextFile(const std::string &path, bool append) override
+    {
+        std::string native = toNativePath(path);
+        int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
+        int fd = ::open(native.c_str(), flags, 0666);
+        if (fd < 0)
+            throw errorFromErrno(errno, native);
+        return std::make_unique<PosixTextWriter>(fd);
+    }
+
+    std::optional<std::string> readFile(const std::string &path) override
+    {
+        std::ifstream in(toNativePath(path), std::ios::binary);
+        if (!in)
+            return std::nullopt;
+        std::ostringstream buffer;
+        buffer << in.rdbuf();
+        if (in.bad())
+            return std::nullopt;
+        return buffer.str();
+    }
+
+    std::string nativePath(const std::string &path) override { return toNativePath(path); }
+};
+
+} // namespace
+
+std::unique_ptr<IFileSystem> makeFileSystem() { return std::make_unique<PosixFileSystem>(); }
+
+} // namespace zeph::posix

@@ -1,0 +1,67 @@
+#include "Posix.h"
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <unistd.h>
+
+namespace zeph::posix {
+
+namespace {
+
+class TerminalUi : public IUserInterface {
+public:
+    explicit TerminalUi(bool assumeYes)
+        : m_assumeYes(assumeYes)
+    {}
+
+    MsgAnswer messageBox(const std::string &text, MsgButtons buttons, MsgIcon) override
+    {
+        std::cerr << text << std::endl;
+        if (buttons == MsgButtons::OK)
+            return MsgAnswer::OK;
+        const MsgAnswer yes = buttons == MsgButtons::YesNo ? MsgAnswer::Yes : MsgAnswer::OK;
+        const MsgAnswer no = buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Cancel;
+        if (m_assumeYes) {
+            std::cerr << "(answered " << (yes == MsgAnswer::Yes ? "Yes" : "OK")
+                      << " by --yes)" << std::endl;
+            return yes;
+        }
+        if (!::isatty(STDIN_FILENO)) {
+            std::cerr << "(refused: there is no terminal to ask on; use --yes to answer)"
+                      << std::endl;
+            return no;
+        }
+        const char *prompt = buttons == MsgButtons::YesNo ? "Yes/No [y/N]: " : "OK/Cancel [o/C]: ";
+        std::cerr << prompt << std::flush;
+        std::string answer;
+        if (!std::getline(std::cin, answer))
+            return no;
+        char first = answer.empty() ? '\0' : static_cast<char>(answer[0] | 0x20);
+        if (buttons == MsgButtons::YesNo)
+            return first == 'y' ? yes : no;
+        return first == 'o' ? yes : no;
+    }
+
+    void setBusy(bool) override {}
+    void doEvents() override {}
+    std::optional<std::string> openFileDialog(const std::string &, const std::string &) override
+    {
+        return std::nullopt;
+    }
+    std::string clipboardText() override { return m_clipboard; }
+    void setClipboardText(const std::string &text) override { m_clipboard = text; }
+
+private:
+    bool m_assumeYes;
+    std::string m_clipboard;
+};
+
+} // namespace
+
+std::unique_ptr<IUserInterface> makeTerminalUi(bool assumeYes)
+{
+    return std::make_unique<TerminalUi>(assumeYes);
+}
+
+} // namespace zeph::posix

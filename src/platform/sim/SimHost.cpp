@@ -1,0 +1,185 @@
+#include "SimHost.h"
+
+#include "FileRegistry.h"
+#include "SimParts.h"
+#include "platform/posix/Posix.h"
+#include "platform/sqlite/SqliteDatabase.h"
+
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace zeph::sim {
+
+std::string registryPath(const std::string &folder) { return folder + "/registry.reg"; }
+std::string databasePath(const std::string &folder) { return folder + "/TarvoDb.sqlite"; }
+std::string mailstorePath(const std::string &folder) { return folder + "/mailstore"; }
+std::string defaultRootPath(const std::string &folder) { return folder + "/Pradix/"; }
+
+std::string defaultHostFolder()
+{
+    std::string data = posix::environment("XDG_DATA_HOME");
+    if (data.empty()) {
+        std::string home = posix::environment("HOME");
+        data = (home.empty() ? std::string(".") : home) + "/.local/share";
+    }
+    return data + "/zephrane/host";
+}
+
+bool isHostFolder(const std::string &folder)
+{
+    std::error_code ec;
+    return fs::is_regular_file(registryPath(folder), ec);
+}
+
+namespace {
+
+// A text value as a .reg file writes it: quotes and backslashes escaped.
+std::string regText(const std::string &text)
+{
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+// The registry of a server that passes every start-up check: version 4.0 build 3.20, an
+// Exchange back end (so the Fennix connector is checked), the main service running as the
+// logged-on user, a root folder for recordings and two telephone-system integrations.
+std::string defaultRegistry(const std::string &folder, const SimSettings &settings)
+{
+    const std::string account = settings.get("domain") + "\\" + settings.get("user");
+    std::ostringstream reg;
+    reg << "Windows Registry Editor Version 5.00\r\n\r\n"
+        << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ambrel]\r\n"
+        << "\"Version Number\"=dword:00040000\r\n"
+        << "\"Build Number\"=dword:00030014\r\n\r\n"
+        << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ambrel\\SystemParameters\\1.0]\r\n"
+        << "\"IDCProgID\"=\"Ostrix.ExchangeConnector.1\"\r\n\r\n"
+        << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ambrel\\Pradix\\1.0]\r\n"
+        << "\"Root Path\"=" << regText(defaultRootPath(folder)) << "\r\n\r\n"
+        << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ambrel\\Telvo\\1.0\\Initialization\\Integrations\\"
+           "Integration1]\r\n"
+        << "\"DisplayName\"=\"Calloway 4600 (serial)\"\r\n\r\n"
+        << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ambrel\\Telvo\\1.0\\Initialization\\Integrations\\"
+           "Integration2]\r\n"
+        << "\"DisplayName\"=\"Varna SIP gateway\"\r\n\r\n"
+        << "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Dravik]\r\n"
+        << "\"ObjectName\"=" << regText(account) << "\r\n"
+        << "\"DisplayName\"=\"Dravik messaging service\"\r\n\r\n"
+        << "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Fennix]\r\n"
+        << "\"DisplayName\"=\"Fennix mail connector\"\r\n\r\n"
+        << "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Morvin]\r\n"
+        << "\"DisplayName\"=\"Morvin directory connector\"\r\n\r\n";
+    return reg.str();
+}
+
+} // namespace
+
+bool initHost(const std::string &folder, const InitOptions &options, std::string &error)
+{
+    if (options.subscribers < 0 || options.subscribers > 200000) {
+        error = "the number of subscribers must be between 0 and 200000";
+        return false;
+    }
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (ec) {
+        error = "cannot create " + folder + ": " + ec.message();
+        return false;
+    }
+    if (isHostFolder(folder) || fs::exists(databasePath(folder))) {
+        error = folder + " already holds a stand-in host; choose an empty folder";
+        return false;
+    }
+    fs::create_directories(defaultRootPath(folder) + "Stream Files", ec);
+    if (!ec)
+        fs::create_directories(mailstorePath(folder), ec);
+    if (ec) {
+        error = "cannot create the folders of " + folder + ": " + ec.message();
+        return false;
+    }
+    SimSettings settings;
+    if (!settings.save(folder, error))
+        return false;
+
+    sqlite::SeedOptions seed;
+    seed.subscribers = options.subscribers;
+    seed.seed = options.seed;
+    seed.rootPath = defaultRootPath(folder);
+    seed.mailstoreFolder = mailstorePath(folder);
+    if (!sqlite::createServerDatabase(databasePath(folder), seed, error))
+        return false;
+    // The registry is written last: a folder with a registry file is a finished host.
+    return writeFileAtomically(registryPath(folder), defaultRegistry(folder, settings), error);
+}
+
+std::string resolveHostFolder(const std::function<void(const std::string &)> &notice,
+                              std::string &error)
+{
+    std::string named = posix::environment("ZEPHRANE_HOST");
+    if (!named.empty()) {
+        if (isHostFolder(named))
+            return named;
+        error = "ZEPHRANE_HOST names " + named + ", which is not a stand-in host folder (it has " +
+                "no registry.reg). Create one with: zephrane-sim init " + named;
+        return {};
+    }
+    std::string folder = defaultHostFolder();
+    if (isHostFolder(folder))
+        return folder;
+    InitOptions options;
+    if (!initHost(folder, options, error)) {
+        error = "cannot create the default stand-in host in " + folder + ": " + error;
+        return {};
+    }
+    if (notice)
+        notice("Created a default stand-in host in " + folder + " (set ZEPHRANE_HOST to use another).");
+    return folder;
+}
+
+std::unique_ptr<Host> openHost(const std::string &folder,
+                               std::function<void(const std::string &)> notice)
+{
+    // Each distinct notice is passed on once.
+    auto seen = std::make_shared<std::set<std::string>>();
+    auto once = [notice, seen](const std::string &text) {
+        if (notice && seen->insert(text).second)
+            notice(text);
+    };
+
+    std::vector<std::string> problems;
+    SimSettings settings = SimSettings::load(folder, &problems);
+    for (const auto &p : problems)
+        once(p);
+
+    auto host = std::make_unique<Host>();
+    host->notice = once;
+    host->registry = makeFileRegistry(registryPath(folder), once);
+    host->services = makeServices(settings);
+    host->workstation = makeWorkstation(settings);
+    host->mail = makeMailStore(mailstorePath(folder), settings);
+    host->files = posix::makeFileSystem();
+    host->shell = posix::makeShell();
+    host->http = posix::makeHttp();
+    host->clock = makeClock(settings);
+    host->guids = posix::makeGuidSource();
+
+    sqlite::ServerContext context;
+    context.setting = [settings](const std::string &name) { return settings.get(name); };
+    context.clock = host->clock.get();
+    context.guids = host->guids.get();
+    host->database = sqlite::makeDatabase(databasePath(folder), context);
+
+    host->programFolder = posix::executableFolder();
+    host->exeName = "zephrane";
+    return host;
+}
+
+} // namespace zeph::sim

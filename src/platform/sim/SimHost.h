@@ -1,0 +1,44 @@
+#pragma once
+// Stand-in hosts: creating one, finding the one to use, and opening it as the program's Host.
+
+#include "platform/Host.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace zeph::sim {
+
+struct InitOptions {
+    int subscribers = 50;
+    unsigned seed = 1;
+};
+
+/// $XDG_DATA_HOME/zephrane/host, falling back to ~/.local/share/zephrane/host.
+std::string defaultHostFolder();
+
+/// The host folder to use: ZEPHRANE_HOST when set (it must be a host folder), otherwise the
+/// default folder, created with default content on first use (told through `notice`).
+/// Returns "" with an error text when there is no usable host.
+std::string resolveHostFolder(const std::function<void(const std::string &)> &notice,
+                              std::string &error);
+
+/// Creates a stand-in host folder whose registry and database pass every start-up check.
+bool initHost(const std::string &folder, const InitOptions &options, std::string &error);
+
+/// True when the folder holds a stand-in host (its registry file exists).
+bool isHostFolder(const std::string &folder);
+
+/// Opens a host folder as the program's Host (everything but the user interface, which the
+/// program sets). Problems with the host itself go to `notice`.
+std::unique_ptr<Host> openHost(const std::string &folder,
+                               std::function<void(const std::string &)> notice);
+
+/// The registry file, database file and mailstore folder of a host folder.
+std::string registryPath(const std::string &folder);
+std::string databasePath(const std::string &folder);
+std::string mailstorePath(const std::string &folder);
+/// The folder that a new host's "Root Path" registry value names.
+std::string defaultRootPath(const std::string &folder);
+
+} // namespace zeph::sim

@@ -1,0 +1,111 @@
+// Service states, workstation facts and the clock of a stand-in host, from its settings.
+#include "SimParts.h"
+
+#include "platform/posix/Posix.h"
+
+#include <cctype>
+
+namespace zeph::sim {
+
+namespace {
+
+std::string lower(std::string s)
+{
+    for (char &c : s)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+class SimServices : public IServices {
+public:
+    explicit SimServices(SimSettings settings)
+        : m_settings(std::move(settings))
+    {}
+
+    std::optional<std::uint32_t> serviceState(const std::string &computer,
+                                              const std::string &service) override
+    {
+        // Only this computer's service manager is reachable.
+        if (!computer.empty() && lower(computer) != lower(m_settings.get("computer")))
+            return std::nullopt;
+        if (m_settings.get("scm-access") != "full")
+            return std::nullopt;
+        for (const auto &info : SimSettings::known()) {
+            if (info.name.rfind("service.", 0) == 0 && lower(info.name.substr(8)) == lower(service))
+                return static_cast<std::uint32_t>(std::stoul(m_settings.get(info.name)));
+        }
+        return std::nullopt; // no such service
+    }
+
+private:
+    SimSettings m_settings;
+};
+
+class SimWorkstation : public IWorkstation {
+public:
+    explicit SimWorkstation(SimSettings settings)
+        : m_settings(std::move(settings))
+    {}
+
+    std::int32_t osPlatformId() override { return 2; }
+
+    std::optional<WkstaInfo102> info102() override
+    {
+        WkstaInfo102 info;
+        info.platformId = 500;
+        info.computerName = m_settings.get("computer");
+        info.langroup = m_settings.get("domain");
+        info.verMajor = 5;
+        info.verMinor = 2;
+        info.loggedOnUsers = 1;
+        return info;
+    }
+
+    std::optional<WkstaUserInfo1> userInfo1() override
+    {
+        WkstaUserInfo1 info;
+        info.userName = m_settings.get("user");
+        info.logonDomain = m_settings.get("domain");
+        info.logonServer = "\\\\" + m_settings.get("computer");
+        return info;
+    }
+
+private:
+    SimSettings m_settings;
+};
+
+// With virtual time on, a sleep returns at once and moves this clock forward.
+class VirtualClock : public IClock {
+public:
+    TimePoint now() override { return std::chrono::system_clock::now() + m_offset; }
+    LocalTime toLocal(TimePoint t) override { return posix::localTimeOf(t); }
+    void sleepMs(int milliseconds) override
+    {
+        if (milliseconds > 0)
+            m_offset += std::chrono::milliseconds(milliseconds);
+    }
+
+private:
+    std::chrono::system_clock::duration m_offset{};
+};
+
+} // namespace
+
+std::unique_ptr<IServices> makeServices(const SimSettings &settings)
+{
+    return std::make_unique<SimServices>(settings);
+}
+
+std::unique_ptr<IWorkstation> makeWorkstation(const SimSettings &settings)
+{
+    return std::make_unique<SimWorkstation>(settings);
+}
+
+std::unique_ptr<IClock> makeClock(const SimSettings &settings)
+{
+    if (settings.get("virtual-time") == "on")
+        return std::make_unique<VirtualClock>();
+    return posix::makeSystemClock();
+}
+
+} // namespace zeph::sim

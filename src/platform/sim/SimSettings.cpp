@@ -1,0 +1,208 @@
+#include "SimSettings.h"
+
+#include "platform/posix/Posix.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace zeph::sim {
+
+namespace {
+
+std::string lower(std::string s)
+{
+    for (char &c : s)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string trim(const std::string &s)
+{
+    auto b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos)
+        return {};
+    auto e = s.find_last_not_of(" \t\r\n");
+    return s.substr(b, e - b + 1);
+}
+
+bool isNumber(const std::string &s)
+{
+    if (s.empty() || s.size() > 9)
+        return false;
+    for (char c : s) {
+        if (!std::isdigit(static_cast<unsigned char>(c)))
+            return false;
+    }
+    return true;
+}
+
+const SettingInfo *find(const std::string &name)
+{
+    static const std::vector<SettingInfo> all = SimSettings::known();
+    for (const auto &info : all) {
+        if (info.name == name)
+            return &info;
+    }
+    return nullptr;
+}
+
+// Checks a value for a known setting; returns an error text or "".
+std::string validate(const std::string &name, const std::string &value)
+{
+    auto oneOf = [&](std::initializer_list<const char *> choices) -> std::string {
+        for (const char *c : choices) {
+            if (value == c)
+                return {};
+        }
+        std::string text = "setting " + name + " takes one of:";
+        for (const char *c : choices)
+            text += std::string(" ") + c;
+        return text;
+    };
+    if (name == "directory-sync")
+        return oneOf({"ok", "fail", "never"});
+    if (name == "virtual-time")
+        return oneOf({"on", "off"});
+    if (name == "scm-access")
+        return oneOf({"full", "none"});
+    if (name == "mail-library")
+        return oneOf({"present", "missing"});
+    if (name.rfind("service.", 0) == 0) {
+        return isNumber(value) ? std::string()
+                               : "setting " + name + " takes a service state number "
+                                                     "(1 stopped, 4 running, 7 paused, ...)";
+    }
+    if (value.find('\n') != std::string::npos)
+        return "setting " + name + " takes a single line";
+    return {};
+}
+
+} // namespace
+
+std::vector<SettingInfo> SimSettings::known()
+{
+    return {
+        {"directory-sync", "ok",
+         "how the directory synchroniser answers sync tickets: ok (0), fail (1), never (NULL)"},
+        {"virtual-time", "off", "on: sleeps return at once and move the host's clock forward"},
+        {"service.Dravik", "4", "state of the Dravik service (4 running, 1 stopped, 7 paused)"},
+        {"service.Morvin", "4", "state of the Morvin service"},
+        {"service.Fennix", "4", "state of the Fennix service"},
+        {"scm-access", "full", "full, or none: the account may not open the service manager"},
+        {"mail-library", "present", "missing: creating a mail session fails"},
+        {"user", posix::currentUserName(), "the logged-on user"},
+        {"domain", "WORKGROUP", "the logged-on user's domain"},
+        {"computer", posix::hostName(), "the computer name"},
+    };
+}
+
+std::string settingsPath(const std::string &hostFolder) { return hostFolder + "/stand-in.conf"; }
+
+SimSettings SimSettings::load(const std::string &hostFolder, std::vector<std::string> *problems)
+{
+    SimSettings settings;
+    std::ifstream in(settingsPath(hostFolder));
+    std::string line;
+    int number = 0;
+    while (std::getline(in, line)) {
+        ++number;
+        std::string text = trim(line);
+        if (text.empty() || text[0] == '#')
+            continue;
+        auto eq = text.find('=');
+        std::string error;
+        if (eq == std::string::npos) {
+            error = "expected NAME=VALUE";
+        } else {
+            error = settings.set(trim(text.substr(0, eq)), trim(text.substr(eq + 1)));
+        }
+        if (!error.empty() && problems)
+            problems->push_back(settingsPath(hostFolder) + " line " + std::to_string(number) +
+                                ": " + error + " (ignored)");
+    }
+    return settings;
+}
+
+std::string SimSettings::get(const std::string &name) const
+{
+    if (auto it = m_values.find(name); it != m_values.end())
+        return it->second;
+    if (const SettingInfo *info = find(name))
+        return info->defaultValue;
+    return {};
+}
+
+std::string SimSettings::set(const std::string &rawName, const std::string &value)
+{
+    // Service names compare without letter case, as the service manager does.
+    std::string name = rawName;
+    if (lower(name).rfind("service.", 0) == 0) {
+        for (const auto &info : known()) {
+            if (lower(info.name) == lower(name))
+                name = info.name;
+        }
+    }
+    if (!find(name)) {
+        std::string text = "unknown setting '" + rawName + "'; known settings:";
+        for (const auto &info : known())
+            text += " " + info.name;
+        return text;
+    }
+    if (std::string error = validate(name, value); !error.empty())
+        return error;
+    m_values[name] = value;
+    return {};
+}
+
+bool SimSettings::save(const std::string &hostFolder, std::string &error) const
+{
+    std::ostringstream out;
+    out << "# Settings of this stand-in host; change them with: zephrane-sim set HOST NAME VALUE\n";
+    for (const auto &[name, value] : m_values)
+        out << name << "=" << value << "\n";
+    return writeFileAtomically(settingsPath(hostFolder), out.str(), error);
+}
+
+bool writeFileAtomically(const std::string &path, const std::string &content, std::string &error)
+{
+    std::string temp = path + ".new";
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error = "cannot write " + temp + ": " + std::strerror(errno);
+        return false;
+    }
+    const char *p = content.data();
+    std::size_t left = content.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = "cannot write " + temp + ": " + std::strerror(errno);
+            ::close(fd);
+            ::unlink(temp.c_str());
+            return false;
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        error = "cannot write " + temp + ": " + std::strerror(errno);
+        ::unlink(temp.c_str());
+        return false;
+    }
+    if (std::rename(temp.c_str(), path.c_str()) != 0) {
+        error = "cannot replace " + path + ": " + std::strerror(errno);
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace zeph::sim

@@ -1,0 +1,46 @@
+#pragma once
+// The stand-in host's own settings (directory sync behaviour, virtual time, service states,
+// the logged-on account), kept in the host folder's "stand-in.conf" as NAME=VALUE lines.
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zeph::sim {
+
+struct SettingInfo {
+    std::string name;
+    std::string defaultValue;
+    std::string help;
+};
+
+class SimSettings {
+public:
+    /// Every setting `set` accepts, with its default, in the order `show` lists them.
+    static std::vector<SettingInfo> known();
+
+    /// Loads the host folder's settings; unknown or malformed lines are reported in `problems`.
+    static SimSettings load(const std::string &hostFolder, std::vector<std::string> *problems);
+
+    /// The value of a setting: the stored one, else its default ("" for unknown names).
+    std::string get(const std::string &name) const;
+    /// Checks the name and value; on success stores it. Returns an error text, or "" when set.
+    std::string set(const std::string &name, const std::string &value);
+    /// Writes the settings to the host folder (new file renamed over the old).
+    bool save(const std::string &hostFolder, std::string &error) const;
+
+    const std::map<std::string, std::string> &stored() const { return m_values; }
+
+private:
+    std::map<std::string, std::string> m_values;
+};
+
+/// The file that holds the settings in a host folder.
+std::string settingsPath(const std::string &hostFolder);
+
+/// Writes a file by writing a new one beside it and renaming it over the old, so that a crash
+/// never leaves a torn file. Returns false with an error text on failure.
+bool writeFileAtomically(const std::string &path, const std::string &content, std::string &error);
+
+} // namespace zeph::sim

@@ -1,0 +1,50 @@
+#pragma once
+// The stand-in server database (TarvoDb.sqlite): schema, deterministic seeding, the server's
+// stored procedures and the directory synchroniser behind sync tickets, and an invariant check.
+
+#include "platform/Clock.h"
+#include "platform/Database.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace zeph::sqlite {
+
+/// What the server's side needs of the host while it runs a procedure.
+struct ServerContext {
+    /// A stand-in setting by name ("directory-sync", ...).
+    std::function<std::string(const std::string &)> setting;
+    IClock *clock = nullptr;
+    IGuidSource *guids = nullptr;
+};
+
+struct SeedOptions {
+    int subscribers = 50;
+    unsigned seed = 1;
+    /// Folder that the registry's "Root Path" names (recordings go under "Stream Files/").
+    std::string rootPath;
+    /// The host's mailstore folder (mailboxes are created under it).
+    std::string mailstoreFolder;
+};
+
+/// Creates the database file with every table, view and seeded row, the recordings under
+/// rootPath and the mailboxes under mailstoreFolder. Returns false with an error text.
+bool createServerDatabase(const std::string &path, const SeedOptions &options,
+                          std::string &error);
+
+/// Checks the server's invariants; one text per violation (empty: all hold). Returns nothing
+/// with an error text when the file cannot be checked at all.
+std::optional<std::vector<std::string>> checkServerDatabase(const std::string &path,
+                                                            std::string &error);
+
+/// Runs one stored procedure of the server inside its own transaction. Throws Error for an
+/// unknown procedure or a failure (the transaction is rolled back).
+std::optional<DbRowSet> callServerProcedure(sqlite3 *db, const std::string &name,
+                                            const std::vector<DbParam> &args,
+                                            ServerContext &context);
+
+} // namespace zeph::sqlite

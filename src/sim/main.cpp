@@ -1,0 +1,164 @@
+// zephrane-sim: creates and controls stand-in hosts.
+#include "platform/sim/SimHost.h"
+#include "platform/sim/SimSettings.h"
+#include "platform/sqlite/StandInServer.h"
+
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char *kUsage =
+    "Usage: zephrane-sim COMMAND HOST [...]\n"
+    "\n"
+    "Creates and controls stand-in hosts: folders that imitate a voice-messaging server\n"
+    "(registry, database, recordings, mailboxes, services) for zephrane and zephrane-cli.\n"
+    "\n"
+    "Commands:\n"
+    "  init HOST [--subscribers N] [--seed S]   create a host folder (default 50 subscribers,\n"
+    "                                           seed 1; the same seed gives the same host)\n"
+    "  set HOST NAME VALUE                      change a setting of the host (see show)\n"
+    "  show HOST                                list the host's settings\n"
+    "  check HOST                               verify the server database's invariants\n"
+    "\n"
+    "Programs find their host through ZEPHRANE_HOST, or use the default host folder:\n"
+    "  ";
+
+int usage(const std::string &problem)
+{
+    if (!problem.empty())
+        std::cerr << "zephrane-sim: " << problem << "\n\n";
+    (problem.empty() ? std::cout : std::cerr)
+        << kUsage << zeph::sim::defaultHostFolder() << "\n";
+    return 2;
+}
+
+bool parseCount(const std::string &text, long max, long &out)
+{
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    out = std::stol(text);
+    return out <= max;
+}
+
+int init(const std::vector<std::string> &args)
+{
+    if (args.empty())
+        return usage("init needs a HOST folder");
+    zeph::sim::InitOptions options;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        long value = 0;
+        if ((args[i] == "--subscribers" || args[i] == "--seed") && i + 1 < args.size()) {
+            long max = args[i] == "--seed" ? 999999999L : 200000L;
+            if (!parseCount(args[i + 1], max, value))
+                return usage(args[i] + " takes a whole number from 0 to " + std::to_string(max));
+            if (args[i] == "--seed")
+                options.seed = static_cast<unsigned>(value);
+            else
+                options.subscribers = static_cast<int>(value);
+            ++i;
+        } else {
+            return usage("unknown option for init: " + args[i]);
+        }
+    }
+    std::string error;
+    if (!zeph::sim::initHost(args[0], options, error)) {
+        std::cerr << "zephrane-sim: " << error << "\n";
+        return 1;
+    }
+    std::cout << "Created stand-in host " << args[0] << " with " << options.subscribers
+              << " subscribers (seed " << options.seed << ").\n";
+    return 0;
+}
+
+bool requireHost(const std::string &folder)
+{
+    if (zeph::sim::isHostFolder(folder))
+        return true;
+    std::cerr << "zephrane-sim: " << folder
+              << " is not a stand-in host folder (no registry.reg); create one with: "
+                 "zephrane-sim init "
+              << folder << "\n";
+    return false;
+}
+
+int set(const std::vector<std::string> &args)
+{
+    if (args.size() != 3)
+        return usage("set needs HOST NAME VALUE");
+    if (!requireHost(args[0]))
+        return 1;
+    std::vector<std::string> problems;
+    auto settings = zeph::sim::SimSettings::load(args[0], &problems);
+    for (const auto &p : problems)
+        std::cerr << "zephrane-sim: " << p << "\n";
+    std::string error = settings.set(args[1], args[2]);
+    if (error.empty())
+        settings.save(args[0], error);
+    if (!error.empty()) {
+        std::cerr << "zephrane-sim: " << error << "\n";
+        return 1;
+    }
+    return 0;
+}
+
+int show(const std::vector<std::string> &args)
+{
+    if (args.size() != 1)
+        return usage("show needs HOST");
+    if (!requireHost(args[0]))
+        return 1;
+    std::vector<std::string> problems;
+    auto settings = zeph::sim::SimSettings::load(args[0], &problems);
+    for (const auto &p : problems)
+        std::cerr << "zephrane-sim: " << p << "\n";
+    std::cout << "host " << args[0] << "\n";
+    for (const auto &info : zeph::sim::SimSettings::known()) {
+        std::string value = settings.get(info.name);
+        bool isDefault = settings.stored().count(info.name) == 0;
+        std::cout << "  " << info.name << " = " << value << (isDefault ? "  (default)" : "")
+                  << "\n      " << info.help << "\n";
+    }
+    return 0;
+}
+
+int check(const std::vector<std::string> &args)
+{
+    if (args.size() != 1)
+        return usage("check needs HOST");
+    if (!requireHost(args[0]))
+        return 1;
+    std::string error;
+    auto violations = zeph::sqlite::checkServerDatabase(zeph::sim::databasePath(args[0]), error);
+    if (!violations) {
+        std::cerr << "zephrane-sim: cannot check " << args[0] << ": " << error << "\n";
+        return 1;
+    }
+    for (const auto &v : *violations)
+        std::cout << v << "\n";
+    std::cout << (violations->empty() ? "All invariants hold.\n"
+                                      : std::to_string(violations->size()) + " violation(s).\n");
+    return violations->empty() ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help")
+        return args.empty() ? usage("no command given") : (usage(""), 0);
+    std::string command = args[0];
+    args.erase(args.begin());
+    if (command == "init")
+        return init(args);
+    if (command == "set")
+        return set(args);
+    if (command == "show")
+        return show(args);
+    if (command == "check")
+        return check(args);
+    return usage("unknown command: " + command);
+}

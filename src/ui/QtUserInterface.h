@@ -1,0 +1,31 @@
+#pragma once
+// The user-interface port for the wizard's windows.
+
+#include "platform/UserInterface.h"
+
+class QWidget;
+
+namespace zeph::ui {
+
+class QtUserInterface : public IUserInterface {
+public:
+    /// Message boxes are shown over the active window, or over `fallbackParent`.
+    explicit QtUserInterface(QWidget *fallbackParent = nullptr);
+
+    MsgAnswer messageBox(const std::string &text, MsgButtons buttons, MsgIcon icon) override;
+    void setBusy(bool busy) override;
+    void doEvents() override;
+    std::optional<std::string> openFileDialog(const std::string &title,
+                                              const std::string &filter) override;
+    std::string clipboardText() override;
+    void setClipboardText(const std::string &text) override;
+
+    void setFallbackParent(QWidget *parent) { m_parent = parent; }
+
+private:
+    QWidget *parentWidget() const;
+    QWidget *m_parent;
+    bool m_busy = false;
+};
+
+} // namespace zeph::ui

@@ -1,0 +1,84 @@
+#include "TempHost.h"
+
+#include "platform/sim/SimSettings.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace zeph::test {
+
+TempFolder::TempFolder()
+{
+    std::string pattern = (fs::temp_directory_path() / "zephrane-test-XXXXXX").string();
+    if (!::mkdtemp(pattern.data()))
+        throw std::runtime_error("cannot create a temporary folder");
+    m_path = pattern;
+}
+
+TempFolder::~TempFolder()
+{
+    std::error_code ec;
+    // Files made read-only by a test must not keep the folder alive.
+    for (auto it = fs::recursive_directory_iterator(m_path, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    }
+    fs::remove_all(m_path, ec);
+}
+
+TempHost::TempHost(int subscribers, unsigned seed)
+    : m_folder(m_temp.path() + "/host")
+    , m_notices(std::make_shared<std::vector<std::string>>())
+{
+    sim::InitOptions options;
+    options.subscribers = subscribers;
+    options.seed = seed;
+    std::string error;
+    if (!sim::initHost(m_folder, options, error))
+        throw std::runtime_error("cannot create a stand-in host: " + error);
+    fs::create_directories(programFolder());
+    reopen();
+}
+
+void TempHost::reopen()
+{
+    auto notices = m_notices;
+    m_host = sim::openHost(m_folder, [notices](const std::string &t) { notices->push_back(t); });
+    m_host->ui = &m_ui;
+    m_host->programFolder = programFolder();
+    m_host->commandLine.clear();
+}
+
+void TempHost::set(const std::string &name, const std::string &value)
+{
+    auto settings = sim::SimSettings::load(m_folder, nullptr);
+    std::string error = settings.set(name, value);
+    if (error.empty())
+        settings.save(m_folder, error);
+    if (!error.empty())
+        throw std::runtime_error(error);
+    reopen();
+}
+
+std::string TempHost::readFile(const std::string &relative) const
+{
+    std::ifstream in(m_folder + "/" + relative, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void TempHost::writeFile(const std::string &relative, const std::string &content) const
+{
+    std::ofstream out(m_folder + "/" + relative, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+} // namespace zeph::test
