@@ -46,6 +46,9 @@ public:
     virtual std::optional<std::string> readFile(const std::string &path) = 0;
     /// The path as this OS writes it (separators converted), for showing to people.
     virtual std::string nativePath(const std::string &path) = 0;
+    /// A folder of the user's own where the program may write when its own folder is not
+    /// writable (for example the run logs); it may not exist yet.
+    virtual std::string userDataFolder() = 0;
 };
 
 enum class WindowStyle { Normal, MinimizedFocus, Hidden };

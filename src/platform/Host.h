@@ -5,6 +5,7 @@
 #include "Database.h"
 #include "FileSystem.h"
 #include "MailStore.h"
+#include "Resources.h"
 #include "Registry.h"
 #include "Services.h"
 #include "UserInterface.h"
@@ -26,6 +27,7 @@ struct Host {
     std::unique_ptr<IHttp> http;
     std::unique_ptr<IClock> clock;
     std::unique_ptr<IGuidSource> guids;
+    std::unique_ptr<IResourceLoader> resources;
     /// Set by the program: windows, terminal or a test script.
     IUserInterface *ui = nullptr;
 

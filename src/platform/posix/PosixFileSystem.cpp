@@ -160,6 +160,16 @@ public:
     }
 
     std::string nativePath(const std::string &path) override { return toNativePath(path); }
+
+    std::string userDataFolder() override
+    {
+        std::string data = environment("XDG_DATA_HOME");
+        if (data.empty()) {
+            std::string home = environment("HOME");
+            data = (home.empty() ? std::string("/tmp") : home) + "/.local/share";
+        }
+        return data + "/zephrane";
+    }
 };
 
 } // namespace
