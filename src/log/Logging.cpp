@@ -1,0 +1,286 @@
+#include "Logging.h"
+
+#include "app/Version.h"
+#include "app/registry/RegistryAPI.h"
+
+#include <chrono>
+#include <cstdio>
+#include <limits>
+#include <optional>
+
+namespace zeph {
+
+namespace {
+
+const Where kGenerateWhere{"GenerateNewLogFileName", "Module", "Module1"};
+const Where kCleanupWhere{"CleanupLogFiles", "Module", "Module1"};
+
+constexpr const char *kStars = "*************************************************************";
+constexpr const char *kDravikKey = "SYSTEM\\CurrentControlSet\\Services\\Dravik";
+
+// Runs one step and hands back what went wrong, if anything, as the system's error.
+template <class Step> std::optional<Error> attempt(Step &&step) {
+    try {
+        step();
+        return std::nullopt;
+    } catch (const Error &e) {
+        return e;
+    } catch (const std::bad_alloc &) {
+        return Error(7, "Out of memory");
+    } catch (const std::exception &e) {
+        return Error(errnum::kInternal, e.what());
+    }
+}
+
+std::string lowerAscii(std::string_view text) {
+    std::string out(text);
+    for (char &c : out) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return out;
+}
+
+// The counts are 16-bit: at the top a further marker leaves them as they are.
+void countUp(std::int16_t &count) {
+    if (count < std::numeric_limits<std::int16_t>::max())
+        ++count;
+}
+
+std::string fileNameOf(const std::string &path) {
+    std::size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string twoDigits(int n) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "%02d", n);
+    return buffer;
+}
+
+// Creates a folder and every missing folder above it.
+void createFolders(IFileSystem &files, const std::string &path) {
+    for (std::size_t i = 1; i <= path.size(); ++i) {
+        if (i < path.size() && path[i] != '\\' && path[i] != '/')
+            continue;
+        std::string prefix = path.substr(0, i);
+        if (prefix.back() == ':' || files.folderExists(prefix))
+            continue; // a drive ("C:") is not a folder to make
+        files.createFolder(prefix);
+    }
+}
+
+} // namespace
+
+std::string generalDateTime(const LocalTime &t) {
+    int hour12 = t.hour % 12 == 0 ? 12 : t.hour % 12;
+    return std::to_string(t.month) + "/" + std::to_string(t.day) + "/" + std::to_string(t.year) +
+           " " + std::to_string(hour12) + ":" + twoDigits(t.minute) + ":" + twoDigits(t.second) +
+           (t.hour < 12 ? " AM" : " PM");
+}
+
+std::string logFileTimeStamp(const LocalTime &t) {
+    char year[16];
+    std::snprintf(year, sizeof year, "%04d", t.year);
+    return year + twoDigits(t.month) + twoDigits(t.day) + "_" + twoDigits(t.hour) + "_" +
+           twoDigits(t.minute) + "_" + twoDigits(t.second);
+}
+
+int calendarDaysBetween(const LocalTime &from, const LocalTime &to) {
+    using namespace std::chrono;
+    auto dayOf = [](const LocalTime &t) {
+        return sys_days(year(t.year) / month(static_cast<unsigned>(t.month)) /
+                        day(static_cast<unsigned>(t.day)));
+    };
+    return static_cast<int>((dayOf(to) - dayOf(from)).count());
+}
+
+Logging::Logging(Host &host)
+    : m_host(host) {}
+
+Logging::~Logging() {
+    CloseLogFile();
+}
+
+std::string Logging::logFolder() const {
+    return m_host.programFolder + "\\logs";
+}
+
+std::string Logging::fallbackLogFolder() const {
+    return m_host.files->userDataFolder() + "/logs";
+}
+
+void Logging::showError(const std::string &text) {
+    if (m_host.ui)
+        m_host.ui->messageBox(text, MsgButtons::OK);
+}
+
+std::string Logging::GenerateNewLogFileName() {
+    m_generatedFallbackPath.clear();
+    m_generatedFallbackReason.clear();
+    LocalTime now = m_host.clock->toLocal(m_host.clock->now());
+    std::string name = "\\Zephrane_Log_" + logFileTimeStamp(now) + ".TXT";
+    std::string folder = logFolder();
+    auto failure = attempt([&] {
+        if (!m_host.files->folderExists(folder))
+            m_host.files->createFolder(folder);
+    });
+    if (failure) {
+        showError(errorReport(failure->number(), failure->description(), kGenerateWhere));
+        return useFallbackFolder(name, *failure);
+    }
+    CleanupLogFiles();
+    return folder + name;
+}
+
+// A destructive run must not go without a log: the user's own folder takes it instead.
+std::string Logging::useFallbackFolder(const std::string &name, const Error &why) {
+    std::string folder = fallbackLogFolder();
+    std::string path = folder + name;
+    m_generatedFallbackPath = path;
+    IFileSystem &files = *m_host.files;
+    if (auto failure = attempt([&] { createFolders(files, folder); })) {
+        m_generatedFallbackReason = "The run log could be kept neither in " +
+                                    files.nativePath(logFolder()) + " (" + why.description() +
+                                    ") nor in " + files.nativePath(folder) + " (" +
+                                    failure->description() + ").";
+        return path;
+    }
+    cleanupFolder(folder);
+    m_generatedFallbackReason = "The run log could not be kept in " +
+                                files.nativePath(logFolder()) + " (" + why.description() +
+                                "), so it is in " + files.nativePath(folder) + ".";
+    return path;
+}
+
+void Logging::CleanupLogFiles() {
+    cleanupFolder(logFolder());
+}
+
+void Logging::cleanupFolder(const std::string &folder) {
+    IFileSystem &files = *m_host.files;
+    IClock &clock = *m_host.clock;
+    if (!files.folderExists(folder))
+        return;
+    LocalTime today = clock.toLocal(clock.now());
+    std::vector<FileEntry> entries;
+    if (auto failure = attempt([&] { entries = files.listFiles(folder); })) {
+        showError(errorReport(failure->number(), failure->description(), kCleanupWhere));
+        return;
+    }
+    for (const FileEntry &entry : entries) {
+        auto failure = attempt([&] {
+            if (calendarDaysBetween(clock.toLocal(entry.lastModified), today) > kKeepDays)
+                files.deleteFile(entry.path, true);
+        });
+        if (failure)
+            showError(errorReport(failure->number(), failure->description(), kCleanupWhere));
+    }
+}
+
+void Logging::WriteLogHeader(const std::string &path, bool append) {
+    CloseLogFile(); // a new header starts a new log; the last one is not left open
+    m_fallbackReason = (path == m_generatedFallbackPath) ? m_generatedFallbackReason : "";
+    std::string written = path;
+    std::optional<Error> failure =
+        attempt([&] { m_file = m_host.files->openTextFile(path, append); });
+    if (failure)
+        m_file = openFallback(path, append, *failure, written);
+    writeHeaderLines();
+    // The header's own marker line does not count: the counts cover the run's lines alone.
+    m_errorCount = 0;
+    m_warningCount = 0;
+    m_path = written;
+}
+
+std::unique_ptr<ITextFileWriter> Logging::openFallback(const std::string &path, bool append,
+                                                       const Error &why, std::string &written) {
+    IFileSystem &files = *m_host.files;
+    std::string folder = fallbackLogFolder();
+    std::string target = folder + "\\" + fileNameOf(path);
+    std::string problem = "The run log could not be written to " + files.nativePath(path) + " (" +
+                          why.description() + ")";
+    if (files.nativePath(target) == files.nativePath(path)) {
+        m_fallbackReason = problem + "; this run has no log.";
+        return nullptr;
+    }
+    std::unique_ptr<ITextFileWriter> file;
+    auto failure = attempt([&] {
+        createFolders(files, folder);
+        file = files.openTextFile(target, append);
+    });
+    if (failure) {
+        m_fallbackReason = problem + " nor to " + files.nativePath(target) + " (" +
+                           failure->description() + "); this run has no log.";
+        return nullptr;
+    }
+    m_fallbackReason = problem + ", so it is in " + files.nativePath(target) + ".";
+    written = target;
+    return file;
+}
+
+void Logging::writeHeaderLines() {
+    LocalTime now = m_host.clock->toLocal(m_host.clock->now());
+    WriteLogLine("");
+    WriteLogLine(kStars);
+    WriteLogLine("Running " + m_host.exeName + " version: " + ownVersionText());
+    WriteLogLine("");
+    WriteLogLine("Logged in user=" + loggedInUser());
+    WriteLogLine("Dravik service account=" + dravikAccount());
+    WriteLogLine("Search for '(error)' or '(warning)' to find logged errors and warnings during "
+                 "the import process.");
+    WriteLogLine("");
+    WriteLogLine(kStars);
+    WriteLogLine("");
+    WriteLogLine("Starting process at:" + generalDateTime(now));
+    WriteLogLine("");
+}
+
+std::string Logging::loggedInUser() {
+    std::string domain;
+    std::string user;
+    attempt([&] {
+        if (!m_host.workstation)
+            return;
+        if (auto info = m_host.workstation->info102())
+            domain = info->langroup;
+        if (auto info = m_host.workstation->userInfo1())
+            user = info->userName;
+    });
+    return domain + "\\" + user;
+}
+
+std::string Logging::dravikAccount() {
+    std::string account;
+    attempt([&] {
+        if (!m_host.registry)
+            return;
+        RegistryAPI registry(*m_host.registry);
+        account = regText(registry.QueryValue(HKEY_LOCAL_MACHINE, kDravikKey, "ObjectName", REG_SZ,
+                                              std::string()));
+    });
+    return account;
+}
+
+void Logging::WriteLogLine(const std::string &text) {
+    std::string lower = lowerAscii(text);
+    if (lower.find("(error)") != std::string::npos)
+        countUp(m_errorCount);
+    if (lower.find("(warning)") != std::string::npos)
+        countUp(m_warningCount);
+    if (m_file) {
+        // A line that cannot be written is skipped; the writer syncs each line it writes.
+        attempt([&] { m_file->writeLine(text); });
+    }
+    if (m_host.ui)
+        m_host.ui->doEvents();
+}
+
+void Logging::CloseLogFile() {
+    if (!m_file)
+        return;
+    attempt([&] { m_file->close(); });
+    m_file.reset();
+}
+
+} // namespace zeph
