@@ -1,5 +1,6 @@
 #include "search/QueryHistory.h"
 #include "support/ScriptedUi.h"
+#include "support/TempHost.h"
 
 #include "platform/Error.h"
 
@@ -275,4 +276,25 @@ TEST_F(QueryHistoryTest, ChoosingAnItemThatIsNotThereReportsAndEmptiesTheEditor)
     QueryColors editor = menu.mnuPreviousQuery_Click(m_registry, m_ui, 3);
     EXPECT_EQ(editor.text, "");
     m_ui.verifyAllShown();
+}
+
+TEST(QueryHistoryOnHost, StandInRegistryKeepsTheNewestTen) {
+    test::TempHost temp(0);
+    Host &host = temp.host();
+    FixedClock clock;
+    clock.at = dec5At140709();
+    RegistryAPI registry(*host.registry);
+    for (int i = 0; i < 12; ++i) {
+        SaveQueryToHistory(registry, clock, "where n = " + std::to_string(i) + "\r\nor n = 0");
+        clock.sleepMs(1000);
+    }
+    // A fresh registry object reads the key as another run of the program would.
+    RegistryAPI again(*host.registry);
+    EXPECT_EQ(again.EnumValues(HKEY_LOCAL_MACHINE, kQueryHistoryKey).size(), 10u);
+    PreviousQueriesMenu menu;
+    auto items = menu.ShowPreviousQueries(again);
+    ASSERT_EQ(items.size(), 10u);
+    EXPECT_EQ(items.front(), (PreviousQueryItem{"where n = 11 or n = 0", "20261205140720"}));
+    EXPECT_EQ(items.back(), (PreviousQueryItem{"where n = 2 or n = 0", "20261205140711"}));
+    EXPECT_EQ(menu.mnuPreviousQuery_Click(again, temp.ui(), 9).text, "WHERE n = 2\r\nOR n = 0");
 }
