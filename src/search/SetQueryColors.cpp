@@ -1,195 +1,52 @@
 #include "SetQueryColors.h"
 
 #include <algorithm>
-#include <array>
+#include <vector>
 
 namespace zeph::search {
 
 namespace {
 
-// The editor's keyword list, word for word and in its own order.
-constexpr std::array<std::string_view, 169> kKeywords = {
-    "ADD",
-    "EXCEPT",
-    "PERCENT",
-    "ALL",
-    "EXEC",
-    "PLAN",
-    "ALTER",
-    "EXECUTE",
-    "PRECISION",
-    "AND",
-    "EXISTS",
-    "PRIMARY",
-    "ANY",
-    "EXIT",
-    "PRINT",
-    "AS",
-    "FETCH",
-    "PROC",
-    "ASC",
-    "FILE",
-    "PROCEDURE",
-    "AUTHORIZATION",
-    "FILLFACTOR",
-    "PUBLIC",
-    "BACKUP",
-    "FOR",
-    "RAISERROR",
-    "BEGIN",
-    "FOREIGN",
-    "READ",
-    "BETWEEN",
-    "FREETEXT",
-    "READTEXT",
-    "BREAK",
-    "FREETEXTTABLE",
-    "RECONFIGURE",
-    "BROWSE",
-    "FROM",
-    "REFERENCES",
-    "BULK",
-    "FULL",
-    "REPLICATION",
-    "BY",
-    "FUNCTION",
-    "RESTORE",
-    "CASCADE",
-    "GOTO",
-    "RESTRICT",
-    "CASE",
-    "GRANT",
-    "RETURN",
-    "CHECK",
-    "GROUP",
-    "REVOKE",
-    "CHECKPOINT",
-    "HAVING",
-    "RIGHT",
-    "CLOSE",
-    "HOLDLOCK",
-    "ROLLBACK",
-    "CLUSTERED",
-    "IDENTITY",
-    "ROWCOUNT",
-    "COALESCE",
-    "IDENTITY_INSERT",
-    "ROWGUIDCOL",
-    "COLLATE",
-    "IDENTITYCOL",
-    "RULE",
-    "COLUMN",
-    "IF",
-    "SAVE",
-    "COMMIT",
-    "IN",
-    "SCHEMA",
-    "COMPUTE",
-    "INDEX",
-    "SELECT",
-    "CONSTRAINT",
-    "INNER",
-    "SESSION_USER",
-    "CONTAINS",
-    "INSERT",
-    "SET",
-    "CONTAINSTABLE",
-    "INTERSECT",
-    "SETUSER",
-    "CONTINUE",
-    "INTO",
-    "SHUTDOWN",
-    "CONVERT",
-    "IS",
-    "SOME",
-    "CREATE",
-    "JOIN",
-    "STATISTICS",
-    "CROSS",
-    "KEY",
-    "SYSTEM_USER",
-    "CURRENT",
-    "KILL",
-    "TABLE",
-    "CURRENT_DATE",
-    "LEFT",
-    "TEXTSIZE",
-    "CURRENT_TIME",
-    "LIKE",
-    "THEN",
-    "CURRENT_TIMESTAMP",
-    "LINENO",
-    "TO",
-    "CURRENT_USER",
-    "LOAD",
-    "TOP",
-    "CURSOR",
-    "NATIONAL",
-    "TRAN",
-    "DATABASE",
-    "NOCHECK",
-    "TRANSACTION",
-    "NOT",
-    "DECLARE",
-    "NULL",
-    "TSEQUAL",
-    "DEFAULT",
-    "NULLIF",
-    "UNION",
-    "DELETE",
-    "OF",
-    "UNIQUE",
-    "DENY",
-    "OFF",
-    "UPDATE",
-    "DESC",
-    "OFFSETS",
-    "UPDATETEXT",
-    "DISK",
-    "ON",
-    "USE",
-    "DISTINCT",
-    "OPEN",
-    "USER",
-    "DISTRIBUTED",
-    "OPENDATASOURCE",
-    "VALUES",
-    "DOUBLE",
-    "OPENQUERY",
-    "VARYING",
-    "DROP",
-    "OPENROWSET",
-    "VIEW",
-    "DUMMY",
-    "OPENXML",
-    "WAITFOR",
-    "DUMP",
-    "OPTION",
-    "WHEN",
-    "ELSE",
-    "OR",
-    "WHERE",
-    "END",
-    "ORDER",
-    "WHILE",
-    "ERRLVL",
-    "OUTER",
-    "WITH",
-    "ESCAPE",
-    "OVER",
-    "WRITETEXT",
-};
+// The editor's keyword list: one text of 169 words separated by single blanks.
+constexpr std::string_view kKeywordList =
+    "ADD EXCEPT PERCENT ALL EXEC PLAN ALTER EXECUTE PRECISION AND EXISTS PRIMARY ANY "
+    "EXIT PRINT AS FETCH PROC ASC FILE PROCEDURE AUTHORIZATION FILLFACTOR PUBLIC BACKUP "
+    "FOR RAISERROR BEGIN FOREIGN READ BETWEEN FREETEXT READTEXT BREAK FREETEXTTABLE "
+    "RECONFIGURE BROWSE FROM REFERENCES BULK FULL REPLICATION BY FUNCTION RESTORE "
+    "CASCADE GOTO RESTRICT CASE GRANT RETURN CHECK GROUP REVOKE CHECKPOINT HAVING RIGHT "
+    "CLOSE HOLDLOCK ROLLBACK CLUSTERED IDENTITY ROWCOUNT COALESCE IDENTITY_INSERT "
+    "ROWGUIDCOL COLLATE IDENTITYCOL RULE COLUMN IF SAVE COMMIT IN SCHEMA COMPUTE INDEX "
+    "SELECT CONSTRAINT INNER SESSION_USER CONTAINS INSERT SET CONTAINSTABLE INTERSECT "
+    "SETUSER CONTINUE INTO SHUTDOWN CONVERT IS SOME CREATE JOIN STATISTICS CROSS KEY "
+    "SYSTEM_USER CURRENT KILL TABLE CURRENT_DATE LEFT TEXTSIZE CURRENT_TIME LIKE THEN "
+    "CURRENT_TIMESTAMP LINENO TO CURRENT_USER LOAD TOP CURSOR NATIONAL TRAN DATABASE "
+    "NOCHECK TRANSACTION NOT DECLARE NULL TSEQUAL DEFAULT NULLIF UNION DELETE OF UNIQUE "
+    "DENY OFF UPDATE DESC OFFSETS UPDATETEXT DISK ON USE DISTINCT OPEN USER DISTRIBUTED "
+    "OPENDATASOURCE VALUES DOUBLE OPENQUERY VARYING DROP OPENROWSET VIEW DUMMY OPENXML "
+    "WAITFOR DUMP OPTION WHEN ELSE OR WHERE END ORDER WHILE ERRLVL OUTER WITH ESCAPE "
+    "OVER WRITETEXT";
 
 constexpr std::size_t kLongestKeyword = 17; // CURRENT_TIMESTAMP
 
-// The keywords sorted, for look-ups; built once.
-const std::array<std::string_view, kKeywords.size()> &sortedKeywords() {
-    static const auto sorted = [] {
-        auto words = kKeywords;
-        std::sort(words.begin(), words.end());
-        return words;
+struct Keywords {
+    std::vector<std::string_view> inOrder;
+    std::vector<std::string_view> sorted; // for look-ups
+};
+
+const Keywords &keywords() {
+    static const Keywords words = [] {
+        Keywords k;
+        std::size_t start = 0;
+        while (start < kKeywordList.size()) {
+            std::size_t blank = std::min(kKeywordList.find(' ', start), kKeywordList.size());
+            k.inOrder.push_back(kKeywordList.substr(start, blank - start));
+            start = blank + 1;
+        }
+        k.sorted = k.inOrder;
+        std::sort(k.sorted.begin(), k.sorted.end());
+        return k;
     }();
-    return sorted;
+    return words;
 }
 
 constexpr char upperAscii(char c) {
@@ -298,7 +155,7 @@ std::vector<ColorRun> mergeRuns(const std::vector<ColorRun> &keywords,
 } // namespace
 
 std::span<const std::string_view> queryKeywords() {
-    return kKeywords;
+    return keywords().inOrder;
 }
 
 bool isQueryKeyword(std::string_view word) {
@@ -307,7 +164,7 @@ bool isQueryKeyword(std::string_view word) {
     char upper[kLongestKeyword];
     for (std::size_t i = 0; i < word.size(); ++i)
         upper[i] = upperAscii(word[i]);
-    const auto &sorted = sortedKeywords();
+    const auto &sorted = keywords().sorted;
     return std::binary_search(sorted.begin(), sorted.end(), std::string_view(upper, word.size()));
 }
 
