@@ -1,5 +1,6 @@
 // The registry file's text format: reading, writing and the text conversions.
 #include "platform/sim/RegFile.h"
+#include "support/TempHost.h"
 
 #include <gtest/gtest.h>
 
@@ -205,6 +206,12 @@ TEST(RegFile, NewSectionsGoBeforeTheKeysBelowThem) {
     EXPECT_EQ(doc.keys[1].path, "A");
     EXPECT_EQ(doc.keys[2].path, "A\\B");
     EXPECT_EQ(doc.keys[3].path, "Z");
+}
+
+TEST(RegFile, ANewHostsRegistryIsReadAndWrittenBackUnchanged) {
+    zeph::test::TempHost host(0);
+    const std::string text = host.readFile("registry.reg");
+    EXPECT_EQ(write(parsed(text)), text);
 }
 
 } // namespace
