@@ -21,8 +21,9 @@ inline constexpr std::uint32_t REG_SZ_ = 1;
 inline constexpr std::uint32_t REG_BINARY_ = 3;
 inline constexpr std::uint32_t REG_DWORD_ = 4;
 
-/// A value as stored: its type code and its raw data. Text data is UTF-8 (this OS's "ANSI"
-/// code page) including the terminating zero, as the ANSI registry calls return it.
+/// A value as stored: its type code and its raw data. The data of the text types (1, 2 and 7)
+/// is UTF-8 (this OS's "ANSI" code page) including the terminating zero, as the ANSI registry
+/// calls return it; every other type's data is its bytes as they are.
 struct RegRawValue {
     std::uint32_t type = 0;
     std::vector<std::uint8_t> data;
