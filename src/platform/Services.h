@@ -43,6 +43,9 @@ public:
     virtual std::int32_t osPlatformId() = 0;
     virtual std::optional<WkstaInfo102> info102() = 0;
     virtual std::optional<WkstaUserInfo1> userInfo1() = 0;
+    /// The logged-on user's locale as a POSIX locale name ("de_DE.UTF-8", "ja_JP"), from which
+    /// the user's default language is taken; "" when unknown (English, United States).
+    virtual std::string userLocale() { return {}; }
 };
 
 } // namespace zeph

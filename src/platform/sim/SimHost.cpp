@@ -2,6 +2,7 @@
 
 #include "FileRegistry.h"
 #include "SimParts.h"
+#include "platform/pe/PeResources.h"
 #include "platform/posix/Posix.h"
 #include "platform/sqlite/SqliteDatabase.h"
 
@@ -170,6 +171,7 @@ std::unique_ptr<Host> openHost(const std::string &folder,
     host->http = posix::makeHttp();
     host->clock = makeClock(settings);
     host->guids = posix::makeGuidSource();
+    host->resources = pe::makeResourceLoader();
 
     sqlite::ServerContext context;
     context.setting = [settings](const std::string &name) { return settings.get(name); };

@@ -70,6 +70,8 @@ public:
         return info;
     }
 
+    std::string userLocale() override { return m_settings.get("locale"); }
+
 private:
     SimSettings m_settings;
 };

@@ -42,6 +42,17 @@ bool isNumber(const std::string &s)
     return true;
 }
 
+// The locale that decides the language of messages here: LC_ALL, LC_MESSAGES, then LANG.
+std::string environmentLocale()
+{
+    for (const char *name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        std::string value = posix::environment(name);
+        if (!value.empty())
+            return value;
+    }
+    return {};
+}
+
 const SettingInfo *find(const std::string &name)
 {
     static const std::vector<SettingInfo> all = SimSettings::known();
@@ -99,6 +110,8 @@ std::vector<SettingInfo> SimSettings::known()
         {"user", posix::currentUserName(), "the logged-on user"},
         {"domain", "WORKGROUP", "the logged-on user's domain"},
         {"computer", posix::hostName(), "the computer name"},
+        {"locale", environmentLocale(),
+         "the user's locale, from which the default language comes (for example de_DE.UTF-8)"},
     };
 }
 

@@ -1,0 +1,66 @@
+#include "OwnStrings.h"
+
+#include <algorithm>
+#include <array>
+
+namespace zeph::i18n {
+
+namespace {
+
+// Texts are the program's own, character for character (the double blanks included): the
+// CSV import composes its summary from 308, 309 and 310, and uses 300 as a header name.
+constexpr std::array kStrings = {
+    OwnString{18, "<< Previous"},
+    OwnString{24, "Add Subscribers To Grid"},
+    OwnString{30, "Alias"},
+    OwnString{69, "Browse..."},
+    OwnString{79, "COS"},
+    OwnString{98, "Clear Grid"},
+    OwnString{110, "Display Name"},
+    OwnString{130, "Error! CSV file is not a valid format.  See the help for details on format "
+                   "requirements."},
+    OwnString{131, "Error! Could not open CSV input file."},
+    OwnString{132, "Exit"},
+    OwnString{134, "Extension"},
+    OwnString{139, "First Name"},
+    OwnString{153, "Help"},
+    OwnString{155, "Home Server"},
+    OwnString{168, "Invalid extension range. First extension must be lower than the second."},
+    OwnString{169, "Invalid input for extension range.  Please input numbers only."},
+    OwnString{170, "Last Name"},
+    OwnString{191, "Next >>"},
+    OwnString{230, "Select All"},
+    OwnString{231, "Select CSV file for subscriber selection"},
+    OwnString{237, "Select Subscribers"},
+    OwnString{274, "To:"},
+    OwnString{289, "Users in Grid"},
+    OwnString{296, "You must first select subscribers to delete"},
+    OwnString{299, "deSelect All"},
+    OwnString{300, "extension"},
+    OwnString{308, "Import complete.  "},
+    OwnString{309, " lines read in from text file, "},
+    OwnString{310, " users added to grid."},
+    OwnString{329, "You must select a location first"},
+    OwnString{331, "You must select a switch first"},
+    OwnString{332, "You must select a mailstore first"},
+    OwnString{333, "You must first select a COS"},
+};
+
+static_assert(std::is_sorted(kStrings.begin(), kStrings.end(),
+                             [](const OwnString &a, const OwnString &b) { return a.id < b.id; }));
+
+} // namespace
+
+std::span<const OwnString> ownStrings() {
+    return kStrings;
+}
+
+std::optional<std::string_view> ownString(std::uint32_t id) {
+    auto it = std::lower_bound(kStrings.begin(), kStrings.end(), id,
+                               [](const OwnString &s, std::uint32_t key) { return s.id < key; });
+    if (it == kStrings.end() || it->id != id)
+        return std::nullopt;
+    return it->text;
+}
+
+} // namespace zeph::i18n
