@@ -27,11 +27,13 @@ struct DbParam {
 
 struct DbColumn {
     std::string name;
+    /// A key column the backend fetched only so that rows can be saved back; not a field.
+    bool hidden = false;
 };
 
 /// The rows of a query, fetched whole. When the rows can be saved back, updateTarget names the
-/// table or view they are saved through and keyColumns the columns (of `columns`) that identify
-/// a row there.
+/// table or view they are saved through and keyColumns the columns (of `columns`, compared
+/// without letter case) that identify a row there. An empty updateTarget: the rows are read-only.
 struct DbRowSet {
     std::vector<DbColumn> columns;
     std::vector<std::vector<DbValue>> rows;
@@ -52,9 +54,11 @@ public:
                            const std::vector<DbValue> &keyValues,
                            const std::vector<std::string> &columns,
                            const std::vector<DbValue> &values) = 0;
-    /// Adds one row. Throws Error on failure.
-    virtual void insertRow(const std::string &target, const std::vector<std::string> &columns,
-                           const std::vector<DbValue> &values) = 0;
+    /// Adds one row. Returns the stored row read back for `readBack` (columns of the target),
+    /// or nothing when the backend cannot find the new row again. Throws Error on failure.
+    virtual std::optional<std::vector<DbValue>>
+    insertRow(const std::string &target, const std::vector<std::string> &columns,
+              const std::vector<DbValue> &values, const std::vector<std::string> &readBack) = 0;
     /// Calls a stored procedure with arguments by name; arguments not given take the
     /// procedure's defaults. Returns the procedure's result rows, if it returns any.
     virtual std::optional<DbRowSet> callProcedure(const std::string &name,

@@ -1,20 +1,449 @@
-// Placeholder: the SQLite database backend replaces this file.
+// The database backend over the stand-in host's SQLite file.
+//
+// Every connection opens the file itself (WAL, so that the many connections of a run read and
+// write side by side), reads whole result sets, and saves rows back through the table or view
+// they came from, found by key. A read-only query is held to reading by three locks: an
+// authorizer that allows nothing but reads while it is prepared and run, SQLite's own verdict on
+// the statement, and the connection's query-only switch while it runs.
 #include "SqliteDatabase.h"
 
+#include "SqliteQueryShape.h"
+#include "SqliteStatement.h"
 #include "platform/Error.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cctype>
+#include <utility>
 
 namespace zeph::sqlite {
 namespace {
-class Unavailable : public IDatabase {
-public:
-    std::unique_ptr<IDbConnection> connect(const std::string &) override
-    {
-        throw Error(-2147467259, "The database backend is not built yet");
-    }
-};
-} // namespace
-std::unique_ptr<IDatabase> makeDatabase(const std::string &, ServerContext)
-{
-    return std::make_unique<Unavailable>();
+
+constexpr int kBusyTimeoutMs = 10000;
+constexpr const char *kDatabaseName = "TarvoDb";
+
+bool sameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
 }
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
+        s.remove_prefix(1);
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
+        s.remove_suffix(1);
+    return s;
+}
+
+// The connection text: "key=value" pairs joined by ";", keys without letter case. The host's
+// server is the local default instance and holds one database, TarvoDb.
+void checkConnectionText(const std::string &text) {
+    std::optional<std::string> database;
+    std::string server;
+    std::string_view rest = text;
+    while (!rest.empty()) {
+        auto semi = rest.find(';');
+        std::string_view pair = rest.substr(0, semi);
+        rest = semi == std::string_view::npos ? std::string_view{} : rest.substr(semi + 1);
+        if (trim(pair).empty())
+            continue;
+        auto eq = pair.find('=');
+        if (eq == std::string_view::npos)
+            throw Error(sqlerr::kGeneral,
+                        "The connection text is malformed near \"" + std::string(pair) + "\".");
+        std::string_view key = trim(pair.substr(0, eq));
+        std::string_view value = trim(pair.substr(eq + 1));
+        if (sameName(key, "database") || sameName(key, "initial catalog"))
+            database = std::string(value);
+        else if (sameName(key, "server") || sameName(key, "data source"))
+            server = std::string(value);
+    }
+    if (!server.empty() && server != "." && !sameName(server, "(local)") &&
+        !sameName(server, "localhost")) {
+        throw Error(sqlerr::kGeneral, "SQL server \"" + server +
+                                          "\" cannot be reached: this host has only its local "
+                                          "server (leave the server name empty).");
+    }
+    if (!database)
+        throw Error(sqlerr::kGeneral, "The connection text names no database.");
+    if (!sameName(*database, kDatabaseName)) {
+        throw Error(sqlerr::kGeneral, "Cannot open database \"" + *database +
+                                          "\": the server holds no such database (only " +
+                                          kDatabaseName + ").");
+    }
+}
+
+void exec(sqlite3 *db, const char *sql) {
+    char *message = nullptr;
+    int rc = sqlite3_exec(db, sql, nullptr, nullptr, &message);
+    if (rc != SQLITE_OK) {
+        std::string text = message ? message : sqlite3_errstr(rc);
+        sqlite3_free(message);
+        throw Error(errorNumber(rc), text);
+    }
+}
+
+/// Where rows of a query are saved: a table or view of the main database and its key.
+struct SaveTarget {
+    std::string name; // as the schema spells it
+    bool isView = false;
+    bool hasRowid = false;
+    std::vector<std::string> keyColumns; // "rowid" for a table without a declared key
+};
+
+class SqliteConnection : public IDbConnection {
+public:
+    SqliteConnection(sqlite3 *db, std::shared_ptr<ServerContext> context)
+        : m_db(db)
+        , m_context(std::move(context)) {
+        sqlite3_set_authorizer(m_db, &SqliteConnection::authorize, this);
+    }
+    ~SqliteConnection() override { sqlite3_close_v2(m_db); }
+
+    DbRowSet query(const std::string &sql, const std::vector<DbValue> &params,
+                   bool readOnly) override {
+        return readOnly ? readOnlyQuery(sql, params) : updatableQuery(sql, params);
+    }
+
+    void updateRow(const std::string &target, const std::vector<std::string> &keyColumns,
+                   const std::vector<DbValue> &keyValues, const std::vector<std::string> &columns,
+                   const std::vector<DbValue> &values) override;
+
+    std::optional<std::vector<DbValue>>
+    insertRow(const std::string &target, const std::vector<std::string> &columns,
+              const std::vector<DbValue> &values,
+              const std::vector<std::string> &readBack) override;
+
+    std::optional<DbRowSet> callProcedure(const std::string &name,
+                                          const std::vector<DbParam> &args) override {
+        return callServerProcedure(m_db, name, args, *m_context);
+    }
+
+private:
+    /// While set, the authorizer allows reading only.
+    struct ReadOnlyGuard {
+        explicit ReadOnlyGuard(SqliteConnection &c)
+            : conn(c) {
+            exec(conn.m_db, "PRAGMA query_only=1");
+            conn.m_readOnly = true;
+        }
+        ~ReadOnlyGuard() {
+            conn.m_readOnly = false;
+            sqlite3_exec(conn.m_db, "PRAGMA query_only=0", nullptr, nullptr, nullptr);
+        }
+        SqliteConnection &conn;
+    };
+
+    static int authorize(void *self, int action, const char *, const char *, const char *,
+                         const char *) {
+        if (!static_cast<SqliteConnection *>(self)->m_readOnly)
+            return SQLITE_OK;
+        switch (action) {
+        case SQLITE_SELECT:
+        case SQLITE_READ:
+        case SQLITE_FUNCTION:
+        case SQLITE_RECURSIVE:
+            return SQLITE_OK;
+        default:
+            return SQLITE_DENY;
+        }
+    }
+
+    DbRowSet readOnlyQuery(const std::string &sql, const std::vector<DbValue> &params);
+    DbRowSet updatableQuery(const std::string &sql, const std::vector<DbValue> &params);
+    static DbRowSet fetch(Statement &stmt, std::size_t hiddenColumns);
+    std::optional<SaveTarget> saveTarget(const std::string &name);
+    std::int64_t count(const SaveTarget &target, const std::vector<std::string> &keyColumns,
+                       const std::vector<DbValue> &keyValues);
+    std::string whereKey(const std::vector<std::string> &keyColumns);
+
+    sqlite3 *m_db;
+    std::shared_ptr<ServerContext> m_context;
+    bool m_readOnly = false;
+};
+
+DbRowSet SqliteConnection::fetch(Statement &stmt, std::size_t hiddenColumns) {
+    DbRowSet rows;
+    const int n = stmt.columnCount();
+    for (int c = 0; c < n; ++c)
+        rows.columns.push_back({stmt.columnName(c), static_cast<std::size_t>(c) < hiddenColumns});
+    while (stmt.step()) {
+        std::vector<DbValue> row;
+        row.reserve(static_cast<std::size_t>(n));
+        for (int c = 0; c < n; ++c)
+            row.push_back(stmt.column(c));
+        rows.rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+DbRowSet SqliteConnection::readOnlyQuery(const std::string &sql,
+                                         const std::vector<DbValue> &params) {
+    ReadOnlyGuard guard(*this);
+    try {
+        Statement stmt(m_db, sql);
+        if (!sqlite3_stmt_readonly(stmt.get()))
+            throw Error(sqlerr::kPermission, "not authorized");
+        stmt.bind(params);
+        return fetch(stmt, 0);
+    } catch (const Error &e) {
+        if (e.number() != sqlerr::kPermission)
+            throw;
+        throw Error(sqlerr::kPermission,
+                    "The statement was refused: a read-only query may only read data (" +
+                        e.description() + ").");
+    }
+}
+
+DbRowSet SqliteConnection::updatableQuery(const std::string &sql,
+                                          const std::vector<DbValue> &params) {
+    auto stmt = std::make_unique<Statement>(m_db, sql);
+    std::optional<QueryShape> shape = singleSourceSelect(sql);
+    std::optional<SaveTarget> target = shape ? saveTarget(shape->source) : std::nullopt;
+    std::size_t hidden = 0;
+    if (target) {
+        // Key columns the query does not select are fetched as hidden columns, so that each row
+        // can still be found again when it is saved.
+        std::vector<std::string> missing;
+        for (const auto &key : target->keyColumns) {
+            bool selected = false;
+            for (int c = 0; c < stmt->columnCount() && !selected; ++c)
+                selected = sameName(stmt->columnName(c), key);
+            if (!selected)
+                missing.push_back(key);
+        }
+        if (!missing.empty()) {
+            std::string keys;
+            for (const auto &key : missing)
+                keys += " " + (key == "rowid" ? key : quoteName(key)) + ",";
+            std::string rewritten = sql;
+            rewritten.insert(shape->selectListOffset, keys);
+            stmt = std::make_unique<Statement>(m_db, rewritten);
+            hidden = missing.size();
+        }
+    }
+    stmt->bind(params);
+    DbRowSet rows = fetch(*stmt, hidden);
+    if (target) {
+        rows.updateTarget = target->name;
+        rows.keyColumns = target->keyColumns;
+    }
+    return rows;
+}
+
+std::optional<SaveTarget> SqliteConnection::saveTarget(const std::string &name) {
+    SaveTarget target;
+    {
+        Statement stmt(m_db, "SELECT name, type, wr FROM pragma_table_list "
+                             "WHERE schema = 'main' AND name = ? COLLATE NOCASE");
+        stmt.bind({DbValue(name)});
+        if (!stmt.step())
+            return std::nullopt;
+        target.name = std::get<std::string>(stmt.column(0));
+        DbValue type = stmt.column(1);
+        if (type == DbValue(std::string("view")))
+            target.isView = true;
+        else if (type != DbValue(std::string("table")))
+            return std::nullopt;
+        target.hasRowid = !target.isView && stmt.column(2) == DbValue(std::int64_t{0});
+    }
+    if (target.isView) {
+        // The server lists the key of each view it lets programs update.
+        try {
+            Statement stmt(m_db, "SELECT KeyColumn FROM zeph_ViewKey WHERE ViewName = ? "
+                                 "COLLATE NOCASE ORDER BY rowid");
+            stmt.bind({DbValue(target.name)});
+            while (stmt.step()) {
+                DbValue key = stmt.column(0);
+                if (auto text = std::get_if<std::string>(&key))
+                    target.keyColumns.push_back(*text);
+            }
+        } catch (const Error &) {
+            return std::nullopt; // no key list: the view is read-only
+        }
+    } else {
+        Statement stmt(m_db, "SELECT name FROM pragma_table_info(?) WHERE pk > 0 ORDER BY pk");
+        stmt.bind({DbValue(target.name)});
+        while (stmt.step())
+            target.keyColumns.push_back(std::get<std::string>(stmt.column(0)));
+        if (target.keyColumns.empty() && target.hasRowid)
+            target.keyColumns.push_back("rowid");
+    }
+    if (target.keyColumns.empty())
+        return std::nullopt;
+    return target;
+}
+
+std::string SqliteConnection::whereKey(const std::vector<std::string> &keyColumns) {
+    std::string where;
+    for (const auto &key : keyColumns) {
+        where += where.empty() ? " WHERE " : " AND ";
+        where += (key == "rowid" ? key : quoteName(key)) + " = ?";
+    }
+    return where;
+}
+
+std::int64_t SqliteConnection::count(const SaveTarget &target,
+                                     const std::vector<std::string> &keyColumns,
+                                     const std::vector<DbValue> &keyValues) {
+    Statement stmt(m_db, "SELECT count(*) FROM " + quoteName(target.name) + whereKey(keyColumns));
+    stmt.bind(keyValues);
+    stmt.step();
+    return std::get<std::int64_t>(stmt.column(0));
+}
+
+void SqliteConnection::updateRow(const std::string &targetName,
+                                 const std::vector<std::string> &keyColumns,
+                                 const std::vector<DbValue> &keyValues,
+                                 const std::vector<std::string> &columns,
+                                 const std::vector<DbValue> &values) {
+    if (keyColumns.empty() || keyColumns.size() != keyValues.size() ||
+        columns.size() != values.size() || columns.empty())
+        throw Error(sqlerr::kGeneral, "A row cannot be saved without its key and its changes.");
+    SaveTarget target;
+    target.name = targetName;
+
+    exec(m_db, "BEGIN IMMEDIATE");
+    try {
+        // A view's INSTEAD OF trigger reports no changed rows, so the row is counted first.
+        std::int64_t found = count(target, keyColumns, keyValues);
+        if (found == 0)
+            throw Error(-2147217864, "Row cannot be located for updating. Some values may have "
+                                     "been changed since it was last read.");
+        if (found > 1)
+            throw Error(sqlerr::kGeneral, "Key column information is insufficient or incorrect. "
+                                          "Too many rows were affected by update.");
+        std::string sql = "UPDATE " + quoteName(targetName) + " SET ";
+        for (std::size_t i = 0; i < columns.size(); ++i)
+            sql += (i ? ", " : "") + quoteName(columns[i]) + " = ?";
+        sql += whereKey(keyColumns);
+        std::vector<DbValue> bound = values;
+        bound.insert(bound.end(), keyValues.begin(), keyValues.end());
+        Statement stmt(m_db, sql);
+        stmt.bind(bound);
+        stmt.step();
+        exec(m_db, "COMMIT");
+    } catch (...) {
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+std::optional<std::vector<DbValue>>
+SqliteConnection::insertRow(const std::string &targetName, const std::vector<std::string> &columns,
+                            const std::vector<DbValue> &values,
+                            const std::vector<std::string> &readBack) {
+    if (columns.size() != values.size())
+        throw Error(sqlerr::kGeneral, "A new row needs one value per column.");
+    std::string sql = "INSERT INTO " + quoteName(targetName);
+    if (columns.empty()) {
+        sql += " DEFAULT VALUES";
+    } else {
+        std::string names;
+        std::string marks;
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            names += (i ? ", " : "") + quoteName(columns[i]);
+            marks += i ? ", ?" : "?";
+        }
+        sql += " (" + names + ") VALUES (" + marks + ")";
+    }
+    {
+        Statement stmt(m_db, sql);
+        stmt.bind(values);
+        stmt.step();
+    }
+    const sqlite3_int64 rowid = sqlite3_last_insert_rowid(m_db);
+
+    // Read the row back, so that defaults and generated keys show as the server made them.
+    try {
+        std::optional<SaveTarget> target = saveTarget(targetName);
+        if (!target || readBack.empty())
+            return std::nullopt;
+        std::vector<std::string> keyColumns;
+        std::vector<DbValue> keyValues;
+        if (target->hasRowid) {
+            keyColumns = {"rowid"};
+            keyValues = {DbValue(static_cast<std::int64_t>(rowid))};
+        } else {
+            for (const auto &key : target->keyColumns) {
+                auto it = std::find_if(columns.begin(), columns.end(),
+                                       [&](const std::string &c) { return sameName(c, key); });
+                if (it == columns.end())
+                    return std::nullopt; // a key the server made itself cannot be found here
+                keyColumns.push_back(key);
+                keyValues.push_back(values[static_cast<std::size_t>(it - columns.begin())]);
+            }
+        }
+        std::string select = "SELECT ";
+        for (std::size_t i = 0; i < readBack.size(); ++i)
+            select +=
+                (i ? ", " : "") + (readBack[i] == "rowid" ? readBack[i] : quoteName(readBack[i]));
+        select += " FROM " + quoteName(target->name) + whereKey(keyColumns);
+        Statement stmt(m_db, select);
+        stmt.bind(keyValues);
+        if (!stmt.step())
+            return std::nullopt;
+        std::vector<DbValue> row;
+        for (int c = 0; c < stmt.columnCount(); ++c)
+            row.push_back(stmt.column(c));
+        if (stmt.step())
+            return std::nullopt; // not one row: do not guess
+        return row;
+    } catch (const Error &) {
+        return std::nullopt; // the row is stored; only its read-back failed
+    }
+}
+
+class SqliteDatabase : public IDatabase {
+public:
+    SqliteDatabase(std::string path, ServerContext context)
+        : m_path(std::move(path))
+        , m_context(std::make_shared<ServerContext>(std::move(context))) {}
+
+    std::unique_ptr<IDbConnection> connect(const std::string &connectionText) override {
+        checkConnectionText(connectionText);
+        sqlite3 *db = nullptr;
+        // Never created here: a missing file is a missing server database.
+        int rc = sqlite3_open_v2(m_path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW,
+                                 nullptr);
+        if (rc != SQLITE_OK) {
+            std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+            sqlite3_close_v2(db);
+            throw Error(sqlerr::kGeneral,
+                        "The server database \"" + m_path + "\" cannot be opened: " + message);
+        }
+        try {
+            sqlite3_extended_result_codes(db, 1);
+            sqlite3_busy_timeout(db, kBusyTimeoutMs);
+            sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+            {
+                // Checked before anything is written: an empty file stays empty.
+                Statement stmt(db, "SELECT count(*) FROM sqlite_schema");
+                stmt.step();
+                if (stmt.column(0) == DbValue(std::int64_t{0}))
+                    throw Error(sqlerr::kGeneral, "it holds no tables");
+            }
+            exec(db, "PRAGMA journal_mode=WAL");
+        } catch (const Error &e) {
+            sqlite3_close_v2(db);
+            throw Error(sqlerr::kGeneral, "The server database \"" + m_path +
+                                              "\" cannot be used: " + e.description());
+        }
+        return std::make_unique<SqliteConnection>(db, m_context);
+    }
+
+private:
+    std::string m_path;
+    std::shared_ptr<ServerContext> m_context;
+};
+
+} // namespace
+
+std::unique_ptr<IDatabase> makeDatabase(const std::string &path, ServerContext context) {
+    return std::make_unique<SqliteDatabase>(path, std::move(context));
+}
+
 } // namespace zeph::sqlite

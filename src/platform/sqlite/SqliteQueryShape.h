@@ -1,0 +1,25 @@
+#pragma once
+// What a query text reads from, so that its rows can be saved back: the system's updatable
+// queries read one table or view ("SELECT * FROM X WHERE ...", "Select * from X order by ...").
+// Anything else (joins, several sources, grouping, DISTINCT, compound selects, aggregates) is
+// read-only.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zeph::sqlite {
+
+struct QueryShape {
+    /// The single table or view the rows come from, as written (unquoted).
+    std::string source;
+    /// Where the select list starts (after "SELECT" and an optional "ALL"); hidden key columns
+    /// are put there.
+    std::size_t selectListOffset = 0;
+};
+
+/// The shape of a single-source SELECT; nothing for any other statement.
+std::optional<QueryShape> singleSourceSelect(std::string_view sql);
+
+} // namespace zeph::sqlite
