@@ -9,18 +9,15 @@
 namespace zeph::ui {
 
 QtUserInterface::QtUserInterface(QWidget *fallbackParent)
-    : m_parent(fallbackParent)
-{}
+    : m_parent(fallbackParent) {}
 
-QWidget *QtUserInterface::parentWidget() const
-{
+QWidget *QtUserInterface::parentWidget() const {
     if (QWidget *active = QApplication::activeWindow())
         return active;
     return m_parent;
 }
 
-MsgAnswer QtUserInterface::messageBox(const std::string &text, MsgButtons buttons, MsgIcon icon)
-{
+MsgAnswer QtUserInterface::messageBox(const std::string &text, MsgButtons buttons, MsgIcon icon) {
     QMessageBox box(parentWidget());
     box.setWindowTitle(QStringLiteral("Zephrane"));
     box.setText(QString::fromStdString(text));
@@ -77,8 +74,7 @@ MsgAnswer QtUserInterface::messageBox(const std::string &text, MsgButtons button
     }
 }
 
-void QtUserInterface::setBusy(bool busy)
-{
+void QtUserInterface::setBusy(bool busy) {
     if (busy == m_busy)
         return;
     m_busy = busy;
@@ -88,19 +84,19 @@ void QtUserInterface::setBusy(bool busy)
         QGuiApplication::restoreOverrideCursor();
 }
 
-void QtUserInterface::doEvents()
-{
+void QtUserInterface::doEvents() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
 std::optional<std::string> QtUserInterface::openFileDialog(const std::string &title,
-                                                           const std::string &filter)
-{
+                                                           const std::string &filter) {
     // "Description|*.ext|Other|*.*" becomes Qt's "Description (*.ext);;Other (*.*)".
     QStringList parts = QString::fromStdString(filter).split(QLatin1Char('|'));
     QStringList filters;
     for (int i = 0; i + 1 < parts.size(); i += 2)
-        filters << parts[i] + QStringLiteral(" (") + parts[i + 1].replace(QLatin1Char(';'), QLatin1Char(' ')) + QStringLiteral(")");
+        filters << parts[i] + QStringLiteral(" (") +
+                       parts[i + 1].replace(QLatin1Char(';'), QLatin1Char(' ')) +
+                       QStringLiteral(")");
     QString chosen = QFileDialog::getOpenFileName(parentWidget(), QString::fromStdString(title),
                                                   QString(), filters.join(QStringLiteral(";;")));
     if (chosen.isEmpty())
@@ -108,13 +104,11 @@ std::optional<std::string> QtUserInterface::openFileDialog(const std::string &ti
     return chosen.toStdString();
 }
 
-std::string QtUserInterface::clipboardText()
-{
+std::string QtUserInterface::clipboardText() {
     return QGuiApplication::clipboard()->text().toStdString();
 }
 
-void QtUserInterface::setClipboardText(const std::string &text)
-{
+void QtUserInterface::setClipboardText(const std::string &text) {
     QGuiApplication::clipboard()->setText(QString::fromStdString(text));
 }
 

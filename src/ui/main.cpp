@@ -1,34 +1,48 @@
 // zephrane: the wizard.
-#include "platform/posix/Posix.h"
+#include "app/MainPage.h"
+#include "app/Program.h"
 #include "platform/sim/SimHost.h"
 #include "ui/QtUserInterface.h"
+#include "ui/Wizard.h"
 
 #include <QApplication>
-#include <QLabel>
-#include <QMessageBox>
+#include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zephrane"));
     zeph::ui::QtUserInterface ui;
 
     std::string error;
     auto notice = [](const std::string &text) { std::cerr << "zephrane: " << text << std::endl; };
-    std::string folder = zeph::sim::resolveHostFolder(notice, error);
+    const std::string folder = zeph::sim::resolveHostFolder(notice, error);
     if (folder.empty()) {
         ui.messageBox(error, zeph::MsgButtons::OK, zeph::MsgIcon::Critical);
-        return 2;
+        return zeph::kExitStartupFailed;
     }
-    auto host = zeph::sim::openHost(folder, notice);
+    auto host = zeph::sim::openHost(folder, [&ui](const std::string &text) {
+        std::cerr << "zephrane: " << text << std::endl;
+        ui.messageBox(text, zeph::MsgButtons::OK, zeph::MsgIcon::Warning);
+    });
     host->ui = &ui;
     for (int i = 1; i < argc; ++i)
         host->commandLine += (i > 1 ? " " : "") + std::string(argv[i]);
 
-    QLabel window(QStringLiteral("Zephrane"));
-    window.setWindowTitle(QStringLiteral("Zephrane"));
-    window.resize(480, 320);
-    window.show();
+    zeph::Program program(*host);
+    // The program ends at once, wherever it is asked to; the run log is closed by then.
+    program.exitHandler = [](int code) {
+        std::fflush(nullptr);
+        std::exit(code);
+    };
+    zeph::MainPage mainPage(program);
+    try {
+        mainPage.Form_Load();
+    } catch (const zeph::ProgramEnded &ended) {
+        return ended.code();
+    }
+    zeph::Wizard wizard(program, mainPage);
+    wizard.start();
     return app.exec();
 }

@@ -1,0 +1,59 @@
+#include "Program.h"
+
+#include "app/Version.h"
+#include "extras/ToolPage.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace zeph {
+
+Program::Program(Host &hostRef)
+    : host(hostRef)
+    , registry(*hostRef.registry)
+    , tarvoVersion(registry)
+    , services(*hostRef.services, *hostRef.workstation, messageReporter())
+    , tarvoDb(*hostRef.database)
+    , log(hostRef) {}
+
+void Program::ExitApplication(int code) {
+    try {
+        log.CloseLogFile();
+    } catch (...) {
+        // Leaving must not fail.
+    }
+    if (exitHandler)
+        exitHandler(code);
+    throw ProgramEnded(code);
+}
+
+void Program::RunTestScript() {
+    try {
+        const std::string script = host.programFolder + "\\test.bat";
+        if (!host.files->fileExists(script))
+            return;
+        host.shell->startProgram(script + " " + ownVersionText() + " " + ToolPageAddress(registry),
+                                 WindowStyle::MinimizedFocus);
+    } catch (...) {
+        // The start-up hook reports nothing; start-up goes on.
+    }
+}
+
+bool Program::commandLineHas(std::string_view word) const {
+    auto lower = [](unsigned char c) { return static_cast<char>(std::tolower(c)); };
+    std::string line = host.commandLine;
+    std::string needle(word);
+    std::transform(line.begin(), line.end(), line.begin(), lower);
+    std::transform(needle.begin(), needle.end(), needle.begin(), lower);
+    return line.find(needle) != std::string::npos;
+}
+
+void Program::message(const std::string &text) {
+    host.ui->messageBox(text, MsgButtons::OK);
+}
+
+std::function<void(const std::string &)> Program::messageReporter() {
+    return [this](const std::string &text) { message(text); };
+}
+
+} // namespace zeph
