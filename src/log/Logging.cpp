@@ -95,8 +95,9 @@ int calendarDaysBetween(const LocalTime &from, const LocalTime &to) {
     return static_cast<int>((dayOf(to) - dayOf(from)).count());
 }
 
-Logging::Logging(Host &host)
-    : m_host(host) {}
+Logging::Logging(Host &host, WorkStationInfo *workStationInfo)
+    : m_host(host)
+    , m_workStationInfo(workStationInfo) {}
 
 Logging::~Logging() {
     CloseLogFile();
@@ -237,17 +238,13 @@ void Logging::writeHeaderLines() {
 }
 
 std::string Logging::loggedInUser() {
-    std::string domain;
-    std::string user;
-    attempt([&] {
-        if (!m_host.workstation)
-            return;
-        if (auto info = m_host.workstation->info102())
-            domain = info->langroup;
-        if (auto info = m_host.workstation->userInfo1())
-            user = info->userName;
-    });
-    return domain + "\\" + user;
+    if (!m_workStationInfo && m_host.workstation) {
+        m_ownWorkStationInfo = std::make_unique<WorkStationInfo>(*m_host.workstation);
+        m_workStationInfo = m_ownWorkStationInfo.get();
+    }
+    if (!m_workStationInfo)
+        return "\\";
+    return m_workStationInfo->Domain() + "\\" + m_workStationInfo->UserName();
 }
 
 std::string Logging::dravikAccount() {

@@ -3,6 +3,7 @@
 // with a fixed header, one line per call, and counts of the lines that carry an error or a
 // warning marker. One instance serves the whole process; one log file is open at a time.
 
+#include "app/host/WorkStationInfo.h"
 #include "platform/Error.h"
 #include "platform/Host.h"
 
@@ -26,7 +27,9 @@ public:
     /// Log files older than this many calendar days are purged.
     static constexpr int kKeepDays = 30;
 
-    explicit Logging(Host &host);
+    /// `workStationInfo` is the program's shared one, read for the header's user line; without
+    /// it the log makes its own from the host on first use.
+    explicit Logging(Host &host, WorkStationInfo *workStationInfo = nullptr);
     ~Logging();
     Logging(const Logging &) = delete;
     Logging &operator=(const Logging &) = delete;
@@ -76,6 +79,8 @@ private:
     std::string dravikAccount();
 
     Host &m_host;
+    WorkStationInfo *m_workStationInfo;
+    std::unique_ptr<WorkStationInfo> m_ownWorkStationInfo;
     std::unique_ptr<ITextFileWriter> m_file;
     std::int16_t m_errorCount = 0;
     std::int16_t m_warningCount = 0;

@@ -431,3 +431,31 @@ TEST_F(LoggingTest, WrittenLinesSurviveAProcessThatNeverClosesTheLog) {
     ASSERT_EQ(lines.size(), 13u);
     EXPECT_EQ(lines[12], "deleted subscriber jdoe");
 }
+
+namespace {
+
+class FixedWorkstation : public IWorkstation {
+public:
+    std::int32_t osPlatformId() override { return 2; }
+    std::optional<WkstaInfo102> info102() override {
+        WkstaInfo102 info;
+        info.langroup = "ACME";
+        return info;
+    }
+    std::optional<WkstaUserInfo1> userInfo1() override {
+        WkstaUserInfo1 info;
+        info.userName = "jdoe";
+        return info;
+    }
+};
+
+} // namespace
+
+TEST_F(LoggingTest, UserLineComesFromTheSharedWorkstationInfo) {
+    FixedWorkstation workstation;
+    WorkStationInfo shared(workstation);
+    Logging logging(host(), &shared);
+    std::string path = logging.GenerateNewLogFileName();
+    logging.WriteLogHeader(path, false);
+    EXPECT_EQ(linesOf(readAll(native(path))).at(4), "Logged in user=ACME\\jdoe");
+}
