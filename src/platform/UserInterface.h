@@ -13,9 +13,10 @@ enum class MsgAnswer { OK, Cancel, Yes, No };
 class IUserInterface {
 public:
     virtual ~IUserInterface() = default;
-    /// Shows a message box titled "Zephrane" and waits for the answer.
+    /// Shows a message box and waits for the answer. Its title is the program's, "Zephrane",
+    /// unless another is given.
     virtual MsgAnswer messageBox(const std::string &text, MsgButtons buttons = MsgButtons::OK,
-                                 MsgIcon icon = MsgIcon::None) = 0;
+                                 MsgIcon icon = MsgIcon::None, const std::string &title = {}) = 0;
     /// Shows or removes the busy (hourglass) pointer.
     virtual void setBusy(bool busy) = 0;
     /// Lets the user interface handle its pending events once (repaint, clicks).

@@ -12,7 +12,8 @@ public:
     /// Message boxes are shown over the active window, or over `fallbackParent`.
     explicit QtUserInterface(QWidget *fallbackParent = nullptr);
 
-    MsgAnswer messageBox(const std::string &text, MsgButtons buttons, MsgIcon icon) override;
+    MsgAnswer messageBox(const std::string &text, MsgButtons buttons, MsgIcon icon,
+                         const std::string &title) override;
     void setBusy(bool busy) override;
     void doEvents() override;
     std::optional<std::string> openFileDialog(const std::string &title,
