@@ -17,9 +17,10 @@ QWidget *QtUserInterface::parentWidget() const {
     return m_parent;
 }
 
-MsgAnswer QtUserInterface::messageBox(const std::string &text, MsgButtons buttons, MsgIcon icon) {
+MsgAnswer QtUserInterface::messageBox(const std::string &text, MsgButtons buttons, MsgIcon icon,
+                                      const std::string &title) {
     QMessageBox box(parentWidget());
-    box.setWindowTitle(QStringLiteral("Zephrane"));
+    box.setWindowTitle(title.empty() ? QStringLiteral("Zephrane") : QString::fromStdString(title));
     box.setText(QString::fromStdString(text));
     switch (icon) {
     case MsgIcon::Information:

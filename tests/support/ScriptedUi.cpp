@@ -21,9 +21,10 @@ void ScriptedUi::verifyAllShown()
     m_expected.clear();
 }
 
-MsgAnswer ScriptedUi::messageBox(const std::string &text, MsgButtons buttons, MsgIcon icon)
+MsgAnswer ScriptedUi::messageBox(const std::string &text, MsgButtons buttons, MsgIcon icon,
+                                 const std::string &title)
 {
-    Box box{text, buttons, icon, MsgAnswer::OK};
+    Box box{text, buttons, icon, MsgAnswer::OK, title.empty() ? "Zephrane" : title};
     const bool asks = buttons != MsgButtons::OK;
     const MsgAnswer refuse = buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Cancel;
     if (m_expected.empty()) {

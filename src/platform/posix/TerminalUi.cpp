@@ -15,8 +15,11 @@ public:
         : m_assumeYes(assumeYes)
     {}
 
-    MsgAnswer messageBox(const std::string &text, MsgButtons buttons, MsgIcon) override
+    MsgAnswer messageBox(const std::string &text, MsgButtons buttons, MsgIcon,
+                         const std::string &title) override
     {
+        if (!title.empty())
+            std::cerr << title << ": ";
         std::cerr << text << std::endl;
         if (buttons == MsgButtons::OK)
             return MsgAnswer::OK;
