@@ -18,6 +18,7 @@ public:
         MsgButtons buttons = MsgButtons::OK;
         MsgIcon icon = MsgIcon::None;
         MsgAnswer answer = MsgAnswer::OK;
+        std::string title = "Zephrane";
     };
 
     /// The next box must contain `textPart` (when not empty); it is answered with `answer`.
@@ -35,7 +36,8 @@ public:
     bool busy() const { return m_busy; }
     int busyChanges() const { return m_busyChanges; }
 
-    MsgAnswer messageBox(const std::string &text, MsgButtons buttons, MsgIcon icon) override;
+    MsgAnswer messageBox(const std::string &text, MsgButtons buttons, MsgIcon icon,
+                         const std::string &title) override;
     void setBusy(bool busy) override;
     void doEvents() override { ++m_doEvents; }
     std::optional<std::string> openFileDialog(const std::string &title,
