@@ -14,17 +14,18 @@ int main(int argc, char **argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zephrane"));
     zeph::ui::QtUserInterface ui;
+    zeph::IUserInterface &port = ui; // the port's default arguments
 
     std::string error;
     auto notice = [](const std::string &text) { std::cerr << "zephrane: " << text << std::endl; };
     const std::string folder = zeph::sim::resolveHostFolder(notice, error);
     if (folder.empty()) {
-        ui.messageBox(error, zeph::MsgButtons::OK, zeph::MsgIcon::Critical);
+        port.messageBox(error, zeph::MsgButtons::OK, zeph::MsgIcon::Critical);
         return zeph::kExitStartupFailed;
     }
-    auto host = zeph::sim::openHost(folder, [&ui](const std::string &text) {
+    auto host = zeph::sim::openHost(folder, [&port](const std::string &text) {
         std::cerr << "zephrane: " << text << std::endl;
-        ui.messageBox(text, zeph::MsgButtons::OK, zeph::MsgIcon::Warning);
+        port.messageBox(text, zeph::MsgButtons::OK, zeph::MsgIcon::Warning);
     });
     host->ui = &ui;
     for (int i = 1; i < argc; ++i)
