@@ -46,6 +46,10 @@ void SubscriberGrid::setRows(int rows) {
         m_pending = true;
 }
 
+void SubscriberGrid::setRowLimit(int limit) {
+    m_rowLimit = std::clamp(limit, 0, kMaxSubscriberRows);
+}
+
 int SubscriberGrid::ColIndex(std::string_view key) const {
     for (int c = 0; c < kColumnCount; ++c) {
         if (!m_columns[static_cast<std::size_t>(c)].key.empty() &&

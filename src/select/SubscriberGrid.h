@@ -54,7 +54,11 @@ public:
     /// Appends a subscriber row whose column 0 holds `firstCell`; the new row is unchecked and
     /// becomes the current row. False (nothing added) when the grid is full.
     bool AddItem(const std::string &firstCell);
-    bool full() const { return static_cast<int>(m_rows.size()) >= kMaxSubscriberRows; }
+    bool full() const { return static_cast<int>(m_rows.size()) >= m_rowLimit; }
+    /// The most subscriber rows the grid takes: kMaxSubscriberRows, or fewer when a caller
+    /// (a test, a trial) lowers it. Values outside 0..kMaxSubscriberRows are clamped.
+    void setRowLimit(int limit);
+    int rowLimit() const { return m_rowLimit; }
 
     /// Cell text; row 0 is the header. Out-of-range cells read as "" and ignore writes.
     std::string TextMatrix(int row, int col) const;
@@ -97,6 +101,7 @@ private:
     std::vector<GridColumn> m_columns;
     std::vector<GridRow> m_rows;
     int m_selectedColumn;
+    int m_rowLimit = kMaxSubscriberRows;
     GridListener *m_listener = nullptr;
     bool m_redraw = true;
     bool m_pending = false;
