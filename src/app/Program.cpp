@@ -14,7 +14,7 @@ Program::Program(Host &hostRef)
     , tarvoVersion(registry)
     , services(*hostRef.services, *hostRef.workstation, messageReporter())
     , tarvoDb(*hostRef.database)
-    , log(hostRef) {}
+    , log(hostRef, &services.workStationInfo()) {}
 
 void Program::ExitApplication(int code) {
     try {

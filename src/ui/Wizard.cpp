@@ -1,6 +1,9 @@
 #include "Wizard.h"
 
 #include "app/frmMain.h"
+#include "extras/HelpWindowLayout.h"
+#include "extras/frmHelp.h"
+#include "extras/modUpdateCheck.h"
 
 namespace zeph {
 
@@ -10,6 +13,8 @@ Wizard::Wizard(Program &program, MainPage &mainPage)
     , m_main(std::make_unique<frmMain>(mainPage)) {
     connect(m_main.get(), &frmMain::exitRequested, this, &Wizard::exitProgram);
     connect(m_main.get(), &frmMain::nextRequested, this, &Wizard::showMainNext);
+    connect(m_main.get(), &frmMain::helpRequested, this, &Wizard::showHelp);
+    connect(m_main.get(), &frmMain::updateCheckRequested, this, &Wizard::checkForUpdate);
 }
 
 Wizard::~Wizard() = default;
@@ -27,6 +32,23 @@ void Wizard::exitProgram() {
         return;
     }
     m_program.ExitApplication(0);
+}
+
+void Wizard::showHelp() {
+    if (!m_help) {
+        m_help = std::make_unique<frmHelp>(helpPageAddress(m_program.host.programFolder));
+        m_help->Form_Load();
+    }
+    m_help->show();
+    m_help->raise();
+    m_help->activateWindow();
+}
+
+void Wizard::checkForUpdate() {
+    m_program.host.ui->setBusy(true);
+    modUpdateCheck check(m_program.host, m_program.registry);
+    m_program.host.ui->setBusy(false);
+    check.CheckForUpdate();
 }
 
 void Wizard::showMainNext() {

@@ -12,6 +12,7 @@
 namespace zeph {
 
 class frmMain;
+class frmHelp;
 
 class Wizard : public QObject {
     Q_OBJECT
@@ -26,10 +27,14 @@ public:
 private:
     void exitProgram();
     void showMainNext();
+    /// Shows the help window without blocking the wizard; a second request brings it forward.
+    void showHelp();
+    void checkForUpdate();
 
     Program &m_program;
     MainPage &m_mainPage;
     std::unique_ptr<frmMain> m_main;
+    std::unique_ptr<frmHelp> m_help;
 };
 
 } // namespace zeph

@@ -1,0 +1,50 @@
+#include "frmHelp.h"
+
+#include "extras/HelpWindowLayout.h"
+
+#include <QFileInfo>
+#include <QResizeEvent>
+#include <QTextBrowser>
+#include <QUrl>
+
+namespace zeph {
+
+frmHelp::frmHelp(const std::string &pageAddress, QWidget *parent)
+    : QWidget(parent, Qt::Window)
+    , m_address(pageAddress) {
+    setWindowTitle(QStringLiteral("Zephrane"));
+    setObjectName(QStringLiteral("frmHelp"));
+    browserHelp = new QTextBrowser(this);
+    browserHelp->setObjectName(QStringLiteral("browserHelp"));
+    browserHelp->setOpenExternalLinks(true);
+    setMinimumSize(kHelpMinWidth / kTwipsPerPixel, kHelpMinHeight / kTwipsPerPixel);
+    resize(760, 600);
+}
+
+void frmHelp::Form_Load() {
+    // The address is written the system's way; this OS reads the path with "/".
+    QString address = QString::fromStdString(m_address);
+    address.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    const QUrl url(address);
+    const QString path = url.toLocalFile();
+    if (!path.isEmpty() && !QFileInfo::exists(path)) {
+        // What a browser shows for a missing page.
+        browserHelp->setHtml(QStringLiteral("<h2>The page cannot be displayed</h2><p>") +
+                             path.toHtmlEscaped() + QStringLiteral(" was not found.</p>"));
+        return;
+    }
+    browserHelp->setSource(url);
+}
+
+void frmHelp::resizeEvent(QResizeEvent *event) {
+    QWidget::resizeEvent(event);
+    if (isMinimized())
+        return;
+    const HelpWindowLayout layout =
+        helpFormResize(width() * kTwipsPerPixel, height() * kTwipsPerPixel);
+    const TwipRect &b = layout.browser;
+    browserHelp->setGeometry(b.left / kTwipsPerPixel, b.top / kTwipsPerPixel,
+                             b.width / kTwipsPerPixel, b.height / kTwipsPerPixel);
+}
+
+} // namespace zeph
