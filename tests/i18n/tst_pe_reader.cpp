@@ -5,6 +5,7 @@
 #include "support/TempHost.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -305,4 +306,18 @@ TEST(PeReader, HostHasTheReader) {
     const std::string path = host.programFolder() + "/zephrane_TST.dll";
     zeph::test::writeBytes(path, image.bytes);
     EXPECT_EQ(host.host().resources->loadString(path, 237), "Select");
+}
+
+TEST(PeReader, OnlyPlainFilesAreRead) {
+    zeph::test::TempFolder folder;
+    auto loader = zeph::pe::makeResourceLoader();
+    const std::string pipe = folder.path() + "/zephrane_PIP.dll";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_FALSE(loader->loadString(pipe, 237)) << "a pipe would block the program";
+    const std::string dir = folder.path() + "/zephrane_DIR.dll";
+    std::filesystem::create_directory(dir);
+    EXPECT_FALSE(loader->loadString(dir, 237));
+    EXPECT_FALSE(loader->loadString(folder.path() + "/zephrane_NON.dll", 237));
+    zeph::test::writeBytes(folder.path() + "/zephrane_EMP.dll", {});
+    EXPECT_FALSE(loader->loadString(folder.path() + "/zephrane_EMP.dll", 237));
 }

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
 #include <fstream>
-#include <limits>
 #include <vector>
 
 namespace zeph::pe {
@@ -273,7 +273,12 @@ std::string nativePath(std::string path) {
 class PeResourceLoader : public IResourceLoader {
 public:
     std::optional<std::string> loadString(const std::string &libraryPath, unsigned id) override {
-        FileSource file(nativePath(libraryPath));
+        // Only a plain file can be a library; opening a pipe or device would wait or never end.
+        const std::string path = nativePath(libraryPath);
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(path, ec))
+            return std::nullopt;
+        FileSource file(path);
         if (!file.isOpen())
             return std::nullopt;
         auto text = findString(file, id);
