@@ -24,7 +24,9 @@ std::string_view trim(std::string_view s) {
 
 struct Criterion {
     std::string_view column;
-    std::optional<std::string> key; // nothing: matches no row
+    std::string_view key;
+    bool matchesNothing = false; // "Column=NULL"
+    std::string number;          // the key of a number criterion
 };
 
 // "Column='value'", "[Column] = 'value'", "Column=42". The quoted value is taken as it stands
@@ -33,29 +35,34 @@ Criterion parseCriterion(std::string_view text) {
     auto eq = text.find('=');
     if (eq == std::string_view::npos)
         throwAdo(adoerr::kInvalidArgument);
-    std::string_view column = trim(text.substr(0, eq));
+    Criterion c;
+    c.column = trim(text.substr(0, eq));
     std::string_view value = trim(text.substr(eq + 1));
-    if (column.empty() || value.empty())
+    if (c.column.empty() || value.empty())
         throwAdo(adoerr::kInvalidArgument);
-    char last = column.back();
+    char last = c.column.back();
     if (last == '<' || last == '>' || last == '!')
         throwAdo(adoerr::kInvalidArgument); // only equality is offered
-    if (column.size() >= 2 && column.front() == '[' && column.back() == ']')
-        column = column.substr(1, column.size() - 2);
+    if (c.column.size() >= 2 && c.column.front() == '[' && c.column.back() == ']')
+        c.column = c.column.substr(1, c.column.size() - 2);
 
     char quote = value.front();
     if (quote == '\'' || quote == '#') {
         if (value.size() < 2 || value.back() != quote)
             throwAdo(adoerr::kInvalidArgument);
-        return {column, std::string(value.substr(1, value.size() - 2))};
+        c.key = value.substr(1, value.size() - 2);
+        return c;
     }
-    if (equalsIgnoreCase(value, "NULL"))
-        return {column, std::nullopt};
+    if (equalsIgnoreCase(value, "NULL")) {
+        c.matchesNothing = true;
+        return c;
+    }
     try {
-        return {column, searchKey(DbValue(valueDouble(DbValue(std::string(value)))))};
+        c.number = searchKey(DbValue(valueDouble(DbValue(std::string(value)))));
     } catch (const Error &) {
         throwAdo(adoerr::kInvalidArgument);
     }
+    return c;
 }
 
 } // namespace
@@ -302,11 +309,11 @@ void Recordset::Find(std::string_view criterion) {
     Criterion c = parseCriterion(criterion);
     std::size_t col = column(c.column);
     leaveRow();
-    if (!c.key) {
+    if (c.matchesNothing) {
         m_position = m_rows.size();
         return;
     }
-    findKey(col, *c.key);
+    findKey(col, c.number.empty() ? c.key : std::string_view(c.number));
 }
 
 void Recordset::Find(std::string_view columnName, const DbValue &value) {
@@ -316,10 +323,13 @@ void Recordset::Find(std::string_view columnName, const DbValue &value) {
         m_position = m_rows.size();
         return;
     }
-    findKey(col, searchKey(value));
+    if (auto text = std::get_if<std::string>(&value))
+        findKey(col, *text);
+    else
+        findKey(col, searchKey(value));
 }
 
-void Recordset::findKey(std::size_t col, const std::string &key) {
+void Recordset::findKey(std::size_t col, std::string_view key) {
     if (m_position >= m_rows.size())
         return; // already at the end: nothing further to find
     if (!m_indexes[col] && ++m_scans[col] > kAutoIndexScans && m_rows.size() >= kAutoIndexRows)

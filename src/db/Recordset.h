@@ -181,7 +181,7 @@ private:
     void assign(std::size_t column, DbValue value);
     void setOptimize(std::size_t column, bool on);
     bool optimized(std::size_t column) const;
-    void findKey(std::size_t column, const std::string &key);
+    void findKey(std::size_t column, std::string_view key);
     void commitChanges();
     void commitNewRow();
     void storeRow(std::size_t row, std::vector<DbValue> values);

@@ -138,7 +138,10 @@ std::string TestDb::dump() const {
     };
     std::vector<std::string> tables;
     each("SELECT type, name, sql FROM sqlite_schema ORDER BY name", [&](sqlite3_stmt *s) {
-        out += text(s, 0) + " " + text(s, 1) + " " + text(s, 2) + "\n";
+        for (int c = 0; c < 3; ++c) {
+            out += text(s, c);
+            out += c < 2 ? ' ' : '\n';
+        }
         if (text(s, 0) == "table")
             tables.push_back(text(s, 1));
     });
@@ -146,8 +149,10 @@ std::string TestDb::dump() const {
     for (const auto &table : tables) {
         each("SELECT * FROM \"" + table + "\" ORDER BY rowid", [&](sqlite3_stmt *s) {
             out += table + ":";
-            for (int c = 0; c < sqlite3_column_count(s); ++c)
-                out += " " + text(s, c);
+            for (int c = 0; c < sqlite3_column_count(s); ++c) {
+                out += ' ';
+                out += text(s, c);
+            }
             out += "\n";
         });
     }

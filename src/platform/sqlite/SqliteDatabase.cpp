@@ -407,8 +407,7 @@ public:
         checkConnectionText(connectionText);
         sqlite3 *db = nullptr;
         // Never created here: a missing file is a missing server database.
-        int rc = sqlite3_open_v2(m_path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW,
-                                 nullptr);
+        int rc = sqlite3_open_v2(m_path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
         if (rc != SQLITE_OK) {
             std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
             sqlite3_close_v2(db);
