@@ -84,6 +84,7 @@ const std::shared_ptr<IDbConnection> &Connection::handle() const {
 // --- Field -------------------------------------------------------------------------------------
 
 const std::string &Field::Name() const {
+    m_rs->requireColumn(m_column);
     return m_rs->m_columns[m_column].name;
 }
 const DbValue &Field::Value() const {
@@ -295,7 +296,15 @@ bool Recordset::HasField(std::string_view name) const {
     return m_open && findColumn(name).has_value();
 }
 
+// A Field kept across a Close and a new Open may name a column the new rows do not have.
+void Recordset::requireColumn(std::size_t column) const {
+    requireOpen();
+    if (column >= m_columns.size())
+        throwAdo(adoerr::kItemNotFound);
+}
+
 const DbValue &Recordset::value(std::size_t column) const {
+    requireColumn(column);
     requireCurrent();
     if (m_edit != adEditNone)
         return m_buffer[column];
@@ -346,7 +355,7 @@ void Recordset::findKey(std::size_t col, std::string_view key) {
 }
 
 void Recordset::setOptimize(std::size_t col, bool on) {
-    requireOpen();
+    requireColumn(col);
     if (on) {
         if (!m_indexes[col])
             m_indexes[col] = std::make_unique<FieldIndex>(m_rows, col);
@@ -358,7 +367,7 @@ void Recordset::setOptimize(std::size_t col, bool on) {
 }
 
 bool Recordset::optimized(std::size_t col) const {
-    requireOpen();
+    requireColumn(col);
     return m_explicitIndex[col];
 }
 
@@ -375,6 +384,7 @@ void Recordset::requireUpdatable() const {
 }
 
 void Recordset::assign(std::size_t col, DbValue value) {
+    requireColumn(col);
     requireUpdatable();
     if (m_edit == adEditNone) {
         requireCurrent();

@@ -53,7 +53,8 @@ private:
     std::shared_ptr<IDbConnection> m_handle;
 };
 
-/// One field of a record set's current row. A light handle: valid while its record set lives.
+/// One field of a record set's current row. A light handle: valid while its record set lives
+/// and stays open (after a Close it refuses to work).
 class Field {
 public:
     const std::string &Name() const;
@@ -141,6 +142,7 @@ public:
     /// Field by name (letter case ignored); a missing name throws 3265.
     Field Fields(std::string_view name);
     Field operator[](std::string_view name) { return Fields(name); }
+    Field operator[](std::size_t index) { return Fields(index); }
     /// Field by position, 0-based; out of range throws 3265.
     Field Fields(std::size_t index);
     std::size_t FieldCount() const;
@@ -176,6 +178,7 @@ private:
     void requireUpdatable() const;
     void leaveRow();
     std::size_t column(std::string_view name) const;
+    void requireColumn(std::size_t column) const;
     std::optional<std::size_t> findColumn(std::string_view name) const;
     const DbValue &value(std::size_t column) const;
     void assign(std::size_t column, DbValue value);

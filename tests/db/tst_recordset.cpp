@@ -245,3 +245,18 @@ TEST(RecordsetLarge, SearchesGiveTheSameAnswersWhenTheySwitchToAnIndex) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(RecordsetTest, AFieldKeptAcrossAReopenIsRefusedNotMisread) {
+    Recordset rs = open("SELECT * FROM vw_Subscriber");
+    Field last = rs.Fields(std::size_t{15});
+    EXPECT_EQ(rs[std::size_t{1}].Name(), "Alias");
+    rs.Close();
+    EXPECT_EQ(errorOf([&] { last.Value(); }).number(), 3704);
+    rs.Open("SELECT * FROM vw_COS", kConnection);
+    EXPECT_EQ(errorOf([&] { last.Value(); }).number(), 3265);
+    EXPECT_EQ(errorOf([&] { last.Name(); }).number(), 3265);
+}
+
+} // namespace
