@@ -269,6 +269,8 @@ void Logging::WriteLogLine(const std::string &text) {
         // A line that cannot be written is skipped; the writer syncs each line it writes.
         attempt([&] { m_file->writeLine(text); });
     }
+    if (m_lineObserver)
+        m_lineObserver(text);
     if (m_host.ui)
         m_host.ui->doEvents();
 }

@@ -8,6 +8,7 @@
 #include "platform/Host.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -63,6 +64,12 @@ public:
     /// True from a header that could be written until CloseLogFile.
     bool IsLogOpen() const { return m_file != nullptr; }
 
+    /// Told every line WriteLogLine writes (header lines included), after the file has it and
+    /// before the user interface's pass; the terminal program prints the lines this way.
+    void setLineObserver(std::function<void(const std::string &)> observer) {
+        m_lineObserver = std::move(observer);
+    }
+
     /// The program folder's logs folder, as the system writes it.
     std::string logFolder() const;
     /// The user's own logs folder, used when the program folder's cannot be.
@@ -82,6 +89,7 @@ private:
     WorkStationInfo *m_workStationInfo;
     std::unique_ptr<WorkStationInfo> m_ownWorkStationInfo;
     std::unique_ptr<ITextFileWriter> m_file;
+    std::function<void(const std::string &)> m_lineObserver;
     std::int16_t m_errorCount = 0;
     std::int16_t m_warningCount = 0;
     std::string m_path;

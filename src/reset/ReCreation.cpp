@@ -1,0 +1,254 @@
+#include "ReCreation.h"
+
+#include "CreateNewGuid.h"
+#include "DirectorySyncWait.h"
+#include "ResetRun.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace zeph {
+
+namespace {
+
+// Which of the new ids a fix-up query looks for.
+enum class NewId { Subscriber, CallHandler };
+
+// How many rows a fix-up expects: exactly one, or any number but none.
+enum class Expect { ExactlyOne, EveryRow };
+
+struct FixUp {
+    const char *sql;
+    NewId key;
+    Expect expect;
+    /// Changes the current row (the old ids are at hand in the run).
+    void (*change)(ResetRun &run, db::Recordset &rs);
+    /// The line when no row was found; the new id is appended.
+    const char *noneLine;
+    /// The line when more than one row was found, where that differs from noneLine.
+    const char *manyLine = nullptr;
+    /// Whether the new id is appended to the lines (the global subscriber line has none).
+    bool appendId = true;
+    /// Written before the single row is changed.
+    const char *beforeChange = nullptr;
+};
+
+void moveToOldSubscriber(ResetRun &run, db::Recordset &rs) {
+    rs["ParentObjectID"] = run.snapshot.ObjectID;
+}
+
+void moveToOldCallHandler(ResetRun &run, db::Recordset &rs) {
+    rs["ParentObjectID"] = run.snapshot.CallHandlerObjectID;
+}
+
+void fixGlobalSubscriber(ResetRun &run, db::Recordset &rs) {
+    rs["SubscriberObjectID"] = run.snapshot.ObjectID;
+    rs["CallHandlerOBjectID"] = run.snapshot.CallHandlerObjectID;
+    rs["StreamPath"] = db::Null;
+}
+
+void fixCallHandlerOwner(ResetRun &run, db::Recordset &rs) {
+    rs["AdministratorObjectID"] = run.snapshot.ObjectID;
+    rs["RecipientObjectID"] = run.snapshot.ObjectID;
+}
+
+void fixCallHandlerId(ResetRun &run, db::Recordset &rs) {
+    rs["CallHandlerObjectID"] = run.snapshot.CallHandlerObjectID;
+    rs["IsPrimary"] = 1;
+}
+
+// The order is fixed: the call handler's owner and recipient (6) are set while it can still
+// be found by its new id, before its id changes (7).
+const std::vector<FixUp> &fixUps() {
+    static const std::vector<FixUp> table = {
+        {"SELECT * FROM GlobalSubscriber WHERE SubscriberOBjectId=?", NewId::Subscriber,
+         Expect::ExactlyOne, fixGlobalSubscriber,
+         "(error) could not find global subscriber table entry for new subscriber", nullptr, false,
+         "    Updating global subscriber table with new ObjectID values"},
+        {"SELECT Alias, ParentObjectID FROM NotificationDevice WHERE ParentObjectID=?",
+         NewId::Subscriber, Expect::EveryRow, moveToOldSubscriber,
+         "(error) no notification devices found for SubscriberObjectID="},
+        {"SELECT Alias, ParentObjectID FROM NotificationRule WHERE ParentObjectID=?",
+         NewId::Subscriber, Expect::EveryRow, moveToOldSubscriber,
+         "(error) no notification rules found for SubscriberObjectID="},
+        {"SELECT Alias, ParentObjectID FROM NotificationMWI WHERE ParentObjectID=?",
+         NewId::Subscriber, Expect::EveryRow, moveToOldSubscriber,
+         "(error) no notification MWI devices found for SubscriberObjectID="},
+        {"SELECT ParentObjectID FROM DTMFAccessID WHERE ParentObjectID=?", NewId::Subscriber,
+         Expect::EveryRow, moveToOldSubscriber,
+         "(error) no DTMFAccessID records found for SubscriberObjectID="},
+        {"SELECT Alias, AdministratorObjectID, RecipientObjectID FROM CallHandler WHERE "
+         "CallHandlerObjectID=?",
+         NewId::CallHandler, Expect::ExactlyOne, fixCallHandlerOwner,
+         "(error) no primary call handler found for SubscriberObjectID=",
+         "(error) more than one primary call handler found for SubscriberObjectID= "},
+        {"SELECT Alias, IsPrimary, CallHandlerObjectID FROM CallHandler WHERE "
+         "CallHandlerObjectID=?",
+         NewId::CallHandler, Expect::ExactlyOne, fixCallHandlerId,
+         "(error) could not find new primary call handler for subscriber by ObjectID="},
+        {"SELECT Alias, ParentObjectID from ContactRule WHERE ParentObjectID=?", NewId::CallHandler,
+         Expect::EveryRow, moveToOldCallHandler,
+         "(error) no contact rules found for parentObjectID="},
+        {"SELECT Alias, ParentObjectID from MessagingRule WHERE ParentObjectID=?",
+         NewId::CallHandler, Expect::EveryRow, moveToOldCallHandler,
+         "(error) no messaging rules found for parentObjectID="},
+        {"SELECT Alias, ParentObjectID from MenuEntry WHERE ParentObjectID=?", NewId::CallHandler,
+         Expect::EveryRow, moveToOldCallHandler,
+         "(error) no menu entry rows found for parentObjectID="},
+    };
+    return table;
+}
+
+// Changes and saves the query set's current row.
+void changeRow(ResetRun &run, const FixUp &fixUp) {
+    if (run.attempt([&] { fixUp.change(run, run.querySet); }))
+        run.attempt([&] { run.querySet.Update(); });
+    else
+        run.attempt([&] { run.querySet.CancelUpdate(); });
+}
+
+void runFixUp(ResetRun &run, const FixUp &fixUp) {
+    const std::string &newId =
+        fixUp.key == NewId::Subscriber ? run.ids.newSubscriberId : run.ids.newCallHandlerId;
+    run.openQuery(fixUp.sql, {DbValue(newId)}, db::adLockOptimistic);
+    long count = run.queryRowCount();
+    std::string suffix = fixUp.appendId ? newId : std::string();
+    if (fixUp.expect == Expect::ExactlyOne) {
+        if (count == 1) {
+            if (fixUp.beforeChange)
+                run.line(fixUp.beforeChange);
+            changeRow(run, fixUp);
+        } else if (count > 1 && fixUp.manyLine) {
+            run.line(fixUp.manyLine + suffix);
+        } else {
+            run.line(fixUp.noneLine + suffix);
+        }
+    } else if (count == 0) {
+        run.line(fixUp.noneLine + suffix);
+    } else {
+        for (bool more = run.queryOnRow(); more; more = run.queryMoveNext() && run.queryOnRow())
+            changeRow(run, fixUp);
+    }
+    run.closeQuery();
+}
+
+// A fresh stored-procedure command on its own connection.
+void prepareCommand(ResetRun &run, db::Command &command) {
+    run.attempt([&] {
+        command.ActiveConnection(run.connectionText());
+        command.CommandType(db::adCmdStoredProc);
+    });
+}
+
+} // namespace
+
+void ReCreateSubscriber(ResetRun &run) {
+    const SubscriberSnapshot &s = run.snapshot;
+    run.ids = IdentityMap{};
+    db::Command command(*run.host.database);
+    prepareCommand(run, command);
+    run.line("    Adding subscriber back to SQL with new template settings");
+
+    std::string templateAlias = run.read<std::string>([&] { return run.inputs.templateAlias(); });
+    run.attempt([&] { command.CommandText("sp_CreateSubscriber"); });
+    auto argument = [&](const char *name, db::DataTypeEnum type, DbValue value) {
+        run.attempt([&] { command.AppendParameter(name, type, value); });
+    };
+    argument("@Alias", db::adVarChar, s.Alias);
+    argument("@DtmfAccessId", db::adVarChar, s.DTMFAccessID);
+    argument("@templateAlias", db::adVarChar, templateAlias);
+    argument("@SubscriberType", db::adInteger, std::int64_t{1});
+    argument("@Undeletable", db::adInteger, std::int64_t{0});
+    argument("@DisplayName", db::adVarChar, s.DisplayName);
+    argument("@DirectoryID", db::adGUID, s.DirectoryID);
+    argument("@Uid", db::adVarChar, s.Alias);
+    argument("@FirstName", db::adVarChar, s.FirstName);
+    argument("@LastName", db::adVarChar, s.LastName);
+    argument("@DirectorySync", db::adInteger, std::int64_t{0});
+
+    db::Recordset &rs = run.querySet;
+    run.attempt([&] { rs.Open(command, db::adOpenKeyset, db::adLockOptimistic); });
+    if (run.queryRowCount() != 1) {
+        run.line("(error) subscriber creation stored procedure failed to execute properly.");
+    } else {
+        run.ids.newCallHandlerId =
+            run.read<std::string>([&] { return rs["CallHandlerObjectID"].Text(); });
+        run.ids.newSubscriberId =
+            run.read<std::string>([&] { return rs["SubscriberObjectID"].Text(); });
+        run.line("    User created in SQL");
+        bool changed = run.attempt([&] {
+            rs["SubscriberObjectID"] = s.ObjectID;
+            rs["CallHandlerObjectID"] = s.CallHandlerObjectID;
+        });
+        if (changed)
+            run.attempt([&] { rs.Update(); });
+    }
+    run.closeQuery();
+}
+
+void RestoreAlternateExtensions(ResetRun &run) {
+    const SubscriberSnapshot &s = run.snapshot;
+    if (s.AlternateExtensionCount <= 0)
+        return;
+    run.line("    Adding alternate extensions back to user as requested");
+    run.openQuery("SELECT * FROM DTMFAccessID WHERE ParentObjectID=?",
+                  {DbValue(run.ids.newSubscriberId)}, db::adLockOptimistic);
+    if (run.queryRowCount() != 1) {
+        run.line("(error) primary extension for newly added subscriber was not found!");
+        run.closeQuery();
+        return;
+    }
+    db::Recordset &rs = run.querySet;
+    int saved =
+        std::min<int>(s.AlternateExtensionCount, static_cast<int>(s.AlternateExtensions.size()));
+    for (int n = 1; n <= saved; ++n) {
+        const std::string &extension = s.AlternateExtensions[static_cast<std::size_t>(n - 1)];
+        try {
+            rs.AddNew();
+            rs["ParentObjectID"] = s.ObjectID;
+            rs["ParentObjectIDType"] = 1;
+            rs["DTMFAccessID"] = extension;
+            rs["DTMFAccessIDType"] = 1;
+            rs["Alias"] = "SYSTEM_DEFINED_ALT_EXT_" + std::to_string(n);
+            rs["IsPrimaryID"] = 0;
+            rs.Update();
+        } catch (const std::exception &e) {
+            // Not an error of the run (an extension taken meanwhile is the usual cause), but
+            // the administrator asked to keep it, so the log says it is gone.
+            try {
+                rs.CancelUpdate();
+            } catch (const std::exception &) {
+            }
+            run.line("    (warning) alternate extension " + extension +
+                     " could not be added back: " + e.what());
+        }
+    }
+    run.closeQuery();
+}
+
+void FixUpReferences(ResetRun &run) {
+    for (const FixUp &fixUp : fixUps())
+        runFixUp(run, fixUp);
+}
+
+void ResynchronizeSubscriber(ResetRun &run) {
+    db::Command command(*run.host.database);
+    prepareCommand(run, command);
+    std::string ticket;
+    run.attempt([&] { ticket = CreateNewGuid(*run.host.guids); });
+    run.attempt([&] {
+        command.CommandText("sp_ModifySubscriber");
+        command.AppendParameter("@SubscriberObjectID", db::adGUID, run.snapshot.ObjectID);
+        command.AppendParameter("@DirectorySyncTicket", db::adGUID, ticket);
+        command.AppendParameter("@DirectorySync", db::adInteger, 1);
+    });
+    run.attempt([&] { command.Execute(); });
+    run.line("    Subscriber synch with directory started.");
+    if (WaitForSyncToFinished(run.host, run.connectionText(), run.log, ticket))
+        run.line("    Directory sync complete for creation");
+    else
+        run.line("(error) Syncronization process failed during subscriber create. Check the "
+                 "Lorrasvc logs in the \\Pradix\\Logs directory");
+}
+
+} // namespace zeph

@@ -1,0 +1,23 @@
+#pragma once
+// Re-creating a removed subscriber from the template and giving it back its old identity:
+// the creation, the alternate extension restore, the ten reference fix-ups and the directory
+// re-synchronisation.
+
+namespace zeph {
+
+class ResetRun;
+
+/// sp_CreateSubscriber from the chosen template; the returned row gets the old subscriber and
+/// call handler ids. Sets the run's new ids (empty when the creation gave no single row).
+void ReCreateSubscriber(ResetRun &run);
+
+/// Adds the saved alternate extensions back; does nothing when none were saved.
+void RestoreAlternateExtensions(ResetRun &run);
+
+/// Moves every row that refers to the new ids to the old ones, in ten fixed steps.
+void FixUpReferences(ResetRun &run);
+
+/// sp_ModifySubscriber for the old id, and the wait for the directory.
+void ResynchronizeSubscriber(ResetRun &run);
+
+} // namespace zeph

@@ -1,0 +1,93 @@
+#include "RecordingRemoval.h"
+
+#include "ResetRun.h"
+
+namespace zeph {
+
+namespace {
+
+const char *const kNotFoundLine = "    wav file not found on system";
+
+// Deletes the file, read-only or not. A file that cannot be deleted is reported by the run's
+// rule; its StreamPath is cleared all the same, so the server no longer offers it.
+void deleteRecording(ResetRun &run, const std::string &path) {
+    run.attempt([&] { run.host.files->deleteFile(path, true); });
+}
+
+// Clears the current row's StreamPath of a record set and saves the row.
+void clearStreamPath(ResetRun &run, db::Recordset &rs) {
+    if (run.attempt([&] { rs["StreamPath"] = db::Null; }))
+        run.attempt([&] { rs.Update(); });
+}
+
+} // namespace
+
+RecordingPlace locateRecording(ResetRun &run, const std::string &streamPath) {
+    IFileSystem &files = *run.host.files;
+    if (run.read<bool>([&] { return files.fileExists(run.StreamFilesRoot + streamPath); }))
+        return RecordingPlace::UnderStreamRoot;
+    if (run.read<bool>([&] { return files.fileExists(streamPath); }))
+        return RecordingPlace::AtPath;
+    return RecordingPlace::Missing;
+}
+
+void RemoveVoiceNameFile(ResetRun &run) {
+    db::Recordset &rs = run.tarvoDb.rsSubscribers();
+    // A row that cannot be read has nothing to remove.
+    bool recorded = run.read<bool>([&] { return !rs["StreamPath"].IsNull(); });
+    if (!recorded) {
+        run.line("    Subscriber has no voice name recorded.");
+        return;
+    }
+    run.line("    removing voice name from file system");
+    std::string streamPath = run.read<std::string>([&] { return rs["StreamPath"].Text(); });
+    switch (locateRecording(run, streamPath)) {
+    case RecordingPlace::UnderStreamRoot:
+        deleteRecording(run, run.StreamFilesRoot + streamPath);
+        run.line("    Deleting " + run.StreamFilesRoot + streamPath);
+        break;
+    case RecordingPlace::AtPath:
+        deleteRecording(run, streamPath);
+        run.line("    Deleting " + streamPath);
+        break;
+    case RecordingPlace::Missing:
+        run.line(kNotFoundLine);
+        break;
+    }
+    clearStreamPath(run, rs);
+}
+
+void RemoveGreetingFiles(ResetRun &run) {
+    run.openQuery("SELECT * FROM MessagingRule WHERE ParentObjectID=?",
+                  {DbValue(run.snapshot.CallHandlerObjectID)}, db::adLockOptimistic);
+    db::Recordset &rs = run.querySet;
+    if (run.queryRowCount() == 0) {
+        run.line("(error) could not find messaging rules for current subscriber");
+    } else {
+        for (bool more = run.queryOnRow(); more; more = run.queryMoveNext() && run.queryOnRow()) {
+            std::string alias = run.read<std::string>([&] { return rs["Alias"].Text(); });
+            bool recorded = run.read<bool>([&] { return !rs["StreamPath"].IsNull(); });
+            if (!recorded) {
+                run.line("    " + alias + " greeting is not recorded");
+                continue;
+            }
+            run.line("    removing greeting WAV from file system:" + alias);
+            std::string streamPath = run.read<std::string>([&] { return rs["StreamPath"].Text(); });
+            switch (locateRecording(run, streamPath)) {
+            case RecordingPlace::UnderStreamRoot:
+                deleteRecording(run, run.StreamFilesRoot + streamPath);
+                break;
+            case RecordingPlace::AtPath:
+                deleteRecording(run, streamPath);
+                break;
+            case RecordingPlace::Missing:
+                run.line(kNotFoundLine);
+                break;
+            }
+            clearStreamPath(run, rs);
+        }
+    }
+    run.closeQuery();
+}
+
+} // namespace zeph

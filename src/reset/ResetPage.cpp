@@ -1,0 +1,231 @@
+#include "ResetPage.h"
+
+#include "ReCreation.h"
+#include "RecordingRemoval.h"
+#include "SubscriberCapture.h"
+#include "app/registry/RegistryAPI.h"
+#include "select/SubscriberGrid.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace zeph {
+
+const char *const ResetPage::kHeading = "Reset Subscriber's Mailboxes";
+const char *const ResetPage::kInstructions =
+    "Press the \"Reset Subscribers\" button to start the subscriber reset process.  Since this is "
+    "interacting with the external directory and message store it can take some time.  When the "
+    "process is complete you'll be given an opportunity to review the output log and any errors "
+    "that may have been encountered.";
+const char *const ResetPage::kSkipCaption =
+    "Skip call to resync all public distribution lists at end of reset process";
+const char *const ResetPage::kResetCaption = "Reset Subscribers";
+const char *const ResetPage::kProgressCaption = "Progress";
+const char *const ResetPage::kCountCaption = "Subscribers Reset:";
+const char *const ResetPage::kPreviousCaption = "<< Previous";
+const char *const ResetPage::kNextCaption = "Next >>";
+const char *const ResetPage::kHelpCaption = "Help";
+const char *const ResetPage::kExitCaption = "Exit";
+const char *const ResetPage::kConfirmation =
+    "Restting subscirber mailboxes will result in all messages for those subscribers being lost "
+    "with no way to recover them.  Are you sure you want to do this?";
+
+namespace {
+
+bool containsIgnoreCase(const std::string &text, std::string_view word) {
+    auto it = std::search(text.begin(), text.end(), word.begin(), word.end(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) ==
+               std::tolower(static_cast<unsigned char>(b));
+    });
+    return it != text.end();
+}
+
+// Marks the page as running for as long as the run lasts, also when it is left by an
+// exception (the program ending).
+class RunningFlag {
+public:
+    explicit RunningFlag(bool &flag)
+        : m_flag(flag) {
+        m_flag = true;
+    }
+    ~RunningFlag() { m_flag = false; }
+    RunningFlag(const RunningFlag &) = delete;
+    RunningFlag &operator=(const RunningFlag &) = delete;
+
+private:
+    bool &m_flag;
+};
+
+} // namespace
+
+ResetPage::ResetPage(Host &host, RegistryAPI &registry, db::modTarvoDB &tarvoDb, Logging &log,
+                     ResetInputs inputs)
+    : m_host(host)
+    , m_registry(registry)
+    , m_tarvoDb(tarvoDb)
+    , m_log(log)
+    , m_inputs(std::move(inputs)) {}
+
+void ResetPage::changed() {
+    if (stateChanged)
+        stateChanged();
+}
+
+void ResetPage::Form_Load() {
+    if (m_loaded)
+        return;
+    m_loaded = true;
+    // Hidden, the box stays unchecked, so every run then ends with the lists' synchronisation.
+    chkSkipDLResynch.Visible = containsIgnoreCase(m_host.commandLine, "SkipDLSync");
+    changed();
+}
+
+void ResetPage::cmdResetSubscribers_Click() {
+    if (m_started || m_running)
+        return;
+    if (m_host.ui->messageBox(kConfirmation, MsgButtons::YesNo) != MsgAnswer::Yes)
+        return;
+    m_started = true;
+    RunningFlag runningFlag(m_running);
+
+    ResetRun run(m_host, m_tarvoDb, m_log, m_inputs);
+    startRun(run);
+    int rows = run.read<int>([&] { return m_inputs.grid().Rows(); });
+    for (int row = 1; row < rows; ++row) {
+        resetRow(run, row);
+        ++ProgressBar.Value;
+        changed();
+    }
+    endRun(run, m_subscribersResetCount);
+}
+
+void ResetPage::startRun(ResetRun &run) {
+    m_host.ui->setBusy(true);
+    busy = true;
+    cmdPrevious.Enabled = false;
+    cmdResetSubscribers.Enabled = false;
+    cmdExit.Enabled = false;
+    changed();
+
+    m_log.WriteLogHeader(m_log.GenerateNewLogFileName(), false);
+    run.attempt([&] {
+        run.StreamFilesRoot = regText(m_registry.QueryValue(HKEY_LOCAL_MACHINE, kPradixKey,
+                                                            kRootPathValue, REG_SZ, std::string()));
+    });
+    run.StreamFilesRoot += "Stream Files\\";
+    run.attempt([&] {
+        run.command.ActiveConnection(run.connectionText());
+        run.command.CommandType(db::adCmdStoredProc);
+    });
+    run.attempt([&] { run.querySet.CursorLocation(db::adUseClient); });
+
+    ProgressBar.Max = std::max(0, run.read<int>([&] { return m_inputs.grid().Rows(); }) - 1);
+    ProgressBar.Value = 0;
+    m_subscribersResetCount = 0;
+    changed();
+}
+
+void ResetPage::resetRow(ResetRun &run, int row) {
+    std::string alias;
+    std::string objectId;
+    bool checked = false;
+    run.attempt([&] {
+        const SubscriberGrid &grid = m_inputs.grid();
+        checked = grid.isChecked(row);
+        if (checked) {
+            alias = grid.TextMatrix(row, grid.ColIndex("Alias"));
+            objectId = grid.TextMatrix(row, grid.ColIndex("ObjectID"));
+        }
+    });
+    if (checked)
+        resetSubscriber(run, alias, objectId);
+}
+
+void ResetPage::resetSubscriber(ResetRun &run, const std::string &alias,
+                                const std::string &objectId) {
+    run.line("** Resetting Subscriber **");
+    run.line("    Alias=" + alias);
+    run.line("    ObjectID=" + objectId);
+    if (!LookUpAndCapture(run, alias, objectId))
+        return;
+    if (!CheckExtensionConflict(run))
+        return;
+    // From here on the subscriber goes through every step; each reports its own failures.
+    bool preserve = run.read<bool>([&] { return m_inputs.preserveAlternateExtensions(); });
+    SaveAlternateExtensions(run, preserve);
+    RemoveVoiceNameFile(run);
+    RemoveGreetingFiles(run);
+    CleanMailbox(run);
+    RemoveFromDatabase(run);
+    ReCreateSubscriber(run);
+    RestoreAlternateExtensions(run);
+    FixUpReferences(run);
+    ResynchronizeSubscriber(run);
+    ++m_subscribersResetCount;
+    lblSubscribersAddedCount = std::to_string(m_subscribersResetCount);
+    changed();
+}
+
+void ResetPage::endRun(ResetRun &run, int subscribersReset) {
+    run.line("");
+    if (chkSkipDLResynch.Value) {
+        run.line("** Skipping synchronization of all distribution lists by request **");
+    } else {
+        run.line("** Starting synchronization of all distribution lists - application will not "
+                 "wait for this to complete **");
+        run.attempt([&] {
+            run.command.CommandText("sp_SqlDirectorySync");
+            run.command.AppendParameter("@SyncDistributionList", db::adInteger, 1);
+            run.command.Execute();
+        });
+    }
+    run.line("");
+    IClock &clock = *m_host.clock;
+    run.line("** Subscriber mailbox reset process complete at " +
+             generalDateTime(clock.toLocal(clock.now())));
+    m_log.CloseLogFile();
+    m_host.ui->setBusy(false);
+    busy = false;
+    changed();
+
+    ResetSummary summary;
+    summary.subscribersReset = subscribersReset;
+    summary.errorCount = m_log.LogErrorCount();
+    summary.logFilePath = m_log.LogFilePath();
+    summary.logFallbackReason = m_log.LogFallbackReason();
+    summary.closingMessage = closingMessage(subscribersReset);
+    m_summary = summary;
+    MsgAnswer answer = m_host.ui->messageBox(summary.closingMessage, MsgButtons::OKCancel);
+    m_summary->viewLog = answer == MsgAnswer::OK;
+    if (m_summary->viewLog)
+        openLog();
+
+    // One page shows one run: only Exit (and Help) stay usable.
+    cmdExit.Enabled = true;
+    changed();
+}
+
+std::string ResetPage::closingMessage(int subscribersReset) const {
+    std::string text = "Subscriber mailbox reset process complete, reset " +
+                       std::to_string(subscribersReset) + " subscribers reset.  " +
+                       std::to_string(m_log.LogErrorCount()) + " error(s) encountered." + "\r\n" +
+                       "NOTE: It may take a few minutes for the Recipient Update Service to "
+                       "complete creating new mailstores for the reset boxes." +
+                       "\r\n";
+    // The operator must be able to find the log when it is not where it is always kept.
+    if (!m_log.LogFallbackReason().empty())
+        text += m_log.LogFallbackReason() + "\r\n";
+    return text + "Press OK to view the output log now.";
+}
+
+void ResetPage::openLog() {
+    const std::string &path = m_log.LogFilePath();
+    if (path.empty() || !m_host.files->fileExists(path))
+        return; // the closing message has said that this run has no log
+    if (!m_host.shell->startProgram("notepad " + m_host.files->nativePath(path),
+                                    WindowStyle::Normal))
+        m_host.ui->messageBox("The run log could not be opened in a text viewer.  It is " +
+                              m_host.files->nativePath(path));
+}
+
+} // namespace zeph

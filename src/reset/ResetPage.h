@@ -1,0 +1,121 @@
+#pragma once
+// The reset page `frmResetSubscribers` without its window: the state of its controls, its
+// load step, and the reset run behind "Reset Subscribers". The window (frmResetSubscribers)
+// draws this state and forwards its clicks here.
+
+#include "ResetRun.h"
+
+#include <optional>
+#include <string>
+
+namespace zeph {
+
+class RegistryAPI;
+
+/// A button's or check box's state.
+struct ControlState {
+    bool Enabled = true;
+    bool Visible = true;
+};
+
+struct CheckBoxState : ControlState {
+    bool Value = false; ///< checked
+};
+
+struct ProgressBarState {
+    int Max = 100;
+    int Value = 0;
+};
+
+/// What a finished run leaves for its caller (the terminal program prints it).
+struct ResetSummary {
+    int subscribersReset = 0;
+    int errorCount = 0;
+    std::string logFilePath;
+    /// Empty while the log is in the program folder's logs folder; otherwise why and where.
+    std::string logFallbackReason;
+    /// The closing message as shown.
+    std::string closingMessage;
+    /// The operator chose to view the log.
+    bool viewLog = false;
+};
+
+class ResetPage {
+public:
+    static constexpr const char *kFormName = "frmResetSubscribers";
+    static constexpr const char *kWindowCaption = "Zephrane";
+    static const char *const kHeading;
+    static const char *const kInstructions;
+    static const char *const kSkipCaption;
+    static const char *const kResetCaption;
+    static const char *const kProgressCaption;
+    static const char *const kCountCaption;
+    static const char *const kPreviousCaption;
+    static const char *const kNextCaption;
+    static const char *const kHelpCaption;
+    static const char *const kExitCaption;
+    /// The question asked before anything is done.
+    static const char *const kConfirmation;
+
+    ResetPage(Host &host, RegistryAPI &registry, db::modTarvoDB &tarvoDb, Logging &log,
+              ResetInputs inputs);
+    ResetPage(const ResetPage &) = delete;
+    ResetPage &operator=(const ResetPage &) = delete;
+
+    /// The load step, run once (the first time the page is shown): the skip check box shows
+    /// only when the command line holds "SkipDLSync" (any case, anywhere).
+    void Form_Load();
+    bool loaded() const { return m_loaded; }
+
+    /// Runs the whole reset after the operator's confirmation. One page runs at most once:
+    /// after the first confirmed run the button stays disabled and further calls do nothing.
+    void cmdResetSubscribers_Click();
+
+    /// True while a run is under way: the window must then refuse to close, because ending the
+    /// program between a subscriber's removal and its re-creation loses the subscriber.
+    bool running() const { return m_running; }
+    /// True once a confirmed run has ended.
+    bool finished() const { return m_summary.has_value(); }
+    /// The last run's outcome; nothing before a run has ended.
+    const std::optional<ResetSummary> &summary() const { return m_summary; }
+
+    // --- the window's controls ----------------------------------------------------------------
+    ControlState cmdResetSubscribers;
+    ControlState cmdPrevious;
+    ControlState cmdNext{false, true};
+    ControlState cmdHelp;
+    ControlState cmdExit;
+    /// Hidden and unchecked unless the command line asks for it; read once, at a run's end.
+    CheckBoxState chkSkipDLResynch{{true, false}, false};
+    ProgressBarState ProgressBar;
+    std::string lblSubscribersAddedCount = "0";
+    /// The hourglass pointer is shown over the window.
+    bool busy = false;
+
+    /// Told after the controls' state changed (buttons, progress, count). The window repaints
+    /// from the page on the next pass of the event loop, which the run gives after every log
+    /// line and between the slices of its waits.
+    std::function<void()> stateChanged;
+
+private:
+    void changed();
+    void startRun(ResetRun &run);
+    void resetRow(ResetRun &run, int row);
+    void resetSubscriber(ResetRun &run, const std::string &alias, const std::string &objectId);
+    void endRun(ResetRun &run, int subscribersReset);
+    std::string closingMessage(int subscribersReset) const;
+    void openLog();
+
+    Host &m_host;
+    RegistryAPI &m_registry;
+    db::modTarvoDB &m_tarvoDb;
+    Logging &m_log;
+    ResetInputs m_inputs;
+    bool m_loaded = false;
+    bool m_running = false;
+    bool m_started = false;
+    int m_subscribersResetCount = 0;
+    std::optional<ResetSummary> m_summary;
+};
+
+} // namespace zeph

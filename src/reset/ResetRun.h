@@ -1,0 +1,127 @@
+#pragma once
+// The state of one reset run and the helpers every phase shares: the run log, the one command
+// for the run's stored procedures, the one reusable query set, and the run's rule for an
+// operation that fails (one "(error):" line in the log, then the next operation).
+
+#include "db/Command.h"
+#include "db/Recordset.h"
+#include "db/modTarvoDB.h"
+#include "log/Logging.h"
+#include "platform/Error.h"
+#include "platform/Host.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace zeph {
+
+class SubscriberGrid;
+
+/// The values of the subscriber being reset, filled anew for each one.
+struct SubscriberSnapshot {
+    std::string ObjectID;
+    std::string Alias;
+    std::string CallHandlerObjectID;
+    std::string FirstName;
+    std::string LastName;
+    std::string DisplayName;
+    std::string DTMFAccessID;
+    std::string DirectoryID;
+    /// The saved alternate extensions. The area grows with what the server holds, so no
+    /// extension the administrator asked to keep is dropped.
+    std::vector<std::string> AlternateExtensions;
+    /// How many of AlternateExtensions were saved; the restore reads no further.
+    int AlternateExtensionCount = 0;
+    std::string SyncTicket;
+};
+
+/// The ids the re-created subscriber came back with; empty when the creation failed.
+struct IdentityMap {
+    std::string newSubscriberId;
+    std::string newCallHandlerId;
+};
+
+/// Where the run reads "the controls of the hidden pages" when it needs them. Each accessor
+/// may throw zeph::Error (for example when the page is gone); the run reports it as a failed
+/// control access and goes on with an empty value.
+struct ResetInputs {
+    /// The selection grid `myGrid` of the selection page.
+    std::function<const SubscriberGrid &()> grid;
+    /// The chosen template's alias: the hidden alias list's entry at the position chosen in
+    /// the visible template list.
+    std::function<std::string()> templateAlias;
+    /// The first page's check box chkPreserveAlternateExtensions.
+    std::function<bool()> preserveAlternateExtensions;
+};
+
+/// Where a failing operation of the run is reported from.
+inline constexpr Where kResetWhere{"cmdResetSubscribers_Click", "Form", "frmResetSubscribers"};
+/// Where the failures of the module procedures are reported from.
+inline constexpr Where kMailboxWhere{"RemoveSubscriberMessages", "Module", "Module1"};
+inline constexpr Where kSyncWaitWhere{"WaitForSyncToFinished", "Module", "Module1"};
+
+/// The registry key and value that name the server's recording folder.
+inline constexpr const char *kPradixKey = "SOFTWARE\\Ambrel\\Pradix\\1.0";
+inline constexpr const char *kRootPathValue = "Root Path";
+
+class ResetRun {
+public:
+    ResetRun(Host &host, db::modTarvoDB &tarvoDb, Logging &log, ResetInputs inputs);
+    ResetRun(const ResetRun &) = delete;
+    ResetRun &operator=(const ResetRun &) = delete;
+
+    Host &host;
+    db::modTarvoDB &tarvoDb;
+    Logging &log;
+    ResetInputs inputs;
+
+    /// The server's recording folder: "Root Path" followed by "Stream Files\".
+    std::string StreamFilesRoot;
+    /// The command for the run's own stored procedures (removal, the lists' synchronisation).
+    db::Command command;
+    /// The one query set: every query of a subscriber's reset is opened into it and closed.
+    db::Recordset querySet;
+    SubscriberSnapshot snapshot;
+    IdentityMap ids;
+
+    const std::string &connectionText() const { return tarvoDb.DbConnectionString(); }
+
+    /// Writes one run log line.
+    void line(const std::string &text) { log.WriteLogLine(text); }
+
+    /// Runs one operation; when it fails, its "(error):" line goes to the run log and the
+    /// caller goes on. True when the operation finished.
+    template <class Step> bool attempt(Step &&step) {
+        return trap(kResetWhere, m_report, std::forward<Step>(step));
+    }
+    /// Reads a value; a failed read is reported and leaves `fallback`.
+    template <class T, class Read> T read(Read &&readValue, T fallback = T{}) {
+        T value = fallback;
+        attempt([&] { value = readValue(); });
+        return value;
+    }
+
+    /// Opens a query into the query set on a new connection; the values replace the "?" of
+    /// the text in order. A failure is reported and leaves the set closed.
+    void openQuery(const std::string &sql, const std::vector<DbValue> &params,
+                   db::LockTypeEnum lock);
+    /// The query set's row count; 0 when it is closed (a query that failed or gave no rows).
+    long queryRowCount();
+    /// True while the query set stands on a row. A set that can no longer be read has none.
+    bool queryOnRow();
+    /// Moves the query set to its next row; false when it cannot be advanced.
+    bool queryMoveNext();
+    /// Closes the query set; a failure is reported, and a pending change is dropped so that
+    /// the set can be used again.
+    void closeQuery();
+
+    /// The reporter of the run's rule, for code that reports through a function.
+    const std::function<void(const std::string &)> &reporter() const { return m_report; }
+
+private:
+    std::function<void(const std::string &)> m_report;
+};
+
+} // namespace zeph

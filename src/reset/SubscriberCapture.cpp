@@ -1,0 +1,138 @@
+#include "SubscriberCapture.h"
+
+#include "CreateNewGuid.h"
+#include "DirectorySyncWait.h"
+#include "GetObjectTypeName.h"
+#include "MailboxCleanup.h"
+#include "ResetRun.h"
+
+namespace zeph {
+
+namespace {
+
+// A text column that reads as empty text when NULL.
+std::string textOrEmpty(db::Recordset &rs, const char *column) {
+    db::Field field = rs[column];
+    return field.IsNull() ? std::string() : field.Text();
+}
+
+} // namespace
+
+bool LookUpAndCapture(ResetRun &run, const std::string &alias, const std::string &objectId) {
+    SubscriberSnapshot &s = run.snapshot;
+    s = SubscriberSnapshot{};
+    s.Alias = alias;
+    s.ObjectID = objectId;
+
+    db::Recordset &rs = run.tarvoDb.rsSubscribers();
+    run.attempt([&] {
+        rs.MoveFirst();
+        rs.Find("SubscriberObjectID", DbValue(objectId));
+    });
+    // A table that cannot be read has no row for the subscriber either.
+    if (!run.read<bool>([&] { return !rs.Eof(); })) {
+        run.line("(error) could not find subscriber in database using objectID - skipping user");
+        return false;
+    }
+
+    s.CallHandlerObjectID = run.read<std::string>([&] { return rs["CallHandlerObjectID"].Text(); });
+    s.FirstName = run.read<std::string>([&] { return textOrEmpty(rs, "FirstName"); });
+    s.LastName = run.read<std::string>([&] { return textOrEmpty(rs, "LastName"); });
+    s.DisplayName = run.read<std::string>([&] { return rs["DisplayName"].Text(); });
+    s.DTMFAccessID = run.read<std::string>([&] { return rs["DTMFAccessID"].Text(); });
+
+    // Nothing has changed yet: a directory id that cannot be read skips the subscriber too.
+    bool haveDirectoryId = run.read<bool>([&] { return !rs["DirectoryID"].IsNull(); });
+    if (!haveDirectoryId) {
+        run.line("(error) the directory ID value for this subscriber is NULL which usually means "
+                 "they are not represented in the directory.  Skipping resetting this subscriber");
+        return false;
+    }
+    s.DirectoryID = run.read<std::string>([&] { return rs["DirectoryID"].Text(); });
+    return true;
+}
+
+bool CheckExtensionConflict(ResetRun &run) {
+    run.line("    Checking for DTMFAccessID uniqueness in dialing domain for this user");
+    run.openQuery("SELECT * FROM vw_DTMFAccessID_DialingDomain WHERE DTMFAccessID=?",
+                  {DbValue(run.snapshot.DTMFAccessID)}, db::adLockReadOnly);
+    if (run.queryRowCount() < 2) {
+        run.closeQuery();
+        return true;
+    }
+    run.line("(error) This subscriber has a conflicting ID with another object in the database.  "
+             "This will cause the reset for this user to fail so they are being skipped.");
+    run.line("All objects found using this DTMFAccessID:");
+    db::Recordset &rs = run.querySet;
+    for (bool more = run.queryOnRow(); more; more = run.queryMoveNext() && run.queryOnRow()) {
+        std::int64_t type = run.read<std::int64_t>([&] { return rs["ObjectType"].Long(); });
+        std::string name = run.read<std::string>([&] { return rs["DisplayName"].Text(); });
+        run.line("    " + GetObjectTypeName(type) + " with a Display Name= " + name + ".  ");
+    }
+    run.closeQuery();
+    return false;
+}
+
+void SaveAlternateExtensions(ResetRun &run, bool preserve) {
+    SubscriberSnapshot &s = run.snapshot;
+    s.AlternateExtensions.clear();
+    s.AlternateExtensionCount = 0;
+    if (!preserve)
+        return;
+    run.line("    User has opted to preserve alternate extensions - saving them off");
+    run.openQuery("SELECT * FROM vw_DTMFAccessID WHERE ParentObjectID=? and IsPrimaryID=0",
+                  {DbValue(s.ObjectID)}, db::adLockReadOnly);
+    long count = run.queryRowCount();
+    if (count == 0) {
+        run.line("    No alternate extensions found for this user");
+    } else {
+        run.line("    " + std::to_string(count) + " alternate extensiosn found for user - saving");
+        db::Recordset &rs = run.querySet;
+        for (bool more = run.queryOnRow(); more; more = run.queryMoveNext() && run.queryOnRow()) {
+            // An extension that cannot be read is reported and not saved: the restore adds
+            // back only what was read.
+            std::string extension;
+            if (!run.attempt([&] { extension = rs["DTMFAccessID"].Text(); }))
+                continue;
+            s.AlternateExtensions.push_back(extension);
+            run.line("        " + extension);
+            ++s.AlternateExtensionCount;
+        }
+    }
+    run.closeQuery();
+}
+
+void CleanMailbox(ResetRun &run) {
+    db::Recordset &rs = run.tarvoDb.rsSubscribers();
+    bool haveAddress = run.read<bool>([&] { return !rs["SMTPAddress"].IsNull(); });
+    if (!haveAddress) {
+        run.line("(error) subscriber has no SMTP address in SQL - this usually means they did "
+                 "not get a mailbox created in the mailstore propertly.  Skipping message removal");
+        return;
+    }
+    std::string homeServer = run.read<std::string>([&] { return rs["HomeServer"].Text(); });
+    std::string smtpAddress = run.read<std::string>([&] { return rs["SMTPAddress"].Text(); });
+    if (!RemoveSubscriberMessages(run.host.mail.get(), run.log, homeServer, smtpAddress))
+        run.line("(error) mailbox messages for subscriber could not be removed.");
+}
+
+void RemoveFromDatabase(ResetRun &run) {
+    SubscriberSnapshot &s = run.snapshot;
+    run.attempt([&] { s.SyncTicket = CreateNewGuid(*run.host.guids); });
+    run.attempt([&] { run.command.CommandText("sp_DeleteSubscriber"); });
+    run.attempt(
+        [&] { run.command.AppendParameter("@SubscriberObjectID", db::adGUID, s.ObjectID); });
+    run.attempt([&] { run.command.AppendParameter("@DirectorySync", db::adInteger, 1); });
+    run.attempt([&] { run.command.AppendParameter("@ForceRemove", db::adInteger, 0); });
+    run.attempt(
+        [&] { run.command.AppendParameter("@DirectorySyncTicket", db::adGUID, s.SyncTicket); });
+    run.line("    Removing subscriber from SQL");
+    run.attempt([&] { run.command.Execute(); });
+    if (WaitForSyncToFinished(run.host, run.connectionText(), run.log, s.SyncTicket))
+        run.line("    Directory sync complete for removal");
+    else
+        run.line("(error) Syncronization process failed during subscriber delete. Check the "
+                 "Lorrasvc logs in the \\Pradix\\Logs directory");
+}
+
+} // namespace zeph
