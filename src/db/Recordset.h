@@ -57,6 +57,7 @@ private:
 /// and stays open (after a Close it refuses to work).
 class Field {
 public:
+    Field(const Field &) = default;
     const std::string &Name() const;
     /// The value at the current row (the pending one while the row is being edited).
     /// Throws 3021 when there is no current row.
@@ -74,6 +75,7 @@ public:
     Field &operator=(const char *text) { return *this = DbValue(std::string(text)); }
     Field &operator=(std::int64_t n) { return *this = DbValue(n); }
     Field &operator=(int n) { return *this = DbValue(std::int64_t{n}); }
+    /// Copies the other field's value (as `rs["A"] = other["B"]`), not the handle.
     Field &operator=(const Field &other) { return *this = other.Value(); }
 
     /// The field's "Optimize" property: true builds a hash index on it, so that a Find on this
@@ -132,7 +134,9 @@ public:
     void MoveFirst();
     /// Throws 3021 when already at the end.
     void MoveNext();
+    /// True past the last row, and for a closed set (it has no rows).
     bool Eof() const;
+    /// True for a set without rows (this layer never moves before the first row).
     bool Bof() const;
     /// The number of rows (also for a forward-only or server-side set).
     long RecordCount() const;
