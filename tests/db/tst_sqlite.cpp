@@ -98,6 +98,8 @@ TEST(SqliteQuery, ReportsSQLitesOwnMessagesWithDriverNumbers) {
         {"SELECT * FROM vw_Nope", -2147217900, "no such table: vw_Nope"},
         {"SELECT Nope FROM vw_COS", -2147217900, "no such column: Nope"},
         {"", -2147217900, "The command text holds no statement."},
+        {"SELECT * FROM vw_COS WHERE Alias = \"defaultCos\"", -2147217900,
+         "no such column: defaultCos"}, // double quotes name, as on the server
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.sql);

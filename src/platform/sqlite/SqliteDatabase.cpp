@@ -418,6 +418,10 @@ public:
             sqlite3_extended_result_codes(db, 1);
             sqlite3_busy_timeout(db, kBusyTimeoutMs);
             sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+            // "x" is a name, never a string, as on the SQL server: a misspelt column is an
+            // error instead of a constant text.
+            sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
+            sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
             {
                 // Checked before anything is written: an empty file stays empty.
                 Statement stmt(db, "SELECT count(*) FROM sqlite_schema");
