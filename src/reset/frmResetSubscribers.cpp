@@ -1,0 +1,189 @@
+#include "frmResetSubscribers.h"
+
+#include "ui/Fonts.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFont>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace zeph {
+
+const char *const frmResetSubscribers::kCloseRefused =
+    "The subscriber reset is still running.  Wait until it is complete before closing Zephrane: "
+    "ending the program now could lose the subscriber that is being reset.";
+
+namespace {
+
+QString qs(const char *text) {
+    return QString::fromUtf8(text);
+}
+
+QPushButton *button(const char *name, const char *caption, QWidget *parent) {
+    auto *b = new QPushButton(qs(caption), parent);
+    b->setObjectName(qs(name));
+    return b;
+}
+
+void showControl(QWidget *widget, const ControlState &state) {
+    widget->setEnabled(state.Enabled);
+    widget->setVisible(state.Visible);
+}
+
+} // namespace
+
+frmResetSubscribers::frmResetSubscribers(ResetPage &page, i18n::modLocalize *localize,
+                                         QWidget *parent)
+    : QMainWindow(parent)
+    , m_page(page)
+    , m_localize(localize) {
+    setWindowTitle(qs(ResetPage::kWindowCaption));
+    setObjectName(qs(ResetPage::kFormName));
+    auto *central = new QWidget(this);
+    auto *layout = new QVBoxLayout(central);
+
+    Label1 = new QLabel(qs(ResetPage::kHeading), central);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    QFont headingFont = Label1->font();
+    headingFont.setPointSize(headingFont.pointSize() + 6);
+    headingFont.setBold(true);
+    Label1->setFont(headingFont);
+    layout->addWidget(Label1);
+
+    lblAddSubscribers = new QLabel(qs(ResetPage::kInstructions), central);
+    lblAddSubscribers->setObjectName(QStringLiteral("lblAddSubscribers"));
+    lblAddSubscribers->setWordWrap(true);
+    layout->addWidget(lblAddSubscribers);
+
+    chkSkipDLResynch = new QCheckBox(qs(ResetPage::kSkipCaption), central);
+    chkSkipDLResynch->setObjectName(QStringLiteral("chkSkipDLResynch"));
+    layout->addWidget(chkSkipDLResynch);
+
+    cmdResetSubscribers = button("cmdResetSubscribers", ResetPage::kResetCaption, central);
+    auto *resetLine = new QHBoxLayout;
+    resetLine->addStretch(1);
+    resetLine->addWidget(cmdResetSubscribers);
+    resetLine->addStretch(1);
+    layout->addLayout(resetLine);
+
+    frmProgress = new QGroupBox(qs(ResetPage::kProgressCaption), central);
+    frmProgress->setObjectName(QStringLiteral("frmProgress"));
+    auto *progressLayout = new QVBoxLayout(frmProgress);
+    ProgressBar = new QProgressBar(frmProgress);
+    ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+    progressLayout->addWidget(ProgressBar);
+    auto *countLine = new QHBoxLayout;
+    lblSubscribersAdded = new QLabel(qs(ResetPage::kCountCaption), frmProgress);
+    lblSubscribersAdded->setObjectName(QStringLiteral("lblSubscribersAdded"));
+    lblSubscribersAddedCount = new QLabel(frmProgress);
+    lblSubscribersAddedCount->setObjectName(QStringLiteral("lblSubscribersAddedCount"));
+    countLine->addWidget(lblSubscribersAdded);
+    countLine->addWidget(lblSubscribersAddedCount);
+    countLine->addStretch(1);
+    progressLayout->addLayout(countLine);
+    layout->addWidget(frmProgress);
+    layout->addStretch(1);
+
+    auto *wizardButtons = new QHBoxLayout;
+    cmdHelp = button("cmdHelp", ResetPage::kHelpCaption, central);
+    cmdExit = button("cmdExit", ResetPage::kExitCaption, central);
+    cmdPrevious = button("cmdPrevious", ResetPage::kPreviousCaption, central);
+    cmdNext = button("cmdNext", ResetPage::kNextCaption, central);
+    wizardButtons->addWidget(cmdHelp);
+    wizardButtons->addWidget(cmdExit);
+    wizardButtons->addStretch(1);
+    wizardButtons->addWidget(cmdPrevious);
+    wizardButtons->addWidget(cmdNext);
+    layout->addLayout(wizardButtons);
+
+    setCentralWidget(central);
+    resize(640, 420);
+
+    // The run yields to the event loop after every log line; the state it changed is shown
+    // then, so the progress and the count move while it runs.
+    m_page.stateChanged = [this] { refresh(); };
+    if (m_localize) {
+        m_languageRegistration =
+            ui::registerLanguageWindow(*m_localize, this, ResetPage::kFormName);
+        applyFonts();
+    }
+    connectEvents();
+    refresh();
+}
+
+frmResetSubscribers::~frmResetSubscribers() {
+    m_languageRegistration.reset();
+    m_page.stateChanged = nullptr;
+}
+
+void frmResetSubscribers::connectEvents() {
+    connect(chkSkipDLResynch, &QCheckBox::toggled, this,
+            [this](bool on) { m_page.chkSkipDLResynch.Value = on; });
+    connect(cmdResetSubscribers, &QPushButton::clicked, this, [this] {
+        bool wasFinished = m_page.finished();
+        m_page.cmdResetSubscribers_Click();
+        refresh();
+        if (!wasFinished && m_page.finished())
+            emit runFinished();
+    });
+    connect(cmdPrevious, &QPushButton::clicked, this, [this] {
+        if (m_page.cmdPrevious.Enabled)
+            emit previousRequested();
+    });
+    connect(cmdNext, &QPushButton::clicked, this, [this] {
+        if (m_page.cmdNext.Enabled)
+            emit nextRequested();
+    });
+    connect(cmdHelp, &QPushButton::clicked, this, &frmResetSubscribers::helpRequested);
+    connect(cmdExit, &QPushButton::clicked, this, [this] {
+        if (m_page.cmdExit.Enabled)
+            emit exitRequested();
+    });
+}
+
+void frmResetSubscribers::Form_Load() {
+    m_page.Form_Load();
+    refresh();
+}
+
+void frmResetSubscribers::applyFonts() {
+    if (m_localize)
+        ui::SetFormFonts(this, m_localize->currentFontRule());
+}
+
+void frmResetSubscribers::refresh() {
+    showControl(cmdResetSubscribers, m_page.cmdResetSubscribers);
+    showControl(cmdPrevious, m_page.cmdPrevious);
+    showControl(cmdNext, m_page.cmdNext);
+    showControl(cmdHelp, m_page.cmdHelp);
+    showControl(cmdExit, m_page.cmdExit);
+    showControl(chkSkipDLResynch, m_page.chkSkipDLResynch);
+    {
+        QSignalBlocker block(chkSkipDLResynch);
+        chkSkipDLResynch->setChecked(m_page.chkSkipDLResynch.Value);
+    }
+    ProgressBar->setMaximum(m_page.ProgressBar.Max);
+    ProgressBar->setValue(std::min(m_page.ProgressBar.Value, m_page.ProgressBar.Max));
+    lblSubscribersAddedCount->setText(QString::fromStdString(m_page.lblSubscribersAddedCount));
+}
+
+void frmResetSubscribers::closeEvent(QCloseEvent *event) {
+    event->ignore();
+    // Ending the program between a subscriber's removal and its re-creation would lose it.
+    if (m_page.running()) {
+        QMessageBox::warning(this, qs(ResetPage::kWindowCaption), qs(kCloseRefused));
+        return;
+    }
+    // Otherwise closing through the frame ends the program the way Exit does.
+    emit exitRequested();
+}
+
+} // namespace zeph

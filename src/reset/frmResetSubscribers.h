@@ -1,0 +1,70 @@
+#pragma once
+// The reset page's window: the texts, the skip check box, "Reset Subscribers", the progress
+// frame and the count, and the wizard's buttons. Clicks go to the page (ResetPage); the window
+// only draws the page's state, and refuses to close while a run is under way.
+
+#include "reset/ResetPage.h"
+
+#include "i18n/modLocalize.h"
+
+#include <QMainWindow>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace zeph {
+
+class frmResetSubscribers : public QMainWindow {
+    Q_OBJECT
+public:
+    /// `localize` (may be null) gives the language fonts and the language switch.
+    explicit frmResetSubscribers(ResetPage &page, i18n::modLocalize *localize = nullptr,
+                                 QWidget *parent = nullptr);
+    ~frmResetSubscribers() override;
+
+    /// The load step: the page's Form_Load, then the window shows its state. The wizard calls
+    /// it once, before the window is first shown.
+    void Form_Load();
+    /// Shows the page's state (buttons, check box, progress, count).
+    void refresh();
+
+    /// The message shown when closing through the frame is refused during a run.
+    static const char *const kCloseRefused;
+
+    QLabel *Label1 = nullptr;
+    QLabel *lblAddSubscribers = nullptr;
+    QCheckBox *chkSkipDLResynch = nullptr;
+    QPushButton *cmdResetSubscribers = nullptr;
+    QGroupBox *frmProgress = nullptr;
+    QProgressBar *ProgressBar = nullptr;
+    QLabel *lblSubscribersAdded = nullptr;
+    QLabel *lblSubscribersAddedCount = nullptr;
+    QPushButton *cmdPrevious = nullptr;
+    QPushButton *cmdNext = nullptr;
+    QPushButton *cmdHelp = nullptr;
+    QPushButton *cmdExit = nullptr;
+
+signals:
+    void previousRequested();
+    void nextRequested();
+    void helpRequested();
+    void exitRequested();
+    /// A run has ended (after its closing message).
+    void runFinished();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void connectEvents();
+    void applyFonts();
+
+    ResetPage &m_page;
+    i18n::modLocalize *m_localize;
+    i18n::WindowRegistration m_languageRegistration;
+};
+
+} // namespace zeph
