@@ -1,0 +1,159 @@
+#pragma once
+// A reset run's test bench: a fresh stand-in host on virtual time, the modules a run reads
+// (registry, cached tables, run log, selection grid, the first page's choices), the reset page,
+// and doubles that fail chosen calls or record what would leave the machine.
+
+#include "app/registry/RegistryAPI.h"
+#include "db/modTarvoDB.h"
+#include "log/Logging.h"
+#include "reset/ResetPage.h"
+#include "select/SubscriberGrid.h"
+#include "support/TempHost.h"
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace zeph::test {
+
+/// Records the programs the run would start instead of starting them.
+class RecordingShell : public IShell {
+public:
+    bool startProgram(const std::string &commandLine, WindowStyle style) override {
+        started.push_back(commandLine);
+        styles.push_back(style);
+        return startResult;
+    }
+    bool openDocument(const std::string &address) override {
+        opened.push_back(address);
+        return true;
+    }
+    std::vector<std::string> started;
+    std::vector<WindowStyle> styles;
+    std::vector<std::string> opened;
+    bool startResult = true;
+};
+
+/// A stored procedure call as the database saw it.
+struct ProcedureCall {
+    std::string name;
+    std::vector<DbParam> args;
+    /// The argument by name ("@Alias"); nothing when it was not passed.
+    std::optional<DbValue> arg(const std::string &argName) const;
+};
+
+/// The host's database with faults on request: a procedure that fails or returns no rows, a
+/// query (found by a part of its text) that fails. Every procedure call is recorded.
+class FaultyDatabase : public IDatabase {
+public:
+    explicit FaultyDatabase(std::unique_ptr<IDatabase> inner)
+        : m_inner(std::move(inner)) {}
+    std::unique_ptr<IDbConnection> connect(const std::string &connectionText) override;
+
+    IDatabase &inner() { return *m_inner; }
+
+    /// The procedure throws Error(number, description) before it runs.
+    std::map<std::string, Error> failingProcedures;
+    /// The procedure runs but its result comes back without rows.
+    std::set<std::string> procedureWithoutRows;
+    /// Queries whose text holds one of these parts throw Error(-2147217900, ...).
+    std::vector<std::string> failingQueries;
+    /// Every procedure call, in order.
+    std::vector<ProcedureCall> calls;
+
+    /// Number of calls of one procedure.
+    int callCount(const std::string &name) const;
+
+private:
+    std::unique_ptr<IDatabase> m_inner;
+};
+
+/// The host's files, with deletion refused for paths that hold a given part.
+class FailingDeletes : public IFileSystem {
+public:
+    explicit FailingDeletes(std::unique_ptr<IFileSystem> inner)
+        : m_inner(std::move(inner)) {}
+    bool fileExists(const std::string &p) override { return m_inner->fileExists(p); }
+    bool folderExists(const std::string &p) override { return m_inner->folderExists(p); }
+    void createFolder(const std::string &p) override { m_inner->createFolder(p); }
+    std::vector<FileEntry> listFiles(const std::string &f) override {
+        return m_inner->listFiles(f);
+    }
+    void deleteFile(const std::string &p, bool force) override;
+    std::unique_ptr<ITextFileWriter> openTextFile(const std::string &p, bool append) override {
+        return m_inner->openTextFile(p, append);
+    }
+    std::optional<std::string> readFile(const std::string &p) override {
+        return m_inner->readFile(p);
+    }
+    std::string nativePath(const std::string &p) override { return m_inner->nativePath(p); }
+    std::string userDataFolder() override { return m_inner->userDataFolder(); }
+
+    std::vector<std::string> refuseParts;
+    /// Every deletion asked for, with its force flag.
+    std::vector<std::pair<std::string, bool>> deletions;
+
+private:
+    std::unique_ptr<IFileSystem> m_inner;
+};
+
+/// The lines of a run log file (CR LF separated), header included.
+std::vector<std::string> readLogFile(const std::string &nativePath);
+/// The run's own lines: what follows the 12 header lines.
+std::vector<std::string> runLinesOf(const std::vector<std::string> &fileLines);
+
+/// A fresh host on virtual time with every module a reset run reads.
+class ResetBench {
+public:
+    explicit ResetBench(int subscribers = 12, unsigned seed = 1,
+                        const std::vector<std::pair<std::string, std::string>> &settings = {});
+    ~ResetBench();
+
+    TempHost temp;
+    Host &host() { return temp.host(); }
+    ScriptedUi &ui() { return temp.ui(); }
+    FaultyDatabase &db() { return *m_db; }
+    FailingDeletes &files() { return *m_files; }
+    RecordingShell &shell() { return *m_shell; }
+
+    std::unique_ptr<RegistryAPI> registry;
+    std::unique_ptr<db::modTarvoDB> tarvoDb;
+    std::unique_ptr<Logging> log;
+    SubscriberGrid grid;
+    std::string templateAlias;
+    bool preserve = false;
+    std::unique_ptr<ResetPage> page;
+
+    /// Appends a grid row for a subscriber of the cached table (as the selection page does).
+    void addRow(const std::string &objectId, bool checked = true);
+    /// Appends a grid row with the given cells.
+    void addRawRow(const std::string &alias, const std::string &objectId, bool checked = true);
+
+    /// Runs the reset: confirms with Yes, answers the closing message with `closing`.
+    /// Returns the run's own log lines.
+    std::vector<std::string> run(MsgAnswer closing = MsgAnswer::Cancel);
+    /// The closing message of the last run.
+    std::string closingMessage() const;
+
+    /// A query straight on the stand-in database (no faults), changes allowed.
+    DbRowSet sql(const std::string &text, const std::vector<DbValue> &params = {});
+    /// One value of the first row, as text ("" for NULL or no row).
+    std::string sqlText(const std::string &text, const std::vector<DbValue> &params = {});
+    long sqlCount(const std::string &text, const std::vector<DbValue> &params = {});
+
+    /// The subscribers of vw_Subscriber ordered by alias: (alias, object id).
+    std::vector<std::pair<std::string, std::string>> subscribers();
+    /// The folder the registry's "Root Path" names, native.
+    std::string rootPath();
+
+private:
+    FaultyDatabase *m_db = nullptr;
+    FailingDeletes *m_files = nullptr;
+    RecordingShell *m_shell = nullptr;
+};
+
+} // namespace zeph::test
