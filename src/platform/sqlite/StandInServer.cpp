@@ -1,18 +1,71 @@
-// Placeholder: the stand-in server database replaces this file.
+// The stand-in server database: creating and seeding the file, the invariant check, and the
+// entry to the stored procedures.
 #include "StandInServer.h"
 
-#include "platform/Error.h"
+#include "ServerCheck.h"
+#include "ServerProcedures.h"
+#include "ServerSchema.h"
+#include "ServerSeed.h"
+#include "ServerSql.h"
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
 
 namespace zeph::sqlite {
-bool createServerDatabase(const std::string &, const SeedOptions &, std::string &) { return true; }
-std::optional<std::vector<std::string>> checkServerDatabase(const std::string &, std::string &error)
-{
-    error = "not built yet";
+
+bool createServerDatabase(const std::string &path, const SeedOptions &options, std::string &error) {
+    // The file is built beside its place and renamed there when complete, so a failed or
+    // interrupted seeding never leaves a half database behind.
+    const std::string part = path + ".part";
+    std::error_code ec;
+    fs::remove(part, ec);
+    try {
+        {
+            server::Connection db(part, true);
+            // Nothing to recover on failure: the file is thrown away.
+            server::exec(db.get(), "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; "
+                                   "PRAGMA cache_size=-1000000; PRAGMA temp_store=MEMORY");
+            server::exec(db.get(), "BEGIN");
+            server::createSchema(db.get());
+            server::seedServer(db.get(), options);
+            server::exec(db.get(), "COMMIT");
+            // Readers never block the writer: the program keeps tables open while it writes.
+            server::exec(db.get(), "PRAGMA journal_mode=WAL");
+        }
+        fs::rename(part, path);
+        return true;
+    } catch (const Error &e) {
+        error = "cannot create the server database " + path + ": " + e.description();
+    } catch (const std::exception &e) {
+        error = "cannot create the server database " + path + ": " + e.what();
+    }
+    fs::remove(part, ec);
+    return false;
+}
+
+std::optional<std::vector<std::string>> checkServerDatabase(const std::string &path,
+                                                            std::string &error) {
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec)) {
+        error = "there is no server database at " + path;
+        return std::nullopt;
+    }
+    try {
+        server::Connection db(path, false);
+        return server::checkInvariants(db.get());
+    } catch (const Error &e) {
+        error = e.description();
+    } catch (const std::exception &e) {
+        error = e.what();
+    }
     return std::nullopt;
 }
-std::optional<DbRowSet> callServerProcedure(sqlite3 *, const std::string &name,
-                                            const std::vector<DbParam> &, ServerContext &)
-{
-    throw Error(-2147217900, "Could not find stored procedure '" + name + "'.");
+
+std::optional<DbRowSet> callServerProcedure(sqlite3 *db, const std::string &name,
+                                            const std::vector<DbParam> &args,
+                                            ServerContext &context) {
+    return server::callProcedure(db, name, args, context);
 }
+
 } // namespace zeph::sqlite

@@ -1,0 +1,21 @@
+#pragma once
+// The server's stored procedures and the directory synchroniser that answers sync tickets.
+
+#include "StandInServer.h"
+
+namespace zeph::sqlite::server {
+
+/// Runs a stored procedure by name (letter case ignored) inside a savepoint of its own.
+/// Arguments are matched by name with the leading "@" (letter case ignored); missing ones take
+/// their defaults. Throws Error as the server reports it; nothing of a failed call remains.
+std::optional<DbRowSet> callProcedure(sqlite3 *db, const std::string &name,
+                                      const std::vector<DbParam> &args, ServerContext &context);
+
+/// What the directory synchroniser does, from the host's "directory-sync" setting.
+enum class SyncOutcome { Ok, Fail, Never };
+SyncOutcome syncOutcome(const ServerContext &context);
+
+/// A GUID text in the server's form (braced, upper case), or nothing when it is not a GUID.
+std::optional<std::string> normalGuid(const std::string &text);
+
+} // namespace zeph::sqlite::server
