@@ -837,7 +837,7 @@ void Seeder::seedSubscriber(const PlannedSubscriber &p) {
                    num(1)});
     m_callHandler->add({txt(p.chId), txt(p.alias), txt(p.display), num(1), txt(p.id), txt(p.id),
                         txt(m_hq), kNull, num(language),
-                        num(std::array{120, 600, 900}[m_rng.below(3)]), num(0), num(0),
+                        num(std::array{120, 240, 900}[m_rng.below(3)]), num(0), num(0),
                         num(1 + m_rng.below(2)), num(m_rng.below(2)), txt(creationTime(p.index))});
 
     int recordPercent = p.isVoice() ? (busy ? 25 : 1) : 0;
