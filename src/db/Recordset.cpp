@@ -233,6 +233,11 @@ void Recordset::MoveFirst() {
     requireOpen();
     leaveRow();
     m_position = 0;
+    // As ADO does: a set without rows has no first row to move to. Callers that walk a table
+    // from its first row learn of an empty table here (the template and class-of-service lists
+    // report it).
+    if (m_rows.empty())
+        throwAdo(adoerr::kNoCurrentRecord);
 }
 
 void Recordset::MoveNext() {
