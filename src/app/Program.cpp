@@ -14,7 +14,8 @@ Program::Program(Host &hostRef)
     , tarvoVersion(registry)
     , services(*hostRef.services, *hostRef.workstation, messageReporter())
     , tarvoDb(*hostRef.database)
-    , log(hostRef, &services.workStationInfo()) {}
+    , log(hostRef, &services.workStationInfo())
+    , localize(hostRef) {}
 
 void Program::ExitApplication(int code) {
     try {

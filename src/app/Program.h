@@ -6,6 +6,7 @@
 #include "app/host/modServices.h"
 #include "app/registry/RegistryAPI.h"
 #include "db/modTarvoDB.h"
+#include "i18n/modLocalize.h"
 #include "log/Logging.h"
 #include "platform/Host.h"
 
@@ -44,6 +45,7 @@ public:
     modServices services;
     db::modTarvoDB tarvoDb;
     Logging log;
+    i18n::modLocalize localize;
 
     /// Ends the program: closes the run log (ignoring any error) and calls the exit handler.
     /// Never returns: when the handler returns, ProgramEnded is thrown.

@@ -4,34 +4,119 @@
 #include "extras/HelpWindowLayout.h"
 #include "extras/frmHelp.h"
 #include "extras/modUpdateCheck.h"
+#include "platform/Error.h"
+#include "reset/ResetPage.h"
+#include "reset/frmResetSubscribers.h"
+#include "select/ChooseSubscribersPage.h"
+#include "select/frmChooseSubscribers.h"
+
+#include <QPushButton>
 
 namespace zeph {
+
+namespace {
+constexpr Where kResetPrevious{"cmdPrevious_Click", "Form", "frmResetSubscribers"};
+} // namespace
 
 Wizard::Wizard(Program &program, MainPage &mainPage)
     : m_program(program)
     , m_mainPage(mainPage)
     , m_main(std::make_unique<frmMain>(mainPage)) {
     connect(m_main.get(), &frmMain::exitRequested, this, &Wizard::exitProgram);
-    connect(m_main.get(), &frmMain::nextRequested, this, &Wizard::showMainNext);
+    connect(m_main.get(), &frmMain::nextRequested, this, &Wizard::mainNext);
     connect(m_main.get(), &frmMain::helpRequested, this, &Wizard::showHelp);
     connect(m_main.get(), &frmMain::updateCheckRequested, this, &Wizard::checkForUpdate);
+    m_program.resetRunning = [this] { return m_resetPage && m_resetPage->running(); };
 }
 
-Wizard::~Wizard() = default;
+Wizard::~Wizard() {
+    m_program.resetRunning = nullptr;
+}
 
 void Wizard::start() {
     m_main->refresh();
     m_main->show();
 }
 
-void Wizard::exitProgram() {
-    if (m_program.resetRunning && m_program.resetRunning()) {
-        m_program.message("A subscriber reset is under way.  Wait until it is complete before "
-                          "leaving, or a subscriber may be lost between its removal and its "
-                          "re-creation.");
-        return;
-    }
-    m_program.ExitApplication(0);
+void Wizard::replacePage(QWidget *from, QWidget *to) {
+    // Each page takes the position of the one it replaces, so the wizard seems to stay put.
+    to->move(from->pos());
+    to->show();
+    to->raise();
+    to->activateWindow();
+    from->hide();
+}
+
+void Wizard::loadChoosePage() {
+    m_choosePage = std::make_unique<ChooseSubscribersPage>(m_program.host, m_program.registry,
+                                                           m_program.tarvoDb, &m_program.localize,
+                                                           m_program.host.commandLine);
+    m_chooseWindow = std::make_unique<frmChooseSubscribers>(*m_choosePage, &m_program.localize);
+    connect(m_chooseWindow.get(), &frmChooseSubscribers::nextRequested, this, &Wizard::chooseNext);
+    connect(m_chooseWindow.get(), &frmChooseSubscribers::previousRequested, this,
+            &Wizard::choosePrevious);
+    connect(m_chooseWindow.get(), &frmChooseSubscribers::helpRequested, this, &Wizard::showHelp);
+    connect(m_chooseWindow.get(), &frmChooseSubscribers::exitRequested, this, &Wizard::exitProgram);
+    m_chooseWindow->Form_Load();
+}
+
+void Wizard::loadResetPage() {
+    ResetInputs inputs;
+    // The run reads the other pages' controls when it needs them; a page that is gone is a
+    // failed control access, which the run reports and goes on from.
+    inputs.grid = [this]() -> const SubscriberGrid & {
+        if (!m_choosePage)
+            throw Error(errnum::kInternal, "The selection page is not loaded");
+        return m_choosePage->myGrid;
+    };
+    inputs.templateAlias = [this] { return m_mainPage.chosenTemplateAlias(); };
+    inputs.preserveAlternateExtensions = [this] {
+        return m_mainPage.chkPreserveAlternateExtensions;
+    };
+    m_resetPage = std::make_unique<ResetPage>(m_program.host, m_program.registry, m_program.tarvoDb,
+                                              m_program.log, inputs);
+    m_resetWindow = std::make_unique<frmResetSubscribers>(*m_resetPage, &m_program.localize);
+    connect(m_resetWindow.get(), &frmResetSubscribers::previousRequested, this,
+            &Wizard::resetPrevious);
+    connect(m_resetWindow.get(), &frmResetSubscribers::helpRequested, this, &Wizard::showHelp);
+    connect(m_resetWindow.get(), &frmResetSubscribers::exitRequested, this, &Wizard::exitProgram);
+    m_resetWindow->Form_Load();
+}
+
+void Wizard::mainNext() {
+    // frmMain's own check (a chosen template) has passed.
+    if (!m_chooseWindow)
+        loadChoosePage();
+    replacePage(m_main.get(), m_chooseWindow.get());
+}
+
+void Wizard::chooseNext() {
+    // The grid's hand-over checks have passed.
+    m_program.host.ui->setBusy(true);
+    m_chooseWindow->cmdNext->setEnabled(false);
+    if (!m_resetWindow)
+        loadResetPage();
+    replacePage(m_chooseWindow.get(), m_resetWindow.get());
+    m_program.host.ui->setBusy(false);
+    m_chooseWindow->cmdNext->setEnabled(true);
+}
+
+void Wizard::choosePrevious() {
+    // The window has cleared the grid; the page is unloaded, so the next visit starts afresh.
+    m_main->move(m_chooseWindow->pos());
+    m_main->refresh();
+    m_main->show();
+    m_chooseWindow->hide();
+    m_chooseWindow.release()->deleteLater();
+    m_choosePage.reset();
+}
+
+void Wizard::resetPrevious() {
+    trap(kResetPrevious, m_program.messageReporter(), [&] {
+        if (!m_chooseWindow)
+            loadChoosePage();
+        replacePage(m_resetWindow.get(), m_chooseWindow.get());
+    });
 }
 
 void Wizard::showHelp() {
@@ -45,14 +130,18 @@ void Wizard::showHelp() {
 }
 
 void Wizard::checkForUpdate() {
-    m_program.host.ui->setBusy(true);
     modUpdateCheck check(m_program.host, m_program.registry);
-    m_program.host.ui->setBusy(false);
     check.CheckForUpdate();
 }
 
-void Wizard::showMainNext() {
-    // The selection page joins here.
+void Wizard::exitProgram() {
+    if (m_program.resetRunning && m_program.resetRunning()) {
+        m_program.message("A subscriber reset is under way.  Wait until it is complete before "
+                          "leaving, or a subscriber may be lost between its removal and its "
+                          "re-creation.");
+        return;
+    }
+    m_program.ExitApplication(0);
 }
 
 } // namespace zeph

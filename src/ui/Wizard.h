@@ -6,13 +6,18 @@
 #include "app/Program.h"
 
 #include <QObject>
-#include <QPointer>
 #include <memory>
+
+class QWidget;
 
 namespace zeph {
 
 class frmMain;
 class frmHelp;
+class frmChooseSubscribers;
+class frmResetSubscribers;
+class ChooseSubscribersPage;
+class ResetPage;
 
 class Wizard : public QObject {
     Q_OBJECT
@@ -22,18 +27,39 @@ public:
 
     /// Shows the first page (after its load step has run).
     void start();
-    frmMain *mainWindow() const { return m_main.get(); }
 
-private:
-    void exitProgram();
-    void showMainNext();
-    /// Shows the help window without blocking the wizard; a second request brings it forward.
+    frmMain *mainWindow() const { return m_main.get(); }
+    /// The selection page's window while it is loaded, else null.
+    frmChooseSubscribers *chooseWindow() const { return m_chooseWindow.get(); }
+    ChooseSubscribersPage *choosePage() const { return m_choosePage.get(); }
+    /// The reset page's window once it was loaded, else null.
+    frmResetSubscribers *resetWindow() const { return m_resetWindow.get(); }
+    ResetPage *resetPage() const { return m_resetPage.get(); }
+    frmHelp *helpWindow() const { return m_help.get(); }
+
+    /// What the operator's buttons do (public so that tests can drive the wizard).
+    void mainNext();
+    void chooseNext();
+    void choosePrevious();
+    void resetPrevious();
     void showHelp();
     void checkForUpdate();
+    void exitProgram();
+
+private:
+    void loadChoosePage();
+    void loadResetPage();
+    /// Shows `to` at the position of `from` and hides `from`.
+    void replacePage(QWidget *from, QWidget *to);
+    void connectCommon(QObject *window);
 
     Program &m_program;
     MainPage &m_mainPage;
     std::unique_ptr<frmMain> m_main;
+    std::unique_ptr<ChooseSubscribersPage> m_choosePage;
+    std::unique_ptr<frmChooseSubscribers> m_chooseWindow;
+    std::unique_ptr<ResetPage> m_resetPage;
+    std::unique_ptr<frmResetSubscribers> m_resetWindow;
     std::unique_ptr<frmHelp> m_help;
 };
 
