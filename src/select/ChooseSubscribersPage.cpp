@@ -3,7 +3,6 @@
 #include "CsvText.h"
 #include "NumberChecks.h"
 #include "app/registry/RegistryAPI.h"
-#include "db/AdoErrors.h"
 #include "db/modTarvoDB.h"
 #include "i18n/OwnStrings.h"
 #include "i18n/modLocalize.h"
@@ -27,16 +26,15 @@ constexpr long kInvalidPropertyArrayIndex = 381;
 // The criterion list, in the order its entries are added; the texts are fixed
 // English.
 struct CriterionEntry {
-  const char *text;
-  int code;
+    const char *text;
+    int code;
 };
 constexpr CriterionEntry kCriteria[] = {
     {"All subscribers", kCriterionAllSubscribers},
     {"Subscribers with extension numbers from:", kCriterionExtensionRange},
     {"Subscribers associated with this switch:", kCriterionSwitch},
     {"Subscribers referenced in this CSV file:", kCriterionCsvFile},
-    {"Subscribers associated with this class of service:",
-     kCriterionClassOfService},
+    {"Subscribers associated with this class of service:", kCriterionClassOfService},
     {"Subscribers homed on this mail server:", kCriterionMailServer},
 };
 
@@ -52,8 +50,7 @@ constexpr const char *kMailServerQuery =
 // The searches' texts; each inserted value is a "?" bound at its place.
 #define ZEPH_BASE_CONDITION "WHERE vw_Subscriber.SubscriberType IN (1,3)"
 constexpr const char *kAllQuery =
-    "SELECT Alias, SubscriberObjectID from vw_Subscriber " ZEPH_BASE_CONDITION
-    " ORDER BY Alias";
+    "SELECT Alias, SubscriberObjectID from vw_Subscriber " ZEPH_BASE_CONDITION " ORDER BY Alias";
 constexpr const char *kExtensionRangeQuery =
     "SELECT DISTINCT vw_Subscriber.SubscriberObjectID "
     "FROM vw_Subscriber INNER JOIN vw_DTMFAccessID "
@@ -69,11 +66,9 @@ constexpr const char *kFirstSwitchQuery =
     "Select Alias, SubscriberObjectID from vw_Subscriber " ZEPH_BASE_CONDITION
     " AND (SwitchID IS NULL or SwitchID=0)";
 constexpr const char *kOtherSwitchQuery =
-    "Select Alias, SubscriberObjectID from vw_Subscriber " ZEPH_BASE_CONDITION
-    " AND SwitchID=?";
+    "Select Alias, SubscriberObjectID from vw_Subscriber " ZEPH_BASE_CONDITION " AND SwitchID=?";
 constexpr const char *kMailServerSubscribersQuery =
-    "SELECT Alias, SubscriberObjectID from vw_Subscriber " ZEPH_BASE_CONDITION
-    " AND HomeServer=?";
+    "SELECT Alias, SubscriberObjectID from vw_Subscriber " ZEPH_BASE_CONDITION " AND HomeServer=?";
 #undef ZEPH_BASE_CONDITION
 
 constexpr const char *kCsvExtensionQuery =
@@ -89,51 +84,48 @@ constexpr const char *kCsvAliasQuery =
     "SubscriberType IN (1,3) "
     "ORDER BY Alias";
 
-constexpr const char *kInvalidSelection =
-    "Error! Invalid subscriber selection value.";
-constexpr const char *kOnlyNumbers =
-    "Only numbers are allowed for extension range values";
-constexpr const char *kSelectOneToReset =
-    "You must select at least one subscriber to reset";
+constexpr const char *kInvalidSelection = "Error! Invalid subscriber selection value.";
+constexpr const char *kOnlyNumbers = "Only numbers are allowed for extension range values";
+constexpr const char *kSelectOneToReset = "You must select at least one subscriber to reset";
 
 // Grid header cells and their string ids, in the order the texts are set.
 constexpr std::pair<const char *, std::uint32_t> kGridHeaders[] = {
-    {"Alias", 30},      {"DisplayName", 110}, {"Extension", 134},
-    {"FirstName", 139}, {"LastName", 170},    {"HomeServer", 155},
-    {"COS", 79},
+    {"Alias", 30},     {"DisplayName", 110}, {"Extension", 134}, {"FirstName", 139},
+    {"LastName", 170}, {"HomeServer", 155},  {"COS", 79},
 };
 
 bool containsIgnoringCase(std::string_view text, std::string_view word) {
-  auto it = std::search(text.begin(), text.end(), word.begin(), word.end(),
-                        [](char a, char b) {
-                          return std::tolower(static_cast<unsigned char>(a)) ==
-                                 std::tolower(static_cast<unsigned char>(b));
-                        });
-  return !word.empty() && it != text.end();
+    auto it = std::search(text.begin(), text.end(), word.begin(), word.end(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) ==
+               std::tolower(static_cast<unsigned char>(b));
+    });
+    return !word.empty() && it != text.end();
 }
 
 // A field as text; a null value or a field that cannot be read gives "".
 std::string fieldText(db::Recordset &rs, std::string_view name) {
-  try {
-    const DbValue &value = rs.Fields(name).Value();
-    return db::isNull(value) ? std::string() : db::valueText(value);
-  } catch (const std::exception &) {
-    return {};
-  }
+    try {
+        const DbValue &value = rs.Fields(name).Value();
+        return db::isNull(value) ? std::string() : db::valueText(value);
+    } catch (const std::exception &) {
+        return {};
+    }
 }
 
 // The cached tables and query sets report failures as exceptions; every step
 // that the system passes over silently catches them here.
 template <class Step> void silently(Step &&step) {
-  try {
-    step();
-  } catch (const std::exception &) {
-  }
+    try {
+        step();
+    } catch (const std::exception &) {
+    }
 }
 
 // The number of lines read is kept in a signed 16-bit counter that stops at its
 // top.
-int countLine(int linesRead) { return std::min(linesRead + 1, 32767); }
+int countLine(int linesRead) {
+    return std::min(linesRead + 1, 32767);
+}
 
 } // namespace
 
@@ -141,645 +133,632 @@ int countLine(int linesRead) { return std::min(linesRead + 1, 32767); }
 // -----------------------------------------------------------------------------
 
 void ListControl::Clear() {
-  List.clear();
-  ItemData.clear();
-  ListIndex = -1;
-  m_newIndex = -1;
+    List.clear();
+    ItemData.clear();
+    ListIndex = -1;
+    m_newIndex = -1;
 }
 
 void ListControl::AddItem(std::string text) {
-  List.push_back(std::move(text));
-  ItemData.push_back(0);
-  m_newIndex = ListCount() - 1;
+    List.push_back(std::move(text));
+    ItemData.push_back(0);
+    m_newIndex = ListCount() - 1;
 }
 
 std::string ListControl::Text() const {
-  if (ListIndex < 0 || ListIndex >= ListCount())
-    return {};
-  return List[static_cast<std::size_t>(ListIndex)];
+    if (ListIndex < 0 || ListIndex >= ListCount())
+        return {};
+    return List[static_cast<std::size_t>(ListIndex)];
 }
 
 long ListControl::itemDataAt(int index) const {
-  if (index < 0 || index >= ListCount())
-    throw Error(kInvalidPropertyArrayIndex, "Invalid property array index");
-  return ItemData[static_cast<std::size_t>(index)];
+    if (index < 0 || index >= ListCount())
+        throw Error(kInvalidPropertyArrayIndex, "Invalid property array index");
+    return ItemData[static_cast<std::size_t>(index)];
 }
 
 void ListControl::setItemData(int index, long data) {
-  if (index < 0 || index >= ListCount())
-    throw Error(kInvalidPropertyArrayIndex, "Invalid property array index");
-  ItemData[static_cast<std::size_t>(index)] = data;
+    if (index < 0 || index >= ListCount())
+        throw Error(kInvalidPropertyArrayIndex, "Invalid property array index");
+    ItemData[static_cast<std::size_t>(index)] = data;
 }
 
 // --- the page
 // --------------------------------------------------------------------------------
 
 ChooseSubscribersPage::ChooseSubscribersPage(Host &host, RegistryAPI &registry,
-                                             db::modTarvoDB &tarvoDb,
-                                             i18n::modLocalize *localize,
+                                             db::modTarvoDB &tarvoDb, i18n::modLocalize *localize,
                                              std::string commandLine)
-    : m_host(host), m_registry(registry), m_db(tarvoDb), m_localize(localize),
-      m_commandLine(std::move(commandLine)) {
-  cmdAdvancedSearch.Caption = "Advanced Search";
-  comHiddenCOS.Visible = false;
-  txtUsersInGrid.Text = "0";
+    : m_host(host)
+    , m_registry(registry)
+    , m_db(tarvoDb)
+    , m_localize(localize)
+    , m_commandLine(std::move(commandLine)) {
+    cmdAdvancedSearch.Caption = "Advanced Search";
+    comHiddenCOS.Visible = false;
+    // Assigned as a built text: a short literal here trips a false -Wrestrict of g++ 12 at -O3.
+    txtUsersInGrid.Text = std::to_string(0);
 }
 
 std::string ChooseSubscribersPage::res(std::uint32_t id) const {
-  if (m_localize)
-    return m_localize->myLoadResString(id);
-  return std::string(i18n::ownString(id).value_or(""));
+    if (m_localize)
+        return m_localize->myLoadResString(id);
+    return std::string(i18n::ownString(id).value_or(""));
 }
 
 void ChooseSubscribersPage::message(const std::string &text) {
-  if (m_host.ui)
-    m_host.ui->messageBox(text, MsgButtons::OK);
+    if (m_host.ui)
+        m_host.ui->messageBox(text, MsgButtons::OK);
 }
 
 std::function<void(const std::string &)> ChooseSubscribersPage::reporter() {
-  return [this](const std::string &text) { message(text); };
+    return [this](const std::string &text) { message(text); };
 }
 
 void ChooseSubscribersPage::changed() {
-  if (controlsChanged)
-    controlsChanged();
+    if (controlsChanged)
+        controlsChanged();
 }
 
 int ChooseSubscribersPage::criterionCode() const {
-  const int index = cmbSubscriberSelectType.ListIndex;
-  if (index < 0 || index >= cmbSubscriberSelectType.ListCount())
-    return 0;
-  return static_cast<int>(
-      cmbSubscriberSelectType.ItemData[static_cast<std::size_t>(index)]);
+    const int index = cmbSubscriberSelectType.ListIndex;
+    if (index < 0 || index >= cmbSubscriberSelectType.ListCount())
+        return 0;
+    return static_cast<int>(cmbSubscriberSelectType.ItemData[static_cast<std::size_t>(index)]);
 }
 
 // --- load
 // --------------------------------------------------------------------------------------
 
 void ChooseSubscribersPage::Form_Load() {
-  const Where where{"Form_Load", "Form", kFormName};
-  const auto report = reporter();
-  trap(where, report, [&] { frmChooseSubscribers_Auto_Init(); });
-  trap(where, report, [&] {
-    cmbSubscriberSelectType.Clear();
-    for (const CriterionEntry &entry : kCriteria) {
-      cmbSubscriberSelectType.AddItem(entry.text);
-      cmbSubscriberSelectType.setItemData(cmbSubscriberSelectType.NewIndex(),
-                                          entry.code);
-    }
-  });
-  trap(where, report, [&] { chooseCriterion(0); });
-  trap(where, report, [&] {
-    cmdAdvancedSearch.Visible = containsIgnoringCase(m_commandLine, "Advanced");
-  });
-  trap(where, report, [&] { myGrid.setRows(1); });
-  trap(where, report, [&] { fillClassOfServiceLists(); });
-  trap(where, report, [&] { fillMailServerList(); });
-  trap(where, report, [&] { fillSwitchList(); });
-  changed();
+    const Where where{"Form_Load", "Form", kFormName};
+    const auto report = reporter();
+    trap(where, report, [&] { frmChooseSubscribers_Auto_Init(); });
+    trap(where, report, [&] {
+        cmbSubscriberSelectType.Clear();
+        for (const CriterionEntry &entry : kCriteria) {
+            cmbSubscriberSelectType.AddItem(entry.text);
+            cmbSubscriberSelectType.setItemData(cmbSubscriberSelectType.NewIndex(), entry.code);
+        }
+    });
+    trap(where, report, [&] { chooseCriterion(0); });
+    trap(where, report,
+         [&] { cmdAdvancedSearch.Visible = containsIgnoringCase(m_commandLine, "Advanced"); });
+    trap(where, report, [&] { myGrid.setRows(1); });
+    trap(where, report, [&] { fillClassOfServiceLists(); });
+    trap(where, report, [&] { fillMailServerList(); });
+    trap(where, report, [&] { fillSwitchList(); });
+    changed();
 }
 
 void ChooseSubscribersPage::fillClassOfServiceLists() {
-  db::Recordset &cos = m_db.rsCOS();
-  cos.MoveFirst();
-  if (cos.Eof())
-    db::throwAdo(
-        db::adoerr::kNoCurrentRecord); // as moving to the first row of none
-  while (!cos.Eof()) {
-    const std::string alias = cos["Alias"].Text();
-    const std::string textName = cos["TextName"].Text();
-    comHiddenCOS.AddItem(alias);
-    ComSubscribersCOS.AddItem(textName);
-    ComSubscribersCOS.setItemData(ComSubscribersCOS.NewIndex(),
-                                  comHiddenCOS.NewIndex());
-    cos.MoveNext();
-  }
+    db::Recordset &cos = m_db.rsCOS();
+    cos.MoveFirst(); // an empty table fails here, and the list stays empty
+    while (!cos.Eof()) {
+        const std::string alias = cos["Alias"].Text();
+        const std::string textName = cos["TextName"].Text();
+        comHiddenCOS.AddItem(alias);
+        ComSubscribersCOS.AddItem(textName);
+        ComSubscribersCOS.setItemData(ComSubscribersCOS.NewIndex(), comHiddenCOS.NewIndex());
+        cos.MoveNext();
+    }
 }
 
 void ChooseSubscribersPage::fillMailServerList() {
-  db::Recordset servers(m_db.database());
-  servers.Open(kMailServerQuery, m_db.DbConnectionString(), adOpenKeyset,
-               adLockReadOnly);
-  if (servers.RecordCount() > 0) {
-    while (!servers.Eof()) {
-      comSubscriberMailServer.AddItem(servers["HomeServer"].Text());
-      servers.MoveNext();
+    db::Recordset servers(m_db.database());
+    servers.Open(kMailServerQuery, m_db.DbConnectionString(), adOpenKeyset, adLockReadOnly);
+    if (servers.RecordCount() > 0) {
+        while (!servers.Eof()) {
+            comSubscriberMailServer.AddItem(servers["HomeServer"].Text());
+            servers.MoveNext();
+        }
     }
-  }
-  servers.Close();
+    servers.Close();
 }
 
 void ChooseSubscribersPage::fillSwitchList() {
-  auto displayName = [this](const char *key) {
-    return regText(m_registry.QueryValue(HKEY_LOCAL_MACHINE, key, "DisplayName",
-                                         REG_SZ, std::string()));
-  };
-  comSubscriberSwitch.AddItem(displayName(kIntegration1));
-  comSubscriberSwitch.setItemData(comSubscriberSwitch.NewIndex(), 1);
-  if (m_registry.KeyExists(HKEY_LOCAL_MACHINE, kIntegration2)) {
-    comSubscriberSwitch.AddItem(displayName(kIntegration2));
-    comSubscriberSwitch.setItemData(comSubscriberSwitch.NewIndex(), 2);
-  }
+    auto displayName = [this](const char *key) {
+        return regText(
+            m_registry.QueryValue(HKEY_LOCAL_MACHINE, key, "DisplayName", REG_SZ, std::string()));
+    };
+    comSubscriberSwitch.AddItem(displayName(kIntegration1));
+    comSubscriberSwitch.setItemData(comSubscriberSwitch.NewIndex(), 1);
+    if (m_registry.KeyExists(HKEY_LOCAL_MACHINE, kIntegration2)) {
+        comSubscriberSwitch.AddItem(displayName(kIntegration2));
+        comSubscriberSwitch.setItemData(comSubscriberSwitch.NewIndex(), 2);
+    }
 }
 
 void ChooseSubscribersPage::frmChooseSubscribers_Auto_Init() {
-  if (setFormFonts)
-    setFormFonts();
-  cmdHelp.Caption = res(153);
-  frameSelectSubscribers.Caption = res(237);
-  cmdView.Caption = res(24);
-  cmdSelectAll.Caption = res(230);
-  cmdUnselectAll.Caption = res(299);
-  cmdBrowseForCSV.Caption = res(69);
-  cmdClearGrid.Caption = res(98);
-  lblExtensionRangeTo.Caption = res(274);
-  lblTotalGridRows.Caption = res(289);
-  cmdPrevious.Caption = res(18);
-  cmdExit.Caption = res(132);
-  cmdNext.Caption = res(191);
-  Label1.Caption = res(237);
-  for (const auto &[key, id] : kGridHeaders)
-    myGrid.setHeaderText(myGrid.ColIndex(key), res(id));
-  changed();
+    if (setFormFonts)
+        setFormFonts();
+    cmdHelp.Caption = res(153);
+    frameSelectSubscribers.Caption = res(237);
+    cmdView.Caption = res(24);
+    cmdSelectAll.Caption = res(230);
+    cmdUnselectAll.Caption = res(299);
+    cmdBrowseForCSV.Caption = res(69);
+    cmdClearGrid.Caption = res(98);
+    lblExtensionRangeTo.Caption = res(274);
+    lblTotalGridRows.Caption = res(289);
+    cmdPrevious.Caption = res(18);
+    cmdExit.Caption = res(132);
+    cmdNext.Caption = res(191);
+    Label1.Caption = res(237);
+    for (const auto &[key, id] : kGridHeaders)
+        myGrid.setHeaderText(myGrid.ColIndex(key), res(id));
+    changed();
 }
 
 // --- criterion and value controls
 // --------------------------------------------------------------
 
 void ChooseSubscribersPage::chooseCriterion(int index) {
-  cmbSubscriberSelectType.ListIndex = index;
-  cmbSubscriberSelectType_Click();
+    cmbSubscriberSelectType.ListIndex = index;
+    cmbSubscriberSelectType_Click();
 }
 
 void ChooseSubscribersPage::cmbSubscriberSelectType_Click() {
-  const Where where{"cmbSubscriberSelectType_Click", "Form", kFormName};
-  trap(where, reporter(), [&] {
-    txtSubscriberExtensionRangeHigh.Visible = false;
-    txtSubscriberExtensionRangeLow.Visible = false;
-    lblExtensionRangeTo.Visible = false;
-    comSubscriberSwitch.Visible = false;
-    comSubscriberMailServer.Visible = false;
-    txtCSVPath.Visible = false;
-    cmdBrowseForCSV.Visible = false;
-    ComSubscribersCOS.Visible = false;
-  });
-  trap(where, reporter(), [&] {
-    switch (
-        cmbSubscriberSelectType.itemDataAt(cmbSubscriberSelectType.ListIndex)) {
-    case kCriterionAllSubscribers:
-      break;
-    case kCriterionExtensionRange:
-      txtSubscriberExtensionRangeLow.Visible = true;
-      lblExtensionRangeTo.Visible = true;
-      txtSubscriberExtensionRangeHigh.Visible = true;
-      break;
-    case kCriterionSwitch:
-      comSubscriberSwitch.Visible = true;
-      break;
-    case kCriterionMailServer:
-      comSubscriberMailServer.Visible = true;
-      break;
-    case kCriterionCsvFile:
-      txtCSVPath.Visible = true;
-      cmdBrowseForCSV.Visible = true;
-      break;
-    case kCriterionClassOfService:
-      ComSubscribersCOS.Visible = true;
-      break;
-    default:
-      message(kInvalidSelection);
-      break;
-    }
-  });
-  changed();
+    const Where where{"cmbSubscriberSelectType_Click", "Form", kFormName};
+    trap(where, reporter(), [&] {
+        txtSubscriberExtensionRangeHigh.Visible = false;
+        txtSubscriberExtensionRangeLow.Visible = false;
+        lblExtensionRangeTo.Visible = false;
+        comSubscriberSwitch.Visible = false;
+        comSubscriberMailServer.Visible = false;
+        txtCSVPath.Visible = false;
+        cmdBrowseForCSV.Visible = false;
+        ComSubscribersCOS.Visible = false;
+    });
+    trap(where, reporter(), [&] {
+        switch (cmbSubscriberSelectType.itemDataAt(cmbSubscriberSelectType.ListIndex)) {
+        case kCriterionAllSubscribers:
+            break;
+        case kCriterionExtensionRange:
+            txtSubscriberExtensionRangeLow.Visible = true;
+            lblExtensionRangeTo.Visible = true;
+            txtSubscriberExtensionRangeHigh.Visible = true;
+            break;
+        case kCriterionSwitch:
+            comSubscriberSwitch.Visible = true;
+            break;
+        case kCriterionMailServer:
+            comSubscriberMailServer.Visible = true;
+            break;
+        case kCriterionCsvFile:
+            txtCSVPath.Visible = true;
+            cmdBrowseForCSV.Visible = true;
+            break;
+        case kCriterionClassOfService:
+            ComSubscribersCOS.Visible = true;
+            break;
+        default:
+            message(kInvalidSelection);
+            break;
+        }
+    });
+    changed();
 }
 
 void ChooseSubscribersPage::checkExtensionBox(TextControl &box) {
-  if (!box.Text.empty() && !MyIsNumber(box.Text, 0, 0)) {
-    message(kOnlyNumbers);
-    box.Text.clear();
-    changed();
-  }
+    if (!box.Text.empty() && !MyIsNumber(box.Text, 0, 0)) {
+        message(kOnlyNumbers);
+        box.Text.clear();
+        changed();
+    }
 }
 
 void ChooseSubscribersPage::txtSubscriberExtensionRangeHigh_Change() {
-  checkExtensionBox(txtSubscriberExtensionRangeHigh);
+    checkExtensionBox(txtSubscriberExtensionRangeHigh);
 }
 
 void ChooseSubscribersPage::txtSubscriberExtensionRangeLow_LostFocus() {
-  checkExtensionBox(txtSubscriberExtensionRangeLow);
+    checkExtensionBox(txtSubscriberExtensionRangeLow);
 }
 
 // --- searches
 // --------------------------------------------------------------------------------
 
 void ChooseSubscribersPage::cmdView_Click() {
-  if (m_busy)
-    return; // a press is already running (the user interface was let in while
-            // it ran)
-  m_busy = true;
-  m_gridFullHit = false;
-  m_gridFullReported = false;
-  if (m_host.ui)
-    m_host.ui->setBusy(true);
-  myGrid.setRedraw(false);
-  myGrid.setRows(1);
+    if (m_busy)
+        return; // a press is already running (the user interface was let in while
+                // it ran)
+    m_busy = true;
+    m_gridFullHit = false;
+    m_gridFullReported = false;
+    if (m_host.ui)
+        m_host.ui->setBusy(true);
+    myGrid.setRedraw(false);
+    myGrid.setRows(1);
 
-  // A step that fails is passed over without a report; the press ends as usual.
-  try {
-    switch (criterionCode()) {
-    case kCriterionAllSubscribers:
-      searchAll();
-      break;
-    case kCriterionExtensionRange:
-      searchExtensionRange();
-      break;
-    case kCriterionClassOfService:
-      searchClassOfService();
-      break;
-    case kCriterionSwitch:
-      searchSwitch();
-      break;
-    case kCriterionMailServer:
-      searchMailServer();
-      break;
-    case kCriterionCsvFile:
-      ImportCSV();
-      break;
-    default:
-      break;
+    // A step that fails is passed over without a report; the press ends as usual.
+    try {
+        switch (criterionCode()) {
+        case kCriterionAllSubscribers:
+            searchAll();
+            break;
+        case kCriterionExtensionRange:
+            searchExtensionRange();
+            break;
+        case kCriterionClassOfService:
+            searchClassOfService();
+            break;
+        case kCriterionSwitch:
+            searchSwitch();
+            break;
+        case kCriterionMailServer:
+            searchMailServer();
+            break;
+        case kCriterionCsvFile:
+            ImportCSV();
+            break;
+        default:
+            break;
+        }
+    } catch (const std::exception &) {
     }
-  } catch (const std::exception &) {
-  }
 
-  myGrid.setRedraw(true);
-  showUsersInGrid();
-  if (m_host.ui)
-    m_host.ui->setBusy(false);
-  m_busy = false;
-  changed();
-  if (m_gridFullHit && !m_gridFullReported) {
-    m_gridFullReported = true;
-    message(gridFullMessage());
-  }
+    myGrid.setRedraw(true);
+    showUsersInGrid();
+    if (m_host.ui)
+        m_host.ui->setBusy(false);
+    m_busy = false;
+    changed();
+    if (m_gridFullHit && !m_gridFullReported) {
+        m_gridFullReported = true;
+        message(gridFullMessage());
+    }
 }
 
 void ChooseSubscribersPage::showUsersInGrid() {
-  txtUsersInGrid.Text =
-      myGrid.Rows() >= 2 ? std::to_string(myGrid.Rows() - 1) : "0";
+    txtUsersInGrid.Text = myGrid.Rows() >= 2 ? std::to_string(myGrid.Rows() - 1) : "0";
 }
 
 std::string ChooseSubscribersPage::gridFullMessage() const {
-  const std::string limit = std::to_string(myGrid.rowLimit());
-  return "The search found more subscribers than the grid can hold.  Only the "
-         "first " +
-         limit +
-         " were added to the grid; narrow the search to reach the others.";
+    const std::string limit = std::to_string(myGrid.rowLimit());
+    return "The search found more subscribers than the grid can hold.  Only the "
+           "first " +
+           limit + " were added to the grid; narrow the search to reach the others.";
 }
 
-void ChooseSubscribersPage::noteGridFull() { m_gridFullHit = true; }
+void ChooseSubscribersPage::noteGridFull() {
+    m_gridFullHit = true;
+}
 
 void ChooseSubscribersPage::searchAll() {
-  silently([&] { m_db.rsSubscribers().MoveFirst(); });
-  addFromQuery(kAllQuery, {});
+    silently([&] { m_db.rsSubscribers().MoveFirst(); });
+    addFromQuery(kAllQuery, {});
 }
 
 void ChooseSubscribersPage::searchExtensionRange() {
-  const auto low = numericValue(txtSubscriberExtensionRangeLow.Text);
-  const auto high = numericValue(txtSubscriberExtensionRangeHigh.Text);
-  if (!low || !high) {
-    message(res(169));
-    return;
-  }
-  if (*low >= 0 && *low <= *high && *high >= 0) {
-    addFromQuery(kExtensionRangeQuery, {numberText(*high), numberText(*low)});
-    return;
-  }
-  message(res(168));
+    const auto low = numericValue(txtSubscriberExtensionRangeLow.Text);
+    const auto high = numericValue(txtSubscriberExtensionRangeHigh.Text);
+    if (!low || !high) {
+        message(res(169));
+        return;
+    }
+    if (*low >= 0 && *low <= *high && *high >= 0) {
+        addFromQuery(kExtensionRangeQuery, {numberText(*high), numberText(*low)});
+        return;
+    }
+    message(res(168));
 }
 
 void ChooseSubscribersPage::searchClassOfService() {
-  if (ComSubscribersCOS.Text().empty()) {
-    message(res(333));
-    return;
-  }
-  const std::string alias = comHiddenCOS.List.at(
-      static_cast<std::size_t>(ComSubscribersCOS.ListIndex));
-  db::Recordset &cos = m_db.rsCOS();
-  cos.MoveFirst();
-  cos.Find("Alias", alias);
-  if (cos.Eof())
-    return; // the class of service went since the list was filled: nothing to
-            // add
-  addFromQuery(kClassOfServiceQuery, {cos["CosObjectID"].Value()});
+    if (ComSubscribersCOS.Text().empty()) {
+        message(res(333));
+        return;
+    }
+    const std::string alias =
+        comHiddenCOS.List.at(static_cast<std::size_t>(ComSubscribersCOS.ListIndex));
+    db::Recordset &cos = m_db.rsCOS();
+    cos.MoveFirst();
+    cos.Find("Alias", alias);
+    if (cos.Eof())
+        return; // the class of service went since the list was filled: nothing to
+                // add
+    addFromQuery(kClassOfServiceQuery, {cos["CosObjectID"].Value()});
 }
 
 void ChooseSubscribersPage::searchSwitch() {
-  if (comSubscriberSwitch.Text().empty()) {
-    message(res(331));
-    return;
-  }
-  const int position = comSubscriberSwitch.ListIndex;
-  if (position == 0)
-    addFromQuery(kFirstSwitchQuery, {});
-  else
-    addFromQuery(kOtherSwitchQuery, {std::int64_t{position}});
+    if (comSubscriberSwitch.Text().empty()) {
+        message(res(331));
+        return;
+    }
+    const int position = comSubscriberSwitch.ListIndex;
+    if (position == 0)
+        addFromQuery(kFirstSwitchQuery, {});
+    else
+        addFromQuery(kOtherSwitchQuery, {std::int64_t{position}});
 }
 
 void ChooseSubscribersPage::searchMailServer() {
-  const std::string server = comSubscriberMailServer.Text();
-  if (server.empty()) {
-    message(res(332));
-    return;
-  }
-  addFromQuery(kMailServerSubscribersQuery, {server});
+    const std::string server = comSubscriberMailServer.Text();
+    if (server.empty()) {
+        message(res(332));
+        return;
+    }
+    addFromQuery(kMailServerSubscribersQuery, {server});
 }
 
 void ChooseSubscribersPage::addFromQuery(const std::string &sql,
                                          const std::vector<DbValue> &params) {
-  db::Recordset query(m_db.database());
-  query.CursorLocation(adUseClient);
-  query.Open(sql, m_db.DbConnectionString(), adOpenForwardOnly, adLockReadOnly,
-             params);
-  while (!query.Eof()) {
-    Lookup result = Lookup::NotFound;
-    silently(
-        [&] { result = lookUpAndAdd(query["SubscriberObjectID"].Text()); });
-    if (result == Lookup::GridFull) {
-      noteGridFull();
-      break;
+    db::Recordset query(m_db.database());
+    query.CursorLocation(adUseClient);
+    query.Open(sql, m_db.DbConnectionString(), adOpenForwardOnly, adLockReadOnly, params);
+    while (!query.Eof()) {
+        Lookup result = Lookup::NotFound;
+        silently([&] { result = lookUpAndAdd(query["SubscriberObjectID"].Text()); });
+        if (result == Lookup::GridFull) {
+            noteGridFull();
+            break;
+        }
+        query.MoveNext();
     }
-    query.MoveNext();
-  }
-  query.Close();
+    query.Close();
 }
 
 bool ChooseSubscribersPage::positionOn(const std::string &subscriberObjectId) {
-  db::Recordset &subscribers = m_db.rsSubscribers();
-  subscribers.MoveFirst();
-  subscribers.Find("SubscriberObjectID", DbValue(subscriberObjectId));
-  if (subscribers.Eof())
-    return false;
-  const DbValue handler = subscribers["CallHandlerObjectID"].Value();
-  if (db::isNull(handler))
-    return false;
-  db::Recordset &handlers = m_db.rsPrimaryCallHandlers();
-  handlers.MoveFirst();
-  handlers.Find("CallHandlerObjectID", handler);
-  return !handlers.Eof();
+    db::Recordset &subscribers = m_db.rsSubscribers();
+    subscribers.MoveFirst();
+    subscribers.Find("SubscriberObjectID", DbValue(subscriberObjectId));
+    if (subscribers.Eof())
+        return false;
+    const DbValue handler = subscribers["CallHandlerObjectID"].Value();
+    if (db::isNull(handler))
+        return false;
+    db::Recordset &handlers = m_db.rsPrimaryCallHandlers();
+    handlers.MoveFirst();
+    handlers.Find("CallHandlerObjectID", handler);
+    return !handlers.Eof();
 }
 
 ChooseSubscribersPage::Lookup
 ChooseSubscribersPage::lookUpAndAdd(const std::string &subscriberObjectId) {
-  if (!positionOn(subscriberObjectId))
-    return Lookup::NotFound;
-  switch (AddUserToGrid()) {
-  case AddResult::Added:
-    return Lookup::Added;
-  case AddResult::GridFull:
-    return Lookup::GridFull;
-  case AddResult::NotAdded:
-    break;
-  }
-  return Lookup::NotAdded;
+    if (!positionOn(subscriberObjectId))
+        return Lookup::NotFound;
+    switch (AddUserToGrid()) {
+    case AddResult::Added:
+        return Lookup::Added;
+    case AddResult::GridFull:
+        return Lookup::GridFull;
+    case AddResult::NotAdded:
+        break;
+    }
+    return Lookup::NotAdded;
 }
 
 // --- the grid
 // --------------------------------------------------------------------------------
 
 ChooseSubscribersPage::AddResult ChooseSubscribersPage::AddUserToGrid() {
-  db::Recordset &subscribers = m_db.rsSubscribers();
-  db::Recordset &handlers = m_db.rsPrimaryCallHandlers();
+    db::Recordset &subscribers = m_db.rsSubscribers();
+    db::Recordset &handlers = m_db.rsPrimaryCallHandlers();
 
-  std::int64_t type = 0;
-  silently([&] { type = subscribers["SubscriberType"].Long(); });
-  if (type != 1 && type != 3)
-    return AddResult::NotAdded;
+    std::int64_t type = 0;
+    silently([&] { type = subscribers["SubscriberType"].Long(); });
+    if (type != 1 && type != 3)
+        return AddResult::NotAdded;
 
-  const std::string alias = fieldText(subscribers, "Alias");
-  const std::string firstName = fieldText(subscribers, "FirstName");
-  const std::string lastName = fieldText(subscribers, "LastName");
-  const std::string displayName = fieldText(subscribers, "DisplayName");
-  const std::string extension = fieldText(handlers, "DTMFAccessID");
-  const std::string homeServer = fieldText(subscribers, "HomeServer");
-  const std::string remoteNodeId = fieldText(subscribers, "RemoteNodeID");
-  const std::string legacyMailbox = fieldText(subscribers, "LegacyMailbox");
+    const std::string alias = fieldText(subscribers, "Alias");
+    const std::string firstName = fieldText(subscribers, "FirstName");
+    const std::string lastName = fieldText(subscribers, "LastName");
+    const std::string displayName = fieldText(subscribers, "DisplayName");
+    const std::string extension = fieldText(handlers, "DTMFAccessID");
+    const std::string homeServer = fieldText(subscribers, "HomeServer");
+    const std::string remoteNodeId = fieldText(subscribers, "RemoteNodeID");
+    const std::string legacyMailbox = fieldText(subscribers, "LegacyMailbox");
 
-  std::string cosName;
-  silently([&] {
-    db::Recordset &cos = m_db.rsCOS();
-    cos.MoveFirst();
-    cos.Find("CosObjectID", subscribers["COSObjectID"].Value());
-    if (!cos.Eof())
-      cosName = fieldText(cos, "TextName");
-  });
+    std::string cosName;
+    silently([&] {
+        db::Recordset &cos = m_db.rsCOS();
+        cos.MoveFirst();
+        cos.Find("CosObjectID", subscribers["COSObjectID"].Value());
+        if (!cos.Eof())
+            cosName = fieldText(cos, "TextName");
+    });
 
-  const std::string objectId = fieldText(subscribers, "SubscriberObjectID");
-  const std::string handlerObjectId =
-      fieldText(handlers, "CallHandlerObjectID");
+    const std::string objectId = fieldText(subscribers, "SubscriberObjectID");
+    const std::string handlerObjectId = fieldText(handlers, "CallHandlerObjectID");
 
-  if (!myGrid.AddItem(std::to_string(myGrid.Rows())))
-    return AddResult::GridFull;
-  const int row = myGrid.Row;
-  myGrid.setChecked(row, true);
-  const std::pair<const char *, const std::string *> cells[] = {
-      {"Alias", &alias},
-      {"DisplayName", &displayName},
-      {"FirstName", &firstName},
-      {"LastName", &lastName},
-      {"Extension", &extension},
-      {"HomeServer", &homeServer},
-      {"COS", &cosName},
-      {"ObjectID", &objectId},
-      {"HandlerObjectID", &handlerObjectId},
-      {"RemoteNodeID", &remoteNodeId},
-      {"LegacyMailbox", &legacyMailbox},
-  };
-  for (const auto &[key, text] : cells)
-    myGrid.setTextMatrix(row, myGrid.ColIndex(key), *text);
-  return AddResult::Added;
+    if (!myGrid.AddItem(std::to_string(myGrid.Rows())))
+        return AddResult::GridFull;
+    const int row = myGrid.Row;
+    myGrid.setChecked(row, true);
+    const std::pair<const char *, const std::string *> cells[] = {
+        {"Alias", &alias},
+        {"DisplayName", &displayName},
+        {"FirstName", &firstName},
+        {"LastName", &lastName},
+        {"Extension", &extension},
+        {"HomeServer", &homeServer},
+        {"COS", &cosName},
+        {"ObjectID", &objectId},
+        {"HandlerObjectID", &handlerObjectId},
+        {"RemoteNodeID", &remoteNodeId},
+        {"LegacyMailbox", &legacyMailbox},
+    };
+    for (const auto &[key, text] : cells)
+        myGrid.setTextMatrix(row, myGrid.ColIndex(key), *text);
+    return AddResult::Added;
 }
 
 void ChooseSubscribersPage::myGrid_Click() {
-  if (m_busy)
-    return;
-  myGrid.cellClicked();
+    if (m_busy)
+        return;
+    myGrid.cellClicked();
 }
 
 bool ChooseSubscribersPage::myGrid_BeforeEdit(int row, int col) const {
-  return !m_busy && myGrid.mayEdit(row, col);
+    return !m_busy && myGrid.mayEdit(row, col);
 }
 
 void ChooseSubscribersPage::myGrid_CheckBoxEdited(int row, bool checked) {
-  if (!myGrid_BeforeEdit(row, myGrid.ColIndex("Selected")))
-    return;
-  myGrid.setChecked(row, checked);
-  myGrid.afterEdit();
+    if (!myGrid_BeforeEdit(row, myGrid.ColIndex("Selected")))
+        return;
+    myGrid.setChecked(row, checked);
+    myGrid.afterEdit();
 }
 
 void ChooseSubscribersPage::cmdSelectAll_Click() {
-  if (!m_busy)
-    myGrid.selectAll();
+    if (!m_busy)
+        myGrid.selectAll();
 }
 
 void ChooseSubscribersPage::cmdUnselectAll_Click() {
-  if (!m_busy)
-    myGrid.deselectAll();
+    if (!m_busy)
+        myGrid.deselectAll();
 }
 
 void ChooseSubscribersPage::cmdClearGrid_Click() {
-  if (m_busy)
-    return;
-  myGrid.setRows(1);
-  txtUsersInGrid.Text = "0";
-  changed();
+    if (m_busy)
+        return;
+    myGrid.setRows(1);
+    txtUsersInGrid.Text = std::to_string(0);
+    changed();
 }
 
 bool ChooseSubscribersPage::cmdNext_Click() {
-  if (m_busy)
-    return false;
-  if (myGrid.Rows() < 2) {
-    message(res(296));
-    return false;
-  }
-  if (myGrid.firstCheckedRow() == 0) {
-    message(kSelectOneToReset);
-    return false;
-  }
-  return true;
+    if (m_busy)
+        return false;
+    if (myGrid.Rows() < 2) {
+        message(res(296));
+        return false;
+    }
+    if (myGrid.firstCheckedRow() == 0) {
+        message(kSelectOneToReset);
+        return false;
+    }
+    return true;
 }
 
 // --- the CSV file
 // ----------------------------------------------------------------------------
 
 void ChooseSubscribersPage::cmdBrowseForCSV_Click() {
-  if (m_busy)
-    return;
-  const std::string remembered = txtCSVPath.Text;
-  std::optional<std::string> chosen;
-  silently([&] {
-    if (m_host.ui)
-      chosen = m_host.ui->openFileDialog(res(231), "All Files | *.*");
-  });
-  txtCSVPath.Text =
-      chosen && characterCount(*chosen) >= 4 ? *chosen : remembered;
-  changed();
+    if (m_busy)
+        return;
+    const std::string remembered = txtCSVPath.Text;
+    std::optional<std::string> chosen;
+    silently([&] {
+        if (m_host.ui)
+            chosen = m_host.ui->openFileDialog(res(231), "All Files | *.*");
+    });
+    txtCSVPath.Text = chosen && characterCount(*chosen) >= 4 ? *chosen : remembered;
+    changed();
 }
 
 void ChooseSubscribersPage::ImportCSV() {
-  const int rowsBefore = gridDataRows();
-  int linesRead = 0;
+    const int rowsBefore = gridDataRows();
+    int linesRead = 0;
 
-  std::optional<std::string> bytes;
-  silently([&] { bytes = m_host.files->readFile(txtCSVPath.Text); });
-  if (!bytes) {
-    message(res(131));
-    csvSummary(linesRead, rowsBefore);
-    return;
-  }
-  const std::string text = decodeAnsiText(*bytes);
-  bytes.reset();
-
-  LineReader lines(text);
-  std::string_view header;
-  if (!lines.next(header) || characterCount(header) < 2) {
-    message(res(130));
-    csvSummary(linesRead, rowsBefore);
-    return;
-  }
-  const CsvColumns columns = findCsvColumns(header, res(300));
-  if (!columns.any()) {
-    message(res(130));
-    csvSummary(linesRead, rowsBefore);
-    return;
-  }
-
-  db::Connection connection(m_db.database());
-  std::string_view line;
-  int sinceYield = 0;
-  while (lines.next(line)) {
-    linesRead = countLine(linesRead);
-    if (++sinceYield >= kCsvYieldLines) {
-      sinceYield = 0;
-      if (m_host.ui)
-        m_host.ui->doEvents();
+    std::optional<std::string> bytes;
+    silently([&] { bytes = m_host.files->readFile(txtCSVPath.Text); });
+    if (!bytes) {
+        message(res(131));
+        csvSummary(linesRead, rowsBefore);
+        return;
     }
-    Lookup result = Lookup::NotFound;
-    // A line that fails (a lost connection, a value the server refuses) is
-    // passed over.
-    silently([&] {
-      result = importLine(line, columns.alias, columns.extension, connection);
-    });
-    if (result == Lookup::GridFull) {
-      noteGridFull();
-      break;
+    const std::string text = decodeAnsiText(*bytes);
+    bytes.reset();
+
+    LineReader lines(text);
+    std::string_view header;
+    if (!lines.next(header) || characterCount(header) < 2) {
+        message(res(130));
+        csvSummary(linesRead, rowsBefore);
+        return;
     }
-  }
-  if (m_gridFullHit) {
-    m_gridFullReported = true;
-    message(gridFullMessage());
-  }
-  csvSummary(linesRead, rowsBefore);
+    const CsvColumns columns = findCsvColumns(header, res(300));
+    if (!columns.any()) {
+        message(res(130));
+        csvSummary(linesRead, rowsBefore);
+        return;
+    }
+
+    db::Connection connection(m_db.database());
+    std::string_view line;
+    int sinceYield = 0;
+    while (lines.next(line)) {
+        linesRead = countLine(linesRead);
+        if (++sinceYield >= kCsvYieldLines) {
+            sinceYield = 0;
+            if (m_host.ui)
+                m_host.ui->doEvents();
+        }
+        Lookup result = Lookup::NotFound;
+        // A line that fails (a lost connection, a value the server refuses) is
+        // passed over.
+        silently([&] { result = importLine(line, columns.alias, columns.extension, connection); });
+        if (result == Lookup::GridFull) {
+            noteGridFull();
+            break;
+        }
+    }
+    if (m_gridFullHit) {
+        m_gridFullReported = true;
+        message(gridFullMessage());
+    }
+    csvSummary(linesRead, rowsBefore);
 }
 
-ChooseSubscribersPage::Lookup
-ChooseSubscribersPage::importLine(std::string_view line, int aliasColumn,
-                                  int extensionColumn,
-                                  db::Connection &connection) {
-  const auto fields = splitFields(line);
-  auto field = [&](int column) -> std::optional<std::string_view> {
-    if (column < 0 || static_cast<std::size_t>(column) >= fields.size())
-      return std::nullopt;
-    return fields[static_cast<std::size_t>(column)];
-  };
-  if (!connection.IsOpen())
-    connection.Open(m_db.DbConnectionString());
+ChooseSubscribersPage::Lookup ChooseSubscribersPage::importLine(std::string_view line,
+                                                                int aliasColumn,
+                                                                int extensionColumn,
+                                                                db::Connection &connection) {
+    const auto fields = splitFields(line);
+    auto field = [&](int column) -> std::optional<std::string_view> {
+        if (column < 0 || static_cast<std::size_t>(column) >= fields.size())
+            return std::nullopt;
+        return fields[static_cast<std::size_t>(column)];
+    };
+    if (!connection.IsOpen())
+        connection.Open(m_db.DbConnectionString());
 
-  // Extension first: the first row that leads to a subscriber ends the line.
-  if (auto extension = field(extensionColumn);
-      extension && isNumericText(*extension)) {
-    db::Recordset query;
-    query.CursorLocation(adUseClient);
-    query.Open(kCsvExtensionQuery, connection, adOpenKeyset, adLockReadOnly,
-               {std::string(trimSpaces(*extension))});
-    while (!query.Eof()) {
-      const std::string id = fieldText(query, "SubscriberObjectID");
-      if (positionOn(id)) {
-        const AddResult added = AddUserToGrid();
-        return added == AddResult::GridFull ? Lookup::GridFull
-               : added == AddResult::Added  ? Lookup::Added
-                                            : Lookup::NotAdded;
-      }
-      query.MoveNext();
+    // Extension first: the first row that leads to a subscriber ends the line.
+    if (auto extension = field(extensionColumn); extension && isNumericText(*extension)) {
+        db::Recordset query;
+        query.CursorLocation(adUseClient);
+        query.Open(kCsvExtensionQuery, connection, adOpenKeyset, adLockReadOnly,
+                   {std::string(trimSpaces(*extension))});
+        while (!query.Eof()) {
+            const std::string id = fieldText(query, "SubscriberObjectID");
+            if (positionOn(id)) {
+                const AddResult added = AddUserToGrid();
+                return added == AddResult::GridFull ? Lookup::GridFull
+                       : added == AddResult::Added  ? Lookup::Added
+                                                    : Lookup::NotAdded;
+            }
+            query.MoveNext();
+        }
+        query.Close();
     }
-    query.Close();
-  }
 
-  // Alias second: every row that leads to a subscriber is added.
-  Lookup result = Lookup::NotFound;
-  if (auto alias = field(aliasColumn)) {
-    db::Recordset query;
-    query.CursorLocation(adUseClient);
-    query.Open(kCsvAliasQuery, connection, adOpenForwardOnly, adLockReadOnly,
-               {std::string(trimSpaces(*alias))});
-    while (!query.Eof()) {
-      if (positionOn(fieldText(query, "SubscriberObjectID"))) {
-        const AddResult added = AddUserToGrid();
-        if (added == AddResult::GridFull)
-          return Lookup::GridFull;
-        if (added == AddResult::Added)
-          result = Lookup::Added;
-      }
-      query.MoveNext();
+    // Alias second: every row that leads to a subscriber is added.
+    Lookup result = Lookup::NotFound;
+    if (auto alias = field(aliasColumn)) {
+        db::Recordset query;
+        query.CursorLocation(adUseClient);
+        query.Open(kCsvAliasQuery, connection, adOpenForwardOnly, adLockReadOnly,
+                   {std::string(trimSpaces(*alias))});
+        while (!query.Eof()) {
+            if (positionOn(fieldText(query, "SubscriberObjectID"))) {
+                const AddResult added = AddUserToGrid();
+                if (added == AddResult::GridFull)
+                    return Lookup::GridFull;
+                if (added == AddResult::Added)
+                    result = Lookup::Added;
+            }
+            query.MoveNext();
+        }
+        query.Close();
     }
-    query.Close();
-  }
-  return result;
+    return result;
 }
 
 void ChooseSubscribersPage::csvSummary(int linesRead, int rowsBefore) {
-  message(res(308) + std::to_string(linesRead) + res(309) +
-          std::to_string(gridDataRows() - rowsBefore) + res(310));
+    message(res(308) + std::to_string(linesRead) + res(309) +
+            std::to_string(gridDataRows() - rowsBefore) + res(310));
 }
 
 } // namespace zeph

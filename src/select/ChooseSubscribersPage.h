@@ -30,189 +30,186 @@ class modLocalize;
 /// Criterion codes, carried as item data by the criterion list. 3, 8 and 9 are
 /// not used.
 enum SubscriberCriterion : int {
-  kCriterionAllSubscribers = 1,
-  kCriterionExtensionRange = 2,
-  kCriterionSwitch = 4,
-  kCriterionMailServer = 5,
-  kCriterionCsvFile = 6,
-  kCriterionClassOfService = 7,
+    kCriterionAllSubscribers = 1,
+    kCriterionExtensionRange = 2,
+    kCriterionSwitch = 4,
+    kCriterionMailServer = 5,
+    kCriterionCsvFile = 6,
+    kCriterionClassOfService = 7,
 };
 
 /// A drop-down list: its entries, each with item data, the chosen entry and its
 /// visibility.
 struct ListControl {
-  std::vector<std::string> List;
-  std::vector<long> ItemData;
-  int ListIndex = -1; ///< the chosen entry; -1 when none is chosen
-  bool Visible = true;
+    std::vector<std::string> List;
+    std::vector<long> ItemData;
+    int ListIndex = -1; ///< the chosen entry; -1 when none is chosen
+    bool Visible = true;
 
-  void Clear();
-  /// Appends an entry with item data 0; it becomes NewIndex.
-  void AddItem(std::string text);
-  int ListCount() const { return static_cast<int>(List.size()); }
-  int NewIndex() const { return m_newIndex; }
-  /// The chosen entry's text, "" when none is chosen.
-  std::string Text() const;
-  /// Item data of an entry; throws Error 381 for a position outside the list.
-  long itemDataAt(int index) const;
-  void setItemData(int index, long data);
+    void Clear();
+    /// Appends an entry with item data 0; it becomes NewIndex.
+    void AddItem(std::string text);
+    int ListCount() const { return static_cast<int>(List.size()); }
+    int NewIndex() const { return m_newIndex; }
+    /// The chosen entry's text, "" when none is chosen.
+    std::string Text() const;
+    /// Item data of an entry; throws Error 381 for a position outside the list.
+    long itemDataAt(int index) const;
+    void setItemData(int index, long data);
 
 private:
-  int m_newIndex = -1;
+    int m_newIndex = -1;
 };
 
 struct TextControl {
-  std::string Text;
-  bool Visible = true;
+    std::string Text;
+    bool Visible = true;
 };
 
 /// A label, button or frame: its caption and whether it shows.
 struct CaptionControl {
-  std::string Caption;
-  bool Visible = true;
+    std::string Caption;
+    bool Visible = true;
 };
 
 class ChooseSubscribersPage {
 public:
-  static constexpr const char *kFormName = "frmChooseSubscribers";
-  static constexpr const char *kWindowCaption = "Zephrane";
+    static constexpr const char *kFormName = "frmChooseSubscribers";
+    static constexpr const char *kWindowCaption = "Zephrane";
 
-  /// `localize` may be null: texts then come from the program's own English
-  /// table.
-  ChooseSubscribersPage(Host &host, RegistryAPI &registry,
-                        db::modTarvoDB &tarvoDb, i18n::modLocalize *localize,
-                        std::string commandLine);
+    /// `localize` may be null: texts then come from the program's own English
+    /// table.
+    ChooseSubscribersPage(Host &host, RegistryAPI &registry, db::modTarvoDB &tarvoDb,
+                          i18n::modLocalize *localize, std::string commandLine);
 
-  // --- window events
-  // ----------------------------------------------------------------------
-  /// The load step: texts, criterion list, lists of classes of service, mail
-  /// servers and switches. A failing step is reported and the next one runs.
-  void Form_Load();
-  /// Fonts and texts for the current language (also run by the language
-  /// switch).
-  void frmChooseSubscribers_Auto_Init();
-  /// Picks criterion entry `index` and runs cmbSubscriberSelectType_Click.
-  void chooseCriterion(int index);
-  /// Shows the value controls of the chosen criterion and hides the others.
-  void cmbSubscriberSelectType_Click();
-  /// The extension box checks: after every change of the upper box, when the
-  /// lower box loses the focus. A bad value is refused with a message and the
-  /// box emptied.
-  void txtSubscriberExtensionRangeHigh_Change();
-  void txtSubscriberExtensionRangeLow_LostFocus();
-  /// "Add Subscribers To Grid": replaces the grid's rows with the chosen
-  /// criterion's subscribers and sets txtUsersInGrid.
-  void cmdView_Click();
-  /// "Browse...": lets the operator pick the CSV file into txtCSVPath.
-  void cmdBrowseForCSV_Click();
-  void cmdSelectAll_Click();
-  void cmdUnselectAll_Click();
-  void cmdClearGrid_Click();
-  /// Previous: the grid is cleared as by Clear Grid; the wizard then unloads
-  /// the page.
-  void cmdPrevious_Click() { cmdClearGrid_Click(); }
-  /// Next: true when the wizard may move on to the reset page; otherwise a
-  /// message was shown.
-  bool cmdNext_Click();
+    // --- window events
+    // ----------------------------------------------------------------------
+    /// The load step: texts, criterion list, lists of classes of service, mail
+    /// servers and switches. A failing step is reported and the next one runs.
+    void Form_Load();
+    /// Fonts and texts for the current language (also run by the language
+    /// switch).
+    void frmChooseSubscribers_Auto_Init();
+    /// Picks criterion entry `index` and runs cmbSubscriberSelectType_Click.
+    void chooseCriterion(int index);
+    /// Shows the value controls of the chosen criterion and hides the others.
+    void cmbSubscriberSelectType_Click();
+    /// The extension box checks: after every change of the upper box, when the
+    /// lower box loses the focus. A bad value is refused with a message and the
+    /// box emptied.
+    void txtSubscriberExtensionRangeHigh_Change();
+    void txtSubscriberExtensionRangeLow_LostFocus();
+    /// "Add Subscribers To Grid": replaces the grid's rows with the chosen
+    /// criterion's subscribers and sets txtUsersInGrid.
+    void cmdView_Click();
+    /// "Browse...": lets the operator pick the CSV file into txtCSVPath.
+    void cmdBrowseForCSV_Click();
+    void cmdSelectAll_Click();
+    void cmdUnselectAll_Click();
+    void cmdClearGrid_Click();
+    /// Previous: the grid is cleared as by Clear Grid; the wizard then unloads
+    /// the page.
+    void cmdPrevious_Click() { cmdClearGrid_Click(); }
+    /// Next: true when the wizard may move on to the reset page; otherwise a
+    /// message was shown.
+    bool cmdNext_Click();
 
-  /// A click on a grid cell; myGrid.Row and myGrid.Col name it first.
-  void myGrid_Click();
-  /// Before an edit of a cell: false cancels it (only check boxes may change).
-  bool myGrid_BeforeEdit(int row, int col) const;
-  /// The operator changed a check box (the grid's own check box handling).
-  void myGrid_CheckBoxEdited(int row, bool checked);
+    /// A click on a grid cell; myGrid.Row and myGrid.Col name it first.
+    void myGrid_Click();
+    /// Before an edit of a cell: false cancels it (only check boxes may change).
+    bool myGrid_BeforeEdit(int row, int col) const;
+    /// The operator changed a check box (the grid's own check box handling).
+    void myGrid_CheckBoxEdited(int row, bool checked);
 
-  /// What AddUserToGrid did.
-  enum class AddResult { Added, NotAdded, GridFull };
-  /// Appends the subscriber at the current row of rsSubscribers with its
-  /// primary call handler at the current row of rsPrimaryCallHandlers, checked.
-  /// Subscribers of a type other than 1 and 3 are not added; GridFull (nothing
-  /// added) once the grid holds its most rows. The caller updates
-  /// txtUsersInGrid afterwards.
-  AddResult AddUserToGrid();
-  /// The message shown once when a search found more subscribers than the grid
-  /// can hold.
-  std::string gridFullMessage() const;
-  /// Subscriber rows in the grid.
-  int gridDataRows() const { return myGrid.Rows() - 1; }
-  /// txtUsersInGrid from the grid's row count.
-  void showUsersInGrid();
+    /// What AddUserToGrid did.
+    enum class AddResult { Added, NotAdded, GridFull };
+    /// Appends the subscriber at the current row of rsSubscribers with its
+    /// primary call handler at the current row of rsPrimaryCallHandlers, checked.
+    /// Subscribers of a type other than 1 and 3 are not added; GridFull (nothing
+    /// added) once the grid holds its most rows. The caller updates
+    /// txtUsersInGrid afterwards.
+    AddResult AddUserToGrid();
+    /// The message shown once when a search found more subscribers than the grid
+    /// can hold.
+    std::string gridFullMessage() const;
+    /// Subscriber rows in the grid.
+    int gridDataRows() const { return myGrid.Rows() - 1; }
+    /// txtUsersInGrid from the grid's row count.
+    void showUsersInGrid();
 
-  /// The criterion code of the chosen entry (0 when none is chosen).
-  int criterionCode() const;
-  /// True while a search or import runs (events the window lets through are
-  /// then ignored).
-  bool busy() const { return m_busy; }
+    /// The criterion code of the chosen entry (0 when none is chosen).
+    int criterionCode() const;
+    /// True while a search or import runs (events the window lets through are
+    /// then ignored).
+    bool busy() const { return m_busy; }
 
-  /// Lines of a CSV file between two yields to the user interface.
-  static constexpr int kCsvYieldLines = 256;
+    /// Lines of a CSV file between two yields to the user interface.
+    static constexpr int kCsvYieldLines = 256;
 
-  // --- the window's controls
-  // --------------------------------------------------------------
-  CaptionControl Label1, frameSelectSubscribers, cmdView, cmdAdvancedSearch,
-      cmdSelectAll, cmdUnselectAll, cmdClearGrid, lblTotalGridRows,
-      cmdBrowseForCSV, lblExtensionRangeTo, cmdHelp, cmdPrevious, cmdExit,
-      cmdNext;
-  ListControl cmbSubscriberSelectType;
-  ListControl comSubscriberSwitch;
-  ListControl comSubscriberMailServer;
-  ListControl ComSubscribersCOS;
-  ListControl comHiddenCOS; ///< never shown: the aliases at the positions of
-                            ///< ComSubscribersCOS
-  TextControl txtSubscriberExtensionRangeLow, txtSubscriberExtensionRangeHigh,
-      txtCSVPath, txtUsersInGrid;
-  SubscriberGrid myGrid;
+    // --- the window's controls
+    // --------------------------------------------------------------
+    CaptionControl Label1, frameSelectSubscribers, cmdView, cmdAdvancedSearch, cmdSelectAll,
+        cmdUnselectAll, cmdClearGrid, lblTotalGridRows, cmdBrowseForCSV, lblExtensionRangeTo,
+        cmdHelp, cmdPrevious, cmdExit, cmdNext;
+    ListControl cmbSubscriberSelectType;
+    ListControl comSubscriberSwitch;
+    ListControl comSubscriberMailServer;
+    ListControl ComSubscribersCOS;
+    ListControl comHiddenCOS; ///< never shown: the aliases at the positions of
+                              ///< ComSubscribersCOS
+    TextControl txtSubscriberExtensionRangeLow, txtSubscriberExtensionRangeHigh, txtCSVPath,
+        txtUsersInGrid;
+    SubscriberGrid myGrid;
 
-  // --- hooks the window sets
-  // --------------------------------------------------------------
-  /// SetFormFonts on the window, run first by frmChooseSubscribers_Auto_Init.
-  std::function<void()> setFormFonts;
-  /// Told after a handler changed the controls (lists, texts, visibility,
-  /// captions).
-  std::function<void()> controlsChanged;
+    // --- hooks the window sets
+    // --------------------------------------------------------------
+    /// SetFormFonts on the window, run first by frmChooseSubscribers_Auto_Init.
+    std::function<void()> setFormFonts;
+    /// Told after a handler changed the controls (lists, texts, visibility,
+    /// captions).
+    std::function<void()> controlsChanged;
 
 private:
-  enum class Lookup { NotFound, Added, NotAdded, GridFull };
+    enum class Lookup { NotFound, Added, NotAdded, GridFull };
 
-  std::string res(std::uint32_t id) const;
-  void message(const std::string &text);
-  std::function<void(const std::string &)> reporter();
-  void changed();
+    std::string res(std::uint32_t id) const;
+    void message(const std::string &text);
+    std::function<void(const std::string &)> reporter();
+    void changed();
 
-  void fillClassOfServiceLists();
-  void fillMailServerList();
-  void fillSwitchList();
-  void checkExtensionBox(TextControl &box);
+    void fillClassOfServiceLists();
+    void fillMailServerList();
+    void fillSwitchList();
+    void checkExtensionBox(TextControl &box);
 
-  // The searches of cmdView_Click, one per criterion.
-  void searchAll();
-  void searchExtensionRange();
-  void searchClassOfService();
-  void searchSwitch();
-  void searchMailServer();
-  /// Opens a query and runs the lookup-and-add loop over its rows.
-  void addFromQuery(const std::string &sql, const std::vector<DbValue> &params);
-  /// Positions the cached tables on a subscriber and its primary call handler.
-  bool positionOn(const std::string &subscriberObjectId);
-  Lookup lookUpAndAdd(const std::string &subscriberObjectId);
+    // The searches of cmdView_Click, one per criterion.
+    void searchAll();
+    void searchExtensionRange();
+    void searchClassOfService();
+    void searchSwitch();
+    void searchMailServer();
+    /// Opens a query and runs the lookup-and-add loop over its rows.
+    void addFromQuery(const std::string &sql, const std::vector<DbValue> &params);
+    /// Positions the cached tables on a subscriber and its primary call handler.
+    bool positionOn(const std::string &subscriberObjectId);
+    Lookup lookUpAndAdd(const std::string &subscriberObjectId);
 
-  // The CSV import.
-  void ImportCSV();
-  Lookup importLine(std::string_view line, int aliasColumn, int extensionColumn,
-                    db::Connection &connection);
-  void csvSummary(int linesRead, int rowsBefore);
+    // The CSV import.
+    void ImportCSV();
+    Lookup importLine(std::string_view line, int aliasColumn, int extensionColumn,
+                      db::Connection &connection);
+    void csvSummary(int linesRead, int rowsBefore);
 
-  void noteGridFull();
+    void noteGridFull();
 
-  Host &m_host;
-  RegistryAPI &m_registry;
-  db::modTarvoDB &m_db;
-  i18n::modLocalize *m_localize;
-  std::string m_commandLine;
-  bool m_busy = false;
-  bool m_gridFullHit =
-      false; // a search of this press found more than the grid holds
-  bool m_gridFullReported = false; // and its message has been shown
+    Host &m_host;
+    RegistryAPI &m_registry;
+    db::modTarvoDB &m_db;
+    i18n::modLocalize *m_localize;
+    std::string m_commandLine;
+    bool m_busy = false;
+    bool m_gridFullHit = false;      // a search of this press found more than the grid holds
+    bool m_gridFullReported = false; // and its message has been shown
 };
 
 } // namespace zeph

@@ -39,26 +39,26 @@ std::vector<std::string_view> splitFields(std::string_view line);
 /// Walks the lines of a text the way the system reads them line by line.
 class LineReader {
 public:
-  explicit LineReader(std::string_view text) : m_text(text) {}
-  /// True when no line is left: the end of the text has been reached.
-  bool atEnd() const { return m_pos >= m_text.size(); }
-  /// The next line without its end; false (line untouched) at the end.
-  bool next(std::string_view &line);
+    explicit LineReader(std::string_view text)
+        : m_text(text) {}
+    /// True when no line is left: the end of the text has been reached.
+    bool atEnd() const { return m_pos >= m_text.size(); }
+    /// The next line without its end; false (line untouched) at the end.
+    bool next(std::string_view &line);
 
 private:
-  std::string_view m_text;
-  std::size_t m_pos = 0;
+    std::string_view m_text;
+    std::size_t m_pos = 0;
 };
 
 /// The columns a subscriber list's header names: -1 for a name it does not
 /// carry. For each name the first column carrying it counts; names are trimmed
 /// and compared without case.
 struct CsvColumns {
-  int alias = -1;
-  int extension = -1;
-  bool any() const { return alias >= 0 || extension >= 0; }
+    int alias = -1;
+    int extension = -1;
+    bool any() const { return alias >= 0 || extension >= 0; }
 };
-CsvColumns findCsvColumns(std::string_view header,
-                          std::string_view extensionName);
+CsvColumns findCsvColumns(std::string_view header, std::string_view extensionName);
 
 } // namespace zeph

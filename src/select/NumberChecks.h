@@ -29,8 +29,7 @@ std::string numberText(double value);
 /// that is not negative and that is written without a "." ("007", "1e3"; not
 /// "-5", "1.0", "12a"). The bounds apply only when at least one is given and
 /// they are not both 0.
-bool MyIsNumber(std::string_view text,
-                std::optional<std::int32_t> lowest = std::nullopt,
+bool MyIsNumber(std::string_view text, std::optional<std::int32_t> lowest = std::nullopt,
                 std::optional<std::int32_t> highest = std::nullopt);
 
 } // namespace zeph

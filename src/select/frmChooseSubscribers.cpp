@@ -22,55 +22,56 @@ namespace {
 
 constexpr int kTwipsPerPixel = 15;
 
-QString qs(const std::string &text) { return QString::fromStdString(text); }
+QString qs(const std::string &text) {
+    return QString::fromStdString(text);
+}
 
 void showText(QLineEdit *box, const std::string &text) {
-  const QString wanted = qs(text);
-  if (box->text() != wanted) {
-    QSignalBlocker block(box);
-    box->setText(wanted);
-  }
+    const QString wanted = qs(text);
+    if (box->text() != wanted) {
+        QSignalBlocker block(box);
+        box->setText(wanted);
+    }
 }
 
 void showList(QComboBox *box, const ListControl &list) {
-  QSignalBlocker block(box);
-  bool same = box->count() == list.ListCount();
-  for (int i = 0; same && i < list.ListCount(); ++i)
-    same = box->itemText(i) == qs(list.List[static_cast<std::size_t>(i)]);
-  if (!same) {
-    box->clear();
-    for (const std::string &entry : list.List)
-      box->addItem(qs(entry));
-  }
-  if (box->currentIndex() != list.ListIndex)
-    box->setCurrentIndex(list.ListIndex);
-  box->setVisible(list.Visible);
+    QSignalBlocker block(box);
+    bool same = box->count() == list.ListCount();
+    for (int i = 0; same && i < list.ListCount(); ++i)
+        same = box->itemText(i) == qs(list.List[static_cast<std::size_t>(i)]);
+    if (!same) {
+        box->clear();
+        for (const std::string &entry : list.List)
+            box->addItem(qs(entry));
+    }
+    if (box->currentIndex() != list.ListIndex)
+        box->setCurrentIndex(list.ListIndex);
+    box->setVisible(list.Visible);
 }
 
-template <class Control>
-void showCaption(Control *control, const CaptionControl &caption) {
-  control->setText(qs(caption.Caption));
-  control->setVisible(caption.Visible);
+template <class Control> void showCaption(Control *control, const CaptionControl &caption) {
+    control->setText(qs(caption.Caption));
+    control->setVisible(caption.Visible);
 }
 
 QPushButton *button(const char *name, QWidget *parent) {
-  auto *b = new QPushButton(parent);
-  b->setObjectName(QLatin1String(name));
-  return b;
+    auto *b = new QPushButton(parent);
+    b->setObjectName(QLatin1String(name));
+    return b;
 }
 
 QComboBox *dropDownList(const char *name, QWidget *parent) {
-  auto *box = new QComboBox(parent);
-  box->setObjectName(QLatin1String(name));
-  box->setEditable(false);
-  box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-  return box;
+    auto *box = new QComboBox(parent);
+    box->setObjectName(QLatin1String(name));
+    box->setEditable(false);
+    box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    return box;
 }
 
 QLineEdit *textBox(const char *name, QWidget *parent) {
-  auto *box = new QLineEdit(parent);
-  box->setObjectName(QLatin1String(name));
-  return box;
+    auto *box = new QLineEdit(parent);
+    box->setObjectName(QLatin1String(name));
+    return box;
 }
 
 } // namespace
@@ -78,353 +79,333 @@ QLineEdit *textBox(const char *name, QWidget *parent) {
 // --- the grid model
 // --------------------------------------------------------------------------
 
-SubscriberGridModel::SubscriberGridModel(ChooseSubscribersPage &page,
-                                         QObject *parent)
-    : QAbstractTableModel(parent), m_page(page),
-      m_selectedColumn(page.myGrid.ColIndex("Selected")) {
-  m_page.myGrid.setListener(this);
+SubscriberGridModel::SubscriberGridModel(ChooseSubscribersPage &page, QObject *parent)
+    : QAbstractTableModel(parent)
+    , m_page(page)
+    , m_selectedColumn(page.myGrid.ColIndex("Selected")) {
+    m_page.myGrid.setListener(this);
 }
 
 SubscriberGridModel::~SubscriberGridModel() {
-  m_page.myGrid.setListener(nullptr);
+    m_page.myGrid.setListener(nullptr);
 }
 
 int SubscriberGridModel::rowCount(const QModelIndex &parent) const {
-  return parent.isValid() ? 0 : m_page.myGrid.Rows() - 1;
+    return parent.isValid() ? 0 : m_page.myGrid.Rows() - 1;
 }
 
 int SubscriberGridModel::columnCount(const QModelIndex &parent) const {
-  return parent.isValid() ? 0 : m_page.myGrid.Cols();
+    return parent.isValid() ? 0 : m_page.myGrid.Cols();
 }
 
 QVariant SubscriberGridModel::data(const QModelIndex &index, int role) const {
-  if (!index.isValid())
+    if (!index.isValid())
+        return {};
+    const int row = gridRow(index.row());
+    if (index.column() == m_selectedColumn) {
+        if (role == Qt::CheckStateRole)
+            return m_page.myGrid.isChecked(row) ? Qt::Checked : Qt::Unchecked;
+        return {};
+    }
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
+        return qs(m_page.myGrid.TextMatrix(row, index.column()));
     return {};
-  const int row = gridRow(index.row());
-  if (index.column() == m_selectedColumn) {
-    if (role == Qt::CheckStateRole)
-      return m_page.myGrid.isChecked(row) ? Qt::Checked : Qt::Unchecked;
-    return {};
-  }
-  if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
-    return qs(m_page.myGrid.TextMatrix(row, index.column()));
-  return {};
 }
 
-QVariant SubscriberGridModel::headerData(int section,
-                                         Qt::Orientation orientation,
-                                         int role) const {
-  if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
-      section >= m_page.myGrid.Cols())
-    return {};
-  return qs(m_page.myGrid.column(section).header);
+QVariant SubscriberGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+        section >= m_page.myGrid.Cols())
+        return {};
+    return qs(m_page.myGrid.column(section).header);
 }
 
 Qt::ItemFlags SubscriberGridModel::flags(const QModelIndex &index) const {
-  if (!index.isValid())
-    return Qt::NoItemFlags;
-  if (index.column() == m_selectedColumn)
-    return Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsSelectable;
-  return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    if (index.column() == m_selectedColumn)
+        return Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsSelectable;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
 }
 
-bool SubscriberGridModel::setData(const QModelIndex &index,
-                                  const QVariant &value, int role) {
-  if (!index.isValid() || role != Qt::CheckStateRole)
-    return false;
-  const int row = gridRow(index.row());
-  if (!m_page.myGrid_BeforeEdit(row, index.column()))
-    return false;
-  m_page.myGrid_CheckBoxEdited(row, value.toInt() == Qt::Checked);
-  return true;
+bool SubscriberGridModel::setData(const QModelIndex &index, const QVariant &value, int role) {
+    if (!index.isValid() || role != Qt::CheckStateRole)
+        return false;
+    const int row = gridRow(index.row());
+    if (!m_page.myGrid_BeforeEdit(row, index.column()))
+        return false;
+    m_page.myGrid_CheckBoxEdited(row, value.toInt() == Qt::Checked);
+    return true;
 }
 
 void SubscriberGridModel::gridReset() {
-  beginResetModel();
-  endResetModel();
+    beginResetModel();
+    endResetModel();
 }
 
 void SubscriberGridModel::gridRowsAppended(int first, int last) {
-  beginInsertRows({}, first - 1, last - 1);
-  endInsertRows();
+    beginInsertRows({}, first - 1, last - 1);
+    endInsertRows();
 }
 
 void SubscriberGridModel::gridRowsChanged(int first, int last) {
-  emit dataChanged(index(first - 1, 0), index(last - 1, columnCount() - 1));
+    emit dataChanged(index(first - 1, 0), index(last - 1, columnCount() - 1));
 }
 
 void SubscriberGridModel::gridHeaderChanged() {
-  emit headerDataChanged(Qt::Horizontal, 0, columnCount() - 1);
+    emit headerDataChanged(Qt::Horizontal, 0, columnCount() - 1);
 }
 
 // --- the window
 // ------------------------------------------------------------------------------
 
-frmChooseSubscribers::frmChooseSubscribers(ChooseSubscribersPage &page,
-                                           i18n::modLocalize *localize,
+frmChooseSubscribers::frmChooseSubscribers(ChooseSubscribersPage &page, i18n::modLocalize *localize,
                                            QWidget *parent)
-    : QMainWindow(parent), m_page(page), m_localize(localize) {
-  setObjectName(QLatin1String(ChooseSubscribersPage::kFormName));
-  setWindowTitle(QLatin1String(ChooseSubscribersPage::kWindowCaption));
+    : QMainWindow(parent)
+    , m_page(page)
+    , m_localize(localize) {
+    setObjectName(QLatin1String(ChooseSubscribersPage::kFormName));
+    setWindowTitle(QLatin1String(ChooseSubscribersPage::kWindowCaption));
 
-  auto *central = new QWidget(this);
-  auto *layout = new QVBoxLayout(central);
+    auto *central = new QWidget(this);
+    auto *layout = new QVBoxLayout(central);
 
-  Label1 = new QLabel(central);
-  Label1->setObjectName(QStringLiteral("Label1"));
-  QFont headingFont = Label1->font();
-  headingFont.setPointSize(headingFont.pointSize() + 6);
-  headingFont.setBold(true);
-  Label1->setFont(headingFont);
-  layout->addWidget(Label1);
+    Label1 = new QLabel(central);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    QFont headingFont = Label1->font();
+    headingFont.setPointSize(headingFont.pointSize() + 6);
+    headingFont.setBold(true);
+    Label1->setFont(headingFont);
+    layout->addWidget(Label1);
 
-  frameSelectSubscribers = new QGroupBox(central);
-  frameSelectSubscribers->setObjectName(
-      QStringLiteral("frameSelectSubscribers"));
-  auto *frameLayout = new QVBoxLayout(frameSelectSubscribers);
-  frameLayout->addWidget(buildCriterionLine(frameSelectSubscribers));
-  auto *searchButtons = new QHBoxLayout;
-  cmdView = button("cmdView", frameSelectSubscribers);
-  cmdAdvancedSearch = button("cmdAdvancedSearch", frameSelectSubscribers);
-  searchButtons->addWidget(cmdView);
-  searchButtons->addWidget(cmdAdvancedSearch);
-  searchButtons->addStretch(1);
-  frameLayout->addLayout(searchButtons);
-  layout->addWidget(frameSelectSubscribers);
+    frameSelectSubscribers = new QGroupBox(central);
+    frameSelectSubscribers->setObjectName(QStringLiteral("frameSelectSubscribers"));
+    auto *frameLayout = new QVBoxLayout(frameSelectSubscribers);
+    frameLayout->addWidget(buildCriterionLine(frameSelectSubscribers));
+    auto *searchButtons = new QHBoxLayout;
+    cmdView = button("cmdView", frameSelectSubscribers);
+    cmdAdvancedSearch = button("cmdAdvancedSearch", frameSelectSubscribers);
+    searchButtons->addWidget(cmdView);
+    searchButtons->addWidget(cmdAdvancedSearch);
+    searchButtons->addStretch(1);
+    frameLayout->addLayout(searchButtons);
+    layout->addWidget(frameSelectSubscribers);
 
-  buildGrid(central);
-  layout->addWidget(myGrid, 1);
+    buildGrid(central);
+    layout->addWidget(myGrid, 1);
 
-  auto *gridButtons = new QHBoxLayout;
-  cmdSelectAll = button("cmdSelectAll", central);
-  cmdUnselectAll = button("cmdUnselectAll", central);
-  cmdClearGrid = button("cmdClearGrid", central);
-  lblTotalGridRows = new QLabel(central);
-  lblTotalGridRows->setObjectName(QStringLiteral("lblTotalGridRows"));
-  txtUsersInGrid = textBox("txtUsersInGrid", central);
-  txtUsersInGrid->setReadOnly(true);
-  txtUsersInGrid->setMaximumWidth(90);
-  gridButtons->addWidget(cmdSelectAll);
-  gridButtons->addWidget(cmdUnselectAll);
-  gridButtons->addWidget(cmdClearGrid);
-  gridButtons->addStretch(1);
-  gridButtons->addWidget(lblTotalGridRows);
-  gridButtons->addWidget(txtUsersInGrid);
-  layout->addLayout(gridButtons);
+    auto *gridButtons = new QHBoxLayout;
+    cmdSelectAll = button("cmdSelectAll", central);
+    cmdUnselectAll = button("cmdUnselectAll", central);
+    cmdClearGrid = button("cmdClearGrid", central);
+    lblTotalGridRows = new QLabel(central);
+    lblTotalGridRows->setObjectName(QStringLiteral("lblTotalGridRows"));
+    txtUsersInGrid = textBox("txtUsersInGrid", central);
+    txtUsersInGrid->setReadOnly(true);
+    txtUsersInGrid->setMaximumWidth(90);
+    gridButtons->addWidget(cmdSelectAll);
+    gridButtons->addWidget(cmdUnselectAll);
+    gridButtons->addWidget(cmdClearGrid);
+    gridButtons->addStretch(1);
+    gridButtons->addWidget(lblTotalGridRows);
+    gridButtons->addWidget(txtUsersInGrid);
+    layout->addLayout(gridButtons);
 
-  auto *wizardButtons = new QHBoxLayout;
-  cmdHelp = button("cmdHelp", central);
-  cmdExit = button("cmdExit", central);
-  cmdPrevious = button("cmdPrevious", central);
-  cmdNext = button("cmdNext", central);
-  wizardButtons->addWidget(cmdHelp);
-  wizardButtons->addWidget(cmdExit);
-  wizardButtons->addStretch(1);
-  wizardButtons->addWidget(cmdPrevious);
-  wizardButtons->addWidget(cmdNext);
-  layout->addLayout(wizardButtons);
+    auto *wizardButtons = new QHBoxLayout;
+    cmdHelp = button("cmdHelp", central);
+    cmdExit = button("cmdExit", central);
+    cmdPrevious = button("cmdPrevious", central);
+    cmdNext = button("cmdNext", central);
+    wizardButtons->addWidget(cmdHelp);
+    wizardButtons->addWidget(cmdExit);
+    wizardButtons->addStretch(1);
+    wizardButtons->addWidget(cmdPrevious);
+    wizardButtons->addWidget(cmdNext);
+    layout->addLayout(wizardButtons);
 
-  setCentralWidget(central);
-  resize(900, 600);
+    setCentralWidget(central);
+    resize(900, 600);
 
-  m_page.setFormFonts = [this] { applyFonts(); };
-  m_page.controlsChanged = [this] { refresh(); };
-  if (m_localize) {
-    m_languageRegistration = ui::registerLanguageWindow(
-        *m_localize, this, ChooseSubscribersPage::kFormName,
-        [this] { m_page.frmChooseSubscribers_Auto_Init(); });
-  }
-  connectEvents();
-  refresh();
+    m_page.setFormFonts = [this] { applyFonts(); };
+    m_page.controlsChanged = [this] { refresh(); };
+    if (m_localize) {
+        m_languageRegistration =
+            ui::registerLanguageWindow(*m_localize, this, ChooseSubscribersPage::kFormName,
+                                       [this] { m_page.frmChooseSubscribers_Auto_Init(); });
+    }
+    connectEvents();
+    refresh();
 }
 
 frmChooseSubscribers::~frmChooseSubscribers() {
-  m_languageRegistration.reset();
-  m_page.setFormFonts = nullptr;
-  m_page.controlsChanged = nullptr;
+    m_languageRegistration.reset();
+    m_page.setFormFonts = nullptr;
+    m_page.controlsChanged = nullptr;
 }
 
 QWidget *frmChooseSubscribers::buildCriterionLine(QWidget *parent) {
-  // The value controls stand on the criterion list's line, to its right.
-  auto *line = new QWidget(parent);
-  auto *row = new QHBoxLayout(line);
-  row->setContentsMargins(0, 0, 0, 0);
-  cmbSubscriberSelectType = dropDownList("cmbSubscriberSelectType", line);
-  txtSubscriberExtensionRangeLow =
-      textBox("txtSubscriberExtensionRangeLow", line);
-  lblExtensionRangeTo = new QLabel(line);
-  lblExtensionRangeTo->setObjectName(QStringLiteral("lblExtensionRangeTo"));
-  txtSubscriberExtensionRangeHigh =
-      textBox("txtSubscriberExtensionRangeHigh", line);
-  comSubscriberSwitch = dropDownList("comSubscriberSwitch", line);
-  comSubscriberMailServer = dropDownList("comSubscriberMailServer", line);
-  ComSubscribersCOS = dropDownList("ComSubscribersCOS", line);
-  txtCSVPath = textBox("txtCSVPath", line);
-  txtCSVPath->setMinimumWidth(240);
-  cmdBrowseForCSV = button("cmdBrowseForCSV", line);
-  txtSubscriberExtensionRangeLow->setMaximumWidth(100);
-  txtSubscriberExtensionRangeHigh->setMaximumWidth(100);
-  for (QWidget *w : std::initializer_list<QWidget *>{
-           cmbSubscriberSelectType, txtSubscriberExtensionRangeLow,
-           lblExtensionRangeTo, txtSubscriberExtensionRangeHigh,
-           comSubscriberSwitch, comSubscriberMailServer, ComSubscribersCOS,
-           txtCSVPath, cmdBrowseForCSV})
-    row->addWidget(w);
-  row->addStretch(1);
-  txtSubscriberExtensionRangeLow->installEventFilter(this);
-  return line;
+    // The value controls stand on the criterion list's line, to its right.
+    auto *line = new QWidget(parent);
+    auto *row = new QHBoxLayout(line);
+    row->setContentsMargins(0, 0, 0, 0);
+    cmbSubscriberSelectType = dropDownList("cmbSubscriberSelectType", line);
+    txtSubscriberExtensionRangeLow = textBox("txtSubscriberExtensionRangeLow", line);
+    lblExtensionRangeTo = new QLabel(line);
+    lblExtensionRangeTo->setObjectName(QStringLiteral("lblExtensionRangeTo"));
+    txtSubscriberExtensionRangeHigh = textBox("txtSubscriberExtensionRangeHigh", line);
+    comSubscriberSwitch = dropDownList("comSubscriberSwitch", line);
+    comSubscriberMailServer = dropDownList("comSubscriberMailServer", line);
+    ComSubscribersCOS = dropDownList("ComSubscribersCOS", line);
+    txtCSVPath = textBox("txtCSVPath", line);
+    txtCSVPath->setMinimumWidth(240);
+    cmdBrowseForCSV = button("cmdBrowseForCSV", line);
+    txtSubscriberExtensionRangeLow->setMaximumWidth(100);
+    txtSubscriberExtensionRangeHigh->setMaximumWidth(100);
+    for (QWidget *w : std::initializer_list<QWidget *>{
+             cmbSubscriberSelectType, txtSubscriberExtensionRangeLow, lblExtensionRangeTo,
+             txtSubscriberExtensionRangeHigh, comSubscriberSwitch, comSubscriberMailServer,
+             ComSubscribersCOS, txtCSVPath, cmdBrowseForCSV})
+        row->addWidget(w);
+    row->addStretch(1);
+    txtSubscriberExtensionRangeLow->installEventFilter(this);
+    return line;
 }
 
 void frmChooseSubscribers::buildGrid(QWidget *parent) {
-  myGrid = new QTableView(parent);
-  myGrid->setObjectName(QStringLiteral("myGrid"));
-  m_model = new SubscriberGridModel(m_page, this);
-  myGrid->setModel(m_model);
-  myGrid->setSortingEnabled(false);
-  myGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  myGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
-  myGrid->setSelectionMode(QAbstractItemView::SingleSelection);
-  myGrid->setWordWrap(false);
-  // Fixed row heights keep scrolling over 32,767 rows free of per-row
-  // measuring.
-  QHeaderView *rows = myGrid->verticalHeader();
-  rows->setSectionResizeMode(QHeaderView::Fixed);
-  rows->setDefaultSectionSize(myGrid->fontMetrics().height() + 6);
-  rows->hide();
-  myGrid->horizontalHeader()->setHighlightSections(false);
-  const SubscriberGrid &grid = m_page.myGrid;
-  for (int col = 0; col < grid.Cols(); ++col) {
-    myGrid->setColumnWidth(col, grid.column(col).width / kTwipsPerPixel);
-    myGrid->setColumnHidden(col, grid.column(col).hidden);
-  }
+    myGrid = new QTableView(parent);
+    myGrid->setObjectName(QStringLiteral("myGrid"));
+    m_model = new SubscriberGridModel(m_page, this);
+    myGrid->setModel(m_model);
+    myGrid->setSortingEnabled(false);
+    myGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    myGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    myGrid->setSelectionMode(QAbstractItemView::SingleSelection);
+    myGrid->setWordWrap(false);
+    // Fixed row heights keep scrolling over 32,767 rows free of per-row
+    // measuring.
+    QHeaderView *rows = myGrid->verticalHeader();
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setDefaultSectionSize(myGrid->fontMetrics().height() + 6);
+    rows->hide();
+    myGrid->horizontalHeader()->setHighlightSections(false);
+    const SubscriberGrid &grid = m_page.myGrid;
+    for (int col = 0; col < grid.Cols(); ++col) {
+        myGrid->setColumnWidth(col, grid.column(col).width / kTwipsPerPixel);
+        myGrid->setColumnHidden(col, grid.column(col).hidden);
+    }
 }
 
 void frmChooseSubscribers::connectEvents() {
-  connect(cmbSubscriberSelectType, &QComboBox::currentIndexChanged, this,
-          [this](int index) { m_page.chooseCriterion(index); });
-  connect(comSubscriberSwitch, &QComboBox::currentIndexChanged, this,
-          [this](int index) { m_page.comSubscriberSwitch.ListIndex = index; });
-  connect(
-      comSubscriberMailServer, &QComboBox::currentIndexChanged, this,
-      [this](int index) { m_page.comSubscriberMailServer.ListIndex = index; });
-  connect(ComSubscribersCOS, &QComboBox::currentIndexChanged, this,
-          [this](int index) { m_page.ComSubscribersCOS.ListIndex = index; });
-  connect(txtSubscriberExtensionRangeLow, &QLineEdit::textEdited, this,
-          [this](const QString &text) {
-            m_page.txtSubscriberExtensionRangeLow.Text = text.toStdString();
-          });
-  connect(txtSubscriberExtensionRangeHigh, &QLineEdit::textEdited, this,
-          [this](const QString &text) {
-            m_page.txtSubscriberExtensionRangeHigh.Text = text.toStdString();
-            m_page.txtSubscriberExtensionRangeHigh_Change();
-          });
-  connect(txtCSVPath, &QLineEdit::textEdited, this,
-          [this](const QString &text) {
-            m_page.txtCSVPath.Text = text.toStdString();
-          });
+    connect(cmbSubscriberSelectType, &QComboBox::currentIndexChanged, this,
+            [this](int index) { m_page.chooseCriterion(index); });
+    connect(comSubscriberSwitch, &QComboBox::currentIndexChanged, this,
+            [this](int index) { m_page.comSubscriberSwitch.ListIndex = index; });
+    connect(comSubscriberMailServer, &QComboBox::currentIndexChanged, this,
+            [this](int index) { m_page.comSubscriberMailServer.ListIndex = index; });
+    connect(ComSubscribersCOS, &QComboBox::currentIndexChanged, this,
+            [this](int index) { m_page.ComSubscribersCOS.ListIndex = index; });
+    connect(txtSubscriberExtensionRangeLow, &QLineEdit::textEdited, this,
+            [this](const QString &text) {
+                m_page.txtSubscriberExtensionRangeLow.Text = text.toStdString();
+            });
+    connect(txtSubscriberExtensionRangeHigh, &QLineEdit::textEdited, this,
+            [this](const QString &text) {
+                m_page.txtSubscriberExtensionRangeHigh.Text = text.toStdString();
+                m_page.txtSubscriberExtensionRangeHigh_Change();
+            });
+    connect(txtCSVPath, &QLineEdit::textEdited, this,
+            [this](const QString &text) { m_page.txtCSVPath.Text = text.toStdString(); });
 
-  connect(cmdView, &QPushButton::clicked, this,
-          [this] { whileBusy([this] { m_page.cmdView_Click(); }); });
-  connect(cmdBrowseForCSV, &QPushButton::clicked, this,
-          [this] { m_page.cmdBrowseForCSV_Click(); });
-  connect(cmdSelectAll, &QPushButton::clicked, this,
-          [this] { m_page.cmdSelectAll_Click(); });
-  connect(cmdUnselectAll, &QPushButton::clicked, this,
-          [this] { m_page.cmdUnselectAll_Click(); });
-  connect(cmdClearGrid, &QPushButton::clicked, this,
-          [this] { m_page.cmdClearGrid_Click(); });
-  connect(cmdAdvancedSearch, &QPushButton::clicked, this,
-          &frmChooseSubscribers::advancedSearchRequested);
-  connect(myGrid, &QTableView::clicked, this, [this](const QModelIndex &index) {
-    m_page.myGrid.Row = SubscriberGridModel::gridRow(index.row());
-    m_page.myGrid.Col = index.column();
-    m_page.myGrid_Click();
-  });
+    connect(cmdView, &QPushButton::clicked, this,
+            [this] { whileBusy([this] { m_page.cmdView_Click(); }); });
+    connect(cmdBrowseForCSV, &QPushButton::clicked, this,
+            [this] { m_page.cmdBrowseForCSV_Click(); });
+    connect(cmdSelectAll, &QPushButton::clicked, this, [this] { m_page.cmdSelectAll_Click(); });
+    connect(cmdUnselectAll, &QPushButton::clicked, this, [this] { m_page.cmdUnselectAll_Click(); });
+    connect(cmdClearGrid, &QPushButton::clicked, this, [this] { m_page.cmdClearGrid_Click(); });
+    connect(cmdAdvancedSearch, &QPushButton::clicked, this,
+            &frmChooseSubscribers::advancedSearchRequested);
+    connect(myGrid, &QTableView::clicked, this, [this](const QModelIndex &index) {
+        m_page.myGrid.Row = SubscriberGridModel::gridRow(index.row());
+        m_page.myGrid.Col = index.column();
+        m_page.myGrid_Click();
+    });
 
-  connect(cmdNext, &QPushButton::clicked, this, [this] {
-    if (m_page.cmdNext_Click())
-      emit nextRequested();
-  });
-  connect(cmdPrevious, &QPushButton::clicked, this, [this] {
-    if (m_page.busy())
-      return;
-    m_page.cmdPrevious_Click();
-    emit previousRequested();
-  });
-  connect(cmdHelp, &QPushButton::clicked, this,
-          &frmChooseSubscribers::helpRequested);
-  connect(cmdExit, &QPushButton::clicked, this,
-          &frmChooseSubscribers::exitRequested);
+    connect(cmdNext, &QPushButton::clicked, this, [this] {
+        if (m_page.cmdNext_Click())
+            emit nextRequested();
+    });
+    connect(cmdPrevious, &QPushButton::clicked, this, [this] {
+        if (m_page.busy())
+            return;
+        m_page.cmdPrevious_Click();
+        emit previousRequested();
+    });
+    connect(cmdHelp, &QPushButton::clicked, this, &frmChooseSubscribers::helpRequested);
+    connect(cmdExit, &QPushButton::clicked, this, &frmChooseSubscribers::exitRequested);
 }
 
-template <class Handler>
-void frmChooseSubscribers::whileBusy(Handler &&handler) {
-  QWidget *central = centralWidget();
-  central->setEnabled(false);
-  handler();
-  central->setEnabled(true);
+template <class Handler> void frmChooseSubscribers::whileBusy(Handler &&handler) {
+    QWidget *central = centralWidget();
+    central->setEnabled(false);
+    handler();
+    central->setEnabled(true);
 }
 
 void frmChooseSubscribers::Form_Load() {
-  m_page.Form_Load();
-  refresh();
-  cmbSubscriberSelectType->setFocus();
+    m_page.Form_Load();
+    refresh();
+    cmbSubscriberSelectType->setFocus();
 }
 
 void frmChooseSubscribers::applyFonts() {
-  if (m_localize)
-    ui::SetFormFonts(this, m_localize->currentFontRule());
+    if (m_localize)
+        ui::SetFormFonts(this, m_localize->currentFontRule());
 }
 
 void frmChooseSubscribers::refresh() {
-  showCaption(Label1, m_page.Label1);
-  frameSelectSubscribers->setTitle(qs(m_page.frameSelectSubscribers.Caption));
-  showCaption(cmdView, m_page.cmdView);
-  showCaption(cmdAdvancedSearch, m_page.cmdAdvancedSearch);
-  showCaption(cmdSelectAll, m_page.cmdSelectAll);
-  showCaption(cmdUnselectAll, m_page.cmdUnselectAll);
-  showCaption(cmdClearGrid, m_page.cmdClearGrid);
-  showCaption(lblTotalGridRows, m_page.lblTotalGridRows);
-  showCaption(cmdBrowseForCSV, m_page.cmdBrowseForCSV);
-  showCaption(lblExtensionRangeTo, m_page.lblExtensionRangeTo);
-  showCaption(cmdHelp, m_page.cmdHelp);
-  showCaption(cmdPrevious, m_page.cmdPrevious);
-  showCaption(cmdExit, m_page.cmdExit);
-  showCaption(cmdNext, m_page.cmdNext);
+    showCaption(Label1, m_page.Label1);
+    frameSelectSubscribers->setTitle(qs(m_page.frameSelectSubscribers.Caption));
+    showCaption(cmdView, m_page.cmdView);
+    showCaption(cmdAdvancedSearch, m_page.cmdAdvancedSearch);
+    showCaption(cmdSelectAll, m_page.cmdSelectAll);
+    showCaption(cmdUnselectAll, m_page.cmdUnselectAll);
+    showCaption(cmdClearGrid, m_page.cmdClearGrid);
+    showCaption(lblTotalGridRows, m_page.lblTotalGridRows);
+    showCaption(cmdBrowseForCSV, m_page.cmdBrowseForCSV);
+    showCaption(lblExtensionRangeTo, m_page.lblExtensionRangeTo);
+    showCaption(cmdHelp, m_page.cmdHelp);
+    showCaption(cmdPrevious, m_page.cmdPrevious);
+    showCaption(cmdExit, m_page.cmdExit);
+    showCaption(cmdNext, m_page.cmdNext);
 
-  showList(cmbSubscriberSelectType, m_page.cmbSubscriberSelectType);
-  showList(comSubscriberSwitch, m_page.comSubscriberSwitch);
-  showList(comSubscriberMailServer, m_page.comSubscriberMailServer);
-  showList(ComSubscribersCOS, m_page.ComSubscribersCOS);
+    showList(cmbSubscriberSelectType, m_page.cmbSubscriberSelectType);
+    showList(comSubscriberSwitch, m_page.comSubscriberSwitch);
+    showList(comSubscriberMailServer, m_page.comSubscriberMailServer);
+    showList(ComSubscribersCOS, m_page.ComSubscribersCOS);
 
-  showText(txtSubscriberExtensionRangeLow,
-           m_page.txtSubscriberExtensionRangeLow.Text);
-  txtSubscriberExtensionRangeLow->setVisible(
-      m_page.txtSubscriberExtensionRangeLow.Visible);
-  showText(txtSubscriberExtensionRangeHigh,
-           m_page.txtSubscriberExtensionRangeHigh.Text);
-  txtSubscriberExtensionRangeHigh->setVisible(
-      m_page.txtSubscriberExtensionRangeHigh.Visible);
-  showText(txtCSVPath, m_page.txtCSVPath.Text);
-  txtCSVPath->setVisible(m_page.txtCSVPath.Visible);
-  showText(txtUsersInGrid, m_page.txtUsersInGrid.Text);
+    showText(txtSubscriberExtensionRangeLow, m_page.txtSubscriberExtensionRangeLow.Text);
+    txtSubscriberExtensionRangeLow->setVisible(m_page.txtSubscriberExtensionRangeLow.Visible);
+    showText(txtSubscriberExtensionRangeHigh, m_page.txtSubscriberExtensionRangeHigh.Text);
+    txtSubscriberExtensionRangeHigh->setVisible(m_page.txtSubscriberExtensionRangeHigh.Visible);
+    showText(txtCSVPath, m_page.txtCSVPath.Text);
+    txtCSVPath->setVisible(m_page.txtCSVPath.Visible);
+    showText(txtUsersInGrid, m_page.txtUsersInGrid.Text);
 }
 
 bool frmChooseSubscribers::eventFilter(QObject *watched, QEvent *event) {
-  if (watched == txtSubscriberExtensionRangeLow &&
-      event->type() == QEvent::FocusOut) {
-    // Leaving the box is never refused: the check only empties a bad value.
-    m_page.txtSubscriberExtensionRangeLow.Text =
-        txtSubscriberExtensionRangeLow->text().toStdString();
-    m_page.txtSubscriberExtensionRangeLow_LostFocus();
-  }
-  return QMainWindow::eventFilter(watched, event);
+    if (watched == txtSubscriberExtensionRangeLow && event->type() == QEvent::FocusOut) {
+        // Leaving the box is never refused: the check only empties a bad value.
+        m_page.txtSubscriberExtensionRangeLow.Text =
+            txtSubscriberExtensionRangeLow->text().toStdString();
+        m_page.txtSubscriberExtensionRangeLow_LostFocus();
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void frmChooseSubscribers::closeEvent(QCloseEvent *event) {
-  // Closing through the frame ends the program the way Exit does.
-  event->ignore();
-  emit exitRequested();
+    // Closing through the frame ends the program the way Exit does.
+    event->ignore();
+    emit exitRequested();
 }
 
 } // namespace zeph

@@ -24,103 +24,99 @@ namespace zeph {
 /// grid's header row as the horizontal header. Only the check boxes of
 /// "Selected" can change, and only through the page.
 class SubscriberGridModel : public QAbstractTableModel, private GridListener {
-  Q_OBJECT
+    Q_OBJECT
 public:
-  explicit SubscriberGridModel(ChooseSubscribersPage &page,
-                               QObject *parent = nullptr);
-  ~SubscriberGridModel() override;
+    explicit SubscriberGridModel(ChooseSubscribersPage &page, QObject *parent = nullptr);
+    ~SubscriberGridModel() override;
 
-  int rowCount(const QModelIndex &parent = {}) const override;
-  int columnCount(const QModelIndex &parent = {}) const override;
-  QVariant data(const QModelIndex &index, int role) const override;
-  QVariant headerData(int section, Qt::Orientation orientation,
-                      int role) const override;
-  Qt::ItemFlags flags(const QModelIndex &index) const override;
-  bool setData(const QModelIndex &index, const QVariant &value,
-               int role) override;
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role) override;
 
-  /// Grid row of a model row (the grid's row 0 is the header).
-  static int gridRow(int modelRow) { return modelRow + 1; }
+    /// Grid row of a model row (the grid's row 0 is the header).
+    static int gridRow(int modelRow) { return modelRow + 1; }
 
 private:
-  void gridReset() override;
-  void gridRowsAppended(int first, int last) override;
-  void gridRowsChanged(int first, int last) override;
-  void gridHeaderChanged() override;
+    void gridReset() override;
+    void gridRowsAppended(int first, int last) override;
+    void gridRowsChanged(int first, int last) override;
+    void gridHeaderChanged() override;
 
-  ChooseSubscribersPage &m_page;
-  int m_selectedColumn;
+    ChooseSubscribersPage &m_page;
+    int m_selectedColumn;
 };
 
 class frmChooseSubscribers : public QMainWindow {
-  Q_OBJECT
+    Q_OBJECT
 public:
-  /// `localize` (may be null) gives the language fonts and the language switch.
-  frmChooseSubscribers(ChooseSubscribersPage &page,
-                       i18n::modLocalize *localize = nullptr,
-                       QWidget *parent = nullptr);
-  ~frmChooseSubscribers() override;
+    /// `localize` (may be null) gives the language fonts and the language switch.
+    frmChooseSubscribers(ChooseSubscribersPage &page, i18n::modLocalize *localize = nullptr,
+                         QWidget *parent = nullptr);
+    ~frmChooseSubscribers() override;
 
-  /// The load step: the page's Form_Load, then the window shows its state and
-  /// puts the focus on the criterion list. The wizard calls it once, before
-  /// showing the window.
-  void Form_Load();
-  /// Shows the page's state (lists, texts, captions, visibility).
-  void refresh();
+    /// The load step: the page's Form_Load, then the window shows its state and
+    /// puts the focus on the criterion list. The wizard calls it once, before
+    /// showing the window.
+    void Form_Load();
+    /// Shows the page's state (lists, texts, captions, visibility).
+    void refresh();
 
-  QLabel *Label1 = nullptr;
-  QGroupBox *frameSelectSubscribers = nullptr;
-  QComboBox *cmbSubscriberSelectType = nullptr;
-  QLineEdit *txtSubscriberExtensionRangeLow = nullptr;
-  QLabel *lblExtensionRangeTo = nullptr;
-  QLineEdit *txtSubscriberExtensionRangeHigh = nullptr;
-  QComboBox *comSubscriberSwitch = nullptr;
-  QComboBox *comSubscriberMailServer = nullptr;
-  QComboBox *ComSubscribersCOS = nullptr;
-  QLineEdit *txtCSVPath = nullptr;
-  QPushButton *cmdBrowseForCSV = nullptr;
-  QPushButton *cmdView = nullptr;
-  QPushButton *cmdAdvancedSearch = nullptr;
-  QTableView *myGrid = nullptr;
-  QPushButton *cmdSelectAll = nullptr;
-  QPushButton *cmdUnselectAll = nullptr;
-  QPushButton *cmdClearGrid = nullptr;
-  QLabel *lblTotalGridRows = nullptr;
-  QLineEdit *txtUsersInGrid = nullptr;
-  QPushButton *cmdHelp = nullptr;
-  QPushButton *cmdPrevious = nullptr;
-  QPushButton *cmdExit = nullptr;
-  QPushButton *cmdNext = nullptr;
+    QLabel *Label1 = nullptr;
+    QGroupBox *frameSelectSubscribers = nullptr;
+    QComboBox *cmbSubscriberSelectType = nullptr;
+    QLineEdit *txtSubscriberExtensionRangeLow = nullptr;
+    QLabel *lblExtensionRangeTo = nullptr;
+    QLineEdit *txtSubscriberExtensionRangeHigh = nullptr;
+    QComboBox *comSubscriberSwitch = nullptr;
+    QComboBox *comSubscriberMailServer = nullptr;
+    QComboBox *ComSubscribersCOS = nullptr;
+    QLineEdit *txtCSVPath = nullptr;
+    QPushButton *cmdBrowseForCSV = nullptr;
+    QPushButton *cmdView = nullptr;
+    QPushButton *cmdAdvancedSearch = nullptr;
+    QTableView *myGrid = nullptr;
+    QPushButton *cmdSelectAll = nullptr;
+    QPushButton *cmdUnselectAll = nullptr;
+    QPushButton *cmdClearGrid = nullptr;
+    QLabel *lblTotalGridRows = nullptr;
+    QLineEdit *txtUsersInGrid = nullptr;
+    QPushButton *cmdHelp = nullptr;
+    QPushButton *cmdPrevious = nullptr;
+    QPushButton *cmdExit = nullptr;
+    QPushButton *cmdNext = nullptr;
 
-  SubscriberGridModel *gridModel() const { return m_model; }
+    SubscriberGridModel *gridModel() const { return m_model; }
 
 signals:
-  /// Next passed its checks: the wizard shows the reset page.
-  void nextRequested();
-  /// Previous: the grid is already cleared; the wizard shows the first page and
-  /// unloads this.
-  void previousRequested();
-  void helpRequested();
-  void exitRequested();
-  void advancedSearchRequested();
+    /// Next passed its checks: the wizard shows the reset page.
+    void nextRequested();
+    /// Previous: the grid is already cleared; the wizard shows the first page and
+    /// unloads this.
+    void previousRequested();
+    void helpRequested();
+    void exitRequested();
+    void advancedSearchRequested();
 
 protected:
-  bool eventFilter(QObject *watched, QEvent *event) override;
-  void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
-  QWidget *buildCriterionLine(QWidget *parent);
-  void buildGrid(QWidget *parent);
-  void connectEvents();
-  void applyFonts();
-  /// Runs a page handler with the window closed to input, so that the events
-  /// the page lets through while it works (a long import) cannot start another.
-  template <class Handler> void whileBusy(Handler &&handler);
+    QWidget *buildCriterionLine(QWidget *parent);
+    void buildGrid(QWidget *parent);
+    void connectEvents();
+    void applyFonts();
+    /// Runs a page handler with the window closed to input, so that the events
+    /// the page lets through while it works (a long import) cannot start another.
+    template <class Handler> void whileBusy(Handler &&handler);
 
-  ChooseSubscribersPage &m_page;
-  i18n::modLocalize *m_localize;
-  SubscriberGridModel *m_model = nullptr;
-  i18n::WindowRegistration m_languageRegistration;
+    ChooseSubscribersPage &m_page;
+    i18n::modLocalize *m_localize;
+    SubscriberGridModel *m_model = nullptr;
+    i18n::WindowRegistration m_languageRegistration;
 };
 
 } // namespace zeph
