@@ -1,7 +1,9 @@
 #include "Wizard.h"
 
 #include "app/frmMain.h"
+#include "extras/AboutPage.h"
 #include "extras/HelpWindowLayout.h"
+#include "extras/frmAbout.h"
 #include "extras/frmHelp.h"
 #include "extras/modUpdateCheck.h"
 #include "platform/Error.h"
@@ -26,6 +28,7 @@ Wizard::Wizard(Program &program, MainPage &mainPage)
     connect(m_main.get(), &frmMain::nextRequested, this, &Wizard::mainNext);
     connect(m_main.get(), &frmMain::helpRequested, this, &Wizard::showHelp);
     connect(m_main.get(), &frmMain::updateCheckRequested, this, &Wizard::checkForUpdate);
+    connect(m_main.get(), &frmMain::aboutRequested, this, &Wizard::showAbout);
     m_program.resetRunning = [this] { return m_resetPage && m_resetPage->running(); };
 }
 
@@ -127,6 +130,15 @@ void Wizard::showHelp() {
     m_help->show();
     m_help->raise();
     m_help->activateWindow();
+}
+
+void Wizard::showAbout() {
+    if (!m_about) {
+        m_aboutPage = std::make_unique<AboutPage>(m_program.localize, *m_program.host.ui);
+        m_about = std::make_unique<frmAbout>(*m_aboutPage, m_main.get());
+        m_about->Form_Load();
+    }
+    m_about->exec();
 }
 
 void Wizard::checkForUpdate() {

@@ -14,6 +14,8 @@ namespace zeph {
 
 class frmMain;
 class frmHelp;
+class frmAbout;
+class AboutPage;
 class frmChooseSubscribers;
 class frmResetSubscribers;
 class ChooseSubscribersPage;
@@ -43,6 +45,8 @@ public:
     void choosePrevious();
     void resetPrevious();
     void showHelp();
+    /// Shows the About window modally (loaded on first use, then only hidden).
+    void showAbout();
     void checkForUpdate();
     void exitProgram();
 
@@ -61,6 +65,8 @@ private:
     std::unique_ptr<ResetPage> m_resetPage;
     std::unique_ptr<frmResetSubscribers> m_resetWindow;
     std::unique_ptr<frmHelp> m_help;
+    std::unique_ptr<AboutPage> m_aboutPage;
+    std::unique_ptr<frmAbout> m_about;
 };
 
 } // namespace zeph
