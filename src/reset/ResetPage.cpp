@@ -89,8 +89,7 @@ void ResetPage::cmdResetSubscribers_Click() {
     RunningFlag runningFlag(m_running);
 
     ResetRun run(m_host, m_tarvoDb, m_log, m_inputs);
-    startRun(run);
-    int rows = run.read<int>([&] { return m_inputs.grid().Rows(); });
+    int rows = startRun(run);
     for (int row = 1; row < rows; ++row) {
         resetRow(run, row);
         ++ProgressBar.Value;
@@ -99,7 +98,7 @@ void ResetPage::cmdResetSubscribers_Click() {
     endRun(run, m_subscribersResetCount);
 }
 
-void ResetPage::startRun(ResetRun &run) {
+int ResetPage::startRun(ResetRun &run) {
     m_host.ui->setBusy(true);
     busy = true;
     cmdPrevious.Enabled = false;
@@ -119,10 +118,13 @@ void ResetPage::startRun(ResetRun &run) {
     });
     run.attempt([&] { run.querySet.CursorLocation(db::adUseClient); });
 
-    ProgressBar.Max = std::max(0, run.read<int>([&] { return m_inputs.grid().Rows(); }) - 1);
+    // The grid's row count is read once, here; the rows themselves as the run reaches them.
+    int rows = run.read<int>([&] { return m_inputs.grid().Rows(); });
+    ProgressBar.Max = std::max(0, rows - 1);
     ProgressBar.Value = 0;
     m_subscribersResetCount = 0;
     changed();
+    return rows;
 }
 
 void ResetPage::resetRow(ResetRun &run, int row) {

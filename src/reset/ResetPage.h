@@ -99,7 +99,8 @@ public:
 
 private:
     void changed();
-    void startRun(ResetRun &run);
+    /// The start steps; returns the grid's row count (header row included).
+    int startRun(ResetRun &run);
     void resetRow(ResetRun &run, int row);
     void resetSubscriber(ResetRun &run, const std::string &alias, const std::string &objectId);
     void endRun(ResetRun &run, int subscribersReset);

@@ -1,5 +1,8 @@
 #include "reset_helpers.h"
 
+#include "platform/sim/SimHost.h"
+
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -16,6 +19,7 @@ public:
 
     DbRowSet query(const std::string &sql, const std::vector<DbValue> &params,
                    bool readOnly) override {
+        m_owner.queries.push_back(sql);
         for (const std::string &part : m_owner.failingQueries) {
             if (sql.find(part) != std::string::npos)
                 throw Error(-2147217900, "Invalid object name in query: " + part);
@@ -31,15 +35,21 @@ public:
     insertRow(const std::string &target, const std::vector<std::string> &columns,
               const std::vector<DbValue> &values,
               const std::vector<std::string> &readBack) override {
+        for (const DbValue &v : values) {
+            if (const auto *text = std::get_if<std::string>(&v);
+                text && m_owner.refusedInsertValues.count(*text))
+                throw Error(-2147217873, "Violation of UNIQUE KEY constraint: " + *text);
+        }
         return m_inner->insertRow(target, columns, values, readBack);
     }
     std::optional<DbRowSet> callProcedure(const std::string &name,
                                           const std::vector<DbParam> &args) override {
-        m_owner.calls.push_back({name, args});
+        m_owner.calls.push_back({name, args, std::nullopt});
         if (auto failing = m_owner.failingProcedures.find(name);
             failing != m_owner.failingProcedures.end())
             throw failing->second;
         std::optional<DbRowSet> rows = m_inner->callProcedure(name, args);
+        m_owner.calls.back().result = rows;
         if (rows && m_owner.procedureWithoutRows.count(name))
             rows->rows.clear();
         return rows;
@@ -69,6 +79,23 @@ int FaultyDatabase::callCount(const std::string &name) const {
     for (const ProcedureCall &c : calls)
         n += c.name == name ? 1 : 0;
     return n;
+}
+
+int FaultyDatabase::queryCount(const std::string &part) const {
+    int n = 0;
+    for (const std::string &q : queries)
+        n += q.find(part) != std::string::npos ? 1 : 0;
+    return n;
+}
+
+const ProcedureCall &FaultyDatabase::lastCall(const std::string &name) const {
+    for (auto it = calls.rbegin(); it != calls.rend(); ++it) {
+        if (it->name == name)
+            return *it;
+    }
+    ADD_FAILURE() << "no call of " << name;
+    static const ProcedureCall none;
+    return none;
 }
 
 void FailingDeletes::deleteFile(const std::string &p, bool force) {
@@ -166,7 +193,12 @@ std::string ResetBench::closingMessage() const {
 }
 
 DbRowSet ResetBench::sql(const std::string &text, const std::vector<DbValue> &params) {
-    return m_db->inner().connect(tarvoDb->DbConnectionString())->query(text, params, false);
+    // Read-only: the rows come without the key columns an updatable set would carry.
+    return m_db->inner().connect(tarvoDb->DbConnectionString())->query(text, params, true);
+}
+
+void ResetBench::exec(const std::string &text, const std::vector<DbValue> &params) {
+    m_db->inner().connect(tarvoDb->DbConnectionString())->query(text, params, false);
 }
 
 std::string ResetBench::sqlText(const std::string &text, const std::vector<DbValue> &params) {
@@ -193,6 +225,210 @@ std::vector<std::pair<std::string, std::string>> ResetBench::subscribers() {
 std::string ResetBench::rootPath() {
     return regText(registry->QueryValue(HKEY_LOCAL_MACHINE, kPradixKey, kRootPathValue, REG_SZ,
                                         std::string()));
+}
+
+} // namespace zeph::test
+
+namespace zeph::test {
+
+namespace {
+
+std::optional<std::string> optionalText(const DbValue &v) {
+    if (db::isNull(v))
+        return std::nullopt;
+    return db::valueText(v);
+}
+
+} // namespace
+
+SubscriberFacts ResetBench::facts(const std::string &objectId) {
+    DbRowSet rows = sql("SELECT Alias, CallHandlerObjectID, DirectoryID, DTMFAccessID, StreamPath, "
+                        "SMTPAddress, HomeServer FROM vw_Subscriber WHERE SubscriberObjectID=?",
+                        {objectId});
+    SubscriberFacts f;
+    f.objectId = objectId;
+    if (rows.rows.empty()) {
+        ADD_FAILURE() << "no subscriber " << objectId;
+        return f;
+    }
+    const auto &r = rows.rows.front();
+    f.alias = optionalText(r[0]).value_or("");
+    f.callHandlerId = optionalText(r[1]).value_or("");
+    f.directoryId = optionalText(r[2]).value_or("");
+    f.extension = optionalText(r[3]).value_or("");
+    f.voiceName = optionalText(r[4]);
+    f.smtpAddress = optionalText(r[5]);
+    f.homeServer = optionalText(r[6]).value_or("");
+    return f;
+}
+
+std::string ResetBench::recordingFile(const std::string &streamPath) {
+    IFileSystem &files = *host().files;
+    std::string root = rootPath() + "Stream Files\\";
+    if (files.fileExists(root + streamPath))
+        return files.nativePath(root + streamPath);
+    if (files.fileExists(streamPath))
+        return files.nativePath(streamPath);
+    return {};
+}
+
+std::vector<std::string> ResetBench::expectedRecordingLines(const SubscriberFacts &s) {
+    std::vector<std::string> lines;
+    std::string root = rootPath() + "Stream Files\\";
+    IFileSystem &files = *host().files;
+    if (!s.voiceName) {
+        lines.push_back("    Subscriber has no voice name recorded.");
+    } else {
+        lines.push_back("    removing voice name from file system");
+        if (files.fileExists(root + *s.voiceName))
+            lines.push_back("    Deleting " + root + *s.voiceName);
+        else if (files.fileExists(*s.voiceName))
+            lines.push_back("    Deleting " + *s.voiceName);
+        else
+            lines.push_back("    wav file not found on system");
+    }
+    // The same query as the run's, so the rows come in the same order.
+    DbRowSet rules = sql("SELECT * FROM MessagingRule WHERE ParentObjectID=?", {s.callHandlerId});
+    std::size_t alias = 0, path = 0;
+    for (std::size_t c = 0; c < rules.columns.size(); ++c) {
+        if (db::equalsIgnoreCase(rules.columns[c].name, "Alias"))
+            alias = c;
+        if (db::equalsIgnoreCase(rules.columns[c].name, "StreamPath"))
+            path = c;
+    }
+    if (rules.rows.empty())
+        lines.push_back("(error) could not find messaging rules for current subscriber");
+    for (const auto &r : rules.rows) {
+        std::string name = db::valueText(r[alias]);
+        if (db::isNull(r[path])) {
+            lines.push_back("    " + name + " greeting is not recorded");
+            continue;
+        }
+        lines.push_back("    removing greeting WAV from file system:" + name);
+        if (recordingFile(db::valueText(r[path])).empty())
+            lines.push_back("    wav file not found on system");
+    }
+    return lines;
+}
+
+std::string ResetBench::mailboxFolder(const SubscriberFacts &s) {
+    return sim::mailstorePath(temp.folder()) + "/" + s.homeServer + "/" +
+           s.smtpAddress.value_or("");
+}
+
+int ResetBench::messagesIn(const SubscriberFacts &s, const std::string &folder) {
+    std::error_code ec;
+    int n = 0;
+    for (std::filesystem::directory_iterator it(mailboxFolder(s) + "/" + folder, ec), end;
+         !ec && it != end; it.increment(ec))
+        ++n;
+    return n;
+}
+
+std::vector<std::string> ResetBench::expectedMailboxLines(const SubscriberFacts &s) {
+    return {
+        "    Removing messages for user with SMTP=" + s.smtpAddress.value_or(""),
+        "        User has " + std::to_string(messagesIn(s, "Inbox")) +
+            " messages in their inbox - deleting",
+        "        Inbox messages deleted",
+        "        User has " + std::to_string(messagesIn(s, "Sent Items")) +
+            " messages in their sent items folder - deleting",
+        "        Sent items messages deleted",
+        "        User has " + std::to_string(messagesIn(s, "Deleted Items")) +
+            " messages in their deleted items folder - deleting",
+        "        deleted items folder messages deleted",
+        "    user mailbox cleaned",
+    };
+}
+
+} // namespace zeph::test
+
+namespace zeph::test {
+
+namespace {
+
+bool holdsAny(const std::string &text, const std::vector<std::string> &parts) {
+    for (const std::string &part : parts) {
+        if (!part.empty() && text.find(part) != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+Snapshot ResetBench::snapshot(const std::vector<std::string> &exclude) {
+    Snapshot snap;
+    DbRowSet tables = sql("SELECT name FROM sqlite_master WHERE type='table' ORDER BY name");
+    for (const auto &t : tables.rows) {
+        std::string table = db::valueText(t[0]);
+        // Sync tickets come and go with every wait.
+        if (table == "DirectorySyncTicket")
+            continue;
+        auto &rows = snap.tables[table];
+        for (const auto &r : sql("SELECT * FROM " + table).rows) {
+            std::string text;
+            for (const DbValue &v : r)
+                text += (db::isNull(v) ? std::string("<NULL>") : db::valueText(v)) + " | ";
+            if (!holdsAny(text, exclude))
+                rows.insert(text);
+        }
+    }
+    namespace fs = std::filesystem;
+    for (const char *sub : {"/Pradix", "/mailstore"}) {
+        std::error_code ec;
+        fs::path base = fs::path(temp.folder() + sub);
+        for (auto it = fs::recursive_directory_iterator(base, ec);
+             !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+            std::string path = it->path().string();
+            if (holdsAny(path, exclude))
+                continue;
+            if (it->is_directory()) {
+                snap.files[path] = "<folder>";
+                continue;
+            }
+            std::ifstream in(path, std::ios::binary);
+            std::ostringstream content;
+            content << in.rdbuf();
+            snap.files[path] = content.str();
+        }
+    }
+    return snap;
+}
+
+void expectSame(const Snapshot &before, const Snapshot &after) {
+    for (const auto &[table, rows] : before.tables) {
+        auto it = after.tables.find(table);
+        if (it == after.tables.end()) {
+            ADD_FAILURE() << "table " << table << " is gone";
+            continue;
+        }
+        if (rows == it->second)
+            continue;
+        int shown = 0;
+        for (const std::string &row : rows) {
+            if (!it->second.count(row) && shown++ < 5)
+                ADD_FAILURE() << table << ": row gone or changed: " << row;
+        }
+        for (const std::string &row : it->second) {
+            if (!rows.count(row) && shown++ < 10)
+                ADD_FAILURE() << table << ": row new or changed: " << row;
+        }
+        if (shown == 0)
+            ADD_FAILURE() << table << ": rows repeated differently";
+    }
+    if (before.files != after.files) {
+        int shown = 0;
+        for (const auto &[path, content] : before.files) {
+            auto it = after.files.find(path);
+            if ((it == after.files.end() || it->second != content) && shown++ < 5)
+                ADD_FAILURE() << "file gone or changed: " << path;
+        }
+        for (const auto &[path, content] : after.files) {
+            if (!before.files.count(path) && shown++ < 10)
+                ADD_FAILURE() << "file new: " << path;
+        }
+    }
 }
 
 } // namespace zeph::test

@@ -42,6 +42,8 @@ public:
 struct ProcedureCall {
     std::string name;
     std::vector<DbParam> args;
+    /// What the procedure returned (before any fault dropped its rows).
+    std::optional<DbRowSet> result;
     /// The argument by name ("@Alias"); nothing when it was not passed.
     std::optional<DbValue> arg(const std::string &argName) const;
 };
@@ -62,11 +64,19 @@ public:
     std::set<std::string> procedureWithoutRows;
     /// Queries whose text holds one of these parts throw Error(-2147217900, ...).
     std::vector<std::string> failingQueries;
+    /// Adding a row that holds one of these text values throws Error(-2147217873, ...).
+    std::set<std::string> refusedInsertValues;
     /// Every procedure call, in order.
     std::vector<ProcedureCall> calls;
+    /// Every query text, in order.
+    std::vector<std::string> queries;
 
     /// Number of calls of one procedure.
     int callCount(const std::string &name) const;
+    /// Number of queries whose text holds `part`.
+    int queryCount(const std::string &part) const;
+    /// The last call of a procedure; fails the test when there is none.
+    const ProcedureCall &lastCall(const std::string &name) const;
 
 private:
     std::unique_ptr<IDatabase> m_inner;
@@ -106,6 +116,28 @@ std::vector<std::string> readLogFile(const std::string &nativePath);
 /// The run's own lines: what follows the 12 header lines.
 std::vector<std::string> runLinesOf(const std::vector<std::string> &fileLines);
 
+/// The server's state: every table's rows (as texts, in no order) and the files of the host
+/// folder (recordings, mailboxes) with their contents.
+struct Snapshot {
+    std::map<std::string, std::multiset<std::string>> tables;
+    std::map<std::string, std::string> files;
+};
+
+/// Fails the test for each table row or file that differs.
+void expectSame(const Snapshot &before, const Snapshot &after);
+
+/// What a subscriber's reset will meet, read from the server before the run.
+struct SubscriberFacts {
+    std::string objectId;
+    std::string alias;
+    std::string callHandlerId;
+    std::string directoryId;
+    std::string extension;
+    std::optional<std::string> voiceName; // StreamPath
+    std::optional<std::string> smtpAddress;
+    std::string homeServer;
+};
+
 /// A fresh host on virtual time with every module a reset run reads.
 class ResetBench {
 public:
@@ -139,11 +171,30 @@ public:
     /// The closing message of the last run.
     std::string closingMessage() const;
 
-    /// A query straight on the stand-in database (no faults), changes allowed.
+    /// A query straight on the stand-in database (no faults), read-only.
     DbRowSet sql(const std::string &text, const std::vector<DbValue> &params = {});
+    /// A statement that changes the stand-in database (no faults).
+    void exec(const std::string &text, const std::vector<DbValue> &params = {});
     /// One value of the first row, as text ("" for NULL or no row).
     std::string sqlText(const std::string &text, const std::vector<DbValue> &params = {});
     long sqlCount(const std::string &text, const std::vector<DbValue> &params = {});
+
+    /// The server's state, leaving out rows that hold one of `exclude` (ids, names) and files
+    /// whose path holds one of them.
+    Snapshot snapshot(const std::vector<std::string> &exclude = {});
+
+    SubscriberFacts facts(const std::string &objectId);
+    /// The lines the run writes for a subscriber's recordings (voice name, then greetings),
+    /// from the files and rows as they are now.
+    std::vector<std::string> expectedRecordingLines(const SubscriberFacts &s);
+    /// The eight lines of an emptied mailbox, with the numbers of messages it holds now.
+    std::vector<std::string> expectedMailboxLines(const SubscriberFacts &s);
+    /// The native path of a subscriber's mailbox folder in the stand-in mail store.
+    std::string mailboxFolder(const SubscriberFacts &s);
+    /// The messages in one folder of a mailbox (0 when it does not exist).
+    int messagesIn(const SubscriberFacts &s, const std::string &folder);
+    /// Where a StreamPath's file is now ("" when nowhere), native.
+    std::string recordingFile(const std::string &streamPath);
 
     /// The subscribers of vw_Subscriber ordered by alias: (alias, object id).
     std::vector<std::pair<std::string, std::string>> subscribers();
