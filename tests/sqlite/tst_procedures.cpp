@@ -360,13 +360,7 @@ TEST(ModifySubscriber, PushesToTheDirectoryAndTakesTheMailboxBack) {
                                          {old});
     server.call("sp_DeleteSubscriber",
                 {guidArg("@SubscriberObjectID", old), intArg("@DirectorySync", 1),
-                 guidArg("@DirectorySyncTicket", "{" +
-                                                     std::string(36, '0')
-                                                         .replace(8, 1, "-")
-                                                         .replace(13, 1, "-")
-                                                         .replace(18, 1, "-")
-                                                         .replace(23, 1, "-") +
-                                                     "}")});
+                 guidArg("@DirectorySyncTicket", "{AAAAAAAA-0000-4000-8000-000000000000}")});
     auto row =
         server.call("sp_CreateSubscriber", createArgs("again", "4001", "defaultTemplate", account));
     const std::string id = std::get<std::string>(row->rows[0][0]);
