@@ -23,8 +23,7 @@ using db::adUseClient;
 
 constexpr long kInvalidPropertyArrayIndex = 381;
 
-// The criterion list, in the order its entries are added; the texts are fixed
-// English.
+// The criterion list, in the order its entries are added; the texts are fixed English.
 struct CriterionEntry {
     const char *text;
     int code;
@@ -112,8 +111,8 @@ std::string fieldText(db::Recordset &rs, std::string_view name) {
     }
 }
 
-// The cached tables and query sets report failures as exceptions; every step
-// that the system passes over silently catches them here.
+// The cached tables and query sets report failures as exceptions; every step that the system passes
+// over silently catches them here.
 template <class Step> void silently(Step &&step) {
     try {
         step();
@@ -121,16 +120,14 @@ template <class Step> void silently(Step &&step) {
     }
 }
 
-// The number of lines read is kept in a signed 16-bit counter that stops at its
-// top.
+// The number of lines read is kept in a signed 16-bit counter that stops at its top.
 int countLine(int linesRead) {
     return std::min(linesRead + 1, 32767);
 }
 
 } // namespace
 
-// --- ListControl
-// -----------------------------------------------------------------------------
+// --- ListControl ---------------------------------------------------------------------------------
 
 void ListControl::Clear() {
     List.clear();
@@ -163,8 +160,7 @@ void ListControl::setItemData(int index, long data) {
     ItemData[static_cast<std::size_t>(index)] = data;
 }
 
-// --- the page
-// --------------------------------------------------------------------------------
+// --- the page ------------------------------------------------------------------------------------
 
 ChooseSubscribersPage::ChooseSubscribersPage(Host &host, RegistryAPI &registry,
                                              db::modTarvoDB &tarvoDb, i18n::modLocalize *localize,
@@ -178,6 +174,11 @@ ChooseSubscribersPage::ChooseSubscribersPage(Host &host, RegistryAPI &registry,
     comHiddenCOS.Visible = false;
     // Assigned as a built text: a short literal here trips a false -Wrestrict of g++ 12 at -O3.
     txtUsersInGrid.Text = std::to_string(0);
+}
+
+ChooseSubscribersPage::~ChooseSubscribersPage() {
+    if (unloading)
+        unloading();
 }
 
 std::string ChooseSubscribersPage::res(std::uint32_t id) const {
@@ -207,8 +208,7 @@ int ChooseSubscribersPage::criterionCode() const {
     return static_cast<int>(cmbSubscriberSelectType.ItemData[static_cast<std::size_t>(index)]);
 }
 
-// --- load
-// --------------------------------------------------------------------------------------
+// --- load ----------------------------------------------------------------------------------------
 
 void ChooseSubscribersPage::Form_Load() {
     const Where where{"Form_Load", "Form", kFormName};
@@ -290,8 +290,7 @@ void ChooseSubscribersPage::frmChooseSubscribers_Auto_Init() {
     changed();
 }
 
-// --- criterion and value controls
-// --------------------------------------------------------------
+// --- criterion and value controls ----------------------------------------------------------------
 
 void ChooseSubscribersPage::chooseCriterion(int index) {
     cmbSubscriberSelectType.ListIndex = index;
@@ -356,13 +355,12 @@ void ChooseSubscribersPage::txtSubscriberExtensionRangeLow_LostFocus() {
     checkExtensionBox(txtSubscriberExtensionRangeLow);
 }
 
-// --- searches
-// --------------------------------------------------------------------------------
+// --- searches ------------------------------------------------------------------------------------
 
 void ChooseSubscribersPage::cmdView_Click() {
+    // A press may already be running: the user interface was let in while it worked.
     if (m_busy)
-        return; // a press is already running (the user interface was let in while
-                // it ran)
+        return;
     m_busy = true;
     m_gridFullHit = false;
     m_gridFullReported = false;
@@ -454,9 +452,9 @@ void ChooseSubscribersPage::searchClassOfService() {
     db::Recordset &cos = m_db.rsCOS();
     cos.MoveFirst();
     cos.Find("Alias", alias);
+    // The class of service may have gone since the list was filled: then nothing is added.
     if (cos.Eof())
-        return; // the class of service went since the list was filled: nothing to
-                // add
+        return;
     addFromQuery(kClassOfServiceQuery, {cos["CosObjectID"].Value()});
 }
 
@@ -528,8 +526,7 @@ ChooseSubscribersPage::lookUpAndAdd(const std::string &subscriberObjectId) {
     return Lookup::NotAdded;
 }
 
-// --- the grid
-// --------------------------------------------------------------------------------
+// --- the grid ------------------------------------------------------------------------------------
 
 ChooseSubscribersPage::AddResult ChooseSubscribersPage::AddUserToGrid() {
     db::Recordset &subscribers = m_db.rsSubscribers();
@@ -632,8 +629,7 @@ bool ChooseSubscribersPage::cmdNext_Click() {
     return true;
 }
 
-// --- the CSV file
-// ----------------------------------------------------------------------------
+// --- the CSV file --------------------------------------------------------------------------------
 
 void ChooseSubscribersPage::cmdBrowseForCSV_Click() {
     if (m_busy)
@@ -687,8 +683,7 @@ void ChooseSubscribersPage::ImportCSV() {
                 m_host.ui->doEvents();
         }
         Lookup result = Lookup::NotFound;
-        // A line that fails (a lost connection, a value the server refuses) is
-        // passed over.
+        // A line that fails (a lost connection, a value the server refuses) is passed over.
         silently([&] { result = importLine(line, columns.alias, columns.extension, connection); });
         if (result == Lookup::GridFull) {
             noteGridFull();

@@ -1,10 +1,9 @@
 #pragma once
-// The selection page `frmChooseSubscribers` without its window: the criterion
-// list and the value controls of each criterion, the lists filled at load, the
-// search behind "Add Subscribers To Grid", the grid `myGrid` with its buttons,
-// the CSV import and the checks of Next. The window (frmChooseSubscribers)
-// draws these controls and forwards its events here; the reset run reads
-// `myGrid` from the page.
+// The selection page `frmChooseSubscribers` without its window: the criterion list and the
+// value controls of each criterion, the lists filled at load, the search behind "Add
+// Subscribers To Grid", the grid `myGrid` with its buttons, the CSV import and the checks of
+// Next. The window (frmChooseSubscribers) draws these controls and forwards its events here;
+// the reset run reads `myGrid` from the page.
 
 #include "SubscriberGrid.h"
 #include "platform/Host.h"
@@ -27,8 +26,7 @@ namespace i18n {
 class modLocalize;
 } // namespace i18n
 
-/// Criterion codes, carried as item data by the criterion list. 3, 8 and 9 are
-/// not used.
+/// Criterion codes, carried as item data by the criterion list. 3, 8 and 9 are not used.
 enum SubscriberCriterion : int {
     kCriterionAllSubscribers = 1,
     kCriterionExtensionRange = 2,
@@ -38,8 +36,7 @@ enum SubscriberCriterion : int {
     kCriterionClassOfService = 7,
 };
 
-/// A drop-down list: its entries, each with item data, the chosen entry and its
-/// visibility.
+/// A drop-down list: its entries, each with item data, the chosen entry and its visibility.
 struct ListControl {
     std::vector<std::string> List;
     std::vector<long> ItemData;
@@ -77,41 +74,39 @@ public:
     static constexpr const char *kFormName = "frmChooseSubscribers";
     static constexpr const char *kWindowCaption = "Zephrane";
 
-    /// `localize` may be null: texts then come from the program's own English
-    /// table.
+    /// `localize` may be null: texts then come from the program's own English table.
     ChooseSubscribersPage(Host &host, RegistryAPI &registry, db::modTarvoDB &tarvoDb,
                           i18n::modLocalize *localize, std::string commandLine);
+    /// Tells the window (unloading), so that a window that outlives its page lets it go.
+    ~ChooseSubscribersPage();
+    ChooseSubscribersPage(const ChooseSubscribersPage &) = delete;
+    ChooseSubscribersPage &operator=(const ChooseSubscribersPage &) = delete;
 
-    // --- window events
-    // ----------------------------------------------------------------------
-    /// The load step: texts, criterion list, lists of classes of service, mail
-    /// servers and switches. A failing step is reported and the next one runs.
+    // --- window events ----------------------------------------------------------------------
+    /// The load step: texts, criterion list, lists of classes of service, mail servers and
+    /// switches. A failing step is reported and the next one runs.
     void Form_Load();
-    /// Fonts and texts for the current language (also run by the language
-    /// switch).
+    /// Fonts and texts for the current language (also run by the language switch).
     void frmChooseSubscribers_Auto_Init();
     /// Picks criterion entry `index` and runs cmbSubscriberSelectType_Click.
     void chooseCriterion(int index);
     /// Shows the value controls of the chosen criterion and hides the others.
     void cmbSubscriberSelectType_Click();
-    /// The extension box checks: after every change of the upper box, when the
-    /// lower box loses the focus. A bad value is refused with a message and the
-    /// box emptied.
+    /// The extension box checks: after every change of the upper box, when the lower box
+    /// loses the focus. A bad value is refused with a message and the box emptied.
     void txtSubscriberExtensionRangeHigh_Change();
     void txtSubscriberExtensionRangeLow_LostFocus();
-    /// "Add Subscribers To Grid": replaces the grid's rows with the chosen
-    /// criterion's subscribers and sets txtUsersInGrid.
+    /// "Add Subscribers To Grid": replaces the grid's rows with the chosen criterion's
+    /// subscribers and sets txtUsersInGrid.
     void cmdView_Click();
     /// "Browse...": lets the operator pick the CSV file into txtCSVPath.
     void cmdBrowseForCSV_Click();
     void cmdSelectAll_Click();
     void cmdUnselectAll_Click();
     void cmdClearGrid_Click();
-    /// Previous: the grid is cleared as by Clear Grid; the wizard then unloads
-    /// the page.
+    /// Previous: the grid is cleared as by Clear Grid; the wizard then unloads the page.
     void cmdPrevious_Click() { cmdClearGrid_Click(); }
-    /// Next: true when the wizard may move on to the reset page; otherwise a
-    /// message was shown.
+    /// Next: true when the wizard may move on to the reset page; otherwise a message was shown.
     bool cmdNext_Click();
 
     /// A click on a grid cell; myGrid.Row and myGrid.Col name it first.
@@ -123,14 +118,12 @@ public:
 
     /// What AddUserToGrid did.
     enum class AddResult { Added, NotAdded, GridFull };
-    /// Appends the subscriber at the current row of rsSubscribers with its
-    /// primary call handler at the current row of rsPrimaryCallHandlers, checked.
-    /// Subscribers of a type other than 1 and 3 are not added; GridFull (nothing
-    /// added) once the grid holds its most rows. The caller updates
-    /// txtUsersInGrid afterwards.
+    /// Appends the subscriber at the current row of rsSubscribers with its primary call
+    /// handler at the current row of rsPrimaryCallHandlers, checked. Subscribers of a type
+    /// other than 1 and 3 are not added; GridFull (nothing added) once the grid holds its most
+    /// rows. The caller updates txtUsersInGrid afterwards.
     AddResult AddUserToGrid();
-    /// The message shown once when a search found more subscribers than the grid
-    /// can hold.
+    /// The message shown once when a search found more subscribers than the grid can hold.
     std::string gridFullMessage() const;
     /// Subscriber rows in the grid.
     int gridDataRows() const { return myGrid.Rows() - 1; }
@@ -139,15 +132,13 @@ public:
 
     /// The criterion code of the chosen entry (0 when none is chosen).
     int criterionCode() const;
-    /// True while a search or import runs (events the window lets through are
-    /// then ignored).
+    /// True while a search or import runs (events the window lets through are then ignored).
     bool busy() const { return m_busy; }
 
     /// Lines of a CSV file between two yields to the user interface.
     static constexpr int kCsvYieldLines = 256;
 
-    // --- the window's controls
-    // --------------------------------------------------------------
+    // --- the window's controls --------------------------------------------------------------
     CaptionControl Label1, frameSelectSubscribers, cmdView, cmdAdvancedSearch, cmdSelectAll,
         cmdUnselectAll, cmdClearGrid, lblTotalGridRows, cmdBrowseForCSV, lblExtensionRangeTo,
         cmdHelp, cmdPrevious, cmdExit, cmdNext;
@@ -155,19 +146,19 @@ public:
     ListControl comSubscriberSwitch;
     ListControl comSubscriberMailServer;
     ListControl ComSubscribersCOS;
-    ListControl comHiddenCOS; ///< never shown: the aliases at the positions of
-                              ///< ComSubscribersCOS
+    /// Never shown: the aliases at the positions of ComSubscribersCOS.
+    ListControl comHiddenCOS;
     TextControl txtSubscriberExtensionRangeLow, txtSubscriberExtensionRangeHigh, txtCSVPath,
         txtUsersInGrid;
     SubscriberGrid myGrid;
 
-    // --- hooks the window sets
-    // --------------------------------------------------------------
+    // --- hooks the window sets --------------------------------------------------------------
     /// SetFormFonts on the window, run first by frmChooseSubscribers_Auto_Init.
     std::function<void()> setFormFonts;
-    /// Told after a handler changed the controls (lists, texts, visibility,
-    /// captions).
+    /// Told after a handler changed the controls (lists, texts, visibility, captions).
     std::function<void()> controlsChanged;
+    /// Told when the page goes (the wizard unloads it).
+    std::function<void()> unloading;
 
 private:
     enum class Lookup { NotFound, Added, NotAdded, GridFull };

@@ -7,8 +7,8 @@ namespace zeph {
 
 namespace {
 
-// Windows-1252 from 0x80 to 0x9F; the five unassigned bytes keep their own code
-// point, as the system's conversion does.
+// Windows-1252 from 0x80 to 0x9F; the five unassigned bytes keep their own code point, as the
+// system's conversion does.
 constexpr std::array<char16_t, 32> kCp1252High = {
     0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,

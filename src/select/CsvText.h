@@ -1,11 +1,9 @@
 #pragma once
-// Reading a subscriber list file: its bytes as text, its lines, its fields and
-// its header.
+// Reading a subscriber list file: its bytes as text, its lines, its fields and its header.
 //
-// The file is plain text as a Windows server writes it: UTF-8, or Windows-1252
-// when the bytes are not valid UTF-8. A line ends with CR LF or with a CR
-// alone; a LF alone does not end a line. Fields are separated by "," with no
-// quoting.
+// The file is plain text as a Windows server writes it: UTF-8, or Windows-1252 when the bytes are
+// not valid UTF-8. A line ends with CR LF or with a CR alone; a LF alone does not end a line.
+// Fields are separated by "," with no quoting.
 
 #include <cstddef>
 #include <string>
@@ -14,23 +12,21 @@
 
 namespace zeph {
 
-/// True when the bytes are well-formed UTF-8 (no overlong forms, surrogates or
-/// values above U+10FFFF).
+/// True when the bytes are well-formed UTF-8 (no overlong forms, surrogates or values above
+/// U+10FFFF).
 bool isValidUtf8(std::string_view bytes);
 
-/// The file's text as UTF-8: the bytes as they are when they are valid UTF-8 (a
-/// leading byte-order mark dropped), otherwise each byte read as Windows-1252.
+/// The file's text as UTF-8: the bytes as they are when they are valid UTF-8 (a leading byte-order
+/// mark dropped), otherwise each byte read as Windows-1252.
 std::string decodeAnsiText(std::string_view bytes);
 
 /// Characters (code points) of a UTF-8 text.
 std::size_t characterCount(std::string_view utf8);
 
-/// The text without leading and trailing spaces (only the blank character, as
-/// the system trims).
+/// The text without leading and trailing spaces (only the blank character, as the system trims).
 std::string_view trimSpaces(std::string_view text);
 
-/// Equal when the texts differ at most in letter case (ASCII and Latin-1
-/// letters).
+/// Equal when the texts differ at most in letter case (ASCII and Latin-1 letters).
 bool sameTextIgnoringCase(std::string_view a, std::string_view b);
 
 /// The fields of a line, split at every ","; an empty line has one empty field.
@@ -51,9 +47,8 @@ private:
     std::size_t m_pos = 0;
 };
 
-/// The columns a subscriber list's header names: -1 for a name it does not
-/// carry. For each name the first column carrying it counts; names are trimmed
-/// and compared without case.
+/// The columns a subscriber list's header names: -1 for a name it does not carry. For each name the
+/// first column carrying it counts; names are trimmed and compared without case.
 struct CsvColumns {
     int alias = -1;
     int extension = -1;

@@ -24,8 +24,7 @@ std::string_view trimBlanks(std::string_view s) {
     return s;
 }
 
-// Checks the shape by hand: from_chars alone would also take "inf", "nan" and
-// hex forms.
+// Checks the shape by hand: from_chars alone would also take "inf", "nan" and hex forms.
 bool hasNumberShape(std::string_view s) {
     std::size_t i = 0;
     if (i < s.size() && (s[i] == '+' || s[i] == '-'))
@@ -82,8 +81,7 @@ bool isNumericText(std::string_view text) {
 }
 
 std::string numberText(double value) {
-    // Whole values within the exact range of a double are written as plain
-    // digits.
+    // Whole values within the exact range of a double are written as plain digits.
     constexpr double kExact = 9007199254740992.0; // 2^53
     if (value == std::trunc(value) && std::fabs(value) <= kExact)
         return std::to_string(static_cast<std::int64_t>(value));

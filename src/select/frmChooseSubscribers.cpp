@@ -76,47 +76,54 @@ QLineEdit *textBox(const char *name, QWidget *parent) {
 
 } // namespace
 
-// --- the grid model
-// --------------------------------------------------------------------------
+// --- the grid model ------------------------------------------------------------------------------
 
 SubscriberGridModel::SubscriberGridModel(ChooseSubscribersPage &page, QObject *parent)
     : QAbstractTableModel(parent)
-    , m_page(page)
+    , m_page(&page)
     , m_selectedColumn(page.myGrid.ColIndex("Selected")) {
-    m_page.myGrid.setListener(this);
+    m_page->myGrid.setListener(this);
 }
 
 SubscriberGridModel::~SubscriberGridModel() {
-    m_page.myGrid.setListener(nullptr);
+    if (m_page)
+        m_page->myGrid.setListener(nullptr);
+}
+
+void SubscriberGridModel::detach() {
+    beginResetModel();
+    m_page->myGrid.setListener(nullptr);
+    m_page = nullptr;
+    endResetModel();
 }
 
 int SubscriberGridModel::rowCount(const QModelIndex &parent) const {
-    return parent.isValid() ? 0 : m_page.myGrid.Rows() - 1;
+    return parent.isValid() || !m_page ? 0 : m_page->myGrid.Rows() - 1;
 }
 
 int SubscriberGridModel::columnCount(const QModelIndex &parent) const {
-    return parent.isValid() ? 0 : m_page.myGrid.Cols();
+    return parent.isValid() ? 0 : SubscriberGrid::kColumnCount;
 }
 
 QVariant SubscriberGridModel::data(const QModelIndex &index, int role) const {
-    if (!index.isValid())
+    if (!index.isValid() || !m_page)
         return {};
     const int row = gridRow(index.row());
     if (index.column() == m_selectedColumn) {
         if (role == Qt::CheckStateRole)
-            return m_page.myGrid.isChecked(row) ? Qt::Checked : Qt::Unchecked;
+            return m_page->myGrid.isChecked(row) ? Qt::Checked : Qt::Unchecked;
         return {};
     }
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
-        return qs(m_page.myGrid.TextMatrix(row, index.column()));
+        return qs(m_page->myGrid.TextMatrix(row, index.column()));
     return {};
 }
 
 QVariant SubscriberGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
-        section >= m_page.myGrid.Cols())
+    if (!m_page || orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+        section >= m_page->myGrid.Cols())
         return {};
-    return qs(m_page.myGrid.column(section).header);
+    return qs(m_page->myGrid.column(section).header);
 }
 
 Qt::ItemFlags SubscriberGridModel::flags(const QModelIndex &index) const {
@@ -128,12 +135,12 @@ Qt::ItemFlags SubscriberGridModel::flags(const QModelIndex &index) const {
 }
 
 bool SubscriberGridModel::setData(const QModelIndex &index, const QVariant &value, int role) {
-    if (!index.isValid() || role != Qt::CheckStateRole)
+    if (!index.isValid() || !m_page || role != Qt::CheckStateRole)
         return false;
     const int row = gridRow(index.row());
-    if (!m_page.myGrid_BeforeEdit(row, index.column()))
+    if (!m_page->myGrid_BeforeEdit(row, index.column()))
         return false;
-    m_page.myGrid_CheckBoxEdited(row, value.toInt() == Qt::Checked);
+    m_page->myGrid_CheckBoxEdited(row, value.toInt() == Qt::Checked);
     return true;
 }
 
@@ -155,13 +162,12 @@ void SubscriberGridModel::gridHeaderChanged() {
     emit headerDataChanged(Qt::Horizontal, 0, columnCount() - 1);
 }
 
-// --- the window
-// ------------------------------------------------------------------------------
+// --- the window ----------------------------------------------------------------------------------
 
 frmChooseSubscribers::frmChooseSubscribers(ChooseSubscribersPage &page, i18n::modLocalize *localize,
                                            QWidget *parent)
     : QMainWindow(parent)
-    , m_page(page)
+    , m_page(&page)
     , m_localize(localize) {
     setObjectName(QLatin1String(ChooseSubscribersPage::kFormName));
     setWindowTitle(QLatin1String(ChooseSubscribersPage::kWindowCaption));
@@ -225,12 +231,13 @@ frmChooseSubscribers::frmChooseSubscribers(ChooseSubscribersPage &page, i18n::mo
     setCentralWidget(central);
     resize(900, 600);
 
-    m_page.setFormFonts = [this] { applyFonts(); };
-    m_page.controlsChanged = [this] { refresh(); };
+    m_page->setFormFonts = [this] { applyFonts(); };
+    m_page->controlsChanged = [this] { refresh(); };
+    m_page->unloading = [this] { pageGone(); };
     if (m_localize) {
         m_languageRegistration =
             ui::registerLanguageWindow(*m_localize, this, ChooseSubscribersPage::kFormName,
-                                       [this] { m_page.frmChooseSubscribers_Auto_Init(); });
+                                       [this] { m_page->frmChooseSubscribers_Auto_Init(); });
     }
     connectEvents();
     refresh();
@@ -238,8 +245,19 @@ frmChooseSubscribers::frmChooseSubscribers(ChooseSubscribersPage &page, i18n::mo
 
 frmChooseSubscribers::~frmChooseSubscribers() {
     m_languageRegistration.reset();
-    m_page.setFormFonts = nullptr;
-    m_page.controlsChanged = nullptr;
+    if (m_page) {
+        m_page->setFormFonts = nullptr;
+        m_page->controlsChanged = nullptr;
+        m_page->unloading = nullptr;
+    }
+}
+
+void frmChooseSubscribers::pageGone() {
+    m_page = nullptr;
+    m_model->detach();
+    // Every event of the window's controls went to the page; none may arrive any more.
+    for (QObject *child : findChildren<QObject *>())
+        disconnect(child, nullptr, this, nullptr);
 }
 
 QWidget *frmChooseSubscribers::buildCriterionLine(QWidget *parent) {
@@ -273,21 +291,20 @@ QWidget *frmChooseSubscribers::buildCriterionLine(QWidget *parent) {
 void frmChooseSubscribers::buildGrid(QWidget *parent) {
     myGrid = new QTableView(parent);
     myGrid->setObjectName(QStringLiteral("myGrid"));
-    m_model = new SubscriberGridModel(m_page, this);
+    m_model = new SubscriberGridModel(*m_page, this);
     myGrid->setModel(m_model);
     myGrid->setSortingEnabled(false);
     myGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     myGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
     myGrid->setSelectionMode(QAbstractItemView::SingleSelection);
     myGrid->setWordWrap(false);
-    // Fixed row heights keep scrolling over 32,767 rows free of per-row
-    // measuring.
+    // Fixed row heights keep scrolling over 32,767 rows free of per-row measuring.
     QHeaderView *rows = myGrid->verticalHeader();
     rows->setSectionResizeMode(QHeaderView::Fixed);
     rows->setDefaultSectionSize(myGrid->fontMetrics().height() + 6);
     rows->hide();
     myGrid->horizontalHeader()->setHighlightSections(false);
-    const SubscriberGrid &grid = m_page.myGrid;
+    const SubscriberGrid &grid = m_page->myGrid;
     for (int col = 0; col < grid.Cols(); ++col) {
         myGrid->setColumnWidth(col, grid.column(col).width / kTwipsPerPixel);
         myGrid->setColumnHidden(col, grid.column(col).hidden);
@@ -296,48 +313,49 @@ void frmChooseSubscribers::buildGrid(QWidget *parent) {
 
 void frmChooseSubscribers::connectEvents() {
     connect(cmbSubscriberSelectType, &QComboBox::currentIndexChanged, this,
-            [this](int index) { m_page.chooseCriterion(index); });
+            [this](int index) { m_page->chooseCriterion(index); });
     connect(comSubscriberSwitch, &QComboBox::currentIndexChanged, this,
-            [this](int index) { m_page.comSubscriberSwitch.ListIndex = index; });
+            [this](int index) { m_page->comSubscriberSwitch.ListIndex = index; });
     connect(comSubscriberMailServer, &QComboBox::currentIndexChanged, this,
-            [this](int index) { m_page.comSubscriberMailServer.ListIndex = index; });
+            [this](int index) { m_page->comSubscriberMailServer.ListIndex = index; });
     connect(ComSubscribersCOS, &QComboBox::currentIndexChanged, this,
-            [this](int index) { m_page.ComSubscribersCOS.ListIndex = index; });
+            [this](int index) { m_page->ComSubscribersCOS.ListIndex = index; });
     connect(txtSubscriberExtensionRangeLow, &QLineEdit::textEdited, this,
             [this](const QString &text) {
-                m_page.txtSubscriberExtensionRangeLow.Text = text.toStdString();
+                m_page->txtSubscriberExtensionRangeLow.Text = text.toStdString();
             });
     connect(txtSubscriberExtensionRangeHigh, &QLineEdit::textEdited, this,
             [this](const QString &text) {
-                m_page.txtSubscriberExtensionRangeHigh.Text = text.toStdString();
-                m_page.txtSubscriberExtensionRangeHigh_Change();
+                m_page->txtSubscriberExtensionRangeHigh.Text = text.toStdString();
+                m_page->txtSubscriberExtensionRangeHigh_Change();
             });
     connect(txtCSVPath, &QLineEdit::textEdited, this,
-            [this](const QString &text) { m_page.txtCSVPath.Text = text.toStdString(); });
+            [this](const QString &text) { m_page->txtCSVPath.Text = text.toStdString(); });
 
     connect(cmdView, &QPushButton::clicked, this,
-            [this] { whileBusy([this] { m_page.cmdView_Click(); }); });
+            [this] { whileBusy([this] { m_page->cmdView_Click(); }); });
     connect(cmdBrowseForCSV, &QPushButton::clicked, this,
-            [this] { m_page.cmdBrowseForCSV_Click(); });
-    connect(cmdSelectAll, &QPushButton::clicked, this, [this] { m_page.cmdSelectAll_Click(); });
-    connect(cmdUnselectAll, &QPushButton::clicked, this, [this] { m_page.cmdUnselectAll_Click(); });
-    connect(cmdClearGrid, &QPushButton::clicked, this, [this] { m_page.cmdClearGrid_Click(); });
+            [this] { m_page->cmdBrowseForCSV_Click(); });
+    connect(cmdSelectAll, &QPushButton::clicked, this, [this] { m_page->cmdSelectAll_Click(); });
+    connect(cmdUnselectAll, &QPushButton::clicked, this,
+            [this] { m_page->cmdUnselectAll_Click(); });
+    connect(cmdClearGrid, &QPushButton::clicked, this, [this] { m_page->cmdClearGrid_Click(); });
     connect(cmdAdvancedSearch, &QPushButton::clicked, this,
             &frmChooseSubscribers::advancedSearchRequested);
     connect(myGrid, &QTableView::clicked, this, [this](const QModelIndex &index) {
-        m_page.myGrid.Row = SubscriberGridModel::gridRow(index.row());
-        m_page.myGrid.Col = index.column();
-        m_page.myGrid_Click();
+        m_page->myGrid.Row = SubscriberGridModel::gridRow(index.row());
+        m_page->myGrid.Col = index.column();
+        m_page->myGrid_Click();
     });
 
     connect(cmdNext, &QPushButton::clicked, this, [this] {
-        if (m_page.cmdNext_Click())
+        if (m_page->cmdNext_Click())
             emit nextRequested();
     });
     connect(cmdPrevious, &QPushButton::clicked, this, [this] {
-        if (m_page.busy())
+        if (m_page->busy())
             return;
-        m_page.cmdPrevious_Click();
+        m_page->cmdPrevious_Click();
         emit previousRequested();
     });
     connect(cmdHelp, &QPushButton::clicked, this, &frmChooseSubscribers::helpRequested);
@@ -352,52 +370,56 @@ template <class Handler> void frmChooseSubscribers::whileBusy(Handler &&handler)
 }
 
 void frmChooseSubscribers::Form_Load() {
-    m_page.Form_Load();
+    if (!m_page)
+        return;
+    m_page->Form_Load();
     refresh();
     cmbSubscriberSelectType->setFocus();
 }
 
 void frmChooseSubscribers::applyFonts() {
-    if (m_localize)
+    if (m_localize && m_page)
         ui::SetFormFonts(this, m_localize->currentFontRule());
 }
 
 void frmChooseSubscribers::refresh() {
-    showCaption(Label1, m_page.Label1);
-    frameSelectSubscribers->setTitle(qs(m_page.frameSelectSubscribers.Caption));
-    showCaption(cmdView, m_page.cmdView);
-    showCaption(cmdAdvancedSearch, m_page.cmdAdvancedSearch);
-    showCaption(cmdSelectAll, m_page.cmdSelectAll);
-    showCaption(cmdUnselectAll, m_page.cmdUnselectAll);
-    showCaption(cmdClearGrid, m_page.cmdClearGrid);
-    showCaption(lblTotalGridRows, m_page.lblTotalGridRows);
-    showCaption(cmdBrowseForCSV, m_page.cmdBrowseForCSV);
-    showCaption(lblExtensionRangeTo, m_page.lblExtensionRangeTo);
-    showCaption(cmdHelp, m_page.cmdHelp);
-    showCaption(cmdPrevious, m_page.cmdPrevious);
-    showCaption(cmdExit, m_page.cmdExit);
-    showCaption(cmdNext, m_page.cmdNext);
+    if (!m_page)
+        return;
+    showCaption(Label1, m_page->Label1);
+    frameSelectSubscribers->setTitle(qs(m_page->frameSelectSubscribers.Caption));
+    showCaption(cmdView, m_page->cmdView);
+    showCaption(cmdAdvancedSearch, m_page->cmdAdvancedSearch);
+    showCaption(cmdSelectAll, m_page->cmdSelectAll);
+    showCaption(cmdUnselectAll, m_page->cmdUnselectAll);
+    showCaption(cmdClearGrid, m_page->cmdClearGrid);
+    showCaption(lblTotalGridRows, m_page->lblTotalGridRows);
+    showCaption(cmdBrowseForCSV, m_page->cmdBrowseForCSV);
+    showCaption(lblExtensionRangeTo, m_page->lblExtensionRangeTo);
+    showCaption(cmdHelp, m_page->cmdHelp);
+    showCaption(cmdPrevious, m_page->cmdPrevious);
+    showCaption(cmdExit, m_page->cmdExit);
+    showCaption(cmdNext, m_page->cmdNext);
 
-    showList(cmbSubscriberSelectType, m_page.cmbSubscriberSelectType);
-    showList(comSubscriberSwitch, m_page.comSubscriberSwitch);
-    showList(comSubscriberMailServer, m_page.comSubscriberMailServer);
-    showList(ComSubscribersCOS, m_page.ComSubscribersCOS);
+    showList(cmbSubscriberSelectType, m_page->cmbSubscriberSelectType);
+    showList(comSubscriberSwitch, m_page->comSubscriberSwitch);
+    showList(comSubscriberMailServer, m_page->comSubscriberMailServer);
+    showList(ComSubscribersCOS, m_page->ComSubscribersCOS);
 
-    showText(txtSubscriberExtensionRangeLow, m_page.txtSubscriberExtensionRangeLow.Text);
-    txtSubscriberExtensionRangeLow->setVisible(m_page.txtSubscriberExtensionRangeLow.Visible);
-    showText(txtSubscriberExtensionRangeHigh, m_page.txtSubscriberExtensionRangeHigh.Text);
-    txtSubscriberExtensionRangeHigh->setVisible(m_page.txtSubscriberExtensionRangeHigh.Visible);
-    showText(txtCSVPath, m_page.txtCSVPath.Text);
-    txtCSVPath->setVisible(m_page.txtCSVPath.Visible);
-    showText(txtUsersInGrid, m_page.txtUsersInGrid.Text);
+    showText(txtSubscriberExtensionRangeLow, m_page->txtSubscriberExtensionRangeLow.Text);
+    txtSubscriberExtensionRangeLow->setVisible(m_page->txtSubscriberExtensionRangeLow.Visible);
+    showText(txtSubscriberExtensionRangeHigh, m_page->txtSubscriberExtensionRangeHigh.Text);
+    txtSubscriberExtensionRangeHigh->setVisible(m_page->txtSubscriberExtensionRangeHigh.Visible);
+    showText(txtCSVPath, m_page->txtCSVPath.Text);
+    txtCSVPath->setVisible(m_page->txtCSVPath.Visible);
+    showText(txtUsersInGrid, m_page->txtUsersInGrid.Text);
 }
 
 bool frmChooseSubscribers::eventFilter(QObject *watched, QEvent *event) {
-    if (watched == txtSubscriberExtensionRangeLow && event->type() == QEvent::FocusOut) {
+    if (m_page && watched == txtSubscriberExtensionRangeLow && event->type() == QEvent::FocusOut) {
         // Leaving the box is never refused: the check only empties a bad value.
-        m_page.txtSubscriberExtensionRangeLow.Text =
+        m_page->txtSubscriberExtensionRangeLow.Text =
             txtSubscriberExtensionRangeLow->text().toStdString();
-        m_page.txtSubscriberExtensionRangeLow_LostFocus();
+        m_page->txtSubscriberExtensionRangeLow_LostFocus();
     }
     return QMainWindow::eventFilter(watched, event);
 }

@@ -1,8 +1,7 @@
 #pragma once
-// The selection page's window: criterion list with the value controls on its
-// line, the grid over the page's rows, the grid buttons and the wizard's
-// buttons. Every event goes to the page (ChooseSubscribersPage); the window
-// only draws the page's state.
+// The selection page's window: criterion list with the value controls on its line, the grid over
+// the page's rows, the grid buttons and the wizard's buttons. Every event goes to the page
+// (ChooseSubscribersPage); the window only draws the page's state.
 
 #include "select/ChooseSubscribersPage.h"
 
@@ -20,9 +19,9 @@ class QTableView;
 
 namespace zeph {
 
-/// The grid `myGrid` as a Qt model: one row per subscriber row of the grid, the
-/// grid's header row as the horizontal header. Only the check boxes of
-/// "Selected" can change, and only through the page.
+/// The grid `myGrid` as a Qt model: one row per subscriber row of the grid, the grid's header row
+/// as the horizontal header. Only the check boxes of "Selected" can change, and only through the
+/// page.
 class SubscriberGridModel : public QAbstractTableModel, private GridListener {
     Q_OBJECT
 public:
@@ -36,6 +35,9 @@ public:
     Qt::ItemFlags flags(const QModelIndex &index) const override;
     bool setData(const QModelIndex &index, const QVariant &value, int role) override;
 
+    /// The page goes before its window: the model shows nothing from now on.
+    void detach();
+
     /// Grid row of a model row (the grid's row 0 is the header).
     static int gridRow(int modelRow) { return modelRow + 1; }
 
@@ -45,7 +47,7 @@ private:
     void gridRowsChanged(int first, int last) override;
     void gridHeaderChanged() override;
 
-    ChooseSubscribersPage &m_page;
+    ChooseSubscribersPage *m_page; // null once the page has gone
     int m_selectedColumn;
 };
 
@@ -57,9 +59,8 @@ public:
                          QWidget *parent = nullptr);
     ~frmChooseSubscribers() override;
 
-    /// The load step: the page's Form_Load, then the window shows its state and
-    /// puts the focus on the criterion list. The wizard calls it once, before
-    /// showing the window.
+    /// The load step: the page's Form_Load, then the window shows its state and puts the focus on
+    /// the criterion list. The wizard calls it once, before showing the window.
     void Form_Load();
     /// Shows the page's state (lists, texts, captions, visibility).
     void refresh();
@@ -93,8 +94,7 @@ public:
 signals:
     /// Next passed its checks: the wizard shows the reset page.
     void nextRequested();
-    /// Previous: the grid is already cleared; the wizard shows the first page and
-    /// unloads this.
+    /// Previous: the grid is already cleared; the wizard shows the first page and unloads this.
     void previousRequested();
     void helpRequested();
     void exitRequested();
@@ -109,11 +109,13 @@ private:
     void buildGrid(QWidget *parent);
     void connectEvents();
     void applyFonts();
-    /// Runs a page handler with the window closed to input, so that the events
-    /// the page lets through while it works (a long import) cannot start another.
+    /// Runs a page handler with the window closed to input, so that the events the page lets
+    /// through while it works (a long import) cannot start another.
     template <class Handler> void whileBusy(Handler &&handler);
+    /// The page went first (the wizard unloaded it): the window stops forwarding events.
+    void pageGone();
 
-    ChooseSubscribersPage &m_page;
+    ChooseSubscribersPage *m_page; // null once the page has gone
     i18n::modLocalize *m_localize;
     SubscriberGridModel *m_model = nullptr;
     i18n::WindowRegistration m_languageRegistration;
