@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -189,6 +190,7 @@ private:
     void addExtension(const std::string &parent, int type, const std::string &digits, bool primary,
                       const std::string &alias, const std::string &location);
     std::string newRecording(bool readOnly, bool writeFile);
+    std::string importedRecording(const std::string &alias);
     void writeWav(const fs::path &file, bool readOnly);
     void writeMailbox(const PlannedSubscriber &p);
     std::string creationTime(int n) const;
@@ -686,8 +688,8 @@ void Seeder::addExtension(const std::string &parent, int type, const std::string
 }
 
 void Seeder::writeWav(const fs::path &file, bool readOnly) {
-    // A canonical PCM header (8 kHz, 16-bit, mono) and a quarter of a second... of silence,
-    // kept short: 400 bytes of samples.
+    // A canonical PCM header (8 kHz, 16-bit, mono) and 400 bytes of silence (25 ms): a real
+    // recording to the server, small on disk.
     constexpr std::uint32_t dataBytes = 400;
     auto le32 = [](std::string &s, std::uint32_t v) {
         for (int i = 0; i < 4; ++i)
@@ -720,6 +722,14 @@ void Seeder::writeWav(const fs::path &file, bool readOnly) {
                         fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                         fs::perm_options::remove);
     }
+}
+
+std::string Seeder::importedRecording(const std::string &alias) {
+    fs::path folder = fs::absolute(fs::path(m_options.rootPath) / "Imported Names");
+    fs::create_directories(folder);
+    fs::path file = folder / (alias + ".wav");
+    writeWav(file, false);
+    return file.string();
 }
 
 std::string Seeder::newRecording(bool readOnly, bool writeFile) {
@@ -789,20 +799,17 @@ void Seeder::seedSubscriber(const PlannedSubscriber &p) {
     static const int languages[] = {1031, 1036, 3082, 1043, 1040};
     int language = languages[m_rng.below(std::size(languages))];
 
-    // The voice name: relative to the stream folder, except for one given as a full path.
+    // The voice name: relative to the stream folder, except for a few given as full paths
+    // (names imported from elsewhere).
     std::optional<std::string> voice;
     if (p.index == role::kFullPathVoice) {
-        fs::path folder = fs::absolute(fs::path(m_options.rootPath) / "Imported Names");
-        fs::create_directories(folder);
-        fs::path file = folder / (p.alias + ".wav");
-        writeWav(file, false);
-        voice = file.string();
+        voice = importedRecording(p.alias);
     } else if (p.index == role::kReadOnlyRecordings || p.index == role::kModel) {
         voice = newRecording(p.index == role::kReadOnlyRecordings, true);
     } else if (p.index == role::kMissingRecordings) {
         voice = newRecording(false, false);
     } else if (p.isVoice() && p.index > role::kModel && m_rng.chance(busy ? 30 : 2)) {
-        voice = newRecording(false, true);
+        voice = busy && m_rng.chance(5) ? importedRecording(p.alias) : newRecording(false, true);
     }
 
     m_subscriber->add({txt(p.id),
