@@ -304,6 +304,8 @@ void frmChooseSubscribers::buildGrid(QWidget *parent) {
     rows->setDefaultSectionSize(myGrid->fontMetrics().height() + 6);
     rows->hide();
     myGrid->horizontalHeader()->setHighlightSections(false);
+    // The check box column is narrower than a header section's default least width.
+    myGrid->horizontalHeader()->setMinimumSectionSize(12);
     const SubscriberGrid &grid = m_page->myGrid;
     for (int col = 0; col < grid.Cols(); ++col) {
         myGrid->setColumnWidth(col, grid.column(col).width / kTwipsPerPixel);
