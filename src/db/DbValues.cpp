@@ -24,7 +24,12 @@ std::size_t numberKey(double d, char (&buf)[32]) {
     // A whole number reads the same whichever type the column stored it as.
     if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 9.0e15)
         return numberKey(static_cast<std::int64_t>(d), buf);
-    auto r = std::to_chars(buf, buf + sizeof buf, d);
+    // Fifteen significant digits, as the system writes a double as text: 0.1 + 0.2 is "0.3".
+    auto r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, 15);
+    for (char *p = buf; p < r.ptr; ++p) {
+        if (*p == 'e')
+            *p = 'E';
+    }
     return static_cast<std::size_t>(r.ptr - buf);
 }
 

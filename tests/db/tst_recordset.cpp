@@ -262,3 +262,40 @@ TEST_F(RecordsetTest, AFieldKeptAcrossAReopenIsRefusedNotMisread) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(DbValues, ReadAsTheSystemReadsThem) {
+    struct Case {
+        DbValue value;
+        const char *text;
+    } cases[] = {
+        {DbValue(std::int64_t{-42}), "-42"},
+        {DbValue(3.0), "3"},
+        {DbValue(0.1 + 0.2), "0.3"},
+        {DbValue(2.5), "2.5"},
+        {DbValue(1e20), "1E+20"},
+        {DbValue(std::string("O'Brien")), "O'Brien"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(valueText(c.value), c.text);
+    EXPECT_EQ(valueLong(DbValue(2.5)), 2); // half to even, as the system rounds
+    EXPECT_EQ(valueLong(DbValue(3.5)), 4);
+    EXPECT_EQ(valueLong(DbValue(std::string(" 9007199254740993 "))), 9007199254740993);
+    EXPECT_EQ(valueLong(DbValue(std::string("12.5"))), 12);
+    EXPECT_EQ(errorOf([] { valueLong(DbValue(std::string(""))); }).number(), 13);
+    EXPECT_EQ(errorOf([] { valueLong(DbValue(1e300)); }).number(), 6);
+    EXPECT_EQ(errorOf([] { valueText(DbValue{}); }).number(), 94);
+    // Search keys: a number matches its text, letter case is ignored, NULL matches nothing.
+    EXPECT_TRUE(matchesKey(DbValue(std::int64_t{7}), "7"));
+    EXPECT_TRUE(matchesKey(DbValue(7.0), "7"));
+    EXPECT_TRUE(matchesKey(DbValue(std::string("AbC")), "aBc"));
+    EXPECT_FALSE(matchesKey(DbValue(std::string("AbC")), "aBc "));
+    EXPECT_FALSE(matchesKey(DbValue{}, ""));
+    KeyHash hash;
+    EXPECT_EQ(hash("{ABCDEF01-2345-6789-ABCD-EF0123456789}"),
+              hash("{abcdef01-2345-6789-abcd-ef0123456789}"));
+    EXPECT_EQ(hash("MiXeD"), hash("mixed"));
+}
+
+} // namespace
