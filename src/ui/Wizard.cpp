@@ -33,6 +33,7 @@ Wizard::Wizard(Program &program, MainPage &mainPage)
 }
 
 Wizard::~Wizard() {
+    dropRetiredChoosePage();
     m_program.resetRunning = nullptr;
 }
 
@@ -88,6 +89,7 @@ void Wizard::loadResetPage() {
 
 void Wizard::mainNext() {
     // frmMain's own check (a chosen template) has passed.
+    dropRetiredChoosePage();
     if (!m_chooseWindow)
         loadChoosePage();
     replacePage(m_main.get(), m_chooseWindow.get());
@@ -110,8 +112,15 @@ void Wizard::choosePrevious() {
     m_main->refresh();
     m_main->show();
     m_chooseWindow->hide();
-    m_chooseWindow.release()->deleteLater();
-    m_choosePage.reset();
+    dropRetiredChoosePage();
+    m_retiredChooseWindow = std::move(m_chooseWindow);
+    m_retiredChoosePage = std::move(m_choosePage);
+}
+
+void Wizard::dropRetiredChoosePage() {
+    // The window goes before the page it draws.
+    m_retiredChooseWindow.reset();
+    m_retiredChoosePage.reset();
 }
 
 void Wizard::resetPrevious() {

@@ -55,13 +55,16 @@ private:
     void loadResetPage();
     /// Shows `to` at the position of `from` and hides `from`.
     void replacePage(QWidget *from, QWidget *to);
-    void connectCommon(QObject *window);
+    void dropRetiredChoosePage();
 
     Program &m_program;
     MainPage &m_mainPage;
     std::unique_ptr<frmMain> m_main;
     std::unique_ptr<ChooseSubscribersPage> m_choosePage;
     std::unique_ptr<frmChooseSubscribers> m_chooseWindow;
+    // An unloaded selection page waits here until the signal that unloaded it has returned.
+    std::unique_ptr<ChooseSubscribersPage> m_retiredChoosePage;
+    std::unique_ptr<frmChooseSubscribers> m_retiredChooseWindow;
     std::unique_ptr<ResetPage> m_resetPage;
     std::unique_ptr<frmResetSubscribers> m_resetWindow;
     std::unique_ptr<frmHelp> m_help;

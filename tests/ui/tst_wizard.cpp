@@ -1,0 +1,173 @@
+// The whole wizard on an offscreen display and a stand-in host with virtual time: template,
+// criterion, grid, reset, summary, exit; back and forward again; Next refused without a
+// template; Exit from every page.
+#include "app/MainPage.h"
+#include "app/Program.h"
+#include "app/frmMain.h"
+#include "reset/ResetPage.h"
+#include "reset/frmResetSubscribers.h"
+#include "select/ChooseSubscribersPage.h"
+#include "select/frmChooseSubscribers.h"
+#include "support/TempHost.h"
+#include "ui/Wizard.h"
+#include "ui_helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace zeph;
+using zeph::test::TempHost;
+
+namespace {
+
+// A wizard on a fresh host, as the program's main builds it.
+struct WizardRun {
+    explicit WizardRun(const std::string &commandLine = {})
+        : host(30, 3) {
+        zeph::test::testApplication();
+        host.set("virtual-time", "on");
+        host.host().commandLine = commandLine;
+        program = std::make_unique<Program>(host.host());
+        program->exitHandler = [this](int code) { exitCode = code; };
+        mainPage = std::make_unique<MainPage>(*program);
+        mainPage->Form_Load();
+        wizard = std::make_unique<Wizard>(*program, *mainPage);
+        wizard->start();
+    }
+
+    void click(QPushButton *button) {
+        ASSERT_NE(button, nullptr);
+        ASSERT_TRUE(button->isEnabled()) << button->objectName().toStdString();
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+
+    void chooseTemplate(int index) {
+        wizard->mainWindow()->cmbTemplateListDisplayName->setCurrentIndex(index);
+    }
+
+    /// From the first page to a filled grid ("All subscribers").
+    void toFilledGrid() {
+        chooseTemplate(0);
+        click(wizard->mainWindow()->cmdNext);
+        ASSERT_NE(wizard->chooseWindow(), nullptr);
+        click(wizard->chooseWindow()->cmdView);
+        ASSERT_GT(wizard->choosePage()->myGrid.Rows(), 1);
+    }
+
+    bool exits(const std::function<void()> &leave) {
+        try {
+            leave();
+        } catch (const ProgramEnded &) {
+            return exitCode == 0;
+        }
+        return false;
+    }
+
+    TempHost host;
+    std::unique_ptr<Program> program;
+    std::unique_ptr<MainPage> mainPage;
+    std::unique_ptr<Wizard> wizard;
+    int exitCode = -1;
+};
+
+} // namespace
+
+TEST(Wizard, NextIsRefusedWithoutATemplate) {
+    WizardRun run;
+    run.host.ui().expectBox("You must first select a template to use when resetting subscribers");
+    run.click(run.wizard->mainWindow()->cmdNext);
+    EXPECT_EQ(run.wizard->chooseWindow(), nullptr);
+    EXPECT_TRUE(run.wizard->mainWindow()->isVisible());
+    run.host.ui().verifyAllShown();
+}
+
+TEST(Wizard, FromTemplateToSummaryAndExit) {
+    WizardRun run;
+    run.toFilledGrid();
+    const QPoint chooserAt = run.wizard->chooseWindow()->pos();
+    EXPECT_FALSE(run.wizard->mainWindow()->isVisible());
+
+    // Keep the run small: only the first subscriber stays checked.
+    ChooseSubscribersPage &choose = *run.wizard->choosePage();
+    choose.myGrid.deselectAll();
+    choose.myGrid.setChecked(1, true);
+    run.click(run.wizard->chooseWindow()->cmdNext);
+    frmResetSubscribers *reset = run.wizard->resetWindow();
+    ASSERT_NE(reset, nullptr);
+    EXPECT_TRUE(reset->isVisible());
+    EXPECT_EQ(reset->pos(), chooserAt) << "the page takes the place of the one it replaces";
+    EXPECT_FALSE(run.wizard->chooseWindow()->isVisible());
+    EXPECT_FALSE(reset->chkSkipDLResynch->isVisibleTo(reset));
+
+    run.host.ui().expectBox("Restting subscirber mailboxes will result in all messages",
+                            MsgAnswer::Yes);
+    run.host.ui().expectBox("Subscriber mailbox reset process complete, reset 1 subscribers reset.",
+                            MsgAnswer::Cancel);
+    run.click(reset->cmdResetSubscribers);
+    run.host.ui().verifyAllShown();
+    EXPECT_FALSE(reset->cmdResetSubscribers->isEnabled());
+    EXPECT_FALSE(reset->cmdPrevious->isEnabled());
+    EXPECT_TRUE(reset->cmdExit->isEnabled());
+    EXPECT_TRUE(reset->cmdHelp->isEnabled());
+    EXPECT_TRUE(run.exits([&] { run.wizard->exitProgram(); }));
+}
+
+TEST(Wizard, BackAndForwardAgainStartsWithAnEmptyGridAndKeepsTheLastPage) {
+    WizardRun run("SkipDLSync");
+    run.toFilledGrid();
+    run.click(run.wizard->chooseWindow()->cmdNext);
+    frmResetSubscribers *reset = run.wizard->resetWindow();
+    ASSERT_TRUE(reset->chkSkipDLResynch->isVisibleTo(reset));
+    reset->chkSkipDLResynch->setChecked(true);
+
+    run.click(reset->cmdPrevious);
+    ASSERT_TRUE(run.wizard->chooseWindow()->isVisible());
+    EXPECT_GT(run.wizard->choosePage()->myGrid.Rows(), 1) << "going back keeps the grid";
+    run.click(run.wizard->chooseWindow()->cmdPrevious);
+    EXPECT_EQ(run.wizard->choosePage(), nullptr) << "the selection page is unloaded";
+    EXPECT_TRUE(run.wizard->mainWindow()->isVisible());
+    EXPECT_EQ(run.wizard->mainWindow()->cmbTemplateListDisplayName->currentIndex(), 0);
+
+    run.click(run.wizard->mainWindow()->cmdNext);
+    ASSERT_NE(run.wizard->choosePage(), nullptr);
+    EXPECT_EQ(run.wizard->choosePage()->myGrid.Rows(), 1) << "a fresh page has an empty grid";
+    run.click(run.wizard->chooseWindow()->cmdView);
+    run.click(run.wizard->chooseWindow()->cmdNext);
+    EXPECT_EQ(run.wizard->resetWindow(), reset) << "the reset page is loaded once";
+    EXPECT_TRUE(reset->chkSkipDLResynch->isChecked());
+}
+
+TEST(Wizard, ExitLeavesFromEveryPage) {
+    {
+        WizardRun run;
+        EXPECT_TRUE(run.exits([&] { run.wizard->exitProgram(); }));
+    }
+    {
+        WizardRun run;
+        run.toFilledGrid();
+        EXPECT_TRUE(run.exits([&] { run.wizard->exitProgram(); }));
+    }
+    {
+        WizardRun run;
+        run.toFilledGrid();
+        run.click(run.wizard->chooseWindow()->cmdNext);
+        EXPECT_TRUE(run.exits([&] { run.wizard->exitProgram(); }));
+    }
+}
+
+TEST(Wizard, ClosingTheFirstPageThroughItsFrameLeavesLikeExit) {
+    WizardRun run;
+    // A window of its own, so that the request is only counted, not carried out.
+    frmMain window(*run.mainPage);
+    QSignalSpy exitRequests(&window, &frmMain::exitRequested);
+    window.show();
+    window.close();
+    EXPECT_EQ(exitRequests.count(), 1);
+    EXPECT_TRUE(window.isVisible()) << "the wizard, not the frame, ends the program";
+}
