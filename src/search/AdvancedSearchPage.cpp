@@ -1,0 +1,467 @@
+#include "AdvancedSearchPage.h"
+
+#include "app/registry/RegistryAPI.h"
+#include "db/Command.h"
+#include "db/modTarvoDB.h"
+#include "platform/Error.h"
+#include "select/ChooseSubscribersPage.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace zeph::search {
+
+namespace {
+
+const Where kImportWhere{"cmdImport_Click", "Form", AdvancedSearchPage::kFormName};
+const Where kColorsWhere{"SetQueryColors", "Form", AdvancedSearchPage::kFormName};
+
+constexpr const char *kInvalidQuery = "Invalid SQL query";
+constexpr const char *kInvalidEntry = "Invalid SQL entry:\r\n";
+constexpr const char *kNoResults = "You must create a query to select subscribers first";
+constexpr const char *kAddedToGrid = " new subscribers added to grid";
+constexpr const char *kSecondStatement =
+    "Only a single SELECT can run from this interface: the text goes on after \";\"";
+
+// The four words the window has always refused, each anywhere in the text.
+struct GuardWord {
+    std::string_view word;
+    const char *message;
+};
+constexpr GuardWord kGuardWords[] = {
+    {"UPDATE", "You cannot issue updates from this interface"},
+    {"DELETE", "You cannot issue DELETEs from this interface"},
+    {"EXECUTE", "You cannot issue EXECUTEs from this interface"},
+    {"DROP", "You cannot issue DROPs from this interface"},
+};
+
+// Words that begin (or smuggle in) a statement that writes, changes the schema or the rights,
+// or ends the transaction a read runs in. None of them can stand as a bare word in the tail of
+// a single SELECT; quoted, bracketed or commented they are left alone.
+constexpr std::string_view kStatementWords[] = {
+    "ALTER",  "ANALYZE",     "ATTACH",   "BACKUP",  "BEGIN",          "BULK",      "CHECKPOINT",
+    "COMMIT", "CREATE",      "DBCC",     "DENY",    "DETACH",         "EXEC",      "GRANT",
+    "INSERT", "INTO",        "KILL",     "MERGE",   "OPENDATASOURCE", "OPENQUERY", "OPENROWSET",
+    "PRAGMA", "RECONFIGURE", "REINDEX",  "REPLACE", "RESTORE",        "REVOKE",    "ROLLBACK",
+    "SAVE",   "SHUTDOWN",    "TRUNCATE", "UPSERT",  "VACUUM",         "WRITETEXT",
+};
+
+constexpr char upperAscii(char c) {
+    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+}
+
+bool containsIgnoringCase(std::string_view text, std::string_view word) {
+    auto it = std::search(text.begin(), text.end(), word.begin(), word.end(),
+                          [](char a, char b) { return upperAscii(a) == upperAscii(b); });
+    return it != text.end();
+}
+
+bool isStatementWord(std::string_view upperWord) {
+    return std::find(std::begin(kStatementWords), std::end(kStatementWords), upperWord) !=
+           std::end(kStatementWords);
+}
+
+bool isWordCharacter(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '@' || c == '#' || c == '$' || u >= 0x80;
+}
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+}
+
+// Reads the statement's tail the way the server's parser splits it: quoted values ('...'),
+// quoted names ("..." and [...]), comments (-- to the line's end, /* to */) and the rest.
+class TailScanner {
+public:
+    explicit TailScanner(std::string_view text)
+        : m_text(text) {}
+
+    std::optional<std::string> refusal() {
+        while (m_at < m_text.size()) {
+            const char c = m_text[m_at];
+            if (isBlank(c)) {
+                ++m_at;
+            } else if (startsComment()) {
+                skipComment();
+            } else if (c == ';') {
+                m_afterSemicolon = true;
+                ++m_at;
+            } else if (m_afterSemicolon) {
+                return kSecondStatement;
+            } else if (c == '\'' || c == '"') {
+                skipQuoted(c);
+            } else if (c == '[') {
+                skipQuoted(']');
+            } else if (isWordCharacter(c)) {
+                if (auto word = statementWord())
+                    return "Only a SELECT can run from this interface: " + *word +
+                           " is not allowed";
+            } else {
+                ++m_at;
+            }
+        }
+        return std::nullopt;
+    }
+
+private:
+    bool startsComment() const {
+        if (m_at + 1 >= m_text.size())
+            return false;
+        const char c = m_text[m_at], next = m_text[m_at + 1];
+        return (c == '-' && next == '-') || (c == '/' && next == '*');
+    }
+    void skipComment() {
+        if (m_text[m_at] == '-') {
+            const auto end = m_text.find('\n', m_at);
+            m_at = end == std::string_view::npos ? m_text.size() : end + 1;
+            return;
+        }
+        // Comments are not nested here: a nested one ends early, so that less is skipped.
+        const auto end = m_text.find("*/", m_at + 2);
+        m_at = end == std::string_view::npos ? m_text.size() : end + 2;
+    }
+    // A doubled closing character stands for itself inside the quotes.
+    void skipQuoted(char close) {
+        ++m_at;
+        while (m_at < m_text.size()) {
+            if (m_text[m_at] == close) {
+                if (m_at + 1 < m_text.size() && m_text[m_at + 1] == close) {
+                    m_at += 2;
+                    continue;
+                }
+                ++m_at;
+                return;
+            }
+            ++m_at;
+        }
+    }
+    // Reads one bare word; the word in upper case when it may not stand in a SELECT's tail.
+    std::optional<std::string> statementWord() {
+        const std::size_t begin = m_at;
+        while (m_at < m_text.size() && isWordCharacter(m_text[m_at]))
+            ++m_at;
+        std::string word(m_text.substr(begin, m_at - begin));
+        std::transform(word.begin(), word.end(), word.begin(), upperAscii);
+        if (!isStatementWord(word))
+            return std::nullopt;
+        if (word == "REPLACE" && followedByParenthesis())
+            return std::nullopt; // the text function REPLACE(...)
+        return word;
+    }
+    bool followedByParenthesis() const {
+        std::size_t at = m_at;
+        while (at < m_text.size() && isBlank(m_text[at]))
+            ++at;
+        return at < m_text.size() && m_text[at] == '(';
+    }
+
+    std::string_view m_text;
+    std::size_t m_at = 0;
+    bool m_afterSemicolon = false;
+};
+
+// The byte position of an editor offset (characters from 0, CR and LF one each).
+std::size_t bytePosition(std::string_view text, int editorOffset) {
+    int offset = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool starts = (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80;
+        if (starts && offset++ == editorOffset)
+            return i;
+    }
+    return text.size();
+}
+
+std::string fieldText(const DbValue &value) {
+    return db::isNull(value) ? std::string() : db::valueText(value);
+}
+
+} // namespace
+
+std::optional<std::string> queryRefusal(std::string_view editorText) {
+    if (editorLength(editorText) < 3)
+        return kInvalidQuery;
+    for (const auto &guard : kGuardWords) {
+        if (containsIgnoringCase(editorText, guard.word))
+            return guard.message;
+    }
+    return TailScanner(editorText).refusal();
+}
+
+// --- result grid ---------------------------------------------------------------------------
+
+void ResultGrid::clear() {
+    header.clear();
+    cells.clear();
+}
+
+std::string ResultGrid::TextMatrix(int row, int col) const {
+    if (col < 0 || col >= Cols() || row < 0 || row >= Rows())
+        return {};
+    const auto c = static_cast<std::size_t>(col);
+    if (row == 0)
+        return header[c];
+    const auto &cellsOfRow = cells[static_cast<std::size_t>(row - 1)];
+    return c < cellsOfRow.size() ? cellsOfRow[c] : std::string();
+}
+
+// --- layout --------------------------------------------------------------------------------
+
+AdvancedSearchLayout designLayout() {
+    AdvancedSearchLayout base;
+    // What the resize rules leave alone; the rest follows from the design size.
+    base.label = {120, 120, 5000, 255};
+    base.txtSQL = {120, 420, 0, 1455};
+    base.cmdExecute = {0, 420, 1035, 375};
+    base.cmdClear = {0, 900, 1035, 375};
+    base.cmdPaste = {0, 1380, 1035, 375};
+    base.gridSQL = {55, 1995, 0, 0};
+    base.cmdPreviousQueries = {120, 0, 1815, 375};
+    base.cmdImport = {0, 0, 1935, 375};
+    base.cmdCancel = {0, 0, 1215, 375};
+    return Form_Resize(base, AdvancedSearchLayout::kDesignWidth,
+                       AdvancedSearchLayout::kDesignHeight, false);
+}
+
+AdvancedSearchLayout Form_Resize(const AdvancedSearchLayout &current, int width, int height,
+                                 bool minimized) {
+    if (minimized)
+        return current;
+    AdvancedSearchLayout out = current;
+    out.width = std::max(width, AdvancedSearchLayout::kMinWidth);
+    out.height = std::max(height, AdvancedSearchLayout::kMinHeight);
+    const int w = out.width, h = out.height;
+    out.txtSQL.width = w - 1320;
+    out.cmdClear.left = out.cmdExecute.left = out.cmdPaste.left = w - 1155;
+    out.gridSQL.width = w - 110;
+    out.gridSQL.height = h - 2805;
+    out.cmdCancel.top = h - out.cmdCancel.height - 400;
+    out.cmdCancel.left = w - 1335;
+    out.cmdImport.top = out.cmdPreviousQueries.top = out.cmdCancel.top;
+    out.cmdImport.left = w - 3435;
+    return out;
+}
+
+// --- page ----------------------------------------------------------------------------------
+
+AdvancedSearchPage::AdvancedSearchPage(Host &host, RegistryAPI &registry, db::modTarvoDB &tarvoDb,
+                                       ChooseSubscribersPage &selection)
+    : m_host(host)
+    , m_registry(registry)
+    , m_db(tarvoDb)
+    , m_selection(selection) {}
+
+AdvancedSearchPage::~AdvancedSearchPage() {
+    closeResults();
+}
+
+void AdvancedSearchPage::message(const std::string &text) {
+    if (m_host.ui)
+        m_host.ui->messageBox(text, MsgButtons::OK);
+}
+
+std::function<void(const std::string &)> AdvancedSearchPage::reporter() {
+    return [this](const std::string &text) { message(text); };
+}
+
+void AdvancedSearchPage::closeResults() {
+    try {
+        m_results.Close();
+    } catch (...) {
+    }
+}
+
+void AdvancedSearchPage::cmdExecute_Click() {
+    gridSQL.clearRows();
+    if (gridChanged)
+        gridChanged();
+    if (auto refusal = queryRefusal(txtSQL)) {
+        message(*refusal);
+        return;
+    }
+    closeResults();
+    try {
+        runStatement();
+    } catch (const Error &e) {
+        message(kInvalidEntry + e.description());
+        return;
+    } catch (const std::exception &e) {
+        message(kInvalidEntry + std::string(e.what()));
+        return;
+    }
+    if (gridChanged)
+        gridChanged();
+    SaveQueryToHistory(m_registry, *m_host.clock, txtSQL);
+}
+
+void AdvancedSearchPage::runStatement() {
+    // The command makes a connection of its own. A text command runs as a read: the server
+    // refuses anything that would change data, and a second statement after the first.
+    db::Command command(m_db.database());
+    command.ActiveConnection(m_db.DbConnectionString());
+    command.CommandType(db::adCmdText);
+    command.CommandText(kFixedQueryStart + txtSQL);
+    long recordsAffected = 0;
+    m_results = command.Execute(&recordsAffected);
+    if (m_results.State() == db::adStateOpen)
+        showResults();
+    else
+        message("Records affected=" + std::to_string(recordsAffected));
+}
+
+void AdvancedSearchPage::showResults() {
+    gridSQL.clear();
+    const std::size_t fields = m_results.FieldCount();
+    gridSQL.header.reserve(fields);
+    for (std::size_t f = 0; f < fields; ++f)
+        gridSQL.header.push_back(m_results.Fields(f).Name());
+    if (m_results.RecordCount() == 0)
+        return;
+    gridSQL.cells.reserve(static_cast<std::size_t>(m_results.RecordCount()));
+    for (m_results.MoveFirst(); !m_results.Eof(); m_results.MoveNext()) {
+        std::vector<std::string> row;
+        row.reserve(fields);
+        for (std::size_t f = 0; f < fields; ++f)
+            row.push_back(fieldText(m_results.Fields(f).Value()));
+        gridSQL.cells.push_back(std::move(row));
+    }
+}
+
+void AdvancedSearchPage::cmdImport_Click() {
+    if (gridSQL.Rows() < 2) {
+        message(kNoResults);
+        return;
+    }
+    if (m_host.ui)
+        m_host.ui->setBusy(true);
+    importResults();
+    if (m_host.ui)
+        m_host.ui->setBusy(false);
+
+    const int n = m_selection.myGrid.Rows() - 1;
+    message(std::to_string(n) + kAddedToGrid);
+    m_selection.txtUsersInGrid.Text = std::to_string(n);
+    if (m_selection.controlsChanged)
+        m_selection.controlsChanged();
+    Form_Unload();
+    requestUnload();
+}
+
+void AdvancedSearchPage::importResults() {
+    SubscriberGrid &grid = m_selection.myGrid;
+    // The import replaces the grid's rows; the grid is drawn once, at the end.
+    grid.setRedraw(false);
+    grid.setRows(1);
+    bool full = false;
+    trap(kImportWhere, reporter(), [&] { m_results.MoveFirst(); });
+    while (!full && !m_results.Eof()) {
+        trap(kImportWhere, reporter(), [&] {
+            if (positionOnResultRow())
+                full = m_selection.AddUserToGrid() == ChooseSubscribersPage::AddResult::GridFull;
+        });
+        // A record set that cannot move on would hold the import here for ever.
+        if (!full && !trap(kImportWhere, reporter(), [&] { m_results.MoveNext(); }))
+            break;
+    }
+    grid.setRedraw(true);
+    if (full)
+        message(m_selection.gridFullMessage());
+}
+
+bool AdvancedSearchPage::positionOnResultRow() {
+    db::Recordset &subscribers = m_db.rsSubscribers();
+    if (subscribers.RecordCount() == 0)
+        return false;
+    subscribers.MoveFirst();
+    subscribers.Find("SubscriberObjectID", m_results["SubscriberObjectID"].Value());
+    if (subscribers.Eof() || m_results["CallHandlerObjectID"].IsNull())
+        return false;
+    db::Recordset &handlers = m_db.rsPrimaryCallHandlers();
+    if (handlers.RecordCount() == 0)
+        return false;
+    handlers.MoveFirst();
+    handlers.Find("CallHandlerObjectID", subscribers["CallHandlerObjectID"].Value());
+    return !handlers.Eof();
+}
+
+void AdvancedSearchPage::cmdPaste_Click() {
+    if (m_host.ui)
+        txtSQL = toEditorLineBreaks(m_host.ui->clipboardText());
+}
+
+void AdvancedSearchPage::cmdClear_Click() {
+    txtSQL.clear();
+}
+
+void AdvancedSearchPage::cmdCancel_Click() {
+    Form_Unload();
+    requestUnload();
+}
+
+void AdvancedSearchPage::Form_Unload() {
+    closeResults();
+    m_results = db::Recordset(); // a fresh, empty set on the next use
+}
+
+void AdvancedSearchPage::requestUnload() {
+    m_unloadRequested = true;
+    if (unload)
+        unload();
+}
+
+// --- editor --------------------------------------------------------------------------------
+
+QueryColors AdvancedSearchPage::SetQueryColors(int caret) {
+    QueryColors colors;
+    colors.text = txtSQL;
+    colors.caret = std::clamp(caret, 0, editorLength(txtSQL));
+    trap(kColorsWhere, reporter(), [&] { colors = search::SetQueryColors(txtSQL, caret); });
+    txtSQL = colors.text;
+    return colors;
+}
+
+KeyDownEffect AdvancedSearchPage::txtSQL_KeyDown(int keyCode, int shift, int caret, int selStart,
+                                                 int selLength) {
+    KeyDownEffect effect;
+    effect.action = m_keys.keyDown(keyCode, shift);
+    switch (effect.action) {
+    case QueryKeyAction::None:
+        break;
+    case QueryKeyAction::Recolor:
+        effect.colors = SetQueryColors(caret);
+        break;
+    case QueryKeyAction::CopyPlainText:
+    case QueryKeyAction::CutPlainText: {
+        const std::size_t from = bytePosition(txtSQL, std::max(selStart, 0));
+        const std::size_t to = bytePosition(txtSQL, std::max(selStart, 0) + std::max(selLength, 0));
+        if (m_host.ui)
+            m_host.ui->setClipboardText(txtSQL.substr(from, to - from));
+        if (effect.action == QueryKeyAction::CutPlainText) {
+            txtSQL.erase(from, to - from);
+            effect.removeSelection = true;
+        }
+        break;
+    }
+    }
+    return effect;
+}
+
+void AdvancedSearchPage::txtSQL_KeyUp(int keyCode, int shift) {
+    m_keys.keyUp(keyCode, shift);
+}
+
+// --- history -------------------------------------------------------------------------------
+
+const std::vector<PreviousQueryItem> &AdvancedSearchPage::ShowPreviousQueries() {
+    return m_menu.ShowPreviousQueries(m_registry);
+}
+
+QueryColors AdvancedSearchPage::mnuPreviousQuery_Click(int index) {
+    QueryColors colors = m_host.ui ? m_menu.mnuPreviousQuery_Click(m_registry, *m_host.ui, index)
+                                   : search::SetQueryColors(std::string(), 0);
+    txtSQL = colors.text;
+    return colors;
+}
+
+} // namespace zeph::search
