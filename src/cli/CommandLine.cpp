@@ -1,9 +1,12 @@
 #include "CommandLine.h"
 
+#include "CliOptions.h"
 #include "app/MainPage.h"
 #include "app/Program.h"
 #include "platform/posix/Posix.h"
 #include "platform/sim/SimHost.h"
+#include "reset/ResetPage.h"
+#include "select/ChooseSubscribersPage.h"
 
 #include <memory>
 
@@ -11,62 +14,133 @@ namespace zeph::cli {
 
 namespace {
 
-const char *kUsage =
-    "Usage:\n"
-    "  zephrane-cli --list-templates      run the start-up checks, then list the subscriber\n"
-    "                                     templates (alias TAB display name)\n"
-    "  zephrane-cli --host-info           show which stand-in host is used\n"
-    "  zephrane-cli --help                this text\n"
-    "\n"
-    "The host is the stand-in host folder named by ZEPHRANE_HOST, or the default host\n"
-    "(created on first use).\n"
-    "\n"
-    "Exit status: 0 done, 1 a run that logged errors, 2 nothing was run (usage, a failed\n"
-    "start-up check).\n";
+// The terminal's user interface with one difference: the closing message's offer to view the
+// log is declined (a script has no text viewer to wait for); the log's path is printed.
+class CliUserInterface : public IUserInterface {
+public:
+    explicit CliUserInterface(std::unique_ptr<IUserInterface> terminal)
+        : m_terminal(std::move(terminal)) {}
+    MsgAnswer messageBox(const std::string &text, MsgButtons buttons, MsgIcon icon,
+                         const std::string &title) override {
+        if (buttons == MsgButtons::OKCancel) {
+            m_terminal->messageBox(text, MsgButtons::OK, icon, title);
+            return MsgAnswer::Cancel;
+        }
+        return m_terminal->messageBox(text, buttons, icon, title);
+    }
+    void setBusy(bool busy) override { m_terminal->setBusy(busy); }
+    void doEvents() override { m_terminal->doEvents(); }
+    std::optional<std::string> openFileDialog(const std::string &title,
+                                              const std::string &filter) override {
+        return m_terminal->openFileDialog(title, filter);
+    }
+    std::string clipboardText() override { return m_terminal->clipboardText(); }
+    void setClipboardText(const std::string &text) override { m_terminal->setClipboardText(text); }
 
-struct Options {
-    bool help = false;
-    bool hostInfo = false;
-    bool listTemplates = false;
-    bool yes = false;
+private:
+    std::unique_ptr<IUserInterface> m_terminal;
 };
 
-bool parse(const std::vector<std::string> &args, Options &options, std::string &problem) {
-    for (const auto &arg : args) {
-        if (arg == "--help" || arg == "-h")
-            options.help = true;
-        else if (arg == "--host-info")
-            options.hostInfo = true;
-        else if (arg == "--list-templates")
-            options.listTemplates = true;
-        else if (arg == "--yes")
-            options.yes = true;
-        else {
-            problem = "unknown argument: " + arg;
+int indexOf(const std::vector<std::string> &list, const std::string &text) {
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        if (list[i] == text)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+int indexOfItemData(const ListControl &list, long data) {
+    for (std::size_t i = 0; i < list.ItemData.size(); ++i) {
+        if (list.ItemData[i] == data)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+std::string joined(const std::vector<std::string> &list) {
+    std::string text;
+    for (const auto &entry : list)
+        text += (text.empty() ? "" : ", ") + entry;
+    return text.empty() ? "(none)" : text;
+}
+
+// Sets the selection page's controls the way an operator would for the criterion.
+bool applySelection(ChooseSubscribersPage &page, const Selection &selection, std::ostream &err) {
+    const int entry = indexOfItemData(page.cmbSubscriberSelectType, selection.code);
+    if (entry < 0) {
+        err << "zephrane-cli: the selection page has no criterion " << selection.code << "\n";
+        return false;
+    }
+    page.chooseCriterion(entry);
+    switch (selection.code) {
+    case 2:
+        page.txtSubscriberExtensionRangeLow.Text = selection.low;
+        page.txtSubscriberExtensionRangeHigh.Text = selection.high;
+        break;
+    case 4:
+        if (selection.switchNumber > page.comSubscriberSwitch.ListCount()) {
+            err << "zephrane-cli: this server has only " << page.comSubscriberSwitch.ListCount()
+                << " telephone-system integration(s)\n";
             return false;
         }
+        page.comSubscriberSwitch.ListIndex = selection.switchNumber - 1;
+        break;
+    case 5: {
+        const int server = indexOf(page.comSubscriberMailServer.List, selection.value);
+        if (server < 0) {
+            err << "zephrane-cli: no subscriber is homed on a mail server named '"
+                << selection.value << "'; known: " << joined(page.comSubscriberMailServer.List)
+                << "\n";
+            return false;
+        }
+        page.comSubscriberMailServer.ListIndex = server;
+        break;
     }
-    if (!options.help && !options.hostInfo && !options.listTemplates) {
-        problem = "nothing to do";
-        return false;
+    case 6:
+        page.txtCSVPath.Text = selection.value;
+        break;
+    case 7: {
+        const int alias = indexOf(page.comHiddenCOS.List, selection.value);
+        const int shown = alias < 0 ? -1 : indexOfItemData(page.ComSubscribersCOS, alias);
+        if (shown < 0) {
+            err << "zephrane-cli: no class of service has the alias '" << selection.value
+                << "'; known: " << joined(page.comHiddenCOS.List) << "\n";
+            return false;
+        }
+        page.ComSubscribersCOS.ListIndex = shown;
+        break;
+    }
+    default:
+        break;
     }
     return true;
 }
 
-} // namespace
-
-int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
-    Options options;
-    std::string problem;
-    if (!parse(args, options, problem)) {
-        err << "zephrane-cli: " << problem << "\n\n" << kUsage;
-        return kExitNothingRun;
+void printGrid(const SubscriberGrid &grid, std::ostream &out) {
+    static const char *const columns[] = {
+        "Alias", "DisplayName",   "FirstName",    "LastName",        "Extension", "HomeServer",
+        "COS",   "LegacyMailbox", "RemoteNodeID", "HandlerObjectID", "ObjectID"};
+    for (int row = 1; row < grid.Rows(); ++row) {
+        bool first = true;
+        for (const char *key : columns) {
+            out << (first ? "" : "\t") << grid.TextMatrix(row, grid.ColIndex(key));
+            first = false;
+        }
+        out << "\n";
     }
-    if (options.help) {
-        out << kUsage;
-        return kExitOk;
-    }
+}
 
+struct Session {
+    std::unique_ptr<Host> host;
+    std::unique_ptr<IUserInterface> ui;
+    std::unique_ptr<Program> program;
+    std::unique_ptr<MainPage> mainPage;
+};
+
+// Finds and opens the host and runs the start-up checks. Returns an exit status when the
+// program must end here.
+std::optional<int> startUp(const std::vector<std::string> &args, const Options &options,
+                           Session &session, std::ostream &out, std::ostream &err) {
     auto notice = [&err](const std::string &text) { err << "zephrane-cli: " << text << "\n"; };
     std::string error;
     const std::string folder = sim::resolveHostFolder(notice, error);
@@ -78,29 +152,104 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
         out << "stand-in host: " << folder << "\n";
         return kExitOk;
     }
-
-    std::unique_ptr<Host> host = sim::openHost(folder, notice);
-    auto ui = posix::makeTerminalUi(options.yes);
-    host->ui = ui.get();
-    host->programFolder = posix::executableFolder();
-    host->exeName = "zephrane-cli";
+    session.host = sim::openHost(folder, notice);
+    session.ui = std::make_unique<CliUserInterface>(posix::makeTerminalUi(options.yes));
+    Host &host = *session.host;
+    host.ui = session.ui.get();
+    host.programFolder = posix::executableFolder();
+    host.exeName = "zephrane-cli";
     for (const auto &arg : args)
-        host->commandLine += (host->commandLine.empty() ? "" : " ") + arg;
+        host.commandLine += (host.commandLine.empty() ? "" : " ") + arg;
 
-    Program program(*host);
-    MainPage mainPage(program);
+    session.program = std::make_unique<Program>(host);
+    session.mainPage = std::make_unique<MainPage>(*session.program);
     try {
-        mainPage.Form_Load();
+        session.mainPage->Form_Load();
     } catch (const ProgramEnded &ended) {
         return ended.code();
     }
+    return std::nullopt;
+}
 
-    if (options.listTemplates) {
-        for (std::size_t i = 0; i < mainPage.cmbSubscriberTemplateAlias.size(); ++i)
-            out << mainPage.cmbSubscriberTemplateAlias[i] << "\t"
-                << mainPage.cmbTemplateListDisplayName[i] << "\n";
-    }
+int listTemplates(const MainPage &mainPage, std::ostream &out) {
+    for (std::size_t i = 0; i < mainPage.cmbSubscriberTemplateAlias.size(); ++i)
+        out << mainPage.cmbSubscriberTemplateAlias[i] << "\t"
+            << mainPage.cmbTemplateListDisplayName[i] << "\n";
     return kExitOk;
+}
+
+int reset(Session &session, ChooseSubscribersPage &choose, const Options &options,
+          std::ostream &out, std::ostream &err) {
+    Program &program = *session.program;
+    ResetInputs inputs;
+    inputs.grid = [&choose]() -> const SubscriberGrid & { return choose.myGrid; };
+    MainPage &mainPage = *session.mainPage;
+    inputs.templateAlias = [&mainPage] { return mainPage.chosenTemplateAlias(); };
+    inputs.preserveAlternateExtensions = [&mainPage] {
+        return mainPage.chkPreserveAlternateExtensions;
+    };
+    ResetPage page(program.host, program.registry, program.tarvoDb, program.log, inputs);
+    page.Form_Load();
+    page.chkSkipDLResynch.Value = options.skipDlSync;
+    program.log.setLineObserver([&out](const std::string &line) { out << line << std::endl; });
+    page.cmdResetSubscribers_Click();
+    program.log.setLineObserver(nullptr);
+    if (!page.summary()) {
+        err << "zephrane-cli: the reset was not confirmed; nothing was changed\n";
+        return kExitNothingRun;
+    }
+    const ResetSummary &summary = *page.summary();
+    out << "Log: " << program.host.files->nativePath(summary.logFilePath) << "\n";
+    return summary.errorCount == 0 ? kExitOk : kExitRunErrors;
+}
+
+} // namespace
+
+int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
+    std::string problem;
+    const std::optional<Options> parsed = parseOptions(args, problem);
+    if (!parsed) {
+        err << "zephrane-cli: " << problem << "\n\n" << usageText();
+        return kExitNothingRun;
+    }
+    const Options &options = *parsed;
+    if (options.help) {
+        out << usageText();
+        return kExitOk;
+    }
+
+    Session session;
+    if (std::optional<int> ended = startUp(args, options, session, out, err))
+        return *ended;
+    if (options.listTemplates)
+        return listTemplates(*session.mainPage, out);
+
+    MainPage &mainPage = *session.mainPage;
+    if (options.templateAlias) {
+        mainPage.templateListIndex =
+            indexOf(mainPage.cmbSubscriberTemplateAlias, *options.templateAlias);
+        if (mainPage.templateListIndex < 0) {
+            err << "zephrane-cli: no subscriber template has the alias '" << *options.templateAlias
+                << "'; zephrane-cli --list-templates lists them. Nothing was changed.\n";
+            return kExitNothingRun;
+        }
+        mainPage.chkPreserveAlternateExtensions = options.preserveAlternateExtensions;
+    }
+
+    Program &program = *session.program;
+    ChooseSubscribersPage choose(program.host, program.registry, program.tarvoDb, &program.localize,
+                                 program.host.commandLine);
+    choose.Form_Load();
+    if (!applySelection(choose, *options.selection, err))
+        return kExitNothingRun;
+    choose.cmdView_Click();
+    if (options.list) {
+        printGrid(choose.myGrid, out);
+        return kExitOk;
+    }
+    if (!choose.cmdNext_Click())
+        return kExitNothingRun;
+    return reset(session, choose, options, out, err);
 }
 
 } // namespace zeph::cli

@@ -14,16 +14,14 @@ namespace fs = std::filesystem;
 
 namespace zeph::test {
 
-TempFolder::TempFolder()
-{
+TempFolder::TempFolder() {
     std::string pattern = (fs::temp_directory_path() / "zephrane-test-XXXXXX").string();
     if (!::mkdtemp(pattern.data()))
         throw std::runtime_error("cannot create a temporary folder");
     m_path = pattern;
 }
 
-TempFolder::~TempFolder()
-{
+TempFolder::~TempFolder() {
     std::error_code ec;
     // Files made read-only by a test must not keep the folder alive.
     for (auto it = fs::recursive_directory_iterator(m_path, ec);
@@ -35,8 +33,7 @@ TempFolder::~TempFolder()
 
 TempHost::TempHost(int subscribers, unsigned seed)
     : m_folder(m_temp.path() + "/host")
-    , m_notices(std::make_shared<std::vector<std::string>>())
-{
+    , m_notices(std::make_shared<std::vector<std::string>>()) {
     sim::InitOptions options;
     options.subscribers = subscribers;
     options.seed = seed;
@@ -47,8 +44,7 @@ TempHost::TempHost(int subscribers, unsigned seed)
     reopen();
 }
 
-void TempHost::reopen()
-{
+void TempHost::reopen() {
     auto notices = m_notices;
     m_host = sim::openHost(m_folder, [notices](const std::string &t) { notices->push_back(t); });
     m_host->ui = &m_ui;
@@ -56,8 +52,7 @@ void TempHost::reopen()
     m_host->commandLine.clear();
 }
 
-void TempHost::set(const std::string &name, const std::string &value)
-{
+void TempHost::set(const std::string &name, const std::string &value) {
     auto settings = sim::SimSettings::load(m_folder, nullptr);
     std::string error = settings.set(name, value);
     if (error.empty())
@@ -67,16 +62,28 @@ void TempHost::set(const std::string &name, const std::string &value)
     reopen();
 }
 
-std::string TempHost::readFile(const std::string &relative) const
-{
+std::string TempHost::fileDigest(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return {};
+    // FNV-1a over the bytes, with the size: enough to tell a changed file from an unchanged one.
+    std::uint64_t hash = 1469598103934665603ull;
+    std::uint64_t size = 0;
+    for (char c; in.get(c); ++size) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ull;
+    }
+    return std::to_string(size) + ":" + std::to_string(hash);
+}
+
+std::string TempHost::readFile(const std::string &relative) const {
     std::ifstream in(m_folder + "/" + relative, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
 }
 
-void TempHost::writeFile(const std::string &relative, const std::string &content) const
-{
+void TempHost::writeFile(const std::string &relative, const std::string &content) const {
     std::ofstream out(m_folder + "/" + relative, std::ios::binary | std::ios::trunc);
     out << content;
 }

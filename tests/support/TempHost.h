@@ -43,6 +43,9 @@ public:
     /// Opens the host again (after files of the host folder were changed by hand).
     void reopen();
 
+    /// A digest of a file's bytes, to prove that something did not change ("" when missing).
+    static std::string fileDigest(const std::string &path);
+
     /// Reads or replaces a file of the host folder.
     std::string readFile(const std::string &relative) const;
     void writeFile(const std::string &relative, const std::string &content) const;

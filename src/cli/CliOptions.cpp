@@ -1,0 +1,163 @@
+#include "CliOptions.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace zeph::cli {
+
+namespace {
+
+const char *kUsage =
+    "Usage:\n"
+    "  zephrane-cli --template ALIAS SELECTION [--preserve-alternate-extensions]\n"
+    "               [--skip-dl-sync] [--yes]\n"
+    "      Resets the selected subscribers to the defaults of the template ALIAS: each is\n"
+    "      removed and created again from the template, its greetings, voice name and\n"
+    "      messages are deleted; it keeps its ids, alias, names, extension, directory account\n"
+    "      and distribution-list membership. Asks for confirmation on the terminal (--yes\n"
+    "      answers it). Every run log line is printed as it is written.\n"
+    "  zephrane-cli SELECTION --list\n"
+    "      Prints the rows the selection grid would hold, tab-separated (alias, display name,\n"
+    "      first name, last name, extension, home server, class of service, legacy mailbox,\n"
+    "      remote node id, call handler id, subscriber id), and stops.\n"
+    "  zephrane-cli --list-templates\n"
+    "      Runs the start-up checks, then lists the templates: alias TAB display name.\n"
+    "  zephrane-cli --host-info     shows which stand-in host is used\n"
+    "  zephrane-cli --help          this text\n"
+    "\n"
+    "SELECTION is exactly one of:\n"
+    "  --all                  all subscribers\n"
+    "  --extensions LOW-HIGH  subscribers with extensions from LOW to HIGH (whole numbers)\n"
+    "  --switch N             subscribers of telephone-system integration N (1 or 2)\n"
+    "  --cos ALIAS            subscribers of the class of service ALIAS\n"
+    "  --mail-server NAME     subscribers homed on the mail server NAME\n"
+    "  --csv FILE             subscribers listed in FILE (header alias,extension)\n"
+    "\n"
+    "Options:\n"
+    "  --preserve-alternate-extensions   save the alternate extensions and add them back\n"
+    "  --skip-dl-sync                    skip the final synchronisation of all distribution\n"
+    "                                    lists\n"
+    "  --yes                             answer the confirmation with Yes\n"
+    "\n"
+    "The host is the stand-in host folder named by ZEPHRANE_HOST, or the default host\n"
+    "(created on first use). Run logs go to the logs folder beside the program.\n"
+    "\n"
+    "Exit status: 0 a run whose summary counts no error (or a list), 1 a run that logged\n"
+    "errors, 2 nothing was run (usage, a failed start-up check, an empty selection, a\n"
+    "refused question).\n";
+
+bool wholeNumber(const std::string &text) {
+    return !text.empty() && text.size() <= 9 && std::all_of(text.begin(), text.end(), [](char c) {
+        return std::isdigit(static_cast<unsigned char>(c));
+    });
+}
+
+// Sets the one selection; a second one is a problem.
+bool choose(std::optional<Selection> &slot, Selection selection, std::string &problem) {
+    if (slot) {
+        problem = "give one selection only (" + slot->option + " and " + selection.option + ")";
+        return false;
+    }
+    slot = std::move(selection);
+    return true;
+}
+
+bool parseRange(const std::string &text, Selection &selection, std::string &problem) {
+    const auto dash = text.find('-');
+    if (dash == std::string::npos || !wholeNumber(text.substr(0, dash)) ||
+        !wholeNumber(text.substr(dash + 1))) {
+        problem =
+            "--extensions takes LOW-HIGH, two whole numbers such as 4000-4099 (got '" + text + "')";
+        return false;
+    }
+    selection.low = text.substr(0, dash);
+    selection.high = text.substr(dash + 1);
+    return true;
+}
+
+} // namespace
+
+const char *usageText() {
+    return kUsage;
+}
+
+std::optional<Options> parseOptions(const std::vector<std::string> &args, std::string &problem) {
+    Options options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string &arg = args[i];
+        auto value = [&](std::string &out) {
+            if (i + 1 >= args.size() || args[i + 1].rfind("--", 0) == 0) {
+                problem = arg + " needs a value";
+                return false;
+            }
+            out = args[++i];
+            return true;
+        };
+        Selection selection;
+        selection.option = arg;
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--host-info") {
+            options.hostInfo = true;
+        } else if (arg == "--list-templates") {
+            options.listTemplates = true;
+        } else if (arg == "--list") {
+            options.list = true;
+        } else if (arg == "--yes") {
+            options.yes = true;
+        } else if (arg == "--preserve-alternate-extensions") {
+            options.preserveAlternateExtensions = true;
+        } else if (arg == "--skip-dl-sync") {
+            options.skipDlSync = true;
+        } else if (arg == "--template") {
+            std::string alias;
+            if (!value(alias))
+                return std::nullopt;
+            options.templateAlias = alias;
+        } else if (arg == "--all") {
+            selection.code = 1;
+            if (!choose(options.selection, selection, problem))
+                return std::nullopt;
+        } else if (arg == "--extensions") {
+            std::string range;
+            selection.code = 2;
+            if (!value(range) || !parseRange(range, selection, problem) ||
+                !choose(options.selection, selection, problem))
+                return std::nullopt;
+        } else if (arg == "--switch") {
+            std::string number;
+            if (!value(number))
+                return std::nullopt;
+            if (number != "1" && number != "2") {
+                problem = "--switch takes 1 (the first telephone-system integration) or 2";
+                return std::nullopt;
+            }
+            selection.code = 4;
+            selection.switchNumber = number[0] - '0';
+            if (!choose(options.selection, selection, problem))
+                return std::nullopt;
+        } else if (arg == "--cos" || arg == "--mail-server" || arg == "--csv") {
+            selection.code = arg == "--cos" ? 7 : arg == "--mail-server" ? 5 : 6;
+            if (!value(selection.value) || !choose(options.selection, selection, problem))
+                return std::nullopt;
+        } else {
+            problem = "unknown argument: " + arg;
+            return std::nullopt;
+        }
+    }
+    if (options.help || options.hostInfo || options.listTemplates)
+        return options;
+    if (!options.selection) {
+        problem = "give one selection (--all, --extensions, --switch, --cos, --mail-server or "
+                  "--csv)";
+        return std::nullopt;
+    }
+    if (!options.list && !options.templateAlias) {
+        problem = "a reset needs --template ALIAS (zephrane-cli --list-templates lists them); "
+                  "--list only prints the selection";
+        return std::nullopt;
+    }
+    return options;
+}
+
+} // namespace zeph::cli

@@ -1,0 +1,37 @@
+#pragma once
+// zephrane-cli's options: what the command line asks for, checked before anything runs.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zeph::cli {
+
+/// One selection criterion, with the code the selection page knows it by.
+struct Selection {
+    int code = 0; ///< 1 all, 2 extension range, 4 switch, 5 mail server, 6 CSV file, 7 COS
+    std::string option;
+    std::string low, high; ///< extension range
+    int switchNumber = 0;
+    std::string value; ///< COS alias, mail server name or CSV path
+};
+
+struct Options {
+    bool help = false;
+    bool hostInfo = false;
+    bool listTemplates = false;
+    bool list = false;
+    bool yes = false;
+    bool preserveAlternateExtensions = false;
+    bool skipDlSync = false;
+    std::optional<std::string> templateAlias;
+    std::optional<Selection> selection;
+};
+
+/// Parses the arguments; on a problem returns nothing with a one-line description.
+std::optional<Options> parseOptions(const std::vector<std::string> &args, std::string &problem);
+
+/// The usage text (--help).
+const char *usageText();
+
+} // namespace zeph::cli

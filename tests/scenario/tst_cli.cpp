@@ -1,0 +1,167 @@
+// zephrane-cli run for real on fresh stand-in hosts: exit statuses, selections, the reset.
+#include "support/TempHost.h"
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/wait.h>
+
+namespace fs = std::filesystem;
+using zeph::test::TempFolder;
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out;
+};
+
+// Runs a program of the build with the host in ZEPHRANE_HOST; standard error goes into `out`
+// after standard output when `withErrors` is set, and stdin is empty (no terminal).
+Result runProgram(const std::string &program, const std::string &host, const std::string &args,
+                  bool withErrors = false) {
+    const std::string command = "ZEPHRANE_HOST='" + host + "' '" + std::string(ZEPH_BIN_DIR) + "/" +
+                                program + "' " + args + " </dev/null" +
+                                (withErrors ? " 2>&1" : " 2>/dev/null");
+    Result result;
+    FILE *pipe = ::popen(command.c_str(), "r");
+    if (!pipe)
+        return result;
+    std::array<char, 4096> buffer{};
+    std::size_t n = 0;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+        result.out.append(buffer.data(), n);
+    const int raw = ::pclose(pipe);
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return result;
+}
+
+std::vector<std::string> lines(const std::string &text) {
+    std::vector<std::string> all;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        all.push_back(line);
+    return all;
+}
+
+std::vector<std::string> fields(const std::string &line) {
+    std::vector<std::string> all;
+    std::istringstream in(line);
+    for (std::string field; std::getline(in, field, '\t');)
+        all.push_back(field);
+    return all;
+}
+
+class Cli : public testing::Test {
+protected:
+    void SetUp() override {
+        host = temp.path() + "/host";
+        ASSERT_EQ(runProgram("zephrane-sim", host, "init '" + host + "' --subscribers 30 --seed 5")
+                      .status,
+                  0);
+        ASSERT_EQ(runProgram("zephrane-sim", host, "set '" + host + "' virtual-time on").status, 0);
+    }
+    Result cli(const std::string &args, bool withErrors = false) {
+        return runProgram("zephrane-cli", host, args, withErrors);
+    }
+    TempFolder temp;
+    std::string host;
+};
+
+} // namespace
+
+TEST_F(Cli, BadCommandLinesRunNothing) {
+    const char *cases[] = {
+        "",
+        "--all",                    // a reset needs a template
+        "--all --csv x.csv --list", // two selections
+        "--extensions 10 --list",   // malformed range
+        "--extensions a-b --list",
+        "--switch 3 --list",
+        "--bogus",
+        "--template", // option without its value
+    };
+    for (const char *args : cases) {
+        const Result r = cli(args, true);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_NE(r.out.find("Usage:"), std::string::npos) << args;
+    }
+    EXPECT_EQ(cli("--help").status, 0);
+}
+
+TEST_F(Cli, ListTemplatesAndSelections) {
+    const Result templates = cli("--list-templates");
+    ASSERT_EQ(templates.status, 0);
+    ASSERT_FALSE(lines(templates.out).empty());
+    EXPECT_EQ(fields(lines(templates.out)[0]).size(), 2u);
+
+    const Result all = cli("--all --list");
+    ASSERT_EQ(all.status, 0);
+    const auto rows = lines(all.out);
+    ASSERT_FALSE(rows.empty());
+    for (const auto &row : rows)
+        EXPECT_EQ(fields(row).size(), 11u) << row;
+
+    // An extension range finds exactly the listed rows whose extension lies in it.
+    const std::string extension = fields(rows[0])[4];
+    const Result one = cli("--extensions " + extension + "-" + extension + " --list");
+    ASSERT_EQ(one.status, 0);
+    for (const auto &row : lines(one.out))
+        EXPECT_EQ(fields(row)[4], extension);
+
+    // A CSV file naming one alias selects that subscriber.
+    const std::string csv = temp.path() + "/list.csv";
+    std::ofstream(csv) << "alias,extension\r\n" << fields(rows[0])[0] << ",\r\n";
+    const Result fromFile = cli("--csv '" + csv + "' --list");
+    ASSERT_EQ(fromFile.status, 0);
+    ASSERT_EQ(lines(fromFile.out).size(), 1u);
+    EXPECT_EQ(fields(lines(fromFile.out)[0])[10], fields(rows[0])[10]);
+}
+
+TEST_F(Cli, UnknownNamesAreRefusedBeforeAnythingIsTouched) {
+    EXPECT_EQ(cli("--template noSuchTemplate --all --yes").status, 2);
+    EXPECT_EQ(cli("--cos noSuchClass --list").status, 2);
+    EXPECT_EQ(cli("--mail-server NOSUCHSERVER --list").status, 2);
+    EXPECT_EQ(cli("--csv '" + temp.path() + "/missing.csv' --list").status, 0)
+        << "a missing file is the page's own message and an empty grid";
+    EXPECT_TRUE(fs::exists(host + "/TarvoDb.sqlite"));
+}
+
+TEST_F(Cli, AFailedStartUpCheckRunsNothing) {
+    ASSERT_EQ(runProgram("zephrane-sim", host, "set '" + host + "' service.Fennix 1").status, 0);
+    const Result r = cli("--list-templates", true);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("The Fennix service must be up and runnig"), std::string::npos);
+}
+
+TEST_F(Cli, TheQuestionIsRefusedWithoutATerminal) {
+    const std::string before = zeph::test::TempHost::fileDigest(host + "/TarvoDb.sqlite");
+    const Result r = cli("--template defaultTemplate --all", true);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("Are you sure"), std::string::npos);
+    EXPECT_EQ(zeph::test::TempHost::fileDigest(host + "/TarvoDb.sqlite"), before);
+}
+
+TEST_F(Cli, AResetPrintsItsLogAndItsStatusCountsTheErrors) {
+    const auto rows = lines(cli("--all --list").out);
+    ASSERT_GE(rows.size(), 3u);
+    const std::string csv = temp.path() + "/reset.csv";
+    {
+        std::ofstream file(csv);
+        file << "alias\r\n";
+        for (std::size_t i = 0; i < 3; ++i)
+            file << fields(rows[i])[0] << "\r\n";
+    }
+    const Result r = cli("--template defaultTemplate --csv '" + csv + "' --yes");
+    ASSERT_TRUE(r.status == 0 || r.status == 1) << r.status << r.out;
+    EXPECT_NE(r.out.find("Running zephrane-cli version: 1.0.5"), std::string::npos);
+    EXPECT_NE(r.out.find("** Subscriber mailbox reset process complete at "), std::string::npos);
+    // The header names the markers itself; the run's lines come after its start line.
+    const std::string runLines = r.out.substr(r.out.find("Starting process at:"));
+    const bool errors = runLines.find("(error)") != std::string::npos;
+    EXPECT_EQ(r.status, errors ? 1 : 0);
+    EXPECT_EQ(runProgram("zephrane-sim", host, "check '" + host + "'").status, 0);
+}
