@@ -43,6 +43,7 @@ frmMain::frmMain(MainPage &page, QWidget *parent)
 
     cmbTemplateListDisplayName = new QComboBox(central);
     cmbTemplateListDisplayName->setObjectName(QStringLiteral("cmbTemplateListDisplayName"));
+    cmbTemplateListDisplayName->setPlaceholderText(QStringLiteral("(choose a template)"));
     layout->addWidget(cmbTemplateListDisplayName);
     chkPreserveAlternateExtensions =
         new QCheckBox(QString::fromUtf8(MainPage::kPreserveCaption), central);
