@@ -432,3 +432,97 @@ void expectSame(const Snapshot &before, const Snapshot &after) {
 }
 
 } // namespace zeph::test
+
+namespace zeph::test {
+
+SubscriberFacts ResetBench::find(const std::function<bool(const SubscriberFacts &)> &is) {
+    for (const auto &[alias, id] : subscribers()) {
+        SubscriberFacts f = facts(id);
+        if (is(f))
+            return f;
+    }
+    ADD_FAILURE() << "the seeded host has no such subscriber";
+    return {};
+}
+
+bool ResetBench::conflicting(const SubscriberFacts &s) {
+    return sqlCount("SELECT COUNT(*) FROM vw_DTMFAccessID_DialingDomain WHERE DTMFAccessID=?",
+                    {s.extension}) >= 2;
+}
+
+bool ResetBench::undeletable(const SubscriberFacts &s) {
+    return sqlText("SELECT Undeletable FROM Subscriber WHERE SubscriberObjectID=?", {s.objectId}) ==
+           "1";
+}
+
+bool ResetBench::ordinary(const SubscriberFacts &s) {
+    return !s.directoryId.empty() && s.smtpAddress &&
+           std::filesystem::is_directory(mailboxFolder(s)) && !conflicting(s) && !undeletable(s);
+}
+
+std::pair<std::string, std::string> ResetBench::lastCreatedIds() {
+    std::pair<std::string, std::string> ids;
+    const ProcedureCall &call = db().lastCall("sp_CreateSubscriber");
+    if (!call.result || call.result->rows.size() != 1)
+        return ids;
+    for (std::size_t c = 0; c < call.result->columns.size(); ++c) {
+        const std::string &name = call.result->columns[c].name;
+        if (db::equalsIgnoreCase(name, "SubscriberObjectID"))
+            ids.first = db::valueText(call.result->rows[0][c]);
+        if (db::equalsIgnoreCase(name, "CallHandlerObjectID"))
+            ids.second = db::valueText(call.result->rows[0][c]);
+    }
+    return ids;
+}
+
+std::vector<std::string> ResetBench::expectedLinesBeforeRemoval(const SubscriberFacts &s,
+                                                                bool preserveThem) {
+    std::vector<std::string> lines = {"** Resetting Subscriber **", "    Alias=" + s.alias,
+                                      "    ObjectID=" + s.objectId,
+                                      "    Checking for DTMFAccessID uniqueness in dialing "
+                                      "domain for this user"};
+    if (preserveThem) {
+        lines.push_back("    User has opted to preserve alternate extensions - saving them off");
+        DbRowSet alternates = sql(
+            "SELECT * FROM vw_DTMFAccessID WHERE ParentObjectID=? and IsPrimaryID=0", {s.objectId});
+        std::size_t digits = 0;
+        for (std::size_t c = 0; c < alternates.columns.size(); ++c) {
+            if (db::equalsIgnoreCase(alternates.columns[c].name, "DTMFAccessID"))
+                digits = c;
+        }
+        if (alternates.rows.empty()) {
+            lines.push_back("    No alternate extensions found for this user");
+        } else {
+            lines.push_back("    " + std::to_string(alternates.rows.size()) +
+                            " alternate extensiosn found for user - saving");
+            for (const auto &r : alternates.rows)
+                lines.push_back("        " + db::valueText(r[digits]));
+        }
+    }
+    for (const std::string &line : expectedRecordingLines(s))
+        lines.push_back(line);
+    const std::string advice = ".  Make sure you are logged into the system with an account that "
+                               "has send as/receive as and full mailstore rights on all mailstores "
+                               "that home subscribers.";
+    if (!s.smtpAddress) {
+        lines.push_back("(error) subscriber has no SMTP address in SQL - this usually means they "
+                        "did not get a mailbox created in the mailstore propertly.  Skipping "
+                        "message removal");
+    } else if (!host().mail || !host().mail->createSession()) {
+        lines.push_back("    Removing messages for user with SMTP=" + *s.smtpAddress);
+        lines.push_back("(error) could not log into mailbox with SMTP address=" + *s.smtpAddress +
+                        " and Exchange server name=" + s.homeServer + advice);
+        lines.push_back("(error) mailbox messages for subscriber could not be removed.");
+    } else if (!std::filesystem::is_directory(mailboxFolder(s))) {
+        lines.push_back("    Removing messages for user with SMTP=" + *s.smtpAddress);
+        lines.push_back("(error) would not resolve the mailbox an SMTP address=" + *s.smtpAddress +
+                        " and Exchange server name=" + s.homeServer + advice);
+        lines.push_back("(error) mailbox messages for subscriber could not be removed.");
+    } else {
+        for (const std::string &line : expectedMailboxLines(s))
+            lines.push_back(line);
+    }
+    return lines;
+}
+
+} // namespace zeph::test

@@ -189,6 +189,19 @@ public:
     std::vector<std::string> expectedRecordingLines(const SubscriberFacts &s);
     /// The eight lines of an emptied mailbox, with the numbers of messages it holds now.
     std::vector<std::string> expectedMailboxLines(const SubscriberFacts &s);
+    /// The lines of a subscriber's reset from its first line to the mailbox step's last, as
+    /// the server and the files are now: no faults but those the host itself holds.
+    std::vector<std::string> expectedLinesBeforeRemoval(const SubscriberFacts &s, bool preserve);
+    /// The first subscriber (by alias) that meets the condition; fails the test when none does.
+    SubscriberFacts find(const std::function<bool(const SubscriberFacts &)> &is);
+    /// Two or more objects of the dialing domain use its extension.
+    bool conflicting(const SubscriberFacts &s);
+    bool undeletable(const SubscriberFacts &s);
+    /// Nothing stands in the way of its reset.
+    bool ordinary(const SubscriberFacts &s);
+    /// The ids sp_CreateSubscriber gave last: (subscriber, call handler); empty when none.
+    std::pair<std::string, std::string> lastCreatedIds();
+
     /// The native path of a subscriber's mailbox folder in the stand-in mail store.
     std::string mailboxFolder(const SubscriberFacts &s);
     /// The messages in one folder of a mailbox (0 when it does not exist).
