@@ -285,6 +285,18 @@ TEST(ChoosePageCriterion, AnUnknownCodeIsRefusedAndShowsNothing) {
     EXPECT_TRUE(visibleValueControls(p) == kNone);
 }
 
+TEST(ChoosePageCriterion, AFailureWhileShowingTheValueControlsIsReportedByProcedure) {
+    SelectionHost h;
+    ChooseSubscribersPage &p = h.open();
+    h.chooseCode(kCriterionMailServer);
+    h.ui().expectBox("(error):381 (Invalid property array index) in procedure "
+                     "cmbSubscriberSelectType_Click of Form frmChooseSubscribers");
+    p.chooseCriterion(-1); // no entry chosen: its item data cannot be read
+    h.ui().verifyAllShown();
+    EXPECT_TRUE(visibleValueControls(p) == kNone) << "the hiding step ran before the failure";
+    EXPECT_EQ(p.criterionCode(), 0);
+}
+
 TEST(ChoosePageCriterion, ExtensionBoxesTakeOnlyWholeNumbers) {
     struct Case {
         const char *text;
