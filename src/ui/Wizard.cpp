@@ -9,6 +9,8 @@
 #include "platform/Error.h"
 #include "reset/ResetPage.h"
 #include "reset/frmResetSubscribers.h"
+#include "search/AdvancedSearchPage.h"
+#include "search/frmAdvancedSubscriberSearch.h"
 #include "select/ChooseSubscribersPage.h"
 #include "select/frmChooseSubscribers.h"
 
@@ -18,6 +20,13 @@ namespace zeph {
 
 namespace {
 constexpr Where kResetPrevious{"cmdPrevious_Click", "Form", "frmResetSubscribers"};
+
+// The advanced search opens modally over the selection window, starting afresh each time.
+void showAdvancedSearch(Program &program, ChooseSubscribersPage &selection, QWidget *over) {
+    search::AdvancedSearchPage page(program.host, program.registry, program.tarvoDb, selection);
+    search::frmAdvancedSubscriberSearch window(page, &program.localize, over);
+    window.exec();
+}
 } // namespace
 
 Wizard::Wizard(Program &program, MainPage &mainPage)
@@ -61,6 +70,8 @@ void Wizard::loadChoosePage() {
             &Wizard::choosePrevious);
     connect(m_chooseWindow.get(), &frmChooseSubscribers::helpRequested, this, &Wizard::showHelp);
     connect(m_chooseWindow.get(), &frmChooseSubscribers::exitRequested, this, &Wizard::exitProgram);
+    connect(m_chooseWindow.get(), &frmChooseSubscribers::advancedSearchRequested, this,
+            [this] { showAdvancedSearch(m_program, *m_choosePage, m_chooseWindow.get()); });
     m_chooseWindow->Form_Load();
 }
 

@@ -3,6 +3,7 @@
 // is under way.
 #include "reset/frmResetSubscribers.h"
 #include "support/TempHost.h"
+#include "ui_helpers.h"
 
 #include "app/registry/RegistryAPI.h"
 #include "db/modTarvoDB.h"
@@ -26,32 +27,6 @@
 using namespace zeph;
 
 namespace {
-
-QApplication *g_ownApp = nullptr;
-
-QApplication *app() {
-    if (auto *existing = qobject_cast<QApplication *>(QCoreApplication::instance()))
-        return existing;
-    static int argc = 1;
-    static char name[] = "test_ui";
-    static char *argv[] = {name, nullptr};
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    g_ownApp = new QApplication(argc, argv);
-    return g_ownApp;
-}
-
-// The application goes when the tests are done, before the program's exit handlers take down
-// the statics it still uses (its input devices, its font caches).
-class QtApplicationEnvironment : public ::testing::Environment {
-public:
-    void TearDown() override {
-        delete g_ownApp;
-        g_ownApp = nullptr;
-    }
-};
-[[maybe_unused]] ::testing::Environment *const g_appEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
 
 // A user-interface port for the window test: answers the run's questions from a queue and
 // gives the event loop its pass, telling the test about each pass.
@@ -98,7 +73,7 @@ protected:
     std::unique_ptr<ResetPage> m_page;
     std::unique_ptr<frmResetSubscribers> m_window;
 
-    void SetUp() override { app(); }
+    void SetUp() override { test::testApplication(); }
 
     void open(const std::string &commandLine) {
         m_temp.set("virtual-time", "on");
