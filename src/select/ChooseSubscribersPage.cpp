@@ -43,8 +43,7 @@ constexpr const char *kIntegration2 =
     "SOFTWARE\\Ambrel\\Telvo\\1.0\\Initialization\\Integrations\\Integration2";
 
 constexpr const char *kMailServerQuery =
-    "select homeserver from subscriber where homeserver is not null group by "
-    "homeserver";
+    "select homeserver from subscriber where homeserver is not null group by homeserver";
 
 // The searches' texts; each inserted value is a "?" bound at its place.
 #define ZEPH_BASE_CONDITION "WHERE vw_Subscriber.SubscriberType IN (1,3)"
@@ -53,11 +52,9 @@ constexpr const char *kAllQuery =
 constexpr const char *kExtensionRangeQuery =
     "SELECT DISTINCT vw_Subscriber.SubscriberObjectID "
     "FROM vw_Subscriber INNER JOIN vw_DTMFAccessID "
-    "ON "
-    "vw_Subscriber.SubscriberObjectID=vw_DTMFAccessID."
-    "ParentObjectID " ZEPH_BASE_CONDITION
-    " AND vw_DTMFAccessID.DTMFAccessID<= CAST(? as BigInt) AND "
-    "vw_DTMFAccessID.DTMFAccessID>=CAST(? as BigInt)";
+    "ON vw_Subscriber.SubscriberObjectID=vw_DTMFAccessID.ParentObjectID " ZEPH_BASE_CONDITION
+    " AND vw_DTMFAccessID.DTMFAccessID<= CAST(? as BigInt)"
+    " AND vw_DTMFAccessID.DTMFAccessID>=CAST(? as BigInt)";
 constexpr const char *kClassOfServiceQuery =
     "SELECT SubscriberObjectID, Alias from vw_Subscriber " ZEPH_BASE_CONDITION
     " AND COSObjectID=? ORDER By Alias";
@@ -71,17 +68,14 @@ constexpr const char *kMailServerSubscribersQuery =
 #undef ZEPH_BASE_CONDITION
 
 constexpr const char *kCsvExtensionQuery =
-    "SELECT vw_Subscriber.Alias, vw_Subscriber.SubscriberObjectID, "
-    "vw_DTMFAccessID.DTMFAccessID "
+    "SELECT vw_Subscriber.Alias, vw_Subscriber.SubscriberObjectID, vw_DTMFAccessID.DTMFAccessID "
     "FROM vw_Subscriber INNER JOIN vw_DTMFAccessID "
     "ON vw_Subscriber.SubscriberObjectID=vw_DTMFAccessID.ParentObjectID "
-    "WHERE vw_DTMFAccessID.DTMFAccessID=? AND vw_Subscriber.SubscriberType IN "
-    "(1,3) "
-    "ORDER BY vw_Subscriber.Alias";
+    "WHERE vw_DTMFAccessID.DTMFAccessID=?"
+    " AND vw_Subscriber.SubscriberType IN (1,3) ORDER BY vw_Subscriber.Alias";
 constexpr const char *kCsvAliasQuery =
-    "SELECT Alias, SubscriberObjectID FROM Subscriber WHERE Alias=? AND "
-    "SubscriberType IN (1,3) "
-    "ORDER BY Alias";
+    "SELECT Alias, SubscriberObjectID FROM Subscriber WHERE Alias=?"
+    " AND SubscriberType IN (1,3) ORDER BY Alias";
 
 constexpr const char *kInvalidSelection = "Error! Invalid subscriber selection value.";
 constexpr const char *kOnlyNumbers = "Only numbers are allowed for extension range values";
