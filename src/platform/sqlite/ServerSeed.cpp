@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <map>
 #include <optional>
 #include <vector>
@@ -32,15 +33,18 @@ std::string Rng::guid() {
     std::uint64_t a = (next() & ~0xF000ULL) | 0x4000ULL;                        // version 4
     std::uint64_t b = (next() & 0x3FFFFFFFFFFFFFFFULL) | 0x8000000000000000ULL; // RFC variant
     static const char *digits = "0123456789ABCDEF";
-    std::string text = "{";
-    for (int i = 0; i < 32; ++i) {
+    std::string text(38, '-');
+    text.front() = '{';
+    text.back() = '}';
+    std::size_t at = 1;
+    for (int i = 0; i < 32; ++i, ++at) {
         if (i == 8 || i == 12 || i == 16 || i == 20)
-            text += '-';
+            ++at; // the dash stays
         std::uint64_t word = i < 16 ? a : b;
         int shift = (15 - (i % 16)) * 4;
-        text += digits[(word >> shift) & 0xF];
+        text[at] = digits[(word >> shift) & 0xF];
     }
-    return text + "}";
+    return text;
 }
 
 std::string seededExtension(int index) {
@@ -69,8 +73,10 @@ class Inserter {
 public:
     Inserter(sqlite3 *db, std::string_view table, const std::vector<std::string_view> &columns)
         : m_st(db, sql(table, columns)) {}
-    void add(const std::vector<V> &values) {
-        m_st.bindAll(values);
+    void add(std::initializer_list<V> values) {
+        int index = 0;
+        for (const V &v : values)
+            m_st.bind(++index, v);
         m_st.run();
     }
 
