@@ -3,6 +3,7 @@
 #include "app/Program.h"
 #include "platform/sim/SimHost.h"
 #include "ui/QtUserInterface.h"
+#include "ui/Screenshots.h"
 #include "ui/Wizard.h"
 
 #include <QApplication>
@@ -45,5 +46,8 @@ int main(int argc, char **argv) {
     }
     zeph::Wizard wizard(program, mainPage);
     wizard.start();
+    // scripts/screenshots: walk the pages, save a picture of each, and end.
+    if (const QString shots = qEnvironmentVariable("ZEPHRANE_SCREENSHOTS"); !shots.isEmpty())
+        zeph::takeScreenshots(wizard, shots);
     return app.exec();
 }
