@@ -407,9 +407,9 @@ void ChooseSubscribersPage::showUsersInGrid() {
 }
 
 std::string ChooseSubscribersPage::gridFullMessage() const {
-    return "More subscribers were found than the grid can hold.  Only the first " +
+    return "The search found more subscribers than the grid can hold.  Only the first " +
            std::to_string(myGrid.rowLimit()) +
-           " were added to the grid; narrow the selection to reach the others.";
+           " were added to the grid; narrow the search to reach the others.";
 }
 
 void ChooseSubscribersPage::noteGridFull() {
