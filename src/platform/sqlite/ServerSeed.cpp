@@ -150,6 +150,21 @@ constexpr int kActSignIn = 6;
 constexpr int kBusyPrefix = 2000;
 constexpr int kMailboxPrefix = 5000;
 
+// The subscriber templates. Two share a display name; the kiosk template has no message
+// waiting indicator, one notification device and a locked menu.
+struct TemplateDef {
+    const char *alias, *name, *cos;
+    int isDefault, switchId, language, maxMsg;
+    bool kiosk;
+};
+const TemplateDef kTemplates[] = {
+    {"defaultTemplate", "Default Subscriber Template", "defaultCos", 1, 0, 1033, 300, false},
+    {"defaultAdminTemplate", "Default Administrator Template", "adminCos", 0, 0, 1033, 600, false},
+    {"salesTemplate", "Sales Staff", "defaultCos", 0, 1, 1033, 300, false},
+    {"salesTemplateEast", "Sales Staff", "defaultCos", 0, 0, 2057, 300, false},
+    {"kioskTemplate", "Lobby Kiosk", "kioskCos", 0, 0, 1033, 30, true},
+};
+
 struct PlannedSubscriber {
     int index = 0;
     std::string id, chId, alias, display, ext;
@@ -183,16 +198,32 @@ private:
     void seedLocations();
     void seedClassesOfService();
     void seedTemplates();
+    void seedTemplate(const TemplateDef &t, Inserter &templates, Inserter &handlerTemplates);
     void planSubscribers();
+    PlannedSubscriber planSubscriber(int index);
+    void nameSubscriber(PlannedSubscriber &p, const std::string &first, const std::string &last);
     void planHandlers();
+    void planLists();
+    void planList(const std::string &alias, const std::string &display,
+                  std::optional<std::string> ext, int percent, const std::string &location);
+    void planAutoAttendant();
+    void planMenus();
     void seedSubscriber(const PlannedSubscriber &p);
+    std::optional<std::string> voiceName(const PlannedSubscriber &p);
+    void addSubscriberRows(const PlannedSubscriber &p, const std::optional<std::string> &voice);
+    std::map<std::string, std::string> personalMenu(const PlannedSubscriber &p);
+    void addNotifications(const PlannedSubscriber &p);
+    void addSubscriberExtensions(const PlannedSubscriber &p);
     void seedHandler(const Handler &h, bool recorded);
     void seedLists();
     void seedDirectoryUsers();
     void addGreetings(const std::string &parent, int recordPercent, bool readOnly,
                       bool missingFiles);
     void addContactRules(const std::string &parent, const std::string &ext);
-    void addMenu(const std::string &parent, const std::map<std::string, std::string> &gotoKeys);
+    void addMenu(const std::string &parent, const std::map<std::string, std::string> &gotoKeys,
+                 bool locked = false);
+    std::string listId(const std::string &alias) const;
+    std::string handlerId(const std::string &alias) const;
     void addExtension(const std::string &parent, int type, const std::string &digits, bool primary,
                       const std::string &alias, const std::string &location);
     std::string newRecording(bool readOnly, bool writeFile);
@@ -208,8 +239,7 @@ private:
     fs::path m_streamFolder;
 
     std::string m_hq, m_branch, m_partner;
-    std::map<std::string, std::string> m_cos;        // alias -> id
-    std::map<std::string, std::string> m_templateCh; // template alias -> handler template id
+    std::map<std::string, std::string> m_cos; // alias -> id
     std::vector<PlannedSubscriber> m_subs;
     std::vector<Handler> m_handlers;
     std::map<std::string, std::string> m_handlerByAlias;
@@ -372,23 +402,6 @@ void Seeder::seedClassesOfService() {
 }
 
 void Seeder::seedTemplates() {
-    struct Template {
-        const char *alias, *name, *cos;
-        int isDefault, switchId, language, maxMsg;
-        bool mwi;
-        bool locked;
-    };
-    // Two templates share a display name; the kiosk template has no message waiting
-    // indicator and a locked menu.
-    const Template all[] = {
-        {"defaultTemplate", "Default Subscriber Template", "defaultCos", 1, 0, 1033, 300, true,
-         false},
-        {"defaultAdminTemplate", "Default Administrator Template", "adminCos", 0, 0, 1033, 600,
-         true, false},
-        {"salesTemplate", "Sales Staff", "defaultCos", 0, 1, 1033, 300, true, false},
-        {"salesTemplateEast", "Sales Staff", "defaultCos", 0, 0, 2057, 300, true, false},
-        {"kioskTemplate", "Lobby Kiosk", "kioskCos", 0, 0, 1033, 30, false, true},
-    };
     Inserter templates(m_db, "SubscriberTemplate",
                        {"SubscriberTemplateObjectID", "Alias", "TextName", "IsDefault",
                         "COSObjectID", "LocationObjectID", "CallHandlerTemplateObjectID",
@@ -397,63 +410,46 @@ void Seeder::seedTemplates() {
     Inserter handlerTemplates(m_db, "CallHandlerTemplate",
                               {"CallHandlerTemplateObjectID", "Alias", "Language", "MaxMsgLength",
                                "EditMsg", "PlayAfterMessage", "SendUrgentMsg", "IsMsgSecure"});
-    const std::string operatorId =
-        m_handlerByAlias.count("operator") ? m_handlerByAlias.at("operator") : std::string();
-    for (const auto &t : all) {
-        std::string id = m_rng.guid();
-        std::string chTemplate = m_rng.guid();
-        m_templateCh[t.alias] = chTemplate;
-        templates.add({txt(id), txt(t.alias), txt(t.name), num(t.isDefault), txt(m_cos.at(t.cos)),
-                       txt(m_hq), txt(chTemplate), num(t.switchId), num(t.language), num(4), num(1),
-                       num(1), num(1), num(0), num(0)});
-        handlerTemplates.add({txt(chTemplate), txt(std::string(t.alias) + "_CallHandler"),
-                              num(t.language), num(t.maxMsg), num(1), num(1), num(0), num(0)});
-        // The template's greetings use the system's recordings; only Standard and Error
-        // are on.
-        for (const char *g : kGreetings) {
-            bool on = std::string(g) == "Standard" || std::string(g) == "Error";
-            m_greeting->add({txt(m_rng.guid()), txt(chTemplate), txt(g), num(on ? 1 : 0), num(0),
-                             kNull, num(0), num(1), num(1)});
-        }
-        for (const char *c : kContactRules) {
-            m_contact->add({txt(m_rng.guid()), txt(chTemplate), txt(c),
-                            num(std::string(c) == "Standard" ? 1 : 0), num(0), num(1), kNull,
-                            num(4)});
-        }
-        for (const char *key : kMenuKeys) {
-            std::string k = key;
-            int action = kActIgnore;
-            V target = kNull, conversation = kNull;
-            if (k == "0" && !operatorId.empty()) {
-                action = kActGoto;
-                target = txt(operatorId);
-            } else if (k == "*") {
-                action = kActSignIn;
-                conversation = txt("SubSignIn");
-            } else if (k == "#") {
-                action = kActSkipGreeting;
-            }
-            m_menu->add({txt(m_rng.guid()), txt(chTemplate), txt(k), num(action), target,
-                         conversation, num(t.locked ? 1 : 0)});
-        }
-        // Notification rows of a template belong to the subscriber template itself.
-        const std::vector<std::pair<const char *, int>> devices =
-            t.locked ? std::vector<std::pair<const char *, int>>{{"Home Phone", 1}}
-                     : std::vector<std::pair<const char *, int>>{{"Home Phone", 1},
-                                                                 {"Work Phone", 1},
-                                                                 {"Mobile Phone", 1},
-                                                                 {"Pager", 2},
-                                                                 {"SMTP", 3}};
-        for (const auto &[alias, kind] : devices) {
-            std::string device = m_rng.guid();
-            m_device->add(
-                {txt(device), txt(id), txt(alias), num(kind), kNull, kNull, kNull, num(0)});
-            m_rule->add(
-                {txt(m_rng.guid()), txt(id), txt(alias), txt(device), txt("NewVoiceMail"), num(0)});
-        }
-        if (t.mwi)
-            m_mwi->add({txt(m_rng.guid()), txt(id), txt("Default MWI"), kNull, kNull, num(1)});
+    for (const auto &t : kTemplates)
+        seedTemplate(t, templates, handlerTemplates);
+}
+
+void Seeder::seedTemplate(const TemplateDef &t, Inserter &templates, Inserter &handlerTemplates) {
+    std::string id = m_rng.guid();
+    std::string chTemplate = m_rng.guid();
+    templates.add({txt(id), txt(t.alias), txt(t.name), num(t.isDefault), txt(m_cos.at(t.cos)),
+                   txt(m_hq), txt(chTemplate), num(t.switchId), num(t.language), num(4), num(1),
+                   num(1), num(1), num(0), num(0)});
+    handlerTemplates.add({txt(chTemplate), txt(std::string(t.alias) + "_CallHandler"),
+                          num(t.language), num(t.maxMsg), num(1), num(1), num(0), num(0)});
+    // The greetings use the system's recordings; only Standard and Error are on.
+    for (const char *g : kGreetings) {
+        bool on = std::string(g) == "Standard" || std::string(g) == "Error";
+        m_greeting->add({txt(m_rng.guid()), txt(chTemplate), txt(g), num(on ? 1 : 0), num(0), kNull,
+                         num(0), num(1), num(1)});
     }
+    for (const char *c : kContactRules) {
+        m_contact->add({txt(m_rng.guid()), txt(chTemplate), txt(c),
+                        num(std::string(c) == "Standard" ? 1 : 0), num(0), num(1), kNull, num(4)});
+    }
+    std::map<std::string, std::string> gotoKeys;
+    if (!handlerId("operator").empty())
+        gotoKeys["0"] = handlerId("operator");
+    addMenu(chTemplate, gotoKeys, t.kiosk);
+
+    // Notification rows of a template belong to the subscriber template itself; an MWI
+    // without an extension takes the new subscriber's.
+    static const std::pair<const char *, int> devices[] = {
+        {"Home Phone", 1}, {"Work Phone", 1}, {"Mobile Phone", 1}, {"Pager", 2}, {"SMTP", 3}};
+    for (std::size_t d = 0; d < (t.kiosk ? 1 : std::size(devices)); ++d) {
+        std::string device = m_rng.guid();
+        m_device->add({txt(device), txt(id), txt(devices[d].first), num(devices[d].second), kNull,
+                       kNull, kNull, num(0)});
+        m_rule->add({txt(m_rng.guid()), txt(id), txt(devices[d].first), txt(device),
+                     txt("NewVoiceMail"), num(0)});
+    }
+    if (!t.kiosk)
+        m_mwi->add({txt(m_rng.guid()), txt(id), txt("Default MWI"), kNull, kNull, num(1)});
 }
 
 std::string Seeder::uniqueAlias(std::string base) {
@@ -463,117 +459,131 @@ std::string Seeder::uniqueAlias(std::string base) {
 }
 
 void Seeder::planSubscribers() {
-    const int count = m_options.subscribers;
-    m_subs.reserve(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i) {
-        PlannedSubscriber p;
-        p.index = i;
-        p.id = m_rng.guid();
-        p.chId = m_rng.guid();
-        p.ext = seededExtension(i);
-        std::string first = kFirstNames[m_rng.below(std::size(kFirstNames))];
-        std::string last = kLastNames[m_rng.below(std::size(kLastNames))];
-        int kind = m_rng.below(100);
-        p.type = kind < 70 ? 1 : kind < 93 ? 3 : kind < 97 ? 2 : 5;
-        int sw = m_rng.below(100);
-        p.switchId = sw < 70   ? std::optional<int>(0)
-                     : sw < 95 ? std::optional<int>(1)
-                               : std::nullopt;
-        static const char *seededCos[] = {"legacyCos",      "legacyCos",     "legacyCos",
-                                          "legacyCos",      "restrictedCos", "restrictedCos",
-                                          "restrictedCos2", "execCos"};
-        p.cos = seededCos[m_rng.below(std::size(seededCos))];
-        bool noDirectory = m_rng.chance(2);
-        bool noSmtp = m_rng.chance(2);
-        bool noMailbox = m_rng.chance(3);
+    m_subs.reserve(static_cast<std::size_t>(m_options.subscribers));
+    for (int i = 0; i < m_options.subscribers; ++i)
+        m_subs.push_back(planSubscriber(i));
+}
 
-        switch (i) {
-        case role::kInstaller:
-            first = "Installer";
-            last = "Administrator";
-            p.type = 1;
-            p.undeletable = true;
-            p.cos = "adminCos";
-            break;
-        case role::kInternetContact:
-            p.type = 2;
-            break;
-        case role::kNetworkContact:
-            p.type = 5;
-            break;
-        case role::kApostrophe:
-            last = "O'Brien";
-            break;
-        default:
-            break;
-        }
-        if (i <= role::kModel && i != role::kInternetContact && i != role::kNetworkContact &&
-            i != role::kInstaller) {
-            p.type = 1; // the named roles are resettable subscribers
-            p.switchId = 0;
-        }
-        if (i <= role::kModel)
-            noDirectory = noSmtp = noMailbox = false;
-        noDirectory = noDirectory || i == role::kNoDirectory;
-        noSmtp = noSmtp || i == role::kNoSmtp;
-        noMailbox = noMailbox || i == role::kNoMailbox;
+PlannedSubscriber Seeder::planSubscriber(int i) {
+    PlannedSubscriber p;
+    p.index = i;
+    p.id = m_rng.guid();
+    p.chId = m_rng.guid();
+    p.ext = seededExtension(i);
+    std::string first = kFirstNames[m_rng.below(std::size(kFirstNames))];
+    std::string last = kLastNames[m_rng.below(std::size(kLastNames))];
+    int kind = m_rng.below(100);
+    p.type = kind < 70 ? 1 : kind < 93 ? 3 : kind < 97 ? 2 : 5;
+    int sw = m_rng.below(100);
+    p.switchId = sw < 70 ? std::optional<int>(0) : sw < 95 ? std::optional<int>(1) : std::nullopt;
+    static const char *seededCos[] = {"legacyCos",      "legacyCos",     "legacyCos",
+                                      "legacyCos",      "restrictedCos", "restrictedCos",
+                                      "restrictedCos2", "execCos"};
+    p.cos = seededCos[m_rng.below(std::size(seededCos))];
+    bool noDirectory = m_rng.chance(2);
+    bool noSmtp = m_rng.chance(2);
+    bool noMailbox = m_rng.chance(3);
 
-        if (i == role::kNoNames) {
-            p.display = "Conference Room A";
-            p.alias = uniqueAlias("confrooma");
-        } else {
-            p.first = first;
-            p.last = last;
-            p.display = first + " " + last;
-            std::string base(1, static_cast<char>(std::tolower(first[0])));
-            for (char c : last) {
-                if (std::isalpha(static_cast<unsigned char>(c)))
-                    base += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            }
-            p.alias = uniqueAlias(i == role::kInstaller ? "installer" : base);
-        }
-        if (!noDirectory)
-            p.dirId = m_rng.guid();
-        if (p.isVoice()) {
-            if (!noSmtp) {
-                p.smtp = p.alias + "@" + kMailDomain;
-                p.home = kHomeServers[i % 7 == 6 ? 2 : m_rng.below(2)];
-                p.legacy = "/o=Zephrane/ou=First Administrative Group/cn=Recipients/cn=" + p.alias;
-                p.mailbox = !noMailbox && i < kMailboxPrefix;
-            }
-        } else {
-            p.switchId = std::nullopt;
-            if (p.type == 5)
-                p.remoteNode = "NODE" + std::to_string(100 + m_rng.below(900));
-        }
-        m_subs.push_back(std::move(p));
+    // The named roles are ordinary resettable subscribers but for their one oddity.
+    if (i <= role::kModel) {
+        p.type = 1;
+        p.switchId = 0;
+        noDirectory = i == role::kNoDirectory;
+        noSmtp = i == role::kNoSmtp;
+        noMailbox = i == role::kNoMailbox;
     }
+    if (i == role::kInstaller) {
+        first = "Installer";
+        last = "Administrator";
+        p.undeletable = true;
+        p.cos = "adminCos";
+    } else if (i == role::kInternetContact) {
+        p.type = 2;
+    } else if (i == role::kNetworkContact) {
+        p.type = 5;
+    } else if (i == role::kApostrophe) {
+        last = "O'Brien";
+    }
+    nameSubscriber(p, first, last);
+
+    if (!noDirectory)
+        p.dirId = m_rng.guid();
+    if (!p.isVoice()) {
+        p.switchId = std::nullopt;
+        if (p.type == 5)
+            p.remoteNode = "NODE" + std::to_string(100 + m_rng.below(900));
+    } else if (!noSmtp) {
+        p.smtp = p.alias + "@" + kMailDomain;
+        p.home = kHomeServers[i % 7 == 6 ? 2 : m_rng.below(2)];
+        p.legacy = "/o=Zephrane/ou=First Administrative Group/cn=Recipients/cn=" + p.alias;
+        p.mailbox = !noMailbox && i < kMailboxPrefix;
+    }
+    return p;
+}
+
+void Seeder::nameSubscriber(PlannedSubscriber &p, const std::string &first,
+                            const std::string &last) {
+    if (p.index == role::kNoNames) {
+        p.display = "Conference Room A";
+        p.alias = uniqueAlias("confrooma");
+        return;
+    }
+    p.first = first;
+    p.last = last;
+    p.display = first + " " + last;
+    // First initial and last name, letters only: "O'Brien" gives "obrien".
+    std::string base(1, static_cast<char>(std::tolower(static_cast<unsigned char>(first[0]))));
+    for (char c : last) {
+        if (std::isalpha(static_cast<unsigned char>(c)))
+            base += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    p.alias = uniqueAlias(p.index == role::kInstaller ? "installer" : base);
+}
+
+std::string Seeder::listId(const std::string &alias) const {
+    for (const auto &l : m_lists) {
+        if (l.alias == alias)
+            return l.id;
+    }
+    return {};
+}
+
+std::string Seeder::handlerId(const std::string &alias) const {
+    auto it = m_handlerByAlias.find(alias);
+    return it == m_handlerByAlias.end() ? std::string() : it->second;
 }
 
 void Seeder::planHandlers() {
-    // Voice subscribers that the auto attendant may send callers to.
-    std::vector<int> voice;
-    for (const auto &p : m_subs) {
-        if (p.isVoice())
-            voice.push_back(p.index);
-    }
-    auto anySubscriberHandler = [&]() -> std::string {
-        return voice.empty() ? std::string() : m_subs[voice[m_rng.below(voice.size())]].chId;
-    };
-    std::optional<std::string> installer;
-    if (!m_subs.empty())
-        installer = m_subs[role::kInstaller].id;
-
     m_interviewJobs = m_rng.guid();
     m_interviewFeedback = m_rng.guid();
     m_directoryAll = m_rng.guid();
     m_directorySales = m_rng.guid();
+    planLists(); // first: handlers send messages to lists
+    planAutoAttendant();
+    planMenus();
+}
 
-    // Distribution lists are planned here because handlers send messages to them.
+void Seeder::planList(const std::string &alias, const std::string &display,
+                      std::optional<std::string> ext, int percent, const std::string &location) {
+    ListPlan l;
+    l.id = m_rng.guid();
+    l.alias = alias;
+    l.display = display;
+    l.dirId = m_rng.guid();
+    l.location = location;
+    l.ext = std::move(ext);
+    for (const auto &p : m_subs) {
+        if (p.isVoice() && p.dirId && (percent >= 100 || m_rng.chance(percent)))
+            l.members.push_back(p.index);
+    }
+    m_lists.push_back(std::move(l));
+}
+
+void Seeder::planLists() {
     struct ListDef {
         const char *alias, *display;
-        int ext; // 0: none
-        int percent;
+        int ext;
+        int percent; // of the subscribers in it
     };
     const ListDef lists[] = {
         {"allvoicemailusers", "All Voice Mail Users", 2000, 100},
@@ -583,21 +593,6 @@ void Seeder::planHandlers() {
         {"finance", "Finance", 2004, 5},
         {"management", "Management", 2005, 3},
     };
-    auto planList = [&](const std::string &alias, const std::string &display,
-                        std::optional<std::string> ext, int percent, const std::string &location) {
-        ListPlan l;
-        l.id = m_rng.guid();
-        l.alias = alias;
-        l.display = display;
-        l.dirId = m_rng.guid();
-        l.location = location;
-        l.ext = std::move(ext);
-        for (const auto &p : m_subs) {
-            if (p.isVoice() && p.dirId && (percent >= 100 || m_rng.chance(percent)))
-                l.members.push_back(p.index);
-        }
-        m_lists.push_back(std::move(l));
-    };
     for (const auto &l : lists)
         planList(l.alias, l.display, std::to_string(l.ext), l.percent, m_hq);
     for (int t = 0; t < m_options.subscribers / 1000; ++t) {
@@ -605,20 +600,17 @@ void Seeder::planHandlers() {
         std::snprintf(alias, sizeof alias, "team%02d", t + 1);
         planList(alias, "Team " + std::to_string(t + 1), std::to_string(2100 + t), 1, m_hq);
     }
-    if (m_options.subscribers > role::kConflictList) {
+    if (m_options.subscribers > role::kConflictList)
         planList("branchstaff", "Branch Staff", seededExtension(role::kConflictList), 20, m_branch);
-    }
-    auto listId = [&](const std::string &alias) {
-        for (const auto &l : m_lists) {
-            if (l.alias == alias)
-                return l.id;
-        }
-        return std::string();
-    };
+}
 
+void Seeder::planAutoAttendant() {
+    std::optional<std::string> installer;
+    if (!m_subs.empty())
+        installer = m_subs[role::kInstaller].id;
     auto add = [&](const std::string &alias, const std::string &display,
                    std::optional<std::string> ext, std::optional<std::string> recipient,
-                   const std::string &location) -> Handler & {
+                   const std::string &location) {
         Handler h;
         h.id = m_rng.guid();
         h.alias = alias;
@@ -629,7 +621,6 @@ void Seeder::planHandlers() {
         h.location = location;
         m_handlerByAlias[alias] = h.id;
         m_handlers.push_back(std::move(h));
-        return m_handlers.back();
     };
     add("openinggreeting", "Opening Greeting", "3000", installer, m_hq);
     add("operator", "Operator", "3001", installer, m_hq);
@@ -653,38 +644,48 @@ void Seeder::planHandlers() {
         add("partnerreception", "Partner Reception", seededExtension(role::kOtherDomainTwin),
             installer, m_partner);
     }
+}
 
-    // The menus: the opening greeting leads to the department menus, the directory, the job
-    // line and a few people; department menus lead to people.
-    auto &opening = m_handlers[0];
-    opening.menu = {{"1", m_handlerByAlias["salesmenu"]},
-                    {"2", m_handlerByAlias["supportmenu"]},
-                    {"3", m_handlerByAlias["billingmenu"]},
-                    {"4", m_directoryAll},
-                    {"5", m_interviewJobs}};
-    if (m_options.subscribers > role::kModel)
-        opening.menu["6"] = m_subs[role::kModel].chId;
-    for (const char *key : {"7", "8"}) {
-        std::string target = anySubscriberHandler();
-        if (!target.empty())
-            opening.menu[key] = target;
+// The opening greeting leads to the department menus, the directory, the job line and a few
+// people; the department menus lead to people; every handler's 0 to the operator.
+void Seeder::planMenus() {
+    std::vector<int> voice;
+    for (const auto &p : m_subs) {
+        if (p.isVoice())
+            voice.push_back(p.index);
     }
+    auto anyPerson = [&]() -> std::string {
+        return voice.empty() ? std::string() : m_subs[voice[m_rng.below(voice.size())]].chId;
+    };
+    const bool model = m_options.subscribers > role::kModel;
     for (auto &h : m_handlers) {
         if (h.alias != "operator")
-            h.menu["0"] = m_handlerByAlias["operator"];
-        if (h.alias == "salesmenu" || h.alias == "supportmenu" || h.alias == "billingmenu" ||
-            h.alias.rfind("department", 0) == 0) {
-            for (const char *key : {"1", "2", "3", "4", "5"}) {
-                std::string target = anySubscriberHandler();
-                if (!target.empty())
+            h.menu["0"] = handlerId("operator");
+        if (h.alias == "openinggreeting") {
+            h.menu["1"] = handlerId("salesmenu");
+            h.menu["2"] = handlerId("supportmenu");
+            h.menu["3"] = handlerId("billingmenu");
+            h.menu["4"] = m_directoryAll;
+            h.menu["5"] = m_interviewJobs;
+            if (model)
+                h.menu["6"] = m_subs[role::kModel].chId;
+            for (const char *key : {"7", "8"}) {
+                if (std::string target = anyPerson(); !target.empty())
                     h.menu[key] = target;
             }
-            if (h.alias == "salesmenu")
-                h.menu["9"] = m_directorySales;
+        } else if (h.alias == "salesmenu" || h.alias == "supportmenu" || h.alias == "billingmenu" ||
+                   h.alias.rfind("department", 0) == 0) {
+            for (const char *key : {"1", "2", "3", "4", "5"}) {
+                if (std::string target = anyPerson(); !target.empty())
+                    h.menu[key] = target;
+            }
+        }
+        if (h.alias == "salesmenu") {
+            h.menu["9"] = m_directorySales;
+            if (model)
+                h.menu["1"] = m_subs[role::kModel].chId;
         }
     }
-    if (m_options.subscribers > role::kModel)
-        m_handlers[3].menu["1"] = m_subs[role::kModel].chId;
 }
 
 void Seeder::addExtension(const std::string &parent, int type, const std::string &digits,
@@ -780,8 +781,8 @@ void Seeder::addContactRules(const std::string &parent, const std::string &ext) 
     }
 }
 
-void Seeder::addMenu(const std::string &parent,
-                     const std::map<std::string, std::string> &gotoKeys) {
+void Seeder::addMenu(const std::string &parent, const std::map<std::string, std::string> &gotoKeys,
+                     bool locked) {
     for (const char *key : kMenuKeys) {
         std::string k = key;
         int action = kActIgnore;
@@ -795,29 +796,52 @@ void Seeder::addMenu(const std::string &parent,
         } else if (k == "#") {
             action = kActSkipGreeting;
         }
-        m_menu->add(
-            {txt(m_rng.guid()), txt(parent), txt(k), num(action), target, conversation, num(0)});
+        m_menu->add({txt(m_rng.guid()), txt(parent), txt(k), num(action), target, conversation,
+                     num(locked ? 1 : 0)});
     }
 }
 
 void Seeder::seedSubscriber(const PlannedSubscriber &p) {
+    addSubscriberRows(p, voiceName(p));
+    int recordPercent = !p.isVoice() ? 0 : p.index < kBusyPrefix ? 25 : 1;
+    if (p.index == role::kModel)
+        recordPercent = 60;
+    addGreetings(p.chId, recordPercent, p.index == role::kReadOnlyRecordings,
+                 p.index == role::kMissingRecordings);
+    addContactRules(p.chId, p.ext);
+    addMenu(p.chId, personalMenu(p));
+    if (p.isVoice())
+        addNotifications(p);
+    addSubscriberExtensions(p);
+    if (p.dirId) {
+        m_directory->add({txt(*p.dirId), txt(p.isVoice() ? "user" : "contact"), txt(p.alias),
+                          txt(p.display), opt(p.first), opt(p.last), opt(p.smtp), opt(p.home),
+                          opt(p.legacy), txt(p.ext), txt(p.id), num(1),
+                          txt(creationTime(p.index + 500))});
+    }
+    if (p.mailbox)
+        writeMailbox(p);
+}
+
+// The voice name: relative to the stream folder, except for a few given as full paths (names
+// imported from elsewhere).
+std::optional<std::string> Seeder::voiceName(const PlannedSubscriber &p) {
     const bool busy = p.index < kBusyPrefix;
+    if (p.index == role::kFullPathVoice)
+        return importedRecording(p.alias);
+    if (p.index == role::kReadOnlyRecordings || p.index == role::kModel)
+        return newRecording(p.index == role::kReadOnlyRecordings, true);
+    if (p.index == role::kMissingRecordings)
+        return newRecording(false, false);
+    if (p.isVoice() && p.index > role::kModel && m_rng.chance(busy ? 30 : 2))
+        return busy && m_rng.chance(5) ? importedRecording(p.alias) : newRecording(false, true);
+    return std::nullopt;
+}
+
+void Seeder::addSubscriberRows(const PlannedSubscriber &p,
+                               const std::optional<std::string> &voice) {
     static const int languages[] = {1031, 1036, 3082, 1043, 1040};
     int language = languages[m_rng.below(std::size(languages))];
-
-    // The voice name: relative to the stream folder, except for a few given as full paths
-    // (names imported from elsewhere).
-    std::optional<std::string> voice;
-    if (p.index == role::kFullPathVoice) {
-        voice = importedRecording(p.alias);
-    } else if (p.index == role::kReadOnlyRecordings || p.index == role::kModel) {
-        voice = newRecording(p.index == role::kReadOnlyRecordings, true);
-    } else if (p.index == role::kMissingRecordings) {
-        voice = newRecording(false, false);
-    } else if (p.isVoice() && p.index > role::kModel && m_rng.chance(busy ? 30 : 2)) {
-        voice = busy && m_rng.chance(5) ? importedRecording(p.alias) : newRecording(false, true);
-    }
-
     m_subscriber->add({txt(p.id),
                        txt(p.alias),
                        num(p.type),
@@ -852,67 +876,57 @@ void Seeder::seedSubscriber(const PlannedSubscriber &p) {
                         txt(m_hq), kNull, num(language),
                         num(std::array{120, 240, 900}[m_rng.below(3)]), num(0), num(0),
                         num(1 + m_rng.below(2)), num(m_rng.below(2)), txt(creationTime(p.index))});
+}
 
-    int recordPercent = p.isVoice() ? (busy ? 25 : 1) : 0;
-    if (p.index == role::kModel)
-        recordPercent = 60;
-    addGreetings(p.chId, recordPercent, p.index == role::kReadOnlyRecordings,
-                 p.index == role::kMissingRecordings);
-    addContactRules(p.chId, p.ext);
-
-    // Personal menus: some subscribers send callers on to a colleague or the sales menu.
+// Personal menus: 0 goes to the operator; some subscribers send callers on to a colleague or
+// the sales menu.
+std::map<std::string, std::string> Seeder::personalMenu(const PlannedSubscriber &p) {
     std::map<std::string, std::string> gotoKeys;
-    auto operatorId = m_handlerByAlias.find("operator");
-    if (operatorId != m_handlerByAlias.end())
-        gotoKeys["0"] = operatorId->second;
+    if (!handlerId("operator").empty())
+        gotoKeys["0"] = handlerId("operator");
     if (p.isVoice() && m_rng.chance(15) && m_subs.size() > 1) {
         const auto &colleague = m_subs[m_rng.below(m_subs.size())];
         if (colleague.index != p.index)
             gotoKeys["1"] = colleague.chId;
     }
-    if (p.index == role::kModel + 1 && m_subs.size() > role::kModel)
+    if (p.index == role::kModel + 1)
         gotoKeys["1"] = m_subs[role::kModel].chId;
     if (p.isVoice() && m_rng.chance(5))
-        gotoKeys["2"] = m_handlerByAlias["salesmenu"];
-    addMenu(p.chId, gotoKeys);
+        gotoKeys["2"] = handlerId("salesmenu");
+    return gotoKeys;
+}
 
-    if (p.isVoice()) {
-        const char *devices[][2] = {
-            {"Home Phone", "1"}, {"Work Phone", "1"}, {"Pager", "2"}, {"Mobile Phone", "1"}};
-        int deviceCount = m_rng.chance(10) ? 4 : 3;
-        for (int d = 0; d < deviceCount; ++d) {
-            std::string device = m_rng.guid();
-            bool active = m_rng.chance(30);
-            m_device->add({txt(device), txt(p.id), txt(devices[d][0]), num(devices[d][1][0] - '0'),
-                           txt("555" + std::to_string(1000000 + m_rng.below(8999999))), kNull,
-                           optNum(p.switchId), num(active ? 1 : 0)});
-            m_rule->add({txt(m_rng.guid()), txt(p.id), txt(devices[d][0]), txt(device),
-                         txt(m_rng.chance(50) ? "NewVoiceMail" : "NewVoiceMail,NewUrgentVoiceMail"),
-                         num(active ? 1 : 0)});
-        }
-        m_mwi->add({txt(m_rng.guid()), txt(p.id), txt("Default MWI"), txt(p.ext),
-                    optNum(p.switchId), num(1)});
+void Seeder::addNotifications(const PlannedSubscriber &p) {
+    static const std::pair<const char *, int> devices[] = {
+        {"Home Phone", 1}, {"Work Phone", 1}, {"Pager", 2}, {"Mobile Phone", 1}};
+    int deviceCount = m_rng.chance(10) ? 4 : 3;
+    for (int d = 0; d < deviceCount; ++d) {
+        std::string device = m_rng.guid();
+        bool active = m_rng.chance(30);
+        m_device->add({txt(device), txt(p.id), txt(devices[d].first), num(devices[d].second),
+                       txt("555" + std::to_string(1000000 + m_rng.below(8999999))), kNull,
+                       optNum(p.switchId), num(active ? 1 : 0)});
+        m_rule->add({txt(m_rng.guid()), txt(p.id), txt(devices[d].first), txt(device),
+                     txt(m_rng.chance(50) ? "NewVoiceMail" : "NewVoiceMail,NewUrgentVoiceMail"),
+                     num(active ? 1 : 0)});
     }
+    m_mwi->add(
+        {txt(m_rng.guid()), txt(p.id), txt("Default MWI"), txt(p.ext), optNum(p.switchId), num(1)});
+}
 
+void Seeder::addSubscriberExtensions(const PlannedSubscriber &p) {
     addExtension(p.id, objtype::kSubscriber, p.ext, true, "SYSTEM_DEFINED_PRIMARY_EXT", m_hq);
-    int alternates = p.index == role::kTwelveAltExt ? 12
-                     : p.index == role::kModel      ? 2
-                     : p.index > role::kModel && p.isVoice() && m_rng.chance(10)
-                         ? 1 + m_rng.below(3)
-                         : 0;
+    int alternates = 0;
+    if (p.index == role::kTwelveAltExt)
+        alternates = 12;
+    else if (p.index == role::kModel)
+        alternates = 2;
+    else if (p.index > role::kModel && p.isVoice() && m_rng.chance(10))
+        alternates = 1 + m_rng.below(3);
     for (int k = 0; k < alternates; ++k) {
         addExtension(p.id, objtype::kSubscriber, std::to_string(5550000 + 16 * p.index + k), false,
                      "SYSTEM_DEFINED_ALT_EXT_" + std::to_string(k + 1), m_hq);
     }
-
-    if (p.dirId) {
-        m_directory->add({txt(*p.dirId), txt(p.isVoice() ? "user" : "contact"), txt(p.alias),
-                          txt(p.display), opt(p.first), opt(p.last), opt(p.smtp), opt(p.home),
-                          opt(p.legacy), txt(p.ext), txt(p.id), num(1),
-                          txt(creationTime(p.index + 500))});
-    }
-    if (p.mailbox)
-        writeMailbox(p);
 }
 
 void Seeder::writeMailbox(const PlannedSubscriber &p) {
