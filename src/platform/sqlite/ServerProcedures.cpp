@@ -359,37 +359,42 @@ TemplateRow findTemplate(sqlite3 *db, const std::optional<std::string> &alias) {
     return t;
 }
 
-std::optional<DbRowSet> createSubscriber(sqlite3 *db, const Args &args, ServerContext &context) {
-    const std::string alias = trim(args.text("@Alias").value_or(""));
-    const std::string ext = trim(args.text("@DtmfAccessId").value_or(""));
-    if (alias.empty())
+// What sp_CreateSubscriber builds from its arguments.
+struct NewSubscriber {
+    std::string alias, ext, display, id, ch, now;
+    TemplateRow tpl;
+};
+
+NewSubscriber checkedRequest(sqlite3 *db, const Args &args) {
+    NewSubscriber n;
+    n.alias = trim(args.text("@Alias").value_or(""));
+    n.ext = trim(args.text("@DtmfAccessId").value_or(""));
+    if (n.alias.empty())
         throw serverError("A subscriber needs an alias.");
-    if (!allDigits(ext))
-        throw serverError("The extension '" + ext +
+    if (!allDigits(n.ext))
+        throw serverError("The extension '" + n.ext +
                           "' is not valid: an extension holds digits only.");
-    TemplateRow tpl = findTemplate(db, args.text("@templateAlias"));
-    if (queryCount(db, "SELECT COUNT(*) FROM Subscriber WHERE Alias = ?", {alias}) > 0)
-        throw serverError("A subscriber with the alias '" + alias + "' already exists.");
+    n.tpl = findTemplate(db, args.text("@templateAlias"));
+    if (queryCount(db, "SELECT COUNT(*) FROM Subscriber WHERE Alias = ?", {n.alias}) > 0)
+        throw serverError("A subscriber with the alias '" + n.alias + "' already exists.");
     auto directoryId = args.text("@DirectoryID");
     if (directoryId && queryCount(db, "SELECT COUNT(*) FROM Subscriber WHERE DirectoryID = ?",
                                   {*directoryId}) > 0) {
         throw serverError("The directory account " + *directoryId +
                           " already belongs to another subscriber.");
     }
+    n.display = trim(args.text("@DisplayName").value_or(""));
+    if (n.display.empty())
+        n.display =
+            trim(args.text("@FirstName").value_or("") + " " + args.text("@LastName").value_or(""));
+    if (n.display.empty())
+        n.display = n.alias;
+    return n;
+}
 
-    auto first = args.text("@FirstName");
-    auto last = args.text("@LastName");
-    std::string display = trim(args.text("@DisplayName").value_or(""));
-    if (display.empty())
-        display = trim(first.value_or("") + " " + last.value_or(""));
-    if (display.empty())
-        display = alias;
-
-    const std::string id = newGuid(context);
-    const std::string ch = newGuid(context);
-    const std::string now = nowText(context);
-    const DbRowSet &t = tpl.settings;
-
+// The subscriber row with the template's settings, and its global row.
+void insertSubscriber(sqlite3 *db, const Args &args, const NewSubscriber &n) {
+    const DbRowSet &t = n.tpl.settings;
     Statement subscriber(
         db, "INSERT INTO Subscriber (SubscriberObjectID, Alias, SubscriberType, DisplayName, "
             "FirstName, LastName, DirectoryID, Uid, CallHandlerObjectID, COSObjectID, "
@@ -397,18 +402,18 @@ std::optional<DbRowSet> createSubscriber(sqlite3 *db, const Args &args, ServerCo
             "PlaybackSpeed, PlaybackVolume, ListInDirectory, MessageSortOrder, UseBriefPrompts, "
             "Undeletable, CreationTime, ModificationTime) "
             "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-    subscriber.bindAll({id,
-                        alias,
+    subscriber.bindAll({n.id,
+                        n.alias,
                         args.integer("@SubscriberType"),
-                        display,
+                        n.display,
                         args.value("@FirstName"),
                         args.value("@LastName"),
                         args.value("@DirectoryID"),
                         args.value("@Uid"),
-                        ch,
+                        n.ch,
                         field(t, "COSObjectID"),
-                        tpl.location,
-                        tpl.id,
+                        n.tpl.location,
+                        n.tpl.id,
                         field(t, "SwitchID"),
                         field(t, "Language"),
                         field(t, "TimeZone"),
@@ -418,18 +423,20 @@ std::optional<DbRowSet> createSubscriber(sqlite3 *db, const Args &args, ServerCo
                         field(t, "MessageSortOrder"),
                         field(t, "UseBriefPrompts"),
                         args.integer("@Undeletable") ? std::int64_t{1} : std::int64_t{0},
-                        now,
-                        now});
+                        n.now,
+                        n.now});
     subscriber.run();
-
     run(db,
         "INSERT INTO GlobalSubscriber (SubscriberObjectID, Alias, DisplayName, FirstName, "
         "LastName, SubscriberType, CallHandlerObjectID, LocationObjectID, DirectoryID, "
         "DTMFAccessID, ListInDirectory) SELECT SubscriberObjectID, Alias, DisplayName, "
         "FirstName, LastName, SubscriberType, CallHandlerObjectID, LocationObjectID, "
         "DirectoryID, ?, ListInDirectory FROM Subscriber WHERE SubscriberObjectID = ?",
-        {ext, id});
+        {n.ext, n.id});
+}
 
+// The primary call handler with the template's call handler settings and rules.
+void insertCallHandler(sqlite3 *db, ServerContext &context, const NewSubscriber &n) {
     run(db,
         "INSERT INTO CallHandler (CallHandlerObjectID, Alias, DisplayName, IsPrimary, "
         "AdministratorObjectID, RecipientObjectID, LocationObjectID, Language, MaxMsgLength, "
@@ -437,63 +444,82 @@ std::optional<DbRowSet> createSubscriber(sqlite3 *db, const Args &args, ServerCo
         "SELECT ?, ?, ?, 1, ?, ?, ?, Language, MaxMsgLength, EditMsg, PlayAfterMessage, "
         "SendUrgentMsg, IsMsgSecure, ? FROM CallHandlerTemplate "
         "WHERE CallHandlerTemplateObjectID = ?",
-        {ch, alias, display, id, id, tpl.location, now, tpl.handlerTemplate});
-    if (queryCount(db, "SELECT COUNT(*) FROM CallHandler WHERE CallHandlerObjectID = ?", {ch}) != 1)
-        throw serverError("The call handler template of template '" + asText(field(t, "Alias")) +
-                          "' does not exist.");
-
-    copyRows(db, context, "MessagingRule", "MessagingRuleObjectID", tpl.handlerTemplate, ch,
+        {n.ch, n.alias, n.display, n.id, n.id, n.tpl.location, n.now, n.tpl.handlerTemplate});
+    if (queryCount(db, "SELECT COUNT(*) FROM CallHandler WHERE CallHandlerObjectID = ?", {n.ch}) !=
+        1) {
+        throw serverError("The call handler template of template '" +
+                          asText(field(n.tpl.settings, "Alias")) + "' does not exist.");
+    }
+    copyRows(db, context, "MessagingRule", "MessagingRuleObjectID", n.tpl.handlerTemplate, n.ch,
              noAdjustment);
-    copyRows(db, context, "ContactRule", "ContactRuleObjectID", tpl.handlerTemplate, ch,
+    copyRows(db, context, "ContactRule", "ContactRuleObjectID", n.tpl.handlerTemplate, n.ch,
              noAdjustment);
-    copyRows(db, context, "MenuEntry", "MenuEntryObjectID", tpl.handlerTemplate, ch, noAdjustment);
+    copyRows(db, context, "MenuEntry", "MenuEntryObjectID", n.tpl.handlerTemplate, n.ch,
+             noAdjustment);
+}
 
-    const DbValue switchId = field(t, "SwitchID");
-    auto devices = copyRows(db, context, "NotificationDevice", "NotificationDeviceObjectID", tpl.id,
-                            id, [&](std::map<std::string, DbValue *> &row) {
+// The template's notification devices, rules (on the new devices) and MWI (on the new
+// extension and the template's switch, unless the template names others).
+void insertNotifications(sqlite3 *db, ServerContext &context, const NewSubscriber &n) {
+    const DbValue switchId = field(n.tpl.settings, "SwitchID");
+    auto devices = copyRows(db, context, "NotificationDevice", "NotificationDeviceObjectID",
+                            n.tpl.id, n.id, [&](std::map<std::string, DbValue *> &row) {
                                 if (isNull(*row.at("switchid")))
                                     *row.at("switchid") = switchId;
                             });
-    copyRows(db, context, "NotificationRule", "NotificationRuleObjectID", tpl.id, id,
+    copyRows(db, context, "NotificationRule", "NotificationRuleObjectID", n.tpl.id, n.id,
              [&](std::map<std::string, DbValue *> &row) {
                  auto it = devices.find(asText(*row.at("deviceobjectid")));
                  if (it != devices.end())
                      *row.at("deviceobjectid") = it->second;
              });
-    copyRows(db, context, "NotificationMWI", "NotificationMWIObjectID", tpl.id, id,
+    copyRows(db, context, "NotificationMWI", "NotificationMWIObjectID", n.tpl.id, n.id,
              [&](std::map<std::string, DbValue *> &row) {
                  if (isNull(*row.at("extension")))
-                     *row.at("extension") = ext;
+                     *row.at("extension") = n.ext;
                  if (isNull(*row.at("switchid")))
                      *row.at("switchid") = switchId;
              });
+}
 
-    // The extension is given last: the dialing domain must not know it yet.
+// The primary extension comes last: nothing in the dialing domain may use it yet.
+void insertPrimaryExtension(sqlite3 *db, ServerContext &context, const NewSubscriber &n) {
     auto taken = queryRows(db,
-                           "SELECT d.ParentObjectIDType, d.ParentObjectID FROM DTMFAccessID d "
+                           "SELECT d.ParentObjectID FROM DTMFAccessID d "
                            "JOIN Location l ON l.LocationObjectID = d.LocationObjectID "
                            "WHERE d.DTMFAccessID = ? AND l.DialingDomainID = (SELECT "
                            "DialingDomainID FROM Location WHERE LocationObjectID = ?)",
-                           {ext, tpl.location});
+                           {n.ext, n.tpl.location});
     if (!taken.rows.empty()) {
-        throw serverError("The extension " + ext +
+        throw serverError("The extension " + n.ext +
                           " is already in use in the dialing domain by object " +
-                          asText(taken.rows.front()[1]) + ".");
+                          asText(taken.rows.front()[0]) + ".");
     }
     run(db,
         "INSERT INTO DTMFAccessID (DTMFAccessObjectID, ParentObjectID, ParentObjectIDType, "
         "DTMFAccessID, DTMFAccessIDType, Alias, IsPrimaryID, LocationObjectID) "
         "VALUES (?, ?, 1, ?, 1, 'SYSTEM_DEFINED_PRIMARY_EXT', 1, ?)",
-        {newGuid(context), id, ext, tpl.location});
+        {newGuid(context), n.id, n.ext, n.tpl.location});
+}
 
+std::optional<DbRowSet> createSubscriber(sqlite3 *db, const Args &args, ServerContext &context) {
+    NewSubscriber n = checkedRequest(db, args);
+    n.id = newGuid(context);
+    n.ch = newGuid(context);
+    n.now = nowText(context);
+    insertSubscriber(db, args, n);
+    insertCallHandler(db, context, n);
+    insertNotifications(db, context, n);
+    insertPrimaryExtension(db, context, n);
     if (args.integer("@DirectorySync") == 1) {
         SyncOutcome outcome = syncOutcome(context);
-        if (outcome == SyncOutcome::Ok && !pushToDirectory(db, context, id))
+        if (outcome == SyncOutcome::Ok && !pushToDirectory(db, context, n.id))
             outcome = SyncOutcome::Fail;
-        answerTicket(db, context, args.text("@DirectorySyncTicket"), id, "create", outcome);
+        answerTicket(db, context, args.text("@DirectorySyncTicket"), n.id, "create", outcome);
     }
-
-    DbRowSet created = queryRows(db, "SELECT * FROM Subscriber WHERE SubscriberObjectID = ?", {id});
+    // The new row, to be saved back by its key (the caller may give it other ids).
+    DbRowSet created =
+        queryRows(db, "SELECT * FROM Subscriber WHERE SubscriberObjectID = ?", {n.id});
     created.updateTarget = "Subscriber";
     created.keyColumns = {"SubscriberObjectID"};
     return created;
