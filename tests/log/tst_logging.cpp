@@ -1,4 +1,5 @@
 #include "log/Logging.h"
+#include "support/FixedClock.h"
 #include "support/TempHost.h"
 
 #include "app/registry/RegistryAPI.h"
@@ -15,31 +16,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A clock that stands where the test puts it; local time is UTC, so file times set by the test
-// land on the calendar days it means.
-class FixedClock : public IClock {
-public:
-    explicit FixedClock(TimePoint at)
-        : m_at(at) {}
-    TimePoint now() override { return m_at; }
-    LocalTime toLocal(TimePoint t) override {
-        using namespace std::chrono;
-        auto day = floor<days>(t);
-        year_month_day ymd(day);
-        hh_mm_ss time(floor<seconds>(t - day));
-        return {
-            int(ymd.year()),           int(unsigned(ymd.month())),  int(unsigned(ymd.day())),
-            int(time.hours().count()), int(time.minutes().count()), int(time.seconds().count())};
-    }
-    void sleepMs(int ms) override { m_at += std::chrono::milliseconds(ms); }
-
-private:
-    TimePoint m_at;
-};
-
 TimePoint at(int y, unsigned mo, unsigned d, int h, int mi, int s) {
-    using namespace std::chrono;
-    return sys_days(year(y) / month(mo) / day(d)) + hours(h) + minutes(mi) + seconds(s);
+    return test::utcTime(y, mo, d, h, mi, s);
 }
 
 // A file system that fails to delete files whose name holds a given text.
@@ -107,7 +85,7 @@ protected:
         const char *xdg = std::getenv("XDG_DATA_HOME");
         m_savedXdg = xdg ? xdg : "";
         ::setenv("XDG_DATA_HOME", m_userData.path().c_str(), 1);
-        host().clock = std::make_unique<FixedClock>(at(2026, 12, 5, 14, 7, 9));
+        host().clock = std::make_unique<test::FixedClock>(at(2026, 12, 5, 14, 7, 9));
     }
     void TearDown() override {
         if (m_savedXdg.empty())

@@ -1,4 +1,5 @@
 #include "search/QueryHistory.h"
+#include "support/FixedClock.h"
 #include "support/ScriptedUi.h"
 #include "support/TempHost.h"
 
@@ -92,21 +93,6 @@ private:
 };
 
 // A clock that stands where the test puts it; local time is UTC.
-class FixedClock : public IClock {
-public:
-    TimePoint at;
-    TimePoint now() override { return at; }
-    LocalTime toLocal(TimePoint t) override {
-        using namespace std::chrono;
-        auto day = floor<days>(t);
-        year_month_day ymd(day);
-        hh_mm_ss time(floor<seconds>(t - day));
-        return {
-            int(ymd.year()),           int(unsigned(ymd.month())),  int(unsigned(ymd.day())),
-            int(time.hours().count()), int(time.minutes().count()), int(time.seconds().count())};
-    }
-    void sleepMs(int ms) override { at += std::chrono::milliseconds(ms); }
-};
 
 TimePoint dec5At140709() {
     using namespace std::chrono;
@@ -117,7 +103,7 @@ class QueryHistoryTest : public ::testing::Test {
 protected:
     MemoryRegistry m_memory;
     RegistryAPI m_registry{m_memory};
-    FixedClock m_clock;
+    test::FixedClock m_clock;
     test::ScriptedUi m_ui;
 
     void SetUp() override { m_clock.at = dec5At140709(); }
@@ -281,7 +267,7 @@ TEST_F(QueryHistoryTest, ChoosingAnItemThatIsNotThereReportsAndEmptiesTheEditor)
 TEST(QueryHistoryOnHost, StandInRegistryKeepsTheNewestTen) {
     test::TempHost temp(0);
     Host &host = temp.host();
-    FixedClock clock;
+    test::FixedClock clock;
     clock.at = dec5At140709();
     RegistryAPI registry(*host.registry);
     for (int i = 0; i < 12; ++i) {

@@ -1,5 +1,7 @@
 #include "PeResources.h"
 
+#include "platform/TextEncoding.h"
+
 #include <algorithm>
 #include <array>
 #include <filesystem>
@@ -216,23 +218,6 @@ std::optional<std::u16string> stringInBlock(std::span<const std::uint8_t> block,
     }
 }
 
-void appendUtf8(std::string &out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 // A file read piece by piece, so that a huge file costs no memory.
 class FileSource : public ByteSource {

@@ -1,5 +1,7 @@
 #include "RegFile.h"
 
+#include "platform/TextEncoding.h"
+
 #include <cstdio>
 
 namespace zeph::sim::regfile {
@@ -61,23 +63,6 @@ bool decodeUtf8(std::string_view s, std::size_t &i, char32_t &cp) {
   return true;
 }
 
-void appendUtf8(std::string &out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 // The registry compares names without letter case. This folds the letters of
 // the Latin, Greek and Cyrillic alphabets, which covers the names a server's
