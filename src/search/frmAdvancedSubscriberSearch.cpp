@@ -13,9 +13,13 @@
 #include <QResizeEvent>
 #include <QSignalBlocker>
 #include <QTableView>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextDocumentFragment>
+
+#include <limits>
+#include <vector>
 
 namespace zeph::search {
 
@@ -30,6 +34,8 @@ QString qs(const std::string &text) {
 QPushButton *button(const char *name, const char *caption, QWidget *parent) {
     auto *b = new QPushButton(QString::fromUtf8(caption), parent);
     b->setObjectName(QLatin1String(name));
+    // Return belongs to the editor's text; it never presses a button of the window.
+    b->setAutoDefault(false);
     return b;
 }
 
@@ -49,6 +55,59 @@ QTextCharFormat colorFormat(std::uint32_t value) {
     QTextCharFormat format;
     format.setForeground(editorColor(value));
     return format;
+}
+
+// A stretch of widget positions [from, to) in one colour.
+struct Span {
+    int from = 0;
+    int to = 0;
+    std::uint32_t color = kPlainColor;
+};
+
+// The colour of every position of the text: the runs, and black between them.
+std::vector<Span> wantedSpans(const QueryColors &colors, const EditorOffsetMap &offsets) {
+    std::vector<Span> spans;
+    spans.reserve(colors.runs.size() * 2 + 1);
+    int at = 0;
+    for (const ColorRun &run : colors.runs) {
+        const int from = offsets.toWidget(run.start);
+        const int to = offsets.toWidget(run.start + run.length);
+        if (from > at)
+            spans.push_back({at, from, kPlainColor});
+        spans.push_back({from, to, run.color});
+        at = to;
+    }
+    spans.push_back({at, std::numeric_limits<int>::max(), kPlainColor});
+    return spans;
+}
+
+// The stretches whose colour in the document is not the wanted one (a character without a
+// colour of its own counts as wrong), merged where they touch.
+std::vector<Span> differingSpans(const QTextDocument &document, const std::vector<Span> &wanted) {
+    std::vector<Span> differing;
+    std::size_t s = 0;
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            const int begin = fragment.position();
+            const int end = begin + fragment.length();
+            const QBrush brush = fragment.charFormat().foreground();
+            while (s < wanted.size() && wanted[s].to <= begin)
+                ++s;
+            for (std::size_t w = s; w < wanted.size() && wanted[w].from < end; ++w) {
+                if (brush.style() != Qt::NoBrush && brush.color() == editorColor(wanted[w].color))
+                    continue;
+                const Span wrong{std::max(begin, wanted[w].from), std::min(end, wanted[w].to),
+                                 wanted[w].color};
+                if (!differing.empty() && differing.back().to == wrong.from &&
+                    differing.back().color == wrong.color)
+                    differing.back().to = wrong.to;
+                else
+                    differing.push_back(wrong);
+            }
+        }
+    }
+    return differing;
 }
 
 // A menu caption shows "&" as itself.
@@ -221,8 +280,16 @@ bool QueryTextEdit::canInsertFromMimeData(const QMimeData *source) const {
 }
 
 void QueryTextEdit::insertFromMimeData(const QMimeData *source) {
-    if (source->hasText())
-        textCursor().insertText(source->text());
+    if (!source->hasText())
+        return;
+    // A text document takes CR and LF each as a line break of its own: a CR LF pair from a
+    // Windows clipboard is one line break.
+    QString text = source->text();
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    QTextCursor cursor = textCursor();
+    cursor.insertText(text);
+    setTextCursor(cursor);
+    ensureCursorVisible();
 }
 
 // --- window --------------------------------------------------------------------------------
@@ -366,12 +433,12 @@ void frmAdvancedSubscriberSearch::showColors(const QueryColors &colors) {
             cursor.select(QTextCursor::Document);
             cursor.insertText(wanted);
         }
-        cursor.select(QTextCursor::Document);
-        cursor.setCharFormat(colorFormat(kPlainColor));
-        for (const ColorRun &run : colors.runs) {
-            cursor.setPosition(offsets.toWidget(run.start));
-            cursor.setPosition(offsets.toWidget(run.start + run.length), QTextCursor::KeepAnchor);
-            cursor.mergeCharFormat(colorFormat(run.color));
+        // Everything black, keywords blue and strings red; only the characters whose colour
+        // differs from that are touched, which after one key are a few.
+        for (const Span &span : differingSpans(*document, wantedSpans(colors, offsets))) {
+            cursor.setPosition(span.from);
+            cursor.setPosition(span.to, QTextCursor::KeepAnchor);
+            cursor.setCharFormat(colorFormat(span.color));
         }
         cursor.endEditBlock();
     }
