@@ -182,6 +182,8 @@ void ReCreateSubscriber(ResetRun &run) {
         });
         if (changed)
             run.attempt([&] { rs.Update(); });
+        else
+            run.attempt([&] { rs.CancelUpdate(); });
     }
     run.closeQuery();
 }
