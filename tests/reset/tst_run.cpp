@@ -355,3 +355,73 @@ TEST(ResetPageLoad, TheSkipBoxShowsOnlyForTheWordInAnyCase) {
 }
 
 } // namespace
+
+namespace {
+
+// Each procedure gets exactly its named arguments, typed, in the order the server documents.
+TEST_F(ResetRunTest, ProceduresGetTheirArgumentsByNameTypeAndValue) {
+    // A subscriber without first and last name: they go as empty text, not NULL.
+    test::SubscriberFacts s = m_bench.find([&](const auto &f) {
+        return ordinary(f) &&
+               m_bench.sqlCount("SELECT COUNT(*) FROM Subscriber WHERE SubscriberObjectID=? AND "
+                                "FirstName IS NULL AND LastName IS NULL",
+                                {f.objectId}) == 1;
+    });
+    std::string display = m_bench.sqlText(
+        "SELECT DisplayName FROM vw_Subscriber WHERE SubscriberObjectID=?", {s.objectId});
+    m_bench.templateAlias = "salesTemplateEast";
+    m_bench.addRow(s.objectId);
+    m_bench.run();
+    EXPECT_EQ(m_bench.page->summary()->errorCount, 0);
+
+    using T = DbParamType;
+    auto expectArgs = [](const test::ProcedureCall &call,
+                         const std::vector<std::tuple<std::string, T, DbValue>> &args) {
+        ASSERT_EQ(call.args.size(), args.size()) << call.name;
+        for (std::size_t i = 0; i < args.size(); ++i) {
+            EXPECT_EQ(call.args[i].name, std::get<0>(args[i])) << call.name;
+            EXPECT_EQ(call.args[i].type, std::get<1>(args[i])) << call.args[i].name;
+            EXPECT_EQ(call.args[i].value, std::get<2>(args[i])) << call.args[i].name;
+        }
+    };
+    const test::ProcedureCall &removal = m_bench.db().lastCall("sp_DeleteSubscriber");
+    ASSERT_EQ(removal.args.size(), 4u);
+    std::string ticket = db::valueText(removal.args[3].value);
+    EXPECT_EQ(ticket.size(), 38u);
+    expectArgs(removal, {{"@SubscriberObjectID", T::Guid, s.objectId},
+                         {"@DirectorySync", T::Integer, std::int64_t{1}},
+                         {"@ForceRemove", T::Integer, std::int64_t{0}},
+                         {"@DirectorySyncTicket", T::Guid, ticket}});
+    expectArgs(m_bench.db().lastCall("sp_CreateSubscriber"),
+               {{"@Alias", T::Text, s.alias},
+                {"@DtmfAccessId", T::Text, s.extension},
+                {"@templateAlias", T::Text, std::string("salesTemplateEast")},
+                {"@SubscriberType", T::Integer, std::int64_t{1}},
+                {"@Undeletable", T::Integer, std::int64_t{0}},
+                {"@DisplayName", T::Text, display},
+                {"@DirectoryID", T::Guid, s.directoryId},
+                {"@Uid", T::Text, s.alias},
+                {"@FirstName", T::Text, std::string()},
+                {"@LastName", T::Text, std::string()},
+                {"@DirectorySync", T::Integer, std::int64_t{0}}});
+    const test::ProcedureCall &modify = m_bench.db().lastCall("sp_ModifySubscriber");
+    ASSERT_EQ(modify.args.size(), 3u);
+    std::string second = db::valueText(modify.args[1].value);
+    EXPECT_NE(second, ticket);
+    expectArgs(modify, {{"@SubscriberObjectID", T::Guid, s.objectId},
+                        {"@DirectorySyncTicket", T::Guid, second},
+                        {"@DirectorySync", T::Integer, std::int64_t{1}}});
+    // Both tickets were waited for and removed.
+    EXPECT_EQ(m_bench.db().callCount("sp_DeleteDirectorySyncTicket"), 2);
+    EXPECT_EQ(m_bench.sqlCount("SELECT COUNT(*) FROM vw_DirectorySyncTicket"), 0);
+    // The run's procedures, in order.
+    std::vector<std::string> names;
+    for (const auto &call : m_bench.db().calls)
+        names.push_back(call.name);
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"sp_DeleteSubscriber", "sp_DeleteDirectorySyncTicket",
+                                        "sp_CreateSubscriber", "sp_ModifySubscriber",
+                                        "sp_DeleteDirectorySyncTicket", "sp_SqlDirectorySync"}));
+}
+
+} // namespace
