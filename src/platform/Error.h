@@ -20,8 +20,7 @@ public:
     Error(long number, std::string description)
         : std::runtime_error(description)
         , m_number(number)
-        , m_description(std::move(description))
-    {}
+        , m_description(std::move(description)) {}
     long number() const { return m_number; }
     const std::string &description() const { return m_description; }
 
@@ -33,7 +32,7 @@ private:
 /// Error numbers the core raises itself (the registry's own errors use 1001).
 namespace errnum {
 inline constexpr long kRegistry = 1001;
-inline constexpr long kInternal = 51;          // an unexpected internal failure
+inline constexpr long kInternal = 51; // an unexpected internal failure
 inline constexpr long kSubscriptOutOfRange = 9;
 inline constexpr long kInvalidUseOfNull = 94;
 inline constexpr long kFileNotFound = 53;
@@ -49,8 +48,7 @@ struct Where {
 };
 
 /// "(error):" + number + " (" + description + ") in procedure P of Form F"
-inline std::string errorReport(long number, std::string_view description, const Where &where)
-{
+inline std::string errorReport(long number, std::string_view description, const Where &where) {
     std::string text = "(error):";
     text += std::to_string(number);
     text += " (";
@@ -67,8 +65,7 @@ inline std::string errorReport(long number, std::string_view description, const 
 /// Runs one step; an error it raises is reported through `report` and swallowed, so the caller
 /// goes on with its next step. Returns true when the step finished without error.
 template <class Step>
-bool trap(const Where &where, const std::function<void(const std::string &)> &report, Step &&step)
-{
+bool trap(const Where &where, const std::function<void(const std::string &)> &report, Step &&step) {
     try {
         step();
         return true;

@@ -40,8 +40,7 @@ public:
     virtual void deleteFile(const std::string &path, bool force) = 0;
     /// Opens a text file for writing, creating it, cutting it to empty or appending.
     /// Throws Error on failure.
-    virtual std::unique_ptr<ITextFileWriter> openTextFile(const std::string &path,
-                                                          bool append) = 0;
+    virtual std::unique_ptr<ITextFileWriter> openTextFile(const std::string &path, bool append) = 0;
     /// The whole content of a file, or nothing when it cannot be read.
     virtual std::optional<std::string> readFile(const std::string &path) = 0;
     /// The path as this OS writes it (separators converted), for showing to people.

@@ -5,8 +5,8 @@
 #include "Database.h"
 #include "FileSystem.h"
 #include "MailStore.h"
-#include "Resources.h"
 #include "Registry.h"
+#include "Resources.h"
 #include "Services.h"
 #include "UserInterface.h"
 

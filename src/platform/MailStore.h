@@ -29,8 +29,8 @@ public:
     virtual ~IMailSession() = default;
     /// Logs on without a dialog; profileInfo is HomeServer + "\n" + SMTPAddress.
     /// Throws Error when the logon fails.
-    virtual void logon(const std::string &profileName, const std::string &password,
-                       bool showDialog, const std::string &profileInfo) = 0;
+    virtual void logon(const std::string &profileName, const std::string &password, bool showDialog,
+                       const std::string &profileInfo) = 0;
     /// The mailbox owner's name; "Unknown" when the mailbox did not resolve.
     virtual std::string currentUser() = 0;
     /// Throws Error when the folder cannot be opened.

@@ -11,8 +11,7 @@ public:
     virtual ~IResourceLoader() = default;
     /// The string with this id from the library file's string table (UTF-8), or nothing when
     /// the file cannot be read, is not a valid library, or has no such string.
-    virtual std::optional<std::string> loadString(const std::string &libraryPath,
-                                                  unsigned id) = 0;
+    virtual std::optional<std::string> loadString(const std::string &libraryPath, unsigned id) = 0;
 };
 
 } // namespace zeph

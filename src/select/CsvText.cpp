@@ -17,7 +17,6 @@ constexpr std::array<char16_t, 32> kCp1252High = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
-
 // Decodes one code point of valid UTF-8 at `i` and moves past it.
 char32_t nextCodePoint(std::string_view s, std::size_t &i) {
     const auto b = static_cast<unsigned char>(s[i]);

@@ -26,25 +26,22 @@ const char *kUsage =
     "Programs find their host through ZEPHRANE_HOST, or use the default host folder:\n"
     "  ";
 
-int usage(const std::string &problem)
-{
+int usage(const std::string &problem) {
     if (!problem.empty())
         std::cerr << "zephrane-sim: " << problem << "\n\n";
-    (problem.empty() ? std::cout : std::cerr)
-        << kUsage << zeph::sim::defaultHostFolder() << "\n";
+    (problem.empty() ? std::cout : std::cerr) << kUsage << zeph::sim::defaultHostFolder() << "\n";
     return 2;
 }
 
-bool parseCount(const std::string &text, long max, long &out)
-{
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+bool parseCount(const std::string &text, long max, long &out) {
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return false;
     out = std::stol(text);
     return out <= max;
 }
 
-int init(const std::vector<std::string> &args)
-{
+int init(const std::vector<std::string> &args) {
     if (args.empty())
         return usage("init needs a HOST folder");
     zeph::sim::InitOptions options;
@@ -73,8 +70,7 @@ int init(const std::vector<std::string> &args)
     return 0;
 }
 
-bool requireHost(const std::string &folder)
-{
+bool requireHost(const std::string &folder) {
     if (zeph::sim::isHostFolder(folder))
         return true;
     std::cerr << "zephrane-sim: " << folder
@@ -84,8 +80,7 @@ bool requireHost(const std::string &folder)
     return false;
 }
 
-int set(const std::vector<std::string> &args)
-{
+int set(const std::vector<std::string> &args) {
     if (args.size() != 3)
         return usage("set needs HOST NAME VALUE");
     if (!requireHost(args[0]))
@@ -104,8 +99,7 @@ int set(const std::vector<std::string> &args)
     return 0;
 }
 
-int show(const std::vector<std::string> &args)
-{
+int show(const std::vector<std::string> &args) {
     if (args.size() != 1)
         return usage("show needs HOST");
     if (!requireHost(args[0]))
@@ -124,8 +118,7 @@ int show(const std::vector<std::string> &args)
     return 0;
 }
 
-int check(const std::vector<std::string> &args)
-{
+int check(const std::vector<std::string> &args) {
     if (args.size() != 1)
         return usage("check needs HOST");
     if (!requireHost(args[0]))
@@ -145,8 +138,7 @@ int check(const std::vector<std::string> &args)
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help")
         return args.empty() ? usage("no command given") : (usage(""), 0);

@@ -5,8 +5,7 @@
 
 using zeph::sim::SimSettings;
 
-TEST(SimSettings, RejectsUnknownNamesAndBadValues)
-{
+TEST(SimSettings, RejectsUnknownNamesAndBadValues) {
     SimSettings s;
     EXPECT_NE(s.set("directory-synch", "ok"), "");
     EXPECT_NE(s.set("directory-sync", "sometimes"), "");
@@ -16,8 +15,7 @@ TEST(SimSettings, RejectsUnknownNamesAndBadValues)
     EXPECT_EQ(s.get("service.Fennix"), "1");
 }
 
-TEST(SimSettings, SurviveSaveAndLoadAndReportBadLines)
-{
+TEST(SimSettings, SurviveSaveAndLoadAndReportBadLines) {
     zeph::test::TempFolder dir;
     SimSettings s;
     ASSERT_EQ(s.set("virtual-time", "on"), "");

@@ -4,26 +4,22 @@
 
 namespace zeph::test {
 
-void ScriptedUi::expectBox(const std::string &textPart, MsgAnswer answer)
-{
+void ScriptedUi::expectBox(const std::string &textPart, MsgAnswer answer) {
     m_expected.push_back({textPart, answer});
 }
 
-void ScriptedUi::expectFileDialog(std::optional<std::string> path)
-{
+void ScriptedUi::expectFileDialog(std::optional<std::string> path) {
     m_fileAnswers.push_back(std::move(path));
 }
 
-void ScriptedUi::verifyAllShown()
-{
+void ScriptedUi::verifyAllShown() {
     for (const auto &e : m_expected)
         ADD_FAILURE() << "expected message box was not shown: \"" << e.textPart << "\"";
     m_expected.clear();
 }
 
 MsgAnswer ScriptedUi::messageBox(const std::string &text, MsgButtons buttons, MsgIcon icon,
-                                 const std::string &title)
-{
+                                 const std::string &title) {
     Box box{text, buttons, icon, MsgAnswer::OK, title.empty() ? "Zephrane" : title};
     const bool asks = buttons != MsgButtons::OK;
     const MsgAnswer refuse = buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Cancel;
@@ -43,15 +39,13 @@ MsgAnswer ScriptedUi::messageBox(const std::string &text, MsgButtons buttons, Ms
     return box.answer;
 }
 
-void ScriptedUi::setBusy(bool busy)
-{
+void ScriptedUi::setBusy(bool busy) {
     if (busy != m_busy)
         ++m_busyChanges;
     m_busy = busy;
 }
 
-std::optional<std::string> ScriptedUi::openFileDialog(const std::string &, const std::string &)
-{
+std::optional<std::string> ScriptedUi::openFileDialog(const std::string &, const std::string &) {
     if (m_fileAnswers.empty()) {
         ADD_FAILURE() << "unexpected file dialog";
         return std::nullopt;

@@ -218,7 +218,6 @@ std::optional<std::u16string> stringInBlock(std::span<const std::uint8_t> block,
     }
 }
 
-
 // A file read piece by piece, so that a huge file costs no memory.
 class FileSource : public ByteSource {
 public:

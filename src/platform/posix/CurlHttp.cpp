@@ -12,8 +12,7 @@ struct Sink {
 };
 
 // Keeps at most maxBytes of the body; returning a short count tells curl to stop.
-std::size_t onData(char *data, std::size_t size, std::size_t count, void *user)
-{
+std::size_t onData(char *data, std::size_t size, std::size_t count, void *user) {
     auto *sink = static_cast<Sink *>(user);
     std::size_t n = size * count;
     std::size_t room = sink->maxBytes - sink->body.size();
@@ -31,8 +30,7 @@ public:
     ~CurlHttp() override { curl_global_cleanup(); }
 
     std::optional<std::string> fetchUrl(const std::string &url, const std::string &agent,
-                                        std::size_t maxBytes) override
-    {
+                                        std::size_t maxBytes) override {
         CURL *curl = curl_easy_init();
         if (!curl)
             return std::nullopt;
@@ -60,6 +58,8 @@ public:
 
 } // namespace
 
-std::unique_ptr<IHttp> makeHttp() { return std::make_unique<CurlHttp>(); }
+std::unique_ptr<IHttp> makeHttp() {
+    return std::make_unique<CurlHttp>();
+}
 
 } // namespace zeph::posix

@@ -15,8 +15,7 @@ namespace fs = std::filesystem;
 
 namespace zeph::posix {
 
-std::string toNativePath(const std::string &path)
-{
+std::string toNativePath(const std::string &path) {
     std::string out = path;
     for (char &c : out) {
         if (c == '\\')
@@ -27,8 +26,7 @@ std::string toNativePath(const std::string &path)
 
 namespace {
 
-Error errorFromErrno(int err, const std::string &path)
-{
+Error errorFromErrno(int err, const std::string &path) {
     long number = errnum::kPathNotFound;
     if (err == ENOENT)
         number = errnum::kFileNotFound;
@@ -37,24 +35,21 @@ Error errorFromErrno(int err, const std::string &path)
     return Error(number, std::string(std::strerror(err)) + ": " + path);
 }
 
-TimePoint toTimePoint(const struct stat &st)
-{
+TimePoint toTimePoint(const struct stat &st) {
     using namespace std::chrono;
-    return system_clock::time_point(seconds(st.st_mtim.tv_sec) +
-                                    duration_cast<system_clock::duration>(
-                                        nanoseconds(st.st_mtim.tv_nsec)));
+    return system_clock::time_point(
+        seconds(st.st_mtim.tv_sec) +
+        duration_cast<system_clock::duration>(nanoseconds(st.st_mtim.tv_nsec)));
 }
 
 // Writes each line with one write() and syncs it, so that a crash loses no line already logged.
 class PosixTextWriter : public ITextFileWriter {
 public:
     explicit PosixTextWriter(int fd)
-        : m_fd(fd)
-    {}
+        : m_fd(fd) {}
     ~PosixTextWriter() override { close(); }
 
-    bool writeLine(const std::string &text) override
-    {
+    bool writeLine(const std::string &text) override {
         if (m_fd < 0)
             return false;
         std::string line = text + "\r\n";
@@ -73,8 +68,7 @@ public:
         return ::fdatasync(m_fd) == 0 || errno == EINVAL;
     }
 
-    void close() override
-    {
+    void close() override {
         if (m_fd >= 0) {
             ::close(m_fd);
             m_fd = -1;
@@ -87,27 +81,23 @@ private:
 
 class PosixFileSystem : public IFileSystem {
 public:
-    bool fileExists(const std::string &path) override
-    {
+    bool fileExists(const std::string &path) override {
         struct stat st {};
         return ::stat(toNativePath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
     }
 
-    bool folderExists(const std::string &path) override
-    {
+    bool folderExists(const std::string &path) override {
         struct stat st {};
         return ::stat(toNativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     }
 
-    void createFolder(const std::string &path) override
-    {
+    void createFolder(const std::string &path) override {
         std::string native = toNativePath(path);
         if (::mkdir(native.c_str(), 0777) != 0)
             throw errorFromErrno(errno, native);
     }
 
-    std::vector<FileEntry> listFiles(const std::string &folder) override
-    {
+    std::vector<FileEntry> listFiles(const std::string &folder) override {
         std::string native = toNativePath(folder);
         std::error_code ec;
         fs::directory_iterator it(native, ec);
@@ -118,14 +108,13 @@ public:
             struct stat st {};
             if (::lstat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode))
                 continue;
-            files.push_back({entry.path().filename().string(), entry.path().string(),
-                             toTimePoint(st)});
+            files.push_back(
+                {entry.path().filename().string(), entry.path().string(), toTimePoint(st)});
         }
         return files;
     }
 
-    void deleteFile(const std::string &path, bool force) override
-    {
+    void deleteFile(const std::string &path, bool force) override {
         std::string native = toNativePath(path);
         struct stat st {};
         if (::stat(native.c_str(), &st) != 0)
@@ -137,8 +126,7 @@ public:
             throw errorFromErrno(errno, native);
     }
 
-    std::unique_ptr<ITextFileWriter> openTextFile(const std::string &path, bool append) override
-    {
+    std::unique_ptr<ITextFileWriter> openTextFile(const std::string &path, bool append) override {
         std::string native = toNativePath(path);
         int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
         int fd = ::open(native.c_str(), flags, 0666);
@@ -147,8 +135,7 @@ public:
         return std::make_unique<PosixTextWriter>(fd);
     }
 
-    std::optional<std::string> readFile(const std::string &path) override
-    {
+    std::optional<std::string> readFile(const std::string &path) override {
         std::ifstream in(toNativePath(path), std::ios::binary);
         if (!in)
             return std::nullopt;
@@ -161,8 +148,7 @@ public:
 
     std::string nativePath(const std::string &path) override { return toNativePath(path); }
 
-    std::string userDataFolder() override
-    {
+    std::string userDataFolder() override {
         std::string data = environment("XDG_DATA_HOME");
         if (data.empty()) {
             std::string home = environment("HOME");
@@ -174,6 +160,8 @@ public:
 
 } // namespace
 
-std::unique_ptr<IFileSystem> makeFileSystem() { return std::make_unique<PosixFileSystem>(); }
+std::unique_ptr<IFileSystem> makeFileSystem() {
+    return std::make_unique<PosixFileSystem>();
+}
 
 } // namespace zeph::posix

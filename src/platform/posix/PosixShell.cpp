@@ -10,8 +10,7 @@ namespace zeph::posix {
 
 namespace {
 
-std::vector<std::string> splitWords(const std::string &commandLine)
-{
+std::vector<std::string> splitWords(const std::string &commandLine) {
     std::vector<std::string> words;
     std::istringstream in(commandLine);
     std::string word;
@@ -20,8 +19,7 @@ std::vector<std::string> splitWords(const std::string &commandLine)
     return words;
 }
 
-bool onPath(const std::string &program)
-{
+bool onPath(const std::string &program) {
     if (program.find('/') != std::string::npos)
         return ::access(program.c_str(), X_OK) == 0;
     std::istringstream path(environment("PATH"));
@@ -34,8 +32,7 @@ bool onPath(const std::string &program)
 }
 
 // Starts the program detached (double fork), so that it outlives us and leaves no zombie.
-bool spawnDetached(const std::vector<std::string> &argv)
-{
+bool spawnDetached(const std::vector<std::string> &argv) {
     if (argv.empty() || !onPath(argv[0]))
         return false;
     pid_t child = ::fork();
@@ -60,8 +57,7 @@ bool spawnDetached(const std::vector<std::string> &argv)
 
 class PosixShell : public IShell {
 public:
-    bool startProgram(const std::string &commandLine, WindowStyle) override
-    {
+    bool startProgram(const std::string &commandLine, WindowStyle) override {
         std::vector<std::string> words = splitWords(commandLine);
         if (words.empty())
             return false;
@@ -73,14 +69,15 @@ public:
         return spawnDetached(words);
     }
 
-    bool openDocument(const std::string &address) override
-    {
+    bool openDocument(const std::string &address) override {
         return spawnDetached({"xdg-open", address});
     }
 };
 
 } // namespace
 
-std::unique_ptr<IShell> makeShell() { return std::make_unique<PosixShell>(); }
+std::unique_ptr<IShell> makeShell() {
+    return std::make_unique<PosixShell>();
+}
 
 } // namespace zeph::posix

@@ -11,21 +11,18 @@
 
 namespace zeph::posix {
 
-std::string environment(const char *name)
-{
+std::string environment(const char *name) {
     const char *value = std::getenv(name);
     return value ? std::string(value) : std::string();
 }
 
-std::string currentUserName()
-{
+std::string currentUserName() {
     if (struct passwd *pw = ::getpwuid(::geteuid()); pw && pw->pw_name)
         return pw->pw_name;
     return environment("USER");
 }
 
-std::string hostName()
-{
+std::string hostName() {
     std::array<char, 256> name{};
     if (::gethostname(name.data(), name.size() - 1) != 0)
         return "localhost";
@@ -35,8 +32,7 @@ std::string hostName()
     return host;
 }
 
-std::string executableFolder()
-{
+std::string executableFolder() {
     std::array<char, PATH_MAX> path{};
     ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size() - 1);
     if (n <= 0)
@@ -46,8 +42,7 @@ std::string executableFolder()
     return slash == std::string::npos || slash == 0 ? std::string("/") : exe.substr(0, slash);
 }
 
-LocalTime localTimeOf(TimePoint t)
-{
+LocalTime localTimeOf(TimePoint t) {
     std::time_t secs = std::chrono::system_clock::to_time_t(t);
     std::tm tm{};
     ::localtime_r(&secs, &tm);
@@ -60,8 +55,7 @@ class SystemClock : public IClock {
 public:
     TimePoint now() override { return std::chrono::system_clock::now(); }
     LocalTime toLocal(TimePoint t) override { return localTimeOf(t); }
-    void sleepMs(int milliseconds) override
-    {
+    void sleepMs(int milliseconds) override {
         if (milliseconds > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     }
@@ -69,8 +63,7 @@ public:
 
 class RandomGuidSource : public IGuidSource {
 public:
-    std::string newGuid() override
-    {
+    std::string newGuid() override {
         std::uniform_int_distribution<unsigned> nibble(0, 15);
         static const char *digits = "0123456789ABCDEF";
         std::string text = "{";
@@ -94,7 +87,11 @@ private:
 
 } // namespace
 
-std::unique_ptr<IClock> makeSystemClock() { return std::make_unique<SystemClock>(); }
-std::unique_ptr<IGuidSource> makeGuidSource() { return std::make_unique<RandomGuidSource>(); }
+std::unique_ptr<IClock> makeSystemClock() {
+    return std::make_unique<SystemClock>();
+}
+std::unique_ptr<IGuidSource> makeGuidSource() {
+    return std::make_unique<RandomGuidSource>();
+}
 
 } // namespace zeph::posix

@@ -12,12 +12,10 @@ namespace {
 class TerminalUi : public IUserInterface {
 public:
     explicit TerminalUi(bool assumeYes)
-        : m_assumeYes(assumeYes)
-    {}
+        : m_assumeYes(assumeYes) {}
 
     MsgAnswer messageBox(const std::string &text, MsgButtons buttons, MsgIcon,
-                         const std::string &title) override
-    {
+                         const std::string &title) override {
         if (!title.empty())
             std::cerr << title << ": ";
         std::cerr << text << std::endl;
@@ -26,8 +24,8 @@ public:
         const MsgAnswer yes = buttons == MsgButtons::YesNo ? MsgAnswer::Yes : MsgAnswer::OK;
         const MsgAnswer no = buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Cancel;
         if (m_assumeYes) {
-            std::cerr << "(answered " << (yes == MsgAnswer::Yes ? "Yes" : "OK")
-                      << " by --yes)" << std::endl;
+            std::cerr << "(answered " << (yes == MsgAnswer::Yes ? "Yes" : "OK") << " by --yes)"
+                      << std::endl;
             return yes;
         }
         if (!::isatty(STDIN_FILENO)) {
@@ -48,8 +46,7 @@ public:
 
     void setBusy(bool) override {}
     void doEvents() override {}
-    std::optional<std::string> openFileDialog(const std::string &, const std::string &) override
-    {
+    std::optional<std::string> openFileDialog(const std::string &, const std::string &) override {
         return std::nullopt;
     }
     std::string clipboardText() override { return m_clipboard; }
@@ -62,8 +59,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<IUserInterface> makeTerminalUi(bool assumeYes)
-{
+std::unique_ptr<IUserInterface> makeTerminalUi(bool assumeYes) {
     return std::make_unique<TerminalUi>(assumeYes);
 }
 

@@ -15,54 +15,51 @@
 
 namespace zeph::sim::regfile {
 
-inline constexpr std::string_view kHeader =
-    "Windows Registry Editor Version 5.00";
+inline constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
 inline constexpr std::string_view kMachineRoot = "HKEY_LOCAL_MACHINE";
 /// The longest key name (one path component) the registry accepts, in
 /// characters.
 inline constexpr std::size_t kMaxKeyNameLength = 255;
 
 struct Value {
-  std::string name; // "" is the key's default value, written @
-  std::uint32_t type = 0;
-  std::vector<std::uint8_t> data;    // stored bytes
-  std::vector<std::string> comments; // comment lines written just before it
+    std::string name; // "" is the key's default value, written @
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;    // stored bytes
+    std::vector<std::string> comments; // comment lines written just before it
 };
 
 struct Key {
-  /// Below HKEY_LOCAL_MACHINE, components joined by single backslashes, in the
-  /// case it was first written; "" is the root itself.
-  std::string path;
-  std::vector<Value> values;
-  std::vector<std::string>
-      comments; // comment lines written just before the key line
+    /// Below HKEY_LOCAL_MACHINE, components joined by single backslashes, in the
+    /// case it was first written; "" is the root itself.
+    std::string path;
+    std::vector<Value> values;
+    std::vector<std::string> comments; // comment lines written just before the key line
 
-  Value *findValue(std::string_view name);
-  /// Replaces the value with that name (keeping its place and first spelling)
-  /// or appends it.
-  void setValue(std::string_view name, std::uint32_t type,
-                std::vector<std::uint8_t> data);
-  /// False when there is no such value.
-  bool removeValue(std::string_view name);
+    Value *findValue(std::string_view name);
+    /// Replaces the value with that name (keeping its place and first spelling)
+    /// or appends it.
+    void setValue(std::string_view name, std::uint32_t type, std::vector<std::uint8_t> data);
+    /// False when there is no such value.
+    bool removeValue(std::string_view name);
 };
 
 /// The file's keys in file order. A key exists when it has a section or when a
 /// key below it has one, as creating a key creates its parents.
 struct Document {
-  std::vector<Key> keys;
-  std::vector<std::string> trailingComments;
+    std::vector<Key> keys;
+    std::vector<std::string> trailingComments;
 
-  /// The key's own section, or null. `path` must be normalised.
-  Key *findKey(std::string_view path);
-  bool keyExists(std::string_view path) const;
-  /// The key's section, made when the key has none: placed before the first
-  /// section below it, or at the end.
-  Key &section(std::string_view path);
+    /// The key's own section, or null. `path` must be normalised.
+    Key *findKey(std::string_view path);
+    bool keyExists(std::string_view path) const;
+    /// The key's section, made when the key has none: placed before the first
+    /// section below it, or at the end.
+    Key &section(std::string_view path);
 };
 
 struct ParseError {
-  int line = 0;
-  std::string message;
+    int line = 0;
+    std::string message;
 };
 
 /// Reads a file's bytes: UTF-16LE with a byte-order mark, or UTF-8 with or
@@ -91,8 +88,7 @@ bool isTextType(std::uint32_t type);
 std::vector<std::uint8_t> ansiData(const Value &value);
 /// Bytes handed in through the ANSI calls as they are stored (text types made
 /// UTF-16LE).
-std::vector<std::uint8_t> storedData(std::uint32_t type,
-                                     const std::vector<std::uint8_t> &ansi);
+std::vector<std::uint8_t> storedData(std::uint32_t type, const std::vector<std::uint8_t> &ansi);
 
 /// UTF-8 to UTF-16LE; a byte that is not valid UTF-8 becomes U+FFFD.
 std::vector<std::uint8_t> utf8ToUtf16le(std::string_view text);

@@ -15,13 +15,20 @@ namespace fs = std::filesystem;
 
 namespace zeph::sim {
 
-std::string registryPath(const std::string &folder) { return folder + "/registry.reg"; }
-std::string databasePath(const std::string &folder) { return folder + "/TarvoDb.sqlite"; }
-std::string mailstorePath(const std::string &folder) { return folder + "/mailstore"; }
-std::string defaultRootPath(const std::string &folder) { return folder + "/Pradix/"; }
+std::string registryPath(const std::string &folder) {
+    return folder + "/registry.reg";
+}
+std::string databasePath(const std::string &folder) {
+    return folder + "/TarvoDb.sqlite";
+}
+std::string mailstorePath(const std::string &folder) {
+    return folder + "/mailstore";
+}
+std::string defaultRootPath(const std::string &folder) {
+    return folder + "/Pradix/";
+}
 
-std::string defaultHostFolder()
-{
+std::string defaultHostFolder() {
     std::string data = posix::environment("XDG_DATA_HOME");
     if (data.empty()) {
         std::string home = posix::environment("HOME");
@@ -30,8 +37,7 @@ std::string defaultHostFolder()
     return data + "/zephrane/host";
 }
 
-bool isHostFolder(const std::string &folder)
-{
+bool isHostFolder(const std::string &folder) {
     std::error_code ec;
     return fs::is_regular_file(registryPath(folder), ec);
 }
@@ -39,8 +45,7 @@ bool isHostFolder(const std::string &folder)
 namespace {
 
 // A text value as a .reg file writes it: quotes and backslashes escaped.
-std::string regText(const std::string &text)
-{
+std::string regText(const std::string &text) {
     std::string out = "\"";
     for (char c : text) {
         if (c == '"' || c == '\\')
@@ -53,8 +58,7 @@ std::string regText(const std::string &text)
 // The registry of a server that passes every start-up check: version 4.0 build 3.20, an
 // Exchange back end (so the Fennix connector is checked), the main service running as the
 // logged-on user, a root folder for recordings and two telephone-system integrations.
-std::string defaultRegistry(const std::string &folder, const SimSettings &settings)
-{
+std::string defaultRegistry(const std::string &folder, const SimSettings &settings) {
     const std::string account = settings.get("domain") + "\\" + settings.get("user");
     std::ostringstream reg;
     reg << "Windows Registry Editor Version 5.00\r\n\r\n"
@@ -83,8 +87,7 @@ std::string defaultRegistry(const std::string &folder, const SimSettings &settin
 
 } // namespace
 
-bool initHost(const std::string &folder, const InitOptions &options, std::string &error)
-{
+bool initHost(const std::string &folder, const InitOptions &options, std::string &error) {
     if (options.subscribers < 0 || options.subscribers > 200000) {
         error = "the number of subscribers must be between 0 and 200000";
         return false;
@@ -122,8 +125,7 @@ bool initHost(const std::string &folder, const InitOptions &options, std::string
 }
 
 std::string resolveHostFolder(const std::function<void(const std::string &)> &notice,
-                              std::string &error)
-{
+                              std::string &error) {
     std::string named = posix::environment("ZEPHRANE_HOST");
     if (!named.empty()) {
         if (isHostFolder(named))
@@ -141,13 +143,13 @@ std::string resolveHostFolder(const std::function<void(const std::string &)> &no
         return {};
     }
     if (notice)
-        notice("Created a default stand-in host in " + folder + " (set ZEPHRANE_HOST to use another).");
+        notice("Created a default stand-in host in " + folder +
+               " (set ZEPHRANE_HOST to use another).");
     return folder;
 }
 
 std::unique_ptr<Host> openHost(const std::string &folder,
-                               std::function<void(const std::string &)> notice)
-{
+                               std::function<void(const std::string &)> notice) {
     // Each distinct notice is passed on once.
     auto seen = std::make_shared<std::set<std::string>>();
     auto once = [notice, seen](const std::string &text) {

@@ -9,8 +9,7 @@ namespace zeph::sim {
 
 namespace {
 
-std::string lower(std::string s)
-{
+std::string lower(std::string s) {
     for (char &c : s)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
@@ -19,12 +18,10 @@ std::string lower(std::string s)
 class SimServices : public IServices {
 public:
     explicit SimServices(SimSettings settings)
-        : m_settings(std::move(settings))
-    {}
+        : m_settings(std::move(settings)) {}
 
     std::optional<std::uint32_t> serviceState(const std::string &computer,
-                                              const std::string &service) override
-    {
+                                              const std::string &service) override {
         // Only this computer's service manager is reachable.
         if (!computer.empty() && lower(computer) != lower(m_settings.get("computer")))
             return std::nullopt;
@@ -44,13 +41,11 @@ private:
 class SimWorkstation : public IWorkstation {
 public:
     explicit SimWorkstation(SimSettings settings)
-        : m_settings(std::move(settings))
-    {}
+        : m_settings(std::move(settings)) {}
 
     std::int32_t osPlatformId() override { return 2; }
 
-    std::optional<WkstaInfo102> info102() override
-    {
+    std::optional<WkstaInfo102> info102() override {
         WkstaInfo102 info;
         info.platformId = 500;
         info.computerName = m_settings.get("computer");
@@ -61,8 +56,7 @@ public:
         return info;
     }
 
-    std::optional<WkstaUserInfo1> userInfo1() override
-    {
+    std::optional<WkstaUserInfo1> userInfo1() override {
         WkstaUserInfo1 info;
         info.userName = m_settings.get("user");
         info.logonDomain = m_settings.get("domain");
@@ -81,8 +75,7 @@ class VirtualClock : public IClock {
 public:
     TimePoint now() override { return std::chrono::system_clock::now() + m_offset; }
     LocalTime toLocal(TimePoint t) override { return posix::localTimeOf(t); }
-    void sleepMs(int milliseconds) override
-    {
+    void sleepMs(int milliseconds) override {
         if (milliseconds > 0)
             m_offset += std::chrono::milliseconds(milliseconds);
     }
@@ -93,18 +86,15 @@ private:
 
 } // namespace
 
-std::unique_ptr<IServices> makeServices(const SimSettings &settings)
-{
+std::unique_ptr<IServices> makeServices(const SimSettings &settings) {
     return std::make_unique<SimServices>(settings);
 }
 
-std::unique_ptr<IWorkstation> makeWorkstation(const SimSettings &settings)
-{
+std::unique_ptr<IWorkstation> makeWorkstation(const SimSettings &settings) {
     return std::make_unique<SimWorkstation>(settings);
 }
 
-std::unique_ptr<IClock> makeClock(const SimSettings &settings)
-{
+std::unique_ptr<IClock> makeClock(const SimSettings &settings) {
     if (settings.get("virtual-time") == "on")
         return std::make_unique<VirtualClock>();
     return posix::makeSystemClock();

@@ -15,15 +15,13 @@ namespace zeph::sim {
 
 namespace {
 
-std::string lower(std::string s)
-{
+std::string lower(std::string s) {
     for (char &c : s)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
 }
 
-std::string trim(const std::string &s)
-{
+std::string trim(const std::string &s) {
     auto b = s.find_first_not_of(" \t\r\n");
     if (b == std::string::npos)
         return {};
@@ -31,8 +29,7 @@ std::string trim(const std::string &s)
     return s.substr(b, e - b + 1);
 }
 
-bool isNumber(const std::string &s)
-{
+bool isNumber(const std::string &s) {
     if (s.empty() || s.size() > 9)
         return false;
     for (char c : s) {
@@ -43,8 +40,7 @@ bool isNumber(const std::string &s)
 }
 
 // The locale that decides the language of messages here: LC_ALL, LC_MESSAGES, then LANG.
-std::string environmentLocale()
-{
+std::string environmentLocale() {
     for (const char *name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
         std::string value = posix::environment(name);
         if (!value.empty())
@@ -53,8 +49,7 @@ std::string environmentLocale()
     return {};
 }
 
-const SettingInfo *find(const std::string &name)
-{
+const SettingInfo *find(const std::string &name) {
     static const std::vector<SettingInfo> all = SimSettings::known();
     for (const auto &info : all) {
         if (info.name == name)
@@ -64,8 +59,7 @@ const SettingInfo *find(const std::string &name)
 }
 
 // Checks a value for a known setting; returns an error text or "".
-std::string validate(const std::string &name, const std::string &value)
-{
+std::string validate(const std::string &name, const std::string &value) {
     auto oneOf = [&](std::initializer_list<const char *> choices) -> std::string {
         for (const char *c : choices) {
             if (value == c)
@@ -86,8 +80,9 @@ std::string validate(const std::string &name, const std::string &value)
         return oneOf({"present", "missing"});
     if (name.rfind("service.", 0) == 0) {
         return isNumber(value) ? std::string()
-                               : "setting " + name + " takes a service state number "
-                                                     "(1 stopped, 4 running, 7 paused, ...)";
+                               : "setting " + name +
+                                     " takes a service state number "
+                                     "(1 stopped, 4 running, 7 paused, ...)";
     }
     if (value.find('\n') != std::string::npos)
         return "setting " + name + " takes a single line";
@@ -96,8 +91,7 @@ std::string validate(const std::string &name, const std::string &value)
 
 } // namespace
 
-std::vector<SettingInfo> SimSettings::known()
-{
+std::vector<SettingInfo> SimSettings::known() {
     return {
         {"directory-sync", "ok",
          "how the directory synchroniser answers sync tickets: ok (0), fail (1), never (NULL)"},
@@ -115,10 +109,11 @@ std::vector<SettingInfo> SimSettings::known()
     };
 }
 
-std::string settingsPath(const std::string &hostFolder) { return hostFolder + "/stand-in.conf"; }
+std::string settingsPath(const std::string &hostFolder) {
+    return hostFolder + "/stand-in.conf";
+}
 
-SimSettings SimSettings::load(const std::string &hostFolder, std::vector<std::string> *problems)
-{
+SimSettings SimSettings::load(const std::string &hostFolder, std::vector<std::string> *problems) {
     SimSettings settings;
     std::ifstream in(settingsPath(hostFolder));
     std::string line;
@@ -142,8 +137,7 @@ SimSettings SimSettings::load(const std::string &hostFolder, std::vector<std::st
     return settings;
 }
 
-std::string SimSettings::get(const std::string &name) const
-{
+std::string SimSettings::get(const std::string &name) const {
     if (auto it = m_values.find(name); it != m_values.end())
         return it->second;
     if (const SettingInfo *info = find(name))
@@ -151,8 +145,7 @@ std::string SimSettings::get(const std::string &name) const
     return {};
 }
 
-std::string SimSettings::set(const std::string &rawName, const std::string &value)
-{
+std::string SimSettings::set(const std::string &rawName, const std::string &value) {
     // Service names compare without letter case, as the service manager does.
     std::string name = rawName;
     if (lower(name).rfind("service.", 0) == 0) {
@@ -173,8 +166,7 @@ std::string SimSettings::set(const std::string &rawName, const std::string &valu
     return {};
 }
 
-bool SimSettings::save(const std::string &hostFolder, std::string &error) const
-{
+bool SimSettings::save(const std::string &hostFolder, std::string &error) const {
     std::ostringstream out;
     out << "# Settings of this stand-in host; change them with: zephrane-sim set HOST NAME VALUE\n";
     for (const auto &[name, value] : m_values)
@@ -182,8 +174,7 @@ bool SimSettings::save(const std::string &hostFolder, std::string &error) const
     return writeFileAtomically(settingsPath(hostFolder), out.str(), error);
 }
 
-bool writeFileAtomically(const std::string &path, const std::string &content, std::string &error)
-{
+bool writeFileAtomically(const std::string &path, const std::string &content, std::string &error) {
     std::string temp = path + ".new";
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) {

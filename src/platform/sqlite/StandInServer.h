@@ -33,8 +33,7 @@ struct SeedOptions {
 
 /// Creates the database file with every table, view and seeded row, the recordings under
 /// rootPath and the mailboxes under mailstoreFolder. Returns false with an error text.
-bool createServerDatabase(const std::string &path, const SeedOptions &options,
-                          std::string &error);
+bool createServerDatabase(const std::string &path, const SeedOptions &options, std::string &error);
 
 /// Checks the server's invariants; one text per violation (empty: all hold). Returns nothing
 /// with an error text when the file cannot be checked at all.
