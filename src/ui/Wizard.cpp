@@ -13,6 +13,7 @@
 #include "search/frmAdvancedSubscriberSearch.h"
 #include "select/ChooseSubscribersPage.h"
 #include "select/frmChooseSubscribers.h"
+#include "ui/Fonts.h"
 
 #include <QPushButton>
 
@@ -38,6 +39,7 @@ Wizard::Wizard(Program &program, MainPage &mainPage)
     connect(m_main.get(), &frmMain::helpRequested, this, &Wizard::showHelp);
     connect(m_main.get(), &frmMain::updateCheckRequested, this, &Wizard::checkForUpdate);
     connect(m_main.get(), &frmMain::aboutRequested, this, &Wizard::showAbout);
+    m_mainLanguage = ui::registerLanguageWindow(m_program.localize, m_main.get(), "frmMain");
     m_program.resetRunning = [this] { return m_resetPage && m_resetPage->running(); };
 }
 

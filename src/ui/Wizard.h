@@ -5,6 +5,8 @@
 #include "app/MainPage.h"
 #include "app/Program.h"
 
+#include "i18n/modLocalize.h"
+
 #include <QObject>
 #include <memory>
 
@@ -60,6 +62,8 @@ private:
     Program &m_program;
     MainPage &m_mainPage;
     std::unique_ptr<frmMain> m_main;
+    // The first page takes the language's fonts on a switch (its texts stay English).
+    i18n::WindowRegistration m_mainLanguage;
     std::unique_ptr<ChooseSubscribersPage> m_choosePage;
     std::unique_ptr<frmChooseSubscribers> m_chooseWindow;
     // An unloaded selection page waits here until the signal that unloaded it has returned.
