@@ -1,10 +1,14 @@
 // The database backend over the stand-in host's SQLite file.
 //
-// Every connection opens the file itself (WAL, so that the many connections of a run read and
-// write side by side), reads whole result sets, and saves rows back through the table or view
-// they came from, found by key. A read-only query is held to reading by three locks: an
-// authorizer that allows nothing but reads while it is prepared and run, SQLite's own verdict on
-// the statement, and the connection's query-only switch while it runs.
+// Every connection has a handle of its own on the file (WAL, so that the many connections of a
+// run read and write side by side), reads whole result sets, and saves rows back through the
+// table or view they came from, found by key. A read-only query is held to reading by three
+// locks: an authorizer that allows nothing but reads while it is prepared and run, SQLite's own
+// verdict on the statement, and the connection's query-only switch while it runs.
+//
+// The program makes a new connection for nearly every query. Opening the file anew costs a
+// millisecond (the schema is read again) and the first commit of a new handle syncs the folder
+// as well as the log, so the handles of closed connections are kept for the next ones.
 #include "SqliteDatabase.h"
 
 #include "SqliteQueryShape.h"
@@ -15,6 +19,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <mutex>
 #include <utility>
 
 namespace zeph::sqlite {
@@ -22,6 +27,16 @@ namespace {
 
 constexpr int kBusyTimeoutMs = 10000;
 constexpr const char *kDatabaseName = "TarvoDb";
+
+// A query that reads a whole large table (the cached tables) visits its rows in key order and
+// their pages at random; with SQLite's default cache of 2 MB each page is read many times. The
+// cache may grow this far while a query runs; afterwards a handle keeps no more than
+// kKeptCacheBytes of it, so that the handles held for the whole program stay small.
+constexpr const char *kCacheSizePragma = "PRAGMA cache_size=-65536"; // 64 MB
+constexpr int kKeptCacheBytes = 4 << 20;
+// Handles kept for reuse. A reset run holds one query and one command at a time beside the
+// cached tables' own connections.
+constexpr std::size_t kIdleHandles = 4;
 
 bool sameName(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -86,6 +101,79 @@ void exec(sqlite3 *db, const char *sql) {
     }
 }
 
+/// Lets go of the pages a large read left in the handle's cache.
+void trimCache(sqlite3 *db) {
+    int used = 0;
+    int highwater = 0;
+    if (sqlite3_db_status(db, SQLITE_DBSTATUS_CACHE_USED, &used, &highwater, 0) == SQLITE_OK &&
+        used > kKeptCacheBytes)
+        sqlite3_db_release_memory(db);
+}
+
+/// True when the handle holds anything of its last user: a transaction, a statement, a
+/// temporary table. Such a handle is closed instead of being used again.
+bool holdsState(sqlite3 *db) {
+    if (!sqlite3_get_autocommit(db) || sqlite3_next_stmt(db, nullptr) != nullptr)
+        return true;
+    sqlite3_stmt *stmt = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT 1 FROM temp.sqlite_schema LIMIT 1", -1, &stmt, nullptr) !=
+        SQLITE_OK)
+        return true;
+    const bool temporary = sqlite3_step(stmt) != SQLITE_DONE;
+    sqlite3_finalize(stmt);
+    return temporary;
+}
+
+/// True when the file the handle opened is no longer at its path (removed or replaced).
+bool fileMoved(sqlite3 *db) {
+    int moved = 0;
+    return sqlite3_file_control(db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK ||
+           moved != 0;
+}
+
+/// The handles of closed connections, ready for the next connection to the same file.
+class HandlePool {
+public:
+    HandlePool() = default;
+    HandlePool(const HandlePool &) = delete;
+    HandlePool &operator=(const HandlePool &) = delete;
+    ~HandlePool() {
+        for (sqlite3 *db : m_idle)
+            sqlite3_close_v2(db);
+    }
+
+    /// A kept handle whose file is still in place, or null.
+    sqlite3 *take() {
+        std::lock_guard lock(m_mutex);
+        while (!m_idle.empty()) {
+            sqlite3 *db = m_idle.back();
+            m_idle.pop_back();
+            if (!fileMoved(db))
+                return db;
+            sqlite3_close_v2(db);
+        }
+        return nullptr;
+    }
+
+    /// Takes back a handle whose connection has ended; keeps it when it is clean.
+    void giveBack(sqlite3 *db, bool reusable) {
+        sqlite3_set_authorizer(db, nullptr, nullptr);
+        if (reusable && !holdsState(db)) {
+            trimCache(db);
+            std::lock_guard lock(m_mutex);
+            if (m_idle.size() < kIdleHandles) {
+                m_idle.push_back(db);
+                return;
+            }
+        }
+        sqlite3_close_v2(db);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<sqlite3 *> m_idle;
+};
+
 /// Where rows of a query are saved: a table or view of the main database and its key.
 struct SaveTarget {
     std::string name; // as the schema spells it
@@ -96,12 +184,14 @@ struct SaveTarget {
 
 class SqliteConnection : public IDbConnection {
 public:
-    SqliteConnection(sqlite3 *db, std::shared_ptr<ServerContext> context)
+    SqliteConnection(sqlite3 *db, std::shared_ptr<ServerContext> context,
+                     std::shared_ptr<HandlePool> pool)
         : m_db(db)
-        , m_context(std::move(context)) {
+        , m_context(std::move(context))
+        , m_pool(std::move(pool)) {
         sqlite3_set_authorizer(m_db, &SqliteConnection::authorize, this);
     }
-    ~SqliteConnection() override { sqlite3_close_v2(m_db); }
+    ~SqliteConnection() override { m_pool->giveBack(m_db, m_reusable); }
 
     DbRowSet query(const std::string &sql, const std::vector<DbValue> &params,
                    bool readOnly) override {
@@ -132,7 +222,10 @@ private:
         }
         ~ReadOnlyGuard() {
             conn.m_readOnly = false;
-            sqlite3_exec(conn.m_db, "PRAGMA query_only=0", nullptr, nullptr, nullptr);
+            // A handle left in query-only mode must not serve another connection.
+            if (sqlite3_exec(conn.m_db, "PRAGMA query_only=0", nullptr, nullptr, nullptr) !=
+                SQLITE_OK)
+                conn.m_reusable = false;
         }
         SqliteConnection &conn;
     };
@@ -162,7 +255,9 @@ private:
 
     sqlite3 *m_db;
     std::shared_ptr<ServerContext> m_context;
+    std::shared_ptr<HandlePool> m_pool;
     bool m_readOnly = false;
+    bool m_reusable = true;
 };
 
 DbRowSet SqliteConnection::fetch(Statement &stmt, std::size_t hiddenColumns) {
@@ -177,6 +272,7 @@ DbRowSet SqliteConnection::fetch(Statement &stmt, std::size_t hiddenColumns) {
             row.push_back(stmt.column(c));
         rows.rows.push_back(std::move(row));
     }
+    trimCache(sqlite3_db_handle(stmt.get()));
     return rows;
 }
 
@@ -397,17 +493,50 @@ SqliteConnection::insertRow(const std::string &targetName, const std::vector<std
     }
 }
 
+/// Checked before anything is written: an empty file stays empty.
+void checkHoldsTables(sqlite3 *db) {
+    Statement stmt(db, "SELECT count(*) FROM sqlite_schema");
+    stmt.step();
+    if (stmt.column(0) == DbValue(std::int64_t{0}))
+        throw Error(sqlerr::kGeneral, "it holds no tables");
+}
+
 class SqliteDatabase : public IDatabase {
 public:
     SqliteDatabase(std::string path, ServerContext context)
         : m_path(std::move(path))
-        , m_context(std::make_shared<ServerContext>(std::move(context))) {}
+        , m_context(std::make_shared<ServerContext>(std::move(context)))
+        , m_pool(std::make_shared<HandlePool>()) {}
 
     std::unique_ptr<IDbConnection> connect(const std::string &connectionText) override {
         checkConnectionText(connectionText);
+        sqlite3 *db = reuse();
+        if (!db)
+            db = open();
+        return std::make_unique<SqliteConnection>(db, m_context, m_pool);
+    }
+
+private:
+    // A kept handle, checked as a new one is: the file may have changed since.
+    sqlite3 *reuse() {
+        sqlite3 *db = m_pool->take();
+        if (!db)
+            return nullptr;
+        try {
+            checkHoldsTables(db);
+            return db;
+        } catch (const Error &) {
+            sqlite3_close_v2(db);
+            return nullptr; // a new handle finds out what is wrong and says so
+        }
+    }
+
+    sqlite3 *open() {
         sqlite3 *db = nullptr;
-        // Never created here: a missing file is a missing server database.
-        int rc = sqlite3_open_v2(m_path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+        // Never created here: a missing file is a missing server database. A handle serves one
+        // connection at a time, so SQLite's own locking around every call is not needed.
+        int rc = sqlite3_open_v2(m_path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                                 nullptr);
         if (rc != SQLITE_OK) {
             std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
             sqlite3_close_v2(db);
@@ -422,25 +551,20 @@ public:
             // error instead of a constant text.
             sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
             sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
-            {
-                // Checked before anything is written: an empty file stays empty.
-                Statement stmt(db, "SELECT count(*) FROM sqlite_schema");
-                stmt.step();
-                if (stmt.column(0) == DbValue(std::int64_t{0}))
-                    throw Error(sqlerr::kGeneral, "it holds no tables");
-            }
+            checkHoldsTables(db);
             exec(db, "PRAGMA journal_mode=WAL");
+            exec(db, kCacheSizePragma);
         } catch (const Error &e) {
             sqlite3_close_v2(db);
             throw Error(sqlerr::kGeneral, "The server database \"" + m_path +
                                               "\" cannot be used: " + e.description());
         }
-        return std::make_unique<SqliteConnection>(db, m_context);
+        return db;
     }
 
-private:
     std::string m_path;
     std::shared_ptr<ServerContext> m_context;
+    std::shared_ptr<HandlePool> m_pool;
 };
 
 } // namespace
