@@ -1,6 +1,7 @@
 #include "ChooseSubscribersPage.h"
 
 #include "CsvText.h"
+#include "CsvUnmatched.h"
 #include "NumberChecks.h"
 #include "app/registry/RegistryAPI.h"
 #include "db/modTarvoDB.h"
@@ -668,8 +669,11 @@ void ChooseSubscribersPage::ImportCSV() {
     db::Connection connection(m_db.database());
     std::string_view line;
     int sinceYield = 0;
+    long lineNumber = 1; // the header's; unlike the count read, it does not stop at 32,767
+    CsvUnmatchedLines unmatched;
     while (lines.next(line)) {
         linesRead = countLine(linesRead);
+        ++lineNumber;
         if (++sinceYield >= kCsvYieldLines) {
             sinceYield = 0;
             if (m_host.ui)
@@ -682,12 +686,17 @@ void ChooseSubscribersPage::ImportCSV() {
             noteGridFull();
             break;
         }
+        if (result == Lookup::NotFound && namesSubscriber(line, columns.alias, columns.extension))
+            unmatched.add(lineNumber);
     }
     if (m_gridFullHit) {
         m_gridFullReported = true;
         message(gridFullMessage());
     }
     csvSummary(linesRead, rowsBefore);
+    // The counts alone do not say which lines to correct; the summary stays as it always was.
+    if (!unmatched.empty())
+        message(unmatched.message());
 }
 
 ChooseSubscribersPage::Lookup ChooseSubscribersPage::importLine(std::string_view line,

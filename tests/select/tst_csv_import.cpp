@@ -19,6 +19,12 @@ std::string summary(int lines, int users) {
            std::to_string(users) + " users added to grid.";
 }
 
+// The message after the summary that names the lines which matched no subscriber.
+std::string unmatched(const std::string &numbers) {
+    return "Lines of the CSV file that matched no subscriber (the header is line 1): " + numbers +
+           ".";
+}
+
 const char *kNotValid = "Error! CSV file is not a valid format.  See the help for details on "
                         "format requirements.";
 
@@ -96,7 +102,10 @@ TEST_F(CsvImport, HeaderVariants) {
     };
     for (const Case &c : cases) {
         int lines = 1;
-        import(c.content, {summary(lines, static_cast<int>(c.found.size()))});
+        Texts messages{summary(lines, static_cast<int>(c.found.size()))};
+        if (c.found.empty())
+            messages.push_back(unmatched("2"));
+        import(c.content, messages);
         EXPECT_EQ(h.gridColumn("Alias"), c.found) << c.content;
     }
 }
@@ -135,12 +144,13 @@ TEST_F(CsvImport, QuotesAreValuesNotSql) {
            "o'neil,\r\n"
            "x' OR '1'='1,\r\n"
            "x,7701' OR '1'='1\r\n",
-           {summary(3, 1)});
+           {summary(3, 1), unmatched("3, 4")});
     EXPECT_EQ(h.gridColumn("Alias"), Texts{"o'neil"});
 }
 
 TEST_F(CsvImport, OnlyTypesOneAndThreeAreAdded) {
-    import("alias,extension\r\ncsv-contact,7705\r\ncsv-contact,\r\n", {summary(2, 0)});
+    import("alias,extension\r\ncsv-contact,7705\r\ncsv-contact,\r\n",
+           {summary(2, 0), unmatched("2, 3")});
 }
 
 TEST_F(CsvImport, AnExtensionSharedBySeveralAddsTheFirstInAliasOrder) {
@@ -185,17 +195,18 @@ TEST_F(CsvImport, BinaryContentAndHugeLinesDoNoHarm) {
             pos = cr + 1 + (cr + 1 < text.size() && text[cr + 1] == '\n' ? 1 : 0);
         }
     }
-    import(afterHeader, {summary(lines, 0)});
+    import(afterHeader, {summary(lines, 0), "matched no subscriber"});
 
     const std::string huge(100000, 'a');
     import("alias,extension\r\n" + huge + "\r\n" + huge.substr(0, 50000) + "," +
                std::string(50000, '7') + "\r\n" + huge + ",\r\ncsv-a\r\n",
-           {summary(4, 1)});
+           {summary(4, 1), unmatched("2, 3, 4")});
     EXPECT_EQ(h.gridColumn("Alias"), Texts{"csv-a"});
 }
 
 TEST_F(CsvImport, UnknownSubscribersAreReadAndNotAdded) {
-    import("alias,extension\r\nnobody1,1\r\nnobody2,\r\n,\r\n", {summary(3, 0)});
+    import("alias,extension\r\nnobody1,1\r\nnobody2,\r\n,\r\n",
+           {summary(3, 0), unmatched("2, 3")});
 }
 
 TEST_F(CsvImport, TheLineCountStopsAtTheSixteenBitTopAndTheWindowIsServed) {
