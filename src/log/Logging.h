@@ -69,6 +69,8 @@ public:
     void setLineObserver(std::function<void(const std::string &)> observer) {
         m_lineObserver = std::move(observer);
     }
+    /// The observer set last (empty when none), so that another one can be put in front of it.
+    const std::function<void(const std::string &)> &lineObserver() const { return m_lineObserver; }
 
     /// The program folder's logs folder, as the system writes it.
     std::string logFolder() const;

@@ -40,6 +40,29 @@ bool containsIgnoreCase(const std::string &text, std::string_view word) {
     return it != text.end();
 }
 
+// Shows the run log's lines to the failed records first and then to the log's own observer
+// (the terminal program prints them) for as long as the run lasts, also when it is left by an
+// exception (the program ending); the log's observer is then put back as it was.
+class FailedRecordsObserver {
+public:
+    FailedRecordsObserver(Logging &log, FailedRecords &records)
+        : m_log(log)
+        , m_previous(log.lineObserver()) {
+        m_log.setLineObserver([&records, next = m_previous](const std::string &line) {
+            records.observe(line);
+            if (next)
+                next(line);
+        });
+    }
+    ~FailedRecordsObserver() { m_log.setLineObserver(m_previous); }
+    FailedRecordsObserver(const FailedRecordsObserver &) = delete;
+    FailedRecordsObserver &operator=(const FailedRecordsObserver &) = delete;
+
+private:
+    Logging &m_log;
+    std::function<void(const std::string &)> m_previous;
+};
+
 // Marks the page as running for as long as the run lasts, also when it is left by an
 // exception (the program ending).
 class RunningFlag {
@@ -87,6 +110,7 @@ void ResetPage::cmdResetSubscribers_Click() {
         return;
     m_started = true;
     RunningFlag runningFlag(m_running);
+    FailedRecordsObserver observing(m_log, m_failedRecords);
 
     ResetRun run(m_host, m_tarvoDb, m_log, m_inputs);
     int rows = startRun(run);
@@ -130,6 +154,7 @@ int ResetPage::startRun(ResetRun &run) {
 void ResetPage::resetRow(ResetRun &run, int row) {
     std::string alias;
     std::string objectId;
+    std::string extension;
     bool checked = false;
     run.attempt([&] {
         const SubscriberGrid &grid = m_inputs.grid();
@@ -137,10 +162,14 @@ void ResetPage::resetRow(ResetRun &run, int row) {
         if (checked) {
             alias = grid.TextMatrix(row, grid.ColIndex("Alias"));
             objectId = grid.TextMatrix(row, grid.ColIndex("ObjectID"));
+            extension = grid.TextMatrix(row, grid.ColIndex("Extension"));
         }
     });
-    if (checked)
-        resetSubscriber(run, alias, objectId);
+    if (!checked)
+        return;
+    m_failedRecords.beginSubscriber(alias, extension);
+    resetSubscriber(run, alias, objectId);
+    m_failedRecords.endSubscriber();
 }
 
 void ResetPage::resetSubscriber(ResetRun &run, const std::string &alias,
@@ -196,6 +225,7 @@ void ResetPage::endRun(ResetRun &run, int subscribersReset) {
     summary.logFilePath = m_log.LogFilePath();
     summary.logFallbackReason = m_log.LogFallbackReason();
     summary.closingMessage = closingMessage(subscribersReset);
+    writeFailedRecords(summary);
     m_summary = summary;
     MsgAnswer answer = m_host.ui->messageBox(summary.closingMessage, MsgButtons::OKCancel);
     m_summary->viewLog = answer == MsgAnswer::OK;
@@ -205,6 +235,26 @@ void ResetPage::endRun(ResetRun &run, int subscribersReset) {
     // One page shows one run: only Exit (and Help) stay usable.
     cmdExit.Enabled = true;
     changed();
+}
+
+// Beside the log, so that the two are found and purged together. A run without a log path has
+// nowhere to put it; a file that cannot be written is told in the summary, not in the log,
+// which is closed by now and whose lines and counts stay as they are.
+void ResetPage::writeFailedRecords(ResetSummary &summary) const {
+    summary.failedRecords = m_failedRecords.records();
+    if (summary.logFilePath.empty()) {
+        summary.failedRecordsProblem = "the run has no log to put it beside";
+        return;
+    }
+    const std::string path = failedRecordsPath(summary.logFilePath);
+    try {
+        m_failedRecords.write(*m_host.files, path);
+        summary.failedRecordsPath = path;
+    } catch (const Error &e) {
+        summary.failedRecordsProblem = e.description();
+    } catch (const std::exception &e) {
+        summary.failedRecordsProblem = e.what();
+    }
 }
 
 std::string ResetPage::closingMessage(int subscribersReset) const {

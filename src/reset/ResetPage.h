@@ -3,6 +3,7 @@
 // load step, and the reset run behind "Reset Subscribers". The window (frmResetSubscribers)
 // draws this state and forwards its clicks here.
 
+#include "FailedRecords.h"
 #include "ResetRun.h"
 
 #include <optional>
@@ -38,6 +39,12 @@ struct ResetSummary {
     std::string closingMessage;
     /// The operator chose to view the log.
     bool viewLog = false;
+    /// The failed-records file beside the log; empty when it could not be written.
+    std::string failedRecordsPath;
+    /// Why the failed-records file could not be written; empty when it was.
+    std::string failedRecordsProblem;
+    /// The subscribers the run skipped or that logged an error, as the file lists them.
+    std::vector<FailedRecords::Record> failedRecords;
 };
 
 class ResetPage {
@@ -104,6 +111,7 @@ private:
     void resetRow(ResetRun &run, int row);
     void resetSubscriber(ResetRun &run, const std::string &alias, const std::string &objectId);
     void endRun(ResetRun &run, int subscribersReset);
+    void writeFailedRecords(ResetSummary &summary) const;
     std::string closingMessage(int subscribersReset) const;
     void openLog();
 
@@ -117,6 +125,7 @@ private:
     bool m_started = false;
     int m_subscribersResetCount = 0;
     std::optional<ResetSummary> m_summary;
+    FailedRecords m_failedRecords;
 };
 
 } // namespace zeph

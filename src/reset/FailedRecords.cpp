@@ -1,0 +1,103 @@
+#include "FailedRecords.h"
+
+#include "platform/Error.h"
+#include "platform/FileSystem.h"
+
+#include <memory>
+#include <string_view>
+
+namespace zeph {
+
+namespace {
+
+constexpr const char *kLogPrefix = "Zephrane_Log_";
+constexpr const char *kFailedPrefix = "Zephrane_Failed_";
+
+bool holdsErrorMarker(const std::string &line) {
+    static constexpr std::string_view marker = "(error)";
+    if (line.size() < marker.size())
+        return false;
+    for (std::size_t at = 0; at + marker.size() <= line.size(); ++at) {
+        std::size_t i = 0;
+        while (i < marker.size()) {
+            char c = line[at + i];
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+            if (c != marker[i])
+                break;
+            ++i;
+        }
+        if (i == marker.size())
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+std::string failedRecordsPath(const std::string &logPath) {
+    const std::size_t slash = logPath.find_last_of("\\/");
+    const std::size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
+    std::string name = logPath.substr(nameAt);
+    const std::size_t dot = name.find_last_of('.');
+    if (dot != std::string::npos)
+        name.erase(dot);
+    if (name.rfind(kLogPrefix, 0) == 0)
+        name = kFailedPrefix + name.substr(std::string_view(kLogPrefix).size());
+    else
+        name = kFailedPrefix + name;
+    return logPath.substr(0, nameAt) + name + ".csv";
+}
+
+std::string failedRecordsField(const std::string &text) {
+    std::string field = text;
+    for (char &c : field) {
+        if (c == ',')
+            c = ';';
+        else if (c == '\r' || c == '\n' || c == '\t')
+            c = ' ';
+    }
+    const std::size_t first = field.find_first_not_of(' ');
+    if (first == std::string::npos)
+        return {};
+    return field.substr(first, field.find_last_not_of(' ') - first + 1);
+}
+
+void FailedRecords::beginSubscriber(const std::string &alias, const std::string &extension) {
+    m_inSubscriber = true;
+    m_currentRecorded = false;
+    m_current = Record{alias, extension, {}};
+}
+
+void FailedRecords::endSubscriber() {
+    m_inSubscriber = false;
+}
+
+void FailedRecords::observe(const std::string &line) {
+    if (!m_inSubscriber || m_currentRecorded || !holdsErrorMarker(line))
+        return;
+    m_currentRecorded = true;
+    m_records.push_back(Record{m_current.alias, m_current.extension, line});
+}
+
+std::vector<std::string> FailedRecords::lines() const {
+    std::vector<std::string> out{kHeader};
+    out.reserve(m_records.size() + 1);
+    for (const Record &r : m_records)
+        out.push_back(failedRecordsField(r.alias) + "," + failedRecordsField(r.extension) + "," +
+                      failedRecordsField(r.reason));
+    return out;
+}
+
+void FailedRecords::write(IFileSystem &files, const std::string &path) const {
+    std::unique_ptr<ITextFileWriter> file = files.openTextFile(path, false);
+    for (const std::string &line : lines()) {
+        if (!file->writeLine(line)) {
+            file->close();
+            throw Error(57, "Device I/O error: " + files.nativePath(path));
+        }
+    }
+    file->close();
+}
+
+} // namespace zeph

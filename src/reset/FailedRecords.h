@@ -1,0 +1,53 @@
+#pragma once
+// The run's failed-records file: beside the run log, a subscriber list in the CSV import's
+// format that names every subscriber the run skipped or that logged an error, with its first
+// error line as the reason. After fixing the causes the administrator imports exactly these
+// subscribers again.
+
+#include <string>
+#include <vector>
+
+namespace zeph {
+
+class IFileSystem;
+
+/// The failed-records file of a run log, in the log's folder: "Zephrane_Log_<stamp>.TXT"
+/// gives "Zephrane_Failed_<stamp>.csv".
+std::string failedRecordsPath(const std::string &logPath);
+
+/// A value as a field of the file: the import splits at every "," and ends lines at CR, so
+/// commas become ";" and line breaks and tabs blanks; leading and trailing blanks go.
+std::string failedRecordsField(const std::string &text);
+
+class FailedRecords {
+public:
+    static constexpr const char *kHeader = "alias,extension,reason";
+
+    struct Record {
+        std::string alias;
+        std::string extension;
+        std::string reason;
+    };
+
+    /// A subscriber's reset begins: the log lines that follow are its own.
+    void beginSubscriber(const std::string &alias, const std::string &extension);
+    /// Its reset has ended: later lines belong to no subscriber.
+    void endSubscriber();
+    /// One run log line as it is written. The first line of the current subscriber that holds
+    /// the error marker (in any letter case) makes it a record.
+    void observe(const std::string &line);
+
+    const std::vector<Record> &records() const { return m_records; }
+    /// The file's lines: the header, then one line per record in the run's order.
+    std::vector<std::string> lines() const;
+    /// Writes the file (cut to empty first). Throws zeph::Error when it cannot be written.
+    void write(IFileSystem &files, const std::string &path) const;
+
+private:
+    bool m_inSubscriber = false;
+    bool m_currentRecorded = false;
+    Record m_current;
+    std::vector<Record> m_records;
+};
+
+} // namespace zeph
