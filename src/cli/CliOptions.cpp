@@ -15,7 +15,8 @@ const char *kUsage =
     "      removed and created again from the template, its greetings, voice name and\n"
     "      messages are deleted; it keeps its ids, alias, names, extension, directory account\n"
     "      and distribution-list membership. Asks for confirmation on the terminal (--yes\n"
-    "      answers it). Every run log line is printed as it is written.\n"
+    "      answers it). Every run log line is printed as it is written, then the paths of the\n"
+    "      log and of the failed-records file.\n"
     "  zephrane-cli SELECTION --list\n"
     "      Prints the rows the selection grid would hold, tab-separated (alias, display name,\n"
     "      first name, last name, extension, home server, class of service, legacy mailbox,\n"
@@ -31,7 +32,13 @@ const char *kUsage =
     "  --switch N             subscribers of telephone-system integration N (1 or 2)\n"
     "  --cos ALIAS            subscribers of the class of service ALIAS\n"
     "  --mail-server NAME     subscribers homed on the mail server NAME\n"
-    "  --csv FILE             subscribers listed in FILE (header alias,extension)\n"
+    "  --csv FILE             subscribers listed in FILE (header alias,extension); the lines\n"
+    "                         that matched no subscriber are named by line number\n"
+    "  --where \"TAIL\"         the subscribers of the advanced search's query\n"
+    "                         \"SELECT vw_Subscriber.* FROM vw_Subscriber TAIL\", for example\n"
+    "                         --where \"WHERE Alias LIKE 'sales%'\". The query is guarded as in\n"
+    "                         the wizard and may only read: a refused text is told on standard\n"
+    "                         error with exit status 2 and nothing is run\n"
     "\n"
     "Options:\n"
     "  --preserve-alternate-extensions   save the alternate extensions and add them back\n"
@@ -40,7 +47,9 @@ const char *kUsage =
     "  --yes                             answer the confirmation with Yes\n"
     "\n"
     "The host is the stand-in host folder named by ZEPHRANE_HOST, or the default host\n"
-    "(created on first use). Run logs go to the logs folder beside the program.\n"
+    "(created on first use). Run logs go to the logs folder beside the program; beside each\n"
+    "log the run writes Zephrane_Failed_<time>.csv, a subscriber list (alias,extension,reason)\n"
+    "of the subscribers it skipped or that logged an error, for a later --csv run.\n"
     "\n"
     "Exit status: 0 a run whose summary counts no error (or a list), 1 a run that logged\n"
     "errors, 2 nothing was run (usage, a failed start-up check, an empty selection, a\n"
@@ -136,6 +145,10 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
             selection.switchNumber = number[0] - '0';
             if (!choose(options.selection, selection, problem))
                 return std::nullopt;
+        } else if (arg == "--where") {
+            selection.code = kSelectionWhere;
+            if (!value(selection.value) || !choose(options.selection, selection, problem))
+                return std::nullopt;
         } else if (arg == "--cos" || arg == "--mail-server" || arg == "--csv") {
             selection.code = arg == "--cos" ? 7 : arg == "--mail-server" ? 5 : 6;
             if (!value(selection.value) || !choose(options.selection, selection, problem))
@@ -148,8 +161,8 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
     if (options.help || options.hostInfo || options.listTemplates)
         return options;
     if (!options.selection) {
-        problem = "give one selection (--all, --extensions, --switch, --cos, --mail-server or "
-                  "--csv)";
+        problem = "give one selection (--all, --extensions, --switch, --cos, --mail-server, --csv "
+                  "or --where)";
         return std::nullopt;
     }
     if (!options.list && !options.templateAlias) {

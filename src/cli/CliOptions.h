@@ -7,13 +7,18 @@
 
 namespace zeph::cli {
 
+/// The code of --where: not a criterion of the selection page but the advanced search's query,
+/// whose result is imported into the grid.
+inline constexpr int kSelectionWhere = 100;
+
 /// One selection criterion, with the code the selection page knows it by.
 struct Selection {
-    int code = 0; ///< 1 all, 2 extension range, 4 switch, 5 mail server, 6 CSV file, 7 COS
+    /// 1 all, 2 extension range, 4 switch, 5 mail server, 6 CSV file, 7 COS, kSelectionWhere
+    int code = 0;
     std::string option;
     std::string low, high; ///< extension range
     int switchNumber = 0;
-    std::string value; ///< COS alias, mail server name or CSV path
+    std::string value; ///< COS alias, mail server name, CSV path or the query's tail
 };
 
 struct Options {

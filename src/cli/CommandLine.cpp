@@ -3,9 +3,12 @@
 #include "CliOptions.h"
 #include "app/MainPage.h"
 #include "app/Program.h"
+#include "db/Recordset.h"
 #include "platform/posix/Posix.h"
 #include "platform/sim/SimHost.h"
 #include "reset/ResetPage.h"
+#include "search/AdvancedSearchPage.h"
+#include "search/SetQueryColors.h"
 #include "select/ChooseSubscribersPage.h"
 
 #include <memory>
@@ -116,6 +119,21 @@ bool applySelection(ChooseSubscribersPage &page, const Selection &selection, std
     return true;
 }
 
+// The advanced search window's Execute and Import, as an operator would press them: the same
+// guard, the statement on a connection that may only read, the result replacing the grid.
+// False when the statement did not run (its message has been shown).
+bool selectByQuery(Program &program, ChooseSubscribersPage &choose, const std::string &tail) {
+    search::AdvancedSearchPage search(program.host, program.registry, program.tarvoDb, choose);
+    search.txtSQL = search::toEditorLineBreaks(tail);
+    search.cmdExecute_Click();
+    if (search.rsResults().State() != db::adStateOpen)
+        return false;
+    // No rows: the grid stays empty, and a reset is refused by Next as for any empty search.
+    if (search.gridSQL.Rows() >= 2)
+        search.cmdImport_Click();
+    return true;
+}
+
 void printGrid(const SubscriberGrid &grid, std::ostream &out) {
     static const char *const columns[] = {
         "Alias", "DisplayName",   "FirstName",    "LastName",        "Extension", "HomeServer",
@@ -200,6 +218,12 @@ int reset(Session &session, ChooseSubscribersPage &choose, const Options &option
     }
     const ResetSummary &summary = *page.summary();
     out << "Log: " << program.host.files->nativePath(summary.logFilePath) << "\n";
+    if (!summary.failedRecordsPath.empty())
+        out << "Failed records: " << program.host.files->nativePath(summary.failedRecordsPath)
+            << " (" << summary.failedRecords.size() << " subscriber(s))\n";
+    else
+        err << "zephrane-cli: the failed-records file could not be written: "
+            << summary.failedRecordsProblem << "\n";
     return summary.errorCount == 0 ? kExitOk : kExitRunErrors;
 }
 
@@ -216,6 +240,14 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
     if (options.help) {
         out << usageText();
         return kExitOk;
+    }
+    // The query's guard needs no server: a refused text ends the program before anything runs.
+    if (options.selection && options.selection->code == kSelectionWhere) {
+        if (auto refusal =
+                search::queryRefusal(search::toEditorLineBreaks(options.selection->value))) {
+            err << "zephrane-cli: " << *refusal << "\n";
+            return kExitNothingRun;
+        }
     }
 
     Session session;
@@ -240,9 +272,14 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
     ChooseSubscribersPage choose(program.host, program.registry, program.tarvoDb, &program.localize,
                                  program.host.commandLine);
     choose.Form_Load();
-    if (!applySelection(choose, *options.selection, err))
-        return kExitNothingRun;
-    choose.cmdView_Click();
+    if (options.selection->code == kSelectionWhere) {
+        if (!selectByQuery(program, choose, options.selection->value))
+            return kExitNothingRun;
+    } else {
+        if (!applySelection(choose, *options.selection, err))
+            return kExitNothingRun;
+        choose.cmdView_Click();
+    }
     if (options.list) {
         printGrid(choose.myGrid, out);
         return kExitOk;

@@ -205,8 +205,7 @@ TEST_F(CsvImport, BinaryContentAndHugeLinesDoNoHarm) {
 }
 
 TEST_F(CsvImport, UnknownSubscribersAreReadAndNotAdded) {
-    import("alias,extension\r\nnobody1,1\r\nnobody2,\r\n,\r\n",
-           {summary(3, 0), unmatched("2, 3")});
+    import("alias,extension\r\nnobody1,1\r\nnobody2,\r\n,\r\n", {summary(3, 0), unmatched("2, 3")});
 }
 
 TEST_F(CsvImport, TheLineCountStopsAtTheSixteenBitTopAndTheWindowIsServed) {
