@@ -3,6 +3,7 @@
 #include "platform/Error.h"
 #include "platform/FileSystem.h"
 
+#include <algorithm>
 #include <memory>
 #include <string_view>
 
@@ -13,24 +14,12 @@ namespace {
 constexpr const char *kLogPrefix = "Zephrane_Log_";
 constexpr const char *kFailedPrefix = "Zephrane_Failed_";
 
-bool holdsErrorMarker(const std::string &line) {
-    static constexpr std::string_view marker = "(error)";
-    if (line.size() < marker.size())
-        return false;
-    for (std::size_t at = 0; at + marker.size() <= line.size(); ++at) {
-        std::size_t i = 0;
-        while (i < marker.size()) {
-            char c = line[at + i];
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c - 'A' + 'a');
-            if (c != marker[i])
-                break;
-            ++i;
-        }
-        if (i == marker.size())
-            return true;
-    }
-    return false;
+// The log counts a line as an error line by the same test: the marker anywhere, any case.
+bool holdsErrorMarker(std::string_view line) {
+    constexpr std::string_view marker = "(error)";
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    return std::search(line.begin(), line.end(), marker.begin(), marker.end(),
+                       [&](char a, char b) { return lower(a) == b; }) != line.end();
 }
 
 } // namespace
