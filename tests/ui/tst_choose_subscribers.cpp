@@ -3,6 +3,7 @@
 // a page that goes before its window.
 #include "select/frmChooseSubscribers.h"
 #include "support/TempHost.h"
+#include "ui_helpers.h"
 
 #include "app/registry/RegistryAPI.h"
 #include "db/modTarvoDB.h"
@@ -26,35 +27,10 @@ using namespace zeph;
 
 namespace {
 
-QApplication *g_ownApp = nullptr;
-
-QApplication *app() {
-    if (auto *existing = qobject_cast<QApplication *>(QCoreApplication::instance()))
-        return existing;
-    static int argc = 1;
-    static char name[] = "test_ui";
-    static char *argv[] = {name, nullptr};
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    g_ownApp = new QApplication(argc, argv);
-    return g_ownApp;
-}
-
-// The application goes when the tests are done, before the statics it uses.
-class ChooseWindowApplication : public ::testing::Environment {
-public:
-    void TearDown() override {
-        delete g_ownApp;
-        g_ownApp = nullptr;
-    }
-};
-[[maybe_unused]] ::testing::Environment *const g_environment =
-    ::testing::AddGlobalTestEnvironment(new ChooseWindowApplication);
-
 class ChooseWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        app();
+        test::testApplication();
         Host &host = m_temp.host();
         m_registry = std::make_unique<RegistryAPI>(*host.registry);
         m_tarvoDb = std::make_unique<db::modTarvoDB>(*host.database);
