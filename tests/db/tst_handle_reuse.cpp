@@ -1,7 +1,7 @@
-// The SQLite backend keeps the handles of closed connections for the next ones. A new
-// connection must still behave as a fresh one: nothing of the previous user's session carries
-// over, it sees what others committed, and a database file that was removed or replaced is not
-// read through a kept handle.
+// The SQLite backend keeps the handles of closed connections for the next ones, with its own
+// statements prepared on them. A new connection must still behave as a fresh one: nothing of the
+// previous user's session carries over, it sees what others committed, a changed schema is
+// honoured, and a database file that was removed or replaced is not read through a kept handle.
 #include "db_helpers.h"
 #include "platform/Error.h"
 #include "platform/sqlite/SqliteDatabase.h"
@@ -138,6 +138,71 @@ TEST(HandleReuse, ConnectionsOutliveTheirDatabase) {
     db.reset();
     addJournalRow(*kept, "after");
     EXPECT_EQ(file.scalar("SELECT count(*) FROM Journal"), "1");
+}
+
+// A save's statements are kept with the handle; they must see the table as it is now.
+TEST(HandleReuse, SavesFollowAChangedTable) {
+    TestDb file(2);
+    auto db = file.database();
+    auto save = [&](const std::string &value) {
+        auto conn = db->connect(kConnection);
+        conn->updateRow("Journal", {"rowid"}, {DbValue(std::int64_t{1})}, {"Entry"},
+                        {DbValue(value)});
+    };
+    file.exec("INSERT INTO Journal VALUES ('first')");
+    save("second");
+    EXPECT_EQ(file.scalar("SELECT Entry FROM Journal"), "second");
+    file.exec("ALTER TABLE Journal ADD COLUMN Extra TEXT DEFAULT 'x'");
+    save("third");
+    EXPECT_EQ(file.scalar("SELECT Entry || Extra FROM Journal"), "thirdx");
+    file.exec("DROP TABLE Journal");
+    file.exec("CREATE TABLE Journal (Other TEXT, Entry TEXT)");
+    file.exec("INSERT INTO Journal VALUES ('o', 'fourth')");
+    save("fifth");
+    EXPECT_EQ(file.scalar("SELECT Other || Entry FROM Journal"), "ofifth");
+    file.exec("DELETE FROM Journal");
+    EXPECT_THROW(save("nowhere"), Error); // no row has that key any more
+}
+
+// After a save, the connection holds no read of the file open: what another connection writes
+// next is what it reads.
+TEST(HandleReuse, AConnectionReadsWhatWasWrittenAfterItsOwnSave) {
+    TestDb file(2);
+    file.exec("INSERT INTO Journal VALUES ('first')");
+    auto db = file.database();
+    auto mine = db->connect(kConnection);
+    auto other = db->connect(kConnection);
+    const std::vector<DbValue> key{DbValue(std::int64_t{1})};
+    mine->updateRow("Journal", {"rowid"}, key, {"Entry"}, {DbValue(std::string("mine"))});
+    other->updateRow("Journal", {"rowid"}, key, {"Entry"}, {DbValue(std::string("other"))});
+    DbRowSet rows = mine->query("SELECT Entry FROM Journal", {}, true);
+    ASSERT_EQ(rows.rows.size(), 1u);
+    EXPECT_EQ(rows.rows[0][0], DbValue(std::string("other")));
+    mine->updateRow("Journal", {"rowid"}, key, {"Entry"}, {DbValue(std::string("mine again"))});
+    EXPECT_EQ(file.scalar("SELECT Entry FROM Journal"), "mine again");
+}
+
+// More save targets than a handle keeps statements for: the later ones are prepared anew.
+TEST(HandleReuse, ManySaveTargets) {
+    TestDb file(2);
+    const int tables = 80;
+    for (int t = 0; t < tables; ++t) {
+        const std::string name = "Extra" + std::to_string(t);
+        file.exec("CREATE TABLE " + name + " (Id INTEGER PRIMARY KEY, Value TEXT)");
+        file.exec("INSERT INTO " + name + " VALUES (1, 'old')");
+    }
+    auto db = file.database();
+    for (int round = 0; round < 2; ++round) {
+        auto conn = db->connect(kConnection);
+        for (int t = 0; t < tables; ++t) {
+            const std::string name = "Extra" + std::to_string(t);
+            const std::string value = "new" + std::to_string(round);
+            conn->updateRow(name, {"Id"}, {DbValue(std::int64_t{1})}, {"Value"}, {DbValue(value)});
+            ASSERT_EQ(file.scalar("SELECT Value FROM " + name), value) << name;
+        }
+        DbRowSet rows = conn->query("SELECT * FROM Extra79", {}, false);
+        EXPECT_EQ(rows.updateTarget, "Extra79");
+    }
 }
 
 } // namespace

@@ -8,7 +8,9 @@
 //
 // The program makes a new connection for nearly every query. Opening the file anew costs a
 // millisecond (the schema is read again) and the first commit of a new handle syncs the folder
-// as well as the log, so the handles of closed connections are kept for the next ones.
+// as well as the log, so the handles of closed connections are kept for the next ones, with the
+// backend's own statements (transactions, the read-only switch, the look-ups of a save) prepared
+// once per handle.
 #include "SqliteDatabase.h"
 
 #include "SqliteQueryShape.h"
@@ -20,6 +22,7 @@
 #include <algorithm>
 #include <cctype>
 #include <mutex>
+#include <unordered_map>
 #include <utility>
 
 namespace zeph::sqlite {
@@ -37,6 +40,10 @@ constexpr int kKeptCacheBytes = 4 << 20;
 // Handles kept for reuse. A reset run holds one query and one command at a time beside the
 // cached tables' own connections.
 constexpr std::size_t kIdleHandles = 4;
+// The backend's own statements kept prepared on a handle; their texts vary only with the tables
+// rows are saved to, so the bound is not reached in practice (beyond it, they are prepared for
+// each use as before).
+constexpr std::size_t kKeptStatements = 64;
 
 bool sameName(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -110,25 +117,97 @@ void trimCache(sqlite3 *db) {
         sqlite3_db_release_memory(db);
 }
 
-/// True when the handle holds anything of its last user: a transaction, a statement, a
-/// temporary table. Such a handle is closed instead of being used again.
-bool holdsState(sqlite3 *db) {
-    if (!sqlite3_get_autocommit(db) || sqlite3_next_stmt(db, nullptr) != nullptr)
-        return true;
-    sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT 1 FROM temp.sqlite_schema LIMIT 1", -1, &stmt, nullptr) !=
-        SQLITE_OK)
-        return true;
-    const bool temporary = sqlite3_step(stmt) != SQLITE_DONE;
-    sqlite3_finalize(stmt);
-    return temporary;
+class Handle;
+
+/// One use of a kept statement: when it ends, the statement is reset (so that it holds no read
+/// of the file open) and its values are let go.
+class Reused {
+public:
+    Reused(Handle &handle, const std::string &sql);
+    ~Reused();
+    Reused(const Reused &) = delete;
+    Reused &operator=(const Reused &) = delete;
+    Statement *operator->() const { return m_stmt; }
+
+private:
+    std::unique_ptr<Statement> m_owned; // when the handle keeps no more statements
+    Statement *m_stmt;
+};
+
+/// An open database file and the backend's own statements prepared on it.
+class Handle {
+public:
+    explicit Handle(sqlite3 *db)
+        : m_db(db) {}
+    ~Handle() {
+        m_statements.clear(); // every statement goes before the file can close
+        sqlite3_close_v2(m_db);
+    }
+    Handle(const Handle &) = delete;
+    Handle &operator=(const Handle &) = delete;
+
+    sqlite3 *db() const { return m_db; }
+
+    /// The kept statement for a text of the backend's own, prepared on first use; null when
+    /// the handle keeps no more.
+    Statement *statement(const std::string &sql) {
+        auto it = m_statements.find(sql);
+        if (it != m_statements.end())
+            return it->second.get();
+        if (m_statements.size() >= kKeptStatements)
+            return nullptr;
+        auto stmt = std::make_unique<Statement>(m_db, sql);
+        return m_statements.emplace(sql, std::move(stmt)).first->second.get();
+    }
+
+    /// True when the handle holds anything of its last user: a transaction, a statement under
+    /// way, a temporary table. Such a handle is closed instead of being used again.
+    bool holdsState() {
+        if (!sqlite3_get_autocommit(m_db))
+            return true;
+        for (sqlite3_stmt *s = sqlite3_next_stmt(m_db, nullptr); s;
+             s = sqlite3_next_stmt(m_db, s)) {
+            if (sqlite3_stmt_busy(s))
+                return true;
+        }
+        try {
+            return Reused(*this, "SELECT 1 FROM temp.sqlite_schema LIMIT 1")->step();
+        } catch (const Error &) {
+            return true;
+        }
+    }
+
+    /// True when the file is no longer at its path (removed or replaced).
+    bool fileMoved() const {
+        int moved = 0;
+        return sqlite3_file_control(m_db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK ||
+               moved != 0;
+    }
+
+private:
+    sqlite3 *m_db;
+    std::unordered_map<std::string, std::unique_ptr<Statement>> m_statements;
+};
+
+Reused::Reused(Handle &handle, const std::string &sql)
+    : m_stmt(handle.statement(sql)) {
+    if (!m_stmt) {
+        m_owned = std::make_unique<Statement>(handle.db(), sql);
+        m_stmt = m_owned.get();
+    }
 }
 
-/// True when the file the handle opened is no longer at its path (removed or replaced).
-bool fileMoved(sqlite3 *db) {
-    int moved = 0;
-    return sqlite3_file_control(db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK ||
-           moved != 0;
+Reused::~Reused() {
+    if (m_owned)
+        return;
+    sqlite3_reset(m_stmt->get());
+    sqlite3_clear_bindings(m_stmt->get());
+}
+
+/// Runs a kept statement that returns no rows.
+void run(Handle &handle, const std::string &sql) {
+    Reused stmt(handle, sql);
+    stmt->step();
 }
 
 /// The handles of closed connections, ready for the next connection to the same file.
@@ -137,41 +216,33 @@ public:
     HandlePool() = default;
     HandlePool(const HandlePool &) = delete;
     HandlePool &operator=(const HandlePool &) = delete;
-    ~HandlePool() {
-        for (sqlite3 *db : m_idle)
-            sqlite3_close_v2(db);
-    }
 
     /// A kept handle whose file is still in place, or null.
-    sqlite3 *take() {
+    std::unique_ptr<Handle> take() {
         std::lock_guard lock(m_mutex);
         while (!m_idle.empty()) {
-            sqlite3 *db = m_idle.back();
+            std::unique_ptr<Handle> handle = std::move(m_idle.back());
             m_idle.pop_back();
-            if (!fileMoved(db))
-                return db;
-            sqlite3_close_v2(db);
+            if (!handle->fileMoved())
+                return handle;
         }
         return nullptr;
     }
 
     /// Takes back a handle whose connection has ended; keeps it when it is clean.
-    void giveBack(sqlite3 *db, bool reusable) {
-        sqlite3_set_authorizer(db, nullptr, nullptr);
-        if (reusable && !holdsState(db)) {
-            trimCache(db);
-            std::lock_guard lock(m_mutex);
-            if (m_idle.size() < kIdleHandles) {
-                m_idle.push_back(db);
-                return;
-            }
-        }
-        sqlite3_close_v2(db);
+    void giveBack(std::unique_ptr<Handle> handle, bool reusable) {
+        sqlite3_set_authorizer(handle->db(), nullptr, nullptr);
+        if (!reusable || handle->holdsState())
+            return;
+        trimCache(handle->db());
+        std::lock_guard lock(m_mutex);
+        if (m_idle.size() < kIdleHandles)
+            m_idle.push_back(std::move(handle));
     }
 
 private:
     std::mutex m_mutex;
-    std::vector<sqlite3 *> m_idle;
+    std::vector<std::unique_ptr<Handle>> m_idle;
 };
 
 /// Where rows of a query are saved: a table or view of the main database and its key.
@@ -184,14 +255,15 @@ struct SaveTarget {
 
 class SqliteConnection : public IDbConnection {
 public:
-    SqliteConnection(sqlite3 *db, std::shared_ptr<ServerContext> context,
+    SqliteConnection(std::unique_ptr<Handle> handle, std::shared_ptr<ServerContext> context,
                      std::shared_ptr<HandlePool> pool)
-        : m_db(db)
+        : m_handle(std::move(handle))
+        , m_db(m_handle->db())
         , m_context(std::move(context))
         , m_pool(std::move(pool)) {
         sqlite3_set_authorizer(m_db, &SqliteConnection::authorize, this);
     }
-    ~SqliteConnection() override { m_pool->giveBack(m_db, m_reusable); }
+    ~SqliteConnection() override { m_pool->giveBack(std::move(m_handle), m_reusable); }
 
     DbRowSet query(const std::string &sql, const std::vector<DbValue> &params,
                    bool readOnly) override {
@@ -217,15 +289,17 @@ private:
     struct ReadOnlyGuard {
         explicit ReadOnlyGuard(SqliteConnection &c)
             : conn(c) {
-            exec(conn.m_db, "PRAGMA query_only=1");
+            run(*conn.m_handle, "PRAGMA query_only=1");
             conn.m_readOnly = true;
         }
         ~ReadOnlyGuard() {
             conn.m_readOnly = false;
-            // A handle left in query-only mode must not serve another connection.
-            if (sqlite3_exec(conn.m_db, "PRAGMA query_only=0", nullptr, nullptr, nullptr) !=
-                SQLITE_OK)
+            try {
+                run(*conn.m_handle, "PRAGMA query_only=0");
+            } catch (const Error &) {
+                // A handle left in query-only mode must not serve another connection.
                 conn.m_reusable = false;
+            }
         }
         SqliteConnection &conn;
     };
@@ -253,6 +327,7 @@ private:
                        const std::vector<DbValue> &keyValues);
     std::string whereKey(const std::vector<std::string> &keyColumns);
 
+    std::unique_ptr<Handle> m_handle;
     sqlite3 *m_db;
     std::shared_ptr<ServerContext> m_context;
     std::shared_ptr<HandlePool> m_pool;
@@ -333,27 +408,27 @@ DbRowSet SqliteConnection::updatableQuery(const std::string &sql,
 std::optional<SaveTarget> SqliteConnection::saveTarget(const std::string &name) {
     SaveTarget target;
     {
-        Statement stmt(m_db, "SELECT name, type, wr FROM pragma_table_list "
-                             "WHERE schema = 'main' AND name = ? COLLATE NOCASE");
-        stmt.bind({DbValue(name)});
-        if (!stmt.step())
+        Reused stmt(*m_handle, "SELECT name, type, wr FROM pragma_table_list "
+                               "WHERE schema = 'main' AND name = ? COLLATE NOCASE");
+        stmt->bind({DbValue(name)});
+        if (!stmt->step())
             return std::nullopt;
-        target.name = std::get<std::string>(stmt.column(0));
-        DbValue type = stmt.column(1);
+        target.name = std::get<std::string>(stmt->column(0));
+        DbValue type = stmt->column(1);
         if (type == DbValue(std::string("view")))
             target.isView = true;
         else if (type != DbValue(std::string("table")))
             return std::nullopt;
-        target.hasRowid = !target.isView && stmt.column(2) == DbValue(std::int64_t{0});
+        target.hasRowid = !target.isView && stmt->column(2) == DbValue(std::int64_t{0});
     }
     if (target.isView) {
         // The server lists the key of each view it lets programs update.
         try {
-            Statement stmt(m_db, "SELECT KeyColumn FROM zeph_ViewKey WHERE ViewName = ? "
-                                 "COLLATE NOCASE ORDER BY rowid");
-            stmt.bind({DbValue(target.name)});
-            while (stmt.step()) {
-                DbValue key = stmt.column(0);
+            Reused stmt(*m_handle, "SELECT KeyColumn FROM zeph_ViewKey WHERE ViewName = ? "
+                                   "COLLATE NOCASE ORDER BY rowid");
+            stmt->bind({DbValue(target.name)});
+            while (stmt->step()) {
+                DbValue key = stmt->column(0);
                 if (auto text = std::get_if<std::string>(&key))
                     target.keyColumns.push_back(*text);
             }
@@ -361,10 +436,10 @@ std::optional<SaveTarget> SqliteConnection::saveTarget(const std::string &name) 
             return std::nullopt; // no key list: the view is read-only
         }
     } else {
-        Statement stmt(m_db, "SELECT name FROM pragma_table_info(?) WHERE pk > 0 ORDER BY pk");
-        stmt.bind({DbValue(target.name)});
-        while (stmt.step())
-            target.keyColumns.push_back(std::get<std::string>(stmt.column(0)));
+        Reused stmt(*m_handle, "SELECT name FROM pragma_table_info(?) WHERE pk > 0 ORDER BY pk");
+        stmt->bind({DbValue(target.name)});
+        while (stmt->step())
+            target.keyColumns.push_back(std::get<std::string>(stmt->column(0)));
         if (target.keyColumns.empty() && target.hasRowid)
             target.keyColumns.push_back("rowid");
     }
@@ -385,10 +460,10 @@ std::string SqliteConnection::whereKey(const std::vector<std::string> &keyColumn
 std::int64_t SqliteConnection::count(const SaveTarget &target,
                                      const std::vector<std::string> &keyColumns,
                                      const std::vector<DbValue> &keyValues) {
-    Statement stmt(m_db, "SELECT count(*) FROM " + quoteName(target.name) + whereKey(keyColumns));
-    stmt.bind(keyValues);
-    stmt.step();
-    return std::get<std::int64_t>(stmt.column(0));
+    Reused stmt(*m_handle, "SELECT count(*) FROM " + quoteName(target.name) + whereKey(keyColumns));
+    stmt->bind(keyValues);
+    stmt->step();
+    return std::get<std::int64_t>(stmt->column(0));
 }
 
 void SqliteConnection::updateRow(const std::string &targetName,
@@ -402,7 +477,7 @@ void SqliteConnection::updateRow(const std::string &targetName,
     SaveTarget target;
     target.name = targetName;
 
-    exec(m_db, "BEGIN IMMEDIATE");
+    run(*m_handle, "BEGIN IMMEDIATE");
     try {
         // A view's INSTEAD OF trigger reports no changed rows, so the row is counted first.
         std::int64_t found = count(target, keyColumns, keyValues);
@@ -418,10 +493,12 @@ void SqliteConnection::updateRow(const std::string &targetName,
         sql += whereKey(keyColumns);
         std::vector<DbValue> bound = values;
         bound.insert(bound.end(), keyValues.begin(), keyValues.end());
-        Statement stmt(m_db, sql);
-        stmt.bind(bound);
-        stmt.step();
-        exec(m_db, "COMMIT");
+        {
+            Reused stmt(*m_handle, sql);
+            stmt->bind(bound);
+            stmt->step();
+        }
+        run(*m_handle, "COMMIT");
     } catch (...) {
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
         throw;
@@ -494,10 +571,9 @@ SqliteConnection::insertRow(const std::string &targetName, const std::vector<std
 }
 
 /// Checked before anything is written: an empty file stays empty.
-void checkHoldsTables(sqlite3 *db) {
-    Statement stmt(db, "SELECT count(*) FROM sqlite_schema");
-    stmt.step();
-    if (stmt.column(0) == DbValue(std::int64_t{0}))
+void checkHoldsTables(Handle &handle) {
+    Reused stmt(handle, "SELECT 1 FROM sqlite_schema LIMIT 1");
+    if (!stmt->step())
         throw Error(sqlerr::kGeneral, "it holds no tables");
 }
 
@@ -510,28 +586,27 @@ public:
 
     std::unique_ptr<IDbConnection> connect(const std::string &connectionText) override {
         checkConnectionText(connectionText);
-        sqlite3 *db = reuse();
-        if (!db)
-            db = open();
-        return std::make_unique<SqliteConnection>(db, m_context, m_pool);
+        std::unique_ptr<Handle> handle = reuse();
+        if (!handle)
+            handle = open();
+        return std::make_unique<SqliteConnection>(std::move(handle), m_context, m_pool);
     }
 
 private:
     // A kept handle, checked as a new one is: the file may have changed since.
-    sqlite3 *reuse() {
-        sqlite3 *db = m_pool->take();
-        if (!db)
+    std::unique_ptr<Handle> reuse() {
+        std::unique_ptr<Handle> handle = m_pool->take();
+        if (!handle)
             return nullptr;
         try {
-            checkHoldsTables(db);
-            return db;
+            checkHoldsTables(*handle);
+            return handle;
         } catch (const Error &) {
-            sqlite3_close_v2(db);
             return nullptr; // a new handle finds out what is wrong and says so
         }
     }
 
-    sqlite3 *open() {
+    std::unique_ptr<Handle> open() {
         sqlite3 *db = nullptr;
         // Never created here: a missing file is a missing server database. A handle serves one
         // connection at a time, so SQLite's own locking around every call is not needed.
@@ -543,6 +618,7 @@ private:
             throw Error(sqlerr::kGeneral,
                         "The server database \"" + m_path + "\" cannot be opened: " + message);
         }
+        auto handle = std::make_unique<Handle>(db);
         try {
             sqlite3_extended_result_codes(db, 1);
             sqlite3_busy_timeout(db, kBusyTimeoutMs);
@@ -551,15 +627,14 @@ private:
             // error instead of a constant text.
             sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
             sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
-            checkHoldsTables(db);
+            checkHoldsTables(*handle);
             exec(db, "PRAGMA journal_mode=WAL");
             exec(db, kCacheSizePragma);
         } catch (const Error &e) {
-            sqlite3_close_v2(db);
             throw Error(sqlerr::kGeneral, "The server database \"" + m_path +
                                               "\" cannot be used: " + e.description());
         }
-        return db;
+        return handle;
     }
 
     std::string m_path;
