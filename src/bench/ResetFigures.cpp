@@ -1,0 +1,173 @@
+// The reset run on virtual time, per subscriber, beside the floor that SQLite sets for the same
+// requests, and its growth from a small host to a larger one.
+//
+// Each size gets a host of its own, made once and copied twice: the program resets every
+// subscriber of one copy, and each of its requests to the database is issued again straight to
+// SQLite on the other copy (Floor.h).
+#include "BenchHost.h"
+#include "Figures.h"
+#include "Floor.h"
+#include "Measure.h"
+#include "app/registry/RegistryAPI.h"
+#include "db/modTarvoDB.h"
+#include "log/Logging.h"
+#include "reset/ResetPage.h"
+#include "select/ChooseSubscribersPage.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <limits>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace zeph::bench {
+namespace {
+
+constexpr std::uint64_t kServerGuidSeed = 0x5EED;
+
+struct ResetTiming {
+    int gridRows = 0;
+    Timing program; // the program's own share of the run
+    Timing floor;
+    double programPerSubscriber() const { return program.wallMs / gridRows; }
+    double floorPerSubscriber() const { return floor.wallMs / gridRows; }
+};
+
+std::string readAll(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A copy of a host folder. The registry names the recordings' folder by its full path, so the
+// copy's registry is made to name its own.
+void copyHost(const std::string &from, const std::string &to) {
+    fs::remove_all(to);
+    fs::copy(from, to, fs::copy_options::recursive);
+    const std::string registry = to + "/registry.reg";
+    std::string text = readAll(registry);
+    for (std::size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    std::ofstream(registry, std::ios::binary | std::ios::trunc) << text;
+}
+
+std::string firstTemplateAlias(db::modTarvoDB &tarvo) {
+    db::Recordset &templates = tarvo.rsSubscriberTemplates();
+    templates.MoveFirst();
+    return templates["Alias"].Text();
+}
+
+// Resets every subscriber of the host as the wizard does: "All subscribers" on the selection
+// page, the first template, alternate extensions kept, the run confirmed. Returns the time of
+// the whole run, the floor's included.
+Timing runProgram(const std::string &folder, const std::shared_ptr<Floor> &floor, int &gridRows) {
+    BenchHost bench(folder, kServerGuidSeed, [floor](std::unique_ptr<IDatabase> database) {
+        return mirroredDatabase(std::move(database), floor);
+    });
+    Host &host = bench.host();
+    RegistryAPI registry(*host.registry);
+    db::modTarvoDB tarvo(*host.database);
+    if (!tarvo.bOpenDatabase(tarvo.DbConnectionString()))
+        throw std::runtime_error("the cached tables do not open on " + folder);
+    Logging log(host);
+
+    ChooseSubscribersPage selection(host, registry, tarvo, nullptr, "");
+    selection.Form_Load();
+    selection.chooseCriterion(0); // "All subscribers" leads the list
+    selection.cmdView_Click();
+    gridRows = selection.gridDataRows();
+    if (gridRows == 0)
+        throw std::runtime_error("no subscriber to reset on " + folder);
+
+    const std::string templateAlias = firstTemplateAlias(tarvo);
+    ResetInputs inputs;
+    inputs.grid = [&selection]() -> const SubscriberGrid & { return selection.myGrid; };
+    inputs.templateAlias = [templateAlias] { return templateAlias; };
+    inputs.preserveAlternateExtensions = [] { return true; };
+    ResetPage page(host, registry, tarvo, log, inputs);
+    page.Form_Load();
+
+    floor->active = true;
+    Stopwatch watch;
+    page.cmdResetSubscribers_Click();
+    const Timing run{watch.ms(), watch.cpuMs()};
+    floor->active = false;
+
+    if (!page.summary())
+        throw std::runtime_error("the reset run did not run on " + folder);
+    std::cerr << "zephrane-bench: reset run over " << gridRows
+              << " subscribers: " << page.summary()->subscribersReset << " reset, "
+              << page.summary()->errorCount << " error line(s), " << floor->requests()
+              << " database requests\n";
+    return run;
+}
+
+ResetTiming timeReset(const BenchOptions &options, int subscribers) {
+    const std::string base = options.workFolder + "/reset-" + std::to_string(subscribers);
+    const std::string pristine = base + "/host";
+    if (!fs::exists(pristine + "/registry.reg")) {
+        fs::create_directories(base);
+        if (!runSimTool(options, "init '" + pristine + "' --subscribers " +
+                                     std::to_string(subscribers) + " --seed " +
+                                     std::to_string(options.seed)) ||
+            !runSimTool(options, "set '" + pristine + "' virtual-time on"))
+            throw std::runtime_error("cannot make the host of the reset run");
+    }
+    const std::string programHost = base + "/program";
+    const std::string floorHost = base + "/floor";
+    copyHost(pristine, programHost);
+    copyHost(pristine, floorHost);
+
+    ResetTiming timing;
+    auto floor = std::make_shared<Floor>(floorHost, kServerGuidSeed);
+    const Timing run = runProgram(programHost, floor, timing.gridRows);
+    timing.floor = floor->spent();
+    timing.program = {run.wallMs - timing.floor.wallMs, run.cpuMs - timing.floor.cpuMs};
+    std::cerr << "zephrane-bench: the program " << numberText(timing.program.wallMs) << " ms ("
+              << numberText(timing.program.cpuMs) << " ms processor time), the same requests "
+              << "straight to SQLite " << numberText(timing.floor.wallMs) << " ms ("
+              << numberText(timing.floor.cpuMs) << " ms processor time)\n";
+    if (floor->mismatches() != 0) {
+        std::cerr << "zephrane-bench: warning: " << floor->mismatches() << " of "
+                  << floor->requests()
+                  << " requests came out otherwise straight to SQLite than in the program, "
+                     "the first: "
+                  << floor->firstMismatch() << "\n";
+    }
+    return timing;
+}
+
+} // namespace
+
+void measureReset(const BenchOptions &options, Report &report) {
+    // The small runs before and after the large one, so that their best is taken under the
+    // conditions of the large run: a shared disk's speed changes over minutes. A small run is
+    // cheap, and the fewer its subscribers the more one slow sync of the disk weighs, so the
+    // quick benchmark makes more of them.
+    const int smallRuns = options.quick ? 4 : 2;
+    double small = std::numeric_limits<double>::infinity();
+    for (int i = 0; i < smallRuns / 2; ++i)
+        small = std::min(small, timeReset(options, options.resetSmall()).programPerSubscriber());
+    const ResetTiming large = timeReset(options, options.resetLarge());
+    for (int i = 0; i < smallRuns / 2; ++i)
+        small = std::min(small, timeReset(options, options.resetSmall()).programPerSubscriber());
+
+    report.add({"reset_per_subscriber_ms", large.programPerSubscriber(), "ms", Goal::Reference, 0,
+                "see the ratio"});
+    report.add({"reset_floor_per_subscriber_ms", large.floorPerSubscriber(), "ms", Goal::Reference,
+                0, "floor"});
+    report.add({"reset_vs_floor_ratio", large.program.wallMs / large.floor.wallMs, "ratio",
+                Goal::Below, 2.0, ""});
+    report.add({"reset_per_subscriber_small_ms", small, "ms", Goal::Reference, 0,
+                std::to_string(options.resetSmall()) + " subscribers"});
+    report.add({"reset_scaling_ratio", large.programPerSubscriber() / small, "ratio", Goal::Below,
+                1.3, ""});
+}
+
+} // namespace zeph::bench
