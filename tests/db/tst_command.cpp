@@ -2,22 +2,15 @@
 // A recording database stands in for the server, so every argument can be looked at.
 #include "db/AdoErrors.h"
 #include "db/Command.h"
+#include "support/ErrorOf.h"
 
 #include <gtest/gtest.h>
 
 using namespace zeph;
+using zeph::test::errorOf;
 using namespace zeph::db;
 
 namespace {
-
-template <class F> Error errorOf(F &&f) {
-    try {
-        f();
-    } catch (const Error &e) {
-        return e;
-    }
-    return Error(0, "no error");
-}
 
 struct Calls {
     std::vector<std::string> connections;

@@ -3,6 +3,7 @@
 #include "platform/Error.h"
 #include "platform/sqlite/SqliteDatabase.h"
 #include "platform/sqlite/SqliteQueryShape.h"
+#include "support/ErrorOf.h"
 
 #include <gtest/gtest.h>
 
@@ -10,21 +11,13 @@
 #include <fstream>
 
 using namespace zeph;
+using zeph::test::errorOf;
 using zeph::test::guidFor;
 using zeph::test::kConnection;
 using zeph::test::TestDb;
 namespace fs = std::filesystem;
 
 namespace {
-
-template <class F> Error errorOf(F &&f) {
-    try {
-        f();
-    } catch (const Error &e) {
-        return e;
-    }
-    return Error(0, "no error");
-}
 
 TEST(SqliteConnect, AcceptsTheSystemsConnectionTextInAnyLetterCase) {
     TestDb file(2);

@@ -2,25 +2,18 @@
 #include "db/AdoErrors.h"
 #include "db/Recordset.h"
 #include "db_helpers.h"
+#include "support/ErrorOf.h"
 
 #include <gtest/gtest.h>
 
 using namespace zeph;
+using zeph::test::errorOf;
 using namespace zeph::db;
 using zeph::test::guidFor;
 using zeph::test::kConnection;
 using zeph::test::TestDb;
 
 namespace {
-
-template <class F> Error errorOf(F &&f) {
-    try {
-        f();
-    } catch (const Error &e) {
-        return e;
-    }
-    return Error(0, "no error");
-}
 
 class UpdateTest : public ::testing::Test {
 protected:
