@@ -1,4 +1,5 @@
 // zephrane-cli run for real on fresh stand-in hosts: exit statuses, selections, the reset.
+#include "scenario_helpers.h"
 #include "support/TempHost.h"
 
 #include <array>
@@ -26,17 +27,8 @@ Result runProgram(const std::string &program, const std::string &host, const std
     const std::string command = "ZEPHRANE_HOST='" + host + "' '" + std::string(ZEPH_BIN_DIR) + "/" +
                                 program + "' " + args + " </dev/null" +
                                 (withErrors ? " 2>&1" : " 2>/dev/null");
-    Result result;
-    FILE *pipe = ::popen(command.c_str(), "r");
-    if (!pipe)
-        return result;
-    std::array<char, 4096> buffer{};
-    std::size_t n = 0;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-        result.out.append(buffer.data(), n);
-    const int raw = ::pclose(pipe);
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return result;
+    const zeph::test::CommandOutput output = zeph::test::runCommand(command);
+    return {output.status, output.out};
 }
 
 std::vector<std::string> lines(const std::string &text) {

@@ -1,5 +1,6 @@
 // zephrane-cli's --where selection, its failed-records file and the CSV lines that matched
 // nobody, run for real on fresh stand-in hosts.
+#include "scenario_helpers.h"
 #include "support/TempHost.h"
 
 #include <array>
@@ -72,16 +73,10 @@ protected:
         const std::string command = "ZEPHRANE_HOST=" + shellQuoted(host) + " " +
                                     shellQuoted(std::string(ZEPH_BIN_DIR) + "/" + program) + " " +
                                     args + " </dev/null 2>" + shellQuoted(errFile);
+        const zeph::test::CommandOutput output = zeph::test::runCommand(command);
         Result result;
-        FILE *pipe = ::popen(command.c_str(), "r");
-        if (!pipe)
-            return result;
-        std::array<char, 4096> buffer{};
-        std::size_t n = 0;
-        while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-            result.out.append(buffer.data(), n);
-        const int raw = ::pclose(pipe);
-        result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        result.status = output.status;
+        result.out = output.out;
         result.err = readAll(errFile);
         return result;
     }
