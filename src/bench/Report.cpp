@@ -30,7 +30,7 @@ std::string padded(const std::string &text, std::size_t width) {
 
 std::string targetText(const Figure &f) {
     if (f.goal == Goal::Below)
-        return "< " + numberText(f.target);
+        return "< " + numberText(f.target) + (f.note.empty() ? "" : " (" + f.note + ")");
     return f.note.empty() ? "(reference)" : "(" + f.note + ")";
 }
 

