@@ -6,8 +6,12 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <sstream>
 #include <stdexcept>
+
+namespace fs = std::filesystem;
 
 namespace zeph::bench {
 namespace {
@@ -18,6 +22,13 @@ public:
     bool startProgram(const std::string &, WindowStyle) override { return false; }
     bool openDocument(const std::string &) override { return false; }
 };
+
+std::string readAll(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 } // namespace
 
@@ -80,9 +91,20 @@ BenchHost::BenchHost(const std::string &folder, std::uint64_t serverGuidSeed,
     m_host->programFolder = folder + "/program";
     m_host->exeName = "zephrane";
     m_host->commandLine.clear();
-    std::filesystem::create_directories(m_host->programFolder);
+    fs::create_directories(m_host->programFolder);
 }
 
 BenchHost::~BenchHost() = default;
+
+void copyHost(const std::string &from, const std::string &to) {
+    fs::remove_all(to);
+    fs::copy(from, to, fs::copy_options::recursive);
+    const std::string registry = to + "/registry.reg";
+    std::string text = readAll(registry);
+    for (std::size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    std::ofstream(registry, std::ios::binary | std::ios::trunc) << text;
+}
 
 } // namespace zeph::bench

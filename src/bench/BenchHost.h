@@ -70,4 +70,8 @@ private:
     std::unique_ptr<Host> m_host;
 };
 
+/// Copies a host folder. The registry names the recordings' folder by its full path, so the
+/// copy's registry is made to name its own.
+void copyHost(const std::string &from, const std::string &to);
+
 } // namespace zeph::bench

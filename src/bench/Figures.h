@@ -2,8 +2,10 @@
 // The benchmark's measurements, one function per group of figures. Each adds its figures to
 // the report as it takes them.
 
+#include "Measure.h"
 #include "Report.h"
 
+#include <memory>
 #include <string>
 
 namespace zeph::bench {
@@ -54,5 +56,13 @@ void measureQueryColors(const BenchOptions &options, Report &report);
 /// reset_per_subscriber_ms, reset_floor_per_subscriber_ms, reset_vs_floor_ratio and
 /// reset_scaling_ratio, on hosts of their own.
 void measureReset(const BenchOptions &options, Report &report);
+
+class Floor;
+/// Resets every subscriber of a host as the wizard does ("All subscribers" on the selection
+/// page, the first template, alternate extensions kept, the run confirmed), each request to the
+/// database passed to the floor. Returns the time of the run, the floor's share included, and
+/// the grid's rows.
+Timing resetEverySubscriber(const std::string &hostFolder, const std::shared_ptr<Floor> &floor,
+                            int &gridRows);
 
 } // namespace zeph::bench

@@ -16,10 +16,8 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <limits>
-#include <sstream>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -37,36 +35,16 @@ struct ResetTiming {
     double floorPerSubscriber() const { return floor.wallMs / gridRows; }
 };
 
-std::string readAll(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// A copy of a host folder. The registry names the recordings' folder by its full path, so the
-// copy's registry is made to name its own.
-void copyHost(const std::string &from, const std::string &to) {
-    fs::remove_all(to);
-    fs::copy(from, to, fs::copy_options::recursive);
-    const std::string registry = to + "/registry.reg";
-    std::string text = readAll(registry);
-    for (std::size_t at = text.find(from); at != std::string::npos;
-         at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-    std::ofstream(registry, std::ios::binary | std::ios::trunc) << text;
-}
-
 std::string firstTemplateAlias(db::modTarvoDB &tarvo) {
     db::Recordset &templates = tarvo.rsSubscriberTemplates();
     templates.MoveFirst();
     return templates["Alias"].Text();
 }
 
-// Resets every subscriber of the host as the wizard does: "All subscribers" on the selection
-// page, the first template, alternate extensions kept, the run confirmed. Returns the time of
-// the whole run, the floor's included.
-Timing runProgram(const std::string &folder, const std::shared_ptr<Floor> &floor, int &gridRows) {
+} // namespace
+
+Timing resetEverySubscriber(const std::string &folder, const std::shared_ptr<Floor> &floor,
+                            int &gridRows) {
     BenchHost bench(folder, kServerGuidSeed, [floor](std::unique_ptr<IDatabase> database) {
         return mirroredDatabase(std::move(database), floor);
     });
@@ -108,6 +86,8 @@ Timing runProgram(const std::string &folder, const std::shared_ptr<Floor> &floor
     return run;
 }
 
+namespace {
+
 ResetTiming timeReset(const BenchOptions &options, int subscribers) {
     const std::string base = options.workFolder + "/reset-" + std::to_string(subscribers);
     const std::string pristine = base + "/host";
@@ -126,7 +106,7 @@ ResetTiming timeReset(const BenchOptions &options, int subscribers) {
 
     ResetTiming timing;
     auto floor = std::make_shared<Floor>(floorHost, kServerGuidSeed);
-    const Timing run = runProgram(programHost, floor, timing.gridRows);
+    const Timing run = resetEverySubscriber(programHost, floor, timing.gridRows);
     timing.floor = floor->spent();
     timing.program = {run.wallMs - timing.floor.wallMs, run.cpuMs - timing.floor.cpuMs};
     std::cerr << "zephrane-bench: the program " << numberText(timing.program.wallMs) << " ms ("
