@@ -5,11 +5,11 @@
 // history and the resize rules. The window (frmAdvancedSubscriberSearch) draws this state and
 // forwards its events here.
 
-#include "QueryEditorKeys.h"
-#include "QueryHistory.h"
 #include "SetQueryColors.h"
 #include "db/Recordset.h"
 #include "platform/Host.h"
+#include "search/QueryEditorKeys.h"
+#include "search/QueryHistory.h"
 
 #include <functional>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "QueryEditorKeys.h"
+#include "search/QueryEditorKeys.h"
 
 namespace zeph::search {
 

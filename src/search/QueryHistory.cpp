@@ -1,4 +1,4 @@
-#include "QueryHistory.h"
+#include "search/QueryHistory.h"
 
 #include "platform/Error.h"
 

@@ -48,7 +48,7 @@ Error serverError(const std::string &text) {
 
 // --- arguments ----------------------------------------------------------------------------------
 
-struct ParamSpec {
+struct DeclaredParam {
     const char *name; // with "@"
     DbParamType type;
     bool required;
@@ -89,27 +89,27 @@ DbValue convert(const DbValue &value, DbParamType type) {
 
 class Args {
 public:
-    Args(const std::string &procedure, const std::vector<ParamSpec> &specs,
+    Args(const std::string &procedure, const std::vector<DeclaredParam> &declared,
          const std::vector<DbParam> &given) {
-        for (const auto &spec : specs)
-            m_values[lower(spec.name)] = spec.fallback;
+        for (const auto &param : declared)
+            m_values[lower(param.name)] = param.fallback;
         std::map<std::string, bool> seen;
         for (const auto &arg : given) {
             std::string key = lower(arg.name);
-            auto spec = std::find_if(specs.begin(), specs.end(),
-                                     [&](const ParamSpec &s) { return lower(s.name) == key; });
-            if (spec == specs.end())
+            auto param = std::find_if(declared.begin(), declared.end(),
+                                      [&](const DeclaredParam &s) { return lower(s.name) == key; });
+            if (param == declared.end())
                 throw serverError(arg.name + " is not a parameter for procedure " + procedure +
                                   ".");
             if (seen[key])
                 throw serverError("Parameter '" + arg.name + "' was supplied multiple times.");
             seen[key] = true;
-            m_values[key] = convert(arg.value, spec->type);
+            m_values[key] = convert(arg.value, param->type);
         }
-        for (const auto &spec : specs) {
-            if (spec.required && !seen[lower(spec.name)]) {
+        for (const auto &param : declared) {
+            if (param.required && !seen[lower(param.name)]) {
                 throw serverError("Procedure or function '" + procedure + "' expects parameter '" +
-                                  spec.name + "', which was not supplied.");
+                                  param.name + "', which was not supplied.");
             }
         }
     }
@@ -572,7 +572,7 @@ using Body = std::optional<DbRowSet> (*)(sqlite3 *, const Args &, ServerContext 
 
 struct ProcedureSpec {
     const char *name;
-    std::vector<ParamSpec> params;
+    std::vector<DeclaredParam> params;
     Body body;
 };
 
@@ -645,13 +645,13 @@ std::optional<DbRowSet> callProcedure(sqlite3 *db, const std::string &name,
     if (wanted.rfind("dbo.", 0) == 0)
         wanted = wanted.substr(4);
     const auto &all = procedures();
-    auto spec = std::find_if(all.begin(), all.end(),
-                             [&](const ProcedureSpec &p) { return lower(p.name) == wanted; });
-    if (spec == all.end())
+    auto param = std::find_if(all.begin(), all.end(),
+                              [&](const ProcedureSpec &p) { return lower(p.name) == wanted; });
+    if (param == all.end())
         throw serverError("Could not find stored procedure '" + name + "'.");
-    Args parsed(spec->name, spec->params, args);
+    Args parsed(param->name, param->params, args);
     Savepoint savepoint(db);
-    auto result = spec->body(db, parsed, context);
+    auto result = param->body(db, parsed, context);
     savepoint.release();
     return result;
 }
