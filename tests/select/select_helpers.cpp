@@ -1,9 +1,8 @@
 #include "select_helpers.h"
 
-#include "platform/sim/SimHost.h"
+#include "db/DbValues.h"
 
-#include <sqlite3.h>
-
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -19,105 +18,60 @@ std::string idFor(const char *kind, int n) {
     return text;
 }
 
-class RawDb {
-public:
-    explicit RawDb(const std::string &path) {
-        if (sqlite3_open(path.c_str(), &m_db) != SQLITE_OK)
-            throw std::runtime_error("cannot open " + path);
-    }
-    ~RawDb() { sqlite3_close(m_db); }
-
-    void run(const std::string &sql, const std::vector<DbValue> &params = {},
-             std::vector<std::string> *firstColumn = nullptr) {
-        sqlite3_stmt *stmt = nullptr;
-        if (sqlite3_prepare_v2(m_db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK)
-            throw std::runtime_error(sql + ": " + sqlite3_errmsg(m_db));
-        for (std::size_t i = 0; i < params.size(); ++i) {
-            const int at = static_cast<int>(i) + 1;
-            if (auto s = std::get_if<std::string>(&params[i]))
-                sqlite3_bind_text(stmt, at, s->c_str(), static_cast<int>(s->size()),
-                                  SQLITE_TRANSIENT);
-            else if (auto n = std::get_if<std::int64_t>(&params[i]))
-                sqlite3_bind_int64(stmt, at, *n);
-            else
-                sqlite3_bind_null(stmt, at);
-        }
-        int rc;
-        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-            if (firstColumn) {
-                auto text = sqlite3_column_text(stmt, 0);
-                firstColumn->push_back(text ? reinterpret_cast<const char *>(text) : "");
-            }
-        }
-        const std::string error = sqlite3_errmsg(m_db);
-        sqlite3_finalize(stmt);
-        if (rc != SQLITE_DONE)
-            throw std::runtime_error(sql + ": " + error);
-    }
-
-private:
-    sqlite3 *m_db = nullptr;
-};
-
-DbValue optionalText(const std::optional<std::string> &text) {
-    return text ? DbValue(*text) : DbValue();
+DbValue textOrNull(const std::string &text) {
+    return text.empty() ? DbValue() : DbValue(text);
 }
 
 } // namespace
 
-SelectionHost::SelectionHost(int subscribers, unsigned seed)
-    : m_temp(subscribers, seed) {}
+Texts SelectionHost::column(const std::string &sql, const std::vector<DbValue> &params) {
+    Texts values;
+    const DbRowSet set =
+        host().database->connect(db::kTarvoConnectionText)->query(sql, params, false);
+    // The first field: key columns the server fetched for saving come hidden.
+    const auto first = std::find_if(set.columns.begin(), set.columns.end(),
+                                    [](const DbColumn &c) { return !c.hidden; });
+    const auto at = static_cast<std::size_t>(first - set.columns.begin());
+    for (const auto &row : set.rows)
+        values.push_back(db::isNull(row.at(at)) ? std::string() : db::valueText(row.at(at)));
+    return values;
+}
 
-PlantedSubscriber SelectionHost::plant(PlantedSubscriber s) {
+Planted SelectionHost::plant(Planted s) {
     ++m_planted;
     s.objectId = idFor("5EB5C000", m_planted);
     s.handlerId = idFor("C0A11000", m_planted);
     if (s.displayName.empty())
         s.displayName = "Display " + s.alias;
-    RawDb db(sim::databasePath(m_temp.folder()));
-    db.run("INSERT INTO Subscriber (SubscriberObjectID, Alias, SubscriberType, DisplayName, "
+    column("INSERT INTO Subscriber (SubscriberObjectID, Alias, SubscriberType, DisplayName, "
            "FirstName, LastName, HomeServer, LegacyMailbox, RemoteNodeID, CallHandlerObjectID, "
            "COSObjectID, LocationObjectID, SwitchID) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)",
            {s.objectId, s.alias, std::int64_t{s.type}, s.displayName, s.firstName, s.lastName,
-            optionalText(s.homeServer), optionalText(s.legacyMailbox), optionalText(s.remoteNodeId),
-            s.handlerId, s.cosId.empty() ? DbValue() : DbValue(s.cosId), s.location,
+            textOrNull(s.homeServer), textOrNull(s.legacyMailbox), textOrNull(s.remoteNodeId),
+            s.handlerId, textOrNull(s.cosId), s.location,
             s.switchId ? DbValue(std::int64_t{*s.switchId}) : DbValue()});
-    db.run("INSERT INTO CallHandler (CallHandlerObjectID, Alias, DisplayName, IsPrimary, "
+    column("INSERT INTO CallHandler (CallHandlerObjectID, Alias, DisplayName, IsPrimary, "
            "LocationObjectID) VALUES (?,?,?,1,?)",
            {s.handlerId, "ch_" + s.alias, s.displayName, s.location});
-    auto addExtension = [&](const std::string &digits, bool primary) {
-        db.run("INSERT INTO DTMFAccessID (ParentObjectID, ParentObjectIDType, DTMFAccessID, "
-               "IsPrimaryID, LocationObjectID) VALUES (?,1,?,?,?)",
-               {s.objectId, digits, std::int64_t{primary ? 1 : 0}, s.location});
-    };
+    Texts extensions = s.alternates;
     if (!s.extension.empty())
-        addExtension(s.extension, true);
-    for (const std::string &alternate : s.alternateExtensions)
-        addExtension(alternate, false);
+        extensions.insert(extensions.begin(), s.extension);
+    for (std::size_t i = 0; i < extensions.size(); ++i) {
+        column(
+            "INSERT INTO DTMFAccessID (ParentObjectID, ParentObjectIDType, DTMFAccessID, "
+            "IsPrimaryID, LocationObjectID) VALUES (?,1,?,?,?)",
+            {s.objectId, extensions[i], std::int64_t{i == 0 && !s.extension.empty()}, s.location});
+    }
     return s;
 }
 
 std::string SelectionHost::plantCos(const std::string &alias, const std::string &textName) {
-    ++m_planted;
-    const std::string id = idFor("C05C0000", m_planted);
-    RawDb db(sim::databasePath(m_temp.folder()));
-    db.run("INSERT INTO COS (COSObjectID, Alias, TextName) VALUES (?,?,?)", {id, alias, textName});
+    const std::string id = idFor("C05C0000", ++m_planted);
+    column("INSERT INTO COS (COSObjectID, Alias, TextName) VALUES (?,?,?)", {id, alias, textName});
     return id;
 }
 
-void SelectionHost::exec(const std::string &sql) {
-    RawDb db(sim::databasePath(m_temp.folder()));
-    db.run(sql);
-}
-
-std::vector<std::string> SelectionHost::column(const std::string &sql) {
-    RawDb db(sim::databasePath(m_temp.folder()));
-    std::vector<std::string> values;
-    db.run(sql, {}, &values);
-    return values;
-}
-
-ChooseSubscribersPage &SelectionHost::openWithoutLoad(const std::string &commandLine) {
+ChooseSubscribersPage &SelectionHost::open(const std::string &commandLine, bool load) {
     m_registry = std::make_unique<RegistryAPI>(*host().registry);
     m_tarvoDb = std::make_unique<db::modTarvoDB>(*host().database);
     if (!m_tarvoDb->bOpenDatabase(m_tarvoDb->DbConnectionString()))
@@ -125,43 +79,42 @@ ChooseSubscribersPage &SelectionHost::openWithoutLoad(const std::string &command
     host().commandLine = commandLine;
     m_page = std::make_unique<ChooseSubscribersPage>(host(), *m_registry, *m_tarvoDb, nullptr,
                                                      commandLine);
-    return *m_page;
-}
-
-ChooseSubscribersPage &SelectionHost::open(const std::string &commandLine) {
-    openWithoutLoad(commandLine);
-    m_page->Form_Load();
+    if (load)
+        m_page->Form_Load();
     return *m_page;
 }
 
 void SelectionHost::chooseCode(int code) {
     const auto &data = m_page->cmbSubscriberSelectType.ItemData;
-    for (std::size_t i = 0; i < data.size(); ++i) {
-        if (data[i] == code) {
-            m_page->chooseCriterion(static_cast<int>(i));
-            return;
-        }
-    }
-    ADD_FAILURE() << "no criterion with code " << code;
+    const auto at = std::find(data.begin(), data.end(), code);
+    ASSERT_NE(at, data.end()) << "no criterion with code " << code;
+    m_page->chooseCriterion(static_cast<int>(at - data.begin()));
 }
 
-std::vector<std::string> SelectionHost::gridColumn(const std::string &key) const {
-    std::vector<std::string> texts;
+Texts SelectionHost::gridColumn(const std::string &key) const {
+    Texts texts;
     const SubscriberGrid &grid = m_page->myGrid;
     for (int row = 1; row < grid.Rows(); ++row)
         texts.push_back(grid.TextMatrix(row, grid.ColIndex(key)));
     return texts;
 }
 
+void SelectionHost::searchRange(const std::string &low, const std::string &high) {
+    chooseCode(kCriterionExtensionRange);
+    m_page->txtSubscriberExtensionRangeLow.Text = low;
+    m_page->txtSubscriberExtensionRangeHigh.Text = high;
+    m_page->cmdView_Click();
+}
+
 std::string SelectionHost::writeFile(const std::string &name, const std::string &content) {
     const std::string path = m_files.path() + "/" + name;
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
     return path;
 }
 
-std::vector<std::string> aliasesOf(SelectionHost &host, const std::string &sql) {
-    return host.column(sql);
+std::string csvSummary(int lines, int users) {
+    return "Import complete.  " + std::to_string(lines) + " lines read in from text file, " +
+           std::to_string(users) + " users added to grid.";
 }
 
 } // namespace zeph::test
