@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace zeph::posix {
 
@@ -14,6 +15,14 @@ std::unique_ptr<IShell> makeShell();
 std::unique_ptr<IHttp> makeHttp();
 std::unique_ptr<IClock> makeSystemClock();
 std::unique_ptr<IGuidSource> makeGuidSource();
+
+/// The program and arguments that IShell::startProgram runs for a command line. Double quotes
+/// group blanks into one word and are dropped. "notepad" (or "notepad.exe") becomes the
+/// desktop's opener; when the rest of its line names an existing file, that whole text is the
+/// one argument, blanks and all. An unquoted program path cut at a blank takes the following
+/// words into it, shortest first, until it names a program, as the system reads such a line;
+/// when none does, the words stay as they were split. Empty when the line holds no word.
+std::vector<std::string> commandWords(const std::string &commandLine);
 
 /// Converts a path written with backslashes to this OS's separators.
 std::string toNativePath(const std::string &path);
