@@ -5,19 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <stdexcept>
-
-#ifndef ZEPH_LANGUAGE_LIBRARIES
-#define ZEPH_LANGUAGE_LIBRARIES 0
-#endif
 
 using namespace zeph::i18n;
 using Events = std::vector<std::string>;
 
 namespace {
 
-// A window as the switch sees it: one font for all its controls, and the captions they show.
+// A window as the switch sees it: one font for all its controls.
 struct FakeWindow {
     FakeWindow(std::string n, Events *e)
         : name(std::move(n))
@@ -45,7 +40,6 @@ struct FakeWindow {
     Events *events;
     int charset = 0;
     std::string face;
-    std::vector<std::string> captions;
 };
 
 class Switch : public ::testing::Test {
@@ -121,30 +115,4 @@ TEST_F(Switch, FailingStepsArePassedOverWithoutAMessage) {
     EXPECT_EQ(m_events.back(), "frmChooseSubscribers.repaint");
     EXPECT_TRUE(m_host.ui().boxes().empty());
     EXPECT_FALSE(m_host.ui().busy());
-}
-
-// The selection window re-reads its captions; the other windows keep their English texts.
-TEST_F(Switch, SelectionWindowTakesTheNewLanguageFromTheBuiltLibraries) {
-    if (!ZEPH_LANGUAGE_LIBRARIES)
-        GTEST_SKIP() << "this build has no MinGW resource compiler";
-    for (const std::string code : {"DEU", "JPN"})
-        std::filesystem::copy_file(std::string(ZEPH_BIN_DIR) + "/zephrane_" + code + ".dll",
-                                   m_host.programFolder() + "/zephrane_" + code + ".dll");
-    auto autoInit = [&] { // frmChooseSubscribers_Auto_Init
-        m_select.captions.clear();
-        for (std::uint32_t id : {237, 110, 134})
-            m_select.captions.push_back(m_loc.myLoadResString(id));
-    };
-    autoInit(); // Form_Load
-    auto r1 = m_loc.registerWindow(m_main.entry());
-    auto r2 = m_loc.registerWindow(m_select.entry(autoInit));
-    m_loc.switchLanguage(1031);
-    EXPECT_EQ(m_select.captions, (Events{"Teilnehmer ausw\u00e4hlen", "Anzeigename", "Durchwahl"}));
-    m_loc.switchLanguage(1041);
-    EXPECT_EQ(m_select.captions.at(0), "\u52a0\u5165\u8005\u306e\u9078\u629e");
-    EXPECT_EQ(m_select.charset, 128);
-    m_loc.switchLanguage(1033); // no English library: the own table
-    EXPECT_EQ(m_loc.hLangLib(), "");
-    EXPECT_EQ(m_select.captions.at(0), "Select Subscribers");
-    EXPECT_EQ(m_loc.AvailableLanguages().size(), 2u);
 }
