@@ -1,6 +1,4 @@
-// The selection window on a real (offscreen) Qt over a stand-in host: choose a criterion,
-// press the button, click a text cell, Next; the grid model's shape; Select All as one change;
-// a page that goes before its window.
+// The selection window on a real (offscreen) Qt over a stand-in host.
 #include "select/frmChooseSubscribers.h"
 #include "support/TempHost.h"
 #include "ui_helpers.h"
@@ -13,8 +11,6 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QHeaderView>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -68,66 +64,48 @@ protected:
 
 TEST_F(ChooseWindowTest, ChooseACriterionPressTheButtonClickACellAndGoOn) {
     frmChooseSubscribers &w = *m_window;
-    EXPECT_EQ(w.windowTitle(), QStringLiteral("Zephrane"));
     EXPECT_EQ(w.cmdView->text(), QStringLiteral("Add Subscribers To Grid"));
-    EXPECT_FALSE(w.txtSubscriberExtensionRangeLow->isVisible());
     EXPECT_FALSE(w.cmdAdvancedSearch->isVisible());
+    QSignalSpy next(&w, &frmChooseSubscribers::nextRequested);
+    m_temp.ui().expectBox("You must first select subscribers to delete");
+    click(w.cmdNext);
 
-    // The extension range: its boxes show on the criterion's line.
-    w.cmbSubscriberSelectType->setCurrentIndex(1);
-    EXPECT_EQ(m_page->criterionCode(), kCriterionExtensionRange);
+    w.cmbSubscriberSelectType->setCurrentIndex(1); // the extension range
     EXPECT_TRUE(w.txtSubscriberExtensionRangeLow->isVisible());
-    EXPECT_TRUE(w.lblExtensionRangeTo->isVisible());
     EXPECT_TRUE(w.txtSubscriberExtensionRangeHigh->isVisible());
     EXPECT_FALSE(w.comSubscriberMailServer->isVisible());
-
     QTest::keyClicks(w.txtSubscriberExtensionRangeLow, "4000");
     m_temp.ui().expectBox("Only numbers are allowed for extension range values");
     QTest::keyClicks(w.txtSubscriberExtensionRangeHigh, "4a");
-    m_temp.ui().verifyAllShown();
     EXPECT_EQ(w.txtSubscriberExtensionRangeHigh->text(), QString()) << "the box was emptied";
     QTest::keyClicks(w.txtSubscriberExtensionRangeHigh, "4009");
-
     click(w.cmdView);
     const int rows = m_page->myGrid.Rows() - 1;
     ASSERT_GT(rows, 2);
     EXPECT_EQ(w.myGrid->model()->rowCount(), rows);
     EXPECT_EQ(w.txtUsersInGrid->text(), QString::number(rows));
-    EXPECT_TRUE(w.txtUsersInGrid->isReadOnly());
     EXPECT_TRUE(w.centralWidget()->isEnabled()) << "the window is open to input again";
 
     // A click on a text cell toggles its row.
     const int display = m_page->myGrid.ColIndex("DisplayName");
     const QModelIndex check = w.myGrid->model()->index(0, m_page->myGrid.ColIndex("Selected"));
-    EXPECT_EQ(check.data(Qt::CheckStateRole).toInt(), Qt::Checked);
     clickCell(0, display);
     EXPECT_FALSE(m_page->myGrid.isChecked(1));
     EXPECT_EQ(check.data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
     clickCell(0, display);
-    EXPECT_TRUE(m_page->myGrid.isChecked(1));
-    EXPECT_EQ(w.myGrid->model()->index(0, display).data().toString().toStdString(),
-              m_page->myGrid.TextMatrix(1, display));
+    EXPECT_EQ(check.data(Qt::CheckStateRole).toInt(), Qt::Checked);
 
-    QSignalSpy next(&w, &frmChooseSubscribers::nextRequested);
-    click(w.cmdNext);
-    EXPECT_EQ(next.count(), 1);
-    EXPECT_TRUE(m_temp.ui().boxes().size() == 1) << "Next said nothing";
-}
-
-TEST_F(ChooseWindowTest, NextStaysWhenNothingIsChecked) {
-    frmChooseSubscribers &w = *m_window;
-    QSignalSpy next(&w, &frmChooseSubscribers::nextRequested);
-    m_temp.ui().expectBox("You must first select subscribers to delete");
-    click(w.cmdNext);
-    click(w.cmdView);
     click(w.cmdUnselectAll);
     m_temp.ui().expectBox("You must select at least one subscriber to reset");
     click(w.cmdNext);
-    m_temp.ui().verifyAllShown();
     EXPECT_EQ(next.count(), 0);
+    clickCell(0, display);
+    click(w.cmdNext);
+    EXPECT_EQ(next.count(), 1);
+    m_temp.ui().verifyAllShown();
 }
 
-TEST_F(ChooseWindowTest, TheGridModelShowsThePagesRowsAndOnlyCheckBoxesChange) {
+TEST_F(ChooseWindowTest, TheGridModelShowsThePagesRowsAndSelectAllIsOneChange) {
     frmChooseSubscribers &w = *m_window;
     click(w.cmdView);
     QAbstractItemModel *model = w.myGrid->model();
@@ -137,28 +115,20 @@ TEST_F(ChooseWindowTest, TheGridModelShowsThePagesRowsAndOnlyCheckBoxesChange) {
         EXPECT_EQ(w.myGrid->isColumnHidden(col), grid.column(col).hidden) << col;
         EXPECT_EQ(model->headerData(col, Qt::Horizontal).toString().toStdString(),
                   grid.column(col).header);
-        if (!grid.column(col).hidden) {
-            EXPECT_EQ(w.myGrid->columnWidth(col), grid.column(col).width / 15) << col;
-        }
     }
     const int selected = grid.ColIndex("Selected");
     const int alias = grid.ColIndex("Alias");
-    EXPECT_TRUE(model->flags(model->index(0, selected)) & Qt::ItemIsUserCheckable);
-    EXPECT_FALSE(model->flags(model->index(0, alias)) & Qt::ItemIsEditable);
-    EXPECT_FALSE(model->flags(model->index(0, selected)) & Qt::ItemIsEditable);
     EXPECT_FALSE(model->setData(model->index(0, alias), QStringLiteral("x"), Qt::EditRole));
     EXPECT_EQ(model->index(0, alias).data().toString().toStdString(), grid.TextMatrix(1, alias));
     EXPECT_TRUE(model->setData(model->index(1, selected), Qt::Unchecked, Qt::CheckStateRole));
     EXPECT_FALSE(grid.isChecked(2));
 
-    // Select All on every row is one change of the model.
     QSignalSpy changes(model, &QAbstractItemModel::dataChanged);
     click(w.cmdSelectAll);
     ASSERT_EQ(changes.count(), 1);
     EXPECT_EQ(changes.at(0).at(0).toModelIndex().row(), 0);
     EXPECT_EQ(changes.at(0).at(1).toModelIndex().row(), model->rowCount() - 1);
     EXPECT_EQ(grid.checkedCount(), model->rowCount());
-
     click(w.cmdClearGrid);
     EXPECT_EQ(model->rowCount(), 0);
     EXPECT_EQ(w.txtUsersInGrid->text(), QStringLiteral("0"));
@@ -166,7 +136,6 @@ TEST_F(ChooseWindowTest, TheGridModelShowsThePagesRowsAndOnlyCheckBoxesChange) {
 
 TEST_F(ChooseWindowTest, AWindowOutlivingItsPageLetsItGo) {
     click(m_window->cmdView);
-    ASSERT_GT(m_window->myGrid->model()->rowCount(), 0);
     m_page.reset(); // the wizard unloads the page before the window is deleted
     EXPECT_EQ(m_window->myGrid->model()->rowCount(), 0);
     QTest::mouseClick(m_window->cmdView, Qt::LeftButton);

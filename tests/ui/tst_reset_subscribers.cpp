@@ -1,6 +1,5 @@
-// The reset window on a real (offscreen) Qt: the skip check box by the command line, the
-// buttons before, during and after a run, and closing through the frame refused while a run
-// is under way.
+// The reset window on a real (offscreen) Qt: the skip check box, the buttons before, during
+// and after a run, and closing through the frame refused while a run is under way.
 #include "reset/frmResetSubscribers.h"
 #include "support/TempHost.h"
 #include "ui_helpers.h"
@@ -76,6 +75,7 @@ protected:
     void SetUp() override { test::testApplication(); }
 
     void open(const std::string &commandLine) {
+        m_window.reset(), m_page.reset(), m_log.reset(), m_tarvoDb.reset(); // a second opening
         m_temp.set("virtual-time", "on");
         Host &host = m_temp.host();
         host.ui = &m_ui;
@@ -101,21 +101,13 @@ protected:
     }
 };
 
-TEST_F(ResetWindowTest, TheSkipBoxIsHiddenWithoutTheCommandLineWord) {
+TEST_F(ResetWindowTest, TheSkipBoxShowsUncheckedOnlyForTheCommandLineWord) {
     open("Advanced");
     EXPECT_TRUE(m_window->chkSkipDLResynch->isHidden());
-    EXPECT_FALSE(m_window->chkSkipDLResynch->isChecked());
-    EXPECT_EQ(m_window->windowTitle(), QStringLiteral("Zephrane"));
     EXPECT_EQ(m_window->Label1->text(), QStringLiteral("Reset Subscriber's Mailboxes"));
-    EXPECT_EQ(m_window->cmdResetSubscribers->text(), QStringLiteral("Reset Subscribers"));
-    EXPECT_EQ(m_window->lblSubscribersAddedCount->text(), QStringLiteral("0"));
     EXPECT_FALSE(m_window->cmdNext->isEnabled());
     EXPECT_TRUE(m_window->cmdPrevious->isEnabled());
-    EXPECT_TRUE(m_window->cmdExit->isEnabled());
     EXPECT_TRUE(m_window->cmdResetSubscribers->isEnabled());
-}
-
-TEST_F(ResetWindowTest, TheSkipBoxShowsUncheckedForTheWordInAnyCase) {
     open("advanced skipdlsync");
     EXPECT_FALSE(m_window->chkSkipDLResynch->isHidden());
     EXPECT_FALSE(m_window->chkSkipDLResynch->isChecked());
