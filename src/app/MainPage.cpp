@@ -70,7 +70,17 @@ void MainPage::Form_Load() {
     trap(kFormLoad, report, [&] { openDatabase(); });
     trap(kFormLoad, report, [&] { fillTemplateLists(); });
     trap(kFormLoad, report, [&] { warnAboutAccount(); });
+    if (warnAboutUnfinishedResets)
+        trap(kFormLoad, report, [&] { warnAboutUnfinished(); });
     chkPreserveAlternateExtensions = false;
+}
+
+// A subscriber removed and not yet created again is lost until the reset is finished: the
+// administrator must hear of it before anything else is done.
+void MainPage::warnAboutUnfinished() {
+    const std::string text = m_program.scanRecoveryJournals().warning(*m_program.host.files);
+    if (!text.empty())
+        m_program.host.ui->messageBox(text, MsgButtons::OK, MsgIcon::Warning);
 }
 
 bool MainPage::checkVersion() {

@@ -30,6 +30,10 @@ public:
     int templateListIndex = -1;
     bool chkPreserveAlternateExtensions = false;
 
+    /// Whether the load step tells about resets that did not finish (the recovery itself,
+    /// which lists them anyway, turns it off).
+    bool warnAboutUnfinishedResets = true;
+
     /// The text of the visible template list (its chosen entry), "" when none is chosen.
     std::string templateListText() const;
     /// The alias at the chosen position of the hidden list ("" when none is chosen).
@@ -48,6 +52,7 @@ private:
     bool openDatabase();
     void fillTemplateLists();
     void warnAboutAccount();
+    void warnAboutUnfinished();
     [[noreturn]] void fatal(const std::string &text);
     void reportError(const std::string &text);
 

@@ -15,7 +15,14 @@ Program::Program(Host &hostRef)
     , services(*hostRef.services, *hostRef.workstation, messageReporter())
     , tarvoDb(*hostRef.database)
     , log(hostRef, &services.workStationInfo())
-    , localize(hostRef) {}
+    , localize(hostRef) {
+    log.setPurgeGuard(
+        [this](const std::string &path) { return journalMustBeKept(*host.files, path); });
+}
+
+JournalScan Program::scanRecoveryJournals() {
+    return scanJournals(*host.files, {log.logFolder(), log.fallbackLogFolder()});
+}
 
 void Program::ExitApplication(int code) {
     try {

@@ -9,6 +9,7 @@
 #include "i18n/modLocalize.h"
 #include "log/Logging.h"
 #include "platform/Host.h"
+#include "reset/RecoveryJournal.h"
 
 #include <exception>
 #include <functional>
@@ -59,6 +60,9 @@ public:
     /// Starts the program folder's "test.bat" with the own version and the tool page address,
     /// without waiting; nothing is reported when it is missing or cannot be started.
     void RunTestScript();
+
+    /// The recovery journals of both logs folders (the program's and the user's own).
+    JournalScan scanRecoveryJournals();
 
     /// True when the command line holds the word anywhere, in any letter case.
     bool commandLineHas(std::string_view word) const;

@@ -10,17 +10,25 @@ namespace {
 const char *kUsage =
     "Usage:\n"
     "  zephrane-cli --template ALIAS SELECTION [--preserve-alternate-extensions]\n"
-    "               [--skip-dl-sync] [--yes]\n"
+    "               [--skip-dl-sync] [--dry-run] [--yes]\n"
     "      Resets the selected subscribers to the defaults of the template ALIAS: each is\n"
     "      removed and created again from the template, its greetings, voice name and\n"
     "      messages are deleted; it keeps its ids, alias, names, extension, directory account\n"
     "      and distribution-list membership. Asks for confirmation on the terminal (--yes\n"
     "      answers it). Every run log line is printed as it is written, then the paths of the\n"
     "      log and of the failed-records file.\n"
+    "      Before a subscriber is removed, what re-creating it needs is written to a\n"
+    "      recovery journal beside the log (Zephrane_Journal_<time>.txt).\n"
     "  zephrane-cli SELECTION --list\n"
     "      Prints the rows the selection grid would hold, tab-separated (alias, display name,\n"
     "      first name, last name, extension, home server, class of service, legacy mailbox,\n"
     "      remote node id, call handler id, subscriber id), and stops.\n"
+    "  zephrane-cli --recover [--skip-dl-sync] [--yes]\n"
+    "      Finishes the resets that were interrupted (the program or the machine died): for\n"
+    "      each unfinished journal entry it finds out how far the reset got and takes the\n"
+    "      remaining steps, logging as a reset does. Both programs name such subscribers at\n"
+    "      start, and a reset skips them until they are recovered. A damaged journal is\n"
+    "      refused (exit status 2) and nothing is changed.\n"
     "  zephrane-cli --list-templates\n"
     "      Runs the start-up checks, then lists the templates: alias TAB display name.\n"
     "  zephrane-cli --host-info     shows which stand-in host is used\n"
@@ -44,6 +52,9 @@ const char *kUsage =
     "  --preserve-alternate-extensions   save the alternate extensions and add them back\n"
     "  --skip-dl-sync                    skip the final synchronisation of all distribution\n"
     "                                    lists\n"
+    "  --dry-run                         read and check everything, change nothing: each\n"
+    "                                    change is logged as what the run would do (no\n"
+    "                                    question is asked, no journal is written)\n"
     "  --yes                             answer the confirmation with Yes\n"
     "\n"
     "The host is the stand-in host folder named by ZEPHRANE_HOST, or the default host\n"
@@ -118,6 +129,10 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
             options.preserveAlternateExtensions = true;
         } else if (arg == "--skip-dl-sync") {
             options.skipDlSync = true;
+        } else if (arg == "--dry-run") {
+            options.dryRun = true;
+        } else if (arg == "--recover") {
+            options.recover = true;
         } else if (arg == "--template") {
             std::string alias;
             if (!value(alias))
@@ -160,9 +175,21 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
     }
     if (options.help || options.hostInfo || options.listTemplates)
         return options;
+    if (options.recover) {
+        if (options.selection || options.templateAlias || options.list || options.dryRun) {
+            problem = "--recover takes no selection, template, --list or --dry-run: it finishes "
+                      "the interrupted resets as their journals record them";
+            return std::nullopt;
+        }
+        return options;
+    }
     if (!options.selection) {
         problem = "give one selection (--all, --extensions, --switch, --cos, --mail-server, --csv "
                   "or --where)";
+        return std::nullopt;
+    }
+    if (options.list && options.dryRun) {
+        problem = "--dry-run is for a reset (with --template); --list changes nothing anyway";
         return std::nullopt;
     }
     if (!options.list && !options.templateAlias) {

@@ -29,6 +29,8 @@ struct Options {
     bool yes = false;
     bool preserveAlternateExtensions = false;
     bool skipDlSync = false;
+    bool dryRun = false;
+    bool recover = false;
     std::optional<std::string> templateAlias;
     std::optional<Selection> selection;
 };

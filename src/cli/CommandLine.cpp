@@ -6,6 +6,7 @@
 #include "db/Recordset.h"
 #include "platform/posix/Posix.h"
 #include "platform/sim/SimHost.h"
+#include "reset/Recovery.h"
 #include "reset/ResetPage.h"
 #include "search/AdvancedSearchPage.h"
 #include "search/SetQueryColors.h"
@@ -124,6 +125,7 @@ bool applySelection(ChooseSubscribersPage &page, const Selection &selection, std
 // False when the statement did not run (its message has been shown).
 bool selectByQuery(Program &program, ChooseSubscribersPage &choose, const std::string &tail) {
     search::AdvancedSearchPage search(program.host, program.registry, program.tarvoDb, choose);
+    search.keepHistory = false;
     search.txtSQL = search::toEditorLineBreaks(tail);
     search.cmdExecute_Click();
     if (search.rsResults().State() != db::adStateOpen)
@@ -181,6 +183,8 @@ std::optional<int> startUp(const std::vector<std::string> &args, const Options &
 
     session.program = std::make_unique<Program>(host);
     session.mainPage = std::make_unique<MainPage>(*session.program);
+    // The recovery lists the unfinished resets itself.
+    session.mainPage->warnAboutUnfinishedResets = !options.recover;
     try {
         session.mainPage->Form_Load();
     } catch (const ProgramEnded &ended) {
@@ -209,6 +213,7 @@ int reset(Session &session, ChooseSubscribersPage &choose, const Options &option
     ResetPage page(program.host, program.registry, program.tarvoDb, program.log, inputs);
     page.Form_Load();
     page.chkSkipDLResynch.Value = options.skipDlSync;
+    page.dryRun = options.dryRun;
     program.log.setLineObserver([&out](const std::string &line) { out << line << std::endl; });
     page.cmdResetSubscribers_Click();
     program.log.setLineObserver(nullptr);
@@ -224,6 +229,48 @@ int reset(Session &session, ChooseSubscribersPage &choose, const Options &option
     else
         err << "zephrane-cli: the failed-records file could not be written: "
             << summary.failedRecordsProblem << "\n";
+    return summary.errorCount == 0 ? kExitOk : kExitRunErrors;
+}
+
+// Finishes the interrupted resets of every journal. A journal that cannot be read refuses the
+// whole recovery: what it holds might be the only record of a removed subscriber.
+int recover(Session &session, const Options &options, std::ostream &out, std::ostream &err) {
+    Program &program = *session.program;
+    Host &host = program.host;
+    const JournalScan scan = program.scanRecoveryJournals();
+    if (!scan.problems.empty()) {
+        for (const std::string &problem : scan.problems)
+            err << "zephrane-cli: " << problem << "\n";
+        err << "zephrane-cli: nothing was changed; move the damaged journal aside once its "
+               "subscribers are dealt with by hand, then run --recover again\n";
+        return kExitNothingRun;
+    }
+    std::vector<JournalFile> open;
+    std::size_t subscribers = 0;
+    for (const JournalFile &journal : scan.journals) {
+        if (journal.unfinished().empty())
+            continue;
+        subscribers += journal.unfinished().size();
+        open.push_back(journal);
+    }
+    if (open.empty()) {
+        out << "No interrupted reset to finish.\n";
+        return kExitOk;
+    }
+    out << scan.warning(*host.files) << "\n";
+    const std::string question = "Finish the interrupted resets of " + std::to_string(subscribers) +
+                                 " subscriber(s) now?  Their messages and recordings are deleted "
+                                 "as the reset would have done.";
+    if (host.ui->messageBox(question, MsgButtons::YesNo) != MsgAnswer::Yes) {
+        err << "zephrane-cli: the recovery was not confirmed; nothing was changed\n";
+        return kExitNothingRun;
+    }
+    program.log.setLineObserver([&out](const std::string &line) { out << line << std::endl; });
+    const RecoverySummary summary = recoverInterruptedResets(
+        host, program.registry, program.tarvoDb, program.log, open, options.skipDlSync);
+    program.log.setLineObserver(nullptr);
+    out << summary.closingMessage << "\n"
+        << "Log: " << host.files->nativePath(summary.logFilePath) << "\n";
     return summary.errorCount == 0 ? kExitOk : kExitRunErrors;
 }
 
@@ -255,6 +302,8 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
         return *ended;
     if (options.listTemplates)
         return listTemplates(*session.mainPage, out);
+    if (options.recover)
+        return recover(session, options, out, err);
 
     MainPage &mainPage = *session.mainPage;
     if (options.templateAlias) {

@@ -171,7 +171,8 @@ void Logging::cleanupFolder(const std::string &folder) {
     }
     for (const FileEntry &entry : entries) {
         auto failure = attempt([&] {
-            if (calendarDaysBetween(clock.toLocal(entry.lastModified), today) > kKeepDays)
+            if (calendarDaysBetween(clock.toLocal(entry.lastModified), today) > kKeepDays &&
+                !(m_purgeGuard && m_purgeGuard(entry.path)))
                 files.deleteFile(entry.path, true);
         });
         if (failure)

@@ -72,6 +72,12 @@ public:
     /// The observer set last (empty when none), so that another one can be put in front of it.
     const std::function<void(const std::string &)> &lineObserver() const { return m_lineObserver; }
 
+    /// Told each file the purge of old logs would delete; a file it answers true for is kept
+    /// (a recovery journal that still has work in it must outlive its month).
+    void setPurgeGuard(std::function<bool(const std::string &path)> keep) {
+        m_purgeGuard = std::move(keep);
+    }
+
     /// The program folder's logs folder, as the system writes it.
     std::string logFolder() const;
     /// The user's own logs folder, used when the program folder's cannot be.
@@ -92,6 +98,7 @@ private:
     std::unique_ptr<WorkStationInfo> m_ownWorkStationInfo;
     std::unique_ptr<ITextFileWriter> m_file;
     std::function<void(const std::string &)> m_lineObserver;
+    std::function<bool(const std::string &)> m_purgeGuard;
     std::int16_t m_errorCount = 0;
     std::int16_t m_warningCount = 0;
     std::string m_path;

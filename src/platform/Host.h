@@ -41,6 +41,11 @@ struct Host {
     /// A notice about the host itself (a malformed registry file, a default host created). The
     /// program decides where it goes; each distinct text is passed on once.
     std::function<void(const std::string &)> notice;
+
+    /// Told as a reset finishes each of its changing steps ("write-back", "fixup-3",
+    /// "fixup-9.row-2", ...). Empty on a real server; a stand-in host may end the program
+    /// there, to prove that an interrupted reset can be finished.
+    std::function<void(const std::string &)> stepReached;
 };
 
 } // namespace zeph

@@ -24,7 +24,7 @@ bool holdsErrorMarker(std::string_view line) {
 
 } // namespace
 
-std::string failedRecordsPath(const std::string &logPath) {
+std::string besideLogPath(const std::string &logPath, const char *prefix, const char *extension) {
     const std::size_t slash = logPath.find_last_of("\\/");
     const std::size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
     std::string name = logPath.substr(nameAt);
@@ -32,10 +32,14 @@ std::string failedRecordsPath(const std::string &logPath) {
     if (dot != std::string::npos)
         name.erase(dot);
     if (name.rfind(kLogPrefix, 0) == 0)
-        name = kFailedPrefix + name.substr(std::string_view(kLogPrefix).size());
+        name = prefix + name.substr(std::string_view(kLogPrefix).size());
     else
-        name = kFailedPrefix + name;
-    return logPath.substr(0, nameAt) + name + ".csv";
+        name = prefix + name;
+    return logPath.substr(0, nameAt) + name + extension;
+}
+
+std::string failedRecordsPath(const std::string &logPath) {
+    return besideLogPath(logPath, kFailedPrefix, ".csv");
 }
 
 std::string failedRecordsField(const std::string &text) {

@@ -14,6 +14,9 @@ class IFileSystem;
 /// The failed-records file of a run log, in the log's folder: "Zephrane_Log_<stamp>.TXT"
 /// gives "Zephrane_Failed_<stamp>.csv".
 std::string failedRecordsPath(const std::string &logPath);
+/// A file that belongs to a run log, in the log's folder: the log's name with its
+/// "Zephrane_Log_" prefix replaced by `prefix` and its extension by `extension`.
+std::string besideLogPath(const std::string &logPath, const char *prefix, const char *extension);
 
 /// A value as a field of the file: the import splits at every "," and ends lines at CR, so
 /// commas become ";" and line breaks and tabs blanks; leading and trailing blanks go.

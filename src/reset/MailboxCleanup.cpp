@@ -39,13 +39,20 @@ public:
         return trap(kMailboxWhere, m_report, std::forward<Step>(step));
     }
 
-    void emptyFolder(IMailSession &session, const MailFolderStep &step) {
+    void emptyFolder(IMailSession &session, const MailFolderStep &step, bool dryRun) {
         std::unique_ptr<IMailFolder> folder;
         long count = 0;
         if (!attempt([&] { folder = session.defaultFolder(step.number); }) || !folder)
             return;
         if (!attempt([&] { count = folder->messageCount(); }))
             return;
+        if (dryRun) {
+            m_log.WriteLogLine("        User has " + std::to_string(count) + " messages in their " +
+                               step.word);
+            m_log.WriteLogLine("    " + dryRunLine("delete " + std::to_string(count) +
+                                                   " messages from the " + step.word));
+            return;
+        }
         m_log.WriteLogLine("        User has " + std::to_string(count) + " messages in their " +
                            step.word + " - deleting");
         std::optional<std::string> message;
@@ -71,7 +78,7 @@ private:
 } // namespace
 
 bool RemoveSubscriberMessages(IMailStore *mail, Logging &log, const std::string &homeServer,
-                              const std::string &smtpAddress) {
+                              const std::string &smtpAddress, bool dryRun) {
     MailboxCleaner cleaner(log);
     log.WriteLogLine("    Removing messages for user with SMTP=" + smtpAddress);
 
@@ -96,8 +103,9 @@ bool RemoveSubscriberMessages(IMailStore *mail, Logging &log, const std::string 
     }
 
     for (const MailFolderStep &step : kFolders)
-        cleaner.emptyFolder(*session, step);
-    log.WriteLogLine("    user mailbox cleaned");
+        cleaner.emptyFolder(*session, step, dryRun);
+    if (!dryRun)
+        log.WriteLogLine("    user mailbox cleaned");
     return true;
 }
 

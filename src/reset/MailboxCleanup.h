@@ -13,7 +13,9 @@ namespace zeph {
 /// unexpected failure is logged in the "(error):" form of procedure RemoveSubscriberMessages
 /// and the clean-up goes on: a folder that cannot be opened or counted is passed over, a
 /// message that cannot be deleted ends its folder. `mail` may be null (no mail library).
+/// With `dryRun` each folder's messages are counted and not deleted: one line says what the
+/// clean-up would delete.
 bool RemoveSubscriberMessages(IMailStore *mail, Logging &log, const std::string &homeServer,
-                              const std::string &smtpAddress);
+                              const std::string &smtpAddress, bool dryRun = false);
 
 } // namespace zeph

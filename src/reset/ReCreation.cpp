@@ -2,6 +2,7 @@
 
 #include "CreateNewGuid.h"
 #include "DirectorySyncWait.h"
+#include "RecoveryJournal.h"
 #include "ResetRun.h"
 
 #include <algorithm>
@@ -107,13 +108,27 @@ void changeRow(ResetRun &run, const FixUp &fixUp) {
         run.attempt([&] { run.querySet.CancelUpdate(); });
 }
 
-void runFixUp(ResetRun &run, const FixUp &fixUp) {
+// The table a fix-up's query reads.
+std::string tableOf(const FixUp &fixUp) {
+    const std::string sql = fixUp.sql;
+    std::size_t at = sql.find(" FROM ");
+    if (at == std::string::npos)
+        at = sql.find(" from ");
+    const std::size_t start = at + 6;
+    return sql.substr(start, sql.find(' ', start) - start);
+}
+
+void runFixUp(ResetRun &run, const FixUp &fixUp, int number) {
     const std::string &newId =
         fixUp.key == NewId::Subscriber ? run.ids.newSubscriberId : run.ids.newCallHandlerId;
+    const std::string step = "fixup-" + std::to_string(number);
     run.openQuery(fixUp.sql, {DbValue(newId)}, db::adLockOptimistic);
     long count = run.queryRowCount();
     std::string suffix = fixUp.appendId ? newId : std::string();
-    if (fixUp.expect == Expect::ExactlyOne) {
+    if (count == 0 && run.recovering) {
+        // The interrupted run moved these rows already (or the template gave none).
+        run.line("    nothing left to move in " + tableOf(fixUp));
+    } else if (fixUp.expect == Expect::ExactlyOne) {
         if (count == 1) {
             if (fixUp.beforeChange)
                 run.line(fixUp.beforeChange);
@@ -126,10 +141,14 @@ void runFixUp(ResetRun &run, const FixUp &fixUp) {
     } else if (count == 0) {
         run.line(fixUp.noneLine + suffix);
     } else {
-        for (bool more = run.queryOnRow(); more; more = run.queryMoveNext() && run.queryOnRow())
+        int row = 0;
+        for (bool more = run.queryOnRow(); more; more = run.queryMoveNext() && run.queryOnRow()) {
             changeRow(run, fixUp);
+            run.reached(step + ".row-" + std::to_string(++row));
+        }
     }
     run.closeQuery();
+    run.reached(step);
 }
 
 // A fresh stored-procedure command on its own connection.
@@ -140,11 +159,44 @@ void prepareCommand(ResetRun &run, db::Command &command) {
     });
 }
 
+// Gives the re-created subscriber's row (the query set's current row) the old ids.
+void writeBackIdentity(ResetRun &run) {
+    db::Recordset &rs = run.querySet;
+    bool changed = run.attempt([&] {
+        rs["SubscriberObjectID"] = run.snapshot.ObjectID;
+        rs["CallHandlerObjectID"] = run.snapshot.CallHandlerObjectID;
+    });
+    if (changed)
+        run.attempt([&] { rs.Update(); });
+    else
+        run.attempt([&] { rs.CancelUpdate(); });
+}
+
+// What a dry run can know of the re-creation without making it: whether the template is there.
+void dryRunCreation(ResetRun &run) {
+    std::string templateAlias = run.read<std::string>([&] { return run.inputs.templateAlias(); });
+    run.openQuery("SELECT Alias FROM vw_SubscriberTemplate WHERE Alias=?", {DbValue(templateAlias)},
+                  db::adLockReadOnly);
+    const bool found = run.queryRowCount() == 1;
+    run.closeQuery();
+    if (found)
+        run.line(dryRunLine("create the subscriber again from the template " + templateAlias +
+                            " (sp_CreateSubscriber) and give it back its old ObjectID values"));
+    else
+        run.line("(error) there is no subscriber template with the alias " + templateAlias +
+                 ": the subscriber could not be created again");
+}
+
 } // namespace
 
 void ReCreateSubscriber(ResetRun &run) {
     const SubscriberSnapshot &s = run.snapshot;
     run.ids = IdentityMap{};
+    if (run.dryRun) {
+        run.line("    Adding subscriber back to SQL with new template settings");
+        dryRunCreation(run);
+        return;
+    }
     db::Command command(*run.host.database);
     prepareCommand(run, command);
     run.line("    Adding subscriber back to SQL with new template settings");
@@ -176,23 +228,45 @@ void ReCreateSubscriber(ResetRun &run) {
         run.ids.newSubscriberId =
             run.read<std::string>([&] { return rs["SubscriberObjectID"].Text(); });
         run.line("    User created in SQL");
-        bool changed = run.attempt([&] {
-            rs["SubscriberObjectID"] = s.ObjectID;
-            rs["CallHandlerObjectID"] = s.CallHandlerObjectID;
+        // Recorded before the old ids go back: a recovery must know which ids to move.
+        run.journalRecord([&](RecoveryJournal &journal, std::string &problem) {
+            return journal.created(run.ids, problem);
         });
-        if (changed)
-            run.attempt([&] { rs.Update(); });
-        else
-            run.attempt([&] { rs.CancelUpdate(); });
+        writeBackIdentity(run);
     }
     run.closeQuery();
+    run.reached("write-back");
 }
 
-void RestoreAlternateExtensions(ResetRun &run) {
+void WriteBackIdentity(ResetRun &run) {
+    run.line("    Giving the re-created subscriber its old ObjectID values");
+    run.openQuery("SELECT * FROM Subscriber WHERE SubscriberObjectID=?",
+                  {DbValue(run.ids.newSubscriberId)}, db::adLockOptimistic);
+    if (run.queryRowCount() == 1)
+        writeBackIdentity(run);
+    else
+        run.line("(error) could not find the re-created subscriber by ObjectID=" +
+                 run.ids.newSubscriberId);
+    run.closeQuery();
+    run.reached("write-back");
+}
+
+void RestoreAlternateExtensions(ResetRun &run, const std::vector<int> *only) {
     const SubscriberSnapshot &s = run.snapshot;
-    if (s.AlternateExtensionCount <= 0)
+    if (s.AlternateExtensionCount <= 0 || (only && only->empty()))
         return;
     run.line("    Adding alternate extensions back to user as requested");
+    int saved =
+        std::min<int>(s.AlternateExtensionCount, static_cast<int>(s.AlternateExtensions.size()));
+    auto wanted = [only](int n) {
+        return !only || std::find(only->begin(), only->end(), n) != only->end();
+    };
+    if (run.dryRun) {
+        for (int n = 1; n <= saved; ++n)
+            run.line(dryRunLine("add back the alternate extension " +
+                                s.AlternateExtensions[static_cast<std::size_t>(n - 1)]));
+        return;
+    }
     run.openQuery("SELECT * FROM DTMFAccessID WHERE ParentObjectID=?",
                   {DbValue(run.ids.newSubscriberId)}, db::adLockOptimistic);
     if (run.queryRowCount() != 1) {
@@ -201,9 +275,9 @@ void RestoreAlternateExtensions(ResetRun &run) {
         return;
     }
     db::Recordset &rs = run.querySet;
-    int saved =
-        std::min<int>(s.AlternateExtensionCount, static_cast<int>(s.AlternateExtensions.size()));
     for (int n = 1; n <= saved; ++n) {
+        if (!wanted(n))
+            continue;
         const std::string &extension = s.AlternateExtensions[static_cast<std::size_t>(n - 1)];
         try {
             rs.AddNew();
@@ -226,18 +300,40 @@ void RestoreAlternateExtensions(ResetRun &run) {
         }
     }
     run.closeQuery();
+    run.reached("alternate-extensions");
 }
 
 void FixUpReferences(ResetRun &run) {
+    if (run.dryRun) {
+        std::string tables;
+        for (const FixUp &fixUp : fixUps()) {
+            const std::string table = tableOf(fixUp);
+            if (tables.find(table) == std::string::npos)
+                tables += (tables.empty() ? "" : ", ") + table;
+        }
+        run.line(dryRunLine("move the rows that refer to the new ObjectID values back to the old "
+                            "ones in " +
+                            tables));
+        return;
+    }
+    int number = 0;
     for (const FixUp &fixUp : fixUps())
-        runFixUp(run, fixUp);
+        runFixUp(run, fixUp, ++number);
 }
 
 void ResynchronizeSubscriber(ResetRun &run) {
+    if (run.dryRun) {
+        run.line(dryRunLine("ask the directory to synchronise the subscriber (sp_ModifySubscriber) "
+                            "and wait for it"));
+        return;
+    }
     db::Command command(*run.host.database);
     prepareCommand(run, command);
     std::string ticket;
     run.attempt([&] { ticket = CreateNewGuid(*run.host.guids); });
+    run.journalRecord([&](RecoveryJournal &journal, std::string &problem) {
+        return journal.creationTicket(ticket, problem);
+    });
     run.attempt([&] {
         command.CommandText("sp_ModifySubscriber");
         command.AppendParameter("@SubscriberObjectID", db::adGUID, run.snapshot.ObjectID);

@@ -3,6 +3,8 @@
 // the creation, the alternate extension restore, the ten reference fix-ups and the directory
 // re-synchronisation.
 
+#include <vector>
+
 namespace zeph {
 
 class ResetRun;
@@ -11,8 +13,13 @@ class ResetRun;
 /// call handler ids. Sets the run's new ids (empty when the creation gave no single row).
 void ReCreateSubscriber(ResetRun &run);
 
-/// Adds the saved alternate extensions back; does nothing when none were saved.
-void RestoreAlternateExtensions(ResetRun &run);
+/// Gives the re-created subscriber (found by the run's new id) its old ids, as the creation
+/// does with the row it returns; for finishing an interrupted reset.
+void WriteBackIdentity(ResetRun &run);
+
+/// Adds the saved alternate extensions back; does nothing when none were saved. With `only`,
+/// just the extensions of those numbers (1 = the first saved) are added, keeping their names.
+void RestoreAlternateExtensions(ResetRun &run, const std::vector<int> *only = nullptr);
 
 /// Moves every row that refers to the new ids to the old ones, in ten fixed steps.
 void FixUpReferences(ResetRun &run);

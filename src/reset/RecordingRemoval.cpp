@@ -11,11 +11,18 @@ const char *const kNotFoundLine = "    wav file not found on system";
 // Deletes the file, read-only or not. A file that cannot be deleted is reported by the run's
 // rule; its StreamPath is cleared all the same, so the server no longer offers it.
 void deleteRecording(ResetRun &run, const std::string &path) {
-    run.attempt([&] { run.host.files->deleteFile(path, true); });
+    if (run.dryRun)
+        run.line(dryRunLine("delete " + path));
+    else
+        run.attempt([&] { run.host.files->deleteFile(path, true); });
 }
 
 // Clears the current row's StreamPath of a record set and saves the row.
-void clearStreamPath(ResetRun &run, db::Recordset &rs) {
+void clearStreamPath(ResetRun &run, db::Recordset &rs, const std::string &owner) {
+    if (run.dryRun) {
+        run.line(dryRunLine("clear the StreamPath of the " + owner));
+        return;
+    }
     if (run.attempt([&] { rs["StreamPath"] = db::Null; }))
         run.attempt([&] { rs.Update(); });
 }
@@ -44,17 +51,19 @@ void RemoveVoiceNameFile(ResetRun &run) {
     switch (locateRecording(run, streamPath)) {
     case RecordingPlace::UnderStreamRoot:
         deleteRecording(run, run.StreamFilesRoot + streamPath);
-        run.line("    Deleting " + run.StreamFilesRoot + streamPath);
+        if (!run.dryRun)
+            run.line("    Deleting " + run.StreamFilesRoot + streamPath);
         break;
     case RecordingPlace::AtPath:
         deleteRecording(run, streamPath);
-        run.line("    Deleting " + streamPath);
+        if (!run.dryRun)
+            run.line("    Deleting " + streamPath);
         break;
     case RecordingPlace::Missing:
         run.line(kNotFoundLine);
         break;
     }
-    clearStreamPath(run, rs);
+    clearStreamPath(run, rs, "voice name");
 }
 
 void RemoveGreetingFiles(ResetRun &run) {
@@ -84,7 +93,7 @@ void RemoveGreetingFiles(ResetRun &run) {
                 run.line(kNotFoundLine);
                 break;
             }
-            clearStreamPath(run, rs);
+            clearStreamPath(run, rs, alias + " greeting");
         }
     }
     run.closeQuery();

@@ -1,8 +1,6 @@
 #include "ResetPage.h"
 
-#include "ReCreation.h"
-#include "RecordingRemoval.h"
-#include "SubscriberCapture.h"
+#include "SubscriberReset.h"
 #include "app/registry/RegistryAPI.h"
 #include "select/SubscriberGrid.h"
 
@@ -29,6 +27,8 @@ const char *const ResetPage::kExitCaption = "Exit";
 const char *const ResetPage::kConfirmation =
     "Restting subscirber mailboxes will result in all messages for those subscribers being lost "
     "with no way to recover them.  Are you sure you want to do this?";
+const char *const ResetPage::kDryRunLine =
+    "** Dry run: nothing is changed; each change is logged as what the run would do **";
 
 namespace {
 
@@ -106,7 +106,8 @@ void ResetPage::Form_Load() {
 void ResetPage::cmdResetSubscribers_Click() {
     if (m_started || m_running)
         return;
-    if (m_host.ui->messageBox(kConfirmation, MsgButtons::YesNo) != MsgAnswer::Yes)
+    // A dry run deletes nothing, so there is nothing to confirm.
+    if (!dryRun && m_host.ui->messageBox(kConfirmation, MsgButtons::YesNo) != MsgAnswer::Yes)
         return;
     m_started = true;
     RunningFlag runningFlag(m_running);
@@ -131,16 +132,16 @@ int ResetPage::startRun(ResetRun &run) {
     changed();
 
     m_log.WriteLogHeader(m_log.GenerateNewLogFileName(), false);
-    run.attempt([&] {
-        run.StreamFilesRoot = regText(m_registry.QueryValue(HKEY_LOCAL_MACHINE, kPradixKey,
-                                                            kRootPathValue, REG_SZ, std::string()));
-    });
-    run.StreamFilesRoot += "Stream Files\\";
-    run.attempt([&] {
-        run.command.ActiveConnection(run.connectionText());
-        run.command.CommandType(db::adCmdStoredProc);
-    });
-    run.attempt([&] { run.querySet.CursorLocation(db::adUseClient); });
+    run.dryRun = dryRun;
+    if (dryRun) {
+        run.line(kDryRunLine);
+    } else {
+        m_journal = std::make_unique<RecoveryJournal>(*m_host.files, m_log.LogFilePath());
+        run.journal = m_journal.get();
+    }
+    NoteUnfinishedResets(
+        run, scanJournals(*m_host.files, {m_log.logFolder(), m_log.fallbackLogFolder()}));
+    run.prepare(m_registry);
 
     // The grid's row count is read once, here; the rows themselves as the run reaches them.
     int rows = run.read<int>([&] { return m_inputs.grid().Rows(); });
@@ -168,39 +169,20 @@ void ResetPage::resetRow(ResetRun &run, int row) {
     if (!checked)
         return;
     m_failedRecords.beginSubscriber(alias, extension);
-    resetSubscriber(run, alias, objectId);
+    if (ResetSubscriber(run, alias, objectId)) {
+        ++m_subscribersResetCount;
+        lblSubscribersAddedCount = std::to_string(m_subscribersResetCount);
+        changed();
+    }
     m_failedRecords.endSubscriber();
-}
-
-void ResetPage::resetSubscriber(ResetRun &run, const std::string &alias,
-                                const std::string &objectId) {
-    run.line("** Resetting Subscriber **");
-    run.line("    Alias=" + alias);
-    run.line("    ObjectID=" + objectId);
-    if (!LookUpAndCapture(run, alias, objectId))
-        return;
-    if (!CheckExtensionConflict(run))
-        return;
-    // From here on the subscriber goes through every step; each reports its own failures.
-    bool preserve = run.read<bool>([&] { return m_inputs.preserveAlternateExtensions(); });
-    SaveAlternateExtensions(run, preserve);
-    RemoveVoiceNameFile(run);
-    RemoveGreetingFiles(run);
-    CleanMailbox(run);
-    RemoveFromDatabase(run);
-    ReCreateSubscriber(run);
-    RestoreAlternateExtensions(run);
-    FixUpReferences(run);
-    ResynchronizeSubscriber(run);
-    ++m_subscribersResetCount;
-    lblSubscribersAddedCount = std::to_string(m_subscribersResetCount);
-    changed();
 }
 
 void ResetPage::endRun(ResetRun &run, int subscribersReset) {
     run.line("");
     if (chkSkipDLResynch.Value) {
         run.line("** Skipping synchronization of all distribution lists by request **");
+    } else if (run.dryRun) {
+        run.line("** (dry run) would start synchronization of all distribution lists **");
     } else {
         run.line("** Starting synchronization of all distribution lists - application will not "
                  "wait for this to complete **");
@@ -225,6 +207,10 @@ void ResetPage::endRun(ResetRun &run, int subscribersReset) {
     summary.logFilePath = m_log.LogFilePath();
     summary.logFallbackReason = m_log.LogFallbackReason();
     summary.closingMessage = closingMessage(subscribersReset);
+    summary.dryRun = dryRun;
+    if (m_journal && m_host.files->fileExists(m_journal->path()))
+        summary.journalPath = m_journal->path();
+    m_journal.reset();
     writeFailedRecords(summary);
     m_summary = summary;
     MsgAnswer answer = m_host.ui->messageBox(summary.closingMessage, MsgButtons::OKCancel);
@@ -258,12 +244,17 @@ void ResetPage::writeFailedRecords(ResetSummary &summary) const {
 }
 
 std::string ResetPage::closingMessage(int subscribersReset) const {
-    std::string text = "Subscriber mailbox reset process complete, reset " +
-                       std::to_string(subscribersReset) + " subscribers reset.  " +
-                       std::to_string(m_log.LogErrorCount()) + " error(s) encountered." + "\r\n" +
-                       "NOTE: It may take a few minutes for the Recipient Update Service to "
-                       "complete creating new mailstores for the reset boxes." +
-                       "\r\n";
+    std::string text =
+        dryRun ? "Dry run complete, nothing was changed: " + std::to_string(subscribersReset) +
+                     " subscribers would be reset.  " + std::to_string(m_log.LogErrorCount()) +
+                     " error(s) encountered." + "\r\n"
+               : "Subscriber mailbox reset process complete, reset " +
+                     std::to_string(subscribersReset) + " subscribers reset.  " +
+                     std::to_string(m_log.LogErrorCount()) + " error(s) encountered." + "\r\n" +
+                     "NOTE: It may take a few minutes for the Recipient Update "
+                     "Service to complete creating new mailstores for the reset "
+                     "boxes." +
+                     "\r\n";
     // The operator must be able to find the log when it is not where it is always kept.
     if (!m_log.LogFallbackReason().empty())
         text += m_log.LogFallbackReason() + "\r\n";

@@ -4,8 +4,10 @@
 // draws this state and forwards its clicks here.
 
 #include "FailedRecords.h"
+#include "RecoveryJournal.h"
 #include "ResetRun.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -45,6 +47,9 @@ struct ResetSummary {
     std::string failedRecordsProblem;
     /// The subscribers the run skipped or that logged an error, as the file lists them.
     std::vector<FailedRecords::Record> failedRecords;
+    /// The run's recovery journal; empty when no subscriber was removed (or a dry run).
+    std::string journalPath;
+    bool dryRun = false;
 };
 
 class ResetPage {
@@ -63,6 +68,8 @@ public:
     static const char *const kExitCaption;
     /// The question asked before anything is done.
     static const char *const kConfirmation;
+    /// The first line after the log's header in a dry run.
+    static const char *const kDryRunLine;
 
     ResetPage(Host &host, RegistryAPI &registry, db::modTarvoDB &tarvoDb, Logging &log,
               ResetInputs inputs);
@@ -73,6 +80,9 @@ public:
     /// only when the command line holds "SkipDLSync" (any case, anywhere).
     void Form_Load();
     bool loaded() const { return m_loaded; }
+
+    /// Set before the run: read and check everything, change nothing (no question is asked).
+    bool dryRun = false;
 
     /// Runs the whole reset after the operator's confirmation. One page runs at most once:
     /// after the first confirmed run the button stays disabled and further calls do nothing.
@@ -109,7 +119,6 @@ private:
     /// The start steps; returns the grid's row count (header row included).
     int startRun(ResetRun &run);
     void resetRow(ResetRun &run, int row);
-    void resetSubscriber(ResetRun &run, const std::string &alias, const std::string &objectId);
     void endRun(ResetRun &run, int subscribersReset);
     void writeFailedRecords(ResetSummary &summary) const;
     std::string closingMessage(int subscribersReset) const;
@@ -126,6 +135,7 @@ private:
     int m_subscribersResetCount = 0;
     std::optional<ResetSummary> m_summary;
     FailedRecords m_failedRecords;
+    std::unique_ptr<RecoveryJournal> m_journal;
 };
 
 } // namespace zeph

@@ -1,5 +1,8 @@
 #include "ResetRun.h"
 
+#include "RecoveryJournal.h"
+#include "app/registry/RegistryAPI.h"
+
 namespace zeph {
 
 ResetRun::ResetRun(Host &hostRef, db::modTarvoDB &tarvoDbRef, Logging &logRef,
@@ -11,6 +14,35 @@ ResetRun::ResetRun(Host &hostRef, db::modTarvoDB &tarvoDbRef, Logging &logRef,
     , command(*hostRef.database)
     , querySet(*hostRef.database)
     , m_report([this](const std::string &text) { line(text); }) {}
+
+void ResetRun::prepare(RegistryAPI &registry) {
+    attempt([&] {
+        StreamFilesRoot = regText(registry.QueryValue(HKEY_LOCAL_MACHINE, kPradixKey,
+                                                      kRootPathValue, REG_SZ, std::string()));
+    });
+    // Plain concatenation: the value is taken to end with a backslash.
+    StreamFilesRoot += "Stream Files\\";
+    attempt([&] {
+        command.ActiveConnection(connectionText());
+        command.CommandType(db::adCmdStoredProc);
+    });
+    attempt([&] { querySet.CursorLocation(db::adUseClient); });
+}
+
+void ResetRun::reached(const std::string &step) const {
+    if (host.stepReached)
+        host.stepReached(step);
+}
+
+bool ResetRun::journalRecord(const std::function<bool(RecoveryJournal &, std::string &)> &record) {
+    if (!journal)
+        return true;
+    std::string problem;
+    if (record(*journal, problem))
+        return true;
+    line("(error) the recovery journal could not be written (" + problem + ")");
+    return false;
+}
 
 void ResetRun::openQuery(const std::string &sql, const std::vector<DbValue> &params,
                          db::LockTypeEnum lock) {

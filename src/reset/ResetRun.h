@@ -12,12 +12,15 @@
 
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
 namespace zeph {
 
 class SubscriberGrid;
+class RecoveryJournal;
+class RegistryAPI;
 
 /// The values of the subscriber being reset, filled anew for each one.
 struct SubscriberSnapshot {
@@ -56,6 +59,11 @@ struct ResetInputs {
     std::function<bool()> preserveAlternateExtensions;
 };
 
+/// The line that replaces a change in a dry run.
+inline std::string dryRunLine(const std::string &what) {
+    return "    (dry run) would " + what;
+}
+
 /// Where a failing operation of the run is reported from.
 inline constexpr Where kResetWhere{"cmdResetSubscribers_Click", "Form", "frmResetSubscribers"};
 /// Where the failures of the module procedures are reported from.
@@ -86,7 +94,31 @@ public:
     SubscriberSnapshot snapshot;
     IdentityMap ids;
 
+    /// A dry run reads and checks everything and changes nothing: each change is replaced by
+    /// one log line that says what it would do.
+    bool dryRun = false;
+    /// A recovery finishes an interrupted reset: steps already taken find nothing left to do,
+    /// which is then not an error.
+    bool recovering = false;
+    /// Where the run notes how far each subscriber's reset got; null in a dry run.
+    RecoveryJournal *journal = nullptr;
+    /// Aliases and ObjectIDs (upper case) of subscribers whose last reset did not finish:
+    /// resetting them again before that reset is finished would lose their old identity.
+    std::set<std::string> unfinished;
+
+    /// Tells the host that a changing step is done (a stand-in host may end the program
+    /// there, to prove recovery).
+    void reached(const std::string &step) const;
+    /// Writes one journal record; a record that cannot be written is an error line, and the
+    /// reset goes on (the subscriber is removed by then: stopping would lose more). True when
+    /// it was written or there is no journal.
+    bool journalRecord(const std::function<bool(RecoveryJournal &, std::string &)> &record);
+
     const std::string &connectionText() const { return tarvoDb.DbConnectionString(); }
+
+    /// The run's start: StreamFilesRoot from the registry, the command and the query set made
+    /// ready. Each failure is reported by the run's rule.
+    void prepare(RegistryAPI &registry);
 
     /// Writes one run log line.
     void line(const std::string &text) { log.WriteLogLine(text); }

@@ -4,6 +4,7 @@
 #include "DirectorySyncWait.h"
 #include "GetObjectTypeName.h"
 #include "MailboxCleanup.h"
+#include "RecoveryJournal.h"
 #include "ResetRun.h"
 
 namespace zeph {
@@ -112,13 +113,23 @@ void CleanMailbox(ResetRun &run) {
     }
     std::string homeServer = run.read<std::string>([&] { return rs["HomeServer"].Text(); });
     std::string smtpAddress = run.read<std::string>([&] { return rs["SMTPAddress"].Text(); });
-    if (!RemoveSubscriberMessages(run.host.mail.get(), run.log, homeServer, smtpAddress))
+    if (!RemoveSubscriberMessages(run.host.mail.get(), run.log, homeServer, smtpAddress,
+                                  run.dryRun))
         run.line("(error) mailbox messages for subscriber could not be removed.");
 }
 
 void RemoveFromDatabase(ResetRun &run) {
     SubscriberSnapshot &s = run.snapshot;
+    if (run.dryRun) {
+        run.line(dryRunLine("remove the subscriber from SQL (sp_DeleteSubscriber) and wait for "
+                            "the directory"));
+        return;
+    }
     run.attempt([&] { s.SyncTicket = CreateNewGuid(*run.host.guids); });
+    // Recorded first, so that a recovery can clear the ticket the directory answers.
+    run.journalRecord([&](RecoveryJournal &journal, std::string &problem) {
+        return journal.removalTicket(s.SyncTicket, problem);
+    });
     run.attempt([&] { run.command.CommandText("sp_DeleteSubscriber"); });
     run.attempt(
         [&] { run.command.AppendParameter("@SubscriberObjectID", db::adGUID, s.ObjectID); });

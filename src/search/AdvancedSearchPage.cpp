@@ -292,7 +292,8 @@ void AdvancedSearchPage::cmdExecute_Click() {
     }
     if (gridChanged)
         gridChanged();
-    SaveQueryToHistory(m_registry, *m_host.clock, txtSQL);
+    if (keepHistory)
+        SaveQueryToHistory(m_registry, *m_host.clock, txtSQL);
 }
 
 void AdvancedSearchPage::runStatement() {

@@ -110,8 +110,11 @@ public:
 
     // --- buttons -----------------------------------------------------------------------------
     /// Guards the text, runs the statement on a connection that may only read, fills gridSQL
-    /// and stores the text in the history.
+    /// and stores the text in the history (when keepHistory is set).
     void cmdExecute_Click();
+    /// The window keeps what the operator ran; a script's queries (the terminal program) are
+    /// not the operator's history, and a dry run must leave the registry as it was.
+    bool keepHistory = true;
     /// Replaces the selection grid's rows with the result's subscribers, tells how many, and
     /// unloads the window.
     void cmdImport_Click();

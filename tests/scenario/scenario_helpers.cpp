@@ -2,7 +2,13 @@
 
 #include <array>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
 #include <sys/wait.h>
+
+namespace fs = std::filesystem;
 
 namespace zeph::test {
 
@@ -18,6 +24,75 @@ CommandOutput runCommand(const std::string &commandLine) {
     const int raw = ::pclose(pipe);
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     return result;
+}
+
+std::string shellQuoted(const std::string &text) {
+    std::string q = "'";
+    for (char c : text)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+std::string readAll(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> lines(const std::string &text) {
+    std::vector<std::string> all;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        all.push_back(line);
+    }
+    return all;
+}
+
+std::vector<std::string> fields(const std::string &line, char separator) {
+    std::vector<std::string> all;
+    std::istringstream in(line);
+    for (std::string field; std::getline(in, field, separator);)
+        all.push_back(field);
+    return all;
+}
+
+ScenarioHost::ScenarioHost(int subscribers, unsigned seed)
+    : m_host(m_temp.path() + "/host")
+    , m_programs(m_temp.path() + "/programs") {
+    // The programs keep their logs beside themselves: a link of their own keeps each test's.
+    fs::create_directories(m_programs);
+    for (const char *program : {"zephrane-cli", "zephrane-sim"}) {
+        const fs::path built = fs::path(ZEPH_BIN_DIR) / program;
+        std::error_code linkFailed;
+        fs::create_hard_link(built, fs::path(m_programs) / program, linkFailed);
+        if (linkFailed)
+            fs::copy_file(built, fs::path(m_programs) / program);
+    }
+    const Result init =
+        run("zephrane-sim", "init " + shellQuoted(m_host) + " --subscribers " +
+                                std::to_string(subscribers) + " --seed " + std::to_string(seed));
+    if (init.status != 0)
+        throw std::runtime_error("zephrane-sim init failed: " + init.err);
+    set("virtual-time", "on");
+}
+
+ScenarioHost::Result ScenarioHost::run(const std::string &program, const std::string &args) const {
+    const std::string errFile = m_temp.path() + "/stderr.txt";
+    const std::string command = "ZEPHRANE_HOST=" + shellQuoted(m_host) + " " +
+                                shellQuoted(m_programs + "/" + program) + " " + args +
+                                " </dev/null 2>" + shellQuoted(errFile);
+    const CommandOutput output = runCommand(command);
+    return {output.status, output.out, readAll(errFile)};
+}
+
+void ScenarioHost::set(const std::string &name, const std::string &value) const {
+    const Result r =
+        run("zephrane-sim", "set " + shellQuoted(m_host) + " " + name + " " + shellQuoted(value));
+    if (r.status != 0)
+        throw std::runtime_error("zephrane-sim set " + name + " failed: " + r.err);
 }
 
 } // namespace zeph::test

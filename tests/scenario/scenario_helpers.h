@@ -1,7 +1,10 @@
 #pragma once
 // Running the real programs from the scenario tests.
 
+#include "support/TempHost.h"
+
 #include <string>
+#include <vector>
 
 namespace zeph::test {
 
@@ -12,5 +15,39 @@ struct CommandOutput {
 
 /// Runs a shell command line and collects its standard output and exit status.
 CommandOutput runCommand(const std::string &commandLine);
+
+std::string shellQuoted(const std::string &text);
+std::string readAll(const std::string &path);
+/// The lines of a text, without their CR.
+std::vector<std::string> lines(const std::string &text);
+std::vector<std::string> fields(const std::string &line, char separator = '\t');
+
+/// A fresh stand-in host in a temporary folder (virtual time on), and the build's programs
+/// installed beside it, so that each test's run logs and recovery journals are its own.
+class ScenarioHost {
+public:
+    struct Result {
+        int status = -1;
+        std::string out;
+        std::string err;
+    };
+
+    ScenarioHost(int subscribers, unsigned seed);
+
+    /// Runs an installed program on the host with no terminal; both outputs kept apart.
+    Result run(const std::string &program, const std::string &args) const;
+    Result cli(const std::string &args) const { return run("zephrane-cli", args); }
+    /// Changes a stand-in setting ("" clears it).
+    void set(const std::string &name, const std::string &value) const;
+
+    const std::string &host() const { return m_host; }
+    std::string logsFolder() const { return m_programs + "/logs"; }
+    const TempFolder &temp() const { return m_temp; }
+
+private:
+    TempFolder m_temp;
+    std::string m_host;
+    std::string m_programs;
+};
 
 } // namespace zeph::test

@@ -1,17 +1,15 @@
 // zephrane-cli run for real on fresh stand-in hosts: exit statuses, selections, the reset.
 #include "scenario_helpers.h"
-#include "support/TempHost.h"
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
-#include <sys/wait.h>
 
 namespace fs = std::filesystem;
-using zeph::test::TempFolder;
+using zeph::test::fields;
+using zeph::test::lines;
+using zeph::test::ScenarioHost;
 
 namespace {
 
@@ -20,47 +18,20 @@ struct Result {
     std::string out;
 };
 
-// Runs a program of the build with the host in ZEPHRANE_HOST; standard error goes into `out`
-// after standard output when `withErrors` is set, and stdin is empty (no terminal).
-Result runProgram(const std::string &program, const std::string &host, const std::string &args,
-                  bool withErrors = false) {
-    const std::string command = "ZEPHRANE_HOST='" + host + "' '" + std::string(ZEPH_BIN_DIR) + "/" +
-                                program + "' " + args + " </dev/null" +
-                                (withErrors ? " 2>&1" : " 2>/dev/null");
-    const zeph::test::CommandOutput output = zeph::test::runCommand(command);
-    return {output.status, output.out};
-}
-
-std::vector<std::string> lines(const std::string &text) {
-    std::vector<std::string> all;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        all.push_back(line);
-    return all;
-}
-
-std::vector<std::string> fields(const std::string &line) {
-    std::vector<std::string> all;
-    std::istringstream in(line);
-    for (std::string field; std::getline(in, field, '\t');)
-        all.push_back(field);
-    return all;
-}
-
 class Cli : public testing::Test {
 protected:
-    void SetUp() override {
-        host = temp.path() + "/host";
-        ASSERT_EQ(runProgram("zephrane-sim", host, "init '" + host + "' --subscribers 30 --seed 5")
-                      .status,
-                  0);
-        ASSERT_EQ(runProgram("zephrane-sim", host, "set '" + host + "' virtual-time on").status, 0);
-    }
+    // Standard error goes into `out` after standard output when `withErrors` is set.
     Result cli(const std::string &args, bool withErrors = false) {
-        return runProgram("zephrane-cli", host, args, withErrors);
+        const ScenarioHost::Result r = scenario.cli(args);
+        return {r.status, withErrors ? r.out + r.err : r.out};
     }
-    TempFolder temp;
-    std::string host;
+    Result sim(const std::string &args) {
+        const ScenarioHost::Result r = scenario.run("zephrane-sim", args);
+        return {r.status, r.out + r.err};
+    }
+    ScenarioHost scenario{30, 5};
+    const std::string host = scenario.host();
+    const std::string tempPath = scenario.temp().path();
 };
 
 } // namespace
@@ -105,7 +76,7 @@ TEST_F(Cli, ListTemplatesAndSelections) {
         EXPECT_EQ(fields(row)[4], extension);
 
     // A CSV file naming one alias selects that subscriber.
-    const std::string csv = temp.path() + "/list.csv";
+    const std::string csv = tempPath + "/list.csv";
     std::ofstream(csv) << "alias,extension\r\n" << fields(rows[0])[0] << ",\r\n";
     const Result fromFile = cli("--csv '" + csv + "' --list");
     ASSERT_EQ(fromFile.status, 0);
@@ -117,13 +88,13 @@ TEST_F(Cli, UnknownNamesAreRefusedBeforeAnythingIsTouched) {
     EXPECT_EQ(cli("--template noSuchTemplate --all --yes").status, 2);
     EXPECT_EQ(cli("--cos noSuchClass --list").status, 2);
     EXPECT_EQ(cli("--mail-server NOSUCHSERVER --list").status, 2);
-    EXPECT_EQ(cli("--csv '" + temp.path() + "/missing.csv' --list").status, 0)
+    EXPECT_EQ(cli("--csv '" + tempPath + "/missing.csv' --list").status, 0)
         << "a missing file is the page's own message and an empty grid";
     EXPECT_TRUE(fs::exists(host + "/TarvoDb.sqlite"));
 }
 
 TEST_F(Cli, AFailedStartUpCheckRunsNothing) {
-    ASSERT_EQ(runProgram("zephrane-sim", host, "set '" + host + "' service.Fennix 1").status, 0);
+    ASSERT_EQ(sim("set '" + host + "' service.Fennix 1").status, 0);
     const Result r = cli("--list-templates", true);
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.out.find("The Fennix service must be up and runnig"), std::string::npos);
@@ -140,7 +111,7 @@ TEST_F(Cli, TheQuestionIsRefusedWithoutATerminal) {
 TEST_F(Cli, AResetPrintsItsLogAndItsStatusCountsTheErrors) {
     const auto rows = lines(cli("--all --list").out);
     ASSERT_GE(rows.size(), 3u);
-    const std::string csv = temp.path() + "/reset.csv";
+    const std::string csv = tempPath + "/reset.csv";
     {
         std::ofstream file(csv);
         file << "alias\r\n";
@@ -155,5 +126,5 @@ TEST_F(Cli, AResetPrintsItsLogAndItsStatusCountsTheErrors) {
     const std::string runLines = r.out.substr(r.out.find("Starting process at:"));
     const bool errors = runLines.find("(error)") != std::string::npos;
     EXPECT_EQ(r.status, errors ? 1 : 0);
-    EXPECT_EQ(runProgram("zephrane-sim", host, "check '" + host + "'").status, 0);
+    EXPECT_EQ(sim("check '" + host + "'").status, 0);
 }

@@ -1,86 +1,31 @@
 // zephrane-cli's --where selection, its failed-records file and the CSV lines that matched
 // nobody, run for real on fresh stand-in hosts.
 #include "scenario_helpers.h"
-#include "support/TempHost.h"
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <set>
 #include <sstream>
-#include <sys/wait.h>
 
 namespace fs = std::filesystem;
-using zeph::test::TempFolder;
+using zeph::test::fields;
+using zeph::test::lines;
+using zeph::test::readAll;
+using zeph::test::ScenarioHost;
+using zeph::test::shellQuoted;
 using zeph::test::TempHost;
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string shellQuoted(const std::string &text) {
-    std::string q = "'";
-    for (char c : text)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-std::string readAll(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> lines(const std::string &text) {
-    std::vector<std::string> all;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        all.push_back(line);
-    }
-    return all;
-}
-
-std::vector<std::string> fields(const std::string &line, char separator) {
-    std::vector<std::string> all;
-    std::istringstream in(line);
-    for (std::string field; std::getline(in, field, separator);)
-        all.push_back(field);
-    return all;
-}
+using Result = ScenarioHost::Result;
 
 class CliWhere : public testing::Test {
 protected:
-    void SetUp() override {
-        host = temp.path() + "/host";
-        ASSERT_EQ(
-            run("zephrane-sim", "init " + shellQuoted(host) + " --subscribers 30 --seed 5").status,
-            0);
-        ASSERT_EQ(run("zephrane-sim", "set " + shellQuoted(host) + " virtual-time on").status, 0);
-    }
-
-    // Runs a program of the build on the host with no terminal; both outputs are kept apart.
     Result run(const std::string &program, const std::string &args) {
-        const std::string errFile = temp.path() + "/stderr.txt";
-        const std::string command = "ZEPHRANE_HOST=" + shellQuoted(host) + " " +
-                                    shellQuoted(std::string(ZEPH_BIN_DIR) + "/" + program) + " " +
-                                    args + " </dev/null 2>" + shellQuoted(errFile);
-        const zeph::test::CommandOutput output = zeph::test::runCommand(command);
-        Result result;
-        result.status = output.status;
-        result.out = output.out;
-        result.err = readAll(errFile);
-        return result;
+        return scenario.run(program, args);
     }
-    Result cli(const std::string &args) { return run("zephrane-cli", args); }
+    Result cli(const std::string &args) { return scenario.cli(args); }
 
     std::string database() const { return TempHost::fileDigest(host + "/TarvoDb.sqlite"); }
 
@@ -92,8 +37,9 @@ protected:
         return {};
     }
 
-    TempFolder temp;
-    std::string host;
+    ScenarioHost scenario{30, 5};
+    const std::string host = scenario.host();
+    const std::string tempPath = scenario.temp().path();
 };
 
 } // namespace
@@ -229,7 +175,7 @@ TEST_F(CliWhere, AResetWritesTheFailedRecordsBesideItsLogForALaterCsvRun) {
 TEST_F(CliWhere, ACsvImportNamesTheLinesThatMatchedNobody) {
     const auto rows = lines(cli("--all --list").out);
     ASSERT_GE(rows.size(), 2u);
-    const std::string csv = temp.path() + "/list.csv";
+    const std::string csv = tempPath + "/list.csv";
     std::ofstream(csv) << "alias,extension\r\n"
                        << fields(rows[0], '\t')[0] << ",\r\n" // 2: found
                        << "nobody-here,\r\n"                  // 3

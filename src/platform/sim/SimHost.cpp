@@ -179,6 +179,8 @@ std::unique_ptr<Host> openHost(const std::string &folder,
     context.setting = [settings](const std::string &name) { return settings.get(name); };
     context.clock = host->clock.get();
     context.guids = host->guids.get();
+    context.procedureDone = makeAbortHook(settings);
+    host->stepReached = context.procedureDone;
     host->database = sqlite::makeDatabase(databasePath(folder), context);
 
     host->programFolder = posix::executableFolder();

@@ -4,6 +4,8 @@
 #include "platform/posix/Posix.h"
 
 #include <cctype>
+#include <cstdio>
+#include <cstdlib>
 
 namespace zeph::sim {
 
@@ -98,6 +100,21 @@ std::unique_ptr<IClock> makeClock(const SimSettings &settings) {
     if (settings.get("virtual-time") == "on")
         return std::make_unique<VirtualClock>();
     return posix::makeSystemClock();
+}
+
+std::function<void(const std::string &)> makeAbortHook(const SimSettings &settings) {
+    const std::string target = lower(settings.get("abort-after"));
+    if (target.empty())
+        return {};
+    return [target](const std::string &step) {
+        if (lower(step) != target)
+            return;
+        // Whatever the program has not yet made sure of is lost, as in a real crash: no
+        // destructors, no buffered output, no closing of files or connections.
+        std::fprintf(stderr, "stand-in: ending the program abruptly after %s (abort-after)\n",
+                     step.c_str());
+        std::_Exit(kAbortedExitStatus);
+    };
 }
 
 } // namespace zeph::sim

@@ -95,6 +95,10 @@ std::vector<SettingInfo> SimSettings::known() {
     return {
         {"directory-sync", "ok",
          "how the directory synchroniser answers sync tickets: ok (0), fail (1), never (NULL)"},
+        {"abort-after", "",
+         "end the program abruptly (exit status 86) right after the named stored procedure "
+         "(sp_DeleteSubscriber, ...) or reset step (journal, recordings, mailbox, write-back, "
+         "alternate-extensions, fixup-1 ... fixup-10, fixup-N.row-K); empty: never"},
         {"virtual-time", "off", "on: sleeps return at once and move the host's clock forward"},
         {"service.Dravik", "4", "state of the Dravik service (4 running, 1 stopped, 7 paused)"},
         {"service.Morvin", "4", "state of the Morvin service"},

@@ -65,7 +65,10 @@ std::optional<std::vector<std::string>> checkServerDatabase(const std::string &p
 std::optional<DbRowSet> callServerProcedure(sqlite3 *db, const std::string &name,
                                             const std::vector<DbParam> &args,
                                             ServerContext &context) {
-    return server::callProcedure(db, name, args, context);
+    std::optional<DbRowSet> result = server::callProcedure(db, name, args, context);
+    if (context.procedureDone)
+        context.procedureDone(name);
+    return result;
 }
 
 } // namespace zeph::sqlite

@@ -20,6 +20,8 @@ struct ServerContext {
     std::function<std::string(const std::string &)> setting;
     IClock *clock = nullptr;
     IGuidSource *guids = nullptr;
+    /// Told the name of each procedure whose work has been committed (may be empty).
+    std::function<void(const std::string &)> procedureDone;
 };
 
 struct SeedOptions {

@@ -1,0 +1,402 @@
+#include "RecoveryJournal.h"
+
+#include "FailedRecords.h"
+#include "platform/Error.h"
+#include "platform/FileSystem.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <set>
+
+namespace zeph {
+
+namespace {
+
+constexpr const char *kMagic = "zephrane-journal";
+constexpr const char *kVersion = "1";
+constexpr const char *kJournalPrefix = "Zephrane_Journal_";
+// begin: number, the eight snapshot values, the template, then the saved extensions.
+constexpr std::size_t kBeginFixedFields = 11;
+
+std::uint32_t crc32(std::string_view text) {
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char byte : text) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+std::string hex8(std::uint32_t value) {
+    std::array<char, 9> text{};
+    std::snprintf(text.data(), text.size(), "%08x", value);
+    return text.data();
+}
+
+std::string escapeField(const std::string &value) {
+    std::string out;
+    for (char c : value) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+// Splits a line into its unescaped fields; nothing for an escape the writer never makes.
+std::optional<std::vector<std::string>> splitFields(std::string_view line) {
+    std::vector<std::string> fields(1);
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        char c = line[i];
+        if (c == '\t') {
+            fields.emplace_back();
+        } else if (c == '\\') {
+            if (++i == line.size())
+                return std::nullopt;
+            switch (line[i]) {
+            case '\\':
+                fields.back() += '\\';
+                break;
+            case 't':
+                fields.back() += '\t';
+                break;
+            case 'n':
+                fields.back() += '\n';
+                break;
+            case 'r':
+                fields.back() += '\r';
+                break;
+            default:
+                return std::nullopt;
+            }
+        } else {
+            fields.back() += c;
+        }
+    }
+    return fields;
+}
+
+std::string recordLine(const std::vector<std::string> &fields) {
+    std::string text;
+    for (const std::string &field : fields)
+        text += (text.empty() ? "" : "\t") + escapeField(field);
+    return text + "\t" + hex8(crc32(text));
+}
+
+// The fields of one line when its checksum holds.
+std::optional<std::vector<std::string>> checkedFields(std::string_view line) {
+    const std::size_t tab = line.rfind('\t');
+    if (tab == std::string_view::npos || line.size() - tab - 1 != 8)
+        return std::nullopt;
+    if (hex8(crc32(line.substr(0, tab))) != line.substr(tab + 1))
+        return std::nullopt;
+    return splitFields(line.substr(0, tab));
+}
+
+bool parseNumber(const std::string &text, int &value) {
+    if (text.empty() || text.size() > 6)
+        return false;
+    value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + (c - '0');
+    }
+    return value > 0;
+}
+
+// Applies one record to the file; an error text when it does not fit.
+std::string applyRecord(JournalFile &file, const std::vector<std::string> &f) {
+    const std::string &kind = f[0];
+    int number = 0;
+    if (f.size() < 2 || !parseNumber(f[1], number))
+        return "the record has no entry number";
+    if (kind == "begin") {
+        if (f.size() < kBeginFixedFields)
+            return "the entry's opening record is short of values";
+        if (number != static_cast<int>(file.entries.size()) + 1)
+            return "entry " + std::to_string(number) + " is out of order";
+        JournalEntry entry;
+        entry.number = number;
+        SubscriberSnapshot &s = entry.snapshot;
+        s.ObjectID = f[2];
+        s.Alias = f[3];
+        s.CallHandlerObjectID = f[4];
+        s.FirstName = f[5];
+        s.LastName = f[6];
+        s.DisplayName = f[7];
+        s.DTMFAccessID = f[8];
+        s.DirectoryID = f[9];
+        entry.templateAlias = f[10];
+        s.AlternateExtensions.assign(f.begin() + kBeginFixedFields, f.end());
+        s.AlternateExtensionCount = static_cast<int>(s.AlternateExtensions.size());
+        file.entries.push_back(std::move(entry));
+        return {};
+    }
+    if (number > static_cast<int>(file.entries.size()))
+        return "the record names entry " + std::to_string(number) + ", which was never opened";
+    JournalEntry &entry = file.entries[static_cast<std::size_t>(number - 1)];
+    auto expect = [&](std::size_t count) { return f.size() == count; };
+    if (kind == "removal-ticket" && expect(3)) {
+        entry.removalTicket = f[2];
+    } else if (kind == "created" && expect(4)) {
+        entry.created = IdentityMap{f[2], f[3]};
+    } else if (kind == "creation-ticket" && expect(3)) {
+        entry.creationTicket = f[2];
+    } else if (kind == "finished" && expect(2)) {
+        entry.finished = true;
+    } else {
+        return "unknown record '" + kind + "'";
+    }
+    return {};
+}
+
+std::vector<std::string_view> splitLines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) {
+            lines.push_back(text.substr(start));
+            break;
+        }
+        std::string_view line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::string fileNameOf(const std::string &path) {
+    const std::size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
+std::string journalPath(const std::string &logPath) {
+    return besideLogPath(logPath, kJournalPrefix, ".txt");
+}
+
+bool isJournalName(const std::string &fileName) {
+    return fileName.rfind(kJournalPrefix, 0) == 0 && fileName.size() > 4 &&
+           fileName.compare(fileName.size() - 4, 4, ".txt") == 0;
+}
+
+std::vector<const JournalEntry *> JournalFile::unfinished() const {
+    std::vector<const JournalEntry *> list;
+    for (const JournalEntry &entry : entries) {
+        if (!entry.finished)
+            list.push_back(&entry);
+    }
+    return list;
+}
+
+std::optional<JournalFile> readJournal(IFileSystem &files, const std::string &path,
+                                       std::string &problem) {
+    const std::string shown = files.nativePath(path);
+    std::optional<std::string> text = files.readFile(path);
+    if (!text) {
+        problem = "the recovery journal " + shown + " cannot be read";
+        return std::nullopt;
+    }
+    JournalFile file;
+    file.path = path;
+    const std::vector<std::string_view> lines = splitLines(*text);
+    const bool endsWithBreak = !text->empty() && text->back() == '\n';
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const bool last = i + 1 == lines.size();
+        auto damaged = [&](const std::string &what) {
+            problem = "the recovery journal " + shown + " is damaged at line " +
+                      std::to_string(i + 1) + ": " + what;
+            return std::nullopt;
+        };
+        std::optional<std::vector<std::string>> fields = checkedFields(lines[i]);
+        if (!fields) {
+            // The program may have ended while writing its last line: that record was never
+            // made sure of, so the step it announced was not taken either.
+            if (last && !endsWithBreak) {
+                file.tornTail = true;
+                break;
+            }
+            return damaged("its checksum does not match");
+        }
+        if (i == 0) {
+            if (fields->size() != 3 || (*fields)[0] != kMagic)
+                return damaged("it is not a recovery journal");
+            if ((*fields)[1] != kVersion)
+                return damaged("its version " + (*fields)[1] + " is not known");
+            file.logPath = (*fields)[2];
+            continue;
+        }
+        if (std::string what = applyRecord(file, *fields); !what.empty())
+            return damaged(what);
+    }
+    if (lines.empty())
+        return JournalFile{path, {}, {}, true};
+    return file;
+}
+
+bool JournalScan::needsAttention() const {
+    if (!problems.empty())
+        return true;
+    for (const JournalFile &journal : journals) {
+        if (!journal.unfinished().empty())
+            return true;
+    }
+    return false;
+}
+
+std::string JournalScan::warning(IFileSystem &files) const {
+    if (!needsAttention())
+        return {};
+    std::string text = "A reset did not finish: these subscribers may have been removed and not "
+                       "yet re-created.";
+    for (const JournalFile &journal : journals) {
+        const auto open = journal.unfinished();
+        if (open.empty())
+            continue;
+        text += "\r\nRun log " + files.nativePath(journal.logPath) + ":";
+        for (const JournalEntry *entry : open)
+            text +=
+                " " + entry->snapshot.Alias + " (extension " + entry->snapshot.DTMFAccessID + ")";
+    }
+    for (const std::string &problem : problems)
+        text += "\r\n" + problem + "; it cannot be used to finish a reset";
+    return text + "\r\nRun \"zephrane-cli --recover\" to finish them before resetting them again.";
+}
+
+JournalScan scanJournals(IFileSystem &files, const std::vector<std::string> &folders) {
+    JournalScan scan;
+    std::set<std::string> seen;
+    for (const std::string &folder : folders) {
+        if (folder.empty() || !seen.insert(folder).second || !files.folderExists(folder))
+            continue;
+        std::vector<FileEntry> entries;
+        try {
+            entries = files.listFiles(folder);
+        } catch (const Error &e) {
+            scan.problems.push_back("the logs folder " + files.nativePath(folder) +
+                                    " cannot be searched for recovery journals (" +
+                                    e.description() + ")");
+            continue;
+        }
+        for (const FileEntry &entry : entries) {
+            if (!isJournalName(entry.name))
+                continue;
+            std::string problem;
+            if (auto journal = readJournal(files, entry.path, problem))
+                scan.journals.push_back(std::move(*journal));
+            else
+                scan.problems.push_back(problem);
+        }
+    }
+    return scan;
+}
+
+bool journalMustBeKept(IFileSystem &files, const std::string &path) {
+    if (!isJournalName(fileNameOf(path)))
+        return false;
+    std::string problem;
+    std::optional<JournalFile> journal = readJournal(files, path, problem);
+    return !journal || !journal->unfinished().empty();
+}
+
+RecoveryJournal::RecoveryJournal(IFileSystem &files, std::string logPath)
+    : m_files(files)
+    , m_path(journalPath(logPath))
+    , m_logPath(std::move(logPath)) {}
+
+RecoveryJournal::RecoveryJournal(IFileSystem &files, const JournalFile &existing)
+    : m_files(files)
+    , m_path(existing.path)
+    , m_logPath(existing.logPath)
+    , m_lastEntry(static_cast<int>(existing.entries.size())) {}
+
+RecoveryJournal::~RecoveryJournal() {
+    if (m_writer) {
+        try {
+            m_writer->close();
+        } catch (const std::exception &) {
+            // Every record is on disk already; closing adds nothing to keep.
+        }
+    }
+}
+
+bool RecoveryJournal::append(std::vector<std::string> fields, std::string &problem) {
+    if (m_broken) {
+        problem = "an earlier record could not be written";
+        return false;
+    }
+    try {
+        if (!m_writer) {
+            const bool exists = m_files.fileExists(m_path);
+            m_writer = m_files.openTextFile(m_path, true);
+            if (!exists && !m_writer->writeLine(recordLine({kMagic, kVersion, m_logPath})))
+                throw Error(errnum::kInternal, "the journal's first line could not be written");
+        }
+        if (!m_writer->writeLine(recordLine(fields)))
+            throw Error(errnum::kInternal, "the record could not be written");
+        return true;
+    } catch (const Error &e) {
+        problem = m_files.nativePath(m_path) + ": " + e.description();
+    } catch (const std::exception &e) {
+        problem = m_files.nativePath(m_path) + ": " + e.what();
+    }
+    m_broken = true;
+    return false;
+}
+
+bool RecoveryJournal::begin(const SubscriberSnapshot &s, const std::string &templateAlias,
+                            std::string &problem) {
+    const int number = m_lastEntry + 1;
+    std::vector<std::string> fields = {"begin",       std::to_string(number), s.ObjectID,
+                                       s.Alias,       s.CallHandlerObjectID,  s.FirstName,
+                                       s.LastName,    s.DisplayName,          s.DTMFAccessID,
+                                       s.DirectoryID, templateAlias};
+    const int saved =
+        std::min<int>(s.AlternateExtensionCount, static_cast<int>(s.AlternateExtensions.size()));
+    fields.insert(fields.end(), s.AlternateExtensions.begin(),
+                  s.AlternateExtensions.begin() + saved);
+    if (!append(std::move(fields), problem))
+        return false;
+    m_lastEntry = m_entry = number;
+    return true;
+}
+
+bool RecoveryJournal::removalTicket(const std::string &ticket, std::string &problem) {
+    return append({"removal-ticket", std::to_string(m_entry), ticket}, problem);
+}
+
+bool RecoveryJournal::created(const IdentityMap &ids, std::string &problem) {
+    return append({"created", std::to_string(m_entry), ids.newSubscriberId, ids.newCallHandlerId},
+                  problem);
+}
+
+bool RecoveryJournal::creationTicket(const std::string &ticket, std::string &problem) {
+    return append({"creation-ticket", std::to_string(m_entry), ticket}, problem);
+}
+
+bool RecoveryJournal::finished(std::string &problem) {
+    return append({"finished", std::to_string(m_entry)}, problem);
+}
+
+} // namespace zeph

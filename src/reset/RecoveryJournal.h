@@ -1,0 +1,115 @@
+#pragma once
+// The recovery journal: beside each run log, a file that holds, for every subscriber the run
+// is about to remove, what re-creating it needs, and how far its reset got. A reset deletes
+// before it re-creates; if the program dies in between, the journal is what brings the
+// subscriber back (see Recovery.h).
+//
+// One record per line, fields separated by tabs (tabs, line breaks and backslashes escaped),
+// the last field a CRC-32 of the rest, so that a damaged line is told from a sound one. Every
+// record is on disk before the step it announces is taken.
+
+#include "ResetRun.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zeph {
+
+class IFileSystem;
+class ITextFileWriter;
+
+/// The journal of a run log, in the log's folder: "Zephrane_Log_<stamp>.TXT" gives
+/// "Zephrane_Journal_<stamp>.txt".
+std::string journalPath(const std::string &logPath);
+/// True for a file name that journalPath gives.
+bool isJournalName(const std::string &fileName);
+
+/// One subscriber's entry.
+struct JournalEntry {
+    int number = 0;
+    /// The subscriber as captured before anything was changed, saved alternate extensions
+    /// included.
+    SubscriberSnapshot snapshot;
+    std::string templateAlias;
+    /// The sync ticket of the removal, once the run was about to remove the subscriber.
+    std::string removalTicket;
+    /// The ids the re-created subscriber came back with, once known.
+    IdentityMap created;
+    /// The sync ticket of the re-synchronisation, once the run was about to ask for it.
+    std::string creationTicket;
+    bool finished = false;
+};
+
+struct JournalFile {
+    std::string path;
+    /// The run log the journal belongs to.
+    std::string logPath;
+    std::vector<JournalEntry> entries;
+    /// The last line was cut short (the program ended while writing it); it is not counted.
+    bool tornTail = false;
+
+    std::vector<const JournalEntry *> unfinished() const;
+};
+
+/// Reads a journal. Nothing, with a problem that names the file and the line, when the file
+/// cannot be read or a line is damaged.
+std::optional<JournalFile> readJournal(IFileSystem &files, const std::string &path,
+                                       std::string &problem);
+
+/// The journals in a folder: each one read, or its problem.
+struct JournalScan {
+    std::vector<JournalFile> journals;
+    std::vector<std::string> problems;
+    /// True when some journal has an unfinished entry or could not be read.
+    bool needsAttention() const;
+    /// What the programs tell at start: which subscribers of which log are unfinished, which
+    /// journals are damaged, and what to do. Empty when nothing needs attention.
+    std::string warning(IFileSystem &files) const;
+};
+JournalScan scanJournals(IFileSystem &files, const std::vector<std::string> &folders);
+
+/// True when the file is a journal that still has unfinished entries or cannot be read: the
+/// purge of old logs must keep it.
+bool journalMustBeKept(IFileSystem &files, const std::string &path);
+
+class RecoveryJournal {
+public:
+    /// A new journal for a run log; the file is made with the first entry.
+    RecoveryJournal(IFileSystem &files, std::string logPath);
+    /// Further records for an existing journal (recovery).
+    RecoveryJournal(IFileSystem &files, const JournalFile &existing);
+    ~RecoveryJournal();
+    RecoveryJournal(const RecoveryJournal &) = delete;
+    RecoveryJournal &operator=(const RecoveryJournal &) = delete;
+
+    const std::string &path() const { return m_path; }
+
+    /// Opens a new entry for the subscriber. False, with the reason, when the record could not
+    /// be made sure of: the subscriber must then not be touched.
+    bool begin(const SubscriberSnapshot &snapshot, const std::string &templateAlias,
+               std::string &problem);
+    /// Further records go to an existing entry (recovery).
+    void resume(int entryNumber) { m_entry = entryNumber; }
+
+    // Records of the current entry. False, with the reason, when they could not be written;
+    // the journal then takes no more records (a half line must not be followed by others).
+    bool removalTicket(const std::string &ticket, std::string &problem);
+    bool created(const IdentityMap &ids, std::string &problem);
+    bool creationTicket(const std::string &ticket, std::string &problem);
+    bool finished(std::string &problem);
+
+private:
+    bool append(std::vector<std::string> fields, std::string &problem);
+
+    IFileSystem &m_files;
+    std::string m_path;
+    std::string m_logPath;
+    std::unique_ptr<ITextFileWriter> m_writer;
+    int m_entry = 0;
+    int m_lastEntry = 0;
+    bool m_broken = false;
+};
+
+} // namespace zeph
