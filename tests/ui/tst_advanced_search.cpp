@@ -4,21 +4,16 @@
 #include "support/TempHost.h"
 #include "ui_helpers.h"
 
-#include "app/MainPage.h"
-#include "app/Program.h"
-#include "app/frmMain.h"
 #include "app/registry/RegistryAPI.h"
 #include "db/modTarvoDB.h"
 #include "select/ChooseSubscribersPage.h"
 #include "select/frmChooseSubscribers.h"
-#include "ui/Wizard.h"
 
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
-#include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
@@ -26,7 +21,6 @@
 #include <QTableView>
 #include <QTest>
 #include <QTextCursor>
-#include <QTimer>
 
 #include <memory>
 
@@ -272,38 +266,6 @@ TEST(QueryEditorKeyCodes, QtKeysAsWindowsCodes) {
     for (const auto &[qtKey, modifiers, code] : cases)
         EXPECT_EQ(windowsKeyCode(qtKey, modifiers), code) << std::hex << qtKey;
     EXPECT_EQ(windowsShiftState(Qt::ShiftModifier | Qt::AltModifier), 5);
-}
-
-// The selection window's Advanced Search button opens the window modally over it.
-TEST(AdvancedSearchFromTheWizard, OpensOverTheSelectionWindow) {
-    test::testApplication();
-    test::TempHost temp(10, 3);
-    temp.host().commandLine = "Advanced";
-    Program program(temp.host());
-    program.exitHandler = [](int) {};
-    MainPage mainPage(program);
-    mainPage.Form_Load();
-    Wizard wizard(program, mainPage);
-    wizard.start();
-    wizard.mainWindow()->cmbTemplateListDisplayName->setCurrentIndex(0);
-    QTest::mouseClick(wizard.mainWindow()->cmdNext, Qt::LeftButton);
-    ASSERT_NE(wizard.chooseWindow(), nullptr);
-
-    QWidget *over = nullptr;
-    QTimer::singleShot(0, [&] {
-        if (auto *shown =
-                qobject_cast<frmAdvancedSubscriberSearch *>(QApplication::activeModalWidget())) {
-            over = shown->parentWidget();
-            QTest::mouseClick(shown->cmdCancel, Qt::LeftButton);
-        }
-        // Whatever happened, no window may be left waiting.
-        for (QWidget *w : QApplication::topLevelWidgets()) {
-            if (auto *left = qobject_cast<frmAdvancedSubscriberSearch *>(w))
-                left->reject();
-        }
-    });
-    QTest::mouseClick(wizard.chooseWindow()->cmdAdvancedSearch, Qt::LeftButton);
-    EXPECT_EQ(over, wizard.chooseWindow());
 }
 
 } // namespace

