@@ -177,11 +177,12 @@ void answerTicket(sqlite3 *db, ServerContext &context, const std::optional<std::
     if (!ticket)
         return;
     std::string now = nowText(context);
-    Statement st(db, "INSERT INTO DirectorySyncTicket (Ticket, ObjectID, Operation, result, "
-                     "Created, Completed) VALUES (?, ?, ?, ?, ?, ?)");
-    st.bindAll({*ticket, objectId, std::string(operation), ticketResult(outcome), now,
-                outcome == SyncOutcome::Never ? DbValue() : DbValue(now)});
-    st.run();
+    StatementUse st = statement(db, "INSERT INTO DirectorySyncTicket (Ticket, ObjectID, "
+                                    "Operation, result, Created, Completed) "
+                                    "VALUES (?, ?, ?, ?, ?, ?)");
+    st->bindAll({*ticket, objectId, std::string(operation), ticketResult(outcome), now,
+                 outcome == SyncOutcome::Never ? DbValue() : DbValue(now)});
+    st->run();
 }
 
 struct SubscriberRow {
@@ -191,25 +192,24 @@ struct SubscriberRow {
 };
 
 std::optional<SubscriberRow> findSubscriber(sqlite3 *db, const std::string &id) {
-    Statement st(db, "SELECT SubscriberObjectID, Alias, CallHandlerObjectID, DirectoryID, "
-                     "Undeletable FROM Subscriber WHERE SubscriberObjectID = ?");
-    st.bind(1, id);
-    if (!st.step())
+    StatementUse st = statement(db, "SELECT SubscriberObjectID, Alias, CallHandlerObjectID, "
+                                    "DirectoryID, Undeletable FROM Subscriber "
+                                    "WHERE SubscriberObjectID = ?");
+    st->bind(1, id);
+    if (!st->step())
         return std::nullopt;
     SubscriberRow row;
-    row.id = st.text(0);
-    row.alias = st.text(1);
-    row.callHandler = st.text(2);
-    if (!st.isNull(3))
-        row.directoryId = st.text(3);
-    row.undeletable = st.integer(4) != 0;
+    row.id = st->text(0);
+    row.alias = st->text(1);
+    row.callHandler = st->text(2);
+    if (!st->isNull(3))
+        row.directoryId = st->text(3);
+    row.undeletable = st->integer(4) != 0;
     return row;
 }
 
 void run(sqlite3 *db, const char *sql, const std::vector<DbValue> &params) {
-    Statement st(db, sql);
-    st.bindAll(params);
-    st.run();
+    statement(db, sql)->bindAll(params).run();
 }
 
 // Pushes a subscriber to its directory account and takes the mailbox attributes, which the
@@ -316,7 +316,7 @@ copyRows(sqlite3 *db, ServerContext &context, const std::string &table, const st
         sql += (i ? ", " : "") + rows.columns[i].name;
         marks += i ? ", ?" : "?";
     }
-    Statement insert(db, sql + ") VALUES (" + marks + ")");
+    StatementUse insert = statement(db, sql + ") VALUES (" + marks + ")");
     for (auto &row : rows.rows) {
         std::map<std::string, DbValue *> byName;
         for (std::size_t i = 0; i < rows.columns.size(); ++i)
@@ -326,8 +326,7 @@ copyRows(sqlite3 *db, ServerContext &context, const std::string &table, const st
         *byName.at(lower(idColumn)) = fresh;
         *byName.at("parentobjectid") = to;
         adjust(byName);
-        insert.bindAll(row);
-        insert.run();
+        insert->bindAll(row).run();
     }
     return ids;
 }
@@ -395,37 +394,36 @@ NewSubscriber checkedRequest(sqlite3 *db, const Args &args) {
 // The subscriber row with the template's settings, and its global row.
 void insertSubscriber(sqlite3 *db, const Args &args, const NewSubscriber &n) {
     const DbRowSet &t = n.tpl.settings;
-    Statement subscriber(
-        db, "INSERT INTO Subscriber (SubscriberObjectID, Alias, SubscriberType, DisplayName, "
-            "FirstName, LastName, DirectoryID, Uid, CallHandlerObjectID, COSObjectID, "
-            "LocationObjectID, SubscriberTemplateObjectID, SwitchID, Language, TimeZone, "
-            "PlaybackSpeed, PlaybackVolume, ListInDirectory, MessageSortOrder, UseBriefPrompts, "
-            "Undeletable, CreationTime, ModificationTime) "
-            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-    subscriber.bindAll({n.id,
-                        n.alias,
-                        args.integer("@SubscriberType"),
-                        n.display,
-                        args.value("@FirstName"),
-                        args.value("@LastName"),
-                        args.value("@DirectoryID"),
-                        args.value("@Uid"),
-                        n.ch,
-                        field(t, "COSObjectID"),
-                        n.tpl.location,
-                        n.tpl.id,
-                        field(t, "SwitchID"),
-                        field(t, "Language"),
-                        field(t, "TimeZone"),
-                        field(t, "PlaybackSpeed"),
-                        field(t, "PlaybackVolume"),
-                        field(t, "ListInDirectory"),
-                        field(t, "MessageSortOrder"),
-                        field(t, "UseBriefPrompts"),
-                        args.integer("@Undeletable") ? std::int64_t{1} : std::int64_t{0},
-                        n.now,
-                        n.now});
-    subscriber.run();
+    run(db,
+        "INSERT INTO Subscriber (SubscriberObjectID, Alias, SubscriberType, DisplayName, "
+        "FirstName, LastName, DirectoryID, Uid, CallHandlerObjectID, COSObjectID, "
+        "LocationObjectID, SubscriberTemplateObjectID, SwitchID, Language, TimeZone, "
+        "PlaybackSpeed, PlaybackVolume, ListInDirectory, MessageSortOrder, UseBriefPrompts, "
+        "Undeletable, CreationTime, ModificationTime) "
+        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+        {n.id,
+         n.alias,
+         args.integer("@SubscriberType"),
+         n.display,
+         args.value("@FirstName"),
+         args.value("@LastName"),
+         args.value("@DirectoryID"),
+         args.value("@Uid"),
+         n.ch,
+         field(t, "COSObjectID"),
+         n.tpl.location,
+         n.tpl.id,
+         field(t, "SwitchID"),
+         field(t, "Language"),
+         field(t, "TimeZone"),
+         field(t, "PlaybackSpeed"),
+         field(t, "PlaybackVolume"),
+         field(t, "ListInDirectory"),
+         field(t, "MessageSortOrder"),
+         field(t, "UseBriefPrompts"),
+         args.integer("@Undeletable") ? std::int64_t{1} : std::int64_t{0},
+         n.now,
+         n.now});
     run(db,
         "INSERT INTO GlobalSubscriber (SubscriberObjectID, Alias, DisplayName, FirstName, "
         "LastName, SubscriberType, CallHandlerObjectID, LocationObjectID, DirectoryID, "

@@ -1,18 +1,16 @@
 #pragma once
-// Small helpers over the sqlite3 C API for the stand-in server: prepared statements, savepoints
-// and the mapping of SQLite failures to the errors a SQL Server client would see.
+// What the stand-in server adds to the shared statement wrapper: the error numbers a SQL Server
+// client sees for the server's failures, savepoints, and opening a database file. The server's
+// statements are kept prepared on the handle when its owner keeps a statement cache (the
+// backend's handles and Connection do).
 
-#include "platform/Database.h"
-#include "platform/Error.h"
+#include "SqliteStatement.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-struct sqlite3;
-struct sqlite3_stmt;
 
 namespace zeph::sqlite::server {
 
@@ -24,40 +22,25 @@ inline constexpr long kConvert = -2147217913;   // a value could not be converte
 inline constexpr long kFailed = -2147467259;    // any other failure
 } // namespace dberr
 
-/// The error for a failed SQLite call on `db`.
-Error sqliteError(sqlite3 *db, int rc);
+/// The server's number for a failed SQLite call: a violated constraint, or any other failure.
+long errorNumber(int resultCode);
 
-/// A prepared statement; values are bound by position (1-based), columns read by index.
-class Statement {
+/// A statement prepared for the server (its failures numbered as the server's).
+class Statement : public sqlite::Statement {
 public:
-    Statement(sqlite3 *db, std::string_view sql);
-    ~Statement();
-    Statement(const Statement &) = delete;
-    Statement &operator=(const Statement &) = delete;
-
-    Statement &bind(int index, const DbValue &value);
-    /// Binds values to ?1, ?2, ... in order.
-    Statement &bindAll(const std::vector<DbValue> &values);
-    /// Advances to the next row; false when there is none (the statement is done).
-    bool step();
-    /// Runs a statement that returns no rows, then resets it for the next use.
-    void run();
-    void reset();
-
-    int columnCount() const;
-    std::string columnName(int index) const;
-    DbValue value(int index) const;
-    bool isNull(int index) const;
-    std::string text(int index) const;
-    std::int64_t integer(int index) const;
-
-private:
-    sqlite3 *m_db;
-    sqlite3_stmt *m_stmt = nullptr;
+    Statement(sqlite3 *db, std::string_view sql)
+        : sqlite::Statement(db, sql, server::errorNumber) {}
 };
 
+/// A statement of the server's for one use: kept prepared on the handle when it has a cache.
+inline StatementUse statement(sqlite3 *db, std::string_view sql) {
+    return StatementCache::useOn(db, sql, server::errorNumber);
+}
+
 /// Runs one or more statements without parameters.
-void exec(sqlite3 *db, std::string_view sql);
+inline void exec(sqlite3 *db, std::string_view sql) {
+    sqlite::exec(db, sql, server::errorNumber);
+}
 
 /// All rows of a query, with column names.
 DbRowSet queryRows(sqlite3 *db, std::string_view sql, const std::vector<DbValue> &params = {});
@@ -82,7 +65,7 @@ private:
     bool m_open = true;
 };
 
-/// An opened database file, closed by the destructor.
+/// An opened database file with a cache of the server's statements, closed by the destructor.
 class Connection {
 public:
     /// Opens an existing file (create false) or creates a new one. Throws Error.
@@ -94,6 +77,7 @@ public:
 
 private:
     sqlite3 *m_db = nullptr;
+    std::unique_ptr<StatementCache> m_statements;
 };
 
 /// Helpers on values.

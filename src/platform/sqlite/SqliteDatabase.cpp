@@ -40,11 +40,6 @@ constexpr int kKeptCacheBytes = 4 << 20;
 // Handles kept for reuse. A reset run holds one query and one command at a time beside the
 // cached tables' own connections.
 constexpr std::size_t kIdleHandles = 4;
-// The backend's own statements kept prepared on a handle; their texts vary only with the tables
-// rows are saved to, so the bound is not reached in practice (beyond it, they are prepared for
-// each use as before).
-constexpr std::size_t kKeptStatements = 64;
-
 bool sameName(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) ==
@@ -98,16 +93,6 @@ void checkConnectionText(const std::string &text) {
     }
 }
 
-void exec(sqlite3 *db, const char *sql) {
-    char *message = nullptr;
-    int rc = sqlite3_exec(db, sql, nullptr, nullptr, &message);
-    if (rc != SQLITE_OK) {
-        std::string text = message ? message : sqlite3_errstr(rc);
-        sqlite3_free(message);
-        throw Error(errorNumber(rc), text);
-    }
-}
-
 /// Lets go of the pages a large read left in the handle's cache.
 void trimCache(sqlite3 *db) {
     int used = 0;
@@ -117,30 +102,16 @@ void trimCache(sqlite3 *db) {
         sqlite3_db_release_memory(db);
 }
 
-class Handle;
-
-/// One use of a kept statement: when it ends, the statement is reset (so that it holds no read
-/// of the file open) and its values are let go.
-class Reused {
-public:
-    Reused(Handle &handle, const std::string &sql);
-    ~Reused();
-    Reused(const Reused &) = delete;
-    Reused &operator=(const Reused &) = delete;
-    Statement *operator->() const { return m_stmt; }
-
-private:
-    std::unique_ptr<Statement> m_owned; // when the handle keeps no more statements
-    Statement *m_stmt;
-};
-
-/// An open database file and the backend's own statements prepared on it.
+/// An open database file and the statements kept prepared on it: the backend's own and the
+/// stand-in server's procedures'. Their texts vary only with the tables rows are saved to, so
+/// the cache's bound is not reached in practice (beyond it, they are prepared for each use).
 class Handle {
 public:
     explicit Handle(sqlite3 *db)
-        : m_db(db) {}
+        : m_db(db)
+        , m_statements(std::make_unique<StatementCache>(db)) {}
     ~Handle() {
-        m_statements.clear(); // every statement goes before the file can close
+        m_statements.reset(); // every statement goes before the file can close
         sqlite3_close_v2(m_db);
     }
     Handle(const Handle &) = delete;
@@ -148,17 +119,8 @@ public:
 
     sqlite3 *db() const { return m_db; }
 
-    /// The kept statement for a text of the backend's own, prepared on first use; null when
-    /// the handle keeps no more.
-    Statement *statement(const std::string &sql) {
-        auto it = m_statements.find(sql);
-        if (it != m_statements.end())
-            return it->second.get();
-        if (m_statements.size() >= kKeptStatements)
-            return nullptr;
-        auto stmt = std::make_unique<Statement>(m_db, sql);
-        return m_statements.emplace(sql, std::move(stmt)).first->second.get();
-    }
+    /// A text of the backend's own, kept prepared on the handle.
+    StatementUse use(const std::string &sql) { return m_statements->use(sql); }
 
     /// True when the handle holds anything of its last user: a transaction, a statement under
     /// way, a temporary table. Such a handle is closed instead of being used again.
@@ -171,7 +133,7 @@ public:
                 return true;
         }
         try {
-            return Reused(*this, "SELECT 1 FROM temp.sqlite_schema LIMIT 1")->step();
+            return use("SELECT 1 FROM temp.sqlite_schema LIMIT 1")->step();
         } catch (const Error &) {
             return true;
         }
@@ -186,28 +148,12 @@ public:
 
 private:
     sqlite3 *m_db;
-    std::unordered_map<std::string, std::unique_ptr<Statement>> m_statements;
+    std::unique_ptr<StatementCache> m_statements;
 };
-
-Reused::Reused(Handle &handle, const std::string &sql)
-    : m_stmt(handle.statement(sql)) {
-    if (!m_stmt) {
-        m_owned = std::make_unique<Statement>(handle.db(), sql);
-        m_stmt = m_owned.get();
-    }
-}
-
-Reused::~Reused() {
-    if (m_owned)
-        return;
-    sqlite3_reset(m_stmt->get());
-    sqlite3_clear_bindings(m_stmt->get());
-}
 
 /// Runs a kept statement that returns no rows.
 void run(Handle &handle, const std::string &sql) {
-    Reused stmt(handle, sql);
-    stmt->step();
+    handle.use(sql)->step();
 }
 
 /// The handles of closed connections, ready for the next connection to the same file.
@@ -344,7 +290,7 @@ DbRowSet SqliteConnection::fetch(Statement &stmt, std::size_t hiddenColumns) {
         std::vector<DbValue> row;
         row.reserve(static_cast<std::size_t>(n));
         for (int c = 0; c < n; ++c)
-            row.push_back(stmt.column(c));
+            row.push_back(stmt.value(c));
         rows.rows.push_back(std::move(row));
     }
     trimCache(sqlite3_db_handle(stmt.get()));
@@ -358,7 +304,7 @@ DbRowSet SqliteConnection::readOnlyQuery(const std::string &sql,
         Statement stmt(m_db, sql);
         if (!sqlite3_stmt_readonly(stmt.get()))
             throw Error(sqlerr::kPermission, "not authorized");
-        stmt.bind(params);
+        stmt.bindAll(params);
         return fetch(stmt, 0);
     } catch (const Error &e) {
         if (e.number() != sqlerr::kPermission)
@@ -396,7 +342,7 @@ DbRowSet SqliteConnection::updatableQuery(const std::string &sql,
             hidden = missing.size();
         }
     }
-    stmt->bind(params);
+    stmt->bindAll(params);
     DbRowSet rows = fetch(*stmt, hidden);
     if (target) {
         rows.updateTarget = target->name;
@@ -408,27 +354,28 @@ DbRowSet SqliteConnection::updatableQuery(const std::string &sql,
 std::optional<SaveTarget> SqliteConnection::saveTarget(const std::string &name) {
     SaveTarget target;
     {
-        Reused stmt(*m_handle, "SELECT name, type, wr FROM pragma_table_list "
-                               "WHERE schema = 'main' AND name = ? COLLATE NOCASE");
-        stmt->bind({DbValue(name)});
+        StatementUse stmt = m_handle->use("SELECT name, type, wr FROM pragma_table_list "
+                                          "WHERE schema = 'main' AND name = ? COLLATE NOCASE");
+        stmt->bindAll({DbValue(name)});
         if (!stmt->step())
             return std::nullopt;
-        target.name = std::get<std::string>(stmt->column(0));
-        DbValue type = stmt->column(1);
+        target.name = std::get<std::string>(stmt->value(0));
+        DbValue type = stmt->value(1);
         if (type == DbValue(std::string("view")))
             target.isView = true;
         else if (type != DbValue(std::string("table")))
             return std::nullopt;
-        target.hasRowid = !target.isView && stmt->column(2) == DbValue(std::int64_t{0});
+        target.hasRowid = !target.isView && stmt->value(2) == DbValue(std::int64_t{0});
     }
     if (target.isView) {
         // The server lists the key of each view it lets programs update.
         try {
-            Reused stmt(*m_handle, "SELECT KeyColumn FROM zeph_ViewKey WHERE ViewName = ? "
-                                   "COLLATE NOCASE ORDER BY rowid");
-            stmt->bind({DbValue(target.name)});
+            StatementUse stmt =
+                m_handle->use("SELECT KeyColumn FROM zeph_ViewKey WHERE ViewName = ? "
+                              "COLLATE NOCASE ORDER BY rowid");
+            stmt->bindAll({DbValue(target.name)});
             while (stmt->step()) {
-                DbValue key = stmt->column(0);
+                DbValue key = stmt->value(0);
                 if (auto text = std::get_if<std::string>(&key))
                     target.keyColumns.push_back(*text);
             }
@@ -436,10 +383,11 @@ std::optional<SaveTarget> SqliteConnection::saveTarget(const std::string &name) 
             return std::nullopt; // no key list: the view is read-only
         }
     } else {
-        Reused stmt(*m_handle, "SELECT name FROM pragma_table_info(?) WHERE pk > 0 ORDER BY pk");
-        stmt->bind({DbValue(target.name)});
+        StatementUse stmt =
+            m_handle->use("SELECT name FROM pragma_table_info(?) WHERE pk > 0 ORDER BY pk");
+        stmt->bindAll({DbValue(target.name)});
         while (stmt->step())
-            target.keyColumns.push_back(std::get<std::string>(stmt->column(0)));
+            target.keyColumns.push_back(std::get<std::string>(stmt->value(0)));
         if (target.keyColumns.empty() && target.hasRowid)
             target.keyColumns.push_back("rowid");
     }
@@ -460,10 +408,11 @@ std::string SqliteConnection::whereKey(const std::vector<std::string> &keyColumn
 std::int64_t SqliteConnection::count(const SaveTarget &target,
                                      const std::vector<std::string> &keyColumns,
                                      const std::vector<DbValue> &keyValues) {
-    Reused stmt(*m_handle, "SELECT count(*) FROM " + quoteName(target.name) + whereKey(keyColumns));
-    stmt->bind(keyValues);
+    StatementUse stmt =
+        m_handle->use("SELECT count(*) FROM " + quoteName(target.name) + whereKey(keyColumns));
+    stmt->bindAll(keyValues);
     stmt->step();
-    return std::get<std::int64_t>(stmt->column(0));
+    return std::get<std::int64_t>(stmt->value(0));
 }
 
 void SqliteConnection::updateRow(const std::string &targetName,
@@ -494,8 +443,8 @@ void SqliteConnection::updateRow(const std::string &targetName,
         std::vector<DbValue> bound = values;
         bound.insert(bound.end(), keyValues.begin(), keyValues.end());
         {
-            Reused stmt(*m_handle, sql);
-            stmt->bind(bound);
+            StatementUse stmt = m_handle->use(sql);
+            stmt->bindAll(bound);
             stmt->step();
         }
         run(*m_handle, "COMMIT");
@@ -525,7 +474,7 @@ SqliteConnection::insertRow(const std::string &targetName, const std::vector<std
     }
     {
         Statement stmt(m_db, sql);
-        stmt.bind(values);
+        stmt.bindAll(values);
         stmt.step();
     }
     const sqlite3_int64 rowid = sqlite3_last_insert_rowid(m_db);
@@ -556,12 +505,12 @@ SqliteConnection::insertRow(const std::string &targetName, const std::vector<std
                 (i ? ", " : "") + (readBack[i] == "rowid" ? readBack[i] : quoteName(readBack[i]));
         select += " FROM " + quoteName(target->name) + whereKey(keyColumns);
         Statement stmt(m_db, select);
-        stmt.bind(keyValues);
+        stmt.bindAll(keyValues);
         if (!stmt.step())
             return std::nullopt;
         std::vector<DbValue> row;
         for (int c = 0; c < stmt.columnCount(); ++c)
-            row.push_back(stmt.column(c));
+            row.push_back(stmt.value(c));
         if (stmt.step())
             return std::nullopt; // not one row: do not guess
         return row;
@@ -572,7 +521,7 @@ SqliteConnection::insertRow(const std::string &targetName, const std::vector<std
 
 /// Checked before anything is written: an empty file stays empty.
 void checkHoldsTables(Handle &handle) {
-    Reused stmt(handle, "SELECT 1 FROM sqlite_schema LIMIT 1");
+    StatementUse stmt = handle.use("SELECT 1 FROM sqlite_schema LIMIT 1");
     if (!stmt->step())
         throw Error(sqlerr::kGeneral, "it holds no tables");
 }
