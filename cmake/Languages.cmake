@@ -41,7 +41,7 @@ else()
                    "gcc-mingw-w64-x86-64 to build them.")
 endif()
 
-foreach(program zephrane zephrane-cli test_i18n)
+foreach(program zephrane zephrane-cli test_i18n test_ui)
     if(TARGET ${program})
         add_dependencies(${program} zeph_languages)
     endif()
