@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <set>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -127,4 +128,41 @@ TEST_F(Cli, AResetPrintsItsLogAndItsStatusCountsTheErrors) {
     const bool errors = runLines.find("(error)") != std::string::npos;
     EXPECT_EQ(r.status, errors ? 1 : 0);
     EXPECT_EQ(sim("check '" + host + "'").status, 0);
+}
+
+// Each criterion selects exactly the rows of the whole list that it names (the list's columns:
+// alias, display name, first, last, extension, home server, class of service, ...).
+TEST_F(Cli, EachCriterionSelectsTheKnownRows) {
+    const std::vector<std::string> all = lines(cli("--all --list").out);
+    ASSERT_FALSE(all.empty());
+    auto listed = [&](const std::string &args) {
+        const Result r = cli(args + " --list");
+        EXPECT_EQ(r.status, 0) << args;
+        const std::vector<std::string> rows = lines(r.out);
+        return std::set<std::string>(rows.begin(), rows.end());
+    };
+    auto rowsWhere = [&](std::size_t column, const std::string &value) {
+        std::set<std::string> rows;
+        for (const std::string &row : all)
+            if (fields(row)[column] == value)
+                rows.insert(row);
+        return rows;
+    };
+    const std::set<std::string> hq02 = rowsWhere(5, "MAILHQ02");
+    ASSERT_FALSE(hq02.empty());
+    EXPECT_EQ(listed("--mail-server MAILHQ02"), hq02);
+
+    const std::set<std::string> executives = rowsWhere(6, "Executives");
+    ASSERT_FALSE(executives.empty());
+    EXPECT_EQ(listed("--cos execCos"), executives);
+
+    // The two integrations split the subscribers between them.
+    const std::set<std::string> first = listed("--switch 1");
+    const std::set<std::string> second = listed("--switch 2");
+    EXPECT_FALSE(first.empty());
+    EXPECT_FALSE(second.empty());
+    std::set<std::string> both = first;
+    both.insert(second.begin(), second.end());
+    EXPECT_EQ(both.size(), first.size() + second.size()) << "no subscriber in both";
+    EXPECT_EQ(both, std::set<std::string>(all.begin(), all.end()));
 }
