@@ -2,13 +2,12 @@
 
 #include "platform/sqlite/SqliteDatabase.h"
 
-#include <sqlite3.h>
-
 #include <cstdio>
-#include <stdexcept>
 
 namespace zeph::test {
 namespace {
+
+namespace server = sqlite::server;
 
 const char *kSchema = R"sql(
 CREATE TABLE Subscriber (
@@ -52,12 +51,29 @@ CREATE TABLE DTMFAccessID (
 CREATE TABLE NotificationDevice (
     NotificationDeviceObjectID TEXT PRIMARY KEY, Alias TEXT, ParentObjectID TEXT);
 CREATE TABLE Journal (Entry TEXT);
+
+INSERT INTO CallHandler VALUES
+    ('{00000000-0000-0000-0000-000000700000}', 'Opening0', 0, NULL, NULL),
+    ('{00000000-0000-0000-0000-000000700001}', 'Opening1', 0, NULL, NULL),
+    ('{00000000-0000-0000-0000-000000700002}', 'Opening2', 0, NULL, NULL);
+INSERT INTO SubscriberTemplate VALUES
+    ('{00000000-0000-0000-0000-000000000011}', 'defaultTemplate', 'Default Subscriber Template'),
+    ('{00000000-0000-0000-0000-000000000012}', 'salesTemplate', 'Sales');
+INSERT INTO COS VALUES ('{00000000-0000-0000-0000-000000000077}', 'defaultCos', 'Default COS'),
+    ('{00000000-0000-0000-0000-000000000078}', 'O''Brien COS', 'Quoted');
 )sql";
 
-void check(sqlite3 *db, int rc, const std::string &what) {
-    if (rc != SQLITE_OK)
-        throw std::runtime_error(what + ": " + sqlite3_errmsg(db));
-}
+// Subscriber i (0 <= i < ?1) with its primary call handler and primary extension.
+const char *kNumbers = "WITH RECURSIVE n(i) AS (SELECT 0 WHERE ?1 > 0 UNION ALL SELECT i + 1 FROM "
+                       "n WHERE i + 1 < ?1), g(f) AS (SELECT '{00000000-0000-0000-0000-%012d}') ";
+const char *kSubscribers[] = {
+    "INSERT INTO Subscriber SELECT printf(f, 1000 + i), 'user' || i, 'User ' || i, 'First' || i, "
+    "'Last' || i, printf(f, 500000 + i), 4000 + i, printf(f, 900000 + i), NULL, 'user' || i || "
+    "'@example.com', 'MAIL1', 1, printf(f, 77), NULL, 0, NULL FROM n, g",
+    "INSERT INTO CallHandler SELECT printf(f, 500000 + i), 'ch' || i, 1, printf(f, 1000 + i), "
+    "printf(f, 1000 + i) FROM n, g",
+    "INSERT INTO DTMFAccessID (ParentObjectID, ParentObjectIDType, DTMFAccessID, DTMFAccessIDType, "
+    "Alias, IsPrimaryID) SELECT printf(f, 1000 + i), 1, 4000 + i, 1, 'primary', 1 FROM n, g"};
 
 } // namespace
 
@@ -68,93 +84,44 @@ std::string guidFor(std::int64_t n) {
 }
 
 TestDb::TestDb(int subscribers)
-    : m_path(m_temp.path() + "/TarvoDb.sqlite") {
-    check(nullptr, sqlite3_open(m_path.c_str(), &m_db), "open");
-    exec("PRAGMA synchronous=OFF");
-    exec("BEGIN");
+    : m_path(m_temp.path() + "/TarvoDb.sqlite")
+    , m_db(std::make_unique<server::Connection>(m_path, true)) {
+    exec("PRAGMA synchronous=OFF; BEGIN");
     exec(kSchema);
-    for (int i = 0; i < subscribers; ++i) {
-        std::string n = std::to_string(i);
-        std::string id = guidFor(1000 + i);
-        std::string handler = guidFor(500000 + i);
-        exec("INSERT INTO Subscriber VALUES ('" + id + "', 'user" + n + "', 'User " + n +
-             "', 'First" + n + "', 'Last" + n + "', '" + handler + "', '" +
-             std::to_string(4000 + i) + "', '" + guidFor(900000 + i) + "', NULL, 'user" + n +
-             "@example.com', 'MAIL1', 1, '" + guidFor(77) + "', NULL, 0, NULL)");
-        exec("INSERT INTO CallHandler VALUES ('" + handler + "', 'ch" + n + "', 1, '" + id +
-             "', '" + id + "')");
-        exec("INSERT INTO DTMFAccessID (ParentObjectID, ParentObjectIDType, DTMFAccessID, "
-             "DTMFAccessIDType, Alias, IsPrimaryID) VALUES ('" +
-             id + "', 1, '" + std::to_string(4000 + i) + "', 1, 'primary', 1)");
-    }
-    for (int i = 0; i < 3; ++i) {
-        exec("INSERT INTO CallHandler VALUES ('" + guidFor(700000 + i) + "', 'Opening" +
-             std::to_string(i) + "', 0, NULL, NULL)");
-    }
-    exec("INSERT INTO SubscriberTemplate VALUES ('" + guidFor(11) +
-         "', 'defaultTemplate', 'Default Subscriber Template')");
-    exec("INSERT INTO SubscriberTemplate VALUES ('" + guidFor(12) + "', 'salesTemplate', 'Sales')");
-    exec("INSERT INTO COS VALUES ('" + guidFor(77) + "', 'defaultCos', 'Default COS')");
-    exec("INSERT INTO COS VALUES ('" + guidFor(78) + "', 'O''Brien COS', 'Quoted')");
+    for (const char *insert : kSubscribers)
+        server::Statement(m_db->get(), std::string(kNumbers) + insert)
+            .bindAll({std::int64_t{subscribers}})
+            .run();
     exec("COMMIT");
-}
-
-TestDb::~TestDb() {
-    sqlite3_close_v2(m_db);
 }
 
 std::unique_ptr<IDatabase> TestDb::database() const {
     return sqlite::makeDatabase(m_path, sqlite::ServerContext{});
 }
 
-void TestDb::exec(const std::string &sql) const {
-    check(m_db, sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, nullptr), sql);
-}
-
 std::string TestDb::scalar(const std::string &sql) const {
-    sqlite3_stmt *stmt = nullptr;
-    check(m_db, sqlite3_prepare_v2(m_db, sql.c_str(), -1, &stmt, nullptr), sql);
-    std::string result;
-    if (sqlite3_step(stmt) == SQLITE_ROW) {
-        const unsigned char *text = sqlite3_column_text(stmt, 0);
-        result = text ? reinterpret_cast<const char *>(text) : "NULL";
-    }
-    sqlite3_finalize(stmt);
-    return result;
+    DbRowSet rows = server::queryRows(m_db->get(), sql);
+    if (rows.rows.empty())
+        return "";
+    return server::isNull(rows.rows[0][0]) ? "NULL" : server::asText(rows.rows[0][0]);
 }
 
 std::string TestDb::dump() const {
-    std::string out;
-    auto each = [&](const std::string &sql, auto &&onRow) {
-        sqlite3_stmt *stmt = nullptr;
-        check(m_db, sqlite3_prepare_v2(m_db, sql.c_str(), -1, &stmt, nullptr), sql);
-        while (sqlite3_step(stmt) == SQLITE_ROW)
-            onRow(stmt);
-        sqlite3_finalize(stmt);
-    };
-    auto text = [](sqlite3_stmt *stmt, int c) {
-        const unsigned char *t = sqlite3_column_text(stmt, c);
-        return t ? std::string(reinterpret_cast<const char *>(t)) : std::string("NULL");
-    };
-    std::vector<std::string> tables;
-    each("SELECT type, name, sql FROM sqlite_schema ORDER BY name", [&](sqlite3_stmt *s) {
-        for (int c = 0; c < 3; ++c) {
-            out += text(s, c);
-            out += c < 2 ? ' ' : '\n';
-        }
-        if (text(s, 0) == "table")
-            tables.push_back(text(s, 1));
-    });
-    out += "user_version " + scalar("PRAGMA user_version") + "\n";
-    for (const auto &table : tables) {
-        each("SELECT * FROM \"" + table + "\" ORDER BY rowid", [&](sqlite3_stmt *s) {
-            out += table + ":";
-            for (int c = 0; c < sqlite3_column_count(s); ++c) {
-                out += ' ';
-                out += text(s, c);
-            }
+    std::string out = "user_version " + scalar("PRAGMA user_version") + "\n";
+    auto add = [&](const std::string &prefix, const std::string &sql) {
+        for (const auto &row : server::queryRows(m_db->get(), sql).rows) {
+            out += prefix;
+            for (const auto &v : row)
+                out += " " + (server::isNull(v) ? "NULL" : server::asText(v));
             out += "\n";
-        });
+        }
+    };
+    add("", "SELECT type, name, sql FROM sqlite_schema ORDER BY name");
+    for (const auto &row :
+         server::queryRows(m_db->get(), "SELECT name FROM sqlite_schema WHERE type = 'table'")
+             .rows) {
+        const std::string table = server::asText(row[0]);
+        add(table + ":", "SELECT * FROM \"" + table + "\" ORDER BY rowid");
     }
     return out;
 }

@@ -1,9 +1,8 @@
-// The SQLite backend keeps the handles of closed connections for the next ones, with its own
-// statements prepared on them. A new connection must still behave as a fresh one: nothing of the
-// previous user's session carries over, it sees what others committed, a changed schema is
-// honoured, and a database file that was removed or replaced is not read through a kept handle.
+// The SQLite backend keeps the handles of closed connections for the next ones, with statements
+// prepared on them. A new connection must still behave as a fresh one: nothing of the previous
+// user's session carries over, it sees what others committed, a changed schema is honoured, and a
+// database file that was removed or replaced is not read through a kept handle.
 #include "db_helpers.h"
-#include "platform/Error.h"
 #include "platform/sqlite/SqliteDatabase.h"
 
 #include <gtest/gtest.h>
@@ -26,7 +25,7 @@ void addJournalRow(IDbConnection &conn, const std::string &entry) {
     conn.insertRow("Journal", {"Entry"}, {DbValue(entry)}, {"Entry"});
 }
 
-// What a connection may leave behind on its handle, and how the next one would notice it.
+// What a connection may leave behind on its handle.
 struct LeftOver {
     const char *name;
     std::function<void(IDbConnection &)> leave;
@@ -37,27 +36,20 @@ class HandleReuse : public testing::TestWithParam<LeftOver> {};
 TEST_P(HandleReuse, TheNextConnectionStartsClean) {
     TestDb file(2);
     auto db = file.database();
-    {
-        auto first = db->connect(kConnection);
-        GetParam().leave(*first);
-    }
+    GetParam().leave(*db->connect(kConnection));
     // Several connections in turn, so that every kept handle is met.
     for (int i = 0; i < 6; ++i) {
-        SCOPED_TRACE(i);
         auto next = db->connect(kConnection);
         // It may write, and what it writes is committed for everyone at once.
         EXPECT_NO_THROW(addJournalRow(*next, "entry" + std::to_string(i)));
         EXPECT_EQ(file.scalar("SELECT count(*) FROM Journal"), std::to_string(i + 1));
-        // No temporary table of an earlier user is seen.
         EXPECT_THROW(next->query("SELECT * FROM temp.Leftover", {}, false), Error);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     SqliteBackend, HandleReuse,
-    testing::Values(LeftOver{"ReadOnlyQuery",
-                             [](IDbConnection &c) { c.query("SELECT * FROM vw_COS", {}, true); }},
-                    LeftOver{"RefusedWrite",
+    testing::Values(LeftOver{"RefusedWrite",
                              [](IDbConnection &c) {
                                  EXPECT_THROW(c.query("DELETE FROM Journal", {}, true), Error);
                              }},
@@ -70,9 +62,14 @@ INSTANTIATE_TEST_SUITE_P(
                              [](IDbConnection &c) {
                                  c.query("CREATE TEMP TABLE Leftover (x)", {}, false);
                              }},
-                    LeftOver{"Procedure",
+                    LeftOver{"FailedProcedure",
                              [](IDbConnection &c) {
                                  EXPECT_THROW(c.callProcedure("sp_NoSuchProcedure", {}), Error);
+                                 // The test's database lacks the server's tables.
+                                 EXPECT_THROW(c.callProcedure("sp_DeleteDirectorySyncTicket",
+                                                              {{"@Ticket", DbParamType::Guid,
+                                                                test::guidFor(1)}}),
+                                              Error);
                              }}),
     [](const testing::TestParamInfo<LeftOver> &p) { return std::string(p.param.name); });
 
@@ -80,31 +77,25 @@ TEST(HandleReuse, AConnectionSeesWhatOthersCommittedSinceItsHandleWasKept) {
     TestDb file(2);
     auto db = file.database();
     EXPECT_EQ(journalRows(*db), 0u); // its handle is kept now
-    auto writer = db->connect(kConnection);
-    addJournalRow(*writer, "one");
+    addJournalRow(*db->connect(kConnection), "one");
     EXPECT_EQ(journalRows(*db), 1u);
     file.exec("INSERT INTO Journal VALUES ('from outside')");
     EXPECT_EQ(journalRows(*db), 2u);
 }
 
-TEST(HandleReuse, ManyConnectionsAtOnceAndInTurn) {
-    TestDb file(2);
-    auto db = file.database();
-    for (int round = 0; round < 3; ++round) {
-        std::vector<std::unique_ptr<IDbConnection>> open;
-        for (int i = 0; i < 10; ++i) {
-            open.push_back(db->connect(kConnection));
-            addJournalRow(*open.back(), std::to_string(round) + "." + std::to_string(i));
-        }
-        EXPECT_EQ(open.front()->query("SELECT * FROM Journal", {}, true).rows.size(),
-                  static_cast<std::size_t>(10 * (round + 1)));
-    }
-}
-
-TEST(HandleReuse, ARemovedDatabaseFileIsMissingEvenWithHandlesKept) {
+TEST(HandleReuse, ARemovedOrReplacedDatabaseFileIsNotReadThroughAKeptHandle) {
     TestDb file(2);
     auto db = file.database();
     EXPECT_EQ(journalRows(*db), 0u);
+    // Another database put in its place, as a restore from a backup does.
+    TestDb other(2);
+    other.exec("INSERT INTO Journal VALUES ('restored'); PRAGMA wal_checkpoint(TRUNCATE)");
+    fs::copy_file(other.path(), file.path() + ".new");
+    fs::rename(file.path() + ".new", file.path());
+    for (const char *suffix : {"-wal", "-shm"})
+        fs::remove(file.path() + suffix);
+    EXPECT_EQ(journalRows(*db), 1u);
+
     for (const char *suffix : {"", "-wal", "-shm"})
         fs::remove(file.path() + suffix);
     try {
@@ -115,26 +106,11 @@ TEST(HandleReuse, ARemovedDatabaseFileIsMissingEvenWithHandlesKept) {
     }
 }
 
-TEST(HandleReuse, AReplacedDatabaseFileIsReadAnew) {
-    TestDb file(2);
-    auto db = file.database();
-    EXPECT_EQ(journalRows(*db), 0u);
-    // Another database put in its place, as a restore from a backup does.
-    TestDb other(2);
-    other.exec("INSERT INTO Journal VALUES ('restored')");
-    other.exec("PRAGMA wal_checkpoint(TRUNCATE)");
-    fs::copy_file(other.path(), file.path() + ".new");
-    fs::rename(file.path() + ".new", file.path());
-    for (const char *suffix : {"-wal", "-shm"})
-        fs::remove(file.path() + suffix);
-    EXPECT_EQ(journalRows(*db), 1u);
-}
-
 TEST(HandleReuse, ConnectionsOutliveTheirDatabase) {
     TestDb file(2);
     auto db = file.database();
     auto kept = db->connect(kConnection);
-    { auto closed = db->connect(kConnection); }
+    db->connect(kConnection).reset();
     db.reset();
     addJournalRow(*kept, "after");
     EXPECT_EQ(file.scalar("SELECT count(*) FROM Journal"), "1");
@@ -145,27 +121,25 @@ TEST(HandleReuse, SavesFollowAChangedTable) {
     TestDb file(2);
     auto db = file.database();
     auto save = [&](const std::string &value) {
-        auto conn = db->connect(kConnection);
-        conn->updateRow("Journal", {"rowid"}, {DbValue(std::int64_t{1})}, {"Entry"},
+        db->connect(kConnection)
+            ->updateRow("Journal", {"rowid"}, {DbValue(std::int64_t{1})}, {"Entry"},
                         {DbValue(value)});
     };
     file.exec("INSERT INTO Journal VALUES ('first')");
     save("second");
-    EXPECT_EQ(file.scalar("SELECT Entry FROM Journal"), "second");
     file.exec("ALTER TABLE Journal ADD COLUMN Extra TEXT DEFAULT 'x'");
     save("third");
     EXPECT_EQ(file.scalar("SELECT Entry || Extra FROM Journal"), "thirdx");
-    file.exec("DROP TABLE Journal");
-    file.exec("CREATE TABLE Journal (Other TEXT, Entry TEXT)");
-    file.exec("INSERT INTO Journal VALUES ('o', 'fourth')");
+    file.exec("DROP TABLE Journal; CREATE TABLE Journal (Other TEXT, Entry TEXT); INSERT INTO "
+              "Journal VALUES ('o', 'fourth')");
     save("fifth");
     EXPECT_EQ(file.scalar("SELECT Other || Entry FROM Journal"), "ofifth");
     file.exec("DELETE FROM Journal");
     EXPECT_THROW(save("nowhere"), Error); // no row has that key any more
 }
 
-// After a save, the connection holds no read of the file open: what another connection writes
-// next is what it reads.
+// After a save, the connection holds no read of the file open: what another connection writes next
+// is what it reads.
 TEST(HandleReuse, AConnectionReadsWhatWasWrittenAfterItsOwnSave) {
     TestDb file(2);
     file.exec("INSERT INTO Journal VALUES ('first')");
@@ -175,9 +149,8 @@ TEST(HandleReuse, AConnectionReadsWhatWasWrittenAfterItsOwnSave) {
     const std::vector<DbValue> key{DbValue(std::int64_t{1})};
     mine->updateRow("Journal", {"rowid"}, key, {"Entry"}, {DbValue(std::string("mine"))});
     other->updateRow("Journal", {"rowid"}, key, {"Entry"}, {DbValue(std::string("other"))});
-    DbRowSet rows = mine->query("SELECT Entry FROM Journal", {}, true);
-    ASSERT_EQ(rows.rows.size(), 1u);
-    EXPECT_EQ(rows.rows[0][0], DbValue(std::string("other")));
+    EXPECT_EQ(mine->query("SELECT Entry FROM Journal", {}, true).rows.at(0)[0],
+              DbValue(std::string("other")));
     mine->updateRow("Journal", {"rowid"}, key, {"Entry"}, {DbValue(std::string("mine again"))});
     EXPECT_EQ(file.scalar("SELECT Entry FROM Journal"), "mine again");
 }
@@ -186,11 +159,10 @@ TEST(HandleReuse, AConnectionReadsWhatWasWrittenAfterItsOwnSave) {
 TEST(HandleReuse, ManySaveTargets) {
     TestDb file(2);
     const int tables = 80;
-    for (int t = 0; t < tables; ++t) {
-        const std::string name = "Extra" + std::to_string(t);
-        file.exec("CREATE TABLE " + name + " (Id INTEGER PRIMARY KEY, Value TEXT)");
-        file.exec("INSERT INTO " + name + " VALUES (1, 'old')");
-    }
+    for (int t = 0; t < tables; ++t)
+        file.exec("CREATE TABLE Extra" + std::to_string(t) +
+                  " (Id INTEGER PRIMARY KEY, Value TEXT); INSERT INTO Extra" + std::to_string(t) +
+                  " VALUES (1, 'old')");
     auto db = file.database();
     for (int round = 0; round < 2; ++round) {
         auto conn = db->connect(kConnection);
@@ -200,8 +172,6 @@ TEST(HandleReuse, ManySaveTargets) {
             conn->updateRow(name, {"Id"}, {DbValue(std::int64_t{1})}, {"Value"}, {DbValue(value)});
             ASSERT_EQ(file.scalar("SELECT Value FROM " + name), value) << name;
         }
-        DbRowSet rows = conn->query("SELECT * FROM Extra79", {}, false);
-        EXPECT_EQ(rows.updateTarget, "Extra79");
     }
 }
 

@@ -20,92 +20,72 @@ protected:
     TestDb m_file{10};
     std::unique_ptr<IDatabase> m_db = m_file.database();
 
-    Recordset open(const std::string &sql, LockTypeEnum lock = adLockReadOnly,
-                   const std::vector<DbValue> &params = {}) {
+    Recordset open(const std::string &sql, const std::vector<DbValue> &params = {}) {
         Recordset rs(*m_db);
         rs.CursorLocation(adUseClient);
-        rs.Open(sql, kConnection, adOpenKeyset, lock, params);
+        rs.Open(sql, kConnection, adOpenKeyset, adLockReadOnly, params);
         return rs;
     }
 };
 
-TEST_F(RecordsetTest, ReadsRowsAndFindsFieldsWithoutLetterCase) {
-    Recordset rs = open("Select * from vw_Subscriber order by SubscriberObjectID");
+const char *kAll = "Select * from vw_Subscriber order by SubscriberObjectID";
+
+TEST_F(RecordsetTest, ReadsFieldsWithoutLetterCaseAndConvertsAsTheSystemDoes) {
+    Recordset rs = open(kAll);
     EXPECT_EQ(rs.RecordCount(), 10);
-    EXPECT_FALSE(rs.Eof());
-    EXPECT_FALSE(rs.Bof());
-    EXPECT_EQ(rs["Alias"].Text(), "user0");
     EXPECT_EQ(rs["ALIAS"].Text(), "user0");
-    EXPECT_EQ(rs["subscriberobjectid"].Text(), guidFor(1000));
-    EXPECT_EQ(rs["SubscriberObjectID"].Name(), "SubscriberObjectID");
-    EXPECT_EQ(rs["SubscriberType"].Long(), 1);
+    EXPECT_EQ(rs["subscriberobjectid"].Name(), "SubscriberObjectID");
     EXPECT_EQ(rs["SubscriberType"].Text(), "1"); // a number read as text
     EXPECT_EQ(rs["DTMFAccessID"].Long(), 4000);  // text read as a number
-    EXPECT_EQ(rs.FieldCount(), 16u);
     EXPECT_EQ(rs.Fields(std::size_t{1}).Name(), "Alias");
-    EXPECT_TRUE(rs.HasField("streampath"));
-    EXPECT_FALSE(rs.HasField("Nope"));
-
     Error missing = errorOf([&] { rs["NoSuchColumn"].Text(); });
     EXPECT_EQ(missing.number(), 3265);
-    EXPECT_EQ(missing.description(), "Item cannot be found in the collection corresponding to the "
-                                     "requested name or ordinal.");
+    EXPECT_EQ(
+        missing.description(),
+        "Item cannot be found in the collection corresponding to the requested name or ordinal.");
     EXPECT_EQ(errorOf([&] { rs.Fields(std::size_t{16}); }).number(), 3265);
-}
-
-TEST_F(RecordsetTest, NullReadsAsNullAndRefusesText) {
-    Recordset rs = open("SELECT * FROM vw_Subscriber WHERE Alias = ?", adLockReadOnly, {"user3"});
-    ASSERT_EQ(rs.RecordCount(), 1);
+    // NULL reads as NULL and refuses to be text or a number.
     EXPECT_TRUE(rs["StreamPath"].IsNull());
-    Error e = errorOf([&] { rs["StreamPath"].Text(); });
-    EXPECT_EQ(e.number(), 94);
-    EXPECT_EQ(e.description(), "Invalid use of Null");
+    Error null = errorOf([&] { rs["StreamPath"].Text(); });
+    EXPECT_EQ(null.number(), 94);
+    EXPECT_EQ(null.description(), "Invalid use of Null");
     EXPECT_EQ(errorOf([&] { rs["StreamPath"].Long(); }).number(), 94);
-    EXPECT_FALSE(rs["SwitchID"].IsNull());
-    EXPECT_EQ(rs["SwitchID"].Long(), 0);
-    EXPECT_EQ(errorOf([&] { rs["Alias"].Long(); }).number(), 13); // "user3" is no number
+    EXPECT_EQ(errorOf([&] { rs["Alias"].Long(); }).number(),
+              13); // "user0" is no number
 }
 
 TEST_F(RecordsetTest, WalksToTheEndAndRefusesToGoFurther) {
-    Recordset rs = open("Select * from vw_Subscriber order by SubscriberObjectID");
+    Recordset rs = open(kAll);
     int seen = 0;
     for (rs.MoveFirst(); !rs.Eof(); rs.MoveNext())
         EXPECT_EQ(rs["Alias"].Text(), "user" + std::to_string(seen++));
     EXPECT_EQ(seen, 10);
     const std::string noRecord = "Either BOF or EOF is True, or the current record has been "
                                  "deleted. Requested operation requires a current record.";
-    Error next = errorOf([&] { rs.MoveNext(); });
-    EXPECT_EQ(next.number(), 3021);
-    EXPECT_EQ(next.description(), noRecord);
-    Error read = errorOf([&] { rs["Alias"].Value(); });
-    EXPECT_EQ(read.number(), 3021);
-    EXPECT_EQ(read.description(), noRecord);
+    for (Error e : {errorOf([&] { rs.MoveNext(); }), errorOf([&] { rs["Alias"].Value(); })}) {
+        EXPECT_EQ(e.number(), 3021);
+        EXPECT_EQ(e.description(), noRecord);
+    }
     rs.MoveFirst();
     EXPECT_EQ(rs["Alias"].Text(), "user0");
 }
 
 TEST_F(RecordsetTest, EmptyAndClosedSetsHaveNoRows) {
-    Recordset rs = open("SELECT * FROM vw_Subscriber WHERE Alias = ?", adLockReadOnly, {"nobody"});
+    Recordset rs = open("SELECT * FROM vw_Subscriber WHERE Alias = ?", {"nobody"});
     EXPECT_EQ(rs.RecordCount(), 0);
-    EXPECT_TRUE(rs.Eof());
-    EXPECT_TRUE(rs.Bof());
-    // There is no first row to move to: the template and class-of-service lists learn of an
-    // empty table this way.
+    EXPECT_TRUE(rs.Eof() && rs.Bof());
+    // There is no first row to move to: the template and class-of-service lists learn of an empty
+    // table this way.
     EXPECT_EQ(errorOf([&] { rs.MoveFirst(); }).number(), 3021);
     rs.Find("Alias='user1'");
     EXPECT_TRUE(rs.Eof());
-    EXPECT_EQ(errorOf([&] { rs["Alias"].Text(); }).number(), 3021);
-
     rs.Close();
-    rs.Close(); // closing twice is harmless
-    EXPECT_EQ(rs.State(), adStateClosed);
+    rs.Close();            // closing twice is harmless
     EXPECT_TRUE(rs.Eof()); // a loop over a closed set ends at once
     EXPECT_EQ(errorOf([&] { rs.RecordCount(); }).number(), 3704);
     EXPECT_EQ(errorOf([&] { rs["Alias"]; }).number(), 3704);
-
-    Recordset open1 = open("SELECT * FROM vw_COS");
-    EXPECT_EQ(errorOf([&] { open1.Open("SELECT * FROM vw_COS", kConnection); }).number(), 3705);
-    EXPECT_EQ(errorOf([&] { open1.CursorLocation(adUseServer); }).number(), 3705);
+    Recordset cos = open("SELECT * FROM vw_COS");
+    EXPECT_EQ(errorOf([&] { cos.Open("SELECT * FROM vw_COS", kConnection); }).number(), 3705);
 }
 
 TEST_F(RecordsetTest, FailedOpenLeavesTheSetClosed) {
@@ -114,64 +94,49 @@ TEST_F(RecordsetTest, FailedOpenLeavesTheSetClosed) {
     EXPECT_EQ(e.number(), -2147217900);
     EXPECT_EQ(e.description(), "no such table: vw_Nothing");
     EXPECT_FALSE(rs.IsOpen());
-    rs.Open("SELECT * FROM vw_COS", kConnection); // and it can be opened afterwards
+    rs.Open("SELECT * FROM vw_COS",
+            kConnection); // and it can be opened afterwards
     EXPECT_EQ(rs.RecordCount(), 2);
+}
+
+TEST_F(RecordsetTest, AFieldKeptAcrossAReopenIsRefusedNotMisread) {
+    Recordset rs = open("SELECT * FROM vw_Subscriber");
+    Field last = rs.Fields(std::size_t{15});
+    rs.Close();
+    EXPECT_EQ(errorOf([&] { last.Value(); }).number(), 3704);
+    rs.Open("SELECT * FROM vw_COS", kConnection);
+    EXPECT_EQ(errorOf([&] { last.Value(); }).number(), 3265);
 }
 
 // --- Find ----------------------------------------------------------------------------------------
 
-struct FindCase {
-    const char *criterion;
-    int expectedRow; // -1: not found
-};
-
 class FindTest : public RecordsetTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(FindTest, FindsTheFirstMatchFromTheCurrentRow) {
-    const bool indexed = GetParam();
-    Recordset rs = open("Select * from vw_Subscriber order by SubscriberObjectID");
-    if (indexed) {
-        rs["SubscriberObjectID"].Optimize(true);
-        rs["Alias"].Optimize(true);
-        rs["SubscriberType"].Optimize(true);
-        rs["DTMFAccessID"].Optimize(true);
-        rs["StreamPath"].Optimize(true);
+    Recordset rs = open(kAll);
+    if (GetParam()) {
+        for (const char *column : {"SubscriberObjectID", "Alias", "SubscriberType", "DTMFAccessID"})
+            rs[column].Optimize(true);
     }
-    const FindCase cases[] = {
-        {"SubscriberObjectID='{00000000-0000-0000-0000-000000001004}'", 4},
+    const std::pair<const char *, int> cases[] = {
+        // criterion, the row found (-1: none)
         {"SubscriberObjectID='{00000000-0000-0000-0000-000000001009}'", 9},
-        {"SubscriberObjectID='{00000000-0000-0000-0000-000000009999}'", -1},
         {"SubscriberObjectID='{00000000-0000-0000-0000-00000000100}'", -1}, // a prefix only
-        {"SubscriberObjectID = '{00000000-0000-0000-0000-000000001002}'", 2},
         {"[Alias]='USER7'", 7}, // letter case ignored, as the server compares
         {"Alias='user7 '", -1}, // blanks count
-        {"Alias=''", -1},
-        {"SubscriberType=1", 0}, // numbers
-        {"SubscriberType='1'", 0},
         {"SubscriberType=1.0", 0},
-        {"SubscriberType=2", -1},
         {"DTMFAccessID=4003", 3}, // a text column with a number criterion
         {"DTMFAccessID='04003'", -1},
         {"StreamPath=NULL", -1}, // NULL matches nothing
+        {"Alias='O'Brien COS'", -1},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.criterion);
+    for (const auto &[criterion, row] : cases) {
         rs.MoveFirst();
-        rs.Find(c.criterion);
-        if (c.expectedRow < 0) {
-            EXPECT_TRUE(rs.Eof());
-        } else {
-            ASSERT_FALSE(rs.Eof());
-            EXPECT_EQ(static_cast<int>(rs.AbsolutePosition()), c.expectedRow);
-        }
+        rs.Find(criterion);
+        EXPECT_EQ(rs.Eof() ? -1 : static_cast<int>(rs.AbsolutePosition()), row) << criterion;
     }
-
     // Forward from the current row, which counts itself.
     rs.MoveFirst();
-    rs.Find("SubscriberType=1");
-    EXPECT_EQ(rs.AbsolutePosition(), 0u);
-    rs.Find("SubscriberType=1");
-    EXPECT_EQ(rs.AbsolutePosition(), 0u);
     rs.MoveNext();
     rs.MoveNext();
     rs.Find("SubscriberType=1");
@@ -180,20 +145,17 @@ TEST_P(FindTest, FindsTheFirstMatchFromTheCurrentRow) {
     EXPECT_TRUE(rs.Eof());
     rs.Find("Alias='user1'"); // at the end it stays at the end
     EXPECT_TRUE(rs.Eof());
-}
 
-TEST_P(FindTest, FindsAValueHoldingAQuote) {
-    Recordset rs = open("SELECT * FROM vw_COS");
+    Recordset cos = open("SELECT * FROM vw_COS");
     if (GetParam())
-        rs["Alias"].Optimize(true);
-    rs.MoveFirst();
-    rs.Find("Alias='O'Brien COS'");
-    ASSERT_FALSE(rs.Eof());
-    EXPECT_EQ(rs["CosObjectID"].Text(), guidFor(78));
-    rs.MoveFirst();
-    rs.Find("Alias", std::string("o'brien cos"));
-    ASSERT_FALSE(rs.Eof());
-    EXPECT_EQ(rs["Alias"].Text(), "O'Brien COS");
+        cos["Alias"].Optimize(true);
+    cos.MoveFirst();
+    cos.Find("Alias='O'Brien COS'");
+    ASSERT_FALSE(cos.Eof());
+    EXPECT_EQ(cos["CosObjectID"].Text(), guidFor(78));
+    cos.MoveFirst();
+    cos.Find("Alias", std::string("o'brien cos"));
+    EXPECT_EQ(cos.Eof() ? "" : cos["Alias"].Text(), "O'Brien COS");
 }
 
 INSTANTIATE_TEST_SUITE_P(WithAndWithoutIndex, FindTest, ::testing::Bool(),
@@ -201,93 +163,51 @@ INSTANTIATE_TEST_SUITE_P(WithAndWithoutIndex, FindTest, ::testing::Bool(),
 
 TEST_F(RecordsetTest, FindRefusesWhatItCannotSearch) {
     Recordset rs = open("SELECT * FROM vw_COS");
-    for (const char *criterion :
-         {"Alias>'a'", "Alias<>'a'", "Alias", "='a'", "Alias='a", "Alias=abc", "Alias LIKE 'a*'"}) {
-        SCOPED_TRACE(criterion);
-        EXPECT_EQ(errorOf([&] { rs.Find(criterion); }).number(), 3001);
-    }
+    for (const char *criterion : {"Alias>'a'", "Alias", "Alias='a", "Alias LIKE 'a*'"})
+        EXPECT_EQ(errorOf([&] { rs.Find(criterion); }).number(), 3001) << criterion;
     EXPECT_EQ(errorOf([&] { rs.Find("Nope='a'"); }).number(), 3265);
 }
 
 TEST(RecordsetLarge, SearchesGiveTheSameAnswersWhenTheySwitchToAnIndex) {
     TestDb file(1500);
     auto db = file.database();
-    Recordset plain(*db);
-    Recordset indexed(*db);
+    Recordset plain(*db), indexed(*db);
     for (Recordset *rs : {&plain, &indexed})
         rs->Open("Select * from vw_CallHandler_Primary order by CallHandlerObjectID", kConnection,
                  adOpenKeyset);
     indexed["CallHandlerObjectID"].Optimize(true);
-    EXPECT_TRUE(indexed["CallHandlerObjectID"].Optimize());
-    EXPECT_FALSE(plain["CallHandlerObjectID"].Optimize());
     // Many searches on one column: the plain set starts indexing on its own along the way.
     for (int i = 0; i < 60; ++i) {
         std::string criterion = "CallHandlerObjectID='" + guidFor(500000 + (i * 37) % 1600) + "'";
-        SCOPED_TRACE(criterion);
         for (Recordset *rs : {&plain, &indexed}) {
             rs->MoveFirst();
             if (i % 3 == 0)
                 rs->MoveNext(); // sometimes from the second row
             rs->Find(criterion);
         }
-        ASSERT_EQ(plain.Eof(), indexed.Eof());
+        ASSERT_EQ(plain.Eof(), indexed.Eof()) << criterion;
         if (!plain.Eof()) {
-            EXPECT_EQ(plain.AbsolutePosition(), indexed.AbsolutePosition());
+            EXPECT_EQ(plain.AbsolutePosition(), indexed.AbsolutePosition()) << criterion;
         }
     }
     EXPECT_FALSE(plain["CallHandlerObjectID"].Optimize()); // the hint itself is unchanged
 }
 
-} // namespace
-
-namespace {
-
-TEST_F(RecordsetTest, AFieldKeptAcrossAReopenIsRefusedNotMisread) {
-    Recordset rs = open("SELECT * FROM vw_Subscriber");
-    Field last = rs.Fields(std::size_t{15});
-    EXPECT_EQ(rs[std::size_t{1}].Name(), "Alias");
-    rs.Close();
-    EXPECT_EQ(errorOf([&] { last.Value(); }).number(), 3704);
-    rs.Open("SELECT * FROM vw_COS", kConnection);
-    EXPECT_EQ(errorOf([&] { last.Value(); }).number(), 3265);
-    EXPECT_EQ(errorOf([&] { last.Name(); }).number(), 3265);
-}
-
-} // namespace
-
-namespace {
-
 TEST(DbValues, ReadAsTheSystemReadsThem) {
-    struct Case {
-        DbValue value;
-        const char *text;
-    } cases[] = {
-        {DbValue(std::int64_t{-42}), "-42"},
-        {DbValue(3.0), "3"},
-        {DbValue(0.1 + 0.2), "0.3"},
-        {DbValue(2.5), "2.5"},
-        {DbValue(1e20), "1E+20"},
-        {DbValue(std::string("O'Brien")), "O'Brien"},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(valueText(c.value), c.text);
+    EXPECT_EQ(valueText(DbValue(0.1 + 0.2)), "0.3");
+    EXPECT_EQ(valueText(DbValue(1e20)), "1E+20");
     EXPECT_EQ(valueLong(DbValue(2.5)), 2); // half to even, as the system rounds
     EXPECT_EQ(valueLong(DbValue(3.5)), 4);
     EXPECT_EQ(valueLong(DbValue(std::string(" 9007199254740993 "))), 9007199254740993);
-    EXPECT_EQ(valueLong(DbValue(std::string("12.5"))), 12);
     EXPECT_EQ(errorOf([] { valueLong(DbValue(std::string(""))); }).number(), 13);
     EXPECT_EQ(errorOf([] { valueLong(DbValue(1e300)); }).number(), 6);
-    EXPECT_EQ(errorOf([] { valueText(DbValue{}); }).number(), 94);
     // Search keys: a number matches its text, letter case is ignored, NULL matches nothing.
-    EXPECT_TRUE(matchesKey(DbValue(std::int64_t{7}), "7"));
     EXPECT_TRUE(matchesKey(DbValue(7.0), "7"));
     EXPECT_TRUE(matchesKey(DbValue(std::string("AbC")), "aBc"));
     EXPECT_FALSE(matchesKey(DbValue(std::string("AbC")), "aBc "));
     EXPECT_FALSE(matchesKey(DbValue{}, ""));
-    KeyHash hash;
-    EXPECT_EQ(hash("{ABCDEF01-2345-6789-ABCD-EF0123456789}"),
-              hash("{abcdef01-2345-6789-abcd-ef0123456789}"));
-    EXPECT_EQ(hash("MiXeD"), hash("mixed"));
+    EXPECT_EQ(KeyHash{}("{ABCDEF01-2345-6789-ABCD-EF0123456789}"),
+              KeyHash{}("{abcdef01-2345-6789-abcd-ef0123456789}"));
 }
 
 } // namespace

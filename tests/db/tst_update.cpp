@@ -27,104 +27,74 @@ protected:
         rs.Open(sql, kConnection, adOpenKeyset, lock, params);
         return rs;
     }
-    std::string streamPathOf(int subscriber) {
-        return m_file.scalar("SELECT StreamPath FROM Subscriber WHERE SubscriberObjectID='" +
-                             guidFor(1000 + subscriber) + "'");
+    // The subscribers in the view's order, positioned on the one with id guidFor(1000 + n).
+    Recordset subscriber(int n) {
+        Recordset rs = open("Select * from vw_Subscriber order by SubscriberObjectID");
+        rs["SubscriberObjectID"].Optimize(true);
+        rs.MoveFirst();
+        rs.Find("SubscriberObjectID='" + guidFor(1000 + n) + "'");
+        EXPECT_FALSE(rs.Eof());
+        return rs;
+    }
+    std::string stored(const std::string &column, const std::string &id) {
+        return m_file.scalar("SELECT " + column + " FROM Subscriber WHERE SubscriberObjectID='" +
+                             id + "'");
     }
 };
 
 TEST_F(UpdateTest, SavesAFieldThroughAViewByKey) {
-    Recordset rs = open("Select * from vw_Subscriber order by SubscriberObjectID");
+    Recordset rs = subscriber(4);
     ASSERT_TRUE(rs.Updatable());
-    rs["SubscriberObjectID"].Optimize(true);
-    rs.MoveFirst();
-    rs.Find("SubscriberObjectID='" + guidFor(1004) + "'");
-    ASSERT_FALSE(rs.Eof());
     const std::string quoted = "greetings\\it's; DROP TABLE Subscriber; --'";
     rs["StreamPath"] = quoted;
     EXPECT_EQ(rs["StreamPath"].Text(), quoted); // the pending value reads back
     EXPECT_EQ(rs.EditMode(), adEditInProgress);
     rs.Update();
     EXPECT_EQ(rs.EditMode(), adEditNone);
-    EXPECT_EQ(streamPathOf(4), quoted); // stored as it is: it was a bound value
-    EXPECT_EQ(streamPathOf(3), "NULL");
-    EXPECT_EQ(streamPathOf(5), "NULL");
-    EXPECT_EQ(rs["StreamPath"].Text(), quoted);
-
+    EXPECT_EQ(stored("StreamPath", guidFor(1004)),
+              quoted); // stored as it is: a bound value
+    EXPECT_EQ(m_file.scalar("SELECT count(*) FROM Subscriber WHERE StreamPath IS NOT NULL"), "1");
     rs["StreamPath"] = Null;
     rs.Update();
-    EXPECT_EQ(streamPathOf(4), "NULL");
+    EXPECT_EQ(stored("StreamPath", guidFor(1004)), "NULL");
     EXPECT_TRUE(rs["StreamPath"].IsNull());
 }
 
 TEST_F(UpdateTest, SavesAChangedKeyByTheKeyItWasReadWith) {
-    Recordset rs = open("Select * from vw_Subscriber order by SubscriberObjectID");
-    rs["SubscriberObjectID"].Optimize(true);
-    rs.MoveFirst();
-    rs.Find("SubscriberObjectID='" + guidFor(1002) + "'");
-    ASSERT_FALSE(rs.Eof());
+    Recordset rs = subscriber(2);
     const std::string newId = guidFor(8888);
     rs["SubscriberObjectID"] = newId;
     rs["CallHandlerObjectID"] = guidFor(9999);
     rs.Update();
-    EXPECT_EQ(m_file.scalar("SELECT count(*) FROM Subscriber WHERE SubscriberObjectID='" +
-                            guidFor(1002) + "'"),
-              "0");
-    EXPECT_EQ(m_file.scalar("SELECT Alias || ' ' || CallHandlerObjectID FROM Subscriber WHERE "
-                            "SubscriberObjectID='" +
-                            newId + "'"),
-              "user2 " + guidFor(9999));
-
-    // The row is now known by its new key: a second save finds it.
+    EXPECT_EQ(stored("count(*)", guidFor(1002)), "0");
+    EXPECT_EQ(stored("Alias || ' ' || CallHandlerObjectID", newId), "user2 " + guidFor(9999));
+    // The row is now known by its new key: a second save finds it, and so does the index.
     rs["StreamPath"] = "after.wav";
     rs.Update();
-    EXPECT_EQ(
-        m_file.scalar("SELECT StreamPath FROM Subscriber WHERE SubscriberObjectID='" + newId + "'"),
-        "after.wav");
-
-    // And the index follows the change.
+    EXPECT_EQ(stored("StreamPath", newId), "after.wav");
     rs.MoveFirst();
     rs.Find("SubscriberObjectID='" + guidFor(1002) + "'");
     EXPECT_TRUE(rs.Eof());
     rs.MoveFirst();
     rs.Find("SubscriberObjectID='" + newId + "'");
-    ASSERT_FALSE(rs.Eof());
-    EXPECT_EQ(rs["Alias"].Text(), "user2");
+    EXPECT_EQ(rs.Eof() ? "" : rs["Alias"].Text(), "user2");
 }
 
 TEST_F(UpdateTest, SavesThroughATableWhoseKeyTheQueryDoesNotSelect) {
-    for (int i = 0; i < 3; ++i) {
-        m_file.exec("INSERT INTO NotificationDevice VALUES ('" + guidFor(60 + i) + "', 'dev" +
-                    std::to_string(i) + "', '" + guidFor(1001) + "')");
-    }
-    m_file.exec("INSERT INTO NotificationDevice VALUES ('" + guidFor(70) + "', 'other', '" +
-                guidFor(1002) + "')");
-    Recordset rs = open("SELECT Alias, ParentObjectID FROM NotificationDevice WHERE "
-                        "ParentObjectID=?",
-                        {guidFor(1001)});
+    m_file.exec("INSERT INTO NotificationDevice VALUES ('" + guidFor(60) + "', 'dev0', '" +
+                guidFor(1001) + "'), ('" + guidFor(61) + "', 'dev1', '" + guidFor(1001) + "'), ('" +
+                guidFor(70) + "', 'other', '" + guidFor(1002) + "')");
+    Recordset rs =
+        open("SELECT Alias, ParentObjectID FROM NotificationDevice WHERE ParentObjectID=?",
+             {guidFor(1001)});
     ASSERT_TRUE(rs.Updatable());
     EXPECT_EQ(rs.FieldCount(), 2u); // the key fetched for saving is not a field
     EXPECT_EQ(errorOf([&] { rs["NotificationDeviceObjectID"]; }).number(), 3265);
-    int saved = 0;
-    for (rs.MoveFirst(); !rs.Eof(); rs.MoveNext()) {
-        rs["ParentObjectID"] = guidFor(5555);
-        rs.Update();
-        ++saved;
-    }
-    EXPECT_EQ(saved, 3);
-    EXPECT_EQ(m_file.scalar("SELECT count(*) FROM NotificationDevice WHERE ParentObjectID='" +
-                            guidFor(5555) + "'"),
-              "3");
-    EXPECT_EQ(m_file.scalar("SELECT ParentObjectID FROM NotificationDevice WHERE Alias='other'"),
-              guidFor(1002));
-}
-
-TEST_F(UpdateTest, MovingOffAChangedRowSavesIt) {
-    Recordset rs = open("SELECT * FROM vw_Subscriber WHERE SubscriberType IN (1,3) ORDER BY Alias");
-    rs.MoveFirst();
-    rs["StreamPath"] = "moved.wav";
-    rs.MoveNext();
-    EXPECT_EQ(streamPathOf(0), "moved.wav");
+    for (rs.MoveFirst(); !rs.Eof(); rs.MoveNext())
+        rs["ParentObjectID"] = guidFor(5555); // moving off a changed row saves it
+    EXPECT_EQ(m_file.scalar(
+                  "SELECT group_concat(Alias || ':' || ParentObjectID) FROM NotificationDevice"),
+              "dev0:" + guidFor(5555) + ",dev1:" + guidFor(5555) + ",other:" + guidFor(1002));
 }
 
 TEST_F(UpdateTest, AReadOnlySetRefusesChanges) {
@@ -135,19 +105,16 @@ TEST_F(UpdateTest, AReadOnlySetRefusesChanges) {
     EXPECT_EQ(e.description(), "Current Recordset does not support updating. This may be a "
                                "limitation of the provider, or of the selected locktype.");
     EXPECT_EQ(errorOf([&] { rs.AddNew(); }).number(), 3251);
-
     // Rows of several sources cannot be saved back.
     Recordset joined = open("SELECT * FROM vw_Subscriber INNER JOIN DTMFAccessID ON "
                             "vw_Subscriber.SubscriberObjectID = DTMFAccessID.ParentObjectID");
     EXPECT_EQ(joined.RecordCount(), 10);
-    EXPECT_FALSE(joined.Updatable());
     EXPECT_EQ(errorOf([&] { joined["Alias"] = "x"; }).number(), 3251);
 }
 
 TEST_F(UpdateTest, AFailedSaveDropsTheChangeAndTheSetGoesOn) {
-    Recordset rs = open("Select * from vw_Subscriber order by SubscriberObjectID");
+    Recordset rs = subscriber(0);
     m_file.exec("DELETE FROM Subscriber WHERE Alias = 'user0'");
-    rs.MoveFirst();
     rs["StreamPath"] = "lost.wav";
     Error e = errorOf([&] { rs.Update(); });
     EXPECT_EQ(e.number(), -2147217864);
@@ -164,11 +131,8 @@ TEST_F(UpdateTest, AddsRowsAndReadsBackWhatTheServerMade) {
     ASSERT_EQ(rs.RecordCount(), 1);
     for (int n = 1; n <= 2; ++n) {
         rs.AddNew();
-        EXPECT_FALSE(rs.Eof());
         rs["ParentObjectID"] = guidFor(1003);
-        rs["ParentObjectIDType"] = 1;
         rs["DTMFAccessID"] = std::to_string(7000 + n);
-        rs["DTMFAccessIDType"] = 1;
         rs["Alias"] = "SYSTEM_DEFINED_ALT_EXT_" + std::to_string(n);
         rs.Update();
     }
@@ -176,28 +140,23 @@ TEST_F(UpdateTest, AddsRowsAndReadsBackWhatTheServerMade) {
     EXPECT_EQ(rs["Alias"].Text(), "SYSTEM_DEFINED_ALT_EXT_2");
     EXPECT_FALSE(rs["ObjectID"].IsNull());  // the generated key
     EXPECT_EQ(rs["IsPrimaryID"].Long(), 0); // the column's default
-    EXPECT_EQ(m_file.scalar("SELECT group_concat(DTMFAccessID || ':' || Alias || ':' || "
-                            "IsPrimaryID, ',') FROM DTMFAccessID WHERE ParentObjectID='" +
-                            guidFor(1003) + "' AND IsPrimaryID=0"),
-              "7001:SYSTEM_DEFINED_ALT_EXT_1:0,7002:SYSTEM_DEFINED_ALT_EXT_2:0");
-
     // A new row can be changed again: it is known by its key.
     rs["DTMFAccessID"] = "7003";
     rs.Update();
-    EXPECT_EQ(m_file.scalar("SELECT count(*) FROM DTMFAccessID WHERE DTMFAccessID='7003'"), "1");
-}
+    EXPECT_EQ(m_file.scalar("SELECT group_concat(DTMFAccessID || ':' || Alias) FROM DTMFAccessID "
+                            "WHERE IsPrimaryID = 0"),
+              "7001:SYSTEM_DEFINED_ALT_EXT_1,7003:SYSTEM_DEFINED_ALT_EXT_2");
 
-TEST_F(UpdateTest, AConstraintViolationIsReportedAndNothingIsAdded) {
-    Recordset rs = open("SELECT * FROM DTMFAccessID WHERE ParentObjectID=?", {guidFor(1003)});
+    // A constraint violation is reported and nothing is added.
     rs.AddNew();
     rs["ParentObjectID"] = guidFor(1003);
     rs["DTMFAccessID"] = "4005"; // another subscriber's extension
     Error e = errorOf([&] { rs.Update(); });
     EXPECT_EQ(e.number(), -2147217873);
     EXPECT_EQ(e.description(), "UNIQUE constraint failed: DTMFAccessID.DTMFAccessID");
-    EXPECT_EQ(rs.RecordCount(), 1);
+    EXPECT_EQ(rs.RecordCount(), 3);
     EXPECT_EQ(rs.EditMode(), adEditNone);
-    EXPECT_EQ(m_file.scalar("SELECT count(*) FROM DTMFAccessID"), "10");
+    EXPECT_EQ(m_file.scalar("SELECT count(*) FROM DTMFAccessID"), "12");
 }
 
 TEST_F(UpdateTest, AddsARowThroughAView) {
@@ -206,20 +165,16 @@ TEST_F(UpdateTest, AddsARowThroughAView) {
     rs["SubscriberObjectID"] = guidFor(4242);
     rs["Alias"] = "newbie";
     rs["DisplayName"] = "New 'B'";
-    rs["SubscriberType"] = 3;
     rs.Update();
     EXPECT_EQ(rs.RecordCount(), 1);
-    EXPECT_EQ(rs["DisplayName"].Text(), "New 'B'");
-    EXPECT_EQ(m_file.scalar("SELECT DisplayName FROM Subscriber WHERE SubscriberObjectID='" +
-                            guidFor(4242) + "'"),
-              "New 'B'");
+    EXPECT_EQ(stored("DisplayName", guidFor(4242)), "New 'B'");
 }
 
 TEST_F(UpdateTest, CancelDropsPendingChanges) {
     Recordset rs = open("Select * from vw_Subscriber order by SubscriberObjectID");
     rs["StreamPath"] = "x.wav";
-    EXPECT_EQ(errorOf([&] { rs.Close(); }).number(), 3219); // a pending change is not dropped
-    EXPECT_TRUE(rs.IsOpen());
+    EXPECT_EQ(errorOf([&] { rs.Close(); }).number(),
+              3219); // a pending change is not dropped
     rs.CancelUpdate();
     EXPECT_TRUE(rs["StreamPath"].IsNull());
     rs.AddNew();
@@ -227,7 +182,7 @@ TEST_F(UpdateTest, CancelDropsPendingChanges) {
     EXPECT_EQ(rs.RecordCount(), 10);
     EXPECT_EQ(rs["Alias"].Text(), "user0"); // back on the row it was on
     rs.Close();
-    EXPECT_EQ(streamPathOf(0), "NULL");
+    EXPECT_EQ(stored("StreamPath", guidFor(1000)), "NULL");
 }
 
 } // namespace

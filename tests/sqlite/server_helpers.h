@@ -1,17 +1,13 @@
 #pragma once
-// A seeded server database in a temporary folder, opened with raw SQLite, with a clock and a
+// A seeded server database in a temporary folder, opened as the server opens it, with a clock and a
 // GUID source the tests control.
 
-#include "platform/Database.h"
+#include "platform/sqlite/ServerSql.h"
 #include "platform/sqlite/StandInServer.h"
+#include "support/FixedClock.h"
 #include "support/TempHost.h"
 
-#include <cstdint>
 #include <map>
-#include <string>
-#include <vector>
-
-struct sqlite3;
 
 namespace zeph::test {
 
@@ -25,25 +21,11 @@ private:
     int m_next = 1;
 };
 
-/// A clock standing at a fixed moment that sleeps by moving forward.
-class FixedClock : public IClock {
-public:
-    TimePoint now() override { return m_now; }
-    LocalTime toLocal(TimePoint) override { return {2024, 3, 5, 14, 30, 0}; }
-    void sleepMs(int ms) override { m_now += std::chrono::milliseconds(ms); }
-
-private:
-    TimePoint m_now{};
-};
-
 class SeededServer {
 public:
     explicit SeededServer(int subscribers = 40, unsigned seed = 1);
-    ~SeededServer();
-    SeededServer(const SeededServer &) = delete;
-    SeededServer &operator=(const SeededServer &) = delete;
 
-    sqlite3 *db() const { return m_db; }
+    sqlite3 *db() const { return m_db->get(); }
     const std::string &folder() const { return m_temp.path(); }
     std::string databasePath() const { return m_temp.path() + "/TarvoDb.sqlite"; }
     std::string rootPath() const { return m_temp.path() + "/Pradix/"; }
@@ -52,39 +34,51 @@ public:
     /// The host setting "directory-sync" the procedures see.
     std::string directorySync = "ok";
     CountingGuids guids;
-    FixedClock clock;
+    FixedClock clock{utcTime(2024, 3, 5, 14, 30, 0)};
     sqlite::ServerContext context();
 
     /// Runs a procedure; throws Error as the server does.
     std::optional<DbRowSet> call(const std::string &name, const std::vector<DbParam> &args);
 
-    std::int64_t count(const std::string &sql, const std::vector<DbValue> &params = {}) const;
+    std::int64_t count(const std::string &sql, const std::vector<DbValue> &params = {}) const {
+        return sqlite::server::queryCount(db(), sql, params);
+    }
     /// The first column of the first row, as text ("" for NULL or no row).
-    std::string text(const std::string &sql, const std::vector<DbValue> &params = {}) const;
-    /// Runs statements that return no rows.
+    std::string text(const std::string &sql, const std::vector<DbValue> &params = {}) const {
+        auto value = sqlite::server::queryValue(db(), sql, params);
+        return value ? sqlite::server::asText(*value) : std::string();
+    }
+    /// Runs one statement with values, or several without. Throws Error.
     void exec(const std::string &sql, const std::vector<DbValue> &params = {}) const;
     /// The invariant check's violations.
     std::vector<std::string> check() const;
-
     /// Every row of every table, in a fixed order, as one text.
     std::string dump() const;
-    /// Row counts of every table.
     std::map<std::string, std::int64_t> tableCounts() const;
 
-    /// The seeded subscriber with the primary extension of seeded number i.
+    /// The subscriber with the primary extension 4000 + index, and its call handler.
     std::string subscriberId(int index) const;
-    std::string callHandlerId(int index) const;
+    std::string callHandlerId(int index) const {
+        return text("SELECT CallHandlerObjectID FROM Subscriber WHERE SubscriberObjectID = ?",
+                    {subscriberId(index)});
+    }
 
 private:
     TempFolder m_temp;
-    sqlite3 *m_db = nullptr;
+    std::unique_ptr<sqlite::server::Connection> m_db;
 };
 
-DbParam guidArg(const std::string &name, const std::string &value);
-DbParam textArg(const std::string &name, const std::string &value);
-DbParam intArg(const std::string &name, std::int64_t value);
+inline DbParam guidArg(const std::string &name, const std::string &value) {
+    return {name, DbParamType::Guid, value};
+}
+inline DbParam textArg(const std::string &name, const std::string &value) {
+    return {name, DbParamType::Text, value};
+}
+inline DbParam intArg(const std::string &name, std::int64_t value) {
+    return {name, DbParamType::Integer, value};
+}
 
-/// The arguments the reset gives sp_CreateSubscriber.
+/// The arguments the reset gives sp_CreateSubscriber (no directory account when empty).
 std::vector<DbParam> createArgs(const std::string &alias, const std::string &extension,
                                 const std::string &templateAlias,
                                 const std::string &directoryId = {});
