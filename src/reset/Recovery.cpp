@@ -178,21 +178,7 @@ RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::
             }
             run.journal = nullptr;
         }
-        run.line("");
-        if (skipListSync) {
-            run.line("** Skipping synchronization of all distribution lists by request **");
-        } else {
-            run.line("** Starting synchronization of all distribution lists - application will "
-                     "not wait for this to complete **");
-            run.attempt([&] {
-                run.command.CommandText("sp_SqlDirectorySync");
-                run.command.AppendParameter("@SyncDistributionList", db::adInteger, 1);
-                run.command.Execute();
-            });
-        }
-        run.line("");
-        run.line("** Subscriber mailbox reset process complete at " +
-                 generalDateTime(host.clock->toLocal(host.clock->now())));
+        run.writeEnd(skipListSync);
     }
     log.CloseLogFile();
     summary.errorCount = log.LogErrorCount();

@@ -178,24 +178,7 @@ void ResetPage::resetRow(ResetRun &run, int row) {
 }
 
 void ResetPage::endRun(ResetRun &run, int subscribersReset) {
-    run.line("");
-    if (chkSkipDLResynch.Value) {
-        run.line("** Skipping synchronization of all distribution lists by request **");
-    } else if (run.dryRun) {
-        run.line("** (dry run) would start synchronization of all distribution lists **");
-    } else {
-        run.line("** Starting synchronization of all distribution lists - application will not "
-                 "wait for this to complete **");
-        run.attempt([&] {
-            run.command.CommandText("sp_SqlDirectorySync");
-            run.command.AppendParameter("@SyncDistributionList", db::adInteger, 1);
-            run.command.Execute();
-        });
-    }
-    run.line("");
-    IClock &clock = *m_host.clock;
-    run.line("** Subscriber mailbox reset process complete at " +
-             generalDateTime(clock.toLocal(clock.now())));
+    run.writeEnd(chkSkipDLResynch.Value);
     m_log.CloseLogFile();
     m_host.ui->setBusy(false);
     busy = false;

@@ -29,6 +29,26 @@ void ResetRun::prepare(RegistryAPI &registry) {
     attempt([&] { querySet.CursorLocation(db::adUseClient); });
 }
 
+void ResetRun::writeEnd(bool skipListSync) {
+    line("");
+    if (skipListSync) {
+        line("** Skipping synchronization of all distribution lists by request **");
+    } else if (dryRun) {
+        line("** (dry run) would start synchronization of all distribution lists **");
+    } else {
+        line("** Starting synchronization of all distribution lists - application will not wait "
+             "for this to complete **");
+        attempt([&] {
+            command.CommandText("sp_SqlDirectorySync");
+            command.AppendParameter("@SyncDistributionList", db::adInteger, 1);
+            command.Execute();
+        });
+    }
+    line("");
+    line("** Subscriber mailbox reset process complete at " +
+         generalDateTime(host.clock->toLocal(host.clock->now())));
+}
+
 void ResetRun::reached(const std::string &step) const {
     if (host.stepReached)
         host.stepReached(step);

@@ -106,6 +106,10 @@ public:
     /// resetting them again before that reset is finished would lose their old identity.
     std::set<std::string> unfinished;
 
+    /// The run's end lines: the distribution lists' synchronisation (started, skipped by
+    /// request, or in a dry run what would be done) and the completion time.
+    void writeEnd(bool skipListSync);
+
     /// Tells the host that a changing step is done (a stand-in host may end the program
     /// there, to prove recovery).
     void reached(const std::string &step) const;

@@ -288,6 +288,13 @@ TEST(DryRun, ChangesNothingAndLogsWhatItWouldDo) {
         scenario.cli("--template defaultTemplate --all --preserve-alternate-extensions --dry-run");
     EXPECT_TRUE(dry.status == 0 || dry.status == 1) << dry.err;
     EXPECT_EQ(digestsOf(scenario.host()), before);
+    // A query selection is not the operator's history: the registry stays as it was too.
+    const ScenarioHost::Result query =
+        scenario.cli("--template defaultTemplate --where " + shellQuoted("WHERE Alias LIKE 'k%'") +
+                     " --dry-run");
+    EXPECT_TRUE(query.status == 0 || query.status == 1) << query.err;
+    EXPECT_TRUE(contains(query.out, "    Alias=kcarter")) << query.out;
+    EXPECT_EQ(digestsOf(scenario.host()), before);
 
     const std::vector<std::string> out = lines(dry.out);
     const auto start = std::find_if(out.begin(), out.end(), [](const std::string &line) {
