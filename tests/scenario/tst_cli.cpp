@@ -46,7 +46,9 @@ TEST_F(Cli, BadCommandLinesRunNothing) {
         "--extensions a-b --list",
         "--switch 3 --list",
         "--bogus",
-        "--template", // option without its value
+        "--template",      // option without its value
+        "--recover --all", // a recovery follows its journals, not a selection
+        "--all --list --dry-run",
     };
     for (const char *args : cases) {
         const Result r = cli(args, true);
