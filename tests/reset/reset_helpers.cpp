@@ -1,6 +1,7 @@
 #include "reset_helpers.h"
 
 #include "platform/sim/SimHost.h"
+#include "platform/sqlite/StandInServer.h"
 
 #include <filesystem>
 #include <fstream>
@@ -8,6 +9,8 @@
 #include <sstream>
 
 namespace zeph::test {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -60,15 +63,28 @@ private:
     std::unique_ptr<IDbConnection> m_inner;
 };
 
-} // namespace
-
-std::optional<DbValue> ProcedureCall::arg(const std::string &argName) const {
-    for (const DbParam &p : args) {
-        if (p.name == argName)
-            return p.value;
+bool holdsAny(const std::string &text, const std::vector<std::string> &parts) {
+    for (const std::string &part : parts) {
+        if (!part.empty() && text.find(part) != std::string::npos)
+            return true;
     }
-    return std::nullopt;
+    return false;
 }
+
+std::optional<std::string> optionalText(const DbValue &v) {
+    return db::isNull(v) ? std::nullopt : std::optional<std::string>(db::valueText(v));
+}
+
+std::size_t columnOf(const DbRowSet &rows, const char *name) {
+    for (std::size_t c = 0; c < rows.columns.size(); ++c) {
+        if (db::equalsIgnoreCase(rows.columns[c].name, name))
+            return c;
+    }
+    ADD_FAILURE() << "no column " << name;
+    return 0;
+}
+
+} // namespace
 
 std::unique_ptr<IDbConnection> FaultyDatabase::connect(const std::string &connectionText) {
     return std::make_unique<FaultyConnection>(*this, m_inner->connect(connectionText));
@@ -81,10 +97,10 @@ int FaultyDatabase::callCount(const std::string &name) const {
     return n;
 }
 
-int FaultyDatabase::queryCount(const std::string &part) const {
+int FaultyDatabase::queryCount(const std::string &textPart) const {
     int n = 0;
     for (const std::string &q : queries)
-        n += q.find(part) != std::string::npos ? 1 : 0;
+        n += q.find(textPart) != std::string::npos ? 1 : 0;
     return n;
 }
 
@@ -100,10 +116,8 @@ const ProcedureCall &FaultyDatabase::lastCall(const std::string &name) const {
 
 void FailingDeletes::deleteFile(const std::string &p, bool force) {
     deletions.emplace_back(p, force);
-    for (const std::string &part : refuseParts) {
-        if (p.find(part) != std::string::npos)
-            throw Error(errnum::kPermissionDenied, "Permission denied");
-    }
+    if (holdsAny(p, refuseParts))
+        throw Error(errnum::kPermissionDenied, "Permission denied");
     m_inner->deleteFile(p, force);
 }
 
@@ -111,23 +125,45 @@ std::vector<std::string> readLogFile(const std::string &nativePath) {
     std::ifstream in(nativePath, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
-    std::string content = s.str();
+    const std::string content = s.str();
     std::vector<std::string> lines;
-    std::size_t start = 0;
-    std::size_t end;
+    std::size_t start = 0, end;
     while ((end = content.find("\r\n", start)) != std::string::npos) {
         lines.push_back(content.substr(start, end - start));
         start = end + 2;
     }
-    EXPECT_EQ(start, content.size()) << "the log does not end with CR LF";
+    EXPECT_EQ(start, content.size()) << "the file does not end with CR LF";
     return lines;
 }
 
-std::vector<std::string> runLinesOf(const std::vector<std::string> &fileLines) {
-    constexpr std::size_t kHeaderLines = 12;
-    if (fileLines.size() < kHeaderLines)
-        return {};
-    return {fileLines.begin() + kHeaderLines, fileLines.end()};
+std::vector<std::string> withoutEnd(const std::vector<std::string> &lines) {
+    return {lines.begin(), lines.end() - std::min<std::ptrdiff_t>(4, lines.size())};
+}
+
+std::vector<std::string> afterRemovalLines() {
+    return {"    Removing subscriber from SQL",
+            "    Directory sync complete for removal",
+            "    Adding subscriber back to SQL with new template settings",
+            "    User created in SQL",
+            "    Updating global subscriber table with new ObjectID values",
+            "    Subscriber synch with directory started.",
+            "    Directory sync complete for creation"};
+}
+
+void expectSame(const Snapshot &before, const Snapshot &after) {
+    // Only the differences, so that a failure stays readable.
+    auto report = [](const Snapshot &from, const Snapshot &to, const char *what) {
+        int shown = 0;
+        for (const auto &[name, items] : from) {
+            const auto other = to.find(name);
+            for (const auto &item : items) {
+                if ((other == to.end() || !other->second.count(item)) && shown++ < 8)
+                    ADD_FAILURE() << name << ": " << what << ": " << item.substr(0, 300);
+            }
+        }
+    };
+    report(before, after, "gone or changed");
+    report(after, before, "new or changed");
 }
 
 ResetBench::ResetBench(int subscribers, unsigned seed,
@@ -146,21 +182,21 @@ ResetBench::ResetBench(int subscribers, unsigned seed,
     auto shell = std::make_unique<RecordingShell>();
     m_shell = shell.get();
     h.shell = std::move(shell);
-
     registry = std::make_unique<RegistryAPI>(*h.registry);
     tarvoDb = std::make_unique<db::modTarvoDB>(*h.database);
     if (!tarvoDb->bOpenDatabase(tarvoDb->DbConnectionString()))
         throw std::runtime_error("the cached tables do not open");
     log = std::make_unique<Logging>(h);
-    DbRowSet templates = sql("SELECT Alias FROM vw_SubscriberTemplate ORDER BY Alias");
-    if (!templates.rows.empty())
-        templateAlias = db::valueText(templates.rows.front().front());
+    templateAlias = sqlText("SELECT Alias FROM vw_SubscriberTemplate ORDER BY Alias");
+    makePage();
+}
 
+void ResetBench::makePage() {
     ResetInputs inputs;
     inputs.grid = [this]() -> const SubscriberGrid & { return grid; };
     inputs.templateAlias = [this] { return templateAlias; };
     inputs.preserveAlternateExtensions = [this] { return preserve; };
-    page = std::make_unique<ResetPage>(h, *registry, *tarvoDb, *log, inputs);
+    page = std::make_unique<ResetPage>(host(), *registry, *tarvoDb, *log, inputs);
     page->Form_Load();
 }
 
@@ -168,32 +204,29 @@ ResetBench::~ResetBench() = default;
 
 void ResetBench::addRawRow(const std::string &alias, const std::string &objectId, bool checked) {
     grid.AddItem(std::to_string(grid.Rows()));
-    int row = grid.Rows() - 1;
+    const int row = grid.Rows() - 1;
     grid.setChecked(row, checked);
     grid.setTextMatrix(row, grid.ColIndex("Alias"), alias);
     grid.setTextMatrix(row, grid.ColIndex("ObjectID"), objectId);
 }
 
 void ResetBench::addRow(const std::string &objectId, bool checked) {
-    std::string alias =
-        sqlText("SELECT Alias FROM vw_Subscriber WHERE SubscriberObjectID=?", {objectId});
-    addRawRow(alias, objectId, checked);
+    addRawRow(sqlText("SELECT Alias FROM vw_Subscriber WHERE SubscriberObjectID=?", {objectId}),
+              objectId, checked);
 }
 
 std::vector<std::string> ResetBench::run(MsgAnswer closing) {
-    ui().expectBox(ResetPage::kConfirmation, MsgAnswer::Yes);
-    ui().expectBox("Subscriber mailbox reset process complete, reset ", closing);
+    if (!page->dryRun)
+        ui().expectBox(ResetPage::kConfirmation, MsgAnswer::Yes);
+    ui().expectBox(" error(s) encountered.", closing);
     page->cmdResetSubscribers_Click();
     ui().verifyAllShown();
-    return runLinesOf(readLogFile(host().files->nativePath(log->LogFilePath())));
-}
-
-std::string ResetBench::closingMessage() const {
-    return page->summary() ? page->summary()->closingMessage : std::string();
+    // The run's own lines follow the log's 12 header lines.
+    std::vector<std::string> lines = readLogFile(host().files->nativePath(log->LogFilePath()));
+    return {lines.begin() + std::min<std::size_t>(12, lines.size()), lines.end()};
 }
 
 DbRowSet ResetBench::sql(const std::string &text, const std::vector<DbValue> &params) {
-    // Read-only: the rows come without the key columns an updatable set would carry.
     return m_db->inner().connect(tarvoDb->DbConnectionString())->query(text, params, true);
 }
 
@@ -203,9 +236,9 @@ void ResetBench::exec(const std::string &text, const std::vector<DbValue> &param
 
 std::string ResetBench::sqlText(const std::string &text, const std::vector<DbValue> &params) {
     DbRowSet rows = sql(text, params);
-    if (rows.rows.empty() || rows.rows.front().empty() || db::isNull(rows.rows.front().front()))
+    if (rows.rows.empty() || rows.rows.front().empty())
         return {};
-    return db::valueText(rows.rows.front().front());
+    return optionalText(rows.rows.front().front()).value_or("");
 }
 
 long ResetBench::sqlCount(const std::string &text, const std::vector<DbValue> &params) {
@@ -213,37 +246,58 @@ long ResetBench::sqlCount(const std::string &text, const std::vector<DbValue> &p
     return rows.rows.empty() ? 0 : static_cast<long>(db::valueLong(rows.rows.front().front()));
 }
 
+std::vector<std::string> ResetBench::serverProblems() {
+    std::string error;
+    auto problems = sqlite::checkServerDatabase(sim::databasePath(temp.folder()), error);
+    EXPECT_TRUE(problems) << error;
+    return problems.value_or(std::vector<std::string>{"not checked"});
+}
+
 std::vector<std::pair<std::string, std::string>> ResetBench::subscribers() {
     std::vector<std::pair<std::string, std::string>> out;
-    DbRowSet rows = sql("SELECT Alias, SubscriberObjectID FROM vw_Subscriber WHERE "
-                        "SubscriberType IN (1, 3) ORDER BY Alias");
-    for (const auto &r : rows.rows)
+    for (const auto &r : sql("SELECT Alias, SubscriberObjectID FROM vw_Subscriber WHERE "
+                             "SubscriberType IN (1, 3) ORDER BY Alias")
+                             .rows)
         out.emplace_back(db::valueText(r[0]), db::valueText(r[1]));
     return out;
 }
 
-std::string ResetBench::rootPath() {
-    return regText(registry->QueryValue(HKEY_LOCAL_MACHINE, kPradixKey, kRootPathValue, REG_SZ,
-                                        std::string()));
+Snapshot ResetBench::snapshot(const std::vector<std::string> &exclude) {
+    Snapshot snap;
+    for (const auto &t : sql("SELECT name FROM sqlite_master WHERE type='table'").rows) {
+        const std::string table = db::valueText(t[0]);
+        if (table == "DirectorySyncTicket") // tickets come and go with every wait
+            continue;
+        auto &rows = snap[table];
+        for (const auto &r : sql("SELECT * FROM " + table).rows) {
+            std::string text;
+            for (const DbValue &v : r)
+                text += optionalText(v).value_or("<NULL>") + " | ";
+            if (!holdsAny(text, exclude))
+                rows.insert(text);
+        }
+    }
+    for (const char *sub : {"/Pradix", "/mailstore"}) {
+        std::error_code ec;
+        for (auto it = fs::recursive_directory_iterator(temp.folder() + sub, ec);
+             !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+            const std::string path = it->path().string();
+            if (holdsAny(path, exclude))
+                continue;
+            std::ostringstream content;
+            if (it->is_directory())
+                content << "<folder>";
+            else
+                content << std::ifstream(path, std::ios::binary).rdbuf();
+            snap[path].insert(content.str());
+        }
+    }
+    return snap;
 }
-
-} // namespace zeph::test
-
-namespace zeph::test {
-
-namespace {
-
-std::optional<std::string> optionalText(const DbValue &v) {
-    if (db::isNull(v))
-        return std::nullopt;
-    return db::valueText(v);
-}
-
-} // namespace
 
 SubscriberFacts ResetBench::facts(const std::string &objectId) {
-    DbRowSet rows = sql("SELECT Alias, CallHandlerObjectID, DirectoryID, DTMFAccessID, StreamPath, "
-                        "SMTPAddress, HomeServer FROM vw_Subscriber WHERE SubscriberObjectID=?",
+    DbRowSet rows = sql("SELECT Alias, CallHandlerObjectID, DirectoryID, DTMFAccessID, HomeServer, "
+                        "StreamPath, SMTPAddress FROM vw_Subscriber WHERE SubscriberObjectID=?",
                         {objectId});
     SubscriberFacts f;
     f.objectId = objectId;
@@ -252,63 +306,30 @@ SubscriberFacts ResetBench::facts(const std::string &objectId) {
         return f;
     }
     const auto &r = rows.rows.front();
-    f.alias = optionalText(r[0]).value_or("");
-    f.callHandlerId = optionalText(r[1]).value_or("");
-    f.directoryId = optionalText(r[2]).value_or("");
-    f.extension = optionalText(r[3]).value_or("");
-    f.voiceName = optionalText(r[4]);
-    f.smtpAddress = optionalText(r[5]);
-    f.homeServer = optionalText(r[6]).value_or("");
+    for (auto [field, c] : {std::pair{&f.alias, 0},
+                            {&f.callHandlerId, 1},
+                            {&f.directoryId, 2},
+                            {&f.extension, 3},
+                            {&f.homeServer, 4}})
+        *field = optionalText(r[c]).value_or("");
+    f.voiceName = optionalText(r[5]);
+    f.smtpAddress = optionalText(r[6]);
     return f;
+}
+
+std::string ResetBench::streamRoot() {
+    return regText(registry->QueryValue(HKEY_LOCAL_MACHINE, kPradixKey, kRootPathValue, REG_SZ,
+                                        std::string())) +
+           "Stream Files\\";
 }
 
 std::string ResetBench::recordingFile(const std::string &streamPath) {
     IFileSystem &files = *host().files;
-    std::string root = rootPath() + "Stream Files\\";
-    if (files.fileExists(root + streamPath))
-        return files.nativePath(root + streamPath);
-    if (files.fileExists(streamPath))
-        return files.nativePath(streamPath);
+    for (const std::string &path : {streamRoot() + streamPath, streamPath}) {
+        if (files.fileExists(path))
+            return files.nativePath(path);
+    }
     return {};
-}
-
-std::vector<std::string> ResetBench::expectedRecordingLines(const SubscriberFacts &s) {
-    std::vector<std::string> lines;
-    std::string root = rootPath() + "Stream Files\\";
-    IFileSystem &files = *host().files;
-    if (!s.voiceName) {
-        lines.push_back("    Subscriber has no voice name recorded.");
-    } else {
-        lines.push_back("    removing voice name from file system");
-        if (files.fileExists(root + *s.voiceName))
-            lines.push_back("    Deleting " + root + *s.voiceName);
-        else if (files.fileExists(*s.voiceName))
-            lines.push_back("    Deleting " + *s.voiceName);
-        else
-            lines.push_back("    wav file not found on system");
-    }
-    // The same query as the run's, so the rows come in the same order.
-    DbRowSet rules = sql("SELECT * FROM MessagingRule WHERE ParentObjectID=?", {s.callHandlerId});
-    std::size_t alias = 0, path = 0;
-    for (std::size_t c = 0; c < rules.columns.size(); ++c) {
-        if (db::equalsIgnoreCase(rules.columns[c].name, "Alias"))
-            alias = c;
-        if (db::equalsIgnoreCase(rules.columns[c].name, "StreamPath"))
-            path = c;
-    }
-    if (rules.rows.empty())
-        lines.push_back("(error) could not find messaging rules for current subscriber");
-    for (const auto &r : rules.rows) {
-        std::string name = db::valueText(r[alias]);
-        if (db::isNull(r[path])) {
-            lines.push_back("    " + name + " greeting is not recorded");
-            continue;
-        }
-        lines.push_back("    removing greeting WAV from file system:" + name);
-        if (recordingFile(db::valueText(r[path])).empty())
-            lines.push_back("    wav file not found on system");
-    }
-    return lines;
 }
 
 std::string ResetBench::mailboxFolder(const SubscriberFacts &s) {
@@ -319,121 +340,94 @@ std::string ResetBench::mailboxFolder(const SubscriberFacts &s) {
 int ResetBench::messagesIn(const SubscriberFacts &s, const std::string &folder) {
     std::error_code ec;
     int n = 0;
-    for (std::filesystem::directory_iterator it(mailboxFolder(s) + "/" + folder, ec), end;
-         !ec && it != end; it.increment(ec))
+    for (fs::directory_iterator it(mailboxFolder(s) + "/" + folder, ec), end; !ec && it != end;
+         it.increment(ec))
         ++n;
     return n;
 }
 
-std::vector<std::string> ResetBench::expectedMailboxLines(const SubscriberFacts &s) {
-    return {
-        "    Removing messages for user with SMTP=" + s.smtpAddress.value_or(""),
-        "        User has " + std::to_string(messagesIn(s, "Inbox")) +
-            " messages in their inbox - deleting",
-        "        Inbox messages deleted",
-        "        User has " + std::to_string(messagesIn(s, "Sent Items")) +
-            " messages in their sent items folder - deleting",
-        "        Sent items messages deleted",
-        "        User has " + std::to_string(messagesIn(s, "Deleted Items")) +
-            " messages in their deleted items folder - deleting",
-        "        deleted items folder messages deleted",
-        "    user mailbox cleaned",
-    };
+int ResetBench::messagesOf(const SubscriberFacts &s) {
+    return messagesIn(s, "Inbox") + messagesIn(s, "Sent Items") + messagesIn(s, "Deleted Items");
 }
 
-} // namespace zeph::test
-
-namespace zeph::test {
-
-namespace {
-
-bool holdsAny(const std::string &text, const std::vector<std::string> &parts) {
-    for (const std::string &part : parts) {
-        if (!part.empty() && text.find(part) != std::string::npos)
-            return true;
+std::vector<std::string> ResetBench::expectedLinesBeforeRemoval(const SubscriberFacts &s,
+                                                                bool preserveThem) {
+    std::vector<std::string> lines = {"** Resetting Subscriber **", "    Alias=" + s.alias,
+                                      "    ObjectID=" + s.objectId,
+                                      "    Checking for DTMFAccessID uniqueness in dialing "
+                                      "domain for this user"};
+    if (preserveThem) {
+        lines.push_back("    User has opted to preserve alternate extensions - saving them off");
+        DbRowSet alternates = sql(
+            "SELECT * FROM vw_DTMFAccessID WHERE ParentObjectID=? and IsPrimaryID=0", {s.objectId});
+        if (alternates.rows.empty())
+            lines.push_back("    No alternate extensions found for this user");
+        else
+            lines.push_back("    " + std::to_string(alternates.rows.size()) +
+                            " alternate extensiosn found for user - saving");
+        for (const auto &r : alternates.rows)
+            lines.push_back("        " + db::valueText(r[columnOf(alternates, "DTMFAccessID")]));
     }
-    return false;
-}
-
-} // namespace
-
-Snapshot ResetBench::snapshot(const std::vector<std::string> &exclude) {
-    Snapshot snap;
-    DbRowSet tables = sql("SELECT name FROM sqlite_master WHERE type='table' ORDER BY name");
-    for (const auto &t : tables.rows) {
-        std::string table = db::valueText(t[0]);
-        // Sync tickets come and go with every wait.
-        if (table == "DirectorySyncTicket")
-            continue;
-        auto &rows = snap.tables[table];
-        for (const auto &r : sql("SELECT * FROM " + table).rows) {
-            std::string text;
-            for (const DbValue &v : r)
-                text += (db::isNull(v) ? std::string("<NULL>") : db::valueText(v)) + " | ";
-            if (!holdsAny(text, exclude))
-                rows.insert(text);
-        }
+    // Recordings: the voice name, then the greetings in the order the run reads them.
+    if (!s.voiceName) {
+        lines.push_back("    Subscriber has no voice name recorded.");
+    } else {
+        lines.push_back("    removing voice name from file system");
+        IFileSystem &files = *host().files;
+        if (files.fileExists(streamRoot() + *s.voiceName))
+            lines.push_back("    Deleting " + streamRoot() + *s.voiceName);
+        else if (files.fileExists(*s.voiceName))
+            lines.push_back("    Deleting " + *s.voiceName);
+        else
+            lines.push_back("    wav file not found on system");
     }
-    namespace fs = std::filesystem;
-    for (const char *sub : {"/Pradix", "/mailstore"}) {
-        std::error_code ec;
-        fs::path base = fs::path(temp.folder() + sub);
-        for (auto it = fs::recursive_directory_iterator(base, ec);
-             !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-            std::string path = it->path().string();
-            if (holdsAny(path, exclude))
-                continue;
-            if (it->is_directory()) {
-                snap.files[path] = "<folder>";
-                continue;
-            }
-            std::ifstream in(path, std::ios::binary);
-            std::ostringstream content;
-            content << in.rdbuf();
-            snap.files[path] = content.str();
-        }
-    }
-    return snap;
-}
-
-void expectSame(const Snapshot &before, const Snapshot &after) {
-    for (const auto &[table, rows] : before.tables) {
-        auto it = after.tables.find(table);
-        if (it == after.tables.end()) {
-            ADD_FAILURE() << "table " << table << " is gone";
+    DbRowSet rules = sql("SELECT * FROM MessagingRule WHERE ParentObjectID=?", {s.callHandlerId});
+    if (rules.rows.empty())
+        lines.push_back("(error) could not find messaging rules for current subscriber");
+    for (const auto &r : rules.rows) {
+        const std::string name = db::valueText(r[columnOf(rules, "Alias")]);
+        const DbValue &path = r[columnOf(rules, "StreamPath")];
+        if (db::isNull(path)) {
+            lines.push_back("    " + name + " greeting is not recorded");
             continue;
         }
-        if (rows == it->second)
-            continue;
-        int shown = 0;
-        for (const std::string &row : rows) {
-            if (!it->second.count(row) && shown++ < 5)
-                ADD_FAILURE() << table << ": row gone or changed: " << row;
-        }
-        for (const std::string &row : it->second) {
-            if (!rows.count(row) && shown++ < 10)
-                ADD_FAILURE() << table << ": row new or changed: " << row;
-        }
-        if (shown == 0)
-            ADD_FAILURE() << table << ": rows repeated differently";
+        lines.push_back("    removing greeting WAV from file system:" + name);
+        if (recordingFile(db::valueText(path)).empty())
+            lines.push_back("    wav file not found on system");
     }
-    if (before.files != after.files) {
-        int shown = 0;
-        for (const auto &[path, content] : before.files) {
-            auto it = after.files.find(path);
-            if ((it == after.files.end() || it->second != content) && shown++ < 5)
-                ADD_FAILURE() << "file gone or changed: " << path;
-        }
-        for (const auto &[path, content] : after.files) {
-            if (!before.files.count(path) && shown++ < 10)
-                ADD_FAILURE() << "file new: " << path;
-        }
+    // The mailbox.
+    const std::string advice = ".  Make sure you are logged into the system with an account that "
+                               "has send as/receive as and full mailstore rights on all mailstores "
+                               "that home subscribers.";
+    const std::string smtp = s.smtpAddress.value_or("");
+    const std::string where = smtp + " and Exchange server name=" + s.homeServer + advice;
+    if (!s.smtpAddress) {
+        lines.push_back("(error) subscriber has no SMTP address in SQL - this usually means they "
+                        "did not get a mailbox created in the mailstore propertly.  Skipping "
+                        "message removal");
+        return lines;
     }
+    lines.push_back("    Removing messages for user with SMTP=" + smtp);
+    if (!host().mail || !host().mail->createSession()) {
+        lines.push_back("(error) could not log into mailbox with SMTP address=" + where);
+    } else if (!fs::is_directory(mailboxFolder(s))) {
+        lines.push_back("(error) would not resolve the mailbox an SMTP address=" + where);
+    } else {
+        auto count = [&](const char *folder) { return std::to_string(messagesIn(s, folder)); };
+        lines.insert(lines.end(),
+                     {"        User has " + count("Inbox") + " messages in their inbox - deleting",
+                      "        Inbox messages deleted",
+                      "        User has " + count("Sent Items") +
+                          " messages in their sent items folder - deleting",
+                      "        Sent items messages deleted",
+                      "        User has " + count("Deleted Items") +
+                          " messages in their deleted items folder - deleting",
+                      "        deleted items folder messages deleted", "    user mailbox cleaned"});
+        return lines;
+    }
+    lines.push_back("(error) mailbox messages for subscriber could not be removed.");
+    return lines;
 }
-
-} // namespace zeph::test
-
-namespace zeph::test {
 
 SubscriberFacts ResetBench::find(const std::function<bool(const SubscriberFacts &)> &is) {
     for (const auto &[alias, id] : subscribers()) {
@@ -456,73 +450,17 @@ bool ResetBench::undeletable(const SubscriberFacts &s) {
 }
 
 bool ResetBench::ordinary(const SubscriberFacts &s) {
-    return !s.directoryId.empty() && s.smtpAddress &&
-           std::filesystem::is_directory(mailboxFolder(s)) && !conflicting(s) && !undeletable(s);
+    return !s.directoryId.empty() && s.smtpAddress && fs::is_directory(mailboxFolder(s)) &&
+           !conflicting(s) && !undeletable(s);
 }
 
 std::pair<std::string, std::string> ResetBench::lastCreatedIds() {
-    std::pair<std::string, std::string> ids;
     const ProcedureCall &call = db().lastCall("sp_CreateSubscriber");
     if (!call.result || call.result->rows.size() != 1)
-        return ids;
-    for (std::size_t c = 0; c < call.result->columns.size(); ++c) {
-        const std::string &name = call.result->columns[c].name;
-        if (db::equalsIgnoreCase(name, "SubscriberObjectID"))
-            ids.first = db::valueText(call.result->rows[0][c]);
-        if (db::equalsIgnoreCase(name, "CallHandlerObjectID"))
-            ids.second = db::valueText(call.result->rows[0][c]);
-    }
-    return ids;
-}
-
-std::vector<std::string> ResetBench::expectedLinesBeforeRemoval(const SubscriberFacts &s,
-                                                                bool preserveThem) {
-    std::vector<std::string> lines = {"** Resetting Subscriber **", "    Alias=" + s.alias,
-                                      "    ObjectID=" + s.objectId,
-                                      "    Checking for DTMFAccessID uniqueness in dialing "
-                                      "domain for this user"};
-    if (preserveThem) {
-        lines.push_back("    User has opted to preserve alternate extensions - saving them off");
-        DbRowSet alternates = sql(
-            "SELECT * FROM vw_DTMFAccessID WHERE ParentObjectID=? and IsPrimaryID=0", {s.objectId});
-        std::size_t digits = 0;
-        for (std::size_t c = 0; c < alternates.columns.size(); ++c) {
-            if (db::equalsIgnoreCase(alternates.columns[c].name, "DTMFAccessID"))
-                digits = c;
-        }
-        if (alternates.rows.empty()) {
-            lines.push_back("    No alternate extensions found for this user");
-        } else {
-            lines.push_back("    " + std::to_string(alternates.rows.size()) +
-                            " alternate extensiosn found for user - saving");
-            for (const auto &r : alternates.rows)
-                lines.push_back("        " + db::valueText(r[digits]));
-        }
-    }
-    for (const std::string &line : expectedRecordingLines(s))
-        lines.push_back(line);
-    const std::string advice = ".  Make sure you are logged into the system with an account that "
-                               "has send as/receive as and full mailstore rights on all mailstores "
-                               "that home subscribers.";
-    if (!s.smtpAddress) {
-        lines.push_back("(error) subscriber has no SMTP address in SQL - this usually means they "
-                        "did not get a mailbox created in the mailstore propertly.  Skipping "
-                        "message removal");
-    } else if (!host().mail || !host().mail->createSession()) {
-        lines.push_back("    Removing messages for user with SMTP=" + *s.smtpAddress);
-        lines.push_back("(error) could not log into mailbox with SMTP address=" + *s.smtpAddress +
-                        " and Exchange server name=" + s.homeServer + advice);
-        lines.push_back("(error) mailbox messages for subscriber could not be removed.");
-    } else if (!std::filesystem::is_directory(mailboxFolder(s))) {
-        lines.push_back("    Removing messages for user with SMTP=" + *s.smtpAddress);
-        lines.push_back("(error) would not resolve the mailbox an SMTP address=" + *s.smtpAddress +
-                        " and Exchange server name=" + s.homeServer + advice);
-        lines.push_back("(error) mailbox messages for subscriber could not be removed.");
-    } else {
-        for (const std::string &line : expectedMailboxLines(s))
-            lines.push_back(line);
-    }
-    return lines;
+        return {};
+    const auto &row = call.result->rows[0];
+    return {db::valueText(row[columnOf(*call.result, "SubscriberObjectID")]),
+            db::valueText(row[columnOf(*call.result, "CallHandlerObjectID")])};
 }
 
 } // namespace zeph::test

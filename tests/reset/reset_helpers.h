@@ -1,7 +1,6 @@
 #pragma once
-// A reset run's test bench: a fresh stand-in host on virtual time, the modules a run reads
-// (registry, cached tables, run log, selection grid, the first page's choices), the reset page,
-// and doubles that fail chosen calls or record what would leave the machine.
+// A reset run's test bench: a fresh stand-in host on virtual time, the modules a run reads, the
+// reset page, and doubles that fail chosen calls or record what would leave the machine.
 
 #include "app/registry/RegistryAPI.h"
 #include "db/modTarvoDB.h"
@@ -24,41 +23,30 @@ namespace zeph::test {
 class RecordingShell : public IShell {
 public:
     bool startProgram(const std::string &commandLine, WindowStyle style) override {
-        started.push_back(commandLine);
-        styles.push_back(style);
+        started.emplace_back(commandLine, style);
         return startResult;
     }
-    bool openDocument(const std::string &address) override {
-        opened.push_back(address);
-        return true;
-    }
-    std::vector<std::string> started;
-    std::vector<WindowStyle> styles;
-    std::vector<std::string> opened;
+    bool openDocument(const std::string &) override { return true; }
+    std::vector<std::pair<std::string, WindowStyle>> started;
     bool startResult = true;
 };
 
-/// A stored procedure call as the database saw it.
+/// A stored procedure call as the database saw it, with what it returned.
 struct ProcedureCall {
     std::string name;
     std::vector<DbParam> args;
-    /// What the procedure returned (before any fault dropped its rows).
     std::optional<DbRowSet> result;
-    /// The argument by name ("@Alias"); nothing when it was not passed.
-    std::optional<DbValue> arg(const std::string &argName) const;
 };
 
-/// The host's database with faults on request: a procedure that fails or returns no rows, a
-/// query (found by a part of its text) that fails. Every procedure call is recorded.
+/// The host's database with faults on request; every procedure call and query is recorded.
 class FaultyDatabase : public IDatabase {
 public:
     explicit FaultyDatabase(std::unique_ptr<IDatabase> inner)
         : m_inner(std::move(inner)) {}
     std::unique_ptr<IDbConnection> connect(const std::string &connectionText) override;
-
     IDatabase &inner() { return *m_inner; }
 
-    /// The procedure throws Error(number, description) before it runs.
+    /// The procedure throws this error before it runs.
     std::map<std::string, Error> failingProcedures;
     /// The procedure runs but its result comes back without rows.
     std::set<std::string> procedureWithoutRows;
@@ -66,15 +54,11 @@ public:
     std::vector<std::string> failingQueries;
     /// Adding a row that holds one of these text values throws Error(-2147217873, ...).
     std::set<std::string> refusedInsertValues;
-    /// Every procedure call, in order.
     std::vector<ProcedureCall> calls;
-    /// Every query text, in order.
     std::vector<std::string> queries;
 
-    /// Number of calls of one procedure.
     int callCount(const std::string &name) const;
-    /// Number of queries whose text holds `part`.
-    int queryCount(const std::string &part) const;
+    int queryCount(const std::string &textPart) const;
     /// The last call of a procedure; fails the test when there is none.
     const ProcedureCall &lastCall(const std::string &name) const;
 
@@ -82,7 +66,7 @@ private:
     std::unique_ptr<IDatabase> m_inner;
 };
 
-/// The host's files, with deletion refused for paths that hold a given part.
+/// The host's files, with deletion refused for paths that hold one of `refuseParts`.
 class FailingDeletes : public IFileSystem {
 public:
     explicit FailingDeletes(std::unique_ptr<IFileSystem> inner)
@@ -111,37 +95,29 @@ private:
     std::unique_ptr<IFileSystem> m_inner;
 };
 
-/// The lines of a run log file (CR LF separated), header included.
+/// The lines of a CR LF separated file.
 std::vector<std::string> readLogFile(const std::string &nativePath);
-/// The run's own lines: what follows the 12 header lines.
-std::vector<std::string> runLinesOf(const std::vector<std::string> &fileLines);
+/// The run's lines without the four end lines (blank, lists' synchronisation, blank, time).
+std::vector<std::string> withoutEnd(const std::vector<std::string> &lines);
+/// The lines of a clean reset's steps from the removal on.
+std::vector<std::string> afterRemovalLines();
 
-/// The server's state: every table's rows (as texts, in no order) and the files of the host
-/// folder (recordings, mailboxes) with their contents.
-struct Snapshot {
-    std::map<std::string, std::multiset<std::string>> tables;
-    std::map<std::string, std::string> files;
-};
-
+/// Every table's rows as texts, and the host's recordings and mailbox files with contents (each
+/// under its path).
+using Snapshot = std::map<std::string, std::multiset<std::string>>;
 /// Fails the test for each table row or file that differs.
 void expectSame(const Snapshot &before, const Snapshot &after);
 
 /// What a subscriber's reset will meet, read from the server before the run.
 struct SubscriberFacts {
-    std::string objectId;
-    std::string alias;
-    std::string callHandlerId;
-    std::string directoryId;
-    std::string extension;
+    std::string objectId, alias, callHandlerId, directoryId, extension, homeServer;
     std::optional<std::string> voiceName; // StreamPath
     std::optional<std::string> smtpAddress;
-    std::string homeServer;
 };
 
-/// A fresh host on virtual time with every module a reset run reads.
 class ResetBench {
 public:
-    explicit ResetBench(int subscribers = 12, unsigned seed = 1,
+    explicit ResetBench(int subscribers = 20, unsigned seed = 1,
                         const std::vector<std::pair<std::string, std::string>> &settings = {});
     ~ResetBench();
 
@@ -159,38 +135,31 @@ public:
     std::string templateAlias;
     bool preserve = false;
     std::unique_ptr<ResetPage> page;
+    /// A new page on the bench's inputs, loaded (after the command line was changed).
+    void makePage();
 
-    /// Appends a grid row for a subscriber of the cached table (as the selection page does).
+    /// Appends a grid row as the selection page does.
     void addRow(const std::string &objectId, bool checked = true);
-    /// Appends a grid row with the given cells.
     void addRawRow(const std::string &alias, const std::string &objectId, bool checked = true);
-
-    /// Runs the reset: confirms with Yes, answers the closing message with `closing`.
-    /// Returns the run's own log lines.
+    /// Confirms with Yes, answers the closing message with `closing`; the run's own log lines.
     std::vector<std::string> run(MsgAnswer closing = MsgAnswer::Cancel);
-    /// The closing message of the last run.
-    std::string closingMessage() const;
+    const ResetSummary &summary() const { return *page->summary(); }
 
-    /// A query straight on the stand-in database (no faults), read-only.
+    /// Straight on the stand-in database, without faults.
     DbRowSet sql(const std::string &text, const std::vector<DbValue> &params = {});
-    /// A statement that changes the stand-in database (no faults).
     void exec(const std::string &text, const std::vector<DbValue> &params = {});
-    /// One value of the first row, as text ("" for NULL or no row).
+    /// The first value as text ("" for NULL or no row).
     std::string sqlText(const std::string &text, const std::vector<DbValue> &params = {});
     long sqlCount(const std::string &text, const std::vector<DbValue> &params = {});
+    /// What the stand-in's consistency check finds wrong with the server.
+    std::vector<std::string> serverProblems();
 
-    /// The server's state, leaving out rows that hold one of `exclude` (ids, names) and files
-    /// whose path holds one of them.
+    /// Leaves out rows and files that hold one of `exclude`.
     Snapshot snapshot(const std::vector<std::string> &exclude = {});
 
     SubscriberFacts facts(const std::string &objectId);
-    /// The lines the run writes for a subscriber's recordings (voice name, then greetings),
-    /// from the files and rows as they are now.
-    std::vector<std::string> expectedRecordingLines(const SubscriberFacts &s);
-    /// The eight lines of an emptied mailbox, with the numbers of messages it holds now.
-    std::vector<std::string> expectedMailboxLines(const SubscriberFacts &s);
-    /// The lines of a subscriber's reset from its first line to the mailbox step's last, as
-    /// the server and the files are now: no faults but those the host itself holds.
+    /// The lines of a subscriber's reset up to the mailbox step's last, as the server and the
+    /// files are now.
     std::vector<std::string> expectedLinesBeforeRemoval(const SubscriberFacts &s, bool preserve);
     /// The first subscriber (by alias) that meets the condition; fails the test when none does.
     SubscriberFacts find(const std::function<bool(const SubscriberFacts &)> &is);
@@ -199,22 +168,20 @@ public:
     bool undeletable(const SubscriberFacts &s);
     /// Nothing stands in the way of its reset.
     bool ordinary(const SubscriberFacts &s);
-    /// The ids sp_CreateSubscriber gave last: (subscriber, call handler); empty when none.
+    /// The ids sp_CreateSubscriber gave last: (subscriber, call handler).
     std::pair<std::string, std::string> lastCreatedIds();
 
-    /// The native path of a subscriber's mailbox folder in the stand-in mail store.
     std::string mailboxFolder(const SubscriberFacts &s);
-    /// The messages in one folder of a mailbox (0 when it does not exist).
     int messagesIn(const SubscriberFacts &s, const std::string &folder);
+    /// Messages in all three folders of its mailbox.
+    int messagesOf(const SubscriberFacts &s);
     /// Where a StreamPath's file is now ("" when nowhere), native.
     std::string recordingFile(const std::string &streamPath);
-
-    /// The subscribers of vw_Subscriber ordered by alias: (alias, object id).
-    std::vector<std::pair<std::string, std::string>> subscribers();
-    /// The folder the registry's "Root Path" names, native.
-    std::string rootPath();
+    std::vector<std::pair<std::string, std::string>> subscribers(); // (alias, id) by alias
 
 private:
+    std::string streamRoot();
+
     FaultyDatabase *m_db = nullptr;
     FailingDeletes *m_files = nullptr;
     RecordingShell *m_shell = nullptr;

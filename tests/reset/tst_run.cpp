@@ -1,9 +1,12 @@
-// Whole reset runs on a seeded stand-in host: the log compared line by line, the closing
-// message, the page's controls before, during and after, and what reaches the server.
+// Whole reset runs on a seeded stand-in host: the log line by line, the closing message, the
+// page's controls, the journal, and what reaches the server.
 #include "reset_helpers.h"
 
+#include "reset/RecoveryJournal.h"
+
+#include <cstdlib>
 #include <filesystem>
-#include <functional>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <regex>
 
@@ -12,33 +15,20 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char *const kDlSyncLine = "** Starting synchronization of all distribution lists - "
-                                "application will not wait for this to complete **";
-const char *const kDlSkipLine =
-    "** Skipping synchronization of all distribution lists by request **";
+const char *const kGhost = "{00000000-0000-0000-0000-000000000001}";
 
-std::vector<std::string> startLines(const test::SubscriberFacts &s) {
-    return {"** Resetting Subscriber **", "    Alias=" + s.alias, "    ObjectID=" + s.objectId};
-}
-
-void append(std::vector<std::string> &to, const std::vector<std::string> &lines) {
-    to.insert(to.end(), lines.begin(), lines.end());
-}
-
-// The three fixed end lines and the time stamp line after them.
-void expectEnd(std::vector<std::string> lines, bool skipped) {
+// The blank line, the lists' synchronisation line, the blank line and the time stamp.
+void expectEnd(const std::vector<std::string> &lines, const char *syncLine) {
     ASSERT_GE(lines.size(), 4u);
-    EXPECT_EQ(lines[lines.size() - 4], "");
-    EXPECT_EQ(lines[lines.size() - 3], skipped ? kDlSkipLine : kDlSyncLine);
-    EXPECT_EQ(lines[lines.size() - 2], "");
+    EXPECT_EQ(std::vector<std::string>(lines.end() - 4, lines.end() - 1),
+              (std::vector<std::string>{"", syncLine, ""}));
     static const std::regex stamp(R"(\*\* Subscriber mailbox reset process complete at )"
                                   R"(\d{1,2}/\d{1,2}/\d{4} \d{1,2}:\d{2}:\d{2} [AP]M)");
     EXPECT_TRUE(std::regex_match(lines.back(), stamp)) << lines.back();
 }
 
-std::vector<std::string> withoutEnd(const std::vector<std::string> &lines) {
-    return {lines.begin(), lines.end() - std::min<std::ptrdiff_t>(4, lines.size())};
-}
+const char *const kListsSync = "** Starting synchronization of all distribution lists - "
+                               "application will not wait for this to complete **";
 
 std::string closingText(int reset, int errors) {
     return "Subscriber mailbox reset process complete, reset " + std::to_string(reset) +
@@ -48,331 +38,195 @@ std::string closingText(int reset, int errors) {
            "the output log now.";
 }
 
-int errorLines(const std::vector<std::string> &lines) {
-    int n = 0;
-    for (std::string line : lines) {
-        for (char &c : line)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        n += line.find("(error)") != std::string::npos ? 1 : 0;
-    }
-    return n;
-}
-
 class ResetRunTest : public ::testing::Test {
 protected:
-    test::ResetBench m_bench{20, 1};
-
-    // The first subscriber (by alias) that meets the condition.
-    test::SubscriberFacts find(const std::function<bool(const test::SubscriberFacts &)> &is) {
-        for (const auto &[alias, id] : m_bench.subscribers()) {
-            test::SubscriberFacts f = m_bench.facts(id);
-            if (is(f))
-                return f;
-        }
-        ADD_FAILURE() << "the seeded host has no such subscriber";
-        return {};
-    }
-    bool conflicting(const test::SubscriberFacts &f) {
-        return m_bench.sqlCount(
-                   "SELECT COUNT(*) FROM vw_DTMFAccessID_DialingDomain WHERE DTMFAccessID=?",
-                   {f.extension}) >= 2;
-    }
-    bool undeletable(const test::SubscriberFacts &f) {
-        return m_bench.sqlText("SELECT Undeletable FROM Subscriber WHERE SubscriberObjectID=?",
-                               {f.objectId}) == "1";
-    }
-    // Nothing stands in the way of its reset.
-    bool ordinary(const test::SubscriberFacts &f) {
-        return !f.directoryId.empty() && f.smtpAddress &&
-               fs::is_directory(m_bench.mailboxFolder(f)) && !conflicting(f) && !undeletable(f);
-    }
-    // The happy path: its voice name is a file below the stream folder.
-    bool happy(const test::SubscriberFacts &f) {
-        return ordinary(f) && f.voiceName && !f.voiceName->empty() && f.voiceName->front() != '/' &&
-               !m_bench.recordingFile(*f.voiceName).empty();
-    }
-
-    std::vector<std::string> happyLines(const test::SubscriberFacts &s) {
-        std::vector<std::string> expected = startLines(s);
-        expected.push_back(
-            "    Checking for DTMFAccessID uniqueness in dialing domain for this user");
-        append(expected, m_bench.expectedRecordingLines(s));
-        append(expected, m_bench.expectedMailboxLines(s));
-        append(expected,
-               {"    Removing subscriber from SQL", "    Directory sync complete for removal",
-                "    Adding subscriber back to SQL with new template settings",
-                "    User created in SQL",
-                "    Updating global subscriber table with new ObjectID values",
-                "    Subscriber synch with directory started.",
-                "    Directory sync complete for creation"});
-        return expected;
+    test::ResetBench m_bench;
+    test::SubscriberFacts ordinary() {
+        return m_bench.find([&](const auto &f) { return m_bench.ordinary(f); });
     }
 };
 
-TEST_F(ResetRunTest, TheHappyPathWritesEveryLineInOrder) {
-    test::SubscriberFacts s = find([&](const auto &f) { return happy(f); });
-    std::string voiceFile = m_bench.recordingFile(*s.voiceName);
+TEST_F(ResetRunTest, ACleanResetWritesEveryLineInOrderBetweenUncheckedRows) {
+    // Its voice name is a file below the stream folder.
+    test::SubscriberFacts s = m_bench.find([&](const auto &f) {
+        return m_bench.ordinary(f) && f.voiceName && f.voiceName->front() != '/' &&
+               !m_bench.recordingFile(*f.voiceName).empty();
+    });
+    const std::string voiceFile = m_bench.recordingFile(*s.voiceName);
+    const std::string other = m_bench.subscribers().front().second;
+    m_bench.addRow(other, false);
     m_bench.addRow(s.objectId);
-    std::vector<std::string> expected = happyLines(s);
-    // The happy path of the description: a voice name deleted below the stream folder.
-    ASSERT_EQ(expected[5].rfind("    Deleting " + m_bench.rootPath() + "Stream Files\\", 0), 0u);
+    m_bench.addRow(other, false);
+    std::vector<std::string> expected = m_bench.expectedLinesBeforeRemoval(s, false);
+    ASSERT_NE(expected[5].find("Stream Files\\"), std::string::npos) << expected[5];
+    for (const std::string &line : test::afterRemovalLines())
+        expected.push_back(line);
 
-    std::vector<std::string> lines = m_bench.run();
-    EXPECT_EQ(withoutEnd(lines), expected);
-    expectEnd(lines, false);
-    EXPECT_EQ(m_bench.closingMessage(), closingText(1, 0));
-    EXPECT_EQ(errorLines(lines), 0);
+    const std::vector<std::string> lines = m_bench.run();
+    EXPECT_EQ(test::withoutEnd(lines), expected);
+    expectEnd(lines, kListsSync);
+    EXPECT_EQ(m_bench.summary().closingMessage, closingText(1, 0));
+    EXPECT_EQ(m_bench.summary().errorCount, 0);
     EXPECT_FALSE(fs::exists(voiceFile));
+    EXPECT_EQ(m_bench.db().callCount("sp_DeleteSubscriber"), 1);
 
     const ResetPage &page = *m_bench.page;
     EXPECT_EQ(page.lblSubscribersAddedCount, "1");
-    EXPECT_EQ(page.ProgressBar.Max, 1);
-    EXPECT_EQ(page.ProgressBar.Value, 1);
+    EXPECT_EQ(page.ProgressBar.Max, 3);
+    EXPECT_EQ(page.ProgressBar.Value, 3);
     EXPECT_FALSE(page.cmdResetSubscribers.Enabled);
     EXPECT_FALSE(page.cmdPrevious.Enabled);
     EXPECT_TRUE(page.cmdExit.Enabled);
-    EXPECT_TRUE(page.cmdHelp.Enabled);
-    EXPECT_FALSE(page.cmdNext.Enabled);
     EXPECT_FALSE(page.running());
-    EXPECT_FALSE(page.busy);
     EXPECT_FALSE(m_bench.ui().busy());
     EXPECT_EQ(m_bench.ui().busyChanges(), 2);
-    // Cancel: no viewer.
-    EXPECT_TRUE(m_bench.shell().started.empty());
-    // The run yielded after every line it wrote.
-    EXPECT_GE(m_bench.ui().doEventsCount(), static_cast<int>(lines.size()));
-}
+    EXPECT_TRUE(m_bench.shell().started.empty()) << "Cancel opens no viewer";
+    EXPECT_GE(m_bench.ui().doEventsCount(), static_cast<int>(lines.size()))
+        << "the run yields after every line";
 
-TEST_F(ResetRunTest, TheLogFileHoldsTheHeaderAndTheRunsLines) {
-    test::SubscriberFacts s = find([&](const auto &f) { return ordinary(f); });
-    m_bench.addRow(s.objectId);
-    std::vector<std::string> observed;
-    m_bench.log->setLineObserver([&](const std::string &l) { observed.push_back(l); });
-    m_bench.run();
-    std::string path = m_bench.host().files->nativePath(m_bench.log->LogFilePath());
-    std::vector<std::string> file = test::readLogFile(path);
-    EXPECT_EQ(file, observed);
-    ASSERT_GE(file.size(), 12u);
-    EXPECT_EQ(file[1], "*************************************************************");
-    EXPECT_EQ(fs::path(path).parent_path(), fs::path(m_bench.temp.programFolder()) / "logs");
-    EXPECT_TRUE(std::regex_match(fs::path(path).filename().string(),
-                                 std::regex(R"(Zephrane_Log_\d{8}_\d{2}_\d{2}_\d{2}\.TXT)")));
-}
+    // The journal holds the one finished reset; the failed-records file only its header.
+    std::string problem;
+    auto journal = readJournal(*m_bench.host().files, m_bench.summary().journalPath, problem);
+    ASSERT_TRUE(journal) << problem;
+    ASSERT_EQ(journal->entries.size(), 1u);
+    EXPECT_TRUE(journal->entries[0].finished);
+    EXPECT_EQ(
+        test::readLogFile(m_bench.host().files->nativePath(m_bench.summary().failedRecordsPath)),
+        std::vector<std::string>{"alias,extension,reason"});
 
-TEST_F(ResetRunTest, OkOnTheClosingMessageOpensTheLogInTheTextViewer) {
-    test::SubscriberFacts s = find([&](const auto &f) { return ordinary(f); });
-    m_bench.addRow(s.objectId);
-    m_bench.run(MsgAnswer::OK);
-    ASSERT_EQ(m_bench.shell().started.size(), 1u);
-    EXPECT_EQ(m_bench.shell().started[0],
-              "notepad " + m_bench.host().files->nativePath(m_bench.log->LogFilePath()));
-    EXPECT_EQ(m_bench.shell().styles[0], WindowStyle::Normal);
-    EXPECT_TRUE(m_bench.page->summary()->viewLog);
-}
-
-TEST_F(ResetRunTest, AViewerThatCannotStartIsSaid) {
-    test::SubscriberFacts s = find([&](const auto &f) { return ordinary(f); });
-    m_bench.addRow(s.objectId);
-    m_bench.shell().startResult = false;
-    m_bench.ui().expectBox(ResetPage::kConfirmation, MsgAnswer::Yes);
-    m_bench.ui().expectBox("Subscriber mailbox reset process complete", MsgAnswer::OK);
-    m_bench.ui().expectBox("The run log could not be opened in a text viewer.");
+    // One page runs once: a second click asks nothing and does nothing.
+    const std::size_t boxes = m_bench.ui().boxes().size();
     m_bench.page->cmdResetSubscribers_Click();
-    m_bench.ui().verifyAllShown();
-}
-
-TEST_F(ResetRunTest, WhenEverySubscriberIsSkippedOnlyTheSkipLinesAreWritten) {
-    // No directory id, a conflicting extension, and an id the cached table does not hold.
-    test::SubscriberFacts noDirectory = find([](const auto &f) { return f.directoryId.empty(); });
-    test::SubscriberFacts conflict =
-        find([&](const auto &f) { return !f.directoryId.empty() && conflicting(f); });
-    m_bench.addRow(noDirectory.objectId);
-    m_bench.addRow(conflict.objectId);
-    m_bench.addRawRow("ghost", "{00000000-0000-0000-0000-000000000001}");
-    test::Snapshot before = m_bench.snapshot();
-
-    std::vector<std::string> expected = startLines(noDirectory);
-    expected.push_back("(error) the directory ID value for this subscriber is NULL which usually "
-                       "means they are not represented in the directory.  Skipping resetting "
-                       "this subscriber");
-    append(expected, startLines(conflict));
-    expected.push_back("    Checking for DTMFAccessID uniqueness in dialing domain for this user");
-    expected.push_back("(error) This subscriber has a conflicting ID with another object in the "
-                       "database.  This will cause the reset for this user to fail so they are "
-                       "being skipped.");
-    expected.push_back("All objects found using this DTMFAccessID:");
-    DbRowSet users = m_bench.sql("SELECT * FROM vw_DTMFAccessID_DialingDomain WHERE DTMFAccessID=?",
-                                 {conflict.extension});
-    ASSERT_GE(users.rows.size(), 2u);
-    for (const auto &r : users.rows) {
-        std::int64_t type = 0;
-        std::string name;
-        for (std::size_t c = 0; c < users.columns.size(); ++c) {
-            if (db::equalsIgnoreCase(users.columns[c].name, "ObjectType"))
-                type = db::valueLong(r[c]);
-            if (db::equalsIgnoreCase(users.columns[c].name, "DisplayName"))
-                name = db::valueText(r[c]);
-        }
-        const char *word = type == 1   ? "Subscriber"
-                           : type == 2 ? "Distribution List"
-                                       : "Call Handler";
-        expected.push_back(std::string("    ") + word + " with a Display Name= " + name + ".  ");
-    }
-    append(expected, {"** Resetting Subscriber **", "    Alias=ghost",
-                      "    ObjectID={00000000-0000-0000-0000-000000000001}",
-                      "(error) could not find subscriber in database using objectID - skipping "
-                      "user"});
-
-    std::vector<std::string> lines = m_bench.run();
-    EXPECT_EQ(withoutEnd(lines), expected);
-    expectEnd(lines, false);
-    EXPECT_EQ(m_bench.closingMessage(), closingText(0, 3));
-    EXPECT_EQ(errorLines(lines), 3);
-    EXPECT_EQ(m_bench.page->ProgressBar.Value, 3);
-    EXPECT_EQ(m_bench.page->ProgressBar.Max, 3);
-    EXPECT_EQ(m_bench.page->lblSubscribersAddedCount, "0");
-    // Skipped subscribers are left untouched; only the lists' synchronisation ran.
-    EXPECT_EQ(m_bench.db().callCount("sp_DeleteSubscriber"), 0);
-    EXPECT_EQ(m_bench.db().callCount("sp_CreateSubscriber"), 0);
-    EXPECT_EQ(m_bench.db().callCount("sp_SqlDirectorySync"), 1);
-    test::expectSame(before, m_bench.snapshot());
-}
-
-TEST_F(ResetRunTest, UncheckedRowsMoveTheProgressAndWriteNothing) {
-    test::SubscriberFacts s = find([&](const auto &f) { return ordinary(f); });
-    auto all = m_bench.subscribers();
-    for (const auto &[alias, id] : all) {
-        if (id != s.objectId)
-            m_bench.addRow(id, false);
-    }
-    m_bench.addRow(s.objectId, true);
-    m_bench.addRow(all.front().second, false);
-    std::vector<std::string> expected = happyLines(s);
-    // This subscriber's voice name may be missing or elsewhere: take its lines as they come.
-    std::vector<std::string> lines = m_bench.run();
-    EXPECT_EQ(withoutEnd(lines), expected);
-    EXPECT_EQ(m_bench.page->ProgressBar.Value, static_cast<int>(all.size()) + 1);
-    EXPECT_EQ(m_bench.page->ProgressBar.Max, static_cast<int>(all.size()) + 1);
-    EXPECT_EQ(m_bench.db().callCount("sp_DeleteSubscriber"), 1);
-    EXPECT_EQ(m_bench.page->summary()->subscribersReset, 1);
-}
-
-TEST_F(ResetRunTest, AnsweringNoLeavesNoLogAndChangesNothing) {
-    test::SubscriberFacts s = find([&](const auto &f) { return ordinary(f); });
-    m_bench.addRow(s.objectId);
-    test::Snapshot before = m_bench.snapshot();
-    m_bench.ui().expectBox(ResetPage::kConfirmation, MsgAnswer::No);
-    m_bench.page->cmdResetSubscribers_Click();
-    m_bench.ui().verifyAllShown();
-    ASSERT_EQ(m_bench.ui().boxes().size(), 1u);
-    EXPECT_EQ(m_bench.ui().boxes()[0].buttons, MsgButtons::YesNo);
-    EXPECT_EQ(m_bench.ui().boxes()[0].title, "Zephrane");
-    EXPECT_FALSE(fs::exists(m_bench.temp.programFolder() + "/logs"));
-    EXPECT_TRUE(m_bench.log->LogFilePath().empty());
-    EXPECT_TRUE(m_bench.db().calls.empty());
-    EXPECT_EQ(m_bench.ui().busyChanges(), 0);
-    EXPECT_EQ(m_bench.ui().doEventsCount(), 0);
-    EXPECT_TRUE(m_bench.page->cmdResetSubscribers.Enabled);
-    EXPECT_TRUE(m_bench.page->cmdPrevious.Enabled);
-    EXPECT_TRUE(m_bench.page->cmdExit.Enabled);
-    EXPECT_EQ(m_bench.page->ProgressBar.Value, 0);
-    EXPECT_FALSE(m_bench.page->finished());
-    test::expectSame(before, m_bench.snapshot());
-
-    // The operator may still run it afterwards.
-    m_bench.run();
-    EXPECT_TRUE(m_bench.page->finished());
-}
-
-TEST_F(ResetRunTest, OnePageRunsOnce) {
-    test::SubscriberFacts s = find([&](const auto &f) { return ordinary(f); });
-    m_bench.addRow(s.objectId);
-    m_bench.run();
-    std::size_t boxes = m_bench.ui().boxes().size();
-    m_bench.page->cmdResetSubscribers_Click(); // no question, no run
     EXPECT_EQ(m_bench.ui().boxes().size(), boxes);
     EXPECT_EQ(m_bench.db().callCount("sp_DeleteSubscriber"), 1);
 }
 
-TEST_F(ResetRunTest, TheListsSynchroniseAtTheEndUnlessSkipped) {
-    test::SubscriberFacts s = find([](const auto &f) { return f.directoryId.empty(); });
-    m_bench.addRow(s.objectId);
-    m_bench.run();
-    const test::ProcedureCall &call = m_bench.db().lastCall("sp_SqlDirectorySync");
-    ASSERT_EQ(call.args.size(), 1u);
-    EXPECT_EQ(call.args[0].name, "@SyncDistributionList");
-    EXPECT_EQ(call.args[0].type, DbParamType::Integer);
-    EXPECT_EQ(call.args[0].value, DbValue(std::int64_t{1}));
-}
+TEST_F(ResetRunTest, SkippedSubscribersGetTheirOneErrorLineAndAreLeftAlone) {
+    test::SubscriberFacts noDirectory =
+        m_bench.find([](const auto &f) { return f.directoryId.empty(); });
+    test::SubscriberFacts conflict = m_bench.find(
+        [&](const auto &f) { return !f.directoryId.empty() && m_bench.conflicting(f); });
+    // One more object on the conflicting extension: a type the log has no word for and no name,
+    // in a further location of the local dialing domain.
+    const std::string location = "{00000004-0000-4000-8000-000000000004}";
+    m_bench.exec("INSERT INTO Location (LocationObjectID, Alias, DisplayName, DialingDomainID, "
+                 "IsLocal) VALUES (?, 'extra', 'Extra', (SELECT DialingDomainID FROM Location "
+                 "WHERE IsLocal=1 ORDER BY rowid LIMIT 1), 0)",
+                 {location});
+    m_bench.exec("INSERT INTO DTMFAccessID (ParentObjectID, ParentObjectIDType, DTMFAccessID, "
+                 "IsPrimaryID, LocationObjectID) VALUES (?, 4, ?, 1, ?)",
+                 {"{00000004-1111-4000-8000-000000000000}", conflict.extension, location});
+    m_bench.addRow(noDirectory.objectId);
+    m_bench.addRow(conflict.objectId);
+    m_bench.addRawRow("ghost", kGhost);
+    const test::Snapshot before = m_bench.snapshot();
 
-TEST(ResetRunSkip, TheCheckedSkipBoxLeavesTheListsAlone) {
-    test::ResetBench bench(6, 1);
-    bench.host().commandLine = "SKIPDLSYNC";
-    ResetInputs inputs;
-    inputs.grid = [&]() -> const SubscriberGrid & { return bench.grid; };
-    inputs.templateAlias = [&] { return bench.templateAlias; };
-    inputs.preserveAlternateExtensions = [] { return false; };
-    bench.page = std::make_unique<ResetPage>(bench.host(), *bench.registry, *bench.tarvoDb,
-                                             *bench.log, inputs);
-    bench.page->Form_Load();
-    EXPECT_TRUE(bench.page->chkSkipDLResynch.Visible);
-    EXPECT_FALSE(bench.page->chkSkipDLResynch.Value);
-    bench.page->chkSkipDLResynch.Value = true;
-    bench.addRawRow("ghost", "{00000000-0000-0000-0000-000000000002}");
-    std::vector<std::string> lines = bench.run();
-    expectEnd(lines, true);
-    EXPECT_EQ(bench.db().callCount("sp_SqlDirectorySync"), 0);
-}
-
-TEST(ResetPageLoad, TheSkipBoxShowsOnlyForTheWordInAnyCase) {
-    struct Case {
-        const char *commandLine;
-        bool visible;
-    } cases[] = {{"", false},
-                 {"Advanced", false},
-                 {"SkipDLSync", true},
-                 {"skipdlsync", true},
-                 {"/Advanced /SKIPDLSYNCNOW", true},
-                 {"Skip DL Sync", false}};
-    test::TempHost temp(0);
-    RegistryAPI registry(*temp.host().registry);
-    db::modTarvoDB tarvoDb(*temp.host().database);
-    Logging log(temp.host());
-    for (const Case &c : cases) {
-        temp.host().commandLine = c.commandLine;
-        ResetPage page(temp.host(), registry, tarvoDb, log, {});
-        EXPECT_FALSE(page.chkSkipDLResynch.Visible);
-        page.Form_Load();
-        EXPECT_EQ(page.chkSkipDLResynch.Visible, c.visible) << c.commandLine;
-        EXPECT_FALSE(page.chkSkipDLResynch.Value);
-        EXPECT_FALSE(page.cmdNext.Enabled);
-        EXPECT_EQ(page.lblSubscribersAddedCount, "0");
-        // The load step runs once.
-        temp.host().commandLine = c.visible ? "" : "SkipDLSync";
-        page.Form_Load();
-        EXPECT_EQ(page.chkSkipDLResynch.Visible, c.visible) << c.commandLine;
+    std::vector<std::string> expected = {
+        "** Resetting Subscriber **",
+        "    Alias=" + noDirectory.alias,
+        "    ObjectID=" + noDirectory.objectId,
+        "(error) the directory ID value for this subscriber is NULL which usually means they are "
+        "not represented in the directory.  Skipping resetting this subscriber",
+        "** Resetting Subscriber **",
+        "    Alias=" + conflict.alias,
+        "    ObjectID=" + conflict.objectId,
+        "    Checking for DTMFAccessID uniqueness in dialing domain for this user",
+        "(error) This subscriber has a conflicting ID with another object in the database.  This "
+        "will cause the reset for this user to fail so they are being skipped.",
+        "All objects found using this DTMFAccessID:"};
+    DbRowSet users =
+        m_bench.sql("SELECT ObjectType, DisplayName FROM vw_DTMFAccessID_DialingDomain WHERE "
+                    "DTMFAccessID=?",
+                    {conflict.extension});
+    ASSERT_GE(users.rows.size(), 3u);
+    int errors = 3;
+    for (const auto &r : users.rows) {
+        const std::int64_t type = db::valueLong(r[0]);
+        const char *word = type == 1   ? "Subscriber"
+                           : type == 2 ? "Distribution List"
+                           : type == 3 ? "Call Handler"
+                                       : "Unknown";
+        // A nameless object cannot be read as text: the run's error line, then an empty name.
+        if (db::isNull(r[1])) {
+            expected.push_back("(error):94 (Invalid use of Null) in procedure "
+                               "cmdResetSubscribers_Click of Form frmResetSubscribers");
+            ++errors;
+        }
+        expected.push_back(std::string("    ") + word + " with a Display Name= " +
+                           (db::isNull(r[1]) ? "" : db::valueText(r[1])) + ".  ");
     }
+    ASSERT_GT(errors, 3) << "the added object has no name";
+    expected.insert(expected.end(),
+                    {"** Resetting Subscriber **", "    Alias=ghost",
+                     std::string("    ObjectID=") + kGhost,
+                     "(error) could not find subscriber in database using objectID - skipping "
+                     "user"});
+
+    const std::vector<std::string> lines = m_bench.run();
+    EXPECT_EQ(test::withoutEnd(lines), expected);
+    expectEnd(lines, kListsSync);
+    EXPECT_EQ(m_bench.summary().closingMessage, closingText(0, errors));
+    EXPECT_EQ(m_bench.page->ProgressBar.Value, 3);
+    EXPECT_EQ(m_bench.page->lblSubscribersAddedCount, "0");
+    EXPECT_EQ(m_bench.db().callCount("sp_DeleteSubscriber"), 0);
+    EXPECT_EQ(m_bench.db().callCount("sp_CreateSubscriber"), 0);
+    EXPECT_TRUE(m_bench.summary().journalPath.empty()) << "nobody was removed";
+    test::expectSame(before, m_bench.snapshot());
 }
 
-} // namespace
+TEST_F(ResetRunTest, AnsweringNoChangesNothingAndTheRunMayFollow) {
+    m_bench.addRow(ordinary().objectId);
+    const test::Snapshot before = m_bench.snapshot();
+    m_bench.ui().expectBox(ResetPage::kConfirmation, MsgAnswer::No);
+    m_bench.page->cmdResetSubscribers_Click();
+    m_bench.ui().verifyAllShown();
+    EXPECT_EQ(m_bench.ui().boxes().at(0).buttons, MsgButtons::YesNo);
+    EXPECT_FALSE(fs::exists(m_bench.temp.programFolder() + "/logs"));
+    EXPECT_TRUE(m_bench.db().calls.empty());
+    EXPECT_EQ(m_bench.ui().busyChanges(), 0);
+    EXPECT_TRUE(m_bench.page->cmdResetSubscribers.Enabled);
+    EXPECT_FALSE(m_bench.page->finished());
+    test::expectSame(before, m_bench.snapshot());
 
-namespace {
+    m_bench.run();
+    EXPECT_TRUE(m_bench.page->finished());
+}
 
-// Each procedure gets exactly its named arguments, typed, in the order the server documents.
-TEST_F(ResetRunTest, ProceduresGetTheirArgumentsByNameTypeAndValue) {
-    // A subscriber without first and last name: they go as empty text, not NULL.
+TEST_F(ResetRunTest, ADryRunAsksNothingCallsNoProcedureAndWritesNoJournal) {
+    m_bench.preserve = true;
+    m_bench.addRow(ordinary().objectId);
+    const test::Snapshot before = m_bench.snapshot();
+    m_bench.page->dryRun = true;
+    const std::vector<std::string> lines = m_bench.run();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], ResetPage::kDryRunLine);
+    expectEnd(lines, "** (dry run) would start synchronization of all distribution lists **");
+    EXPECT_EQ(m_bench.ui().boxes().size(), 1u) << "only the closing message";
+    EXPECT_EQ(m_bench.summary().closingMessage.rfind("Dry run complete, nothing was changed: 1 "
+                                                     "subscribers would be reset.  0 error(s) "
+                                                     "encountered.\r\n",
+                                                     0),
+              0u)
+        << m_bench.summary().closingMessage;
+    EXPECT_TRUE(m_bench.db().calls.empty());
+    EXPECT_TRUE(m_bench.summary().journalPath.empty());
+    test::expectSame(before, m_bench.snapshot());
+}
+
+TEST_F(ResetRunTest, ProceduresGetTheirArgumentsByNameTypeAndValueInOrder) {
+    // Without first and last name: they go as empty text, not NULL.
     test::SubscriberFacts s = m_bench.find([&](const auto &f) {
-        return ordinary(f) &&
+        return m_bench.ordinary(f) &&
                m_bench.sqlCount("SELECT COUNT(*) FROM Subscriber WHERE SubscriberObjectID=? AND "
                                 "FirstName IS NULL AND LastName IS NULL",
                                 {f.objectId}) == 1;
     });
-    std::string display = m_bench.sqlText(
+    const std::string display = m_bench.sqlText(
         "SELECT DisplayName FROM vw_Subscriber WHERE SubscriberObjectID=?", {s.objectId});
     m_bench.templateAlias = "salesTemplateEast";
     m_bench.addRow(s.objectId);
     m_bench.run();
-    EXPECT_EQ(m_bench.page->summary()->errorCount, 0);
+    EXPECT_EQ(m_bench.summary().errorCount, 0);
 
     using T = DbParamType;
     auto expectArgs = [](const test::ProcedureCall &call,
@@ -385,8 +239,7 @@ TEST_F(ResetRunTest, ProceduresGetTheirArgumentsByNameTypeAndValue) {
         }
     };
     const test::ProcedureCall &removal = m_bench.db().lastCall("sp_DeleteSubscriber");
-    ASSERT_EQ(removal.args.size(), 4u);
-    std::string ticket = db::valueText(removal.args[3].value);
+    const std::string ticket = db::valueText(removal.args.at(3).value);
     EXPECT_EQ(ticket.size(), 38u);
     expectArgs(removal, {{"@SubscriberObjectID", T::Guid, s.objectId},
                          {"@DirectorySync", T::Integer, std::int64_t{1}},
@@ -405,16 +258,15 @@ TEST_F(ResetRunTest, ProceduresGetTheirArgumentsByNameTypeAndValue) {
                 {"@LastName", T::Text, std::string()},
                 {"@DirectorySync", T::Integer, std::int64_t{0}}});
     const test::ProcedureCall &modify = m_bench.db().lastCall("sp_ModifySubscriber");
-    ASSERT_EQ(modify.args.size(), 3u);
-    std::string second = db::valueText(modify.args[1].value);
+    const std::string second = db::valueText(modify.args.at(1).value);
     EXPECT_NE(second, ticket);
     expectArgs(modify, {{"@SubscriberObjectID", T::Guid, s.objectId},
                         {"@DirectorySyncTicket", T::Guid, second},
                         {"@DirectorySync", T::Integer, std::int64_t{1}}});
+    expectArgs(m_bench.db().lastCall("sp_SqlDirectorySync"),
+               {{"@SyncDistributionList", T::Integer, std::int64_t{1}}});
     // Both tickets were waited for and removed.
-    EXPECT_EQ(m_bench.db().callCount("sp_DeleteDirectorySyncTicket"), 2);
     EXPECT_EQ(m_bench.sqlCount("SELECT COUNT(*) FROM vw_DirectorySyncTicket"), 0);
-    // The run's procedures, in order.
     std::vector<std::string> names;
     for (const auto &call : m_bench.db().calls)
         names.push_back(call.name);
@@ -422,6 +274,73 @@ TEST_F(ResetRunTest, ProceduresGetTheirArgumentsByNameTypeAndValue) {
               (std::vector<std::string>{"sp_DeleteSubscriber", "sp_DeleteDirectorySyncTicket",
                                         "sp_CreateSubscriber", "sp_ModifySubscriber",
                                         "sp_DeleteDirectorySyncTicket", "sp_SqlDirectorySync"}));
+}
+
+TEST(ResetRunViewer, OkOpensTheLogInTheTextViewerOrSaysItCannot) {
+    for (bool starts : {true, false}) {
+        test::ResetBench bench(6, 1);
+        bench.shell().startResult = starts;
+        bench.addRawRow("ghost", kGhost);
+        bench.ui().expectBox(ResetPage::kConfirmation, MsgAnswer::Yes);
+        bench.ui().expectBox("Subscriber mailbox reset process complete", MsgAnswer::OK);
+        if (!starts)
+            bench.ui().expectBox("The run log could not be opened in a text viewer.");
+        bench.page->cmdResetSubscribers_Click();
+        bench.ui().verifyAllShown();
+        ASSERT_EQ(bench.shell().started.size(), 1u);
+        EXPECT_EQ(bench.shell().started[0].first,
+                  "notepad " + bench.host().files->nativePath(bench.log->LogFilePath()));
+        EXPECT_EQ(bench.shell().started[0].second, WindowStyle::Normal);
+    }
+}
+
+TEST(ResetRunSkip, TheSkipBoxShowsForTheWordInAnyCaseAndLeavesTheListsAlone) {
+    test::ResetBench bench(6, 1);
+    for (auto [commandLine, visible] :
+         {std::pair{"", false}, {"Skip DL Sync", false}, {"/Advanced /skipDLsyncNOW", true}}) {
+        bench.host().commandLine = commandLine;
+        bench.makePage();
+        EXPECT_EQ(bench.page->chkSkipDLResynch.Visible, visible) << commandLine;
+        EXPECT_FALSE(bench.page->chkSkipDLResynch.Value);
+    }
+    bench.host().commandLine = "";
+    bench.page->Form_Load(); // the load step runs once
+    EXPECT_TRUE(bench.page->chkSkipDLResynch.Visible);
+    bench.page->chkSkipDLResynch.Value = true;
+    bench.addRawRow("ghost", kGhost);
+    expectEnd(bench.run(), "** Skipping synchronization of all distribution lists by request **");
+    EXPECT_EQ(bench.db().callCount("sp_SqlDirectorySync"), 0);
+}
+
+TEST(ResetRunLogFolder, TheClosingMessageSaysWhereTheLogWent) {
+    test::TempFolder userData;
+    const char *saved = std::getenv("XDG_DATA_HOME");
+    const std::optional<std::string> savedValue =
+        saved ? std::optional<std::string>(saved) : std::nullopt;
+    ::setenv("XDG_DATA_HOME", userData.path().c_str(), 1);
+    {
+        test::ResetBench bench(6, 1);
+        // A file where the logs folder should be: the folder cannot be made.
+        std::ofstream(bench.temp.programFolder() + "/logs") << "not a folder";
+        bench.addRawRow("ghost", kGhost);
+        bench.ui().expectBox(ResetPage::kConfirmation, MsgAnswer::Yes);
+        bench.ui().expectBox("in procedure GenerateNewLogFileName of Module Module1");
+        bench.ui().expectBox("Subscriber mailbox reset process complete", MsgAnswer::OK);
+        bench.page->cmdResetSubscribers_Click();
+        bench.ui().verifyAllShown();
+        const std::string &reason = bench.log->LogFallbackReason();
+        ASSERT_FALSE(reason.empty());
+        EXPECT_NE(bench.summary().closingMessage.find("\r\n" + reason +
+                                                      "\r\nPress OK to view the output log now."),
+                  std::string::npos)
+            << bench.summary().closingMessage;
+        EXPECT_EQ(bench.log->LogFilePath().rfind(userData.path(), 0), 0u);
+        EXPECT_TRUE(fs::exists(bench.host().files->nativePath(bench.log->LogFilePath())));
+    }
+    if (savedValue)
+        ::setenv("XDG_DATA_HOME", savedValue->c_str(), 1);
+    else
+        ::unsetenv("XDG_DATA_HOME");
 }
 
 } // namespace
