@@ -73,16 +73,6 @@ INSTANTIATE_TEST_SUITE_P(
                              }}),
     [](const testing::TestParamInfo<LeftOver> &p) { return std::string(p.param.name); });
 
-TEST(HandleReuse, AConnectionSeesWhatOthersCommittedSinceItsHandleWasKept) {
-    TestDb file(2);
-    auto db = file.database();
-    EXPECT_EQ(journalRows(*db), 0u); // its handle is kept now
-    addJournalRow(*db->connect(kConnection), "one");
-    EXPECT_EQ(journalRows(*db), 1u);
-    file.exec("INSERT INTO Journal VALUES ('from outside')");
-    EXPECT_EQ(journalRows(*db), 2u);
-}
-
 TEST(HandleReuse, ARemovedOrReplacedDatabaseFileIsNotReadThroughAKeptHandle) {
     TestDb file(2);
     auto db = file.database();

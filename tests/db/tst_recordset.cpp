@@ -50,8 +50,7 @@ TEST_F(RecordsetTest, ReadsFieldsWithoutLetterCaseAndConvertsAsTheSystemDoes) {
     EXPECT_EQ(null.number(), 94);
     EXPECT_EQ(null.description(), "Invalid use of Null");
     EXPECT_EQ(errorOf([&] { rs["StreamPath"].Long(); }).number(), 94);
-    EXPECT_EQ(errorOf([&] { rs["Alias"].Long(); }).number(),
-              13); // "user0" is no number
+    EXPECT_EQ(errorOf([&] { rs["Alias"].Long(); }).number(), 13); // "user0" is no number
 }
 
 TEST_F(RecordsetTest, WalksToTheEndAndRefusesToGoFurther) {
@@ -94,8 +93,7 @@ TEST_F(RecordsetTest, FailedOpenLeavesTheSetClosed) {
     EXPECT_EQ(e.number(), -2147217900);
     EXPECT_EQ(e.description(), "no such table: vw_Nothing");
     EXPECT_FALSE(rs.IsOpen());
-    rs.Open("SELECT * FROM vw_COS",
-            kConnection); // and it can be opened afterwards
+    rs.Open("SELECT * FROM vw_COS", kConnection); // and it can be opened afterwards
     EXPECT_EQ(rs.RecordCount(), 2);
 }
 

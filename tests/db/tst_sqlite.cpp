@@ -100,8 +100,7 @@ TEST(SqliteQuery, ReportsSQLitesOwnMessagesWithDriverNumbers) {
         }
     }
     EXPECT_EQ(file.dump(), before);
-    EXPECT_EQ(conn->query("SELECT * FROM vw_COS;  \n", {}, true).rows.size(),
-              2u); // blanks after
+    EXPECT_EQ(conn->query("SELECT * FROM vw_COS;  \n", {}, true).rows.size(), 2u); // blanks after
 }
 
 // Every one of these must leave the database exactly as it was.

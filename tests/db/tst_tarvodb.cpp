@@ -85,21 +85,4 @@ TEST(TarvoDb, StopsAtTheFirstTableThatFails) {
     EXPECT_FALSE(missing.rsNonPrimaryCallHandlers().IsOpen());
 }
 
-// On the stand-in server itself every subscriber's call handler is among the primary ones.
-TEST(TarvoDb, OnTheStandInServerFindsEveryPrimaryCallHandler) {
-    test::TempHost host(20);
-    modTarvoDB tarvo(*host.host().database);
-    ASSERT_TRUE(tarvo.bOpenDatabase(tarvo.DbConnectionString()));
-    Recordset &subs = tarvo.rsSubscribers();
-    Recordset &handlers = tarvo.rsPrimaryCallHandlers();
-    int found = 0;
-    for (subs.MoveFirst(); !subs.Eof(); subs.MoveNext()) {
-        handlers.MoveFirst();
-        handlers.Find("CallHandlerObjectID='" + subs["CallHandlerObjectID"].Text() + "'");
-        EXPECT_FALSE(handlers.Eof()) << subs["Alias"].Text();
-        ++found;
-    }
-    EXPECT_GE(found, 20);
-}
-
 } // namespace

@@ -51,8 +51,7 @@ TEST_F(UpdateTest, SavesAFieldThroughAViewByKey) {
     EXPECT_EQ(rs.EditMode(), adEditInProgress);
     rs.Update();
     EXPECT_EQ(rs.EditMode(), adEditNone);
-    EXPECT_EQ(stored("StreamPath", guidFor(1004)),
-              quoted); // stored as it is: a bound value
+    EXPECT_EQ(stored("StreamPath", guidFor(1004)), quoted); // stored as it is: a bound value
     EXPECT_EQ(m_file.scalar("SELECT count(*) FROM Subscriber WHERE StreamPath IS NOT NULL"), "1");
     rs["StreamPath"] = Null;
     rs.Update();
@@ -173,8 +172,7 @@ TEST_F(UpdateTest, AddsARowThroughAView) {
 TEST_F(UpdateTest, CancelDropsPendingChanges) {
     Recordset rs = open("Select * from vw_Subscriber order by SubscriberObjectID");
     rs["StreamPath"] = "x.wav";
-    EXPECT_EQ(errorOf([&] { rs.Close(); }).number(),
-              3219); // a pending change is not dropped
+    EXPECT_EQ(errorOf([&] { rs.Close(); }).number(), 3219); // a pending change is not dropped
     rs.CancelUpdate();
     EXPECT_TRUE(rs["StreamPath"].IsNull());
     rs.AddNew();
