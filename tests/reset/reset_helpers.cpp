@@ -350,24 +350,11 @@ int ResetBench::messagesOf(const SubscriberFacts &s) {
     return messagesIn(s, "Inbox") + messagesIn(s, "Sent Items") + messagesIn(s, "Deleted Items");
 }
 
-std::vector<std::string> ResetBench::expectedLinesBeforeRemoval(const SubscriberFacts &s,
-                                                                bool preserveThem) {
+std::vector<std::string> ResetBench::expectedLinesBeforeRemoval(const SubscriberFacts &s) {
     std::vector<std::string> lines = {"** Resetting Subscriber **", "    Alias=" + s.alias,
                                       "    ObjectID=" + s.objectId,
                                       "    Checking for DTMFAccessID uniqueness in dialing "
                                       "domain for this user"};
-    if (preserveThem) {
-        lines.push_back("    User has opted to preserve alternate extensions - saving them off");
-        DbRowSet alternates = sql(
-            "SELECT * FROM vw_DTMFAccessID WHERE ParentObjectID=? and IsPrimaryID=0", {s.objectId});
-        if (alternates.rows.empty())
-            lines.push_back("    No alternate extensions found for this user");
-        else
-            lines.push_back("    " + std::to_string(alternates.rows.size()) +
-                            " alternate extensiosn found for user - saving");
-        for (const auto &r : alternates.rows)
-            lines.push_back("        " + db::valueText(r[columnOf(alternates, "DTMFAccessID")]));
-    }
     // Recordings: the voice name, then the greetings in the order the run reads them.
     if (!s.voiceName) {
         lines.push_back("    Subscriber has no voice name recorded.");

@@ -158,9 +158,9 @@ public:
     Snapshot snapshot(const std::vector<std::string> &exclude = {});
 
     SubscriberFacts facts(const std::string &objectId);
-    /// The lines of a subscriber's reset up to the mailbox step's last, as the server and the
-    /// files are now.
-    std::vector<std::string> expectedLinesBeforeRemoval(const SubscriberFacts &s, bool preserve);
+    /// The lines of a subscriber's reset (alternate extensions not kept) up to the mailbox
+    /// step's last, as the server and the files are now.
+    std::vector<std::string> expectedLinesBeforeRemoval(const SubscriberFacts &s);
     /// The first subscriber (by alias) that meets the condition; fails the test when none does.
     SubscriberFacts find(const std::function<bool(const SubscriberFacts &)> &is);
     /// Two or more objects of the dialing domain use its extension.

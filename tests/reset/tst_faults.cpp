@@ -60,7 +60,7 @@ TEST_P(DirectorySyncTest, AFailedOrSilentDirectoryIsReportedAndTheResetGoesOn) {
     test::ResetBench bench(20, 1, {{"directory-sync", GetParam()}});
     test::SubscriberFacts s = bench.find([&](const auto &f) { return bench.ordinary(f); });
     bench.addRow(s.objectId);
-    std::vector<std::string> expected = bench.expectedLinesBeforeRemoval(s, false);
+    std::vector<std::string> expected = bench.expectedLinesBeforeRemoval(s);
     std::vector<std::string> rest = test::afterRemovalLines();
     rest[1] = kRemovalFailed;
     rest.back() = kCreationFailed;
@@ -101,7 +101,7 @@ TEST_F(FaultTest, AProcedureErrorIsLoggedAndEveryLaterStepStillRuns) {
         return m_bench.undeletable(f) && !f.directoryId.empty() && !m_bench.conflicting(f);
     });
     m_bench.addRow(s.objectId);
-    std::vector<std::string> expected = m_bench.expectedLinesBeforeRemoval(s, false);
+    std::vector<std::string> expected = m_bench.expectedLinesBeforeRemoval(s);
     const test::Snapshot before = m_bench.snapshot({s.alias});
 
     const std::vector<std::string> lines = test::withoutEnd(m_bench.run());
@@ -154,7 +154,7 @@ TEST_P(MailboxFaultTest, AMailboxThatCannotBeReachedKeepsItsMessagesAndTheResetG
     });
     const int messages = bench.messagesOf(s);
     bench.addRow(s.objectId);
-    std::vector<std::string> expected = bench.expectedLinesBeforeRemoval(s, false);
+    std::vector<std::string> expected = bench.expectedLinesBeforeRemoval(s);
     ASSERT_NE(expected.back().find("(error)"), std::string::npos) << expected.back();
     append(expected, test::afterRemovalLines());
     EXPECT_EQ(test::withoutEnd(bench.run()), expected);
@@ -186,7 +186,7 @@ TEST_F(FaultTest, ReadOnlyRecordingsAreDeletedAndAnUndeletableOneIsLoggedItsPath
     m_bench.files().refuseParts = {fs::path(greeting).filename().string()};
     m_bench.addRow(s.objectId);
     // The run's error line follows the refused greeting's line.
-    std::vector<std::string> expected = m_bench.expectedLinesBeforeRemoval(s, false);
+    std::vector<std::string> expected = m_bench.expectedLinesBeforeRemoval(s);
     const std::string greetingAlias =
         m_bench.sqlText("SELECT Alias FROM MessagingRule WHERE ParentObjectID=? AND StreamPath=?",
                         {s.callHandlerId, greetingPath});
