@@ -1,20 +1,15 @@
 // The reset engine's small pieces on their own: the object type words, the GUID texts, and the
-// mailbox clean-up against the stand-in's mail store and against stores that fail.
+// mailbox clean-up against a failed logon and against stores that fail.
 #include "reset/CreateNewGuid.h"
 #include "reset/GetObjectTypeName.h"
 #include "reset/MailboxCleanup.h"
 #include "support/TempHost.h"
 
-#include "platform/sim/SimHost.h"
-
-#include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
 
 using namespace zeph;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -70,30 +65,6 @@ bool isGeneralMailboxError(const std::string &line) {
     return line.rfind("(error):", 0) == 0 &&
            line.find(") in procedure RemoveSubscriberMessages of Module Module1") !=
                std::string::npos;
-}
-
-TEST_F(MailboxTest, EmptiesTheThreeFoldersOfTheStandInStore) {
-    const std::string box = sim::mailstorePath(m_temp.folder()) + "/MAIL01/jdoe@example.com";
-    for (const auto &[name, count] :
-         {std::pair{"Inbox", 5}, {"Sent Items", 0}, {"Deleted Items", 2}}) {
-        fs::create_directories(box + "/" + name);
-        for (int i = 0; i < count; ++i)
-            std::ofstream(box + "/" + name + "/msg" + std::to_string(i) + ".eml") << "Subject: x";
-    }
-    EXPECT_TRUE(clean(m_temp.host().mail.get()));
-    EXPECT_EQ(m_lines, (std::vector<std::string>{
-                           "    Removing messages for user with SMTP=jdoe@example.com",
-                           "        User has 5 messages in their inbox - deleting",
-                           "        Inbox messages deleted",
-                           "        User has 0 messages in their sent items folder - deleting",
-                           "        Sent items messages deleted",
-                           "        User has 2 messages in their deleted items folder - deleting",
-                           "        deleted items folder messages deleted",
-                           "    user mailbox cleaned",
-                       }));
-    EXPECT_EQ(m_log.LogErrorCount(), 0);
-    for (const char *folder : {"Inbox", "Sent Items", "Deleted Items"})
-        EXPECT_TRUE(fs::is_empty(box + "/" + folder)) << folder;
 }
 
 TEST_F(MailboxTest, AFailedLogonIsReportedInBothForms) {
