@@ -46,28 +46,42 @@ protected:
     }
 };
 
-TEST_F(ResetRunTest, ACleanResetWritesEveryLineInOrderBetweenUncheckedRows) {
-    // Its voice name is a file below the stream folder.
+TEST_F(ResetRunTest, ACleanResetWritesEveryLineInOrderAndBindsEveryArgument) {
+    // Without first and last name: they go as empty text, not NULL.
     test::SubscriberFacts s = m_bench.find([&](const auto &f) {
-        return m_bench.ordinary(f) && f.voiceName && f.voiceName->front() != '/' &&
-               !m_bench.recordingFile(*f.voiceName).empty();
+        return m_bench.ordinary(f) &&
+               m_bench.sqlCount("SELECT COUNT(*) FROM Subscriber WHERE SubscriberObjectID=? AND "
+                                "FirstName IS NULL AND LastName IS NULL",
+                                {f.objectId}) == 1;
     });
-    const std::string voiceFile = m_bench.recordingFile(*s.voiceName);
+    const std::string display = m_bench.sqlText(
+        "SELECT DisplayName FROM vw_Subscriber WHERE SubscriberObjectID=?", {s.objectId});
+    m_bench.templateAlias = "salesTemplateEast";
+    // Rows left unchecked before and after it.
     const std::string other = m_bench.subscribers().front().second;
     m_bench.addRow(other, false);
     m_bench.addRow(s.objectId);
     m_bench.addRow(other, false);
     std::vector<std::string> expected = m_bench.expectedLinesBeforeRemoval(s);
-    ASSERT_NE(expected[5].find("Stream Files\\"), std::string::npos) << expected[5];
     for (const std::string &line : test::afterRemovalLines())
         expected.push_back(line);
+
+    // No to the question changes nothing; the run may follow.
+    const test::Snapshot before = m_bench.snapshot();
+    m_bench.ui().expectBox(ResetPage::kConfirmation, MsgAnswer::No);
+    m_bench.page->cmdResetSubscribers_Click();
+    EXPECT_EQ(m_bench.ui().boxes().at(0).buttons, MsgButtons::YesNo);
+    EXPECT_FALSE(fs::exists(m_bench.temp.programFolder() + "/logs"));
+    EXPECT_TRUE(m_bench.db().calls.empty());
+    EXPECT_EQ(m_bench.ui().busyChanges(), 0);
+    EXPECT_TRUE(m_bench.page->cmdResetSubscribers.Enabled);
+    test::expectSame(before, m_bench.snapshot());
 
     const std::vector<std::string> lines = m_bench.run();
     EXPECT_EQ(test::withoutEnd(lines), expected);
     expectEnd(lines, kListsSync);
     EXPECT_EQ(m_bench.summary().closingMessage, closingText(1, 0));
     EXPECT_EQ(m_bench.summary().errorCount, 0);
-    EXPECT_FALSE(fs::exists(voiceFile));
     EXPECT_EQ(m_bench.db().callCount("sp_DeleteSubscriber"), 1);
 
     const ResetPage &page = *m_bench.page;
@@ -91,6 +105,54 @@ TEST_F(ResetRunTest, ACleanResetWritesEveryLineInOrderBetweenUncheckedRows) {
     EXPECT_EQ(
         test::readLogFile(m_bench.host().files->nativePath(m_bench.summary().failedRecordsPath)),
         std::vector<std::string>{"alias,extension,reason"});
+
+    // Every procedure's arguments by name, type and value, and the procedures in order.
+    using T = DbParamType;
+    auto expectArgs = [](const test::ProcedureCall &call,
+                         const std::vector<std::tuple<std::string, T, DbValue>> &args) {
+        ASSERT_EQ(call.args.size(), args.size()) << call.name;
+        for (std::size_t i = 0; i < args.size(); ++i) {
+            EXPECT_EQ(call.args[i].name, std::get<0>(args[i])) << call.name;
+            EXPECT_EQ(call.args[i].type, std::get<1>(args[i])) << call.args[i].name;
+            EXPECT_EQ(call.args[i].value, std::get<2>(args[i])) << call.args[i].name;
+        }
+    };
+    const test::ProcedureCall &removal = m_bench.db().lastCall("sp_DeleteSubscriber");
+    const std::string ticket = db::valueText(removal.args.at(3).value);
+    EXPECT_EQ(ticket.size(), 38u);
+    expectArgs(removal, {{"@SubscriberObjectID", T::Guid, s.objectId},
+                         {"@DirectorySync", T::Integer, std::int64_t{1}},
+                         {"@ForceRemove", T::Integer, std::int64_t{0}},
+                         {"@DirectorySyncTicket", T::Guid, ticket}});
+    expectArgs(m_bench.db().lastCall("sp_CreateSubscriber"),
+               {{"@Alias", T::Text, s.alias},
+                {"@DtmfAccessId", T::Text, s.extension},
+                {"@templateAlias", T::Text, std::string("salesTemplateEast")},
+                {"@SubscriberType", T::Integer, std::int64_t{1}},
+                {"@Undeletable", T::Integer, std::int64_t{0}},
+                {"@DisplayName", T::Text, display},
+                {"@DirectoryID", T::Guid, s.directoryId},
+                {"@Uid", T::Text, s.alias},
+                {"@FirstName", T::Text, std::string()},
+                {"@LastName", T::Text, std::string()},
+                {"@DirectorySync", T::Integer, std::int64_t{0}}});
+    const test::ProcedureCall &modify = m_bench.db().lastCall("sp_ModifySubscriber");
+    const std::string second = db::valueText(modify.args.at(1).value);
+    EXPECT_NE(second, ticket);
+    expectArgs(modify, {{"@SubscriberObjectID", T::Guid, s.objectId},
+                        {"@DirectorySyncTicket", T::Guid, second},
+                        {"@DirectorySync", T::Integer, std::int64_t{1}}});
+    expectArgs(m_bench.db().lastCall("sp_SqlDirectorySync"),
+               {{"@SyncDistributionList", T::Integer, std::int64_t{1}}});
+    // Both tickets were waited for and removed.
+    EXPECT_EQ(m_bench.sqlCount("SELECT COUNT(*) FROM vw_DirectorySyncTicket"), 0);
+    std::vector<std::string> names;
+    for (const auto &call : m_bench.db().calls)
+        names.push_back(call.name);
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"sp_DeleteSubscriber", "sp_DeleteDirectorySyncTicket",
+                                        "sp_CreateSubscriber", "sp_ModifySubscriber",
+                                        "sp_DeleteDirectorySyncTicket", "sp_SqlDirectorySync"}));
 
     // One page runs once: a second click asks nothing and does nothing.
     const std::size_t boxes = m_bench.ui().boxes().size();
@@ -172,105 +234,6 @@ TEST_F(ResetRunTest, SkippedSubscribersGetTheirOneErrorLineAndAreLeftAlone) {
     test::expectSame(before, m_bench.snapshot());
 }
 
-TEST_F(ResetRunTest, AnsweringNoChangesNothingAndTheRunMayFollow) {
-    m_bench.addRow(ordinary().objectId);
-    const test::Snapshot before = m_bench.snapshot();
-    m_bench.ui().expectBox(ResetPage::kConfirmation, MsgAnswer::No);
-    m_bench.page->cmdResetSubscribers_Click();
-    m_bench.ui().verifyAllShown();
-    EXPECT_EQ(m_bench.ui().boxes().at(0).buttons, MsgButtons::YesNo);
-    EXPECT_FALSE(fs::exists(m_bench.temp.programFolder() + "/logs"));
-    EXPECT_TRUE(m_bench.db().calls.empty());
-    EXPECT_EQ(m_bench.ui().busyChanges(), 0);
-    EXPECT_TRUE(m_bench.page->cmdResetSubscribers.Enabled);
-    EXPECT_FALSE(m_bench.page->finished());
-    test::expectSame(before, m_bench.snapshot());
-
-    m_bench.run();
-    EXPECT_TRUE(m_bench.page->finished());
-}
-
-TEST_F(ResetRunTest, ProceduresGetTheirArgumentsByNameTypeAndValueInOrder) {
-    // Without first and last name: they go as empty text, not NULL.
-    test::SubscriberFacts s = m_bench.find([&](const auto &f) {
-        return m_bench.ordinary(f) &&
-               m_bench.sqlCount("SELECT COUNT(*) FROM Subscriber WHERE SubscriberObjectID=? AND "
-                                "FirstName IS NULL AND LastName IS NULL",
-                                {f.objectId}) == 1;
-    });
-    const std::string display = m_bench.sqlText(
-        "SELECT DisplayName FROM vw_Subscriber WHERE SubscriberObjectID=?", {s.objectId});
-    m_bench.templateAlias = "salesTemplateEast";
-    m_bench.addRow(s.objectId);
-    m_bench.run();
-    EXPECT_EQ(m_bench.summary().errorCount, 0);
-
-    using T = DbParamType;
-    auto expectArgs = [](const test::ProcedureCall &call,
-                         const std::vector<std::tuple<std::string, T, DbValue>> &args) {
-        ASSERT_EQ(call.args.size(), args.size()) << call.name;
-        for (std::size_t i = 0; i < args.size(); ++i) {
-            EXPECT_EQ(call.args[i].name, std::get<0>(args[i])) << call.name;
-            EXPECT_EQ(call.args[i].type, std::get<1>(args[i])) << call.args[i].name;
-            EXPECT_EQ(call.args[i].value, std::get<2>(args[i])) << call.args[i].name;
-        }
-    };
-    const test::ProcedureCall &removal = m_bench.db().lastCall("sp_DeleteSubscriber");
-    const std::string ticket = db::valueText(removal.args.at(3).value);
-    EXPECT_EQ(ticket.size(), 38u);
-    expectArgs(removal, {{"@SubscriberObjectID", T::Guid, s.objectId},
-                         {"@DirectorySync", T::Integer, std::int64_t{1}},
-                         {"@ForceRemove", T::Integer, std::int64_t{0}},
-                         {"@DirectorySyncTicket", T::Guid, ticket}});
-    expectArgs(m_bench.db().lastCall("sp_CreateSubscriber"),
-               {{"@Alias", T::Text, s.alias},
-                {"@DtmfAccessId", T::Text, s.extension},
-                {"@templateAlias", T::Text, std::string("salesTemplateEast")},
-                {"@SubscriberType", T::Integer, std::int64_t{1}},
-                {"@Undeletable", T::Integer, std::int64_t{0}},
-                {"@DisplayName", T::Text, display},
-                {"@DirectoryID", T::Guid, s.directoryId},
-                {"@Uid", T::Text, s.alias},
-                {"@FirstName", T::Text, std::string()},
-                {"@LastName", T::Text, std::string()},
-                {"@DirectorySync", T::Integer, std::int64_t{0}}});
-    const test::ProcedureCall &modify = m_bench.db().lastCall("sp_ModifySubscriber");
-    const std::string second = db::valueText(modify.args.at(1).value);
-    EXPECT_NE(second, ticket);
-    expectArgs(modify, {{"@SubscriberObjectID", T::Guid, s.objectId},
-                        {"@DirectorySyncTicket", T::Guid, second},
-                        {"@DirectorySync", T::Integer, std::int64_t{1}}});
-    expectArgs(m_bench.db().lastCall("sp_SqlDirectorySync"),
-               {{"@SyncDistributionList", T::Integer, std::int64_t{1}}});
-    // Both tickets were waited for and removed.
-    EXPECT_EQ(m_bench.sqlCount("SELECT COUNT(*) FROM vw_DirectorySyncTicket"), 0);
-    std::vector<std::string> names;
-    for (const auto &call : m_bench.db().calls)
-        names.push_back(call.name);
-    EXPECT_EQ(names,
-              (std::vector<std::string>{"sp_DeleteSubscriber", "sp_DeleteDirectorySyncTicket",
-                                        "sp_CreateSubscriber", "sp_ModifySubscriber",
-                                        "sp_DeleteDirectorySyncTicket", "sp_SqlDirectorySync"}));
-}
-
-TEST(ResetRunViewer, OkOpensTheLogInTheTextViewerOrSaysItCannot) {
-    for (bool starts : {true, false}) {
-        test::ResetBench bench(6, 1);
-        bench.shell().startResult = starts;
-        bench.addRawRow("ghost", kGhost);
-        bench.ui().expectBox(ResetPage::kConfirmation, MsgAnswer::Yes);
-        bench.ui().expectBox("Subscriber mailbox reset process complete", MsgAnswer::OK);
-        if (!starts)
-            bench.ui().expectBox("The run log could not be opened in a text viewer.");
-        bench.page->cmdResetSubscribers_Click();
-        bench.ui().verifyAllShown();
-        ASSERT_EQ(bench.shell().started.size(), 1u);
-        EXPECT_EQ(bench.shell().started[0].first,
-                  "notepad " + bench.host().files->nativePath(bench.log->LogFilePath()));
-        EXPECT_EQ(bench.shell().started[0].second, WindowStyle::Normal);
-    }
-}
-
 TEST(ResetRunSkip, TheSkipBoxShowsForTheWordInAnyCaseAndLeavesTheListsAlone) {
     test::ResetBench bench(6, 1);
     for (auto [commandLine, visible] :
@@ -289,7 +252,7 @@ TEST(ResetRunSkip, TheSkipBoxShowsForTheWordInAnyCaseAndLeavesTheListsAlone) {
     EXPECT_EQ(bench.db().callCount("sp_SqlDirectorySync"), 0);
 }
 
-TEST(ResetRunLogFolder, TheClosingMessageSaysWhereTheLogWent) {
+TEST(ResetRunLogFolder, TheClosingMessageSaysWhereTheLogWentAndOkOpensIt) {
     test::TempFolder userData;
     const char *saved = std::getenv("XDG_DATA_HOME");
     const std::optional<std::string> savedValue =
@@ -300,9 +263,11 @@ TEST(ResetRunLogFolder, TheClosingMessageSaysWhereTheLogWent) {
         // A file where the logs folder should be: the folder cannot be made.
         std::ofstream(bench.temp.programFolder() + "/logs") << "not a folder";
         bench.addRawRow("ghost", kGhost);
+        bench.shell().startResult = false;
         bench.ui().expectBox(ResetPage::kConfirmation, MsgAnswer::Yes);
         bench.ui().expectBox("in procedure GenerateNewLogFileName of Module Module1");
         bench.ui().expectBox("Subscriber mailbox reset process complete", MsgAnswer::OK);
+        bench.ui().expectBox("The run log could not be opened in a text viewer.");
         bench.page->cmdResetSubscribers_Click();
         bench.ui().verifyAllShown();
         const std::string &reason = bench.log->LogFallbackReason();
@@ -312,7 +277,11 @@ TEST(ResetRunLogFolder, TheClosingMessageSaysWhereTheLogWent) {
                   std::string::npos)
             << bench.summary().closingMessage;
         EXPECT_EQ(bench.log->LogFilePath().rfind(userData.path(), 0), 0u);
-        EXPECT_TRUE(fs::exists(bench.host().files->nativePath(bench.log->LogFilePath())));
+        const std::string nativeLog = bench.host().files->nativePath(bench.log->LogFilePath());
+        EXPECT_TRUE(fs::exists(nativeLog));
+        ASSERT_EQ(bench.shell().started.size(), 1u);
+        EXPECT_EQ(bench.shell().started[0].first, "notepad " + nativeLog);
+        EXPECT_EQ(bench.shell().started[0].second, WindowStyle::Normal);
     }
     if (savedValue)
         ::setenv("XDG_DATA_HOME", savedValue->c_str(), 1);
