@@ -216,8 +216,7 @@ void ResetBench::addRow(const std::string &objectId, bool checked) {
 }
 
 std::vector<std::string> ResetBench::run(MsgAnswer closing) {
-    if (!page->dryRun)
-        ui().expectBox(ResetPage::kConfirmation, MsgAnswer::Yes);
+    ui().expectBox(ResetPage::kConfirmation, MsgAnswer::Yes);
     ui().expectBox(" error(s) encountered.", closing);
     page->cmdResetSubscribers_Click();
     ui().verifyAllShown();
