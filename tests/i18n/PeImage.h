@@ -2,7 +2,6 @@
 // Builds small language libraries (PE images with a string table) in memory, so that tests
 // can place every structure where they want and damage it on purpose.
 
-#include <cstddef>
 #include <cstdint>
 #include <fstream>
 #include <map>
@@ -13,13 +12,11 @@ namespace zeph::test {
 
 struct PeImage {
     std::vector<std::uint8_t> bytes;
-    // File offsets of the structures a test may damage.
-    std::size_t peHeader = 0x40;          // "PE\0\0"
-    std::size_t resourceEntry = 0;        // the resource data directory (RVA, size)
-    std::size_t sectionHeader = 0;        // the one section's header
-    std::size_t resourceStart = 0;        // the section's data: the root resource directory
-    std::size_t nameDirectory = 0;        // the directory of string blocks
-    std::vector<std::size_t> dataEntries; // one per block, in block order
+    // File offsets of what tests damage: "PE\0\0", the resource data directory, the section
+    // header, the root resource directory, the string blocks' directory, the data entries.
+    std::size_t peHeader = 0x40, resourceEntry = 0, sectionHeader = 0, resourceStart = 0;
+    std::size_t nameDirectory = 0;
+    std::vector<std::size_t> dataEntries;
 
     void put16(std::size_t at, std::uint32_t v) {
         bytes.at(at) = static_cast<std::uint8_t>(v);
@@ -36,81 +33,69 @@ inline PeImage buildStringLibrary(const std::map<std::uint32_t, std::u16string> 
                                   bool pe32 = false) {
     constexpr std::uint32_t kRva = 0x1000;
     auto align = [](std::size_t n, std::size_t to) { return (n + to - 1) / to * to; };
+    auto u32 = [](std::size_t n) { return static_cast<std::uint32_t>(n); };
     std::map<std::uint32_t, std::vector<std::u16string>> blocks;
     std::size_t textBytes = 0;
     for (const auto &[id, text] : strings) {
         textBytes += 2 * text.size();
-        auto &block = blocks[id / 16 + 1];
-        block.resize(16);
-        block[id % 16] = text;
+        blocks[id / 16 + 1].resize(16);
+        blocks[id / 16 + 1][id % 16] = text;
     }
     PeImage image;
-    const std::size_t optional = image.peHeader + 24;
-    const std::size_t directories = optional + (pe32 ? 96 : 112);
+    const std::size_t optional = image.peHeader + 24, directories = optional + (pe32 ? 96 : 112);
     image.resourceEntry = directories + 2 * 8;
     image.sectionHeader = directories + 16 * 8;
     image.resourceStart = align(image.sectionHeader + 40, 0x200);
     image.nameDirectory = image.resourceStart + 24;
-    // The resource section, written in place: root, block directory, one language directory
-    // per block, the data entries, then the blocks themselves.
+    // The resource section: root, block directory, one language directory per block, the data
+    // entries, then the blocks themselves.
     const std::size_t n = blocks.size(), names = 24, languages = names + 16 + 8 * n;
-    const std::size_t entries = languages + 24 * n;
-    std::size_t end = entries + 16 * n;
-    image.bytes.assign(image.resourceStart + end + 36 * n + textBytes, 0);
-    const std::size_t s = image.resourceStart;
-    image.put16(s + 14, 1);
-    image.put32(s + 16, 6);
+    const std::size_t entries = languages + 24 * n, s = image.resourceStart;
+    std::size_t end = entries + 16 * n, i = 0;
+    image.bytes.assign(s + end + 36 * n + textBytes, 0);
+    image.put16(s + 14, 1), image.put32(s + 16, 6);
     image.put32(s + 20, 0x80000000u | names);
-    image.put16(s + names + 14, static_cast<std::uint32_t>(n));
-    std::size_t i = 0;
+    image.put16(s + names + 14, u32(n));
     for (const auto &[blockId, texts] : blocks) {
-        const std::size_t language = languages + 24 * i, entry = entries + 16 * i;
-        image.put32(s + names + 16 + 8 * i, blockId);
-        image.put32(s + names + 20 + 8 * i, static_cast<std::uint32_t>(0x80000000u | language));
-        image.put16(s + language + 14, 1);
-        image.put32(s + language + 16, 0x0409);
-        image.put32(s + language + 20, static_cast<std::uint32_t>(entry));
-        image.put32(s + entry, static_cast<std::uint32_t>(kRva + end));
+        const std::size_t language = languages + 24 * i, entry = entries + 16 * i++;
+        image.put32(s + names + 8 + 8 * i, blockId);
+        image.put32(s + names + 12 + 8 * i, u32(0x80000000u | language));
+        image.put16(s + language + 14, 1), image.put32(s + language + 16, 0x0409);
+        image.put32(s + language + 20, u32(entry));
+        image.put32(s + entry, u32(kRva + end));
         const std::size_t start = end;
         for (const auto &text : texts) {
-            image.put16(s + end, static_cast<std::uint32_t>(text.size()));
+            image.put16(s + end, u32(text.size()));
+            for (char16_t c : text)
+                image.put16(s + (end += 2), c);
             end += 2;
-            for (char16_t c : text) {
-                image.put16(s + end, c);
-                end += 2;
-            }
         }
-        image.put32(s + entry + 4, static_cast<std::uint32_t>(end - start));
+        image.put32(s + entry + 4, u32(end - start));
         end = align(end, 4);
         image.dataEntries.push_back(s + entry);
-        ++i;
     }
     image.bytes.resize(s + align(end, 0x200));
-    image.bytes[0] = 'M';
-    image.bytes[1] = 'Z';
-    image.put32(0x3C, static_cast<std::uint32_t>(image.peHeader));
+    image.put16(0, 'M' | 'Z' << 8);
+    image.put32(0x3C, u32(image.peHeader));
     image.put16(image.peHeader, 'P' | 'E' << 8);
     image.put16(image.peHeader + 4, 0x8664);
     image.put16(image.peHeader + 6, 1); // sections
-    image.put16(image.peHeader + 20, static_cast<std::uint32_t>(image.sectionHeader - optional));
+    image.put16(image.peHeader + 20, u32(image.sectionHeader - optional));
     image.put16(image.peHeader + 22, 0x2022);
     image.put16(optional, pe32 ? 0x10B : 0x20B);
     image.put32(directories - 4, 16);
-    image.put32(image.resourceEntry, kRva);
-    image.put32(image.resourceEntry + 4, static_cast<std::uint32_t>(end));
+    image.put32(image.resourceEntry, kRva), image.put32(image.resourceEntry + 4, u32(end));
     const std::size_t h = image.sectionHeader;
     image.put32(h, '.' | 'r' << 8 | 's' << 16 | 'r' << 24);
     image.put16(h + 4, 'c');
-    image.put32(h + 8, static_cast<std::uint32_t>(end));
-    image.put32(h + 12, kRva);
-    image.put32(h + 16, static_cast<std::uint32_t>(image.bytes.size() - s));
-    image.put32(h + 20, static_cast<std::uint32_t>(s));
+    image.put32(h + 8, u32(end)), image.put32(h + 12, kRva);
+    image.put32(h + 16, u32(image.bytes.size() - s)), image.put32(h + 20, u32(s));
     image.put32(h + 36, 0x40000040);
     return image;
 }
 
 inline void writeBytes(const std::string &path, const std::vector<std::uint8_t> &bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc)
+    std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char *>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
 }
