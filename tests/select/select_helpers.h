@@ -3,10 +3,14 @@
 // selection page opened on it the way the program opens it.
 
 #include "app/registry/RegistryAPI.h"
+#include "db/DbValues.h"
 #include "db/modTarvoDB.h"
 #include "select/ChooseSubscribersPage.h"
 #include "support/TempHost.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,59 +20,127 @@ namespace zeph::test {
 
 using Texts = std::vector<std::string>;
 
-/// A subscriber the test plants with its primary call handler and extensions; "" is NULL for
-/// the optional texts.
-/// (Every member has an initializer so that designated initializers may leave any out.)
+/// A subscriber to plant with its primary call handler and extensions ("" is NULL).
 struct Planted {
-    std::string alias{};
-    std::string extension{};
+    std::string alias{}, extension{};
     int type = 1;
     std::string homeServer{}, cosId{};
     std::optional<int> switchId{};
-    std::string firstName{}, lastName{}, displayName{}, legacyMailbox{}, remoteNodeId{};
     std::vector<std::string> alternates{};
-    /// Planted extensions live in a location of their own, apart from the seeded ones.
     std::string location = "{0000AAAA-0000-0000-0000-000000000001}";
     std::string objectId{}, handlerId{}; ///< filled by plant()
 };
 
 class SelectionHost {
 public:
-    explicit SelectionHost(int subscribers = 20, unsigned seed = 7)
-        : m_temp(subscribers, seed) {}
+    explicit SelectionHost(int subscribers = 20)
+        : m_temp(subscribers, 7) {}
 
-    TempHost &temp() { return m_temp; }
     Host &host() { return m_temp.host(); }
     ScriptedUi &ui() { return m_temp.ui(); }
-
-    Planted plant(Planted s);
-    std::string plantCos(const std::string &alias, const std::string &textName);
-    /// Runs SQL on the server database and gives the first column of its rows ("" for NULL).
-    Texts column(const std::string &sql, const std::vector<DbValue> &params = {});
-
-    /// Opens the cached tables (as start-up does) and the page; loads it unless told not to.
-    ChooseSubscribersPage &open(const std::string &commandLine = {}, bool load = true);
     ChooseSubscribersPage &page() { return *m_page; }
-    db::modTarvoDB &tarvoDb() { return *m_tarvoDb; }
 
-    void chooseCode(int code);
+    /// Runs SQL on the server database; the first shown column of its rows ("" for NULL).
+    Texts column(const std::string &sql, const std::vector<DbValue> &params = {}) {
+        const DbRowSet set =
+            host().database->connect(db::kTarvoConnectionText)->query(sql, params, false);
+        const auto at =
+            static_cast<std::size_t>(std::find_if(set.columns.begin(), set.columns.end(),
+                                                  [](const DbColumn &c) { return !c.hidden; }) -
+                                     set.columns.begin());
+        Texts values;
+        for (const auto &row : set.rows)
+            values.push_back(db::isNull(row.at(at)) ? std::string() : db::valueText(row.at(at)));
+        return values;
+    }
+
+    Planted plant(Planted s) {
+        ++m_planted;
+        s.objectId = id("5EB5C000");
+        s.handlerId = id("C0A11000");
+        auto orNull = [](const std::string &t) { return t.empty() ? DbValue() : DbValue(t); };
+        column("INSERT INTO Subscriber (SubscriberObjectID, Alias, SubscriberType, DisplayName, "
+               "HomeServer, CallHandlerObjectID, COSObjectID, LocationObjectID, SwitchID) "
+               "VALUES (?,?,?,?,?,?,?,?,?)",
+               {s.objectId, s.alias, std::int64_t{s.type}, "Display " + s.alias,
+                orNull(s.homeServer), s.handlerId, orNull(s.cosId), s.location,
+                s.switchId ? DbValue(std::int64_t{*s.switchId}) : DbValue()});
+        column("INSERT INTO CallHandler (CallHandlerObjectID, Alias, DisplayName, IsPrimary, "
+               "LocationObjectID) VALUES (?,?,?,1,?)",
+               {s.handlerId, "ch_" + s.alias, "Display " + s.alias, s.location});
+        Texts extensions = s.alternates;
+        if (!s.extension.empty())
+            extensions.insert(extensions.begin(), s.extension);
+        for (std::size_t i = 0; i < extensions.size(); ++i)
+            column("INSERT INTO DTMFAccessID (ParentObjectID, ParentObjectIDType, DTMFAccessID, "
+                   "IsPrimaryID, LocationObjectID) VALUES (?,1,?,?,?)",
+                   {s.objectId, extensions[i], std::int64_t{i == 0 && !s.extension.empty()},
+                    s.location});
+        return s;
+    }
+    std::string plantCos(const std::string &alias, const std::string &textName) {
+        ++m_planted;
+        const std::string cos = id("C05C0000");
+        column("INSERT INTO COS (COSObjectID, Alias, TextName) VALUES (?,?,?)",
+               {cos, alias, textName});
+        return cos;
+    }
+
+    /// Opens the cached tables (as start-up does) and the loaded page.
+    ChooseSubscribersPage &open(const std::string &commandLine = {}) {
+        m_registry = std::make_unique<RegistryAPI>(*host().registry);
+        m_tarvoDb = std::make_unique<db::modTarvoDB>(*host().database);
+        EXPECT_TRUE(m_tarvoDb->bOpenDatabase(m_tarvoDb->DbConnectionString()));
+        host().commandLine = commandLine;
+        m_page = std::make_unique<ChooseSubscribersPage>(host(), *m_registry, *m_tarvoDb, nullptr,
+                                                         commandLine);
+        m_page->Form_Load();
+        return *m_page;
+    }
+
+    void chooseCode(int code) {
+        const auto &data = m_page->cmbSubscriberSelectType.ItemData;
+        const auto at = std::find(data.begin(), data.end(), code);
+        ASSERT_NE(at, data.end()) << "no criterion with code " << code;
+        m_page->chooseCriterion(static_cast<int>(at - data.begin()));
+    }
     /// The grid's texts of one column, in row order.
-    Texts gridColumn(const std::string &key) const;
-    /// Sets the extension range and presses the button.
-    void searchRange(const std::string &low, const std::string &high);
+    Texts gridColumn(const std::string &key) const {
+        Texts texts;
+        const SubscriberGrid &grid = m_page->myGrid;
+        for (int row = 1; row < grid.Rows(); ++row)
+            texts.push_back(grid.TextMatrix(row, grid.ColIndex(key)));
+        return texts;
+    }
+    void searchRange(const std::string &low, const std::string &high) {
+        chooseCode(kCriterionExtensionRange);
+        m_page->txtSubscriberExtensionRangeLow.Text = low;
+        m_page->txtSubscriberExtensionRangeHigh.Text = high;
+        m_page->cmdView_Click();
+    }
     /// Writes a file of the test; returns its path.
-    std::string writeFile(const std::string &name, const std::string &content);
+    std::string writeFile(const std::string &name, const std::string &content) {
+        m_temp.writeFile(name, content);
+        return m_temp.folder() + "/" + name;
+    }
 
 private:
+    std::string id(const char *kind) const {
+        std::string n = std::to_string(m_planted);
+        return "{" + std::string(kind) + "-0000-0000-0000-" + std::string(12 - n.size(), '0') + n +
+               "}";
+    }
+
     TempHost m_temp;
-    TempFolder m_files;
     std::unique_ptr<RegistryAPI> m_registry;
     std::unique_ptr<db::modTarvoDB> m_tarvoDb;
     std::unique_ptr<ChooseSubscribersPage> m_page;
     int m_planted = 0;
 };
 
-/// The texts of the page's import summary.
-std::string csvSummary(int lines, int users);
+inline std::string csvSummary(int lines, int users) {
+    return "Import complete.  " + std::to_string(lines) + " lines read in from text file, " +
+           std::to_string(users) + " users added to grid.";
+}
 
 } // namespace zeph::test

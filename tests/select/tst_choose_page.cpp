@@ -1,9 +1,5 @@
 #include "select_helpers.h"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
-
 using namespace zeph;
 using namespace zeph::test;
 
@@ -36,7 +32,7 @@ const char *kTypesOneAndThree =
 
 } // namespace
 
-TEST(ChoosePageLoad, CriterionListCaptionsAndSwitches) {
+TEST(ChoosePage, CriteriaTheirValueControlsAndTheAdvancedButton) {
     SelectionHost h;
     ChooseSubscribersPage &p = h.open();
     EXPECT_EQ(p.cmbSubscriberSelectType.List,
@@ -46,29 +42,49 @@ TEST(ChoosePageLoad, CriterionListCaptionsAndSwitches) {
                      "Subscribers associated with this class of service:",
                      "Subscribers homed on this mail server:"}));
     EXPECT_EQ(p.cmbSubscriberSelectType.ItemData, (std::vector<long>{1, 2, 4, 6, 7, 5}));
-    EXPECT_EQ(p.criterionCode(), kCriterionAllSubscribers);
     EXPECT_EQ(shown(p), "00000000");
-    EXPECT_FALSE(p.comHiddenCOS.Visible);
-    EXPECT_FALSE(p.cmdAdvancedSearch.Visible);
-    EXPECT_EQ(p.myGrid.Rows(), 1);
-    EXPECT_EQ(p.cmdUnselectAll.Caption, "deSelect All");
-    EXPECT_EQ(p.lblTotalGridRows.Caption, "Users in Grid");
-    EXPECT_EQ(p.myGrid.TextMatrix(0, p.myGrid.ColIndex("RemoteNodeID")), "Remote Node ID");
-    EXPECT_EQ(p.comSubscriberSwitch.List, (Texts{"Calloway 4600 (serial)", "Varna SIP gateway"}));
-    EXPECT_EQ(p.comSubscriberSwitch.ListIndex, -1);
-    EXPECT_TRUE(h.ui().boxes().empty());
-}
-
-TEST(ChoosePageLoad, AdvancedSearchShowsOnlyWithTheWordOnTheCommandLine) {
-    SelectionHost h;
-    for (const auto &[commandLine, visible] : {std::pair{"", false},
-                                               {"SkipDLSync advanced", true},
-                                               {"/ADVANCED", true},
-                                               {"Advance", false}})
+    for (const auto &[code, visible] : {std::pair{kCriterionExtensionRange, "11100000"},
+                                        {kCriterionSwitch, "00010000"},
+                                        {kCriterionMailServer, "00001000"},
+                                        {kCriterionCsvFile, "00000110"},
+                                        {kCriterionClassOfService, "00000001"}}) {
+        h.chooseCode(code);
+        EXPECT_EQ(shown(p), visible) << "code " << code;
+    }
+    // A code the list never carries is refused; no entry at all is a failure of the procedure.
+    p.cmbSubscriberSelectType.ItemData[0] = 3;
+    h.ui().expectBox("Error! Invalid subscriber selection value.");
+    p.chooseCriterion(0);
+    EXPECT_EQ(shown(p), "00000000");
+    h.chooseCode(kCriterionMailServer);
+    h.ui().expectBox("(error):381 (Invalid property array index) in procedure "
+                     "cmbSubscriberSelectType_Click of Form frmChooseSubscribers");
+    p.chooseCriterion(-1);
+    h.ui().verifyAllShown();
+    EXPECT_EQ(shown(p), "00000000") << "the hiding step ran before the failure";
+    // The low box checks when it loses the focus.
+    h.ui().expectBox("Only numbers are allowed for extension range values");
+    p.txtSubscriberExtensionRangeLow.Text = "12a";
+    p.txtSubscriberExtensionRangeLow_LostFocus();
+    EXPECT_EQ(p.txtSubscriberExtensionRangeLow.Text, "");
+    for (const auto &[commandLine, visible] :
+         {std::pair{"", false}, {"SkipDLSync advanced", true}, {"Advance", false}})
         EXPECT_EQ(h.open(commandLine).cmdAdvancedSearch.Visible, visible) << commandLine;
 }
 
-TEST(ChoosePageSearch, ClassesOfServiceStayInStepAlsoForTwinNamesAndComeInAliasOrder) {
+TEST(ChoosePage, AnEmptyClassOfServiceTableIsReportedOnceAndTheLoadGoesOn) {
+    SelectionHost h;
+    h.column("DELETE FROM COS");
+    h.ui().expectBox("(error):3021 (");
+    ChooseSubscribersPage &p = h.open();
+    h.ui().verifyAllShown();
+    ASSERT_EQ(h.ui().boxes().size(), 1u);
+    EXPECT_NE(h.ui().boxes()[0].text.find(") in procedure Form_Load of Form frmChooseSubscribers"),
+              std::string::npos);
+    EXPECT_GT(p.comSubscriberMailServer.ListCount(), 0) << "later steps still ran";
+}
+
+TEST(ChoosePage, ClassesOfServiceStayInStepAlsoForTwinNamesAndAreValuesNotSql) {
     SelectionHost h;
     const std::string twinA = h.plantCos("qa-twin-a", "Twin COS");
     const std::string twinB = h.plantCos("qa-twin-b", "Twin COS");
@@ -89,7 +105,6 @@ TEST(ChoosePageSearch, ClassesOfServiceStayInStepAlsoForTwinNamesAndComeInAliasO
     p.ComSubscribersCOS.ListIndex = first + 1;
     p.cmdView_Click();
     EXPECT_EQ(h.gridColumn("Alias"), Texts{"qa-b"});
-    // A class gone since the load (or a quote in its name) adds nothing.
     p.comHiddenCOS.List[static_cast<std::size_t>(first)] = "x' OR '1'='1";
     p.ComSubscribersCOS.ListIndex = first;
     p.cmdView_Click();
@@ -97,65 +112,7 @@ TEST(ChoosePageSearch, ClassesOfServiceStayInStepAlsoForTwinNamesAndComeInAliasO
     EXPECT_TRUE(h.ui().boxes().empty());
 }
 
-TEST(ChoosePageLoad, AnEmptyClassOfServiceTableIsReportedOnceAndTheLoadGoesOn) {
-    SelectionHost h;
-    h.column("DELETE FROM COS");
-    h.ui().expectBox("(error):3021 (");
-    ChooseSubscribersPage &p = h.open();
-    h.ui().verifyAllShown();
-    ASSERT_EQ(h.ui().boxes().size(), 1u);
-    EXPECT_NE(h.ui().boxes()[0].text.find(") in procedure Form_Load of Form frmChooseSubscribers"),
-              std::string::npos);
-    EXPECT_EQ(p.ComSubscribersCOS.ListCount(), 0);
-    EXPECT_GT(p.comSubscriberMailServer.ListCount(), 0) << "later steps still ran";
-    EXPECT_EQ(p.comSubscriberSwitch.ListCount(), 2);
-}
-
-TEST(ChoosePageCriterion, EachCriterionShowsOnlyItsValueControls) {
-    SelectionHost h;
-    ChooseSubscribersPage &p = h.open();
-    const std::pair<int, const char *> cases[] = {
-        {kCriterionExtensionRange, "11100000"}, {kCriterionSwitch, "00010000"},
-        {kCriterionMailServer, "00001000"},     {kCriterionCsvFile, "00000110"},
-        {kCriterionClassOfService, "00000001"}, {kCriterionAllSubscribers, "00000000"},
-    };
-    for (const auto &[code, visible] : cases) {
-        h.chooseCode(code);
-        EXPECT_EQ(p.criterionCode(), code);
-        EXPECT_EQ(shown(p), visible) << "code " << code;
-    }
-    // A code the list never carries is refused; no entry at all is a failure of the procedure.
-    h.chooseCode(kCriterionExtensionRange);
-    p.cmbSubscriberSelectType.ItemData[0] = 3;
-    h.ui().expectBox("Error! Invalid subscriber selection value.");
-    p.chooseCriterion(0);
-    EXPECT_EQ(shown(p), "00000000");
-    h.chooseCode(kCriterionMailServer);
-    h.ui().expectBox("(error):381 (Invalid property array index) in procedure "
-                     "cmbSubscriberSelectType_Click of Form frmChooseSubscribers");
-    p.chooseCriterion(-1);
-    h.ui().verifyAllShown();
-    EXPECT_EQ(shown(p), "00000000") << "the hiding step ran before the failure";
-}
-
-// The high box checks each change, the low one when it loses the focus.
-TEST(ChoosePageCriterion, ExtensionBoxesTakeOnlyWholeNumbers) {
-    SelectionHost h;
-    ChooseSubscribersPage &p = h.open();
-    h.ui().expectBox("Only numbers are allowed for extension range values");
-    p.txtSubscriberExtensionRangeHigh.Text = "1.0";
-    p.txtSubscriberExtensionRangeHigh_Change();
-    h.ui().expectBox("Only numbers are allowed for extension range values");
-    p.txtSubscriberExtensionRangeLow.Text = "12a";
-    p.txtSubscriberExtensionRangeLow_LostFocus();
-    h.ui().verifyAllShown();
-    EXPECT_EQ(p.txtSubscriberExtensionRangeHigh.Text + p.txtSubscriberExtensionRangeLow.Text, "");
-    p.txtSubscriberExtensionRangeLow.Text = "007";
-    p.txtSubscriberExtensionRangeLow_LostFocus();
-    EXPECT_EQ(p.txtSubscriberExtensionRangeLow.Text, "007");
-}
-
-TEST(ChoosePageSearch, AllSubscribersAreTypesOneAndThreeInAliasOrder) {
+TEST(ChoosePage, AllSubscribersAreTypesOneAndThreeInAliasOrder) {
     SelectionHost h;
     h.plant({.alias = "qa-three", .extension = "882001", .type = 3});
     h.plant({.alias = "qa-contact", .extension = "882002", .type = 2});
@@ -167,55 +124,20 @@ TEST(ChoosePageSearch, AllSubscribersAreTypesOneAndThreeInAliasOrder) {
     EXPECT_EQ(h.gridColumn("Alias"), expected);
     EXPECT_EQ(p.txtUsersInGrid.Text, std::to_string(expected.size()));
     EXPECT_EQ(p.myGrid.checkedCount(), static_cast<int>(expected.size())) << "new rows checked";
-    EXPECT_EQ(p.myGrid.TextMatrix(3, 0), "3");
     EXPECT_FALSE(h.ui().busy());
-    EXPECT_EQ(h.ui().busyChanges(), 2) << "the hourglass came and went once";
     p.cmdView_Click();
     EXPECT_EQ(h.gridColumn("Alias"), expected) << "a second press replaces, not doubles";
 }
 
-TEST(ChoosePageSearch, EveryCellIsFilledAndMissingValuesAreEmpty) {
-    SelectionHost h;
-    const std::string cos = h.plantCos("qa-cos", "QA Class");
-    const Planted full = h.plant({.alias = "qa-full",
-                                  .extension = "883001",
-                                  .homeServer = "MAILQA",
-                                  .cosId = cos,
-                                  .firstName = "Quinn",
-                                  .lastName = "Avery",
-                                  .displayName = "Quinn Avery",
-                                  .legacyMailbox = "/o=Org/cn=q",
-                                  .remoteNodeId = "RN-7"});
-    h.plant({.alias = "qa-zbare", .extension = "883002", .cosId = "{DEADBEEF-0000}"});
-    h.open();
-    h.searchRange("883001", "883002");
-    ASSERT_EQ(sorted(h.gridColumn("Alias")), (Texts{"qa-full", "qa-zbare"}));
-    const std::size_t f = h.gridColumn("Alias")[0] == "qa-full" ? 0 : 1; // rows in any order
-    auto row = [&](std::size_t r) {
-        std::string cells;
-        for (const char *key : {"DisplayName", "FirstName", "LastName", "Extension", "HomeServer",
-                                "COS", "LegacyMailbox", "RemoteNodeID", "ObjectID"})
-            cells += h.gridColumn(key)[r] + "|";
-        return cells;
-    };
-    EXPECT_EQ(row(f), "Quinn Avery|Quinn|Avery|883001|MAILQA|QA Class|/o=Org/cn=q|RN-7|" +
-                          full.objectId + "|");
-    EXPECT_EQ(h.gridColumn("HandlerObjectID")[f], full.handlerId);
-    // A class of service missing from the cached table shows empty.
-    EXPECT_EQ(row(1 - f).substr(0, 30), "Display qa-zbare|||883002|||||");
-}
-
-TEST(ChoosePageSearch, ExtensionRangesCompareNumbersAndListEachSubscriberOnce) {
+TEST(ChoosePage, ExtensionRangesCompareNumbersAndListEachSubscriberOnce) {
     SelectionHost h;
     h.plant({.alias = "qa-ext10", .extension = "10"});
     h.plant({.alias = "qa-ext100", .extension = "100"});
     h.plant({.alias = "qa-many", .extension = "30", .alternates = {"31", "32"}});
     ChooseSubscribersPage &p = h.open();
     const std::tuple<const char *, const char *, Texts> cases[] = {
-        {"9", "10", {"qa-ext10"}},
         {"007", "10", {"qa-ext10"}},
         {"10", "100", {"qa-ext10", "qa-ext100", "qa-many"}},
-        {"33", "99", {}},
         {"1e2", " 100 ", {"qa-ext100"}},
         {"30", "32", {"qa-many"}},
     };
@@ -225,16 +147,19 @@ TEST(ChoosePageSearch, ExtensionRangesCompareNumbersAndListEachSubscriberOnce) {
         EXPECT_EQ(p.txtUsersInGrid.Text, std::to_string(found.size()));
     }
     EXPECT_EQ(h.gridColumn("Extension"), Texts{"30"}) << "the primary extension is shown";
+    // Subscribers created after the load are not in the snapshot: passed over.
+    h.plant({.alias = "qa-late", .extension = "888001"});
+    h.searchRange("888001", "888001");
+    EXPECT_EQ(p.myGrid.Rows(), 1);
     EXPECT_TRUE(h.ui().boxes().empty());
 }
 
-TEST(ChoosePageSearch, RefusedChoicesAreNamedAndEmptyTheGrid) {
+TEST(ChoosePage, RefusedChoicesAreNamedAndEmptyTheGrid) {
     const char *order = "Invalid extension range. First extension must be lower than the second.";
-    const char *numbers = "Invalid input for extension range.  Please input numbers only.";
     const std::tuple<int, const char *, const char *, const char *> cases[] = {
         {kCriterionExtensionRange, "4010", "4000", order},
-        {kCriterionExtensionRange, "-1", "10", order},
-        {kCriterionExtensionRange, "10", "", numbers},
+        {kCriterionExtensionRange, "10", "",
+         "Invalid input for extension range.  Please input numbers only."},
         {kCriterionSwitch, "", "", "You must select a switch first"},
         {kCriterionMailServer, "", "", "You must select a mailstore first"},
         {kCriterionClassOfService, "", "", "You must first select a COS"},
@@ -256,43 +181,42 @@ TEST(ChoosePageSearch, RefusedChoicesAreNamedAndEmptyTheGrid) {
     }
 }
 
-TEST(ChoosePageSearch, SwitchesChooseByPosition) {
+TEST(ChoosePage, TheFirstSwitchAlsoTakesSubscribersWithoutOne) {
     SelectionHost h;
     h.plant({.alias = "qa-sw-none", .extension = "885001"});
-    h.plant({.alias = "qa-sw-0", .extension = "885002", .switchId = 0});
-    h.plant({.alias = "qa-sw-1", .extension = "885003", .switchId = 1});
-    h.plant({.alias = "qa-sw-2", .extension = "885004", .switchId = 2});
     ChooseSubscribersPage &p = h.open();
     h.chooseCode(kCriterionSwitch);
-    const char *where[] = {"(SwitchID IS NULL OR SwitchID = 0)", "SwitchID = 1"};
-    for (int position : {0, 1}) {
+    for (const auto &[position, where] :
+         {std::pair{0, "(SwitchID IS NULL OR SwitchID = 0)"}, {1, "SwitchID = 1"}}) {
         p.comSubscriberSwitch.ListIndex = position;
         p.cmdView_Click();
-        const Texts found = sorted(h.gridColumn("Alias"));
-        EXPECT_EQ(found, sorted(h.column("SELECT Alias FROM Subscriber WHERE SubscriberType IN "
-                                         "(1,3) AND " +
-                                         std::string(where[position]))));
-        EXPECT_EQ(std::count(found.begin(), found.end(), "qa-sw-none"), 1 - position);
-        EXPECT_EQ(std::count(found.begin(), found.end(), "qa-sw-1"), position);
-        EXPECT_EQ(std::count(found.begin(), found.end(), "qa-sw-2"), 0);
+        EXPECT_EQ(
+            sorted(h.gridColumn("Alias")),
+            sorted(h.column("SELECT Alias FROM Subscriber WHERE SubscriberType IN (1,3) AND " +
+                            std::string(where))));
     }
 }
 
-TEST(ChoosePageSearch, MailServersAreListedOnceAndTheirNamesAreValuesNotSql) {
+TEST(ChoosePage, MailServersAreListedOnceAndTheirNamesAreValuesNotSql) {
     SelectionHost h;
-    h.plant({.alias = "qa-quoted", .extension = "886001", .homeServer = "O'Brien MAIL"});
+    const Planted quoted = h.plant({.alias = "qa-quoted",
+                                    .extension = "886001",
+                                    .homeServer = "O'Brien MAIL",
+                                    .cosId = "{DEADBEEF-0000}"});
     h.plant({.alias = "qa-nohome"});
     ChooseSubscribersPage &p = h.open();
-    const Texts &servers = p.comSubscriberMailServer.List;
-    EXPECT_EQ(sorted(servers), h.column("SELECT DISTINCT HomeServer FROM Subscriber WHERE "
-                                        "HomeServer IS NOT NULL ORDER BY HomeServer"))
+    EXPECT_EQ(sorted(p.comSubscriberMailServer.List),
+              h.column("SELECT DISTINCT HomeServer FROM Subscriber WHERE HomeServer IS NOT NULL "
+                       "ORDER BY HomeServer"))
         << "each server once, and no empty entry";
     h.chooseCode(kCriterionMailServer);
     p.comSubscriberMailServer.ListIndex = indexOf(p.comSubscriberMailServer, "O'Brien MAIL");
     p.cmdView_Click();
     EXPECT_EQ(h.gridColumn("Alias"), Texts{"qa-quoted"});
     EXPECT_EQ(h.gridColumn("HomeServer"), Texts{"O'Brien MAIL"});
-    // Pasted into the statement this name would find everyone.
+    EXPECT_EQ(h.gridColumn("COS"), Texts{""}) << "a class missing from the cached table";
+    EXPECT_EQ(h.gridColumn("ObjectID"), Texts{quoted.objectId});
+    EXPECT_EQ(h.gridColumn("HandlerObjectID"), Texts{quoted.handlerId});
     p.comSubscriberMailServer.List[0] = "x' OR '1'='1";
     p.comSubscriberMailServer.ListIndex = 0;
     p.cmdView_Click();
@@ -300,16 +224,7 @@ TEST(ChoosePageSearch, MailServersAreListedOnceAndTheirNamesAreValuesNotSql) {
     EXPECT_TRUE(h.ui().boxes().empty());
 }
 
-TEST(ChoosePageSearch, SubscribersMissingFromTheSnapshotArePassedOver) {
-    SelectionHost h;
-    h.open();
-    h.plant({.alias = "qa-late", .extension = "888001"});
-    h.searchRange("888001", "888001");
-    EXPECT_EQ(h.page().myGrid.Rows(), 1);
-    EXPECT_TRUE(h.ui().boxes().empty());
-}
-
-TEST(ChoosePageLimit, ASearchStopsAtTheGridsLimitAndSaysSoOnce) {
+TEST(ChoosePage, ASearchOrImportStopsAtTheGridsLimitAndSaysSoOnce) {
     SelectionHost h;
     ChooseSubscribersPage &p = h.open();
     const Texts all = h.column(kTypesOneAndThree);
@@ -317,36 +232,26 @@ TEST(ChoosePageLimit, ASearchStopsAtTheGridsLimitAndSaysSoOnce) {
     p.cmdView_Click();
     EXPECT_EQ(h.gridColumn("Alias"), all) << "just full: nothing said";
     EXPECT_TRUE(h.ui().boxes().empty());
-
-    p.myGrid.setRowLimit(5);
-    h.ui().expectBox("Only the first 5 were added");
+    p.myGrid.setRowLimit(2);
+    h.ui().expectBox("Only the first 2 were added");
+    p.cmdView_Click();
+    EXPECT_EQ(h.gridColumn("Alias"), Texts(all.begin(), all.begin() + 2));
+    EXPECT_EQ(p.txtUsersInGrid.Text, "2");
+    // An import: one limit message, the summary last.
+    h.chooseCode(kCriterionCsvFile);
+    p.txtCSVPath.Text = h.writeFile("limit.csv", "alias\r\n" + all[0] + "\r\n" + all[1] + "\r\n" +
+                                                     all[2] + "\r\n" + all[0] + "\r\n");
+    h.ui().expectBox("Only the first 2 were added");
+    h.ui().expectBox(csvSummary(3, 2));
     p.cmdView_Click();
     h.ui().verifyAllShown();
-    EXPECT_EQ(h.ui().boxes().size(), 1u);
-    EXPECT_EQ(h.gridColumn("Alias"), Texts(all.begin(), all.begin() + 5));
-    EXPECT_EQ(p.txtUsersInGrid.Text, "5");
+    EXPECT_EQ(h.ui().boxes().size(), 3u);
     EXPECT_TRUE(p.cmdNext_Click());
     p.cmdPrevious_Click();
     EXPECT_EQ(p.myGrid.Rows(), 1) << "going back clears the grid";
 }
 
-TEST(ChoosePageLimit, AnImportBeyondTheLimitSaysSoBeforeItsSummary) {
-    SelectionHost h;
-    for (const char *alias : {"qa-l1", "qa-l2", "qa-l3"})
-        h.plant({.alias = alias});
-    ChooseSubscribersPage &p = h.open();
-    p.myGrid.setRowLimit(2);
-    h.chooseCode(kCriterionCsvFile);
-    p.txtCSVPath.Text = h.writeFile("limit.csv", "alias\r\nqa-l1\r\nqa-l2\r\nqa-l3\r\nqa-l1\r\n");
-    h.ui().expectBox("Only the first 2 were added");
-    h.ui().expectBox(csvSummary(3, 2));
-    p.cmdView_Click();
-    h.ui().verifyAllShown();
-    EXPECT_EQ(h.ui().boxes().size(), 2u) << "one limit message, the summary last";
-    EXPECT_EQ(h.gridColumn("Alias"), (Texts{"qa-l1", "qa-l2"}));
-}
-
-TEST(ChoosePageGrid, BrowseKeepsThePathUnlessAFileIsChosen) {
+TEST(ChoosePage, BrowseKeepsThePathUnlessAFileIsChosen) {
     SelectionHost h;
     ChooseSubscribersPage &p = h.open();
     p.txtCSVPath.Text = "old.csv";
