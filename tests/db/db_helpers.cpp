@@ -25,10 +25,6 @@ CREATE TRIGGER vw_Subscriber_Update INSTEAD OF UPDATE ON vw_Subscriber BEGIN
         SubscriberType = NEW.SubscriberType, COSObjectID = NEW.COSObjectID
     WHERE SubscriberObjectID = OLD.SubscriberObjectID;
 END;
-CREATE TRIGGER vw_Subscriber_Insert INSTEAD OF INSERT ON vw_Subscriber BEGIN
-    INSERT INTO Subscriber (SubscriberObjectID, Alias, DisplayName, SubscriberType)
-    VALUES (NEW.SubscriberObjectID, NEW.Alias, NEW.DisplayName, NEW.SubscriberType);
-END;
 CREATE TABLE zeph_ViewKey (ViewName TEXT, KeyColumn TEXT);
 INSERT INTO zeph_ViewKey VALUES ('VW_SUBSCRIBER', 'subscriberobjectid');
 
@@ -48,22 +44,13 @@ CREATE TABLE DTMFAccessID (
     ObjectID INTEGER PRIMARY KEY, ParentObjectID TEXT, ParentObjectIDType INTEGER,
     DTMFAccessID TEXT UNIQUE, DTMFAccessIDType INTEGER, Alias TEXT,
     IsPrimaryID INTEGER DEFAULT 0);
-CREATE TABLE NotificationDevice (
-    NotificationDeviceObjectID TEXT PRIMARY KEY, Alias TEXT, ParentObjectID TEXT);
 CREATE TABLE Journal (Entry TEXT);
 
-INSERT INTO CallHandler VALUES
-    ('{00000000-0000-0000-0000-000000700000}', 'Opening0', 0, NULL, NULL),
-    ('{00000000-0000-0000-0000-000000700001}', 'Opening1', 0, NULL, NULL),
-    ('{00000000-0000-0000-0000-000000700002}', 'Opening2', 0, NULL, NULL);
-INSERT INTO SubscriberTemplate VALUES
-    ('{00000000-0000-0000-0000-000000000011}', 'defaultTemplate', 'Default Subscriber Template'),
-    ('{00000000-0000-0000-0000-000000000012}', 'salesTemplate', 'Sales');
+INSERT INTO CallHandler VALUES ('{00000000-0000-0000-0000-000000700000}', 'Opening', 0, NULL, NULL);
 INSERT INTO COS VALUES ('{00000000-0000-0000-0000-000000000077}', 'defaultCos', 'Default COS'),
     ('{00000000-0000-0000-0000-000000000078}', 'O''Brien COS', 'Quoted');
 )sql";
 
-// Subscriber i (0 <= i < ?1) with its primary call handler and primary extension.
 const char *kNumbers = "WITH RECURSIVE n(i) AS (SELECT 0 WHERE ?1 > 0 UNION ALL SELECT i + 1 FROM "
                        "n WHERE i + 1 < ?1), g(f) AS (SELECT '{00000000-0000-0000-0000-%012d}') ";
 const char *kSubscribers[] = {
@@ -100,14 +87,12 @@ std::unique_ptr<IDatabase> TestDb::database() const {
 }
 
 std::string TestDb::scalar(const std::string &sql) const {
-    DbRowSet rows = server::queryRows(m_db->get(), sql);
-    if (rows.rows.empty())
-        return "";
-    return server::isNull(rows.rows[0][0]) ? "NULL" : server::asText(rows.rows[0][0]);
+    auto value = server::queryValue(m_db->get(), sql, {});
+    return !value ? "" : server::isNull(*value) ? "NULL" : server::asText(*value);
 }
 
 std::string TestDb::dump() const {
-    std::string out = "user_version " + scalar("PRAGMA user_version") + "\n";
+    std::string out;
     auto add = [&](const std::string &prefix, const std::string &sql) {
         for (const auto &row : server::queryRows(m_db->get(), sql).rows) {
             out += prefix;
