@@ -78,8 +78,11 @@ public:
         return m_inner->readFile(p);
     }
     std::string nativePath(const std::string &p) override { return m_inner->nativePath(p); }
-    std::string userDataFolder() override { return m_inner->userDataFolder(); }
+    std::string userDataFolder() override {
+        return userData.empty() ? m_inner->userDataFolder() : userData;
+    }
     std::vector<std::string> refuseParts;
+    std::string userData; // the user's own folder instead of the account's
 
 private:
     std::unique_ptr<IFileSystem> m_inner;
