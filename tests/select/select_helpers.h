@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,7 +24,6 @@ struct Planted {
     std::string alias{}, extension{};
     int type = 1;
     std::string homeServer{}, cosId{};
-    std::optional<int> switchId{};
     std::vector<std::string> alternates{};
     std::string location = "{0000AAAA-0000-0000-0000-000000000001}";
     std::string objectId{}, handlerId{}; ///< filled by plant()
@@ -60,11 +58,10 @@ public:
         s.handlerId = id("C0A11000");
         auto orNull = [](const std::string &t) { return t.empty() ? DbValue() : DbValue(t); };
         column("INSERT INTO Subscriber (SubscriberObjectID, Alias, SubscriberType, DisplayName, "
-               "HomeServer, CallHandlerObjectID, COSObjectID, LocationObjectID, SwitchID) "
-               "VALUES (?,?,?,?,?,?,?,?,?)",
+               "HomeServer, CallHandlerObjectID, COSObjectID, LocationObjectID) "
+               "VALUES (?,?,?,?,?,?,?,?)",
                {s.objectId, s.alias, std::int64_t{s.type}, "Display " + s.alias,
-                orNull(s.homeServer), s.handlerId, orNull(s.cosId), s.location,
-                s.switchId ? DbValue(std::int64_t{*s.switchId}) : DbValue()});
+                orNull(s.homeServer), s.handlerId, orNull(s.cosId), s.location});
         column("INSERT INTO CallHandler (CallHandlerObjectID, Alias, DisplayName, IsPrimary, "
                "LocationObjectID) VALUES (?,?,?,1,?)",
                {s.handlerId, "ch_" + s.alias, "Display " + s.alias, s.location});
@@ -78,14 +75,6 @@ public:
                     s.location});
         return s;
     }
-    std::string plantCos(const std::string &alias, const std::string &textName) {
-        ++m_planted;
-        const std::string cos = id("C05C0000");
-        column("INSERT INTO COS (COSObjectID, Alias, TextName) VALUES (?,?,?)",
-               {cos, alias, textName});
-        return cos;
-    }
-
     /// Opens the cached tables (as start-up does) and the loaded page.
     ChooseSubscribersPage &open(const std::string &commandLine = {}) {
         m_registry = std::make_unique<RegistryAPI>(*host().registry);
@@ -112,12 +101,6 @@ public:
             texts.push_back(grid.TextMatrix(row, grid.ColIndex(key)));
         return texts;
     }
-    void searchRange(const std::string &low, const std::string &high) {
-        chooseCode(kCriterionExtensionRange);
-        m_page->txtSubscriberExtensionRangeLow.Text = low;
-        m_page->txtSubscriberExtensionRangeHigh.Text = high;
-        m_page->cmdView_Click();
-    }
     /// Writes a file of the test; returns its path.
     std::string writeFile(const std::string &name, const std::string &content) {
         m_temp.writeFile(name, content);
@@ -126,9 +109,7 @@ public:
 
 private:
     std::string id(const char *kind) const {
-        std::string n = std::to_string(m_planted);
-        return "{" + std::string(kind) + "-0000-0000-0000-" + std::string(12 - n.size(), '0') + n +
-               "}";
+        return "{" + std::string(kind) + "-" + std::to_string(m_planted) + "}";
     }
 
     TempHost m_temp;

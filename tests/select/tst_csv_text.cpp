@@ -7,12 +7,7 @@
 
 using namespace zeph;
 
-TEST(CsvText, LinesFieldsBlanksAndWindows1252) {
-    LineReader reader("a\r\r\nb\r\n");
-    std::vector<std::string> lines;
-    for (std::string_view line; reader.next(line);)
-        lines.emplace_back(line);
-    EXPECT_EQ(lines, (std::vector<std::string>{"a", "", "b"})) << "a final line end adds no line";
+TEST(CsvText, FieldsBlanksAndWindows1252) {
     EXPECT_EQ(splitFields("\"a,b\",c"), (std::vector<std::string_view>{"\"a", "b\"", "c"}));
     EXPECT_EQ(trimSpaces("\t4012 "), "\t4012") << "only blanks are trimmed";
     // A translated extension name is the header name in that language.
@@ -40,9 +35,6 @@ TEST(CsvUnmatchedLines, TheListIsCutAfterFiftyNumbers) {
 TEST(NumberChecks, NumericTextAndWholeNumbersWithinBounds) {
     for (const char *text : {"", "12a", "1e", "0x10", "inf", "1e999", "1,000", "1.2.3"})
         EXPECT_FALSE(isNumericText(text)) << '"' << text << '"';
-    for (const auto &[text, written] :
-         {std::pair{"007", "7"}, {" 10 ", "10"}, {"1e3", "1000"}, {"-0", "0"}, {".5", "0.5"}})
-        EXPECT_EQ(numberText(numericValue(text).value()), written) << text;
     for (const char *text : {"", "007", "1e3", " 42 "})
         EXPECT_TRUE(MyIsNumber(text, 0, 0)) << '"' << text << '"';
     for (const char *text : {"12a", "-5", "1.0", "5.", " "})

