@@ -117,9 +117,8 @@ void FailingDeletes::deleteFile(const std::string &p, bool force) {
 }
 
 std::vector<std::string> readLogFile(const std::string &nativePath) {
-    std::ifstream in(nativePath, std::ios::binary);
     std::ostringstream s;
-    s << in.rdbuf();
+    s << std::ifstream(nativePath, std::ios::binary).rdbuf();
     const std::string content = s.str();
     std::vector<std::string> lines;
     std::size_t start = 0, end;
@@ -146,18 +145,16 @@ std::vector<std::string> afterRemovalLines() {
 }
 
 void expectSame(const Snapshot &before, const Snapshot &after) {
-    auto report = [](const Snapshot &from, const Snapshot &to, const char *what) {
-        int shown = 0;
-        for (const auto &[name, items] : from) {
-            const auto other = to.find(name);
+    int shown = 0;
+    for (auto [from, to, what] :
+         {std::tuple{&before, &after, "gone or changed"}, {&after, &before, "new or changed"}}) {
+        for (const auto &[name, items] : *from) {
             for (const auto &item : items) {
-                if ((other == to.end() || !other->second.count(item)) && shown++ < 8)
+                if ((!to->count(name) || !to->at(name).count(item)) && shown++ < 8)
                     ADD_FAILURE() << name << ": " << what << ": " << item.substr(0, 300);
             }
         }
-    };
-    report(before, after, "gone or changed");
-    report(after, before, "new or changed");
+    }
 }
 
 ResetBench::ResetBench(int subscribers,
@@ -167,15 +164,14 @@ ResetBench::ResetBench(int subscribers,
     for (const auto &[name, value] : settings)
         temp.set(name, value);
     Host &h = host();
-    auto database = std::make_unique<FaultyDatabase>(std::move(h.database));
-    m_db = database.get();
-    h.database = std::move(database);
-    auto files = std::make_unique<FailingDeletes>(std::move(h.files));
-    m_files = files.get();
-    h.files = std::move(files);
-    auto shell = std::make_unique<RecordingShell>();
-    m_shell = shell.get();
-    h.shell = std::move(shell);
+    auto wrap = [](auto &slot, auto made) {
+        auto *raw = made.get();
+        slot = std::move(made);
+        return raw;
+    };
+    m_db = wrap(h.database, std::make_unique<FaultyDatabase>(std::move(h.database)));
+    m_files = wrap(h.files, std::make_unique<FailingDeletes>(std::move(h.files)));
+    m_shell = wrap(h.shell, std::make_unique<RecordingShell>());
     registry = std::make_unique<RegistryAPI>(*h.registry);
     tarvoDb = std::make_unique<db::modTarvoDB>(*h.database);
     if (!tarvoDb->bOpenDatabase(tarvoDb->DbConnectionString()))
@@ -220,19 +216,14 @@ std::vector<std::string> ResetBench::run() {
     return {lines.begin() + std::min<std::size_t>(12, lines.size()), lines.end()};
 }
 
-DbRowSet ResetBench::sql(const std::string &text, const std::vector<DbValue> &params) {
-    return m_db->inner().connect(tarvoDb->DbConnectionString())->query(text, params, true);
-}
-
-void ResetBench::exec(const std::string &text, const std::vector<DbValue> &params) {
-    m_db->inner().connect(tarvoDb->DbConnectionString())->query(text, params, false);
+DbRowSet ResetBench::sql(const std::string &text, const std::vector<DbValue> &params,
+                         bool readOnly) {
+    return m_db->inner().connect(tarvoDb->DbConnectionString())->query(text, params, readOnly);
 }
 
 std::string ResetBench::sqlText(const std::string &text, const std::vector<DbValue> &params) {
     DbRowSet rows = sql(text, params);
-    if (rows.rows.empty() || rows.rows.front().empty())
-        return {};
-    return optionalText(rows.rows.front().front()).value_or("");
+    return rows.rows.empty() ? "" : optionalText(rows.rows.front().front()).value_or("");
 }
 
 long ResetBench::sqlCount(const std::string &text, const std::vector<DbValue> &params) {
@@ -291,12 +282,9 @@ SubscriberFacts ResetBench::facts(const std::string &objectId) {
         return f;
     }
     const auto &r = rows.rows.front();
-    for (auto [field, c] : {std::pair{&f.alias, 0},
-                            {&f.callHandlerId, 1},
-                            {&f.directoryId, 2},
-                            {&f.extension, 3},
-                            {&f.homeServer, 4}})
-        *field = optionalText(r[c]).value_or("");
+    std::size_t c = 0;
+    for (auto *field : {&f.alias, &f.callHandlerId, &f.directoryId, &f.extension, &f.homeServer})
+        *field = optionalText(r[c++]).value_or("");
     f.voiceName = optionalText(r[5]);
     f.smtpAddress = optionalText(r[6]);
     return f;
@@ -352,26 +340,24 @@ std::vector<std::string> ResetBench::expectedLinesBeforeRemoval(const Subscriber
         else
             lines.push_back("    wav file not found on system");
     }
-    DbRowSet rules = sql("SELECT * FROM MessagingRule WHERE ParentObjectID=?", {s.callHandlerId});
+    DbRowSet rules = sql("SELECT Alias, StreamPath FROM MessagingRule WHERE ParentObjectID=?",
+                         {s.callHandlerId});
     if (rules.rows.empty())
         lines.push_back("(error) could not find messaging rules for current subscriber");
     for (const auto &r : rules.rows) {
-        const std::string name = db::valueText(r[columnOf(rules, "Alias")]);
-        const DbValue &path = r[columnOf(rules, "StreamPath")];
-        if (db::isNull(path)) {
-            lines.push_back("    " + name + " greeting is not recorded");
+        if (db::isNull(r[1])) {
+            lines.push_back("    " + db::valueText(r[0]) + " greeting is not recorded");
             continue;
         }
-        lines.push_back("    removing greeting WAV from file system:" + name);
-        if (recordingFile(db::valueText(path)).empty())
+        lines.push_back("    removing greeting WAV from file system:" + db::valueText(r[0]));
+        if (recordingFile(db::valueText(r[1])).empty())
             lines.push_back("    wav file not found on system");
     }
-    // The mailbox.
-    const std::string advice = ".  Make sure you are logged into the system with an account that "
-                               "has send as/receive as and full mailstore rights on all mailstores "
-                               "that home subscribers.";
     const std::string smtp = s.smtpAddress.value_or("");
-    const std::string where = smtp + " and Exchange server name=" + s.homeServer + advice;
+    const std::string where = smtp + " and Exchange server name=" + s.homeServer +
+                              ".  Make sure you are logged into the system with an account that "
+                              "has send as/receive as and full mailstore rights on all mailstores "
+                              "that home subscribers.";
     if (!s.smtpAddress) {
         lines.push_back("(error) subscriber has no SMTP address in SQL - this usually means they "
                         "did not get a mailbox created in the mailstore propertly.  Skipping "
@@ -417,8 +403,7 @@ bool ResetBench::conflicting(const SubscriberFacts &s) {
 }
 
 bool ResetBench::undeletable(const SubscriberFacts &s) {
-    return sqlText("SELECT Undeletable FROM Subscriber WHERE SubscriberObjectID=?", {s.objectId}) ==
-           "1";
+    return sqlCount("SELECT Undeletable FROM Subscriber WHERE SubscriberObjectID=?", {s.objectId});
 }
 
 bool ResetBench::ordinary(const SubscriberFacts &s) {

@@ -134,8 +134,8 @@ public:
     const ResetSummary &summary() const { return *page->summary(); }
 
     /// Straight on the stand-in database, without faults.
-    DbRowSet sql(const std::string &text, const std::vector<DbValue> &params = {});
-    void exec(const std::string &text, const std::vector<DbValue> &params = {});
+    DbRowSet sql(const std::string &text, const std::vector<DbValue> &params = {},
+                 bool readOnly = true);
     std::string sqlText(const std::string &text, const std::vector<DbValue> &params = {});
     long sqlCount(const std::string &text, const std::vector<DbValue> &params = {});
     /// What the stand-in's consistency check finds wrong with the server.

@@ -220,9 +220,9 @@ TEST(SyncWait, OnlyAnAnswerOfZeroIsSuccessAndEveryFailureIsShown) {
         return WaitForSyncToFinished(b.host(), b.tarvoDb->DbConnectionString(), *b.log, ticket);
     };
     auto addTicket = [&](std::int64_t result) {
-        b.exec("INSERT INTO DirectorySyncTicket (Ticket, ObjectID, Operation, result) VALUES (?, "
-               "NULL, 'modify', ?)",
-               {DbValue(ticket), DbValue(result)});
+        b.sql("INSERT INTO DirectorySyncTicket (Ticket, ObjectID, Operation, result) VALUES (?, "
+              "NULL, 'modify', ?)",
+              {DbValue(ticket), DbValue(result)}, false);
     };
     auto tickets = [&] {
         return b.sqlCount("SELECT COUNT(*) FROM vw_DirectorySyncTicket WHERE Ticket=?",

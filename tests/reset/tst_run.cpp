@@ -1,5 +1,5 @@
 // Whole reset runs on a seeded stand-in host: the log line by line, the closing message, the
-// page's controls, the journal, and what reaches the server.
+// page's controls, the journal, the failed-records file, and what reaches the server.
 #include "reset_helpers.h"
 
 #include "reset/GetObjectTypeName.h"
@@ -38,136 +38,39 @@ std::string closingText(int reset, int errors) {
            "the output log now.";
 }
 
-class ResetRunTest : public ::testing::Test {
-protected:
-    test::ResetBench m_bench;
-};
-
-TEST_F(ResetRunTest, ACleanResetWritesEveryLineInOrderAndBindsEveryArgument) {
+// Subscribers the run skips (no directory account, a conflicting extension, unknown) around one
+// clean reset, with unchecked rows between.
+TEST(ResetRun, SkipsWhatItMustAndResetsTheRestLineByLineWithEveryArgumentBound) {
+    test::ResetBench b;
     // Without first and last name: they go as empty text, not NULL.
-    test::SubscriberFacts s = m_bench.find([&](const auto &f) {
-        return m_bench.ordinary(f) &&
-               m_bench.sqlCount("SELECT COUNT(*) FROM Subscriber WHERE SubscriberObjectID=? AND "
-                                "FirstName IS NULL AND LastName IS NULL",
-                                {f.objectId}) == 1;
+    test::SubscriberFacts s = b.find([&](const auto &f) {
+        return b.ordinary(f) && b.sqlCount("SELECT COUNT(*) FROM Subscriber WHERE "
+                                           "SubscriberObjectID=? AND FirstName IS NULL AND "
+                                           "LastName IS NULL",
+                                           {f.objectId}) == 1;
     });
-    const std::string display = m_bench.sqlText(
-        "SELECT DisplayName FROM vw_Subscriber WHERE SubscriberObjectID=?", {s.objectId});
-    m_bench.templateAlias = "salesTemplateEast";
-    // Rows left unchecked before and after it.
-    m_bench.addRawRow("other", kGhost, false);
-    m_bench.addRow(s.objectId);
-    m_bench.addRawRow("other", kGhost, false);
-    std::vector<std::string> expected = m_bench.expectedLinesBeforeRemoval(s);
-    const std::vector<std::string> rest = test::afterRemovalLines();
-    expected.insert(expected.end(), rest.begin(), rest.end());
-
-    // No to the question changes nothing; the run may follow.
-    const test::Snapshot before = m_bench.snapshot();
-    m_bench.ui().expectBox(ResetPage::kConfirmation, MsgAnswer::No);
-    m_bench.page->cmdResetSubscribers_Click();
-    EXPECT_EQ(m_bench.ui().boxes().at(0).buttons, MsgButtons::YesNo);
-    EXPECT_FALSE(fs::exists(m_bench.temp.programFolder() + "/logs"));
-    EXPECT_TRUE(m_bench.db().calls.empty());
-    test::expectSame(before, m_bench.snapshot());
-
-    // The failed-records file's collector sits in front of the log's own observer, which still
-    // sees every line.
-    std::vector<std::string> seen;
-    m_bench.log->setLineObserver([&](const std::string &line) { seen.push_back(line); });
-    const std::vector<std::string> lines = m_bench.run();
-    EXPECT_EQ(test::withoutEnd(lines), expected);
-    expectEnd(lines, kListsSync);
-    EXPECT_EQ(seen,
-              test::readLogFile(m_bench.host().files->nativePath(m_bench.log->LogFilePath())));
-    m_bench.log->WriteLogLine("after the run");
-    EXPECT_EQ(seen.back(), "after the run");
-    m_bench.log->setLineObserver(nullptr);
-    EXPECT_EQ(m_bench.summary().closingMessage, closingText(1, 0));
-    const ResetPage &page = *m_bench.page;
-    EXPECT_EQ(page.lblSubscribersAddedCount, "1");
-    EXPECT_FALSE(page.cmdResetSubscribers.Enabled || page.cmdPrevious.Enabled ||
-                 m_bench.ui().busy());
-    EXPECT_TRUE(page.cmdExit.Enabled);
-    EXPECT_TRUE(m_bench.shell().started.empty()) << "Cancel opens no viewer";
-
-    // The journal holds the one finished reset; the failed-records file only its header.
-    std::string problem;
-    auto journal = readJournal(*m_bench.host().files, m_bench.summary().journalPath, problem);
-    EXPECT_TRUE(journal && journal->entries.size() == 1 && journal->unfinished().empty());
-    EXPECT_EQ(
-        test::readLogFile(m_bench.host().files->nativePath(m_bench.summary().failedRecordsPath)),
-        std::vector<std::string>{"alias,extension,reason"});
-
-    // Every procedure's arguments by name, type and value, and the procedures in order.
-    using T = DbParamType;
-    using Args = std::vector<std::tuple<std::string, T, DbValue>>;
-    auto expectArgs = [](const test::ProcedureCall &call, const Args &args) {
-        Args actual;
-        for (const DbParam &a : call.args)
-            actual.emplace_back(a.name, a.type, a.value);
-        EXPECT_EQ(actual, args) << call.name;
-    };
-    const test::ProcedureCall &removal = m_bench.db().lastCall("sp_DeleteSubscriber");
-    const std::string ticket = db::valueText(removal.args.at(3).value);
-    EXPECT_EQ(ticket.size(), 38u);
-    expectArgs(removal, {{"@SubscriberObjectID", T::Guid, s.objectId},
-                         {"@DirectorySync", T::Integer, std::int64_t{1}},
-                         {"@ForceRemove", T::Integer, std::int64_t{0}},
-                         {"@DirectorySyncTicket", T::Guid, ticket}});
-    expectArgs(m_bench.db().lastCall("sp_CreateSubscriber"),
-               {{"@Alias", T::Text, s.alias},
-                {"@DtmfAccessId", T::Text, s.extension},
-                {"@templateAlias", T::Text, std::string("salesTemplateEast")},
-                {"@SubscriberType", T::Integer, std::int64_t{1}},
-                {"@Undeletable", T::Integer, std::int64_t{0}},
-                {"@DisplayName", T::Text, display},
-                {"@DirectoryID", T::Guid, s.directoryId},
-                {"@Uid", T::Text, s.alias},
-                {"@FirstName", T::Text, std::string()},
-                {"@LastName", T::Text, std::string()},
-                {"@DirectorySync", T::Integer, std::int64_t{0}}});
-    const test::ProcedureCall &modify = m_bench.db().lastCall("sp_ModifySubscriber");
-    const std::string second = db::valueText(modify.args.at(1).value);
-    EXPECT_NE(second, ticket);
-    expectArgs(modify, {{"@SubscriberObjectID", T::Guid, s.objectId},
-                        {"@DirectorySyncTicket", T::Guid, second},
-                        {"@DirectorySync", T::Integer, std::int64_t{1}}});
-    expectArgs(m_bench.db().lastCall("sp_SqlDirectorySync"),
-               {{"@SyncDistributionList", T::Integer, std::int64_t{1}}});
-    EXPECT_EQ(m_bench.sqlCount("SELECT COUNT(*) FROM vw_DirectorySyncTicket"), 0);
-    std::string names;
-    for (const auto &call : m_bench.db().calls)
-        names += call.name + " ";
-    EXPECT_EQ(names, "sp_DeleteSubscriber sp_DeleteDirectorySyncTicket sp_CreateSubscriber "
-                     "sp_ModifySubscriber sp_DeleteDirectorySyncTicket sp_SqlDirectorySync ");
-
-    // One page runs once: a second click asks nothing and does nothing.
-    const std::size_t boxes = m_bench.ui().boxes().size();
-    m_bench.page->cmdResetSubscribers_Click();
-    EXPECT_EQ(m_bench.ui().boxes().size(), boxes);
-    EXPECT_EQ(m_bench.db().callCount("sp_DeleteSubscriber"), 1);
-}
-
-TEST_F(ResetRunTest, SkippedSubscribersGetTheirOneErrorLineAndAreLeftAlone) {
-    test::SubscriberFacts noDirectory =
-        m_bench.find([](const auto &f) { return f.directoryId.empty(); });
-    test::SubscriberFacts conflict = m_bench.find(
-        [&](const auto &f) { return !f.directoryId.empty() && m_bench.conflicting(f); });
+    const std::string display =
+        b.sqlText("SELECT DisplayName FROM vw_Subscriber WHERE SubscriberObjectID=?", {s.objectId});
+    b.templateAlias = "salesTemplateEast";
+    test::SubscriberFacts noDirectory = b.find([](const auto &f) { return f.directoryId.empty(); });
+    test::SubscriberFacts conflict =
+        b.find([&](const auto &f) { return !f.directoryId.empty() && b.conflicting(f); });
     // One more object on the conflicting extension: a type the log has no word for and no name,
     // in a further location of the local dialing domain.
     const std::string location = "{00000004-0000-4000-8000-000000000004}";
-    m_bench.exec("INSERT INTO Location (LocationObjectID, Alias, DisplayName, DialingDomainID, "
-                 "IsLocal) VALUES (?, 'extra', 'Extra', (SELECT DialingDomainID FROM Location "
-                 "WHERE IsLocal=1 ORDER BY rowid LIMIT 1), 0)",
-                 {location});
-    m_bench.exec("INSERT INTO DTMFAccessID (ParentObjectID, ParentObjectIDType, DTMFAccessID, "
-                 "IsPrimaryID, LocationObjectID) VALUES (?, 4, ?, 1, ?)",
-                 {"{00000004-1111-4000-8000-000000000000}", conflict.extension, location});
-    m_bench.addRow(noDirectory.objectId);
-    m_bench.addRow(conflict.objectId);
-    m_bench.addRawRow("ghost", kGhost);
-    const test::Snapshot before = m_bench.snapshot();
+    b.sql("INSERT INTO Location (LocationObjectID, Alias, DisplayName, DialingDomainID, IsLocal) "
+          "VALUES (?, 'extra', 'Extra', (SELECT DialingDomainID FROM Location WHERE IsLocal=1 "
+          "ORDER BY rowid LIMIT 1), 0)",
+          {location}, false);
+    b.sql("INSERT INTO DTMFAccessID (ParentObjectID, ParentObjectIDType, DTMFAccessID, "
+          "IsPrimaryID, LocationObjectID) VALUES (?, 4, ?, 1, ?)",
+          {"{00000004-1111-4000-8000-000000000000}", conflict.extension, location}, false);
+    b.addRow(noDirectory.objectId);
+    b.addRow(conflict.objectId);
+    b.addRawRow("other", kGhost, false);
+    b.addRow(s.objectId);
+    b.addRawRow("other", kGhost, false);
+    b.addRawRow("ghost", kGhost);
 
     std::vector<std::string> expected = {
         "** Resetting Subscriber **",
@@ -182,13 +85,11 @@ TEST_F(ResetRunTest, SkippedSubscribersGetTheirOneErrorLineAndAreLeftAlone) {
         "(error) This subscriber has a conflicting ID with another object in the database.  This "
         "will cause the reset for this user to fail so they are being skipped.",
         "All objects found using this DTMFAccessID:"};
-    DbRowSet users =
-        m_bench.sql("SELECT ObjectType, DisplayName FROM vw_DTMFAccessID_DialingDomain WHERE "
-                    "DTMFAccessID=?",
-                    {conflict.extension});
-    ASSERT_GE(users.rows.size(), 3u);
     int errors = 3;
-    for (const auto &r : users.rows) {
+    for (const auto &r : b.sql("SELECT ObjectType, DisplayName FROM "
+                               "vw_DTMFAccessID_DialingDomain WHERE DTMFAccessID=?",
+                               {conflict.extension})
+                             .rows) {
         // A nameless object cannot be read as text: the run's error line, then an empty name.
         if (db::isNull(r[1])) {
             expected.push_back("(error):94 (Invalid use of Null) in procedure "
@@ -199,21 +100,101 @@ TEST_F(ResetRunTest, SkippedSubscribersGetTheirOneErrorLineAndAreLeftAlone) {
             "    " + GetObjectTypeName(db::valueLong(r[0])) +
             " with a Display Name= " + (db::isNull(r[1]) ? "" : db::valueText(r[1])) + ".  ");
     }
-    ASSERT_GT(errors, 3) << "the added object has no name";
-    expected.insert(expected.end(),
-                    {"** Resetting Subscriber **", "    Alias=ghost",
-                     std::string("    ObjectID=") + kGhost,
-                     "(error) could not find subscriber in database using objectID - skipping "
-                     "user"});
+    ASSERT_EQ(errors, 4) << "the added object has no name";
+    const std::vector<std::string> clean = b.expectedLinesBeforeRemoval(s);
+    const std::vector<std::string> rest = test::afterRemovalLines();
+    expected.insert(expected.end(), clean.begin(), clean.end());
+    expected.insert(expected.end(), rest.begin(), rest.end());
+    expected.insert(expected.end(), {"** Resetting Subscriber **", "    Alias=ghost",
+                                     std::string("    ObjectID=") + kGhost,
+                                     "(error) could not find subscriber in database using "
+                                     "objectID - skipping user"});
 
-    const std::vector<std::string> lines = m_bench.run();
+    // No to the question changes nothing; the run may follow.
+    const test::Snapshot before = b.snapshot();
+    b.ui().expectBox(ResetPage::kConfirmation, MsgAnswer::No);
+    b.page->cmdResetSubscribers_Click();
+    EXPECT_EQ(b.ui().boxes().at(0).buttons, MsgButtons::YesNo);
+    EXPECT_FALSE(fs::exists(b.temp.programFolder() + "/logs"));
+    EXPECT_TRUE(b.db().calls.empty());
+    test::expectSame(before, b.snapshot());
+
+    // The failed-records file's collector sits in front of the log's own observer, which still
+    // sees every line.
+    std::vector<std::string> seen;
+    b.log->setLineObserver([&](const std::string &line) { seen.push_back(line); });
+    const std::vector<std::string> lines = b.run();
     EXPECT_EQ(test::withoutEnd(lines), expected);
     expectEnd(lines, kListsSync);
-    EXPECT_EQ(m_bench.summary().closingMessage, closingText(0, errors));
-    EXPECT_EQ(m_bench.page->lblSubscribersAddedCount, "0");
-    EXPECT_EQ(m_bench.db().callCount("sp_CreateSubscriber"), 0);
-    EXPECT_TRUE(m_bench.summary().journalPath.empty()) << "nobody was removed";
-    test::expectSame(before, m_bench.snapshot());
+    EXPECT_EQ(seen, test::readLogFile(b.host().files->nativePath(b.log->LogFilePath())));
+    b.log->WriteLogLine("after the run");
+    EXPECT_EQ(seen.back(), "after the run");
+    b.log->setLineObserver(nullptr);
+    EXPECT_EQ(b.summary().closingMessage, closingText(1, errors));
+    const ResetPage &page = *b.page;
+    EXPECT_EQ(page.lblSubscribersAddedCount, "1");
+    EXPECT_FALSE(page.cmdResetSubscribers.Enabled || page.cmdPrevious.Enabled || b.ui().busy());
+    EXPECT_TRUE(page.cmdExit.Enabled);
+    EXPECT_TRUE(b.shell().started.empty()) << "Cancel opens no viewer";
+
+    // The journal holds the one finished reset; the failed-records file the skipped ones.
+    std::string problem;
+    auto journal = readJournal(*b.host().files, b.summary().journalPath, problem);
+    EXPECT_TRUE(journal && journal->entries.size() == 1 && journal->unfinished().empty());
+    EXPECT_EQ(test::readLogFile(b.host().files->nativePath(b.summary().failedRecordsPath)),
+              (std::vector<std::string>{
+                  "alias,extension,reason",
+                  noDirectory.alias + "," + noDirectory.extension + "," + expected[3],
+                  conflict.alias + "," + conflict.extension + "," + expected[8],
+                  "ghost,," + expected.back()}));
+    // Every procedure's arguments by name, type and value, and the procedures in order.
+    using T = DbParamType;
+    using Args = std::vector<std::tuple<std::string, T, DbValue>>;
+    auto expectArgs = [](const test::ProcedureCall &call, const Args &args) {
+        Args actual;
+        for (const DbParam &a : call.args)
+            actual.emplace_back(a.name, a.type, a.value);
+        EXPECT_EQ(actual, args) << call.name;
+    };
+    const test::ProcedureCall &removal = b.db().lastCall("sp_DeleteSubscriber");
+    const std::string ticket = db::valueText(removal.args.at(3).value);
+    EXPECT_EQ(ticket.size(), 38u);
+    expectArgs(removal, {{"@SubscriberObjectID", T::Guid, s.objectId},
+                         {"@DirectorySync", T::Integer, std::int64_t{1}},
+                         {"@ForceRemove", T::Integer, std::int64_t{0}},
+                         {"@DirectorySyncTicket", T::Guid, ticket}});
+    expectArgs(b.db().lastCall("sp_CreateSubscriber"),
+               {{"@Alias", T::Text, s.alias},
+                {"@DtmfAccessId", T::Text, s.extension},
+                {"@templateAlias", T::Text, std::string("salesTemplateEast")},
+                {"@SubscriberType", T::Integer, std::int64_t{1}},
+                {"@Undeletable", T::Integer, std::int64_t{0}},
+                {"@DisplayName", T::Text, display},
+                {"@DirectoryID", T::Guid, s.directoryId},
+                {"@Uid", T::Text, s.alias},
+                {"@FirstName", T::Text, std::string()},
+                {"@LastName", T::Text, std::string()},
+                {"@DirectorySync", T::Integer, std::int64_t{0}}});
+    const test::ProcedureCall &modify = b.db().lastCall("sp_ModifySubscriber");
+    const std::string second = db::valueText(modify.args.at(1).value);
+    EXPECT_NE(second, ticket);
+    expectArgs(modify, {{"@SubscriberObjectID", T::Guid, s.objectId},
+                        {"@DirectorySyncTicket", T::Guid, second},
+                        {"@DirectorySync", T::Integer, std::int64_t{1}}});
+    expectArgs(b.db().lastCall("sp_SqlDirectorySync"),
+               {{"@SyncDistributionList", T::Integer, std::int64_t{1}}});
+    EXPECT_EQ(b.sqlCount("SELECT COUNT(*) FROM vw_DirectorySyncTicket"), 0);
+    std::string names;
+    for (const auto &call : b.db().calls)
+        names += call.name + " ";
+    EXPECT_EQ(names, "sp_DeleteSubscriber sp_DeleteDirectorySyncTicket sp_CreateSubscriber "
+                     "sp_ModifySubscriber sp_DeleteDirectorySyncTicket sp_SqlDirectorySync ");
+
+    // One page runs once: a second click asks nothing and does nothing.
+    const std::size_t boxes = b.ui().boxes().size();
+    b.page->cmdResetSubscribers_Click();
+    EXPECT_EQ(b.ui().boxes().size(), boxes);
+    EXPECT_EQ(b.db().callCount("sp_DeleteSubscriber"), 1);
 }
 
 TEST(ResetRunEnd, TheSkipBoxLeavesTheListsAloneAndOkOpensTheLogWhereverItWent) {
