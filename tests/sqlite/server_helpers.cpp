@@ -1,22 +1,16 @@
 #include "server_helpers.h"
 
-#include <cstdio>
 #include <stdexcept>
 
 namespace zeph::test {
 
 namespace server = sqlite::server;
 
-std::string CountingGuids::newGuid() {
-    char text[40];
-    std::snprintf(text, sizeof text, "{00000000-0000-4000-8000-%012d}", m_next++);
-    return text;
-}
-
 SeededServer::SeededServer(int subscribers, unsigned seed) {
     std::string error;
-    if (!sqlite::createServerDatabase(databasePath(), {subscribers, seed, rootPath(), mailstore()},
-                                      error))
+    if (!sqlite::createServerDatabase(
+            databasePath(), {subscribers, seed, folder() + "/Pradix/", folder() + "/mailstore"},
+            error))
         throw std::runtime_error(error);
     m_db = std::make_unique<server::Connection>(databasePath(), false);
 }
@@ -42,14 +36,6 @@ void SeededServer::exec(const std::string &sql, const std::vector<DbValue> &para
         server::exec(db(), sql);
     else
         server::Statement(db(), sql).bindAll(params).run();
-}
-
-std::vector<std::string> SeededServer::check() const {
-    std::string error;
-    auto violations = sqlite::checkServerDatabase(databasePath(), error);
-    if (!violations)
-        throw std::runtime_error(error);
-    return *violations;
 }
 
 std::map<std::string, std::int64_t> SeededServer::tableCounts() const {

@@ -1,7 +1,6 @@
 #pragma once
-// A seeded server database in a temporary folder, opened as the server opens it, with a clock and a
-// GUID source the tests control.
-
+// A seeded server database in a temporary folder, with a clock and GUIDs the tests control.
+#include "platform/sqlite/ServerCheck.h"
 #include "platform/sqlite/ServerSql.h"
 #include "platform/sqlite/StandInServer.h"
 #include "support/FixedClock.h"
@@ -14,8 +13,10 @@ namespace zeph::test {
 /// GUIDs {00000000-0000-4000-8000-00000000000N} in order, N counting from 1.
 class CountingGuids : public IGuidSource {
 public:
-    std::string newGuid() override;
-    int issued() const { return m_next - 1; }
+    std::string newGuid() override {
+        const std::string n = std::to_string(m_next++);
+        return "{00000000-0000-4000-8000-" + std::string(12 - n.size(), '0') + n + "}";
+    }
 
 private:
     int m_next = 1;
@@ -28,31 +29,23 @@ public:
     sqlite3 *db() const { return m_db->get(); }
     const std::string &folder() const { return m_temp.path(); }
     std::string databasePath() const { return m_temp.path() + "/TarvoDb.sqlite"; }
-    std::string rootPath() const { return m_temp.path() + "/Pradix/"; }
-    std::string mailstore() const { return m_temp.path() + "/mailstore"; }
 
     /// The host setting "directory-sync" the procedures see.
     std::string directorySync = "ok";
     CountingGuids guids;
     FixedClock clock{utcTime(2024, 3, 5, 14, 30, 0)};
     sqlite::ServerContext context();
-
-    /// Runs a procedure; throws Error as the server does.
     std::optional<DbRowSet> call(const std::string &name, const std::vector<DbParam> &args);
 
     std::int64_t count(const std::string &sql, const std::vector<DbValue> &params = {}) const {
         return sqlite::server::queryCount(db(), sql, params);
     }
-    /// The first column of the first row, as text ("" for NULL or no row).
     std::string text(const std::string &sql, const std::vector<DbValue> &params = {}) const {
         auto value = sqlite::server::queryValue(db(), sql, params);
         return value ? sqlite::server::asText(*value) : std::string();
     }
-    /// Runs one statement with values, or several without. Throws Error.
     void exec(const std::string &sql, const std::vector<DbValue> &params = {}) const;
-    /// The invariant check's violations.
-    std::vector<std::string> check() const;
-    /// Every row of every table, in a fixed order, as one text.
+    std::vector<std::string> check() const { return sqlite::server::checkInvariants(db()); }
     std::string dump() const;
     std::map<std::string, std::int64_t> tableCounts() const;
 
