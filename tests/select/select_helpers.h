@@ -1,6 +1,5 @@
 #pragma once
-// A stand-in host with the test's own subscribers planted beside the seeded ones, and the
-// selection page opened on it the way the program opens it.
+// A stand-in host with the test's own subscribers planted beside the seeded ones.
 
 #include "app/registry/RegistryAPI.h"
 #include "db/DbValues.h"
@@ -31,21 +30,15 @@ struct Planted {
 
 class SelectionHost {
 public:
-    explicit SelectionHost(int subscribers = 20)
-        : m_temp(subscribers, 7) {}
-
-    Host &host() { return m_temp.host(); }
     ScriptedUi &ui() { return m_temp.ui(); }
-    ChooseSubscribersPage &page() { return *m_page; }
 
     /// Runs SQL on the server database; the first shown column of its rows ("" for NULL).
     Texts column(const std::string &sql, const std::vector<DbValue> &params = {}) {
         const DbRowSet set =
-            host().database->connect(db::kTarvoConnectionText)->query(sql, params, false);
-        const auto at =
-            static_cast<std::size_t>(std::find_if(set.columns.begin(), set.columns.end(),
-                                                  [](const DbColumn &c) { return !c.hidden; }) -
-                                     set.columns.begin());
+            m_temp.host().database->connect(db::kTarvoConnectionText)->query(sql, params, false);
+        std::size_t at = 0; // key columns fetched for saving come hidden
+        while (at + 1 < set.columns.size() && set.columns[at].hidden)
+            ++at;
         Texts values;
         for (const auto &row : set.rows)
             values.push_back(db::isNull(row.at(at)) ? std::string() : db::valueText(row.at(at)));
@@ -77,12 +70,12 @@ public:
     }
     /// Opens the cached tables (as start-up does) and the loaded page.
     ChooseSubscribersPage &open(const std::string &commandLine = {}) {
-        m_registry = std::make_unique<RegistryAPI>(*host().registry);
-        m_tarvoDb = std::make_unique<db::modTarvoDB>(*host().database);
+        m_registry = std::make_unique<RegistryAPI>(*m_temp.host().registry);
+        m_tarvoDb = std::make_unique<db::modTarvoDB>(*m_temp.host().database);
         EXPECT_TRUE(m_tarvoDb->bOpenDatabase(m_tarvoDb->DbConnectionString()));
-        host().commandLine = commandLine;
-        m_page = std::make_unique<ChooseSubscribersPage>(host(), *m_registry, *m_tarvoDb, nullptr,
-                                                         commandLine);
+        m_temp.host().commandLine = commandLine;
+        m_page = std::make_unique<ChooseSubscribersPage>(m_temp.host(), *m_registry, *m_tarvoDb,
+                                                         nullptr, commandLine);
         m_page->Form_Load();
         return *m_page;
     }
@@ -112,7 +105,7 @@ private:
         return "{" + std::string(kind) + "-" + std::to_string(m_planted) + "}";
     }
 
-    TempHost m_temp;
+    TempHost m_temp{20, 7};
     std::unique_ptr<RegistryAPI> m_registry;
     std::unique_ptr<db::modTarvoDB> m_tarvoDb;
     std::unique_ptr<ChooseSubscribersPage> m_page;

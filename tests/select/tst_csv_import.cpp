@@ -108,6 +108,10 @@ TEST_F(CsvImport, BadFilesHugeLinesAndLongFilesDoNoHarm) {
     m_boxes = h.ui().boxes().size();
     import("alias,extension", {csvSummary(0, 0)});
     import("alias,extension\r\n" + binary, {csvSummary(1, 0), unmatched("2")});
+    std::string nobody = "alias\r\n";
+    for (int i = 0; i < 1000; ++i)
+        nobody += "nobody\r\n";
+    import(nobody, {csvSummary(1000, 0), "49, 50, 51 and 950 more."}); // the list is cut
     const std::string huge(100000, 'a');
     import("alias,extension\r\n" + huge + "\r\n" + huge.substr(0, 50000) + "," +
                std::string(50000, '7') + "\r\n" + huge + ",\r\ncsv-a\r\n",

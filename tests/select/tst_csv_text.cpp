@@ -1,6 +1,5 @@
 // The CSV reader's and number checks' pieces where the page alone would not show a fault.
 #include "select/CsvText.h"
-#include "select/CsvUnmatched.h"
 #include "select/NumberChecks.h"
 
 #include <gtest/gtest.h>
@@ -17,19 +16,6 @@ TEST(CsvText, FieldsBlanksAndWindows1252) {
     EXPECT_EQ(decodeAnsiText(std::string("a\0b", 3)), std::string("a\0b", 3));
     for (const char *malformed : {"\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE2\x82"})
         EXPECT_FALSE(isValidUtf8(malformed)) << "overlong, surrogate, too high, cut short";
-}
-
-TEST(CsvUnmatchedLines, TheListIsCutAfterFiftyNumbers) {
-    for (const auto &[lines, tail] :
-         {std::pair<long, std::string>{50, "51."}, {1000, "51 and 950 more."}}) {
-        CsvUnmatchedLines unmatched;
-        for (long n = 0; n < lines; ++n)
-            unmatched.add(n + 2);
-        const std::string text = unmatched.message();
-        ASSERT_GE(text.size(), tail.size());
-        EXPECT_EQ(text.substr(text.size() - tail.size()), tail) << text;
-        EXPECT_EQ(text.find("52"), std::string::npos) << "the 51st number is not listed";
-    }
 }
 
 TEST(NumberChecks, NumericTextAndWholeNumbersWithinBounds) {
