@@ -181,6 +181,7 @@ TEST(ResetRun, SkipsWhatItMustAndResetsTheRestLineByLineWithEveryArgumentBound) 
     expectArgs(modify, {{"@SubscriberObjectID", T::Guid, s.objectId},
                         {"@DirectorySyncTicket", T::Guid, second},
                         {"@DirectorySync", T::Integer, std::int64_t{1}}});
+    expectArgs(b.db().lastCall("sp_DeleteDirectorySyncTicket"), {{"@Ticket", T::Guid, second}});
     expectArgs(b.db().lastCall("sp_SqlDirectorySync"),
                {{"@SyncDistributionList", T::Integer, std::int64_t{1}}});
     EXPECT_EQ(b.sqlCount("SELECT COUNT(*) FROM vw_DirectorySyncTicket"), 0);
