@@ -48,13 +48,11 @@ public:
     }
     std::optional<DbRowSet> callProcedure(const std::string &name,
                                           const std::vector<DbParam> &args) override {
-        m_owner.calls.push_back({name, args, std::nullopt});
+        m_owner.calls.push_back({name, args});
         if (auto failing = m_owner.failingProcedures.find(name);
             failing != m_owner.failingProcedures.end())
             throw failing->second;
-        std::optional<DbRowSet> rows = m_inner->callProcedure(name, args);
-        m_owner.calls.back().result = rows;
-        return rows;
+        return m_inner->callProcedure(name, args);
     }
 
 private:
@@ -72,15 +70,6 @@ bool holdsAny(const std::string &text, const std::vector<std::string> &parts) {
 
 std::optional<std::string> optionalText(const DbValue &v) {
     return db::isNull(v) ? std::nullopt : std::optional<std::string>(db::valueText(v));
-}
-
-std::size_t columnOf(const DbRowSet &rows, const char *name) {
-    for (std::size_t c = 0; c < rows.columns.size(); ++c) {
-        if (db::equalsIgnoreCase(rows.columns[c].name, name))
-            return c;
-    }
-    ADD_FAILURE() << "no column " << name;
-    return 0;
 }
 
 } // namespace
@@ -409,15 +398,6 @@ bool ResetBench::undeletable(const SubscriberFacts &s) {
 bool ResetBench::ordinary(const SubscriberFacts &s) {
     return !s.directoryId.empty() && s.smtpAddress && fs::is_directory(mailboxFolder(s)) &&
            !conflicting(s) && !undeletable(s);
-}
-
-std::pair<std::string, std::string> ResetBench::lastCreatedIds() {
-    const ProcedureCall &call = db().lastCall("sp_CreateSubscriber");
-    if (!call.result || call.result->rows.size() != 1)
-        return {};
-    const auto &row = call.result->rows[0];
-    return {db::valueText(row[columnOf(*call.result, "SubscriberObjectID")]),
-            db::valueText(row[columnOf(*call.result, "CallHandlerObjectID")])};
 }
 
 } // namespace zeph::test

@@ -34,7 +34,6 @@ public:
 struct ProcedureCall {
     std::string name;
     std::vector<DbParam> args;
-    std::optional<DbRowSet> result;
 };
 
 /// The host's database with faults on request; every procedure call and query is recorded.
@@ -88,8 +87,7 @@ private:
     std::unique_ptr<IFileSystem> m_inner;
 };
 
-/// The lines of a CR LF separated file.
-std::vector<std::string> readLogFile(const std::string &nativePath);
+std::vector<std::string> readLogFile(const std::string &nativePath); // CR LF separated
 /// The run's lines without the four end lines (blank, lists' synchronisation, blank, time).
 std::vector<std::string> withoutEnd(const std::vector<std::string> &lines);
 /// The lines of a clean reset's steps from the removal on.
@@ -124,8 +122,7 @@ public:
     std::string templateAlias;
     bool preserve = false;
     std::unique_ptr<ResetPage> page;
-    /// A new page on the bench's inputs, loaded (after the command line was changed).
-    void makePage();
+    void makePage(); // a new page on the bench's inputs, loaded
 
     void addRow(const std::string &objectId, bool checked = true);
     void addRawRow(const std::string &alias, const std::string &objectId, bool checked = true);
@@ -138,8 +135,7 @@ public:
                  bool readOnly = true);
     std::string sqlText(const std::string &text, const std::vector<DbValue> &params = {});
     long sqlCount(const std::string &text, const std::vector<DbValue> &params = {});
-    /// What the stand-in's consistency check finds wrong with the server.
-    std::vector<std::string> serverProblems();
+    std::vector<std::string> serverProblems(); // the stand-in's consistency check
     /// Leaves out rows and files that hold one of `exclude`.
     Snapshot snapshot(const std::vector<std::string> &exclude = {});
 
@@ -151,15 +147,11 @@ public:
     SubscriberFacts find(const std::function<bool(const SubscriberFacts &)> &is);
     bool conflicting(const SubscriberFacts &s);
     bool undeletable(const SubscriberFacts &s);
-    /// Nothing stands in the way of its reset.
-    bool ordinary(const SubscriberFacts &s);
-    /// The ids sp_CreateSubscriber gave last: (subscriber, call handler).
-    std::pair<std::string, std::string> lastCreatedIds();
+    bool ordinary(const SubscriberFacts &s); // nothing stands in the way of its reset
 
     std::string mailboxFolder(const SubscriberFacts &s);
     int messagesOf(const SubscriberFacts &s, const char *folder = nullptr);
-    /// Where a StreamPath's file is now ("" when nowhere), native.
-    std::string recordingFile(const std::string &streamPath);
+    std::string recordingFile(const std::string &streamPath); // native, "" when nowhere
 
 private:
     std::string streamRoot();

@@ -4,6 +4,8 @@
 // attendant's links to it; the server stays whole and every other subscriber is untouched.
 #include "reset_helpers.h"
 
+#include "reset/RecoveryJournal.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -92,8 +94,12 @@ TEST_P(IdentityTest, TheResetSubscriberKeepsItsIdentityAndTakesTheTemplate) {
     b.addRow(id);
     const std::vector<std::string> lines = b.run();
     EXPECT_EQ(b.summary().errorCount, 0) << ::testing::PrintToString(lines);
-    const auto [newId, newHandler] = b.lastCreatedIds();
-    ASSERT_FALSE(newId.empty());
+    std::string problem;
+    const auto journal = readJournal(*b.host().files, b.summary().journalPath, problem);
+    ASSERT_TRUE(journal && journal->entries.size() == 1) << problem;
+    const std::string newId = journal->entries[0].created.newSubscriberId;
+    const std::string newHandler = journal->entries[0].created.newCallHandlerId;
+    ASSERT_FALSE(newId.empty() || newHandler.empty());
 
     // Its identity as it was (after the lists' synchronisation), and no row holds a new id.
     EXPECT_EQ(b.sqlText(kIdentity, {id}), identity);
