@@ -100,17 +100,6 @@ TEST_F(QueryHistoryTest, NoKeyOrNoWritingGivesOneItemAndChoosingItEmptiesTheEdit
     m_temp.ui().verifyAllShown();
 }
 
-TEST_F(QueryHistoryTest, MoreThanElevenValuesShowTheFirstElevenLastOnTop) {
-    m_registry.CreateKey(HKEY_LOCAL_MACHINE, kQueryHistoryKey);
-    for (int i = 0; i < 13; ++i)
-        m_registry.SetValue(HKEY_LOCAL_MACHINE, kQueryHistoryKey, "v" + std::to_string(i), REG_SZ,
-                            "q" + std::to_string(i));
-    const auto items = show();
-    ASSERT_EQ(items.size(), 11u);
-    EXPECT_EQ(items.front(), (PreviousQueryItem{"q10", "v10"}));
-    EXPECT_EQ(items.back(), (PreviousQueryItem{"q0", "v0"}));
-}
-
 // A text value is read back through a buffer of 1,024 bytes with its terminating zero: a longer
 // statement would come back cut, so it is not stored.
 TEST_F(QueryHistoryTest, StatementsTheHistoryCannotGiveBackAreNotStored) {

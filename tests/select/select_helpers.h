@@ -1,5 +1,5 @@
 #pragma once
-// A stand-in host with the test's own subscribers planted beside the seeded ones.
+// A stand-in host with the test's own subscribers beside the seeded ones; the selection page.
 
 #include "app/registry/RegistryAPI.h"
 #include "db/DbValues.h"
@@ -30,7 +30,10 @@ struct Planted {
 
 class SelectionHost {
 public:
+    TempHost &temp() { return m_temp; }
     ScriptedUi &ui() { return m_temp.ui(); }
+    RegistryAPI &registry() { return *m_registry; }
+    db::modTarvoDB &tarvoDb() { return *m_tarvoDb; }
 
     /// Runs SQL on the server database; the first shown column of its rows ("" for NULL).
     Texts column(const std::string &sql, const std::vector<DbValue> &params = {}) {
