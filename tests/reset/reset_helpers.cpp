@@ -99,12 +99,6 @@ const ProcedureCall &FaultyDatabase::lastCall(const std::string &name) const {
     return none;
 }
 
-void FailingDeletes::deleteFile(const std::string &p, bool force) {
-    if (holdsAny(p, refuseParts))
-        throw Error(errnum::kPermissionDenied, "Permission denied");
-    m_inner->deleteFile(p, force);
-}
-
 std::vector<std::string> readLogFile(const std::string &nativePath) {
     std::ostringstream s;
     s << std::ifstream(nativePath, std::ios::binary).rdbuf();
@@ -159,7 +153,6 @@ ResetBench::ResetBench(int subscribers,
         return raw;
     };
     m_db = wrap(h.database, std::make_unique<FaultyDatabase>(std::move(h.database)));
-    m_files = wrap(h.files, std::make_unique<FailingDeletes>(std::move(h.files)));
     m_shell = wrap(h.shell, std::make_unique<RecordingShell>());
     registry = std::make_unique<RegistryAPI>(*h.registry);
     tarvoDb = std::make_unique<db::modTarvoDB>(*h.database);

@@ -58,35 +58,6 @@ private:
     std::unique_ptr<IDatabase> m_inner;
 };
 
-/// The host's files, with deletion refused for paths that hold one of `refuseParts`.
-class FailingDeletes : public IFileSystem {
-public:
-    explicit FailingDeletes(std::unique_ptr<IFileSystem> inner)
-        : m_inner(std::move(inner)) {}
-    bool fileExists(const std::string &p) override { return m_inner->fileExists(p); }
-    bool folderExists(const std::string &p) override { return m_inner->folderExists(p); }
-    void createFolder(const std::string &p) override { m_inner->createFolder(p); }
-    std::vector<FileEntry> listFiles(const std::string &f) override {
-        return m_inner->listFiles(f);
-    }
-    void deleteFile(const std::string &p, bool force) override;
-    std::unique_ptr<ITextFileWriter> openTextFile(const std::string &p, bool append) override {
-        return m_inner->openTextFile(p, append);
-    }
-    std::optional<std::string> readFile(const std::string &p) override {
-        return m_inner->readFile(p);
-    }
-    std::string nativePath(const std::string &p) override { return m_inner->nativePath(p); }
-    std::string userDataFolder() override {
-        return userData.empty() ? m_inner->userDataFolder() : userData;
-    }
-    std::vector<std::string> refuseParts;
-    std::string userData; // the user's own folder instead of the account's
-
-private:
-    std::unique_ptr<IFileSystem> m_inner;
-};
-
 std::vector<std::string> readLogFile(const std::string &nativePath); // CR LF separated
 /// The run's lines without the four end lines (blank, lists' synchronisation, blank, time).
 std::vector<std::string> withoutEnd(const std::vector<std::string> &lines);
@@ -112,7 +83,6 @@ public:
     Host &host() { return temp.host(); }
     ScriptedUi &ui() { return temp.ui(); }
     FaultyDatabase &db() { return *m_db; }
-    FailingDeletes &files() { return *m_files; }
     RecordingShell &shell() { return *m_shell; }
 
     std::unique_ptr<RegistryAPI> registry;
@@ -157,7 +127,6 @@ private:
     std::string streamRoot();
 
     FaultyDatabase *m_db = nullptr;
-    FailingDeletes *m_files = nullptr;
     RecordingShell *m_shell = nullptr;
 };
 

@@ -5,6 +5,7 @@
 #include "reset/GetObjectTypeName.h"
 #include "reset/RecoveryJournal.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -194,39 +195,44 @@ TEST(ResetRun, SkipsWhatItMustAndResetsTheRestLineByLineWithEveryArgumentBound) 
 }
 
 TEST(ResetRunEnd, TheSkipBoxLeavesTheListsAloneAndOkOpensTheLogWhereverItWent) {
-    test::ResetBench bench(6);
-    EXPECT_FALSE(bench.page->chkSkipDLResynch.Visible);
-    bench.host().commandLine = "/Advanced /skipDLsyncNOW";
-    bench.makePage();
-    EXPECT_TRUE(bench.page->chkSkipDLResynch.Visible);
-    EXPECT_FALSE(bench.page->chkSkipDLResynch.Value);
-    bench.page->chkSkipDLResynch.Value = true;
-    // A file where the logs folder should be: the log goes to the user's own folder.
-    bench.files().userData = bench.temp.folder() + "/user";
-    fs::create_directories(bench.files().userData);
-    std::ofstream(bench.temp.programFolder() + "/logs") << "not a folder";
-    bench.addRawRow("ghost", kGhost);
-    bench.shell().startResult = false;
-    bench.ui().expectBox(ResetPage::kConfirmation, MsgAnswer::Yes);
-    bench.ui().expectBox("in procedure GenerateNewLogFileName of Module Module1");
-    bench.ui().expectBox("Subscriber mailbox reset process complete", MsgAnswer::OK);
-    bench.ui().expectBox("The run log could not be opened in a text viewer.");
-    bench.page->cmdResetSubscribers_Click();
-    bench.ui().verifyAllShown();
+    test::TempFolder userData;
+    const char *saved = std::getenv("XDG_DATA_HOME");
+    const std::string savedValue = saved ? saved : "";
+    ::setenv("XDG_DATA_HOME", userData.path().c_str(), 1);
+    {
+        test::ResetBench bench(6);
+        EXPECT_FALSE(bench.page->chkSkipDLResynch.Visible);
+        bench.host().commandLine = "/Advanced /skipDLsyncNOW";
+        bench.makePage();
+        EXPECT_TRUE(bench.page->chkSkipDLResynch.Visible);
+        EXPECT_FALSE(bench.page->chkSkipDLResynch.Value);
+        bench.page->chkSkipDLResynch.Value = true;
+        // A file where the logs folder should be: the log goes to the user's own folder.
+        std::ofstream(bench.temp.programFolder() + "/logs") << "not a folder";
+        bench.addRawRow("ghost", kGhost);
+        bench.shell().startResult = false;
+        bench.ui().expectBox(ResetPage::kConfirmation, MsgAnswer::Yes);
+        bench.ui().expectBox("in procedure GenerateNewLogFileName of Module Module1");
+        bench.ui().expectBox("Subscriber mailbox reset process complete", MsgAnswer::OK);
+        bench.ui().expectBox("The run log could not be opened in a text viewer.");
+        bench.page->cmdResetSubscribers_Click();
+        bench.ui().verifyAllShown();
 
-    const std::string nativeLog = bench.host().files->nativePath(bench.log->LogFilePath());
-    EXPECT_EQ(nativeLog.rfind(bench.files().userData, 0), 0u) << nativeLog;
-    expectEnd(test::readLogFile(nativeLog),
-              "** Skipping synchronization of all distribution lists by request **");
-    EXPECT_EQ(bench.db().callCount("sp_SqlDirectorySync"), 0);
-    const std::string &reason = bench.log->LogFallbackReason();
-    ASSERT_FALSE(reason.empty());
-    EXPECT_NE(bench.summary().closingMessage.find("\r\n" + reason +
-                                                  "\r\nPress OK to view the output log now."),
-              std::string::npos)
-        << bench.summary().closingMessage;
-    EXPECT_EQ(bench.shell().started,
-              (decltype(bench.shell().started){{"notepad " + nativeLog, WindowStyle::Normal}}));
+        const std::string nativeLog = bench.host().files->nativePath(bench.log->LogFilePath());
+        EXPECT_EQ(nativeLog.rfind(userData.path(), 0), 0u) << nativeLog;
+        expectEnd(test::readLogFile(nativeLog),
+                  "** Skipping synchronization of all distribution lists by request **");
+        EXPECT_EQ(bench.db().callCount("sp_SqlDirectorySync"), 0);
+        const std::string &reason = bench.log->LogFallbackReason();
+        ASSERT_FALSE(reason.empty());
+        EXPECT_NE(bench.summary().closingMessage.find("\r\n" + reason +
+                                                      "\r\nPress OK to view the output log now."),
+                  std::string::npos)
+            << bench.summary().closingMessage;
+        EXPECT_EQ(bench.shell().started,
+                  (decltype(bench.shell().started){{"notepad " + nativeLog, WindowStyle::Normal}}));
+    }
+    saved ? ::setenv("XDG_DATA_HOME", savedValue.c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
 }
 
 } // namespace
