@@ -32,6 +32,7 @@ class SelectionHost {
 public:
     TempHost &temp() { return m_temp; }
     ScriptedUi &ui() { return m_temp.ui(); }
+    ChooseSubscribersPage &page() { return *m_page; }
     RegistryAPI &registry() { return *m_registry; }
     db::modTarvoDB &tarvoDb() { return *m_tarvoDb; }
 

@@ -1,4 +1,3 @@
-// The CSV reader's and number checks' pieces where the page alone would not show a fault.
 #include "select/CsvText.h"
 #include "select/NumberChecks.h"
 
