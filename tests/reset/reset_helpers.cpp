@@ -49,9 +49,6 @@ public:
     std::optional<DbRowSet> callProcedure(const std::string &name,
                                           const std::vector<DbParam> &args) override {
         m_owner.calls.push_back({name, args});
-        if (auto failing = m_owner.failingProcedures.find(name);
-            failing != m_owner.failingProcedures.end())
-            throw failing->second;
         return m_inner->callProcedure(name, args);
     }
 

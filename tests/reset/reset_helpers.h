@@ -44,9 +44,8 @@ public:
     std::unique_ptr<IDbConnection> connect(const std::string &connectionText) override;
     IDatabase &inner() { return *m_inner; }
 
-    std::map<std::string, Error> failingProcedures; // thrown before the procedure runs
-    std::vector<std::string> failingQueries;        // text parts; Error(-2147217900, ...)
-    std::set<std::string> refusedInsertValues;      // Error(-2147217873, ...)
+    std::vector<std::string> failingQueries;   // text parts; Error(-2147217900, ...)
+    std::set<std::string> refusedInsertValues; // Error(-2147217873, ...)
     std::vector<ProcedureCall> calls;
     std::vector<std::string> queries;
 

@@ -1,6 +1,8 @@
-// The reset engine's small pieces on their own: the object type words, the GUID texts, and the
-// mailbox clean-up against stores that fail.
+// The reset engine's small pieces on their own: the object type words, the GUID texts, the
+// failed-records file's fields and reasons, and the mailbox clean-up against stores that fail.
+#include "platform/Error.h"
 #include "reset/CreateNewGuid.h"
+#include "reset/FailedRecords.h"
 #include "reset/GetObjectTypeName.h"
 #include "reset/MailboxCleanup.h"
 #include "support/TempHost.h"
@@ -37,6 +39,30 @@ TEST(CreateNewGuid, CutsWhatFollowsTheClosingBraceAndRefusesWhatIsNoGuid) {
         guids.text = bad;
         EXPECT_THROW(CreateNewGuid(guids), Error) << bad;
     }
+}
+
+TEST(FailedRecords, TheFirstErrorLineOfEachSubscriberIsItsReasonAsOneImportableField) {
+    FailedRecords records;
+    records.observe("(error) before any subscriber");
+    records.beginSubscriber("a", "4001");
+    records.observe("(warning) not an error");
+    records.observe("Something (ERROR) in capitals");
+    records.observe("(error) a second one");
+    records.endSubscriber();
+    records.beginSubscriber("b", "4002");
+    records.endSubscriber();
+    records.beginSubscriber("c,d", "");
+    records.observe("  (error):5 (x, y) in\r\nprocedure\tP  ");
+    records.endSubscriber();
+    records.observe("(error) after the subscribers");
+    EXPECT_EQ(records.lines(), (std::vector<std::string>{
+                                   "alias,extension,reason",
+                                   "a,4001,Something (ERROR) in capitals",
+                                   "c;d,,(error):5 (x; y) in  procedure P",
+                               }));
+    EXPECT_EQ(failedRecordsField("   "), "");
+    test::TempHost host(2, 1);
+    EXPECT_THROW(records.write(*host.host().files, host.folder() + "/no/such/folder/x.csv"), Error);
 }
 
 // A mail store whose folders fail as the test says.
