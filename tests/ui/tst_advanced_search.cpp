@@ -44,12 +44,6 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
         m_window->txtSQL->setFocus();
     }
-    void TearDown() override {
-        m_window.reset();
-        m_page.reset();
-        m_chooseWindow.reset();
-    }
-
     QString editorText() const { return m_window->txtSQL->toPlainText(); }
     // The colour of the character at a widget position, or of the first one of a part.
     QColor colorAt(int position) const {

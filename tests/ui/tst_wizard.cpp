@@ -1,8 +1,9 @@
 // The whole wizard on an offscreen display and a stand-in host with virtual time: its pages
-// replace each other, back and forward again, Exit from every page.
+// replace each other, back and forward again, Exit from every page, a language switch.
 #include "app/MainPage.h"
 #include "app/Program.h"
 #include "app/frmMain.h"
+#include "i18n/modLocalize.h"
 #include "reset/frmResetSubscribers.h"
 #include "search/frmAdvancedSubscriberSearch.h"
 #include "select/frmChooseSubscribers.h"
@@ -17,9 +18,13 @@
 #include <QComboBox>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 
+#include <filesystem>
+
+namespace fs = std::filesystem;
 using namespace zeph;
 
 namespace {
@@ -151,4 +156,26 @@ TEST(Wizard, AdvancedSearchOpensOverTheSelectionWindow) {
     run.click(run.wizard->chooseWindow()->cmdAdvancedSearch);
     EXPECT_EQ(over, run.wizard->chooseWindow());
     EXPECT_TRUE(run.exits());
+}
+
+// A language switch: the selection window takes the new language's captions and grid headers;
+// the first page keeps its English texts.
+TEST(Wizard, SelectionWindowFollowsALanguageSwitchAndTheFirstPageStaysEnglish) {
+    WizardRun run;
+    const fs::path german = fs::path(ZEPH_BIN_DIR) / "zephrane_DEU.dll";
+    if (!fs::exists(german))
+        GTEST_SKIP() << "the language libraries were not built";
+    fs::copy_file(german, fs::path(run.host.programFolder()) / german.filename());
+    run.toFilledGrid();
+    frmChooseSubscribers *choose = run.wizard->chooseWindow();
+    EXPECT_EQ(choose->myGrid->model()->headerData(2, Qt::Horizontal).toString(), "Alias");
+    i18n::modLocalize &localize = run.program->localize;
+    localize.switchLanguage(1031);
+    const std::string view = localize.myLoadResString(24);
+    ASSERT_NE(view, "Add Subscribers To Grid") << "the German library has its own text";
+    EXPECT_EQ(choose->cmdView->text().toStdString(), view);
+    EXPECT_EQ(choose->myGrid->model()->headerData(3, Qt::Horizontal).toString().toStdString(),
+              localize.myLoadResString(110));
+    EXPECT_EQ(run.wizard->mainWindow()->cmdNext->text().toStdString(), "Next >>");
+    EXPECT_EQ(run.wizard->mainWindow()->windowTitle().toStdString(), "Zephrane");
 }

@@ -1,12 +1,34 @@
 #pragma once
-// Shared by the window tests: one QApplication for the whole test program (offscreen unless
-// told otherwise), removed when the tests are done.
+// One QApplication for the whole test program (offscreen unless told otherwise), removed when
+// the tests are done, before the exit handlers take down the statics it still uses.
 
-class QApplication;
+#include <QApplication>
+#include <gtest/gtest.h>
 
 namespace zeph::test {
 
-/// The test program's application object, created on first use.
-QApplication &testApplication();
+inline QApplication *g_application = nullptr;
+
+struct ApplicationEnvironment : ::testing::Environment {
+    void TearDown() override {
+        delete g_application;
+        g_application = nullptr;
+    }
+};
+
+inline ::testing::Environment *const g_environment =
+    ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
+
+inline QApplication &testApplication() {
+    static int argc = 1;
+    static char name[] = "test_ui";
+    static char *argv[] = {name, nullptr};
+    if (!g_application) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        g_application = new QApplication(argc, argv);
+    }
+    return *g_application;
+}
 
 } // namespace zeph::test
