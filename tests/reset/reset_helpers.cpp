@@ -23,11 +23,6 @@ public:
 
     DbRowSet query(const std::string &sql, const std::vector<DbValue> &params,
                    bool readOnly) override {
-        m_owner.queries.push_back(sql);
-        for (const std::string &part : m_owner.failingQueries) {
-            if (sql.find(part) != std::string::npos)
-                throw Error(-2147217900, "Invalid object name in query: " + part);
-        }
         return m_inner->query(sql, params, readOnly);
     }
     void updateRow(const std::string &target, const std::vector<std::string> &keyColumns,
@@ -39,11 +34,6 @@ public:
     insertRow(const std::string &target, const std::vector<std::string> &columns,
               const std::vector<DbValue> &values,
               const std::vector<std::string> &readBack) override {
-        for (const DbValue &v : values) {
-            if (const auto *text = std::get_if<std::string>(&v);
-                text && m_owner.refusedInsertValues.count(*text))
-                throw Error(-2147217873, "Violation of UNIQUE KEY constraint: " + *text);
-        }
         return m_inner->insertRow(target, columns, values, readBack);
     }
     std::optional<DbRowSet> callProcedure(const std::string &name,
@@ -78,12 +68,6 @@ std::unique_ptr<IDbConnection> FaultyDatabase::connect(const std::string &connec
 int FaultyDatabase::callCount(const std::string &name) const {
     return static_cast<int>(
         std::count_if(calls.begin(), calls.end(), [&](const auto &c) { return c.name == name; }));
-}
-
-int FaultyDatabase::queryCount(const std::string &textPart) const {
-    return static_cast<int>(std::count_if(queries.begin(), queries.end(), [&](const auto &q) {
-        return q.find(textPart) != std::string::npos;
-    }));
 }
 
 const ProcedureCall &FaultyDatabase::lastCall(const std::string &name) const {
@@ -150,7 +134,6 @@ ResetBench::ResetBench(int subscribers,
         return raw;
     };
     m_db = wrap(h.database, std::make_unique<FaultyDatabase>(std::move(h.database)));
-    m_shell = wrap(h.shell, std::make_unique<RecordingShell>());
     registry = std::make_unique<RegistryAPI>(*h.registry);
     tarvoDb = std::make_unique<db::modTarvoDB>(*h.database);
     if (!tarvoDb->bOpenDatabase(tarvoDb->DbConnectionString()))

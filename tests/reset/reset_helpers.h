@@ -19,24 +19,12 @@
 
 namespace zeph::test {
 
-/// Records the programs the run would start instead of starting them.
-class RecordingShell : public IShell {
-public:
-    bool startProgram(const std::string &commandLine, WindowStyle style) override {
-        started.emplace_back(commandLine, style);
-        return startResult;
-    }
-    bool openDocument(const std::string &) override { return true; }
-    std::vector<std::pair<std::string, WindowStyle>> started;
-    bool startResult = true;
-};
-
 struct ProcedureCall {
     std::string name;
     std::vector<DbParam> args;
 };
 
-/// The host's database with faults on request; every procedure call and query is recorded.
+/// The host's database, every procedure call recorded.
 class FaultyDatabase : public IDatabase {
 public:
     explicit FaultyDatabase(std::unique_ptr<IDatabase> inner)
@@ -44,13 +32,9 @@ public:
     std::unique_ptr<IDbConnection> connect(const std::string &connectionText) override;
     IDatabase &inner() { return *m_inner; }
 
-    std::vector<std::string> failingQueries;   // text parts; Error(-2147217900, ...)
-    std::set<std::string> refusedInsertValues; // Error(-2147217873, ...)
     std::vector<ProcedureCall> calls;
-    std::vector<std::string> queries;
 
     int callCount(const std::string &name) const;
-    int queryCount(const std::string &textPart) const;
     const ProcedureCall &lastCall(const std::string &name) const;
 
 private:
@@ -82,7 +66,6 @@ public:
     Host &host() { return temp.host(); }
     ScriptedUi &ui() { return temp.ui(); }
     FaultyDatabase &db() { return *m_db; }
-    RecordingShell &shell() { return *m_shell; }
 
     std::unique_ptr<RegistryAPI> registry;
     std::unique_ptr<db::modTarvoDB> tarvoDb;
@@ -126,7 +109,6 @@ private:
     std::string streamRoot();
 
     FaultyDatabase *m_db = nullptr;
-    RecordingShell *m_shell = nullptr;
 };
 
 } // namespace zeph::test

@@ -1,8 +1,7 @@
 // The faults a reset meets on the stand-in server: the exact lines, the error count, and the
-// server's state afterwards; and the wait for a directory sync ticket on its own.
+// server's state afterwards.
 #include "reset_helpers.h"
 
-#include "reset/DirectorySyncWait.h"
 #include "reset/FailedRecords.h"
 
 #include <algorithm>
@@ -121,54 +120,6 @@ TEST_F(FaultTest, MailboxesThatCannotBeReachedAreLoggedAndReadOnlyRecordingsGo) 
         expectBack(b, *f);
     EXPECT_FALSE(fs::exists(voice)) << "a read-only file is deleted with force";
     EXPECT_EQ(b.sqlCount("SELECT COUNT(*) FROM Subscriber WHERE StreamPath=?", {*s.voiceName}), 0);
-}
-
-TEST_F(FaultTest, AnAlternateExtensionThatCannotComeBackIsAWarning) {
-    const char *const alternates = "SELECT DTMFAccessID FROM vw_DTMFAccessID WHERE "
-                                   "ParentObjectID=? AND IsPrimaryID=0 ORDER BY DTMFAccessID";
-    m_bench.preserve = true;
-    test::SubscriberFacts s = m_bench.find([&](const auto &f) {
-        return m_bench.ordinary(f) && m_bench.sql(alternates, {f.objectId}).rows.size() >= 2;
-    });
-    DbRowSet before = m_bench.sql(alternates, {s.objectId});
-    const std::string lost = db::valueText(before.rows[0][0]);
-    m_bench.db().refusedInsertValues.insert(lost);
-    m_bench.addRow(s.objectId);
-    const std::vector<std::string> lines = m_bench.run();
-    auto warning =
-        std::find(lines.begin(), lines.end(),
-                  "    (warning) alternate extension " + lost +
-                      " could not be added back: Violation of UNIQUE KEY constraint: " + lost);
-    ASSERT_NE(warning, lines.begin());
-    EXPECT_EQ(warning[-1], "    Adding alternate extensions back to user as requested");
-    EXPECT_EQ(m_bench.summary().errorCount, 0);
-    EXPECT_EQ(m_bench.log->LogWarningCount(), 1);
-    before.rows.erase(before.rows.begin());
-    EXPECT_EQ(m_bench.sql(alternates, {s.objectId}).rows, before.rows) << "the others came back";
-}
-
-// --- the wait for a directory sync ticket ---------------------------------------------------
-
-// A wait without an answer row, or whose looks fail, is never a success.
-TEST(SyncWait, NoAnswerRowOrFailingLooksAreNeverSuccess) {
-    const char *const ticket = "{6B29FC40-CA47-1067-B31D-00DD010662DA}";
-    test::ResetBench b(0);
-    auto wait = [&] {
-        return WaitForSyncToFinished(b.host(), b.tarvoDb->DbConnectionString(), *b.log, ticket);
-    };
-    EXPECT_FALSE(wait());
-    EXPECT_EQ(b.db().queryCount("vw_DirectorySyncTicket WHERE Ticket"), kSyncPolls);
-    b.sql("INSERT INTO DirectorySyncTicket (Ticket, ObjectID, Operation, result) VALUES (?, NULL, "
-          "'modify', 0)",
-          {DbValue(ticket)}, false);
-    b.db().failingQueries.push_back("vw_DirectorySyncTicket");
-    for (int i = 0; i < kSyncPolls; ++i)
-        b.ui().expectBox("(error):-2147217900 (Invalid object name in query: "
-                         "vw_DirectorySyncTicket) in procedure WaitForSyncToFinished of Module "
-                         "Module1");
-    EXPECT_FALSE(wait());
-    b.ui().verifyAllShown();
-    EXPECT_EQ(b.db().callCount("sp_DeleteDirectorySyncTicket"), 0);
 }
 
 } // namespace

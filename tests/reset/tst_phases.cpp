@@ -1,7 +1,6 @@
-// The reset engine's small pieces on their own: the object type words, the GUID texts, the
+// The reset engine's small pieces on their own: the object type words, the
 // failed-records file's fields and reasons, and the mailbox clean-up against stores that fail.
 #include "platform/Error.h"
-#include "reset/CreateNewGuid.h"
 #include "reset/FailedRecords.h"
 #include "reset/GetObjectTypeName.h"
 #include "reset/MailboxCleanup.h"
@@ -22,23 +21,6 @@ TEST(GetObjectTypeName, WordsForEveryKnownTypeAndUnknownForTheRest) {
                                  "Location Object",   "Unknown"};
     for (std::int64_t type = 0; type <= 10; ++type)
         EXPECT_EQ(GetObjectTypeName(type), words[type]) << "type " << type;
-}
-
-struct FixedGuids : IGuidSource {
-    std::string text;
-    std::string newGuid() override { return text; }
-};
-
-TEST(CreateNewGuid, CutsWhatFollowsTheClosingBraceAndRefusesWhatIsNoGuid) {
-    // The scripting library's GUID text ends in two extra characters.
-    FixedGuids guids;
-    guids.text = std::string("{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}") + '\0' + 'x';
-    EXPECT_EQ(CreateNewGuid(guids), "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}");
-    for (const char *bad : {"", "0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9",
-                            "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8FZ}", "{0A1B2C3D-4E5F}"}) {
-        guids.text = bad;
-        EXPECT_THROW(CreateNewGuid(guids), Error) << bad;
-    }
 }
 
 TEST(FailedRecords, TheFirstErrorLineOfEachSubscriberIsItsReasonAsOneImportableField) {
