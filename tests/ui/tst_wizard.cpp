@@ -16,6 +16,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
@@ -23,11 +25,23 @@
 #include <QTimer>
 
 #include <filesystem>
+#include <functional>
 
 namespace fs = std::filesystem;
 using namespace zeph;
 
 namespace {
+
+// The scripted user interface, giving the event loop its pass and telling the test of it.
+struct PassingUi : test::ScriptedUi {
+    std::function<void()> onPass;
+    void doEvents() override {
+        ScriptedUi::doEvents();
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        if (onPass)
+            onPass();
+    }
+};
 
 // A wizard on a fresh host, as the program's main builds it.
 struct WizardRun {
@@ -35,6 +49,7 @@ struct WizardRun {
         test::testApplication();
         host.set("virtual-time", "on");
         host.host().commandLine = commandLine;
+        host.host().ui = &ui;
         program = std::make_unique<Program>(host.host());
         program->exitHandler = [this](int code) { exitCode = code; };
         mainPage = std::make_unique<MainPage>(*program);
@@ -65,6 +80,7 @@ struct WizardRun {
     }
 
     test::TempHost host{30, 3};
+    PassingUi ui;
     std::unique_ptr<Program> program;
     std::unique_ptr<MainPage> mainPage;
     std::unique_ptr<Wizard> wizard;
@@ -73,9 +89,9 @@ struct WizardRun {
 
 } // namespace
 
-TEST(Wizard, FromTemplateToSummaryAndExit) {
+TEST(Wizard, FromTemplateThroughARunThatCannotBeClosedToExit) {
     WizardRun run;
-    run.host.ui().expectBox("You must first select a template to use when resetting subscribers");
+    run.ui.expectBox("You must first select a template to use when resetting subscribers");
     run.click(run.wizard->mainWindow()->cmdNext);
     EXPECT_EQ(run.wizard->chooseWindow(), nullptr);
     run.toFilledGrid();
@@ -91,12 +107,40 @@ TEST(Wizard, FromTemplateToSummaryAndExit) {
     EXPECT_EQ(reset->pos(), chooserAt) << "the page takes the place of the one it replaces";
     EXPECT_FALSE(run.wizard->chooseWindow()->isVisible());
     EXPECT_FALSE(reset->chkSkipDLResynch->isVisibleTo(reset));
-    run.host.ui().expectBox("Restting subscirber mailboxes will result in all messages",
-                            MsgAnswer::Yes);
-    run.host.ui().expectBox("Subscriber mailbox reset process complete, reset 1 subscribers reset.",
-                            MsgAnswer::Cancel);
+    // During the run every button but Help is off and closing through the frame is refused.
+    bool closeTried = false;
+    QString refusal;
+    run.ui.onPass = [&] {
+        if (!run.wizard->resetPage()->running() || closeTried)
+            return;
+        closeTried = true;
+        for (QPushButton *button :
+             {reset->cmdResetSubscribers, reset->cmdPrevious, reset->cmdExit, reset->cmdNext})
+            EXPECT_FALSE(button->isEnabled()) << button->objectName().toStdString();
+        EXPECT_TRUE(reset->cmdHelp->isEnabled());
+        // The refusal is a modal box; close it from inside its own event loop.
+        QTimer::singleShot(0, [&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                refusal = box->text();
+                box->accept();
+            }
+        });
+        reset->close();
+        EXPECT_TRUE(reset->isVisible()) << "the window closed during a run";
+    };
+    run.ui.expectBox("Restting subscirber mailboxes will result in all messages", MsgAnswer::Yes);
+    run.ui.expectBox("Subscriber mailbox reset process complete, reset 1 subscribers reset.",
+                     MsgAnswer::Cancel);
     run.click(reset->cmdResetSubscribers);
-    run.host.ui().verifyAllShown();
+    run.ui.onPass = nullptr;
+    run.ui.verifyAllShown();
+    EXPECT_TRUE(closeTried);
+    EXPECT_EQ(refusal, QString::fromUtf8(frmResetSubscribers::kCloseRefused));
+    // Finished: only Exit and Help remain.
+    EXPECT_FALSE(reset->cmdResetSubscribers->isEnabled());
+    EXPECT_FALSE(reset->cmdPrevious->isEnabled());
+    EXPECT_TRUE(reset->cmdExit->isEnabled());
+    EXPECT_EQ(reset->ProgressBar->value(), reset->ProgressBar->maximum());
     EXPECT_TRUE(run.exits());
 }
 
