@@ -15,9 +15,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class FaultyConnection : public IDbConnection {
+class RecordingConnection : public IDbConnection {
 public:
-    FaultyConnection(FaultyDatabase &owner, std::unique_ptr<IDbConnection> inner)
+    RecordingConnection(RecordingDatabase &owner, std::unique_ptr<IDbConnection> inner)
         : m_owner(owner)
         , m_inner(std::move(inner)) {}
 
@@ -43,7 +43,7 @@ public:
     }
 
 private:
-    FaultyDatabase &m_owner;
+    RecordingDatabase &m_owner;
     std::unique_ptr<IDbConnection> m_inner;
 };
 
@@ -61,16 +61,16 @@ std::optional<std::string> optionalText(const DbValue &v) {
 
 } // namespace
 
-std::unique_ptr<IDbConnection> FaultyDatabase::connect(const std::string &connectionText) {
-    return std::make_unique<FaultyConnection>(*this, m_inner->connect(connectionText));
+std::unique_ptr<IDbConnection> RecordingDatabase::connect(const std::string &connectionText) {
+    return std::make_unique<RecordingConnection>(*this, m_inner->connect(connectionText));
 }
 
-int FaultyDatabase::callCount(const std::string &name) const {
+int RecordingDatabase::callCount(const std::string &name) const {
     return static_cast<int>(
         std::count_if(calls.begin(), calls.end(), [&](const auto &c) { return c.name == name; }));
 }
 
-const ProcedureCall &FaultyDatabase::lastCall(const std::string &name) const {
+const ProcedureCall &RecordingDatabase::lastCall(const std::string &name) const {
     for (auto it = calls.rbegin(); it != calls.rend(); ++it) {
         if (it->name == name)
             return *it;
@@ -128,12 +128,9 @@ ResetBench::ResetBench(int subscribers,
     for (const auto &[name, value] : settings)
         temp.set(name, value);
     Host &h = host();
-    auto wrap = [](auto &slot, auto made) {
-        auto *raw = made.get();
-        slot = std::move(made);
-        return raw;
-    };
-    m_db = wrap(h.database, std::make_unique<FaultyDatabase>(std::move(h.database)));
+    auto database = std::make_unique<RecordingDatabase>(std::move(h.database));
+    m_db = database.get();
+    h.database = std::move(database);
     registry = std::make_unique<RegistryAPI>(*h.registry);
     tarvoDb = std::make_unique<db::modTarvoDB>(*h.database);
     if (!tarvoDb->bOpenDatabase(tarvoDb->DbConnectionString()))
@@ -222,12 +219,7 @@ Snapshot ResetBench::snapshot(const std::vector<std::string> &exclude) {
             const std::string path = it->path().string();
             if (holdsAny(path, exclude))
                 continue;
-            std::ostringstream content;
-            if (it->is_directory())
-                content << "<folder>";
-            else
-                content << std::ifstream(path, std::ios::binary).rdbuf();
-            snap[path].insert(content.str());
+            snap[path].insert(it->is_directory() ? "<folder>" : TempHost::fileDigest(path));
         }
     }
     return snap;

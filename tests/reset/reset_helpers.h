@@ -1,6 +1,6 @@
 #pragma once
 // A reset run's test bench: a fresh stand-in host on virtual time, the modules a run reads, the
-// reset page, and doubles that fail chosen calls or record what would leave the machine.
+// reset page, and doubles that record what would leave the machine.
 
 #include "app/registry/RegistryAPI.h"
 #include "db/modTarvoDB.h"
@@ -25,9 +25,9 @@ struct ProcedureCall {
 };
 
 /// The host's database, every procedure call recorded.
-class FaultyDatabase : public IDatabase {
+class RecordingDatabase : public IDatabase {
 public:
-    explicit FaultyDatabase(std::unique_ptr<IDatabase> inner)
+    explicit RecordingDatabase(std::unique_ptr<IDatabase> inner)
         : m_inner(std::move(inner)) {}
     std::unique_ptr<IDbConnection> connect(const std::string &connectionText) override;
     IDatabase &inner() { return *m_inner; }
@@ -65,7 +65,7 @@ public:
     TempHost temp;
     Host &host() { return temp.host(); }
     ScriptedUi &ui() { return temp.ui(); }
-    FaultyDatabase &db() { return *m_db; }
+    RecordingDatabase &db() { return *m_db; }
 
     std::unique_ptr<RegistryAPI> registry;
     std::unique_ptr<db::modTarvoDB> tarvoDb;
@@ -108,7 +108,7 @@ public:
 private:
     std::string streamRoot();
 
-    FaultyDatabase *m_db = nullptr;
+    RecordingDatabase *m_db = nullptr;
 };
 
 } // namespace zeph::test
