@@ -49,33 +49,29 @@ TEST(FailedRecords, TheFirstErrorLineOfEachSubscriberIsItsReasonAsOneImportableF
 
 // A mail store whose folders fail as the test says.
 struct ScriptedStore : IMailStore {
-    struct Box {
-        bool opens = true, keepsDeleted = false; // keeps a message it reports deleted
-        std::vector<std::string> messages;
-        std::set<std::string> undeletable;
-    };
-    std::map<int, Box> folders;
+    std::map<int, std::vector<std::string>> folders;
+    std::set<int> closed;
+    std::set<std::string> undeletable, kept; // kept: reported deleted, yet still there
     std::string user = "UNKNOWN";
     std::vector<std::string> deleted;
 
     struct Folder : IMailFolder {
-        Folder(ScriptedStore &s, Box &b)
+        Folder(ScriptedStore &s, std::vector<std::string> &b)
             : store(s)
             , box(b) {}
-        long messageCount() override { return static_cast<long>(box.messages.size()); }
+        long messageCount() override { return static_cast<long>(box.size()); }
         std::optional<std::string> firstMessage() override {
-            return box.messages.empty() ? std::nullopt
-                                        : std::optional<std::string>(box.messages.front());
+            return box.empty() ? std::nullopt : std::optional<std::string>(box.front());
         }
         void deleteMessage(const std::string &id) override {
-            if (box.undeletable.count(id))
+            if (store.undeletable.count(id))
                 throw Error(-2147024891, "Access denied.");
             store.deleted.push_back(id);
-            if (!box.keepsDeleted)
-                box.messages.erase(box.messages.begin());
+            if (!store.kept.count(id))
+                box.erase(box.begin());
         }
         ScriptedStore &store;
-        Box &box;
+        std::vector<std::string> &box;
     };
     struct Session : IMailSession {
         explicit Session(ScriptedStore &s)
@@ -83,7 +79,7 @@ struct ScriptedStore : IMailStore {
         void logon(const std::string &, const std::string &, bool, const std::string &) override {}
         std::string currentUser() override { return store.user; }
         std::unique_ptr<IMailFolder> defaultFolder(int number) override {
-            if (!store.folders[number].opens)
+            if (store.closed.count(number))
                 throw Error(-2147221233, "The folder cannot be opened.");
             return std::make_unique<Folder>(store, store.folders[number]);
         }
@@ -106,7 +102,7 @@ TEST(RemoveSubscriberMessages, AnUnknownOwnerIsLeftAloneAndEachFolderFaultEndsOn
     };
     // The owner "Unknown" in any case: the mailbox did not resolve, nothing is deleted.
     ScriptedStore store;
-    store.folders[kFolderInbox].messages = {"a"};
+    store.folders[kFolderInbox] = {"a"};
     EXPECT_FALSE(clean(store));
     EXPECT_TRUE(store.deleted.empty());
     ASSERT_EQ(lines.size(), 2u);
@@ -114,11 +110,11 @@ TEST(RemoveSubscriberMessages, AnUnknownOwnerIsLeftAloneAndEachFolderFaultEndsOn
 
     // A folder that does not open, a message that is not deleted, one that stays: no loop.
     store.user = "jdoe";
-    store.folders[kFolderInbox].opens = false;
-    store.folders[kFolderSentItems].messages = {"a", "b", "c"};
-    store.folders[kFolderSentItems].undeletable = {"b"};
-    store.folders[kFolderDeletedItems].messages = {"stuck"};
-    store.folders[kFolderDeletedItems].keepsDeleted = true;
+    store.closed = {kFolderInbox};
+    store.folders[kFolderSentItems] = {"a", "b", "c"};
+    store.undeletable = {"b"};
+    store.folders[kFolderDeletedItems] = {"stuck"};
+    store.kept = {"stuck"};
     EXPECT_TRUE(clean(store));
     EXPECT_EQ(store.deleted, (std::vector<std::string>{"a", "stuck"}));
     for (std::string &line : lines) {
