@@ -65,11 +65,6 @@ std::unique_ptr<IDbConnection> RecordingDatabase::connect(const std::string &con
     return std::make_unique<RecordingConnection>(*this, m_inner->connect(connectionText));
 }
 
-int RecordingDatabase::callCount(const std::string &name) const {
-    return static_cast<int>(
-        std::count_if(calls.begin(), calls.end(), [&](const auto &c) { return c.name == name; }));
-}
-
 const ProcedureCall &RecordingDatabase::lastCall(const std::string &name) const {
     for (auto it = calls.rbegin(); it != calls.rend(); ++it) {
         if (it->name == name)
@@ -148,8 +143,6 @@ void ResetBench::makePage() {
     page = std::make_unique<ResetPage>(host(), *registry, *tarvoDb, *log, inputs);
     page->Form_Load();
 }
-
-ResetBench::~ResetBench() = default;
 
 void ResetBench::addRawRow(const std::string &alias, const std::string &objectId, bool checked) {
     grid.AddItem(std::to_string(grid.Rows()));

@@ -34,7 +34,6 @@ public:
 
     std::vector<ProcedureCall> calls;
 
-    int callCount(const std::string &name) const;
     const ProcedureCall &lastCall(const std::string &name) const;
 
 private:
@@ -60,7 +59,6 @@ class ResetBench {
 public:
     explicit ResetBench(int subscribers = 20,
                         const std::vector<std::pair<std::string, std::string>> &settings = {});
-    ~ResetBench();
 
     TempHost temp;
     Host &host() { return temp.host(); }
