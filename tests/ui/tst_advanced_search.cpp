@@ -1,5 +1,4 @@
-// The advanced search window on an offscreen display over a real selection window: typing
-// colours, running, importing, plain-text copy and paste, the history menu and the size rules.
+// The advanced search window over a real selection window, on an offscreen display.
 #include "search/frmAdvancedSubscriberSearch.h"
 #include "select/frmChooseSubscribers.h"
 #include "select/select_helpers.h"
@@ -18,10 +17,6 @@ using namespace zeph;
 using namespace zeph::search;
 
 namespace {
-
-const QColor kBlue(0, 0, 255);
-const QColor kRed(255, 0, 0);
-const QColor kBlack(0, 0, 0);
 
 class AdvancedSearchWindowTest : public ::testing::Test {
 protected:
@@ -45,16 +40,13 @@ protected:
         m_window->txtSQL->setFocus();
     }
     QString editorText() const { return m_window->txtSQL->toPlainText(); }
-    // The colour of the character at a widget position, or of the first one of a part.
-    QColor colorAt(int position) const {
-        QTextCursor cursor(m_window->txtSQL->document());
-        cursor.setPosition(position + 1);
-        return cursor.charFormat().foreground().color();
-    }
+    // The colour of a part's first character, the part found from a widget position on.
     QColor colorOf(const QString &part, int from = 0) const {
         const int at = editorText().indexOf(part, from);
         EXPECT_GE(at, 0) << part.toStdString();
-        return colorAt(at);
+        QTextCursor cursor(m_window->txtSQL->document());
+        cursor.setPosition(at + 1);
+        return cursor.charFormat().foreground().color();
     }
     void type(const char *text) { QTest::keyClicks(m_window->txtSQL, QString::fromUtf8(text)); }
     void press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
@@ -78,7 +70,7 @@ TEST_F(AdvancedSearchWindowTest, PasteTheHistoryMenuTheLeastSizeThenTypeExecuteI
     type("old text");
     click(m_window->cmdPaste);
     EXPECT_EQ(m_page->txtSQL, "WHERE SubscriberType=1\r\nORDER BY Alias");
-    EXPECT_EQ(colorOf("WHERE"), kBlack); // pasting does not recolour
+    EXPECT_EQ(colorOf("WHERE"), Qt::black); // pasting does not recolour
     click(m_window->cmdExecute);
     h.ui().verifyAllShown();
     click(m_window->cmdClear);
@@ -89,7 +81,7 @@ TEST_F(AdvancedSearchWindowTest, PasteTheHistoryMenuTheLeastSizeThenTypeExecuteI
     m_window->mnuPreviousQuery[0]->trigger();
     m_window->mnuPreviousQueriesPopup->hide();
     EXPECT_EQ(editorText(), "WHERE SubscriberType=1\nORDER BY Alias");
-    EXPECT_EQ(colorOf("ORDER"), kBlue);
+    EXPECT_EQ(colorOf("ORDER"), Qt::blue);
 
     m_window->resize(100, 100); // the window keeps its least size
     QApplication::processEvents();
@@ -126,20 +118,20 @@ TEST_F(AdvancedSearchWindowTest,
     press(Qt::Key_End);
     EXPECT_EQ(m_page->txtSQL, "WHERE alias='a'\r\nAND alias LIKE 'b AND c%' OR alias='z");
     EXPECT_EQ(editorText(), "WHERE alias='a'\nAND alias LIKE 'b AND c%' OR alias='z");
-    EXPECT_EQ(colorOf("'a'"), kRed);
-    EXPECT_EQ(colorOf("AND"), kBlue);
-    EXPECT_EQ(colorOf("alias", 16), kBlack);
-    EXPECT_EQ(colorOf("AND c"), kRed);
-    EXPECT_EQ(colorOf("OR"), kBlue);
-    EXPECT_EQ(colorOf("'z"), kBlack) << "an unmatched last apostrophe leaves the rest black";
+    EXPECT_EQ(colorOf("'a'"), Qt::red);
+    EXPECT_EQ(colorOf("AND"), Qt::blue);
+    EXPECT_EQ(colorOf("alias", 16), Qt::black);
+    EXPECT_EQ(colorOf("AND c"), Qt::red);
+    EXPECT_EQ(colorOf("OR"), Qt::blue);
+    EXPECT_EQ(colorOf("'z"), Qt::black) << "an unmatched last apostrophe leaves the rest black";
     // A keyword edited into a plain word turns black at the next key; typing goes on in black.
     moveTo(editorText().indexOf("OR") + 2);
     type("x");
     press(Qt::Key_Home);
-    EXPECT_EQ(colorOf("ORx"), kBlack);
+    EXPECT_EQ(colorOf("ORx"), Qt::black);
     press(Qt::Key_End);
     type("q");
-    EXPECT_EQ(colorAt(editorText().size() - 1), kBlack);
+    EXPECT_EQ(colorOf("q", editorText().size() - 1), Qt::black);
 
     // Copy, cut and paste are plain text.
     m_window->txtSQL->clear();
@@ -164,7 +156,7 @@ TEST_F(AdvancedSearchWindowTest,
     EXPECT_EQ(editorText(), "WHERE where alias='a'\nor alias='b'");
     EXPECT_EQ(m_page->txtSQL, "WHERE where alias='a'\r\nor alias='b'");
     press(Qt::Key_End);
-    EXPECT_EQ(colorOf("OR"), kBlue);
+    EXPECT_EQ(colorOf("OR"), Qt::blue);
 }
 
 TEST(QueryEditorKeyCodes, QtKeysAsWindowsCodes) {

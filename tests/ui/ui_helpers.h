@@ -1,6 +1,5 @@
 #pragma once
-// One QApplication for the whole test program (offscreen unless told otherwise), removed when
-// the tests are done, before the exit handlers take down the statics it still uses.
+// One QApplication for the test program, offscreen; deleted before the exit handlers run.
 
 #include <QApplication>
 #include <gtest/gtest.h>
@@ -21,8 +20,7 @@ inline ::testing::Environment *const g_environment =
 
 inline QApplication &testApplication() {
     static int argc = 1;
-    static char name[] = "test_ui";
-    static char *argv[] = {name, nullptr};
+    static char *argv[] = {const_cast<char *>("test_ui"), nullptr};
     if (!g_application) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
