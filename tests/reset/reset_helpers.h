@@ -72,7 +72,6 @@ public:
     std::string templateAlias;
     bool preserve = false;
     std::unique_ptr<ResetPage> page;
-    void makePage(); // a new page on the bench's inputs, loaded
 
     void addRow(const std::string &objectId, bool checked = true);
     void addRawRow(const std::string &alias, const std::string &objectId, bool checked = true);
