@@ -102,17 +102,17 @@ TEST_P(IdentityTest, TheResetSubscriberKeepsItsIdentityAndTakesTheTemplate) {
     }
     // Every other setting, and the number of each kind of rule, from the template.
     EXPECT_EQ(settings("Subscriber WHERE SubscriberObjectID", id), templateRow);
-    for (const char *table : {"MessagingRule", "ContactRule", "MenuEntry", "NotificationDevice",
-                              "NotificationRule", "NotificationMWI"}) {
-        const bool ofHandler = std::string(table).find("Notification") == std::string::npos;
-        const std::string count =
-            std::string("SELECT COUNT(*) FROM ") + table + " WHERE ParentObjectID=";
-        const std::string tplColumn =
-            ofHandler ? "CallHandlerTemplateObjectID" : "SubscriberTemplateObjectID";
-        EXPECT_EQ(
-            b.sqlCount(count + "?", {ofHandler ? s.callHandlerId : id}),
-            b.sqlCount(count + "(SELECT " + tplColumn + " FROM SubscriberTemplate WHERE Alias=?)",
-                       {b.templateAlias}))
+    for (const std::string table : {"MessagingRule", "ContactRule", "MenuEntry",
+                                    "NotificationDevice", "NotificationRule", "NotificationMWI"}) {
+        const bool ofHandler = table.find("Notification") == std::string::npos;
+        EXPECT_EQ(b.sqlCount("SELECT (SELECT COUNT(*) FROM " + table +
+                                 " WHERE ParentObjectID=?) - "
+                                 "(SELECT COUNT(*) FROM " +
+                                 table + " WHERE ParentObjectID=(SELECT " +
+                                 (ofHandler ? "CallHandler" : "Subscriber") +
+                                 "TemplateObjectID FROM SubscriberTemplate WHERE Alias=?))",
+                             {ofHandler ? s.callHandlerId : id, b.templateAlias}),
+                  0)
             << table;
     }
 
