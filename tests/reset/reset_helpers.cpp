@@ -140,18 +140,14 @@ ResetBench::ResetBench(int subscribers,
     page->Form_Load();
 }
 
-void ResetBench::addRawRow(const std::string &alias, const std::string &objectId, bool checked) {
+void ResetBench::addRow(const std::string &objectId, bool checked, const char *alias) {
+    const SubscriberFacts f = alias ? SubscriberFacts() : facts(objectId);
     grid.AddItem(std::to_string(grid.Rows()));
     const int row = grid.Rows() - 1;
     grid.setChecked(row, checked);
-    grid.setTextMatrix(row, grid.ColIndex("Alias"), alias);
+    grid.setTextMatrix(row, grid.ColIndex("Alias"), alias ? alias : f.alias);
     grid.setTextMatrix(row, grid.ColIndex("ObjectID"), objectId);
-}
-
-void ResetBench::addRow(const std::string &objectId, bool checked) {
-    const SubscriberFacts f = facts(objectId);
-    addRawRow(f.alias, objectId, checked);
-    grid.setTextMatrix(grid.Rows() - 1, grid.ColIndex("Extension"), f.extension);
+    grid.setTextMatrix(row, grid.ColIndex("Extension"), f.extension);
 }
 
 std::vector<std::string> ResetBench::run() {

@@ -73,8 +73,8 @@ public:
     bool preserve = false;
     std::unique_ptr<ResetPage> page;
 
-    void addRow(const std::string &objectId, bool checked = true);
-    void addRawRow(const std::string &alias, const std::string &objectId, bool checked = true);
+    /// A grid row as the selection page makes it; with an alias, for an id the server lacks.
+    void addRow(const std::string &objectId, bool checked = true, const char *alias = nullptr);
     /// Confirms with Yes, answers the closing message with Cancel; the run's own log lines.
     std::vector<std::string> run();
     const ResetSummary &summary() const { return *page->summary(); }
