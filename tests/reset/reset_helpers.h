@@ -79,7 +79,7 @@ public:
     std::vector<std::string> run();
     const ResetSummary &summary() const { return *page->summary(); }
 
-    /// Straight on the stand-in database, without faults.
+    /// Straight on the stand-in database, past the call recorder.
     DbRowSet sql(const std::string &text, const std::vector<DbValue> &params = {},
                  bool readOnly = true);
     std::string sqlText(const std::string &text, const std::vector<DbValue> &params = {});

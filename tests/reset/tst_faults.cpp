@@ -30,16 +30,16 @@ void expectBack(test::ResetBench &bench, const test::SubscriberFacts &s) {
 // The directory reports failures and the mail library is missing too: every step is still taken,
 // and the failures are logged and counted.
 TEST(ProcedureFault, AProcedureErrorIsLoggedAndEveryLaterStepStillRuns) {
-    test::ResetBench m_bench(20, {{"directory-sync", "fail"}, {"mail-library", "missing"}});
+    test::ResetBench b(20, {{"directory-sync", "fail"}, {"mail-library", "missing"}});
     // The seeded administrator may be removed only with force, which the run does not ask.
-    test::SubscriberFacts s = m_bench.find([&](const auto &f) {
-        return m_bench.undeletable(f) && !f.directoryId.empty() && !m_bench.conflicting(f);
+    test::SubscriberFacts s = b.find([&](const auto &f) {
+        return b.undeletable(f) && !f.directoryId.empty() && !b.conflicting(f);
     });
-    m_bench.addRow(s.objectId);
-    std::vector<std::string> expected = m_bench.expectedLinesBeforeRemoval(s);
-    const test::Snapshot before = m_bench.snapshot({s.alias});
+    b.addRow(s.objectId);
+    std::vector<std::string> expected = b.expectedLinesBeforeRemoval(s);
+    const test::Snapshot before = b.snapshot({s.alias});
 
-    std::vector<std::string> lines = test::withoutEnd(m_bench.run());
+    std::vector<std::string> lines = test::withoutEnd(b.run());
     // The server's refusals are in its own words: only their form is checked; then each fix-up
     // step finds nothing to fix and says so.
     for (std::string &line : lines) {
@@ -59,11 +59,11 @@ TEST(ProcedureFault, AProcedureErrorIsLoggedAndEveryLaterStepStillRuns) {
            {"    Subscriber synch with directory started.",
             "(error) " + std::string(kSyncFailed) + " during subscriber create." + check});
     EXPECT_EQ(lines, expected);
-    EXPECT_EQ(m_bench.summary().errorCount, 17) << "the time-out line is not counted";
+    EXPECT_EQ(b.summary().errorCount, 17) << "the time-out line is not counted";
     // It kept its rows; what went before the removal (recordings, messages) is gone.
-    expectBack(m_bench, s);
-    test::expectSame(before, m_bench.snapshot({s.alias}));
-    EXPECT_EQ(m_bench.serverProblems(), std::vector<std::string>{});
+    expectBack(b, s);
+    test::expectSame(before, b.snapshot({s.alias}));
+    EXPECT_EQ(b.serverProblems(), std::vector<std::string>{});
 }
 
 // A mailbox without address and one that does not resolve keep their messages, a read-only
