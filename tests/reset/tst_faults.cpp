@@ -38,6 +38,8 @@ TEST(ProcedureFault, AProcedureErrorIsLoggedAndEveryLaterStepStillRuns) {
     b.addRow(s.objectId);
     std::vector<std::string> expected = b.expectedLinesBeforeRemoval(s);
     const test::Snapshot before = b.snapshot({s.alias});
+    const int messages = b.messagesOf(s);
+    ASSERT_GT(messages, 0);
 
     std::vector<std::string> lines = test::withoutEnd(b.run());
     // The server's refusals are in its own words: only their form is checked; then each fix-up
@@ -62,12 +64,13 @@ TEST(ProcedureFault, AProcedureErrorIsLoggedAndEveryLaterStepStillRuns) {
     EXPECT_EQ(b.summary().errorCount, 17) << "the time-out line is not counted";
     // It kept its rows; what went before the removal (recordings, messages) is gone.
     expectBack(b, s);
+    EXPECT_EQ(b.messagesOf(s), messages) << "the mailbox could not be reached";
     test::expectSame(before, b.snapshot({s.alias}));
     EXPECT_EQ(b.serverProblems(), std::vector<std::string>{});
 }
 
-// A mailbox without address and one that does not resolve keep their messages, a read-only
-// recording goes, and every reset goes on.
+// A mailbox without address and one that does not resolve are logged, a read-only recording
+// goes, and every reset goes on.
 TEST(MailboxFault, MailboxesThatCannotBeReachedAreLoggedAndReadOnlyRecordingsGo) {
     test::ResetBench b;
     auto plain = [&](const test::SubscriberFacts &f) {
