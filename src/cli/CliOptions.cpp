@@ -23,12 +23,14 @@ const char *kUsage =
     "      Prints the rows the selection grid would hold, tab-separated (alias, display name,\n"
     "      first name, last name, extension, home server, class of service, legacy mailbox,\n"
     "      remote node id, call handler id, subscriber id), and stops.\n"
-    "  zephrane-cli --recover [--skip-dl-sync] [--yes]\n"
+    "  zephrane-cli --recover [--template ALIAS] [--skip-dl-sync] [--yes]\n"
     "      Finishes the resets that were interrupted (the program or the machine died): for\n"
     "      each unfinished journal entry it finds out how far the reset got and takes the\n"
     "      remaining steps, logging as a reset does. Both programs name such subscribers at\n"
     "      start, and a reset skips them until they are recovered. A damaged journal is\n"
-    "      refused (exit status 2) and nothing is changed.\n"
+    "      refused (exit status 2) and nothing is changed. --template ALIAS creates the\n"
+    "      subscribers from that template instead of the journaled one (for a template\n"
+    "      that is gone).\n"
     "  zephrane-cli --list-templates\n"
     "      Runs the start-up checks, then lists the templates: alias TAB display name.\n"
     "  zephrane-cli --host-info     shows which stand-in host is used\n"
@@ -176,9 +178,9 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
     if (options.help || options.hostInfo || options.listTemplates)
         return options;
     if (options.recover) {
-        if (options.selection || options.templateAlias || options.list || options.dryRun) {
-            problem = "--recover takes no selection, template, --list or --dry-run: it finishes "
-                      "the interrupted resets as their journals record them";
+        if (options.selection || options.list || options.dryRun) {
+            problem = "--recover takes no selection, --list or --dry-run: it finishes the "
+                      "interrupted resets as their journals record them";
             return std::nullopt;
         }
         return options;

@@ -266,8 +266,9 @@ int recover(Session &session, const Options &options, std::ostream &out, std::os
         return kExitNothingRun;
     }
     program.log.setLineObserver([&out](const std::string &line) { out << line << std::endl; });
-    const RecoverySummary summary = recoverInterruptedResets(
-        host, program.registry, program.tarvoDb, program.log, open, options.skipDlSync);
+    const RecoverySummary summary =
+        recoverInterruptedResets(host, program.registry, program.tarvoDb, program.log, open,
+                                 options.skipDlSync, options.templateAlias.value_or(""));
     program.log.setLineObserver(nullptr);
     out << summary.closingMessage << "\n"
         << "Log: " << host.files->nativePath(summary.logFilePath) << "\n";
@@ -302,8 +303,15 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
         return *ended;
     if (options.listTemplates)
         return listTemplates(*session.mainPage, out);
-    if (options.recover)
+    if (options.recover) {
+        const auto &aliases = session.mainPage->cmbSubscriberTemplateAlias;
+        if (options.templateAlias && indexOf(aliases, *options.templateAlias) < 0) {
+            err << "zephrane-cli: no subscriber template has the alias '" << *options.templateAlias
+                << "'; zephrane-cli --list-templates lists them. Nothing was changed.\n";
+            return kExitNothingRun;
+        }
         return recover(session, options, out, err);
+    }
 
     MainPage &mainPage = *session.mainPage;
     if (options.templateAlias) {

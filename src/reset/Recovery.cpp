@@ -152,7 +152,7 @@ bool finishEntry(ResetRun &run, const JournalFile &journal, const JournalEntry &
 
 RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::modTarvoDB &tarvoDb,
                                          Logging &log, const std::vector<JournalFile> &journals,
-                                         bool skipListSync) {
+                                         bool skipListSync, const std::string &templateOverride) {
     log.WriteLogHeader(log.GenerateNewLogFileName(), false);
     RecoverySummary summary;
     {
@@ -171,7 +171,7 @@ RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::
             RecoveryJournal writer(*host.files, journal);
             run.journal = &writer;
             for (const JournalEntry *entry : journal.unfinished()) {
-                templateAlias = entry->templateAlias;
+                templateAlias = templateOverride.empty() ? entry->templateAlias : templateOverride;
                 writer.resume(entry->number);
                 if (finishEntry(run, journal, *entry))
                     ++summary.subscribersFinished;

@@ -45,9 +45,10 @@ extern const char *const kRecoveryStartLine;
 
 /// Finishes every unfinished entry of the journals, in their order, writing a run log as a
 /// reset does (header, each subscriber's lines, the distribution lists' synchronisation unless
-/// `skipListSync`, the completion line) and appending to each journal as it goes.
+/// `skipListSync`, the completion line) and appending to each journal as it goes. A subscriber
+/// is created from `templateAlias` when one is given, else from its journaled template.
 RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::modTarvoDB &tarvoDb,
                                          Logging &log, const std::vector<JournalFile> &journals,
-                                         bool skipListSync);
+                                         bool skipListSync, const std::string &templateAlias = "");
 
 } // namespace zeph

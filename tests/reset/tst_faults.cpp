@@ -1,5 +1,6 @@
 // The faults a reset meets on the stand-in server: the exact lines, the error count, and the
 // server's state afterwards.
+#include "reset/Recovery.h"
 #include "reset_helpers.h"
 
 #include <algorithm>
@@ -101,3 +102,32 @@ TEST(MailboxFault, MailboxesThatCannotBeReachedAreLoggedAndReadOnlyRecordingsGo)
 }
 
 } // namespace
+
+// A creation that fails leaves the subscriber removed: its journal entry stays open, and a
+// recovery with a template that exists brings it back under its old ids.
+TEST(CreationFault, AFailedCreationKeepsItsJournalEntryForTheRecovery) {
+    test::ResetBench b;
+    const test::SubscriberFacts s = b.find([&](const auto &f) { return b.ordinary(f); });
+    b.addRow(s.objectId);
+    b.templateAlias = "noSuchTemplate";
+    const std::vector<std::string> lines = b.run();
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "    The subscriber was not created again; the recovery journal keeps it "
+                        "for \"zephrane-cli --recover\""),
+              lines.end());
+    auto scan = [&] {
+        return scanJournals(*b.host().files, {b.log->logFolder(), b.log->fallbackLogFolder()});
+    };
+    const JournalScan before = scan();
+    ASSERT_EQ(before.journals.size(), 1u);
+    ASSERT_EQ(before.journals[0].unfinished().size(), 1u);
+    EXPECT_EQ(before.journals[0].unfinished()[0]->snapshot.Alias, s.alias);
+
+    const RecoverySummary summary = recoverInterruptedResets(
+        b.host(), *b.registry, *b.tarvoDb, *b.log, before.journals, true, "defaultTemplate");
+    EXPECT_EQ(summary.subscribersFinished, 1);
+    EXPECT_EQ(summary.errorCount, 0);
+    expectBack(b, s);
+    EXPECT_FALSE(scan().needsAttention());
+    EXPECT_EQ(b.serverProblems(), std::vector<std::string>{});
+}
