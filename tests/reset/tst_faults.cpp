@@ -131,3 +131,38 @@ TEST(CreationFault, AFailedCreationKeepsItsJournalEntryForTheRecovery) {
     EXPECT_FALSE(scan().needsAttention());
     EXPECT_EQ(b.serverProblems(), std::vector<std::string>{});
 }
+
+// An extension taken by another object while its subscriber was away cannot come back: the log
+// says so as a warning (not an error) and the other extensions return.
+TEST(AlternateExtensionFault, ATakenExtensionIsAWarningAndTheOthersComeBack) {
+    test::ResetBench b;
+    b.preserve = true;
+    const std::string where = " FROM DTMFAccessID WHERE ParentObjectID=? AND IsPrimaryID=0";
+    const std::string alternates = "SELECT COUNT(*)" + where;
+    const test::SubscriberFacts s = b.find(
+        [&](const auto &f) { return b.ordinary(f) && b.sqlCount(alternates, {f.objectId}) >= 2; });
+    const long before = b.sqlCount(alternates, {s.objectId});
+    const std::string lost = b.sqlText("SELECT MIN(DTMFAccessID)" + where, {s.objectId});
+    const std::string location =
+        b.sqlText("SELECT MIN(LocationObjectID) FROM DTMFAccessID WHERE DTMFAccessID=?", {lost});
+    // Once the subscriber is created again, another object takes the number first.
+    b.host().stepReached = [&](const std::string &step) {
+        if (step == "write-back")
+            b.sql("INSERT INTO DTMFAccessID (DTMFAccessObjectID, ParentObjectID, "
+                  "ParentObjectIDType, DTMFAccessID, DTMFAccessIDType, Alias, IsPrimaryID, "
+                  "LocationObjectID) VALUES ('{00000000-0000-0000-0000-00000000CAFE}', "
+                  "'{00000000-0000-0000-0000-00000000BEEF}', 3, ?, 1, 'taken', 1, ?)",
+                  {lost, location}, false);
+    };
+    b.addRow(s.objectId);
+    const std::vector<std::string> lines = b.run();
+    const std::string warning =
+        "    (warning) alternate extension " + lost + " could not be added back: ";
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [&](const std::string &line) { return line.rfind(warning, 0) == 0; }),
+              1)
+        << ::testing::PrintToString(lines);
+    EXPECT_EQ(b.summary().errorCount, 0);
+    EXPECT_EQ(b.log->LogWarningCount(), 1);
+    EXPECT_EQ(b.sqlCount(alternates, {s.objectId}), before - 1) << "the others came back";
+}
