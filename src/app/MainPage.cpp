@@ -1,4 +1,5 @@
 #include "MainPage.h"
+#include "platform/AsciiText.h"
 
 #include "Program.h"
 #include "app/host/ServiceAccount.h"
@@ -35,13 +36,6 @@ constexpr const char *kDirectoryConnector = "Ostrix.DirectoryConnector.1";
 constexpr std::int32_t kServiceRunning = 4;
 
 constexpr const char *kConnectionString = "Driver={SQL Server};server=;database=TarvoDb";
-
-bool equalsIgnoringCase(const std::string &a, const std::string &b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 } // namespace
 
@@ -95,10 +89,10 @@ bool MainPage::checkVersion() {
 bool MainPage::checkBackEnd(std::string &connectorService) {
     const std::string backEnd = regText(
         m_program.registry.QueryValue(HKEY_LOCAL_MACHINE, kBackEndKey, kBackEndValue, REG_SZ));
-    if (equalsIgnoringCase(backEnd, kDominoConnector))
+    if (equalsIgnoreCase(backEnd, kDominoConnector))
         fatal("This tool only works with Exchange 5.5, Exchange 2000 or Exchange 2003 as the "
               "Tarvo message store back end.  Exiting");
-    connectorService = equalsIgnoringCase(backEnd, kDirectoryConnector) ? "Morvin" : "Fennix";
+    connectorService = equalsIgnoreCase(backEnd, kDirectoryConnector) ? "Morvin" : "Fennix";
     return true;
 }
 

@@ -1,4 +1,5 @@
 #include "Program.h"
+#include "platform/AsciiText.h"
 
 #include "app/Version.h"
 #include "extras/ToolPage.h"
@@ -48,12 +49,7 @@ void Program::RunTestScript() {
 }
 
 bool Program::commandLineHas(std::string_view word) const {
-    auto lower = [](unsigned char c) { return static_cast<char>(std::tolower(c)); };
-    std::string line = host.commandLine;
-    std::string needle(word);
-    std::transform(line.begin(), line.end(), line.begin(), lower);
-    std::transform(needle.begin(), needle.end(), needle.begin(), lower);
-    return line.find(needle) != std::string::npos;
+    return containsIgnoreCase(host.commandLine, word);
 }
 
 void Program::message(const std::string &text) {

@@ -1,4 +1,5 @@
 #include "Floor.h"
+#include "platform/AsciiText.h"
 
 #include "BenchHost.h"
 #include "platform/Error.h"
@@ -22,12 +23,6 @@ bool isGuidText(const std::string &s) {
     return s.size() == 38 && s.front() == '{' && s.back() == '}';
 }
 
-std::string upper(std::string s) {
-    for (char &c : s)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
 /// Ids the database made up itself (random keys of added rows) differ between the program's
 /// database and the floor's; they are learnt from the rows that come back and put in place of
 /// the program's in later statements.
@@ -39,7 +34,7 @@ public:
         const auto *text = std::get_if<std::string>(&v);
         if (!text || !isGuidText(*text))
             return v;
-        auto it = m_ids.find(upper(*text));
+        auto it = m_ids.find(upperAscii(*text));
         return it == m_ids.end() ? v : DbValue(it->second);
     }
     std::vector<DbValue> map(const std::vector<DbValue> &values) const {
@@ -52,8 +47,8 @@ public:
     void learn(const DbValue &program, const DbValue &floor) {
         const auto *a = std::get_if<std::string>(&program);
         const auto *b = std::get_if<std::string>(&floor);
-        if (a && b && isGuidText(*a) && isGuidText(*b) && upper(*a) != upper(*b))
-            m_ids[upper(*a)] = *b;
+        if (a && b && isGuidText(*a) && isGuidText(*b) && upperAscii(*a) != upperAscii(*b))
+            m_ids[upperAscii(*a)] = *b;
     }
 
 private:

@@ -1,4 +1,5 @@
 #include "DbValues.h"
+#include "platform/AsciiText.h"
 
 #include "AdoErrors.h"
 
@@ -9,10 +10,6 @@
 
 namespace zeph::db {
 namespace {
-
-char lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 // Writes the search key of a number into buf; returns its length.
 std::size_t numberKey(std::int64_t n, char (&buf)[32]) {
@@ -53,18 +50,6 @@ double parseNumber(const std::string &text) {
 }
 
 } // namespace
-
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    if (std::memcmp(a.data(), b.data(), a.size()) == 0)
-        return true; // the usual case: the same text in the same letter case
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
-}
 
 // Eight bytes at a time. Setting bit 0x20 of every byte folds letter case (and makes a few
 // other characters hash alike, which the comparison then tells apart).

@@ -1,6 +1,7 @@
 #pragma once
 // Reading column values the way the system reads them, and comparing them the way a search does.
 
+#include "platform/AsciiText.h"
 #include "platform/Database.h"
 
 #include <cstdint>
@@ -30,8 +31,6 @@ std::string searchKey(const DbValue &v);
 /// True when the value's search key equals `key` without regard to letter case; never for NULL.
 /// Same answer as comparing searchKey(v), without building it.
 bool matchesKey(const DbValue &v, std::string_view key);
-
-bool equalsIgnoreCase(std::string_view a, std::string_view b);
 
 /// Hash and equality for search keys (letter case ignored); usable with string_view look-ups.
 struct KeyHash {

@@ -1,4 +1,5 @@
 #include "modUpdateCheck.h"
+#include "platform/AsciiText.h"
 
 #include "app/Version.h"
 #include "extras/ToolPage.h"
@@ -12,20 +13,6 @@ namespace zeph {
 namespace {
 
 constexpr const char *kMakerAndProduct = "Ambrel Tarvo";
-
-// Position (0-based) of `needle` in `haystack` at or after `from`, ignoring letter case.
-std::size_t findIgnoringCase(const std::string &haystack, const std::string &needle,
-                             std::size_t from) {
-    if (from > haystack.size())
-        return std::string::npos;
-    auto it = std::search(haystack.begin() + static_cast<std::ptrdiff_t>(from), haystack.end(),
-                          needle.begin(), needle.end(), [](char a, char b) {
-                              return std::tolower(static_cast<unsigned char>(a)) ==
-                                     std::tolower(static_cast<unsigned char>(b));
-                          });
-    return it == haystack.end() ? std::string::npos
-                                : static_cast<std::size_t>(it - haystack.begin());
-}
 
 // "0###": a whole number zero-filled on the left to at least four digits; a part that is not
 // a number stays as it is.
@@ -61,8 +48,8 @@ std::string versionTextOfPage(const std::string &page) {
         return {};
     // Positions as the page format counts them, from 1; 0 means "not found".
     std::size_t p = 0;
-    if (std::size_t marker = findIgnoringCase(page, ">version<", 0); marker != std::string::npos) {
-        std::size_t font = findIgnoringCase(page, "Helvetica", marker);
+    if (std::size_t marker = findIgnoreCase(page, ">version<"); marker != std::string::npos) {
+        std::size_t font = findIgnoreCase(page, "Helvetica", marker);
         p = font == std::string::npos ? 0 : font + 1;
     }
     p += 11;

@@ -1,4 +1,5 @@
 #include "Languages.h"
+#include "platform/AsciiText.h"
 
 #include <array>
 #include <cctype>
@@ -104,13 +105,6 @@ const LanguageInfo *findLanguage(std::int32_t id) {
     return nullptr;
 }
 
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char &c : out)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
 } // namespace
 
 std::span<const LanguageCode> languageCodeTable() {
@@ -146,7 +140,7 @@ std::string CodeToLanguageName(std::string_view code) {
 std::int32_t langIdFromLocale(std::string_view locale) {
     // language[_territory][.codeset][@modifier]; a hyphen is taken as the separator too.
     locale = locale.substr(0, locale.find_first_of(".@"));
-    std::string name = lower(locale);
+    std::string name = lowerAscii(locale);
     for (char &c : name) {
         if (c == '-')
             c = '_';
@@ -160,7 +154,7 @@ std::int32_t langIdFromLocale(std::string_view locale) {
         return kEnglishUs;
     const std::string wanted = language + territory;
     for (const auto &info : kLanguages) {
-        if (!info.locale.empty() && lower(info.locale) == wanted)
+        if (!info.locale.empty() && lowerAscii(info.locale) == wanted)
             return info.id;
     }
     for (const auto &info : kLanguages) {

@@ -1,4 +1,5 @@
 #include "modLocalize.h"
+#include "platform/AsciiText.h"
 
 #include "OwnStrings.h"
 #include "Utf16.h"
@@ -53,13 +54,6 @@ void WindowRegistration::reset() {
 }
 
 namespace {
-
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char &c : out)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
 
 // Steps back over one UTF-8 character that ends at `end`; returns where it starts.
 std::size_t previousCharacter(std::string_view text, std::size_t end) {
@@ -154,10 +148,10 @@ void modLocalize::listLanguages() {
     m_available.assign(1, "");
     if (!m_host.files)
         return;
-    const std::string prefix = lower(m_host.exeName + "_");
+    const std::string prefix = lowerAscii(m_host.exeName + "_");
     std::vector<std::string> found;
     for (const FileEntry &file : m_host.files->listFiles(m_host.programFolder)) {
-        const std::string name = lower(file.name);
+        const std::string name = lowerAscii(file.name);
         if (!name.starts_with(prefix) || !name.ends_with("dll"))
             continue;
         if (auto code = codeOfLibraryName(file.name))

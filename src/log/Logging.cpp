@@ -1,4 +1,5 @@
 #include "Logging.h"
+#include "platform/AsciiText.h"
 
 #include "app/Version.h"
 #include "app/registry/RegistryAPI.h"
@@ -30,15 +31,6 @@ template <class Step> std::optional<Error> attempt(Step &&step) {
     } catch (const std::exception &e) {
         return Error(errnum::kInternal, e.what());
     }
-}
-
-std::string lowerAscii(std::string_view text) {
-    std::string out(text);
-    for (char &c : out) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
 }
 
 // The counts are 16-bit: at the top a further marker leaves them as they are.

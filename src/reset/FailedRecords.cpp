@@ -1,4 +1,5 @@
 #include "FailedRecords.h"
+#include "platform/AsciiText.h"
 
 #include "platform/Error.h"
 #include "platform/FileSystem.h"
@@ -16,10 +17,7 @@ constexpr const char *kFailedPrefix = "Zephrane_Failed_";
 
 // The log counts a line as an error line by the same test: the marker anywhere, any case.
 bool holdsErrorMarker(std::string_view line) {
-    constexpr std::string_view marker = "(error)";
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-    return std::search(line.begin(), line.end(), marker.begin(), marker.end(),
-                       [&](char a, char b) { return lower(a) == b; }) != line.end();
+    return containsIgnoreCase(line, "(error)");
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "MailboxCleanup.h"
 
 #include "ResetRun.h"
+#include "platform/AsciiText.h"
 
 #include <memory>
 #include <optional>
@@ -26,7 +27,7 @@ const char *const kRightsAdvice =
     "and full mailstore rights on all mailstores that home subscribers.";
 
 bool isUnknownUser(const std::string &name) {
-    return db::equalsIgnoreCase(name, "unknown");
+    return equalsIgnoreCase(name, "unknown");
 }
 
 class MailboxCleaner {

@@ -1,4 +1,5 @@
 #include "ResetPage.h"
+#include "platform/AsciiText.h"
 
 #include "SubscriberReset.h"
 #include "app/registry/RegistryAPI.h"
@@ -31,14 +32,6 @@ const char *const ResetPage::kDryRunLine =
     "** Dry run: nothing is changed; each change is logged as what the run would do **";
 
 namespace {
-
-bool containsIgnoreCase(const std::string &text, std::string_view word) {
-    auto it = std::search(text.begin(), text.end(), word.begin(), word.end(), [](char a, char b) {
-        return std::tolower(static_cast<unsigned char>(a)) ==
-               std::tolower(static_cast<unsigned char>(b));
-    });
-    return it != text.end();
-}
 
 // Shows the run log's lines to the failed records first and then to the log's own observer
 // (the terminal program prints them) for as long as the run lasts, also when it is left by an

@@ -1,4 +1,5 @@
 #include "SubscriberReset.h"
+#include "platform/AsciiText.h"
 
 #include "ReCreation.h"
 #include "RecordingRemoval.h"
@@ -9,14 +10,6 @@
 namespace zeph {
 
 namespace {
-
-std::string upperAscii(std::string text) {
-    for (char &c : text) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
-    return text;
-}
 
 // Before anything is changed, what re-creating the subscriber needs goes to the journal. A
 // subscriber whose entry cannot be made sure of is not touched.

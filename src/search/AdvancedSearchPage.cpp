@@ -1,4 +1,5 @@
 #include "AdvancedSearchPage.h"
+#include "platform/AsciiText.h"
 
 #include "app/registry/RegistryAPI.h"
 #include "db/Command.h"
@@ -45,16 +46,6 @@ constexpr std::string_view kStatementWords[] = {
     "PRAGMA", "RECONFIGURE", "REINDEX",  "REPLACE", "RESTORE",        "REVOKE",    "ROLLBACK",
     "SAVE",   "SHUTDOWN",    "TRUNCATE", "UPSERT",  "VACUUM",         "WRITETEXT",
 };
-
-constexpr char upperAscii(char c) {
-    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
-}
-
-bool containsIgnoringCase(std::string_view text, std::string_view word) {
-    auto it = std::search(text.begin(), text.end(), word.begin(), word.end(),
-                          [](char a, char b) { return upperAscii(a) == upperAscii(b); });
-    return it != text.end();
-}
 
 bool isStatementWord(std::string_view upperWord) {
     return std::find(std::begin(kStatementWords), std::end(kStatementWords), upperWord) !=
@@ -143,7 +134,7 @@ private:
         while (m_at < m_text.size() && isWordCharacter(m_text[m_at]))
             ++m_at;
         std::string word(m_text.substr(begin, m_at - begin));
-        std::transform(word.begin(), word.end(), word.begin(), upperAscii);
+        std::transform(word.begin(), word.end(), word.begin(), asciiUpper);
         if (!isStatementWord(word))
             return std::nullopt;
         if (word == "REPLACE" && followedByParenthesis())
@@ -183,7 +174,7 @@ std::optional<std::string> queryRefusal(std::string_view editorText) {
     if (editorLength(editorText) < 3)
         return kInvalidQuery;
     for (const auto &guard : kGuardWords) {
-        if (containsIgnoringCase(editorText, guard.word))
+        if (containsIgnoreCase(editorText, guard.word))
             return guard.message;
     }
     return TailScanner(editorText).refusal();

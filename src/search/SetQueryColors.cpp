@@ -1,4 +1,5 @@
 #include "SetQueryColors.h"
+#include "platform/AsciiText.h"
 
 #include <algorithm>
 #include <vector>
@@ -49,10 +50,6 @@ const Keywords &keywords() {
     return words;
 }
 
-constexpr char upperAscii(char c) {
-    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
-}
-
 // A byte that starts a character; UTF-8 continuation bytes do not.
 constexpr bool startsCharacter(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
@@ -91,7 +88,7 @@ std::vector<ColorRun> colorKeywords(std::string &text) {
         if (isQueryKeyword(word)) {
             // Keywords are plain ASCII, so the word's bytes are its characters.
             for (std::size_t k = begin; k < i; ++k)
-                text[k] = upperAscii(text[k]);
+                text[k] = asciiUpper(text[k]);
             runs.push_back({beginPosition, static_cast<int>(word.size()), kKeywordColor});
         }
     }
@@ -163,7 +160,7 @@ bool isQueryKeyword(std::string_view word) {
         return false;
     char upper[kLongestKeyword];
     for (std::size_t i = 0; i < word.size(); ++i)
-        upper[i] = upperAscii(word[i]);
+        upper[i] = asciiUpper(word[i]);
     const auto &sorted = keywords().sorted;
     return std::binary_search(sorted.begin(), sorted.end(), std::string_view(upper, word.size()));
 }

@@ -1,4 +1,5 @@
 #include "ChooseSubscribersPage.h"
+#include "platform/AsciiText.h"
 
 #include "CsvText.h"
 #include "CsvUnmatched.h"
@@ -87,14 +88,6 @@ constexpr std::pair<const char *, std::uint32_t> kGridHeaders[] = {
     {"Alias", 30},     {"DisplayName", 110}, {"Extension", 134}, {"FirstName", 139},
     {"LastName", 170}, {"HomeServer", 155},  {"COS", 79},
 };
-
-bool containsIgnoringCase(std::string_view text, std::string_view word) {
-    auto it = std::search(text.begin(), text.end(), word.begin(), word.end(), [](char a, char b) {
-        return std::tolower(static_cast<unsigned char>(a)) ==
-               std::tolower(static_cast<unsigned char>(b));
-    });
-    return !word.empty() && it != text.end();
-}
 
 // A field as text; a null value or a field that cannot be read gives "".
 std::string fieldText(db::Recordset &rs, std::string_view name) {
@@ -218,7 +211,7 @@ void ChooseSubscribersPage::Form_Load() {
     });
     trap(where, report, [&] { chooseCriterion(0); });
     trap(where, report,
-         [&] { cmdAdvancedSearch.Visible = containsIgnoringCase(m_commandLine, "Advanced"); });
+         [&] { cmdAdvancedSearch.Visible = containsIgnoreCase(m_commandLine, "Advanced"); });
     trap(where, report, [&] { myGrid.setRows(1); });
     trap(where, report, [&] { fillClassOfServiceLists(); });
     trap(where, report, [&] { fillMailServerList(); });

@@ -1,20 +1,12 @@
 #include "SubscriberGrid.h"
+#include "platform/AsciiText.h"
 
 #include <algorithm>
 #include <cctype>
 
 namespace zeph {
 
-namespace {
-
-bool sameKey(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-} // namespace
+namespace {} // namespace
 
 SubscriberGrid::SubscriberGrid()
     : m_columns{{
@@ -53,7 +45,7 @@ void SubscriberGrid::setRowLimit(int limit) {
 int SubscriberGrid::ColIndex(std::string_view key) const {
     for (int c = 0; c < kColumnCount; ++c) {
         if (!m_columns[static_cast<std::size_t>(c)].key.empty() &&
-            sameKey(m_columns[static_cast<std::size_t>(c)].key, key))
+            equalsIgnoreCase(m_columns[static_cast<std::size_t>(c)].key, key))
             return c;
     }
     return -1;

@@ -1,5 +1,6 @@
 // Service states, workstation facts and the clock of a stand-in host, from its settings.
 #include "SimParts.h"
+#include "platform/AsciiText.h"
 
 #include "platform/posix/Posix.h"
 
@@ -11,12 +12,6 @@ namespace zeph::sim {
 
 namespace {
 
-std::string lower(std::string s) {
-    for (char &c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 class SimServices : public IServices {
 public:
     explicit SimServices(SimSettings settings)
@@ -25,12 +20,13 @@ public:
     std::optional<std::uint32_t> serviceState(const std::string &computer,
                                               const std::string &service) override {
         // Only this computer's service manager is reachable.
-        if (!computer.empty() && lower(computer) != lower(m_settings.get("computer")))
+        if (!computer.empty() && lowerAscii(computer) != lowerAscii(m_settings.get("computer")))
             return std::nullopt;
         if (m_settings.get("scm-access") != "full")
             return std::nullopt;
         for (const auto &info : SimSettings::known()) {
-            if (info.name.rfind("service.", 0) == 0 && lower(info.name.substr(8)) == lower(service))
+            if (info.name.rfind("service.", 0) == 0 &&
+                lowerAscii(info.name.substr(8)) == lowerAscii(service))
                 return static_cast<std::uint32_t>(std::stoul(m_settings.get(info.name)));
         }
         return std::nullopt; // no such service
@@ -103,11 +99,11 @@ std::unique_ptr<IClock> makeClock(const SimSettings &settings) {
 }
 
 std::function<void(const std::string &)> makeAbortHook(const SimSettings &settings) {
-    const std::string target = lower(settings.get("abort-after"));
+    const std::string target = lowerAscii(settings.get("abort-after"));
     if (target.empty())
         return {};
     return [target](const std::string &step) {
-        if (lower(step) != target)
+        if (lowerAscii(step) != target)
             return;
         // Whatever the program has not yet made sure of is lost, as in a real crash: no
         // destructors, no buffered output, no closing of files or connections.

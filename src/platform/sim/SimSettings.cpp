@@ -1,4 +1,5 @@
 #include "SimSettings.h"
+#include "platform/AsciiText.h"
 
 #include "platform/posix/Posix.h"
 
@@ -15,18 +16,8 @@ namespace zeph::sim {
 
 namespace {
 
-std::string lower(std::string s) {
-    for (char &c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-std::string trim(const std::string &s) {
-    auto b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos)
-        return {};
-    auto e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
+std::string trim(std::string_view s) {
+    return std::string(trimBlanks(s));
 }
 
 bool isNumber(const std::string &s) {
@@ -152,9 +143,9 @@ std::string SimSettings::get(const std::string &name) const {
 std::string SimSettings::set(const std::string &rawName, const std::string &value) {
     // Service names compare without letter case, as the service manager does.
     std::string name = rawName;
-    if (lower(name).rfind("service.", 0) == 0) {
+    if (lowerAscii(name).rfind("service.", 0) == 0) {
         for (const auto &info : known()) {
-            if (lower(info.name) == lower(name))
+            if (lowerAscii(info.name) == lowerAscii(name))
                 name = info.name;
         }
     }

@@ -14,6 +14,7 @@
 // go with the subscriber and come back from the directory's groups with the next
 // distribution-list synchronisation.
 #include "ServerProcedures.h"
+#include "platform/AsciiText.h"
 
 #include "ServerSeed.h"
 #include "ServerSql.h"
@@ -29,17 +30,8 @@ namespace zeph::sqlite::server {
 
 namespace {
 
-std::string lower(std::string s) {
-    for (char &c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-std::string trim(const std::string &s) {
-    auto b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos)
-        return {};
-    return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
+std::string trim(std::string_view s) {
+    return std::string(trimBlanks(s));
 }
 
 Error serverError(const std::string &text) {
@@ -92,12 +84,13 @@ public:
     Args(const std::string &procedure, const std::vector<DeclaredParam> &declared,
          const std::vector<DbParam> &given) {
         for (const auto &param : declared)
-            m_values[lower(param.name)] = param.fallback;
+            m_values[lowerAscii(param.name)] = param.fallback;
         std::map<std::string, bool> seen;
         for (const auto &arg : given) {
-            std::string key = lower(arg.name);
-            auto param = std::find_if(declared.begin(), declared.end(),
-                                      [&](const DeclaredParam &s) { return lower(s.name) == key; });
+            std::string key = lowerAscii(arg.name);
+            auto param =
+                std::find_if(declared.begin(), declared.end(),
+                             [&](const DeclaredParam &s) { return lowerAscii(s.name) == key; });
             if (param == declared.end())
                 throw serverError(arg.name + " is not a parameter for procedure " + procedure +
                                   ".");
@@ -107,14 +100,14 @@ public:
             m_values[key] = convert(arg.value, param->type);
         }
         for (const auto &param : declared) {
-            if (param.required && !seen[lower(param.name)]) {
+            if (param.required && !seen[lowerAscii(param.name)]) {
                 throw serverError("Procedure or function '" + procedure + "' expects parameter '" +
                                   param.name + "', which was not supplied.");
             }
         }
     }
 
-    const DbValue &value(const char *name) const { return m_values.at(lower(name)); }
+    const DbValue &value(const char *name) const { return m_values.at(lowerAscii(name)); }
     std::optional<std::string> text(const char *name) const {
         const DbValue &v = value(name);
         return isNull(v) ? std::nullopt : std::optional<std::string>(asText(v));
@@ -293,7 +286,7 @@ struct TemplateRow {
 
 DbValue field(const DbRowSet &rows, const char *column) {
     for (std::size_t i = 0; i < rows.columns.size(); ++i) {
-        if (lower(rows.columns[i].name) == lower(column))
+        if (lowerAscii(rows.columns[i].name) == lowerAscii(column))
             return rows.rows.front()[i];
     }
     return {};
@@ -320,10 +313,10 @@ copyRows(sqlite3 *db, ServerContext &context, const std::string &table, const st
     for (auto &row : rows.rows) {
         std::map<std::string, DbValue *> byName;
         for (std::size_t i = 0; i < rows.columns.size(); ++i)
-            byName[lower(rows.columns[i].name)] = &row[i];
+            byName[lowerAscii(rows.columns[i].name)] = &row[i];
         std::string fresh = newGuid(context);
-        ids[asText(*byName.at(lower(idColumn)))] = fresh;
-        *byName.at(lower(idColumn)) = fresh;
+        ids[asText(*byName.at(lowerAscii(idColumn)))] = fresh;
+        *byName.at(lowerAscii(idColumn)) = fresh;
         *byName.at("parentobjectid") = to;
         adjust(byName);
         insert->bindAll(row).run();
@@ -614,7 +607,8 @@ const std::vector<ProcedureSpec> &procedures() {
 } // namespace
 
 SyncOutcome syncOutcome(const ServerContext &context) {
-    std::string value = context.setting ? lower(trim(context.setting("directory-sync"))) : "ok";
+    std::string value =
+        context.setting ? lowerAscii(trim(context.setting("directory-sync"))) : "ok";
     if (value == "fail")
         return SyncOutcome::Fail;
     if (value == "never")
@@ -639,12 +633,12 @@ std::optional<std::string> normalGuid(const std::string &text) {
 
 std::optional<DbRowSet> callProcedure(sqlite3 *db, const std::string &name,
                                       const std::vector<DbParam> &args, ServerContext &context) {
-    std::string wanted = lower(trim(name));
+    std::string wanted = lowerAscii(trim(name));
     if (wanted.rfind("dbo.", 0) == 0)
         wanted = wanted.substr(4);
     const auto &all = procedures();
     auto param = std::find_if(all.begin(), all.end(),
-                              [&](const ProcedureSpec &p) { return lower(p.name) == wanted; });
+                              [&](const ProcedureSpec &p) { return lowerAscii(p.name) == wanted; });
     if (param == all.end())
         throw serverError("Could not find stored procedure '" + name + "'.");
     Args parsed(param->name, param->params, args);

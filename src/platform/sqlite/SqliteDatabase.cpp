@@ -12,6 +12,7 @@
 // backend's own statements (transactions, the read-only switch, the look-ups of a save) prepared
 // once per handle.
 #include "SqliteDatabase.h"
+#include "platform/AsciiText.h"
 
 #include "SqliteQueryShape.h"
 #include "SqliteStatement.h"
@@ -40,20 +41,6 @@ constexpr int kKeptCacheBytes = 4 << 20;
 // Handles kept for reuse. A reset run holds one query and one command at a time beside the
 // cached tables' own connections.
 constexpr std::size_t kIdleHandles = 4;
-bool sameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
-        s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
-        s.remove_suffix(1);
-    return s;
-}
 
 // The connection text: "key=value" pairs joined by ";", keys without letter case. The host's
 // server is the local default instance and holds one database, TarvoDb.
@@ -65,28 +52,28 @@ void checkConnectionText(const std::string &text) {
         auto semi = rest.find(';');
         std::string_view pair = rest.substr(0, semi);
         rest = semi == std::string_view::npos ? std::string_view{} : rest.substr(semi + 1);
-        if (trim(pair).empty())
+        if (trimBlanks(pair).empty())
             continue;
         auto eq = pair.find('=');
         if (eq == std::string_view::npos)
             throw Error(sqlerr::kGeneral,
                         "The connection text is malformed near \"" + std::string(pair) + "\".");
-        std::string_view key = trim(pair.substr(0, eq));
-        std::string_view value = trim(pair.substr(eq + 1));
-        if (sameName(key, "database") || sameName(key, "initial catalog"))
+        std::string_view key = trimBlanks(pair.substr(0, eq));
+        std::string_view value = trimBlanks(pair.substr(eq + 1));
+        if (equalsIgnoreCase(key, "database") || equalsIgnoreCase(key, "initial catalog"))
             database = std::string(value);
-        else if (sameName(key, "server") || sameName(key, "data source"))
+        else if (equalsIgnoreCase(key, "server") || equalsIgnoreCase(key, "data source"))
             server = std::string(value);
     }
-    if (!server.empty() && server != "." && !sameName(server, "(local)") &&
-        !sameName(server, "localhost")) {
+    if (!server.empty() && server != "." && !equalsIgnoreCase(server, "(local)") &&
+        !equalsIgnoreCase(server, "localhost")) {
         throw Error(sqlerr::kGeneral, "SQL server \"" + server +
                                           "\" cannot be reached: this host has only its local "
                                           "server (leave the server name empty).");
     }
     if (!database)
         throw Error(sqlerr::kGeneral, "The connection text names no database.");
-    if (!sameName(*database, kDatabaseName)) {
+    if (!equalsIgnoreCase(*database, kDatabaseName)) {
         throw Error(sqlerr::kGeneral, "Cannot open database \"" + *database +
                                           "\": the server holds no such database (only " +
                                           kDatabaseName + ").");
@@ -328,7 +315,7 @@ DbRowSet SqliteConnection::updatableQuery(const std::string &sql,
         for (const auto &key : target->keyColumns) {
             bool selected = false;
             for (int c = 0; c < stmt->columnCount() && !selected; ++c)
-                selected = sameName(stmt->columnName(c), key);
+                selected = equalsIgnoreCase(stmt->columnName(c), key);
             if (!selected)
                 missing.push_back(key);
         }
@@ -491,8 +478,9 @@ SqliteConnection::insertRow(const std::string &targetName, const std::vector<std
             keyValues = {DbValue(static_cast<std::int64_t>(rowid))};
         } else {
             for (const auto &key : target->keyColumns) {
-                auto it = std::find_if(columns.begin(), columns.end(),
-                                       [&](const std::string &c) { return sameName(c, key); });
+                auto it = std::find_if(columns.begin(), columns.end(), [&](const std::string &c) {
+                    return equalsIgnoreCase(c, key);
+                });
                 if (it == columns.end())
                     return std::nullopt; // a key the server made itself cannot be found here
                 keyColumns.push_back(key);
