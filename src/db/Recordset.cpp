@@ -434,15 +434,20 @@ void Recordset::Update() {
     CancelUpdate();
 }
 
-void Recordset::commitChanges() {
-    std::vector<std::string> names;
-    std::vector<DbValue> values;
+void Recordset::changedColumns(std::vector<std::string> &names,
+                               std::vector<DbValue> &values) const {
     for (std::size_t c = 0; c < m_columns.size(); ++c) {
         if (m_changed[c]) {
             names.push_back(m_columns[c].name);
             values.push_back(m_buffer[c]);
         }
     }
+}
+
+void Recordset::commitChanges() {
+    std::vector<std::string> names;
+    std::vector<DbValue> values;
+    changedColumns(names, values);
     if (names.empty())
         return;
     // The row is found by its key as the server holds it now, even when the change moves the key.
@@ -460,12 +465,7 @@ void Recordset::commitChanges() {
 void Recordset::commitNewRow() {
     std::vector<std::string> names;
     std::vector<DbValue> values;
-    for (std::size_t c = 0; c < m_columns.size(); ++c) {
-        if (m_changed[c]) {
-            names.push_back(m_columns[c].name);
-            values.push_back(m_buffer[c]);
-        }
-    }
+    changedColumns(names, values);
     std::vector<std::string> all;
     for (const auto &c : m_columns)
         all.push_back(c.name);

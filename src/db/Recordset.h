@@ -189,6 +189,8 @@ private:
     void setOptimize(std::size_t column, bool on);
     bool optimized(std::size_t column) const;
     void findKey(std::size_t column, std::string_view key);
+    /// The names and pending values of the columns changed in the edit buffer.
+    void changedColumns(std::vector<std::string> &names, std::vector<DbValue> &values) const;
     void commitChanges();
     void commitNewRow();
     void storeRow(std::size_t row, std::vector<DbValue> values);

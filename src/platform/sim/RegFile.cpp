@@ -413,16 +413,6 @@ private:
 // ---- writing
 // ----------------------------------------------------------------------------
 
-std::string quoted(std::string_view text) {
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        out += c;
-    }
-    return out + "\"";
-}
-
 // A text value that the "text" form holds exactly: UTF-16 with one terminating
 // zero at the end and no other zero, no line break and no broken character.
 bool plainText(const Value &value, std::string &text) {
@@ -479,6 +469,16 @@ void writeValue(std::string &out, const Value &value) {
 }
 
 } // namespace
+
+std::string quoted(std::string_view text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
 
 // ---- keys and values
 // --------------------------------------------------------------------

@@ -68,6 +68,8 @@ struct ParseError {
 bool parse(std::string_view bytes, Document &doc, ParseError &error);
 /// The file's text: UTF-8 without byte-order mark, lines ended by CR LF.
 std::string write(const Document &doc);
+/// A name or text value as the file writes it: in quotes, quotes and backslashes escaped.
+std::string quoted(std::string_view text);
 
 /// A sub-key as callers write it, with empty components dropped ("A\\B\" is
 /// "A\B").

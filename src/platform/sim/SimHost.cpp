@@ -1,6 +1,7 @@
 #include "SimHost.h"
 
 #include "FileRegistry.h"
+#include "RegFile.h"
 #include "SimParts.h"
 #include "platform/pe/PeResources.h"
 #include "platform/posix/Posix.h"
@@ -44,17 +45,6 @@ bool isHostFolder(const std::string &folder) {
 
 namespace {
 
-// A text value as a .reg file writes it: quotes and backslashes escaped.
-std::string regText(const std::string &text) {
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        out += c;
-    }
-    return out + "\"";
-}
-
 // The registry of a server that passes every start-up check: version 4.0 build 3.20, an
 // Exchange back end (so the Fennix connector is checked), the main service running as the
 // logged-on user, a root folder for recordings and two telephone-system integrations.
@@ -68,7 +58,7 @@ std::string defaultRegistry(const std::string &folder, const SimSettings &settin
         << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ambrel\\SystemParameters\\1.0]\r\n"
         << "\"IDCProgID\"=\"Ostrix.ExchangeConnector.1\"\r\n\r\n"
         << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ambrel\\Pradix\\1.0]\r\n"
-        << "\"Root Path\"=" << regText(defaultRootPath(folder)) << "\r\n\r\n"
+        << "\"Root Path\"=" << regfile::quoted(defaultRootPath(folder)) << "\r\n\r\n"
         << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ambrel\\Telvo\\1.0\\Initialization\\Integrations\\"
            "Integration1]\r\n"
         << "\"DisplayName\"=\"Calloway 4600 (serial)\"\r\n\r\n"
@@ -76,7 +66,7 @@ std::string defaultRegistry(const std::string &folder, const SimSettings &settin
            "Integration2]\r\n"
         << "\"DisplayName\"=\"Varna SIP gateway\"\r\n\r\n"
         << "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Dravik]\r\n"
-        << "\"ObjectName\"=" << regText(account) << "\r\n"
+        << "\"ObjectName\"=" << regfile::quoted(account) << "\r\n"
         << "\"DisplayName\"=\"Dravik messaging service\"\r\n\r\n"
         << "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Fennix]\r\n"
         << "\"DisplayName\"=\"Fennix mail connector\"\r\n\r\n"
