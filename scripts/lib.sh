@@ -32,6 +32,13 @@ zeph_install_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# Compiler cache: used when installed (a developer machine), never needed.
+zeph_cmake_launcher() {
+    if command -v ccache >/dev/null 2>&1; then
+        echo "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache"
+    fi
+}
+
 zeph_jobs() {
     nproc 2>/dev/null || echo 2
 }
