@@ -9,7 +9,7 @@
 option(ZEPH_BENCH "Build the benchmark program zephrane-bench" OFF)
 
 if(ZEPH_BENCH)
-    zeph_library(zeph_bench src/bench zeph_app zeph_sim)
+    zeph_library(zeph_bench src/bench zeph_app zeph_standin)
     add_executable(zephrane-bench src/bench/main.cpp)
     target_link_libraries(zephrane-bench PRIVATE zeph_bench)
     # The figure of the host tool is taken by running it.

@@ -1,8 +1,8 @@
 #include "BenchHost.h"
 
-#include "platform/sim/SimHost.h"
-#include "platform/sim/SimSettings.h"
-#include "platform/sqlite/SqliteDatabase.h"
+#include "standin/SimHost.h"
+#include "standin/SimSettings.h"
+#include "standin/server/StandInServer.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -83,7 +83,8 @@ BenchHost::BenchHost(const std::string &folder, std::uint64_t serverGuidSeed,
     context.setting = [settings](const std::string &name) { return settings.get(name); };
     context.clock = m_host->clock.get();
     context.guids = &m_serverGuids;
-    std::unique_ptr<IDatabase> database = sqlite::makeDatabase(sim::databasePath(folder), context);
+    std::unique_ptr<IDatabase> database =
+        sqlite::makeStandInDatabase(sim::databasePath(folder), context);
     m_host->database = wrap ? wrap(std::move(database)) : std::move(database);
 
     m_host->ui = &m_ui;

@@ -3,12 +3,12 @@
 
 #include "BenchHost.h"
 #include "platform/Error.h"
-#include "platform/sim/SimHost.h"
-#include "platform/sim/SimSettings.h"
-#include "platform/sqlite/ServerSql.h"
 #include "platform/sqlite/SqliteQueryShape.h"
 #include "platform/sqlite/SqliteStatement.h"
-#include "platform/sqlite/StandInServer.h"
+#include "standin/SimHost.h"
+#include "standin/SimSettings.h"
+#include "standin/server/ServerSql.h"
+#include "standin/server/StandInServer.h"
 
 #include <cctype>
 #include <optional>

@@ -5,12 +5,12 @@
 #include "app/Program.h"
 #include "db/Recordset.h"
 #include "platform/posix/Posix.h"
-#include "platform/sim/SimHost.h"
 #include "reset/Recovery.h"
 #include "reset/ResetPage.h"
 #include "search/AdvancedSearchPage.h"
 #include "search/SetQueryColors.h"
 #include "select/ChooseSubscribersPage.h"
+#include "standin/SimHost.h"
 
 #include <memory>
 

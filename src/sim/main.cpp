@@ -1,7 +1,7 @@
 // zephrane-sim: creates and controls stand-in hosts.
-#include "platform/sim/SimHost.h"
-#include "platform/sim/SimSettings.h"
-#include "platform/sqlite/StandInServer.h"
+#include "standin/SimHost.h"
+#include "standin/SimSettings.h"
+#include "standin/server/StandInServer.h"
 
 #include <cstdlib>
 #include <iostream>

@@ -1,7 +1,7 @@
 // zephrane: the wizard.
 #include "app/MainPage.h"
 #include "app/Program.h"
-#include "platform/sim/SimHost.h"
+#include "standin/SimHost.h"
 #include "ui/QtUserInterface.h"
 #include "ui/Screenshots.h"
 #include "ui/Wizard.h"

@@ -2,9 +2,9 @@
 #include "bench/BenchHost.h"
 #include "bench/Figures.h"
 #include "bench/Floor.h"
-#include "platform/sim/SimHost.h"
-#include "platform/sqlite/ServerProcedures.h"
-#include "platform/sqlite/ServerSql.h"
+#include "standin/SimHost.h"
+#include "standin/server/ServerProcedures.h"
+#include "standin/server/ServerSql.h"
 #include "support/TempHost.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "db_helpers.h"
 
-#include "platform/sqlite/SqliteDatabase.h"
+#include "standin/server/StandInServer.h"
 
 #include <cstdio>
 
@@ -83,7 +83,7 @@ TestDb::TestDb(int subscribers)
 }
 
 std::unique_ptr<IDatabase> TestDb::database() const {
-    return sqlite::makeDatabase(m_path, sqlite::ServerContext{});
+    return sqlite::makeStandInDatabase(m_path, sqlite::ServerContext{});
 }
 
 std::string TestDb::scalar(const std::string &sql) const {

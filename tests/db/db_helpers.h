@@ -1,7 +1,7 @@
 #pragma once
 // A small server database in a temporary folder, in the shape the server gives it: views with
 // INSTEAD OF triggers and their keys listed in zeph_ViewKey.
-#include "platform/sqlite/ServerSql.h"
+#include "standin/server/ServerSql.h"
 #include "support/TempHost.h"
 
 namespace zeph::test {

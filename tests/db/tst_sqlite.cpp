@@ -1,7 +1,7 @@
 // The SQLite backend: connecting, bound values, read-only queries, errors, save targets, and the
 // handles it keeps for later connections, which must behave as fresh ones.
 #include "db_helpers.h"
-#include "platform/sqlite/SqliteDatabase.h"
+#include "standin/server/StandInServer.h"
 #include "support/ErrorOf.h"
 
 #include <gtest/gtest.h>
@@ -32,8 +32,9 @@ TEST(SqliteConnect, TheSystemsConnectionTextOnlyAndNeverANewFile) {
     const std::string missing = file.folder() + "/missing.sqlite", empty = file.folder() + "/e";
     std::ofstream(empty).close();
     for (const std::string &path : {missing, empty}) {
-        Error e = errorOf(
-            [&] { sqlite::makeDatabase(path, sqlite::ServerContext{})->connect(kConnection); });
+        Error e = errorOf([&] {
+            sqlite::makeStandInDatabase(path, sqlite::ServerContext{})->connect(kConnection);
+        });
         EXPECT_NE(e.description().find(path), std::string::npos) << e.description();
     }
     EXPECT_FALSE(fs::exists(missing));

@@ -1,6 +1,6 @@
 // libFuzzer entry for the registry file reader: any bytes must parse or be refused with a
 // line number, never crash; what parses must write out and parse again to the same text.
-#include "platform/sim/RegFile.h"
+#include "standin/RegFile.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -6,7 +6,7 @@
 #include "app/registry/RegistryAPI.h"
 #include "platform/Error.h"
 #include "platform/Services.h"
-#include "platform/sim/FileRegistry.h"
+#include "standin/FileRegistry.h"
 #include "support/TempHost.h"
 
 #include <fstream>

@@ -1,7 +1,7 @@
 // The registry operations over the stand-in host's registry file.
 #include "app/registry/RegistryAPI.h"
 #include "platform/Error.h"
-#include "platform/sim/FileRegistry.h"
+#include "standin/FileRegistry.h"
 #include "support/ErrorOf.h"
 #include "support/TempHost.h"
 

@@ -1,7 +1,7 @@
 #include "reset_helpers.h"
 
-#include "platform/sim/SimHost.h"
-#include "platform/sqlite/StandInServer.h"
+#include "standin/SimHost.h"
+#include "standin/server/StandInServer.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,8 +1,8 @@
 #pragma once
 // A seeded server database in a temporary folder, with a clock and GUIDs the tests control.
-#include "platform/sqlite/ServerCheck.h"
-#include "platform/sqlite/ServerSql.h"
-#include "platform/sqlite/StandInServer.h"
+#include "standin/server/ServerCheck.h"
+#include "standin/server/ServerSql.h"
+#include "standin/server/StandInServer.h"
 #include "support/FixedClock.h"
 #include "support/TempHost.h"
 

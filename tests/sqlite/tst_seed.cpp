@@ -1,7 +1,7 @@
 // Seeding and the invariant check: the seed decides the server, a fresh server passes the check,
 // and each class of broken reference is named.
-#include "platform/sqlite/ServerCheck.h"
 #include "server_helpers.h"
+#include "standin/server/ServerCheck.h"
 
 #include <filesystem>
 #include <fstream>

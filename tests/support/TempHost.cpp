@@ -1,6 +1,6 @@
 #include "TempHost.h"
 
-#include "platform/sim/SimSettings.h"
+#include "standin/SimSettings.h"
 
 #include <cstdlib>
 #include <filesystem>

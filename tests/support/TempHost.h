@@ -4,7 +4,7 @@
 
 #include "ScriptedUi.h"
 #include "platform/Host.h"
-#include "platform/sim/SimHost.h"
+#include "standin/SimHost.h"
 
 #include <memory>
 #include <string>

@@ -1,4 +1,4 @@
-// The database backend over the stand-in host's SQLite file.
+// The database backend over an SQLite file (the stand-in host's TarvoDb).
 //
 // Every connection has a handle of its own on the file (WAL, so that the many connections of a
 // run read and write side by side), reads whole result sets, and saves rows back through the
@@ -188,11 +188,12 @@ struct SaveTarget {
 
 class SqliteConnection : public IDbConnection {
 public:
-    SqliteConnection(std::unique_ptr<Handle> handle, std::shared_ptr<ServerContext> context,
+    SqliteConnection(std::unique_ptr<Handle> handle,
+                     std::shared_ptr<const ProcedureHandler> procedures,
                      std::shared_ptr<HandlePool> pool)
         : m_handle(std::move(handle))
         , m_db(m_handle->db())
-        , m_context(std::move(context))
+        , m_procedures(std::move(procedures))
         , m_pool(std::move(pool)) {
         sqlite3_set_authorizer(m_db, &SqliteConnection::authorize, this);
     }
@@ -214,7 +215,9 @@ public:
 
     std::optional<DbRowSet> callProcedure(const std::string &name,
                                           const std::vector<DbParam> &args) override {
-        return callServerProcedure(m_db, name, args, *m_context);
+        if (!*m_procedures)
+            throw Error(sqlerr::kGeneral, "Could not find stored procedure '" + name + "'.");
+        return (*m_procedures)(m_db, name, args);
     }
 
 private:
@@ -262,7 +265,7 @@ private:
 
     std::unique_ptr<Handle> m_handle;
     sqlite3 *m_db;
-    std::shared_ptr<ServerContext> m_context;
+    std::shared_ptr<const ProcedureHandler> m_procedures;
     std::shared_ptr<HandlePool> m_pool;
     bool m_readOnly = false;
     bool m_reusable = true;
@@ -516,9 +519,9 @@ void checkHoldsTables(Handle &handle) {
 
 class SqliteDatabase : public IDatabase {
 public:
-    SqliteDatabase(std::string path, ServerContext context)
+    SqliteDatabase(std::string path, ProcedureHandler procedures)
         : m_path(std::move(path))
-        , m_context(std::make_shared<ServerContext>(std::move(context)))
+        , m_procedures(std::make_shared<const ProcedureHandler>(std::move(procedures)))
         , m_pool(std::make_shared<HandlePool>()) {}
 
     std::unique_ptr<IDbConnection> connect(const std::string &connectionText) override {
@@ -526,7 +529,7 @@ public:
         std::unique_ptr<Handle> handle = reuse();
         if (!handle)
             handle = open();
-        return std::make_unique<SqliteConnection>(std::move(handle), m_context, m_pool);
+        return std::make_unique<SqliteConnection>(std::move(handle), m_procedures, m_pool);
     }
 
 private:
@@ -575,14 +578,14 @@ private:
     }
 
     std::string m_path;
-    std::shared_ptr<ServerContext> m_context;
+    std::shared_ptr<const ProcedureHandler> m_procedures;
     std::shared_ptr<HandlePool> m_pool;
 };
 
 } // namespace
 
-std::unique_ptr<IDatabase> makeDatabase(const std::string &path, ServerContext context) {
-    return std::make_unique<SqliteDatabase>(path, std::move(context));
+std::unique_ptr<IDatabase> makeDatabase(const std::string &path, ProcedureHandler procedures) {
+    return std::make_unique<SqliteDatabase>(path, std::move(procedures));
 }
 
 } // namespace zeph::sqlite

@@ -6,6 +6,7 @@
 #include "platform/Database.h"
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,6 +42,9 @@ bool createServerDatabase(const std::string &path, const SeedOptions &options, s
 /// with an error text when the file cannot be checked at all.
 std::optional<std::vector<std::string>> checkServerDatabase(const std::string &path,
                                                             std::string &error);
+
+/// The server database over the SQLite backend, its stored procedures the stand-in server's.
+std::unique_ptr<IDatabase> makeStandInDatabase(const std::string &path, ServerContext context);
 
 /// Runs one stored procedure of the server inside its own transaction. Throws Error for an
 /// unknown procedure or a failure (the transaction is rolled back).

@@ -1,6 +1,6 @@
 // The stand-in's files: the registry file's text format and conversions, and its settings.
-#include "platform/sim/RegFile.h"
-#include "platform/sim/SimSettings.h"
+#include "standin/RegFile.h"
+#include "standin/SimSettings.h"
 #include "support/TempHost.h"
 
 #include <fstream>

@@ -4,7 +4,7 @@
 // statements are kept prepared on the handle when its owner keeps a statement cache (the
 // backend's handles and Connection do).
 
-#include "SqliteStatement.h"
+#include "platform/sqlite/SqliteStatement.h"
 
 #include <cstdint>
 #include <optional>

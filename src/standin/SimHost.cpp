@@ -5,7 +5,7 @@
 #include "SimParts.h"
 #include "platform/pe/PeResources.h"
 #include "platform/posix/Posix.h"
-#include "platform/sqlite/SqliteDatabase.h"
+#include "standin/server/StandInServer.h"
 
 #include <filesystem>
 #include <memory>
@@ -171,7 +171,7 @@ std::unique_ptr<Host> openHost(const std::string &folder,
     context.guids = host->guids.get();
     context.procedureDone = makeAbortHook(settings);
     host->stepReached = context.procedureDone;
-    host->database = sqlite::makeDatabase(databasePath(folder), context);
+    host->database = sqlite::makeStandInDatabase(databasePath(folder), context);
 
     host->programFolder = posix::executableFolder();
     host->exeName = "zephrane";

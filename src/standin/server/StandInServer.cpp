@@ -1,5 +1,5 @@
 // The stand-in server database: creating and seeding the file, the invariant check, and the
-// entry to the stored procedures.
+// entry to the stored procedures, and the database that serves them.
 #include "StandInServer.h"
 
 #include "ServerCheck.h"
@@ -7,6 +7,7 @@
 #include "ServerSchema.h"
 #include "ServerSeed.h"
 #include "ServerSql.h"
+#include "platform/sqlite/SqliteDatabase.h"
 
 #include <filesystem>
 
@@ -60,6 +61,14 @@ std::optional<std::vector<std::string>> checkServerDatabase(const std::string &p
         error = e.what();
     }
     return std::nullopt;
+}
+
+std::unique_ptr<IDatabase> makeStandInDatabase(const std::string &path, ServerContext context) {
+    auto shared = std::make_shared<ServerContext>(std::move(context));
+    return makeDatabase(
+        path, [shared](sqlite3 *db, const std::string &name, const std::vector<DbParam> &args) {
+            return callServerProcedure(db, name, args, *shared);
+        });
 }
 
 std::optional<DbRowSet> callServerProcedure(sqlite3 *db, const std::string &name,
