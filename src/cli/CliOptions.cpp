@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string>
 
 namespace zeph::cli {
 
@@ -19,10 +20,10 @@ const char *kUsage =
     "      log and of the failed-records file.\n"
     "      Before a subscriber is removed, what re-creating it needs is written to a\n"
     "      recovery journal beside the log (Zephrane_Journal_<time>.txt).\n"
-    "  zephrane-cli SELECTION --list\n"
-    "      Prints the rows the selection grid would hold, tab-separated (alias, display name,\n"
-    "      first name, last name, extension, home server, class of service, legacy mailbox,\n"
-    "      remote node id, call handler id, subscriber id), and stops.\n"
+    "  zephrane-cli SELECTION --list [--format tsv|csv|json]\n"
+    "      Prints the rows the selection grid would hold, after a header row naming the\n"
+    "      columns (Alias, DisplayName, FirstName, LastName, Extension, HomeServer, COS,\n"
+    "      LegacyMailbox, RemoteNodeID, HandlerObjectID, ObjectID), and stops.\n"
     "  zephrane-cli --recover [--template ALIAS] [--skip-dl-sync] [--yes]\n"
     "      Finishes the resets that were interrupted (the program or the machine died): for\n"
     "      each unfinished journal entry it finds out how far the reset got and takes the\n"
@@ -31,10 +32,11 @@ const char *kUsage =
     "      refused (exit status 2) and nothing is changed. --template ALIAS creates the\n"
     "      subscribers from that template instead of the journaled one (for a template\n"
     "      that is gone).\n"
-    "  zephrane-cli --list-templates\n"
-    "      Runs the start-up checks, then lists the templates: alias TAB display name.\n"
+    "  zephrane-cli --list-templates [--format tsv|csv|json]\n"
+    "      Runs the start-up checks, then lists the templates (Alias, DisplayName).\n"
     "  zephrane-cli --host-info     shows which stand-in host is used\n"
-    "  zephrane-cli --help          this text\n"
+    "  zephrane-cli --version, -V   the program's version\n"
+    "  zephrane-cli --help, -h      this text\n"
     "\n"
     "SELECTION is exactly one of:\n"
     "  --all                  all subscribers\n"
@@ -58,6 +60,17 @@ const char *kUsage =
     "                                    change is logged as what the run would do (no\n"
     "                                    question is asked, no journal is written)\n"
     "  --yes                             answer the confirmation with Yes\n"
+    "  --quiet, -q                       no progress line on the terminal\n"
+    "  --format tsv|csv|json             how a list is printed: tab- or comma-separated\n"
+    "                                    with a header row (the default is tsv), or one\n"
+    "                                    JSON array of objects keyed by column\n"
+    "An option's value may also follow it after \"=\" (--template=ALIAS); \"--\" ends the\n"
+    "options.\n"
+    "\n"
+    "Output: run log lines go to standard output as they are written; messages, questions\n"
+    "and, when standard error is a terminal, one progress line redrawn in place (subscriber\n"
+    "N of M, its alias, elapsed and remaining time) go to standard error. On a terminal\n"
+    "\"(error)\" and \"(warning)\" lines are coloured; NO_COLOR (set to anything) turns that off.\n"
     "\n"
     "The host is the stand-in host folder named by ZEPHRANE_HOST, or the default host\n"
     "(created on first use). Run logs go to the logs folder beside the program; beside each\n"
@@ -65,8 +78,9 @@ const char *kUsage =
     "of the subscribers it skipped or that logged an error, for a later --csv run.\n"
     "\n"
     "Exit status: 0 a run whose summary counts no error (or a list), 1 a run that logged\n"
-    "errors, 2 nothing was run (usage, a failed start-up check, an empty selection, a\n"
-    "refused question).\n";
+    "errors, 2 nothing was run (bad input: usage, a selection the page refuses, such as a\n"
+    "reversed range or a file that cannot be read, also with --list; a failed start-up\n"
+    "check, an empty selection, a refused question).\n";
 
 bool wholeNumber(const std::string &text) {
     return !text.empty() && text.size() <= 9 && std::all_of(text.begin(), text.end(), [](char c) {
@@ -92,8 +106,26 @@ bool parseRange(const std::string &text, Selection &selection, std::string &prob
             "--extensions takes LOW-HIGH, two whole numbers such as 4000-4099 (got '" + text + "')";
         return false;
     }
+    if (std::stol(text.substr(0, dash)) > std::stol(text.substr(dash + 1))) {
+        problem = "--extensions takes LOW-HIGH with LOW not above HIGH (got '" + text + "')";
+        return false;
+    }
     selection.low = text.substr(0, dash);
     selection.high = text.substr(dash + 1);
+    return true;
+}
+
+bool parseFormat(const std::string &text, ListFormat &format, std::string &problem) {
+    if (text == "tsv")
+        format = ListFormat::Tsv;
+    else if (text == "csv")
+        format = ListFormat::Csv;
+    else if (text == "json")
+        format = ListFormat::Json;
+    else {
+        problem = "--format takes tsv, csv or json (got '" + text + "')";
+        return false;
+    }
     return true;
 }
 
@@ -105,9 +137,30 @@ const char *usageText() {
 
 std::optional<Options> parseOptions(const std::vector<std::string> &args, std::string &problem) {
     Options options;
+    bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string &arg = args[i];
+        if (optionsEnded || args[i].rfind("-", 0) != 0 || args[i] == "-") {
+            problem = "unexpected argument '" + args[i] + "'";
+            return std::nullopt;
+        }
+        if (args[i] == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        // "--name=value" is "--name value".
+        const std::size_t equals =
+            args[i].rfind("--", 0) == 0 ? args[i].find('=') : std::string::npos;
+        const std::string arg = args[i].substr(0, equals);
+        std::optional<std::string> inlineValue;
+        if (equals != std::string::npos)
+            inlineValue = args[i].substr(equals + 1);
+        bool valueTaken = false;
         auto value = [&](std::string &out) {
+            valueTaken = true;
+            if (inlineValue) {
+                out = *inlineValue;
+                return true;
+            }
             if (i + 1 >= args.size() || args[i + 1].rfind("--", 0) == 0) {
                 problem = arg + " needs a value";
                 return false;
@@ -119,6 +172,10 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
         selection.option = arg;
         if (arg == "--help" || arg == "-h") {
             options.help = true;
+        } else if (arg == "--version" || arg == "-V") {
+            options.version = true;
+        } else if (arg == "--quiet" || arg == "-q") {
+            options.quiet = true;
         } else if (arg == "--host-info") {
             options.hostInfo = true;
         } else if (arg == "--list-templates") {
@@ -135,6 +192,10 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
             options.dryRun = true;
         } else if (arg == "--recover") {
             options.recover = true;
+        } else if (arg == "--format") {
+            std::string format;
+            if (!value(format) || !parseFormat(format, options.format, problem))
+                return std::nullopt;
         } else if (arg == "--template") {
             std::string alias;
             if (!value(alias))
@@ -171,9 +232,19 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
             if (!value(selection.value) || !choose(options.selection, selection, problem))
                 return std::nullopt;
         } else {
-            problem = "unknown argument: " + arg;
+            problem = "unknown option '" + arg + "'";
             return std::nullopt;
         }
+        if (inlineValue && !valueTaken) {
+            problem = "option '" + arg + "' takes no value";
+            return std::nullopt;
+        }
+    }
+    if (options.help || options.version)
+        return options;
+    if (options.format != ListFormat::Tsv && !options.list && !options.listTemplates) {
+        problem = "--format is for --list and --list-templates";
+        return std::nullopt;
     }
     if (options.help || options.hostInfo || options.listTemplates)
         return options;

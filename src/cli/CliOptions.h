@@ -21,8 +21,16 @@ struct Selection {
     std::string value; ///< COS alias, mail server name, CSV path or the query's tail
 };
 
+/// How --list and --list-templates print their rows: tab- or comma-separated with a header
+/// row, or one JSON array of objects keyed by column.
+enum class ListFormat { Tsv, Csv, Json };
+
 struct Options {
     bool help = false;
+    bool version = false;
+    /// No progress line on a terminal.
+    bool quiet = false;
+    ListFormat format = ListFormat::Tsv;
     bool hostInfo = false;
     bool listTemplates = false;
     bool list = false;
@@ -35,7 +43,9 @@ struct Options {
     std::optional<Selection> selection;
 };
 
-/// Parses the arguments; on a problem returns nothing with a one-line description.
+/// Parses the arguments; on a problem returns nothing with a one-line description. An option's
+/// value may follow it as the next argument or after "=" (--template=ALIAS); "--" ends the
+/// options (no operand is taken after it).
 std::optional<Options> parseOptions(const std::vector<std::string> &args, std::string &problem);
 
 /// The usage text (--help).

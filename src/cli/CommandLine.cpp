@@ -1,8 +1,10 @@
 #include "CommandLine.h"
 
 #include "CliOptions.h"
+#include "ListOutput.h"
 #include "app/MainPage.h"
 #include "app/Program.h"
+#include "app/Version.h"
 #include "db/Recordset.h"
 #include "platform/posix/Posix.h"
 #include "reset/Recovery.h"
@@ -18,28 +20,49 @@ namespace zeph::cli {
 
 namespace {
 
-// The terminal's user interface with one difference: the closing message's offer to view the
-// log is declined (a script has no text viewer to wait for); the log's path is printed.
+// The closing message's last sentence is for a window.
+constexpr const char *kViewLogSentence = "Press OK to view the output log now.";
+
+// The terminal's user interface, with the program's prefix on every message line and no CR.
+// The closing message's offer to view the log is declined (a script has no text viewer to
+// wait for); its sentence for the window gives way to the log's path. Passes of the event loop
+// move the progress line on.
 class CliUserInterface : public IUserInterface {
 public:
     explicit CliUserInterface(std::unique_ptr<IUserInterface> terminal)
         : m_terminal(std::move(terminal)) {}
     MsgAnswer messageBox(const std::string &text, MsgButtons buttons, MsgIcon icon,
                          const std::string &title) override {
+        if (onMessage)
+            onMessage();
+        std::string shown = title.empty() ? text : title + ": " + text;
         if (buttons == MsgButtons::OKCancel) {
-            m_terminal->messageBox(text, MsgButtons::OK, icon, title);
+            if (const auto at = shown.find(kViewLogSentence); at != std::string::npos && logPath)
+                shown.replace(at, std::string(kViewLogSentence).size(), "The log: " + logPath());
+            m_terminal->messageBox(terminalMessage(shown, kMessagePrefix), MsgButtons::OK, icon,
+                                   "");
             return MsgAnswer::Cancel;
         }
-        return m_terminal->messageBox(text, buttons, icon, title);
+        return m_terminal->messageBox(terminalMessage(shown, kMessagePrefix), buttons, icon, "");
     }
     void setBusy(bool busy) override { m_terminal->setBusy(busy); }
-    void doEvents() override { m_terminal->doEvents(); }
+    void doEvents() override {
+        m_terminal->doEvents();
+        if (onEvents)
+            onEvents();
+    }
     std::optional<std::string> openFileDialog(const std::string &title,
                                               const std::string &filter) override {
         return m_terminal->openFileDialog(title, filter);
     }
     std::string clipboardText() override { return m_terminal->clipboardText(); }
     void setClipboardText(const std::string &text) override { m_terminal->setClipboardText(text); }
+
+    /// The run log's path as the terminal user opens it (set while a run is under way).
+    std::function<std::string()> logPath;
+    /// Told before a message is shown (the progress line makes way) and at each event pass.
+    std::function<void()> onMessage;
+    std::function<void()> onEvents;
 
 private:
     std::unique_ptr<IUserInterface> m_terminal;
@@ -136,23 +159,24 @@ bool selectByQuery(Program &program, ChooseSubscribersPage &choose, const std::s
     return true;
 }
 
-void printGrid(const SubscriberGrid &grid, std::ostream &out) {
-    static const char *const columns[] = {
-        "Alias", "DisplayName",   "FirstName",    "LastName",        "Extension", "HomeServer",
-        "COS",   "LegacyMailbox", "RemoteNodeID", "HandlerObjectID", "ObjectID"};
+void printGrid(const SubscriberGrid &grid, ListFormat format, std::ostream &out) {
+    const Row columns = {"Alias",        "DisplayName",     "FirstName", "LastName",
+                         "Extension",    "HomeServer",      "COS",       "LegacyMailbox",
+                         "RemoteNodeID", "HandlerObjectID", "ObjectID"};
+    std::vector<Row> rows;
+    rows.reserve(static_cast<std::size_t>(grid.Rows()));
     for (int row = 1; row < grid.Rows(); ++row) {
-        bool first = true;
-        for (const char *key : columns) {
-            out << (first ? "" : "\t") << grid.TextMatrix(row, grid.ColIndex(key));
-            first = false;
-        }
-        out << "\n";
+        Row cells;
+        for (const std::string &key : columns)
+            cells.push_back(grid.TextMatrix(row, grid.ColIndex(key)));
+        rows.push_back(std::move(cells));
     }
+    printRows(columns, rows, format, out);
 }
 
 struct Session {
     std::unique_ptr<Host> host;
-    std::unique_ptr<IUserInterface> ui;
+    std::unique_ptr<CliUserInterface> ui;
     std::unique_ptr<Program> program;
     std::unique_ptr<MainPage> mainPage;
 };
@@ -161,7 +185,9 @@ struct Session {
 // program must end here.
 std::optional<int> startUp(const std::vector<std::string> &args, const Options &options,
                            Session &session, std::ostream &out, std::ostream &err) {
-    auto notice = [&err](const std::string &text) { err << "zephrane-cli: " << text << "\n"; };
+    auto notice = [&err](const std::string &text) {
+        err << terminalMessage(text, kMessagePrefix) << "\n";
+    };
     std::string error;
     const std::string folder = sim::resolveHostFolder(notice, error);
     if (folder.empty()) {
@@ -173,7 +199,8 @@ std::optional<int> startUp(const std::vector<std::string> &args, const Options &
         return kExitOk;
     }
     session.host = sim::openHost(folder, notice);
-    session.ui = std::make_unique<CliUserInterface>(posix::makeTerminalUi(options.yes));
+    session.ui =
+        std::make_unique<CliUserInterface>(posix::makeTerminalUi(options.yes, kMessagePrefix));
     Host &host = *session.host;
     host.ui = session.ui.get();
     host.programFolder = posix::executableFolder();
@@ -193,15 +220,17 @@ std::optional<int> startUp(const std::vector<std::string> &args, const Options &
     return std::nullopt;
 }
 
-int listTemplates(const MainPage &mainPage, std::ostream &out) {
+int listTemplates(const MainPage &mainPage, ListFormat format, std::ostream &out) {
+    std::vector<Row> rows;
     for (std::size_t i = 0; i < mainPage.cmbSubscriberTemplateAlias.size(); ++i)
-        out << mainPage.cmbSubscriberTemplateAlias[i] << "\t"
-            << mainPage.cmbTemplateListDisplayName[i] << "\n";
+        rows.push_back(
+            {mainPage.cmbSubscriberTemplateAlias[i], mainPage.cmbTemplateListDisplayName[i]});
+    printRows({"Alias", "DisplayName"}, rows, format, out);
     return kExitOk;
 }
 
 int reset(Session &session, ChooseSubscribersPage &choose, const Options &options,
-          std::ostream &out, std::ostream &err) {
+          const Terminal &terminal, std::ostream &out, std::ostream &err) {
     Program &program = *session.program;
     ResetInputs inputs;
     inputs.grid = [&choose]() -> const SubscriberGrid & { return choose.myGrid; };
@@ -214,9 +243,19 @@ int reset(Session &session, ChooseSubscribersPage &choose, const Options &option
     page.Form_Load();
     page.chkSkipDLResynch.Value = options.skipDlSync;
     page.dryRun = options.dryRun;
-    program.log.setLineObserver([&out](const std::string &line) { out << line << std::endl; });
+    RunOutput output(out, err, terminal, options.quiet);
+    page.stateChanged = [&] { output.progress(page.progress); };
+    CliUserInterface &ui = *session.ui;
+    ui.onEvents = [&] { output.progress(page.progress); };
+    ui.onMessage = [&] { output.makeWay(); };
+    ui.logPath = [&program] { return program.host.files->nativePath(program.log.LogFilePath()); };
+    program.log.setLineObserver([&output](const std::string &line) { output.logLine(line); });
     page.cmdResetSubscribers_Click();
     program.log.setLineObserver(nullptr);
+    output.finish();
+    ui.onEvents = nullptr;
+    ui.onMessage = nullptr;
+    ui.logPath = nullptr;
     if (!page.summary()) {
         err << "zephrane-cli: the reset was not confirmed; nothing was changed\n";
         return kExitNothingRun;
@@ -277,16 +316,21 @@ int recover(Session &session, const Options &options, std::ostream &out, std::os
 
 } // namespace
 
-int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
+int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &err,
+        const Terminal &terminal) {
     std::string problem;
     const std::optional<Options> parsed = parseOptions(args, problem);
     if (!parsed) {
-        err << "zephrane-cli: " << problem << "\n\n" << usageText();
+        err << kMessagePrefix << problem << "; see --help\n";
         return kExitNothingRun;
     }
     const Options &options = *parsed;
     if (options.help) {
         out << usageText();
+        return kExitOk;
+    }
+    if (options.version) {
+        out << "zephrane-cli " << ownVersionText() << "\n";
         return kExitOk;
     }
     // The query's guard needs no server: a refused text ends the program before anything runs.
@@ -302,7 +346,7 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
     if (std::optional<int> ended = startUp(args, options, session, out, err))
         return *ended;
     if (options.listTemplates)
-        return listTemplates(*session.mainPage, out);
+        return listTemplates(*session.mainPage, options.format, out);
     if (options.recover) {
         const auto &aliases = session.mainPage->cmbSubscriberTemplateAlias;
         if (options.templateAlias && indexOf(aliases, *options.templateAlias) < 0) {
@@ -336,14 +380,18 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
         if (!applySelection(choose, *options.selection, err))
             return kExitNothingRun;
         choose.cmdView_Click();
+        // The page has told what is wrong with the input; a list of it would look like an
+        // empty selection.
+        if (choose.inputRefused())
+            return kExitNothingRun;
     }
     if (options.list) {
-        printGrid(choose.myGrid, out);
+        printGrid(choose.myGrid, options.format, out);
         return kExitOk;
     }
     if (!choose.cmdNext_Click())
         return kExitNothingRun;
-    return reset(session, choose, options, out, err);
+    return reset(session, choose, options, terminal, out, err);
 }
 
 } // namespace zeph::cli

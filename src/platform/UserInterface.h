@@ -17,6 +17,14 @@ public:
     /// unless another is given.
     virtual MsgAnswer messageBox(const std::string &text, MsgButtons buttons = MsgButtons::OK,
                                  MsgIcon icon = MsgIcon::None, const std::string &title = {}) = 0;
+    /// Asks a question whose Yes destroys what cannot be recovered: `text` is the question,
+    /// shown with a warning and No as the answer a mere Enter gives; `details` (what exactly
+    /// will be done) is shown under it. Without a window of its own for that, the details
+    /// follow the question on a line of their own.
+    virtual MsgAnswer askDestructive(const std::string &text, const std::string &details) {
+        return messageBox(details.empty() ? text : text + "\n" + details, MsgButtons::YesNo,
+                          MsgIcon::Warning);
+    }
     /// Shows or removes the busy (hourglass) pointer.
     virtual void setBusy(bool busy) = 0;
     /// Lets the user interface handle its pending events once (repaint, clicks).

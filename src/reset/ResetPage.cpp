@@ -100,7 +100,8 @@ void ResetPage::cmdResetSubscribers_Click() {
     if (m_started || m_running)
         return;
     // A dry run deletes nothing, so there is nothing to confirm.
-    if (!dryRun && m_host.ui->messageBox(kConfirmation, MsgButtons::YesNo) != MsgAnswer::Yes)
+    if (!dryRun &&
+        m_host.ui->askDestructive(kConfirmation, confirmationDetails()) != MsgAnswer::Yes)
         return;
     m_started = true;
     RunningFlag runningFlag(m_running);
@@ -109,11 +110,24 @@ void ResetPage::cmdResetSubscribers_Click() {
     ResetRun run(m_host, m_tarvoDb, m_log, m_inputs);
     int rows = startRun(run);
     for (int row = 1; row < rows; ++row) {
-        resetRow(run, row);
+        if (!resetRow(run, row))
+            continue;
         ++ProgressBar.Value;
+        progress.update(ProgressBar.Value, "");
         changed();
     }
     endRun(run, m_subscribersResetCount);
+}
+
+std::string ResetPage::confirmationDetails() const {
+    // Read as the run will read them; a page that cannot be read leaves the question alone.
+    try {
+        const int ticked = m_inputs.grid().checkedCount();
+        return std::to_string(ticked) + (ticked == 1 ? " subscriber" : " subscribers") +
+               " will be reset to the defaults of the template " + m_inputs.templateAlias() + ".";
+    } catch (const std::exception &) {
+        return {};
+    }
 }
 
 int ResetPage::startRun(ResetRun &run) {
@@ -138,14 +152,17 @@ int ResetPage::startRun(ResetRun &run) {
 
     // The grid's row count is read once, here; the rows themselves as the run reaches them.
     int rows = run.read<int>([&] { return m_inputs.grid().Rows(); });
-    ProgressBar.Max = std::max(0, rows - 1);
+    // The bar and the count go over the ticked rows only: those are the run's work.
+    const int ticked = run.read<int>([&] { return m_inputs.grid().checkedCount(); });
+    ProgressBar.Max = std::max(0, ticked);
     ProgressBar.Value = 0;
+    progress.start(ProgressBar.Max);
     m_subscribersResetCount = 0;
     changed();
     return rows;
 }
 
-void ResetPage::resetRow(ResetRun &run, int row) {
+bool ResetPage::resetRow(ResetRun &run, int row) {
     std::string alias;
     std::string objectId;
     std::string extension;
@@ -160,7 +177,9 @@ void ResetPage::resetRow(ResetRun &run, int row) {
         }
     });
     if (!checked)
-        return;
+        return false;
+    progress.update(ProgressBar.Value, alias);
+    changed();
     m_failedRecords.beginSubscriber(alias, extension);
     if (ResetSubscriber(run, alias, objectId)) {
         ++m_subscribersResetCount;
@@ -168,6 +187,7 @@ void ResetPage::resetRow(ResetRun &run, int row) {
         changed();
     }
     m_failedRecords.endSubscriber();
+    return true;
 }
 
 void ResetPage::endRun(ResetRun &run, int subscribersReset) {
@@ -245,6 +265,34 @@ void ResetPage::openLog() {
                                     WindowStyle::Normal))
         m_host.ui->messageBox("The run log could not be opened in a text viewer.  It is " +
                               m_host.files->nativePath(path));
+}
+
+void ResetPage::openDocument(const std::string &path, const char *what) {
+    if (path.empty())
+        return;
+    const std::string native = m_host.files->nativePath(path);
+    if (!m_host.shell->openDocument(native))
+        m_host.ui->messageBox(std::string("The ") + what + " could not be opened.  It is " +
+                              native);
+}
+
+void ResetPage::cmdOpenLog_Click() {
+    if (m_summary)
+        openDocument(m_summary->logFilePath, "run log");
+}
+
+void ResetPage::cmdOpenFailedRecords_Click() {
+    if (m_summary)
+        openDocument(m_summary->failedRecordsPath, "failed-records file");
+}
+
+void ResetPage::cmdOpenLogFolder_Click() {
+    if (!m_summary)
+        return;
+    const std::string &log = m_summary->logFilePath;
+    const auto slash = log.find_last_of("/\\");
+    if (slash != std::string::npos)
+        openDocument(log.substr(0, slash), "log folder");
 }
 
 } // namespace zeph

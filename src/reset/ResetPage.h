@@ -6,6 +6,7 @@
 #include "FailedRecords.h"
 #include "RecoveryJournal.h"
 #include "ResetRun.h"
+#include "RunProgress.h"
 
 #include <memory>
 #include <optional>
@@ -96,6 +97,13 @@ public:
     /// The last run's outcome; nothing before a run has ended.
     const std::optional<ResetSummary> &summary() const { return m_summary; }
 
+    /// The results panel's buttons, once a run has ended: each opens the run's log, its
+    /// failed-records file or the folder that holds them with the desktop's default action;
+    /// when that fails the path is told in a message.
+    void cmdOpenLog_Click();
+    void cmdOpenFailedRecords_Click();
+    void cmdOpenLogFolder_Click();
+
     // --- the window's controls ----------------------------------------------------------------
     ControlState cmdResetSubscribers;
     ControlState cmdPrevious;
@@ -104,7 +112,10 @@ public:
     ControlState cmdExit;
     /// Hidden and unchecked unless the command line asks for it; read once, at a run's end.
     CheckBoxState chkSkipDLResynch{{true, false}, false};
+    /// Counts the ticked rows: Max is their number, Value those finished.
     ProgressBarState ProgressBar;
+    /// The subscriber under way, its number among the ticked rows and the times.
+    RunProgress progress;
     std::string lblSubscribersAddedCount = "0";
     /// The hourglass pointer is shown over the window.
     bool busy = false;
@@ -116,13 +127,17 @@ public:
 
 private:
     void changed();
+    /// The line under the question: how many subscribers, which template.
+    std::string confirmationDetails() const;
     /// The start steps; returns the grid's row count (header row included).
     int startRun(ResetRun &run);
-    void resetRow(ResetRun &run, int row);
+    /// Resets the row's subscriber when it is ticked; false for an unticked row.
+    bool resetRow(ResetRun &run, int row);
     void endRun(ResetRun &run, int subscribersReset);
     void writeFailedRecords(ResetSummary &summary) const;
     std::string closingMessage(int subscribersReset) const;
     void openLog();
+    void openDocument(const std::string &path, const char *what);
 
     Host &m_host;
     RegistryAPI &m_registry;

@@ -180,6 +180,11 @@ void ChooseSubscribersPage::message(const std::string &text) {
         m_host.ui->messageBox(text, MsgButtons::OK);
 }
 
+void ChooseSubscribersPage::refuse(const std::string &text) {
+    m_inputRefused = true;
+    message(text);
+}
+
 std::function<void(const std::string &)> ChooseSubscribersPage::reporter() {
     return [this](const std::string &text) { message(text); };
 }
@@ -350,6 +355,7 @@ void ChooseSubscribersPage::cmdView_Click() {
     if (m_busy)
         return;
     m_busy = true;
+    m_inputRefused = false;
     m_gridFullHit = false;
     m_gridFullReported = false;
     if (m_host.ui)
@@ -419,19 +425,19 @@ void ChooseSubscribersPage::searchExtensionRange() {
     const auto low = numericValue(txtSubscriberExtensionRangeLow.Text);
     const auto high = numericValue(txtSubscriberExtensionRangeHigh.Text);
     if (!low || !high) {
-        message(res(169));
+        refuse(res(169));
         return;
     }
     if (*low >= 0 && *low <= *high && *high >= 0) {
         addFromQuery(kExtensionRangeQuery, {numberText(*high), numberText(*low)});
         return;
     }
-    message(res(168));
+    refuse(res(168));
 }
 
 void ChooseSubscribersPage::searchClassOfService() {
     if (ComSubscribersCOS.Text().empty()) {
-        message(res(333));
+        refuse(res(333));
         return;
     }
     const std::string alias =
@@ -447,7 +453,7 @@ void ChooseSubscribersPage::searchClassOfService() {
 
 void ChooseSubscribersPage::searchSwitch() {
     if (comSubscriberSwitch.Text().empty()) {
-        message(res(331));
+        refuse(res(331));
         return;
     }
     const int position = comSubscriberSwitch.ListIndex;
@@ -460,7 +466,7 @@ void ChooseSubscribersPage::searchSwitch() {
 void ChooseSubscribersPage::searchMailServer() {
     const std::string server = comSubscriberMailServer.Text();
     if (server.empty()) {
-        message(res(332));
+        refuse(res(332));
         return;
     }
     addFromQuery(kMailServerSubscribersQuery, {server});
@@ -638,7 +644,7 @@ void ChooseSubscribersPage::ImportCSV() {
     std::optional<std::string> bytes;
     silently([&] { bytes = m_host.files->readFile(txtCSVPath.Text); });
     if (!bytes) {
-        message(res(131));
+        refuse(res(131));
         csvSummary(linesRead, rowsBefore);
         return;
     }
@@ -648,13 +654,13 @@ void ChooseSubscribersPage::ImportCSV() {
     LineReader lines(text);
     std::string_view header;
     if (!lines.next(header) || characterCount(header) < 2) {
-        message(res(130));
+        refuse(res(130));
         csvSummary(linesRead, rowsBefore);
         return;
     }
     const CsvColumns columns = findCsvColumns(header, res(300));
     if (!columns.any()) {
-        message(res(130));
+        refuse(res(130));
         csvSummary(linesRead, rowsBefore);
         return;
     }

@@ -134,6 +134,10 @@ public:
     int criterionCode() const;
     /// True while a search or import runs (events the window lets through are then ignored).
     bool busy() const { return m_busy; }
+    /// True when the last View refused its input (a value that is no number, a reversed
+    /// range, no criterion value, a file that cannot be read or has no subscriber columns):
+    /// a caller without a window learns that the grid is empty because of the input.
+    bool inputRefused() const { return m_inputRefused; }
 
     /// Lines of a CSV file between two yields to the user interface.
     static constexpr int kCsvYieldLines = 256;
@@ -165,6 +169,8 @@ private:
 
     std::string res(std::uint32_t id) const;
     void message(const std::string &text);
+    /// A message that refuses the search's input (see inputRefused).
+    void refuse(const std::string &text);
     std::function<void(const std::string &)> reporter();
     void changed();
 
@@ -199,6 +205,7 @@ private:
     i18n::modLocalize *m_localize;
     std::string m_commandLine;
     bool m_busy = false;
+    bool m_inputRefused = false;
     bool m_gridFullHit = false;      // a search of this press found more than the grid holds
     bool m_gridFullReported = false; // and its message has been shown
 };

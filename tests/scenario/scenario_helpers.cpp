@@ -51,6 +51,14 @@ std::vector<std::string> lines(const std::string &text) {
     return all;
 }
 
+std::vector<std::string> listedRows(const std::string &out) {
+    std::vector<std::string> rows = lines(out);
+    if (rows.empty() || rows.front().rfind("Alias", 0) != 0)
+        throw std::runtime_error("a list without its header row: " + out.substr(0, 200));
+    rows.erase(rows.begin());
+    return rows;
+}
+
 std::vector<std::string> fields(const std::string &line, char separator) {
     std::vector<std::string> all;
     std::istringstream in(line);
@@ -86,6 +94,23 @@ ScenarioHost::Result ScenarioHost::run(const std::string &program, const std::st
                                 " </dev/null 2>" + shellQuoted(errFile);
     const CommandOutput output = runCommand(command);
     return {output.status, output.out, readAll(errFile)};
+}
+
+ScenarioHost::Result ScenarioHost::onTerminal(const std::string &program, const std::string &args,
+                                              bool outputToFile,
+                                              const std::string &environment) const {
+    const std::string outFile = m_temp.path() + "/stdout.txt";
+    std::error_code ignored;
+    fs::remove(outFile, ignored);
+    std::string inner = "ZEPHRANE_HOST=" + shellQuoted(m_host) + " " + environment + " " +
+                        shellQuoted(m_programs + "/" + program) + " " + args;
+    if (outputToFile)
+        inner += " >" + shellQuoted(outFile);
+    // util-linux script gives the command a pseudo-terminal and copies what it shows; -e
+    // passes the command's exit status on.
+    const CommandOutput shown =
+        runCommand("script -qec " + shellQuoted(inner) + " /dev/null </dev/null");
+    return {shown.status, outputToFile ? readAll(outFile) : std::string(), shown.out};
 }
 
 void ScenarioHost::set(const std::string &name, const std::string &value) const {

@@ -20,6 +20,8 @@ std::string shellQuoted(const std::string &text);
 std::string readAll(const std::string &path);
 /// The lines of a text, without their CR.
 std::vector<std::string> lines(const std::string &text);
+/// The rows a --list printed, without its header row (which must be there).
+std::vector<std::string> listedRows(const std::string &out);
 std::vector<std::string> fields(const std::string &line, char separator = '\t');
 
 /// A fresh stand-in host in a temporary folder (virtual time on), and the build's programs
@@ -37,6 +39,11 @@ public:
     /// Runs an installed program on the host with no terminal; both outputs kept apart.
     Result run(const std::string &program, const std::string &args) const;
     Result cli(const std::string &args) const { return run("zephrane-cli", args); }
+    /// Runs an installed program on the host on a pseudo-terminal, with `environment`
+    /// ("NAME=value ...") added. `err` is what the terminal showed: standard error, and
+    /// standard output too unless `outputToFile`, when `out` holds what went to the file.
+    Result onTerminal(const std::string &program, const std::string &args, bool outputToFile,
+                      const std::string &environment = "") const;
     /// Changes a stand-in setting ("" clears it).
     void set(const std::string &name, const std::string &value) const;
 

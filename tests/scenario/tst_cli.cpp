@@ -10,6 +10,7 @@
 namespace fs = std::filesystem;
 using zeph::test::fields;
 using zeph::test::lines;
+using zeph::test::listedRows;
 using zeph::test::ScenarioHost;
 
 namespace {
@@ -37,6 +38,8 @@ protected:
 
 } // namespace
 
+// Bad input is exit status 2 with one line on standard error that points to --help, whether
+// the command would list or reset.
 TEST_F(Cli, BadCommandLinesRunNothing) {
     const char *cases[] = {
         "",
@@ -44,29 +47,40 @@ TEST_F(Cli, BadCommandLinesRunNothing) {
         "--all --csv x.csv --list", // two selections
         "--extensions 10 --list",   // malformed range
         "--extensions a-b --list",
+        "--extensions 50-10 --list", // reversed range
+        "--extensions=50-10 --template defaultTemplate --yes",
         "--switch 3 --list",
         "--bogus",
         "--template",      // option without its value
         "--recover --all", // a recovery follows its journals, not a selection
         "--all --list --dry-run",
+        "--all --list stray",                            // no operands
+        "--all --list -- stray",                         // not after "--" either
+        "--yes=no --all --list",                         // a switch takes no value
+        "--all --list --format x",                       // unknown format
+        "--all --template defaultTemplate --format csv", // --format is for lists
     };
     for (const char *args : cases) {
-        const Result r = cli(args, true);
+        const ScenarioHost::Result r = scenario.cli(args);
         EXPECT_EQ(r.status, 2) << args;
-        EXPECT_NE(r.out.find("Usage:"), std::string::npos) << args;
+        EXPECT_TRUE(r.out.empty()) << args << "\n" << r.out;
+        ASSERT_EQ(lines(r.err).size(), 1u) << args << "\n" << r.err;
+        EXPECT_EQ(r.err.rfind("zephrane-cli: ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find("; see --help"), std::string::npos) << r.err;
     }
+    EXPECT_EQ(scenario.cli("--x").err, "zephrane-cli: unknown option '--x'; see --help\n");
     EXPECT_EQ(cli("--help").status, 0);
 }
 
 TEST_F(Cli, ListTemplatesAndSelections) {
     const Result templates = cli("--list-templates");
     ASSERT_EQ(templates.status, 0);
-    ASSERT_FALSE(lines(templates.out).empty());
-    EXPECT_EQ(fields(lines(templates.out)[0]).size(), 2u);
+    ASSERT_FALSE(listedRows(templates.out).empty());
+    EXPECT_EQ(fields(listedRows(templates.out)[0]).size(), 2u);
 
     const Result all = cli("--all --list");
     ASSERT_EQ(all.status, 0);
-    const auto rows = lines(all.out);
+    const auto rows = listedRows(all.out);
     ASSERT_FALSE(rows.empty());
     for (const auto &row : rows)
         EXPECT_EQ(fields(row).size(), 11u) << row;
@@ -75,7 +89,7 @@ TEST_F(Cli, ListTemplatesAndSelections) {
     const std::string extension = fields(rows[0])[4];
     const Result one = cli("--extensions " + extension + "-" + extension + " --list");
     ASSERT_EQ(one.status, 0);
-    for (const auto &row : lines(one.out))
+    for (const auto &row : listedRows(one.out))
         EXPECT_EQ(fields(row)[4], extension);
 
     // A CSV file naming one alias selects that subscriber.
@@ -83,16 +97,18 @@ TEST_F(Cli, ListTemplatesAndSelections) {
     std::ofstream(csv) << "alias,extension\r\n" << fields(rows[0])[0] << ",\r\n";
     const Result fromFile = cli("--csv '" + csv + "' --list");
     ASSERT_EQ(fromFile.status, 0);
-    ASSERT_EQ(lines(fromFile.out).size(), 1u);
-    EXPECT_EQ(fields(lines(fromFile.out)[0])[10], fields(rows[0])[10]);
+    ASSERT_EQ(listedRows(fromFile.out).size(), 1u);
+    EXPECT_EQ(fields(listedRows(fromFile.out)[0])[10], fields(rows[0])[10]);
 }
 
 TEST_F(Cli, UnknownNamesAreRefusedBeforeAnythingIsTouched) {
     EXPECT_EQ(cli("--template noSuchTemplate --all --yes").status, 2);
     EXPECT_EQ(cli("--cos noSuchClass --list").status, 2);
     EXPECT_EQ(cli("--mail-server NOSUCHSERVER --list").status, 2);
-    EXPECT_EQ(cli("--csv '" + tempPath + "/missing.csv' --list").status, 0)
-        << "a missing file is the page's own message and an empty grid";
+    const ScenarioHost::Result missing =
+        scenario.cli("--csv '" + tempPath + "/missing.csv' --list");
+    EXPECT_EQ(missing.status, 2) << "a missing file is the page's own message and bad input";
+    EXPECT_TRUE(missing.out.empty()) << missing.out;
     EXPECT_TRUE(fs::exists(host + "/TarvoDb.sqlite"));
 }
 
@@ -112,7 +128,7 @@ TEST_F(Cli, TheQuestionIsRefusedWithoutATerminal) {
 }
 
 TEST_F(Cli, AResetPrintsItsLogAndItsStatusCountsTheErrors) {
-    const auto rows = lines(cli("--all --list").out);
+    const auto rows = listedRows(cli("--all --list").out);
     ASSERT_GE(rows.size(), 3u);
     const std::string csv = tempPath + "/reset.csv";
     {
@@ -135,12 +151,12 @@ TEST_F(Cli, AResetPrintsItsLogAndItsStatusCountsTheErrors) {
 // Each criterion selects exactly the rows of the whole list that it names (the list's columns:
 // alias, display name, first, last, extension, home server, class of service, ...).
 TEST_F(Cli, EachCriterionSelectsTheKnownRows) {
-    const std::vector<std::string> all = lines(cli("--all --list").out);
+    const std::vector<std::string> all = listedRows(cli("--all --list").out);
     ASSERT_FALSE(all.empty());
     auto listed = [&](const std::string &args) {
         const Result r = cli(args + " --list");
         EXPECT_EQ(r.status, 0) << args;
-        const std::vector<std::string> rows = lines(r.out);
+        const std::vector<std::string> rows = listedRows(r.out);
         return std::set<std::string>(rows.begin(), rows.end());
     };
     auto rowsWhere = [&](std::size_t column, const std::string &value) {

@@ -11,6 +11,7 @@
 namespace fs = std::filesystem;
 using zeph::test::fields;
 using zeph::test::lines;
+using zeph::test::listedRows;
 using zeph::test::readAll;
 using zeph::test::ScenarioHost;
 using zeph::test::shellQuoted;
@@ -48,14 +49,14 @@ TEST_F(CliWhere, AQuerySelectsWhatTheAdvancedSearchWouldImport) {
     const std::string before = database();
     const Result all = cli("--all --list");
     ASSERT_EQ(all.status, 0);
-    const std::vector<std::string> rows = lines(all.out);
+    const std::vector<std::string> rows = listedRows(all.out);
     ASSERT_GE(rows.size(), 3u);
 
     // One alias: exactly the row the grid holds for it.
     const std::string alias = fields(rows[1], '\t')[0];
     const Result one = cli("--where " + shellQuoted("WHERE Alias='" + alias + "'") + " --list");
     ASSERT_EQ(one.status, 0) << one.err;
-    EXPECT_EQ(lines(one.out), std::vector<std::string>{rows[1]});
+    EXPECT_EQ(listedRows(one.out), std::vector<std::string>{rows[1]});
     EXPECT_NE(one.err.find("1 new subscribers added to grid"), std::string::npos) << one.err;
 
     // A range of extensions over every type of subscriber: the import keeps only those the
@@ -67,7 +68,7 @@ TEST_F(CliWhere, AQuerySelectsWhatTheAdvancedSearchWouldImport) {
     ASSERT_EQ(range.status, 0) << range.err;
     const Result byCriterion = cli("--extensions 4000-4019 --list");
     const auto asSet = [](const std::string &out) {
-        const auto outLines = lines(out);
+        const auto outLines = listedRows(out);
         return std::multiset<std::string>(outLines.begin(), outLines.end());
     };
     EXPECT_FALSE(asSet(range.out).empty());
@@ -76,7 +77,7 @@ TEST_F(CliWhere, AQuerySelectsWhatTheAdvancedSearchWouldImport) {
     // Nothing found: an empty list, and a reset has nothing to do.
     const Result none = cli("--where " + shellQuoted("WHERE 1=0") + " --list");
     EXPECT_EQ(none.status, 0);
-    EXPECT_TRUE(none.out.empty());
+    EXPECT_TRUE(listedRows(none.out).empty());
     EXPECT_EQ(
         cli("--template defaultTemplate --where " + shellQuoted("WHERE 1=0") + " --yes").status, 2);
     EXPECT_EQ(database(), before);
@@ -161,7 +162,7 @@ TEST_F(CliWhere, AResetWritesTheFailedRecordsBesideItsLogForALaterCsvRun) {
     const Result again = cli("--csv " + shellQuoted(failed) + " --list");
     ASSERT_EQ(again.status, 0) << again.err;
     std::set<std::string> listed;
-    for (const std::string &row : lines(again.out))
+    for (const std::string &row : listedRows(again.out))
         listed.insert(fields(row, '\t')[4]);
     EXPECT_EQ(listed, extensions);
     EXPECT_NE(again.err.find("Import complete.  3 lines read in from text file, 3 users added to "
@@ -173,7 +174,7 @@ TEST_F(CliWhere, AResetWritesTheFailedRecordsBesideItsLogForALaterCsvRun) {
 }
 
 TEST_F(CliWhere, ACsvImportNamesTheLinesThatMatchedNobody) {
-    const auto rows = lines(cli("--all --list").out);
+    const auto rows = listedRows(cli("--all --list").out);
     ASSERT_GE(rows.size(), 2u);
     const std::string csv = tempPath + "/list.csv";
     std::ofstream(csv) << "alias,extension\r\n"
@@ -183,7 +184,7 @@ TEST_F(CliWhere, ACsvImportNamesTheLinesThatMatchedNobody) {
                        << "x,99999\r\n";                      // 5
     const Result r = cli("--csv " + shellQuoted(csv) + " --list");
     ASSERT_EQ(r.status, 0);
-    EXPECT_EQ(lines(r.out).size(), 1u);
+    EXPECT_EQ(listedRows(r.out).size(), 1u);
     const std::string summary =
         "Import complete.  4 lines read in from text file, 1 users added to grid.";
     const std::string unmatched =

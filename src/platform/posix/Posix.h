@@ -34,6 +34,10 @@ std::string hostName();
 std::string executableFolder();
 /// The value of an environment variable, or "" when unset.
 std::string environment(const char *name);
+/// The program's standard streams, for asking whether one is a terminal.
+enum class StandardStream { Input, Output, Error };
+/// True when the stream is connected to a terminal (not a file, pipe or /dev/null).
+bool isTerminal(StandardStream stream);
 /// Local time of a moment, through the C library's time zone rules.
 LocalTime localTimeOf(TimePoint t);
 
@@ -44,6 +48,6 @@ LocalTime localTimeOf(TimePoint t);
 namespace zeph::posix {
 /// The terminal's user interface for zephrane-cli: messages go to standard error; a question is
 /// asked on the terminal, answered yes at once with assumeYes, and refused when there is no
-/// terminal to ask on.
-std::unique_ptr<IUserInterface> makeTerminalUi(bool assumeYes);
+/// terminal to ask on. Its own notes ("answered Yes by --yes") begin with linePrefix.
+std::unique_ptr<IUserInterface> makeTerminalUi(bool assumeYes, std::string linePrefix = "");
 } // namespace zeph::posix

@@ -16,6 +16,13 @@ std::string environment(const char *name) {
     return value ? std::string(value) : std::string();
 }
 
+bool isTerminal(StandardStream stream) {
+    const int fd = stream == StandardStream::Input    ? STDIN_FILENO
+                   : stream == StandardStream::Output ? STDOUT_FILENO
+                                                      : STDERR_FILENO;
+    return ::isatty(fd) == 1;
+}
+
 std::string currentUserName() {
     if (struct passwd *pw = ::getpwuid(::geteuid()); pw && pw->pw_name)
         return pw->pw_name;

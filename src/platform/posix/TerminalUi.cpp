@@ -11,8 +11,9 @@ namespace {
 
 class TerminalUi : public IUserInterface {
 public:
-    explicit TerminalUi(bool assumeYes)
-        : m_assumeYes(assumeYes) {}
+    TerminalUi(bool assumeYes, std::string linePrefix)
+        : m_assumeYes(assumeYes)
+        , m_prefix(std::move(linePrefix)) {}
 
     MsgAnswer messageBox(const std::string &text, MsgButtons buttons, MsgIcon,
                          const std::string &title) override {
@@ -24,15 +25,17 @@ public:
         const MsgAnswer yes = buttons == MsgButtons::YesNo ? MsgAnswer::Yes : MsgAnswer::OK;
         const MsgAnswer no = buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Cancel;
         if (m_assumeYes) {
-            std::cerr << "(answered " << (yes == MsgAnswer::Yes ? "Yes" : "OK") << " by --yes)"
-                      << std::endl;
+            std::cerr << m_prefix << "(answered " << (yes == MsgAnswer::Yes ? "Yes" : "OK")
+                      << " by --yes)" << std::endl;
             return yes;
         }
         if (!::isatty(STDIN_FILENO)) {
-            std::cerr << "(refused: there is no terminal to ask on; use --yes to answer)"
+            std::cerr << m_prefix
+                      << "(refused: there is no terminal to ask on; use --yes to answer)"
                       << std::endl;
             return no;
         }
+        std::cerr << m_prefix;
         const char *prompt = buttons == MsgButtons::YesNo ? "Yes/No [y/N]: " : "OK/Cancel [o/C]: ";
         std::cerr << prompt << std::flush;
         std::string answer;
@@ -54,13 +57,14 @@ public:
 
 private:
     bool m_assumeYes;
+    std::string m_prefix;
     std::string m_clipboard;
 };
 
 } // namespace
 
-std::unique_ptr<IUserInterface> makeTerminalUi(bool assumeYes) {
-    return std::make_unique<TerminalUi>(assumeYes);
+std::unique_ptr<IUserInterface> makeTerminalUi(bool assumeYes, std::string linePrefix) {
+    return std::make_unique<TerminalUi>(assumeYes, std::move(linePrefix));
 }
 
 } // namespace zeph::posix
