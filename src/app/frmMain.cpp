@@ -1,5 +1,8 @@
 #include "frmMain.h"
 
+#include "select/DistinctNames.h"
+#include "ui/WizardKeys.h"
+
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -80,16 +83,17 @@ frmMain::frmMain(MainPage &page, QWidget *parent)
     });
     connect(cmdHelp, &QPushButton::clicked, this, &frmMain::helpRequested);
     connect(cmdExit, &QPushButton::clicked, this, &frmMain::exitRequested);
-    resize(640, 480);
+    ui::bindWizardKeys(this, cmdNext, cmdHelp);
+    ui::addWizardMnemonics(cmdHelp, cmdExit, cmdPrevious, cmdNext);
 }
 
 void frmMain::buildMenu() {
-    QMenu *help = menuBar()->addMenu(QStringLiteral("Help"));
-    QAction *mnuHelp = help->addAction(QStringLiteral("Help"));
+    QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
+    QAction *mnuHelp = help->addAction(QStringLiteral("&Help"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
     help->addSeparator();
-    QAction *about = help->addAction(QStringLiteral("About"));
-    QAction *update = help->addAction(QStringLiteral("Check for updated version"));
+    QAction *about = help->addAction(QStringLiteral("&About"));
+    QAction *update = help->addAction(QStringLiteral("&Check for updated version"));
     update->setObjectName(QStringLiteral("mnuCheckForUpdatedVersion"));
     connect(mnuHelp, &QAction::triggered, this, &frmMain::helpRequested);
     connect(about, &QAction::triggered, this, &frmMain::aboutRequested);
@@ -99,7 +103,9 @@ void frmMain::buildMenu() {
 void frmMain::refresh() {
     QSignalBlocker block(cmbTemplateListDisplayName);
     cmbTemplateListDisplayName->clear();
-    for (const auto &name : m_page.cmbTemplateListDisplayName)
+    // Two templates may share a display name; the alias after it tells them apart.
+    for (const auto &name :
+         namesToldApart(m_page.cmbTemplateListDisplayName, m_page.cmbSubscriberTemplateAlias))
         cmbTemplateListDisplayName->addItem(QString::fromStdString(name));
     cmbTemplateListDisplayName->setCurrentIndex(m_page.templateListIndex);
     chkPreserveAlternateExtensions->setChecked(m_page.chkPreserveAlternateExtensions);

@@ -1,6 +1,7 @@
 #include "frmHelp.h"
 
 #include "extras/HelpWindowLayout.h"
+#include "ui/WizardKeys.h"
 
 #include <QFileInfo>
 #include <QResizeEvent>
@@ -19,6 +20,7 @@ frmHelp::frmHelp(const std::string &pageAddress, QWidget *parent)
     browserHelp->setOpenExternalLinks(true);
     setMinimumSize(kHelpMinWidth / kTwipsPerPixel, kHelpMinHeight / kTwipsPerPixel);
     resize(760, 600);
+    ui::closeOnEscape(this);
 }
 
 void frmHelp::Form_Load() {

@@ -1,6 +1,7 @@
 #include "frmResetSubscribers.h"
 
 #include "ui/Fonts.h"
+#include "ui/WizardKeys.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -89,7 +90,12 @@ frmResetSubscribers::frmResetSubscribers(ResetPage &page, i18n::modLocalize *loc
     countLine->addWidget(lblSubscribersAddedCount);
     countLine->addStretch(1);
     progressLayout->addLayout(countLine);
+    lblProgressDetail = new QLabel(frmProgress);
+    lblProgressDetail->setObjectName(QStringLiteral("lblProgressDetail"));
+    progressLayout->addWidget(lblProgressDetail);
     layout->addWidget(frmProgress);
+    buildResults(central);
+    layout->addWidget(frmResults);
     layout->addStretch(1);
 
     auto *wizardButtons = new QHBoxLayout;
@@ -105,7 +111,10 @@ frmResetSubscribers::frmResetSubscribers(ResetPage &page, i18n::modLocalize *loc
     layout->addLayout(wizardButtons);
 
     setCentralWidget(central);
-    resize(640, 420);
+    // No default button: Enter must not start a reset (Next stays off on this page).
+    ui::bindWizardKeys(this, nullptr, cmdHelp);
+    ui::addWizardMnemonics(cmdHelp, cmdExit, cmdPrevious, cmdNext);
+    ui::addMnemonic(cmdResetSubscribers, 'r');
 
     // The run yields to the event loop after every log line; the state it changed is shown
     // then, so the progress and the count move while it runs.
@@ -122,6 +131,50 @@ frmResetSubscribers::frmResetSubscribers(ResetPage &page, i18n::modLocalize *loc
 frmResetSubscribers::~frmResetSubscribers() {
     m_languageRegistration.reset();
     m_page.stateChanged = nullptr;
+}
+
+void frmResetSubscribers::buildResults(QWidget *central) {
+    frmResults = new QGroupBox(tr("Results"), central);
+    frmResults->setObjectName(QStringLiteral("frmResults"));
+    auto *resultsLayout = new QVBoxLayout(frmResults);
+    lblResults = new QLabel(frmResults);
+    lblResults->setObjectName(QStringLiteral("lblResults"));
+    lblResults->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lblResults->setWordWrap(true);
+    resultsLayout->addWidget(lblResults);
+    auto *openLine = new QHBoxLayout;
+    cmdOpenLog = button("cmdOpenLog", "Open &Log", frmResults);
+    cmdOpenFailedRecords = button("cmdOpenFailedRecords", "Open &Failed Records", frmResults);
+    cmdOpenLogFolder = button("cmdOpenLogFolder", "Open Fol&der", frmResults);
+    for (QPushButton *open : {cmdOpenLog, cmdOpenFailedRecords, cmdOpenLogFolder})
+        openLine->addWidget(open);
+    openLine->addStretch(1);
+    resultsLayout->addLayout(openLine);
+    frmResults->setVisible(false);
+}
+
+void frmResetSubscribers::showResults() {
+    const std::optional<ResetSummary> &summary = m_page.summary();
+    frmResults->setVisible(summary.has_value());
+    if (!summary)
+        return;
+    QString text =
+        (summary->dryRun ? tr("Subscribers that would be reset: %1") : tr("Subscribers reset: %1"))
+            .arg(summary->subscribersReset);
+    text += QStringLiteral("\n") + tr("Errors: %1").arg(summary->errorCount);
+    text += QStringLiteral("\n") + tr("Log: %1").arg(QString::fromStdString(summary->logFilePath));
+    if (!summary->failedRecordsPath.empty())
+        text += QStringLiteral("\n") + tr("Failed records: %1 (%2 subscribers)")
+                                           .arg(QString::fromStdString(summary->failedRecordsPath))
+                                           .arg(summary->failedRecords.size());
+    else
+        text +=
+            QStringLiteral("\n") + tr("Failed records: not written (%1)")
+                                       .arg(QString::fromStdString(summary->failedRecordsProblem));
+    lblResults->setText(text);
+    cmdOpenLog->setEnabled(!summary->logFilePath.empty());
+    cmdOpenLogFolder->setEnabled(!summary->logFilePath.empty());
+    cmdOpenFailedRecords->setEnabled(!summary->failedRecordsPath.empty());
 }
 
 void frmResetSubscribers::connectEvents() {
@@ -143,6 +196,11 @@ void frmResetSubscribers::connectEvents() {
             emit nextRequested();
     });
     connect(cmdHelp, &QPushButton::clicked, this, &frmResetSubscribers::helpRequested);
+    connect(cmdOpenLog, &QPushButton::clicked, this, [this] { m_page.cmdOpenLog_Click(); });
+    connect(cmdOpenFailedRecords, &QPushButton::clicked, this,
+            [this] { m_page.cmdOpenFailedRecords_Click(); });
+    connect(cmdOpenLogFolder, &QPushButton::clicked, this,
+            [this] { m_page.cmdOpenLogFolder_Click(); });
     connect(cmdExit, &QPushButton::clicked, this, [this] {
         if (m_page.cmdExit.Enabled)
             emit exitRequested();
@@ -173,6 +231,10 @@ void frmResetSubscribers::refresh() {
     ProgressBar->setMaximum(m_page.ProgressBar.Max);
     ProgressBar->setValue(std::min(m_page.ProgressBar.Value, m_page.ProgressBar.Max));
     lblSubscribersAddedCount->setText(QString::fromStdString(m_page.lblSubscribersAddedCount));
+    const bool started = m_page.running() || m_page.finished();
+    lblProgressDetail->setText(started ? QString::fromStdString(m_page.progress.text())
+                                       : QString());
+    showResults();
 }
 
 void frmResetSubscribers::closeEvent(QCloseEvent *event) {

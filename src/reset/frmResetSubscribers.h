@@ -42,6 +42,16 @@ public:
     QProgressBar *ProgressBar = nullptr;
     QLabel *lblSubscribersAdded = nullptr;
     QLabel *lblSubscribersAddedCount = nullptr;
+    /// Under the bar: subscriber N of M (the ticked ones), the one under way, elapsed and
+    /// remaining time.
+    QLabel *lblProgressDetail = nullptr;
+    /// Shown once a run has ended and kept: its counts, the paths of its log and failed-records
+    /// file, and buttons that open them and their folder.
+    QGroupBox *frmResults = nullptr;
+    QLabel *lblResults = nullptr;
+    QPushButton *cmdOpenLog = nullptr;
+    QPushButton *cmdOpenFailedRecords = nullptr;
+    QPushButton *cmdOpenLogFolder = nullptr;
     QPushButton *cmdPrevious = nullptr;
     QPushButton *cmdNext = nullptr;
     QPushButton *cmdHelp = nullptr;
@@ -61,6 +71,8 @@ protected:
 private:
     void connectEvents();
     void applyFonts();
+    void buildResults(QWidget *central);
+    void showResults();
 
     ResetPage &m_page;
     i18n::modLocalize *m_localize;

@@ -1,6 +1,8 @@
 #include "frmChooseSubscribers.h"
 
+#include "select/DistinctNames.h"
 #include "ui/Fonts.h"
+#include "ui/WizardKeys.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -9,11 +11,16 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalBlocker>
+#include <QSortFilterProxyModel>
+#include <QStyle>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace zeph {
@@ -34,14 +41,17 @@ void showText(QLineEdit *box, const std::string &text) {
     }
 }
 
-void showList(QComboBox *box, const ListControl &list) {
+// `shown` (when given) holds the entries as they are shown, one for each of the list's.
+void showList(QComboBox *box, const ListControl &list,
+              const std::vector<std::string> *shown = nullptr) {
     QSignalBlocker block(box);
-    bool same = box->count() == list.ListCount();
-    for (int i = 0; same && i < list.ListCount(); ++i)
-        same = box->itemText(i) == qs(list.List[static_cast<std::size_t>(i)]);
+    const std::vector<std::string> &entries = shown ? *shown : list.List;
+    bool same = box->count() == static_cast<int>(entries.size());
+    for (int i = 0; same && i < box->count(); ++i)
+        same = box->itemText(i) == qs(entries[static_cast<std::size_t>(i)]);
     if (!same) {
         box->clear();
-        for (const std::string &entry : list.List)
+        for (const std::string &entry : entries)
             box->addItem(qs(entry));
     }
     if (box->currentIndex() != list.ListIndex)
@@ -73,6 +83,28 @@ QLineEdit *textBox(const char *name, QWidget *parent) {
     box->setObjectName(QLatin1String(name));
     return box;
 }
+
+// Numbers (extensions) sort by value, other texts without letter case.
+class GridSortFilter : public QSortFilterProxyModel {
+public:
+    using QSortFilterProxyModel::QSortFilterProxyModel;
+
+protected:
+    bool lessThan(const QModelIndex &left, const QModelIndex &right) const override {
+        const QVariant leftCheck = left.data(Qt::CheckStateRole);
+        if (leftCheck.isValid())
+            return leftCheck.toInt() < right.data(Qt::CheckStateRole).toInt();
+        const QString a = left.data().toString();
+        const QString b = right.data().toString();
+        bool aNumber = false;
+        bool bNumber = false;
+        const qlonglong x = a.toLongLong(&aNumber);
+        const qlonglong y = b.toLongLong(&bNumber);
+        if (aNumber && bNumber)
+            return x < y;
+        return a.compare(b, Qt::CaseInsensitive) < 0;
+    }
+};
 
 } // namespace
 
@@ -208,12 +240,20 @@ frmChooseSubscribers::frmChooseSubscribers(ChooseSubscribersPage &page, i18n::mo
     txtUsersInGrid = textBox("txtUsersInGrid", central);
     txtUsersInGrid->setReadOnly(true);
     txtUsersInGrid->setMaximumWidth(90);
+    lblTickedRows = new QLabel(central);
+    lblTickedRows->setObjectName(QStringLiteral("lblTickedRows"));
+    txtQuickFilter = textBox("txtQuickFilter", central);
+    txtQuickFilter->setPlaceholderText(tr("Filter the rows shown"));
+    txtQuickFilter->setClearButtonEnabled(true);
+    txtQuickFilter->setMaximumWidth(220);
     gridButtons->addWidget(cmdSelectAll);
     gridButtons->addWidget(cmdUnselectAll);
     gridButtons->addWidget(cmdClearGrid);
+    gridButtons->addWidget(txtQuickFilter);
     gridButtons->addStretch(1);
     gridButtons->addWidget(lblTotalGridRows);
     gridButtons->addWidget(txtUsersInGrid);
+    gridButtons->addWidget(lblTickedRows);
     layout->addLayout(gridButtons);
 
     auto *wizardButtons = new QHBoxLayout;
@@ -229,7 +269,7 @@ frmChooseSubscribers::frmChooseSubscribers(ChooseSubscribersPage &page, i18n::mo
     layout->addLayout(wizardButtons);
 
     setCentralWidget(central);
-    resize(900, 600);
+    ui::bindWizardKeys(this, cmdNext, cmdHelp);
 
     m_page->setFormFonts = [this] { applyFonts(); };
     m_page->controlsChanged = [this] { refresh(); };
@@ -292,8 +332,17 @@ void frmChooseSubscribers::buildGrid(QWidget *parent) {
     myGrid = new QTableView(parent);
     myGrid->setObjectName(QStringLiteral("myGrid"));
     m_model = new SubscriberGridModel(*m_page, this);
-    myGrid->setModel(m_model);
-    myGrid->setSortingEnabled(false);
+    m_view = new GridSortFilter(this);
+    m_view->setSourceModel(m_model);
+    m_view->setFilterKeyColumn(-1);
+    m_view->setFilterCaseSensitivity(Qt::CaseInsensitive);
+    myGrid->setModel(m_view);
+    // No column is sorted until a header is clicked: the grid's own order shows first.
+    myGrid->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    myGrid->setSortingEnabled(true);
+    // Tab leaves the grid (30,000 rows are no place to walk through); the arrows move in it.
+    myGrid->setTabKeyNavigation(false);
+    myGrid->installEventFilter(this);
     myGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     myGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
     myGrid->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -345,10 +394,24 @@ void frmChooseSubscribers::connectEvents() {
     connect(cmdAdvancedSearch, &QPushButton::clicked, this,
             &frmChooseSubscribers::advancedSearchRequested);
     connect(myGrid, &QTableView::clicked, this, [this](const QModelIndex &index) {
-        m_page->myGrid.Row = SubscriberGridModel::gridRow(index.row());
+        m_page->myGrid.Row = gridRowOf(index);
         m_page->myGrid.Col = index.column();
         m_page->myGrid_Click();
     });
+    connect(txtQuickFilter, &QLineEdit::textChanged, m_view,
+            &QSortFilterProxyModel::setFilterFixedString);
+    // A new search shows its rows from the top-left, the tick column in sight.
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
+        myGrid->scrollToTop();
+        myGrid->horizontalScrollBar()->setValue(0);
+    });
+    connect(m_model, &QAbstractItemModel::headerDataChanged, this,
+            &frmChooseSubscribers::fitHeaders);
+    connect(m_model, &QAbstractItemModel::modelReset, this, &frmChooseSubscribers::showTickedCount);
+    connect(m_model, &QAbstractItemModel::rowsInserted, this,
+            &frmChooseSubscribers::showTickedCount);
+    connect(m_model, &QAbstractItemModel::dataChanged, this,
+            &frmChooseSubscribers::showTickedCount);
 
     connect(cmdNext, &QPushButton::clicked, this, [this] {
         if (m_page->cmdNext_Click())
@@ -362,6 +425,49 @@ void frmChooseSubscribers::connectEvents() {
     });
     connect(cmdHelp, &QPushButton::clicked, this, &frmChooseSubscribers::helpRequested);
     connect(cmdExit, &QPushButton::clicked, this, &frmChooseSubscribers::exitRequested);
+}
+
+int frmChooseSubscribers::gridRowOf(const QModelIndex &viewIndex) const {
+    return SubscriberGridModel::gridRow(m_view->mapToSource(viewIndex).row());
+}
+
+void frmChooseSubscribers::toggleCurrentRow() {
+    const QModelIndex current = myGrid->currentIndex();
+    if (!m_page || !current.isValid())
+        return;
+    const int selected = m_page->myGrid.ColIndex("Selected");
+    const QModelIndex check = m_view->index(current.row(), selected);
+    const bool ticked = check.data(Qt::CheckStateRole).toInt() == Qt::Checked;
+    m_view->setData(check, ticked ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
+}
+
+void frmChooseSubscribers::fitHeaders() {
+    QHeaderView *header = myGrid->horizontalHeader();
+    for (int col = 0; col < header->count(); ++col) {
+        if (myGrid->isColumnHidden(col))
+            continue;
+        // The header's text in its font, the sort arrow and the section's margins.
+        const QString text = m_model->headerData(col, Qt::Horizontal, Qt::DisplayRole).toString();
+        const int needed = header->fontMetrics().horizontalAdvance(text) +
+                           3 * header->style()->pixelMetric(QStyle::PM_HeaderMargin) +
+                           header->style()->pixelMetric(QStyle::PM_HeaderMarkSize);
+        if (header->sectionSize(col) < needed)
+            header->resizeSection(col, needed);
+    }
+}
+
+void frmChooseSubscribers::showTickedCount() {
+    // A search appends rows in many steps: the count is taken once they are in.
+    if (m_tickedCountDue)
+        return;
+    m_tickedCountDue = true;
+    QTimer::singleShot(0, this, [this] {
+        m_tickedCountDue = false;
+        if (!m_page)
+            return;
+        const SubscriberGrid &grid = m_page->myGrid;
+        lblTickedRows->setText(tr("%1 of %2 ticked").arg(grid.checkedCount()).arg(grid.Rows() - 1));
+    });
 }
 
 template <class Handler> void frmChooseSubscribers::whileBusy(Handler &&handler) {
@@ -382,6 +488,7 @@ void frmChooseSubscribers::Form_Load() {
 void frmChooseSubscribers::applyFonts() {
     if (m_localize && m_page)
         ui::SetFormFonts(this, m_localize->currentFontRule());
+    fitHeaders();
 }
 
 void frmChooseSubscribers::refresh() {
@@ -401,11 +508,20 @@ void frmChooseSubscribers::refresh() {
     showCaption(cmdPrevious, m_page->cmdPrevious);
     showCaption(cmdExit, m_page->cmdExit);
     showCaption(cmdNext, m_page->cmdNext);
+    ui::addWizardMnemonics(cmdHelp, cmdExit, cmdPrevious, cmdNext);
 
     showList(cmbSubscriberSelectType, m_page->cmbSubscriberSelectType);
     showList(comSubscriberSwitch, m_page->comSubscriberSwitch);
     showList(comSubscriberMailServer, m_page->comSubscriberMailServer);
-    showList(ComSubscribersCOS, m_page->ComSubscribersCOS);
+    // Two classes of service may share a name; the alias after it tells them apart.
+    std::vector<std::string> cosAliases;
+    for (const long hidden : m_page->ComSubscribersCOS.ItemData)
+        cosAliases.push_back(hidden >= 0 && hidden < m_page->comHiddenCOS.ListCount()
+                                 ? m_page->comHiddenCOS.List[static_cast<std::size_t>(hidden)]
+                                 : std::string());
+    const std::vector<std::string> cosShown =
+        namesToldApart(m_page->ComSubscribersCOS.List, cosAliases);
+    showList(ComSubscribersCOS, m_page->ComSubscribersCOS, &cosShown);
 
     showText(txtSubscriberExtensionRangeLow, m_page->txtSubscriberExtensionRangeLow.Text);
     txtSubscriberExtensionRangeLow->setVisible(m_page->txtSubscriberExtensionRangeLow.Visible);
@@ -414,9 +530,15 @@ void frmChooseSubscribers::refresh() {
     showText(txtCSVPath, m_page->txtCSVPath.Text);
     txtCSVPath->setVisible(m_page->txtCSVPath.Visible);
     showText(txtUsersInGrid, m_page->txtUsersInGrid.Text);
+    showTickedCount();
 }
 
 bool frmChooseSubscribers::eventFilter(QObject *watched, QEvent *event) {
+    if (m_page && watched == myGrid && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent *>(event)->key() == Qt::Key_Space) {
+        toggleCurrentRow();
+        return true;
+    }
     if (m_page && watched == txtSubscriberExtensionRangeLow && event->type() == QEvent::FocusOut) {
         // Leaving the box is never refused: the check only empties a bad value.
         m_page->txtSubscriberExtensionRangeLow.Text =

@@ -15,6 +15,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSortFilterProxyModel;
 class QTableView;
 
 namespace zeph {
@@ -84,12 +85,20 @@ public:
     QPushButton *cmdClearGrid = nullptr;
     QLabel *lblTotalGridRows = nullptr;
     QLineEdit *txtUsersInGrid = nullptr;
+    /// "N of M ticked" beside the row count.
+    QLabel *lblTickedRows = nullptr;
+    /// Shows only the grid rows that contain its text (any column, any letter case); the
+    /// ticks and the run still cover every row.
+    QLineEdit *txtQuickFilter = nullptr;
     QPushButton *cmdHelp = nullptr;
     QPushButton *cmdPrevious = nullptr;
     QPushButton *cmdExit = nullptr;
     QPushButton *cmdNext = nullptr;
 
     SubscriberGridModel *gridModel() const { return m_model; }
+    /// What the grid view shows: the rows in the order of the header clicked (the grid's own
+    /// order until one is), narrowed by the quick filter.
+    QSortFilterProxyModel *gridView() const { return m_view; }
 
 signals:
     /// Next passed its checks: the wizard shows the reset page.
@@ -109,6 +118,13 @@ private:
     void buildGrid(QWidget *parent);
     void connectEvents();
     void applyFonts();
+    /// Widens the columns whose header text (in the language's font) does not fit.
+    void fitHeaders();
+    void showTickedCount();
+    /// Space on a row toggles its tick, as a click on its check box does.
+    void toggleCurrentRow();
+    /// Grid row of a row of the view.
+    int gridRowOf(const QModelIndex &viewIndex) const;
     /// Runs a page handler with the window closed to input, so that the events the page lets
     /// through while it works (a long import) cannot start another.
     template <class Handler> void whileBusy(Handler &&handler);
@@ -118,6 +134,8 @@ private:
     ChooseSubscribersPage *m_page; // null once the page has gone
     i18n::modLocalize *m_localize;
     SubscriberGridModel *m_model = nullptr;
+    QSortFilterProxyModel *m_view = nullptr;
+    bool m_tickedCountDue = false;
     i18n::WindowRegistration m_languageRegistration;
 };
 

@@ -75,6 +75,25 @@ MsgAnswer QtUserInterface::messageBox(const std::string &text, MsgButtons button
     }
 }
 
+MsgAnswer QtUserInterface::askDestructive(const std::string &text, const std::string &details) {
+    QMessageBox box(parentWidget());
+    box.setWindowTitle(QStringLiteral("Zephrane"));
+    box.setIcon(QMessageBox::Warning);
+    box.setText(QString::fromStdString(text));
+    box.setInformativeText(QString::fromStdString(details));
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    // Enter must not destroy anything: only a deliberate Yes does.
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    const bool wasBusy = m_busy;
+    if (wasBusy)
+        QGuiApplication::restoreOverrideCursor();
+    const int result = box.exec();
+    if (wasBusy)
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    return result == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;
+}
+
 void QtUserInterface::setBusy(bool busy) {
     if (busy == m_busy)
         return;

@@ -14,6 +14,7 @@ public:
 
     MsgAnswer messageBox(const std::string &text, MsgButtons buttons, MsgIcon icon,
                          const std::string &title) override;
+    MsgAnswer askDestructive(const std::string &text, const std::string &details) override;
     void setBusy(bool busy) override;
     void doEvents() override;
     std::optional<std::string> openFileDialog(const std::string &title,

@@ -14,6 +14,7 @@
 #include "select/ChooseSubscribersPage.h"
 #include "select/frmChooseSubscribers.h"
 #include "ui/Fonts.h"
+#include "ui/WindowPlacement.h"
 
 #include <QPushButton>
 
@@ -50,12 +51,15 @@ Wizard::~Wizard() {
 
 void Wizard::start() {
     m_main->refresh();
+    m_main->resize(ui::wizardPageSize(m_main.get()));
+    ui::placeOver(m_main.get(), nullptr);
     m_main->show();
 }
 
 void Wizard::replacePage(QWidget *from, QWidget *to) {
-    // Each page takes the position of the one it replaces, so the wizard seems to stay put.
-    to->move(from->pos());
+    // Each page takes the place and size of the one it replaces, so the wizard stays put; the
+    // client areas are matched, which a window manager's frame does not shift.
+    ui::takePlaceOf(to, from);
     to->show();
     to->raise();
     to->activateWindow();
@@ -121,10 +125,8 @@ void Wizard::chooseNext() {
 
 void Wizard::choosePrevious() {
     // The window has cleared the grid; the page is unloaded, so the next visit starts afresh.
-    m_main->move(m_chooseWindow->pos());
     m_main->refresh();
-    m_main->show();
-    m_chooseWindow->hide();
+    replacePage(m_chooseWindow.get(), m_main.get());
     dropRetiredChoosePage();
     m_retiredChooseWindow = std::move(m_chooseWindow);
     m_retiredChoosePage = std::move(m_choosePage);
@@ -148,6 +150,7 @@ void Wizard::showHelp() {
     if (!m_help) {
         m_help = std::make_unique<frmHelp>(helpPageAddress(m_program.host.programFolder));
         m_help->Form_Load();
+        ui::placeOver(m_help.get(), visiblePage());
     }
     m_help->show();
     m_help->raise();
@@ -160,7 +163,17 @@ void Wizard::showAbout() {
         m_about = std::make_unique<frmAbout>(*m_aboutPage, m_main.get());
         m_about->Form_Load();
     }
+    ui::placeOver(m_about.get(), visiblePage());
     m_about->exec();
+}
+
+QWidget *Wizard::visiblePage() const {
+    for (QWidget *page : std::initializer_list<QWidget *>{m_main.get(), m_chooseWindow.get(),
+                                                          m_resetWindow.get()}) {
+        if (page && page->isVisible())
+            return page;
+    }
+    return m_main.get();
 }
 
 void Wizard::checkForUpdate() {

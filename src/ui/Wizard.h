@@ -58,6 +58,8 @@ private:
     /// Shows `to` at the position of `from` and hides `from`.
     void replacePage(QWidget *from, QWidget *to);
     void dropRetiredChoosePage();
+    /// The page the operator sees (side windows open over it).
+    QWidget *visiblePage() const;
 
     Program &m_program;
     MainPage &m_mainPage;

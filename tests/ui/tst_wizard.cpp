@@ -2,23 +2,30 @@
 #include "app/MainPage.h"
 #include "app/Program.h"
 #include "app/frmMain.h"
+#include "extras/frmHelp.h"
 #include "reset/frmResetSubscribers.h"
 #include "search/frmAdvancedSubscriberSearch.h"
 #include "select/frmChooseSubscribers.h"
 #include "support/TempHost.h"
+#include "ui/QtUserInterface.h"
+#include "ui/WindowPlacement.h"
 #include "ui/Wizard.h"
 #include "ui_helpers.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -125,13 +132,40 @@ TEST(Wizard, FromTemplateThroughARunThatCannotBeClosedToExit) {
     run.click(reset->cmdResetSubscribers);
     run.ui.onPass = nullptr;
     run.ui.verifyAllShown();
+    // Under the question, with a warning: how many and which template.
+    const auto &boxes = run.ui.boxes();
+    const auto asked = std::find_if(boxes.begin(), boxes.end(), [](const auto &box) {
+        return box.text.rfind(ResetPage::kConfirmation, 0) == 0;
+    });
+    ASSERT_NE(asked, boxes.end());
+    const test::ScriptedUi::Box &question = *asked;
+    EXPECT_NE(question.text.find("\n1 subscriber will be reset to the defaults of the template " +
+                                 run.mainPage->chosenTemplateAlias() + "."),
+              std::string::npos)
+        << question.text;
+    EXPECT_EQ(question.icon, MsgIcon::Warning);
     EXPECT_TRUE(closeTried);
     EXPECT_EQ(refusal, QString::fromUtf8(frmResetSubscribers::kCloseRefused));
     // Finished: only Exit and Help remain.
     EXPECT_FALSE(reset->cmdResetSubscribers->isEnabled());
     EXPECT_FALSE(reset->cmdPrevious->isEnabled());
     EXPECT_TRUE(reset->cmdExit->isEnabled());
-    EXPECT_EQ(reset->ProgressBar->value(), reset->ProgressBar->maximum());
+    // The bar went over the one ticked row, not the grid's rows.
+    EXPECT_EQ(reset->ProgressBar->maximum(), 1);
+    EXPECT_EQ(reset->ProgressBar->value(), 1);
+    EXPECT_TRUE(reset->lblProgressDetail->text().startsWith(QStringLiteral("1 of 1, ")))
+        << reset->lblProgressDetail->text().toStdString();
+    // The results stay on the page once the closing message is gone.
+    ASSERT_TRUE(reset->frmResults->isVisibleTo(reset));
+    const QString results = reset->lblResults->text();
+    EXPECT_TRUE(results.contains(QStringLiteral("Subscribers reset: 1"))) << results.toStdString();
+    EXPECT_TRUE(results.contains(QStringLiteral("Errors: 0"))) << results.toStdString();
+    const ResetSummary &summary = *run.wizard->resetPage()->summary();
+    EXPECT_TRUE(results.contains(QString::fromStdString(summary.logFilePath)));
+    EXPECT_TRUE(results.contains(QString::fromStdString(summary.failedRecordsPath)));
+    for (QPushButton *open :
+         {reset->cmdOpenLog, reset->cmdOpenFailedRecords, reset->cmdOpenLogFolder})
+        EXPECT_TRUE(open->isEnabled()) << open->objectName().toStdString();
     EXPECT_THROW(run.wizard->exitProgram(), ProgramEnded);
     EXPECT_EQ(run.exitCode, 0);
 }
@@ -196,8 +230,98 @@ TEST(Wizard, AdvancedSearchOpensOverTheSelectionWindowThenTheLanguageChanges) {
     EXPECT_EQ(choose->cmdView->text().toStdString(), view);
     EXPECT_EQ(choose->myGrid->model()->headerData(3, Qt::Horizontal).toString().toStdString(),
               localize.myLoadResString(110));
-    EXPECT_EQ(run.wizard->mainWindow()->cmdNext->text().toStdString(), "Next >>");
+    // The English caption, its N underlined as the Alt key.
+    EXPECT_EQ(run.wizard->mainWindow()->cmdNext->text().toStdString(), "&Next >>");
     EXPECT_EQ(run.wizard->mainWindow()->windowTitle().toStdString(), "Zephrane");
     EXPECT_THROW(run.wizard->exitProgram(), ProgramEnded);
     EXPECT_EQ(run.exitCode, 0);
+}
+
+// Each page takes the place and size of the page it replaces, back and forth, on the screen.
+TEST(Wizard, PagesKeepOnePlaceAndOneSize) {
+    WizardRun run;
+    frmMain *main = run.wizard->mainWindow();
+    const QRect place = main->geometry();
+    ASSERT_TRUE(main->screen()->availableGeometry().contains(place));
+    run.toFilledGrid();
+    EXPECT_EQ(run.wizard->chooseWindow()->geometry(), place);
+    run.click(run.wizard->chooseWindow()->cmdPrevious);
+    EXPECT_EQ(main->geometry(), place);
+    // A moved page is followed by the next one.
+    main->move(place.topLeft() - QPoint(0, 11));
+    ui::keepOnScreen(main);
+    const QRect moved = main->geometry();
+    run.click(main->cmdNext);
+    EXPECT_EQ(run.wizard->chooseWindow()->geometry(), moved);
+    run.click(run.wizard->chooseWindow()->cmdView);
+    run.click(run.wizard->chooseWindow()->cmdNext);
+    ASSERT_NE(run.wizard->resetWindow(), nullptr);
+    EXPECT_EQ(run.wizard->resetWindow()->geometry(), moved);
+    // Help opens wholly on the screen.
+    run.click(run.wizard->resetWindow()->cmdHelp);
+    QWidget *help = run.wizard->helpWindow();
+    ASSERT_TRUE(help && help->isVisible());
+    EXPECT_TRUE(help->screen()->availableGeometry().contains(help->geometry()));
+    QApplication::setActiveWindow(help);
+    QTest::keyClick(help, Qt::Key_Escape);
+    EXPECT_FALSE(help->isVisible()) << "Escape closes Help";
+}
+
+// Next is the default button; Tab leaves the grid, Space ticks its current row.
+TEST(Wizard, KeyboardDefaultButtonTabAndSpace) {
+    WizardRun run;
+    EXPECT_TRUE(run.wizard->mainWindow()->cmdNext->isDefault());
+    run.toFilledGrid();
+    frmChooseSubscribers *choose = run.wizard->chooseWindow();
+    EXPECT_TRUE(choose->cmdNext->isDefault());
+    EXPECT_FALSE(choose->myGrid->tabKeyNavigation());
+    QApplication::setActiveWindow(choose);
+    choose->myGrid->setFocus();
+    choose->myGrid->setCurrentIndex(choose->myGrid->model()->index(0, 3));
+    SubscriberGrid &grid = run.wizard->choosePage()->myGrid;
+    ASSERT_TRUE(grid.isChecked(1));
+    QTest::keyClick(choose->myGrid, Qt::Key_Space);
+    EXPECT_FALSE(grid.isChecked(1)) << "Space unticks the current row";
+    QTest::keyClick(choose->myGrid, Qt::Key_Space);
+    EXPECT_TRUE(grid.isChecked(1));
+    QTest::keyClick(choose->myGrid, Qt::Key_Down);
+    EXPECT_EQ(choose->myGrid->currentIndex().row(), 1) << "arrows move inside";
+    QTest::keyClick(choose->myGrid, Qt::Key_Tab);
+    EXPECT_NE(QApplication::focusWidget(), choose->myGrid) << "Tab leaves the grid";
+    // The ticked count beside the row count.
+    grid.setChecked(2, false);
+    QTest::qWait(1);
+    EXPECT_EQ(choose->lblTickedRows->text().toStdString(),
+              std::to_string(grid.Rows() - 2) + " of " + std::to_string(grid.Rows() - 1) +
+                  " ticked");
+    // Enter presses Next.
+    QApplication::setActiveWindow(choose);
+    choose->cmbSubscriberSelectType->setFocus();
+    QTest::keyClick(choose->cmbSubscriberSelectType, Qt::Key_Return);
+    ASSERT_NE(run.wizard->resetWindow(), nullptr) << "Enter pressed Next";
+    EXPECT_TRUE(run.wizard->resetWindow()->isVisible());
+}
+
+// The question before a reset: a warning, the system's text, the details, No by default.
+TEST(Wizard, TheDestructiveQuestionDefaultsToNo) {
+    test::testApplication();
+    ui::QtUserInterface qtUi;
+    QString text, details;
+    bool warned = false, noIsDefault = false;
+    QTimer::singleShot(0, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        text = box->text();
+        details = box->informativeText();
+        warned = box->icon() == QMessageBox::Warning;
+        noIsDefault = box->defaultButton() == box->button(QMessageBox::No);
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    EXPECT_EQ(qtUi.askDestructive(ResetPage::kConfirmation, "3 subscribers will be reset"),
+              MsgAnswer::No);
+    EXPECT_EQ(text.toStdString(), ResetPage::kConfirmation);
+    EXPECT_EQ(details.toStdString(), "3 subscribers will be reset");
+    EXPECT_TRUE(warned);
+    EXPECT_TRUE(noIsDefault);
 }

@@ -1,0 +1,24 @@
+#pragma once
+// Where the wizard's windows go: all pages share one size, each page takes the place of the
+// one it replaces, and every window lies wholly on the screen it opens on.
+
+class QSize;
+class QWidget;
+
+namespace zeph::ui {
+
+/// The size every wizard page takes: the largest page's, no larger than the screen allows.
+QSize wizardPageSize(const QWidget *page);
+
+/// Gives `to` the client area of `from` (the same place and size, whatever frame a window
+/// manager draws around both), then keeps it on its screen.
+void takePlaceOf(QWidget *to, const QWidget *from);
+
+/// Centres `window` over `over` (or its screen when there is none) and keeps it on that screen.
+void placeOver(QWidget *window, const QWidget *over);
+
+/// Moves and, when it is larger, shrinks a window so that it and its frame lie wholly within
+/// the available area of its screen.
+void keepOnScreen(QWidget *window);
+
+} // namespace zeph::ui
