@@ -10,6 +10,8 @@ ZEPH_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     binutils-mingw-w64-x86-64 gcc-mingw-w64-x86-64
     xvfb xauth
+    # Japanese, Chinese and Korean texts of the language libraries need a font that has them.
+    fonts-wqy-microhei
 )
 
 zeph_install_packages() {

@@ -52,4 +52,11 @@ void AboutPage::mnuLanguageList_Click(int index) {
     m_localize.switchLanguage(langId);
 }
 
+bool AboutPage::isCurrentLanguage(int index) const {
+    if (index < 0 || static_cast<std::size_t>(index) >= mnuLanguageList.size())
+        return false;
+    return mnuLanguageList[static_cast<std::size_t>(index)].tag ==
+           std::to_string(m_localize.CurrentLangID());
+}
+
 } // namespace zeph

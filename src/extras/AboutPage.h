@@ -27,6 +27,8 @@ public:
     void Form_Load();
     /// Runs the language switch with the chosen item's language id.
     void mnuLanguageList_Click(int index);
+    /// True for the menu item of the language now in use (the menu ticks it).
+    bool isCurrentLanguage(int index) const;
 
     /// "1.0 Build5": major.minor, " Build" and the revision.
     std::string lblVersion;

@@ -104,6 +104,11 @@ void frmAbout::Form_Load() {
 }
 
 void frmAbout::lblChangeLanguage_Click() {
+    const QList<QAction *> actions = mnuSelectLanguage->actions();
+    for (int i = 0; i < actions.size(); ++i) {
+        actions[i]->setCheckable(true);
+        actions[i]->setChecked(m_page.isCurrentLanguage(i));
+    }
     mnuSelectLanguage->popup(QCursor::pos());
 }
 

@@ -4,6 +4,7 @@
 #include "ui/Fonts.h"
 
 #include <QAction>
+#include <QFontDatabase>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -329,13 +330,23 @@ frmAdvancedSubscriberSearch::frmAdvancedSubscriberSearch(AdvancedSearchPage &pag
     setMinimumSize(AdvancedSearchLayout::kMinWidth / kTwipsPerPixel,
                    AdvancedSearchLayout::kMinHeight / kTwipsPerPixel);
     resize(m_layout.width / kTwipsPerPixel, m_layout.height / kTwipsPerPixel);
+    lblRowCount = new QLabel(this);
+    lblRowCount->setObjectName(QStringLiteral("lblRowCount"));
+    lblRowCount->setAlignment(Qt::AlignCenter);
     placeControls();
     if (localize)
         ui::SetFormFonts(this, localize->currentFontRule());
+    // A query reads best with its columns lined up.
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    fixed.setPointSize(txtSQL->font().pointSize());
+    txtSQL->setFont(fixed);
 
     // An import that finished accepts the window; Cancel rejects it.
     m_page.unload = [this] { done(m_cancelling ? QDialog::Rejected : QDialog::Accepted); };
-    m_page.gridChanged = [this] { m_model->reload(); };
+    m_page.gridChanged = [this] {
+        m_model->reload();
+        showRowCount();
+    };
     connectEvents();
     showPlainText();
 }
@@ -452,6 +463,12 @@ void frmAdvancedSubscriberSearch::showColors(const QueryColors &colors) {
     m_applying = false;
 }
 
+void frmAdvancedSubscriberSearch::showRowCount() {
+    // The grid's first row holds the column names.
+    const int rows = std::max(0, m_page.gridSQL.Rows() - 1);
+    lblRowCount->setText(rows == 1 ? tr("1 row") : tr("%1 rows").arg(rows));
+}
+
 void frmAdvancedSubscriberSearch::showPlainText() {
     QueryColors plain;
     plain.text = m_page.txtSQL;
@@ -496,6 +513,11 @@ void frmAdvancedSubscriberSearch::placeControls() {
     place(gridSQL, m_layout.gridSQL);
     place(cmdPreviousQueries, m_layout.cmdPreviousQueries);
     place(cmdImport, m_layout.cmdImport);
+    // The result's row count between Previous Queries and Import.
+    AdvancedSearchLayout::Box count = m_layout.cmdPreviousQueries;
+    count.left += count.width;
+    count.width = std::max(0, m_layout.cmdImport.left - count.left);
+    place(lblRowCount, count);
     place(cmdCancel, m_layout.cmdCancel);
 }
 

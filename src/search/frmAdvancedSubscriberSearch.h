@@ -81,10 +81,13 @@ public:
     void showColors(const QueryColors &colors);
     /// Shows the page's editor text, all black.
     void showPlainText();
+    void showRowCount();
 
     QLabel *Label1 = nullptr;
     QueryTextEdit *txtSQL = nullptr;
     QTableView *gridSQL = nullptr;
+    /// The row count of the last result, beside the grid's buttons.
+    QLabel *lblRowCount = nullptr;
     QPushButton *cmdExecute = nullptr;
     QPushButton *cmdClear = nullptr;
     QPushButton *cmdPaste = nullptr;

@@ -1,11 +1,47 @@
 #include "Fonts.h"
 
 #include <QApplication>
+#include <QFontDatabase>
 #include <QPointer>
 #include <QVariant>
 #include <QWidget>
 
+#include <optional>
+
 namespace zeph::ui {
+
+namespace {
+
+// The writing system a character set of the language rules stands for.
+std::optional<QFontDatabase::WritingSystem> writingSystemOf(int charset) {
+    switch (charset) {
+    case 128:
+        return QFontDatabase::Japanese;
+    case 129:
+        return QFontDatabase::Korean;
+    case 134:
+        return QFontDatabase::SimplifiedChinese;
+    case 136:
+        return QFontDatabase::TraditionalChinese;
+    default:
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+QStringList fontFamiliesFor(const i18n::FontRule &rule) {
+    QStringList families{QString::fromStdString(rule.face)};
+    const auto writing = writingSystemOf(rule.charset);
+    if (!writing || QFontDatabase::hasFamily(families.front()))
+        return families;
+    // The rule's face is a Windows font that this machine may lack: an installed face of the
+    // same writing system stands in for it, so that the texts do not show as empty boxes.
+    const QStringList installed = QFontDatabase::families(*writing);
+    if (!installed.isEmpty())
+        families << installed.front();
+    return families;
+}
 
 void SetControlFont(QWidget *control, const i18n::FontRule &rule) {
     if (!control)
@@ -16,7 +52,7 @@ void SetControlFont(QWidget *control, const i18n::FontRule &rule) {
         // No face of its own: the platform's default face for this kind of control.
         font.setFamily(QApplication::font(control).family());
     } else {
-        font.setFamily(QString::fromStdString(rule.face));
+        font.setFamilies(fontFamiliesFor(rule));
     }
     control->setFont(font);
 }

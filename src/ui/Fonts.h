@@ -5,6 +5,8 @@
 #include "i18n/FontRule.h"
 #include "i18n/modLocalize.h"
 
+#include <QStringList>
+
 #include <functional>
 #include <string>
 
@@ -14,6 +16,10 @@ namespace zeph::ui {
 
 /// The dynamic property that holds a control's character set.
 inline constexpr const char *kCharsetProperty = "zephCharset";
+
+/// The rule's face, followed (when this machine lacks it and the rule is for Japanese, Korean
+/// or Chinese) by an installed face of that writing system.
+QStringList fontFamiliesFor(const i18n::FontRule &rule);
 
 /// Gives one control the rule's character set and face. An empty face gives the control the
 /// application's default face for its kind.

@@ -36,6 +36,10 @@ TEST(About, FewerThanTwoLibrariesOfferNoLanguagesAndTwoAreListedByNameAndSwitch)
     EXPECT_EQ(menu, (Menu{{"French (France)", "1036"}, {"German (Germany)", "1031"}}));
     page.mnuLanguageList_Click(static_cast<int>(at)); // the texts follow
     EXPECT_EQ(localize.myLoadResString(237), "Teilnehmer ausw\u00e4hlen");
+    // The menu ticks German now, and only German.
+    for (int i = 0; i < static_cast<int>(page.mnuLanguageList.size()); ++i)
+        EXPECT_EQ(page.isCurrentLanguage(i), i == static_cast<int>(at)) << i;
+    EXPECT_FALSE(page.isCurrentLanguage(-1));
 }
 
 TEST(HelpWindow, SnapsBackToTheMinimumAndPlacesTheBrowser) {

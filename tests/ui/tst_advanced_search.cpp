@@ -7,6 +7,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QFontInfo>
+#include <QLabel>
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
@@ -98,6 +100,8 @@ TEST_F(AdvancedSearchWindowTest, PasteTheHistoryMenuTheLeastSizeThenTypeExecuteI
     ASSERT_GT(found, 2);
     EXPECT_EQ(m_window->resultModel()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(),
               "SubscriberObjectID");
+    EXPECT_EQ(m_window->lblRowCount->text(), QStringLiteral("%1 rows").arg(found));
+    EXPECT_TRUE(QFontInfo(m_window->txtSQL->font()).fixedPitch()) << "the editor's font";
     h.ui().setStrict(false);
     click(m_window->cmdImport);
     const int n = h.page().myGrid.Rows() - 1;

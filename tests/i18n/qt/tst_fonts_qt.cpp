@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -46,5 +47,15 @@ TEST(QtFonts, SwitchReachesEveryControlOfRegisteredWindowsAndSkipsDeletedOnes) {
         EXPECT_TRUE(label->font().bold());
     }
     EXPECT_EQ(autoInits, 2);
+    // A machine without the Windows face shows Japanese in an installed Japanese face.
+    const QStringList japanese = QFontDatabase::families(QFontDatabase::Japanese);
+    const QStringList families = zeph::ui::fontFamiliesFor(zeph::i18n::fontRuleFor(1041));
+    if (japanese.isEmpty()) {
+        EXPECT_EQ(families.size(), 1);
+    } else {
+        ASSERT_EQ(families.size(), 2);
+        EXPECT_TRUE(japanese.contains(families[1])) << families[1].toStdString();
+    }
+    EXPECT_EQ(zeph::ui::fontFamiliesFor(zeph::i18n::fontRuleFor(1033)), QStringList{QString()});
     zeph::ui::SetControlFont(nullptr, zeph::i18n::fontRuleFor(1041)); // passed over
 }
