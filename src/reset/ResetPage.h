@@ -103,6 +103,8 @@ public:
     void cmdOpenLog_Click();
     void cmdOpenFailedRecords_Click();
     void cmdOpenLogFolder_Click();
+    /// A path of the summary as this machine writes it (for showing it).
+    std::string nativePath(const std::string &path) const { return m_host.files->nativePath(path); }
 
     // --- the window's controls ----------------------------------------------------------------
     ControlState cmdResetSubscribers;

@@ -162,11 +162,14 @@ void frmResetSubscribers::showResults() {
         (summary->dryRun ? tr("Subscribers that would be reset: %1") : tr("Subscribers reset: %1"))
             .arg(summary->subscribersReset);
     text += QStringLiteral("\n") + tr("Errors: %1").arg(summary->errorCount);
-    text += QStringLiteral("\n") + tr("Log: %1").arg(QString::fromStdString(summary->logFilePath));
+    text += QStringLiteral("\n") +
+            tr("Log: %1").arg(QString::fromStdString(m_page.nativePath(summary->logFilePath)));
     if (!summary->failedRecordsPath.empty())
-        text += QStringLiteral("\n") + tr("Failed records: %1 (%2 subscribers)")
-                                           .arg(QString::fromStdString(summary->failedRecordsPath))
-                                           .arg(summary->failedRecords.size());
+        text += QStringLiteral("\n") +
+                (summary->failedRecords.size() == 1 ? tr("Failed records: %1 (%2 subscriber)")
+                                                    : tr("Failed records: %1 (%2 subscribers)"))
+                    .arg(QString::fromStdString(m_page.nativePath(summary->failedRecordsPath)))
+                    .arg(summary->failedRecords.size());
     else
         text +=
             QStringLiteral("\n") + tr("Failed records: not written (%1)")

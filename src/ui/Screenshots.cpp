@@ -3,20 +3,30 @@
 #include "Wizard.h"
 #include "app/frmMain.h"
 #include "extras/frmHelp.h"
+#include "reset/ResetPage.h"
 #include "reset/frmResetSubscribers.h"
+#include "select/ChooseSubscribersPage.h"
 #include "select/frmChooseSubscribers.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
+
+#include <functional>
 #include <iostream>
+#include <memory>
+#include <vector>
 
 namespace zeph {
 
 namespace {
+
+constexpr std::int32_t kJapanese = 1041;
+constexpr std::int32_t kEnglish = 1033;
 
 void save(QWidget *window, const QString &folder, const QString &name) {
     QApplication::processEvents();
@@ -27,32 +37,84 @@ void save(QWidget *window, const QString &folder, const QString &name) {
         std::cerr << "zephrane: could not save " << path.toStdString() << "\n";
 }
 
+// Answers the boxes of a reset run as they open: the question (saved first) with Yes, the
+// closing message with Cancel, so that no text viewer is started.
+void answerRunBoxes(QObject *owner, const QString &folder) {
+    auto *watch = new QTimer(owner);
+    QObject::connect(watch, &QTimer::timeout, owner, [watch, folder] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        if (box->text().startsWith(QString::fromUtf8(ResetPage::kConfirmation))) {
+            save(box, folder, QStringLiteral("4-confirm"));
+            box->button(QMessageBox::Yes)->click();
+        } else if (box->button(QMessageBox::Cancel)) {
+            box->button(QMessageBox::Cancel)->click();
+            watch->deleteLater();
+        }
+    });
+    watch->start(200);
+}
+
+// Runs the steps one after another from the event loop, each after the windows the one
+// before it showed have been laid out and painted.
+void runSteps(QObject *owner, std::shared_ptr<std::vector<std::function<void()>>> steps,
+              std::size_t next = 0) {
+    if (next >= steps->size())
+        return;
+    QTimer::singleShot(400, owner, [owner, steps, next] {
+        (*steps)[next]();
+        runSteps(owner, steps, next + 1);
+    });
+}
+
 } // namespace
 
 void takeScreenshots(Wizard &wizard, const QString &folder) {
     QDir().mkpath(folder);
-    // Each step runs from the event loop, after the windows have been laid out and painted.
-    QTimer::singleShot(300, &wizard, [&wizard, folder] {
-        frmMain *main = wizard.mainWindow();
-        main->cmbTemplateListDisplayName->setCurrentIndex(0);
-        save(main, folder, QStringLiteral("1-template"));
-        wizard.mainNext();
-        QTimer::singleShot(300, &wizard, [&wizard, folder] {
-            frmChooseSubscribers *choose = wizard.chooseWindow();
-            choose->cmdView->click();
-            QApplication::processEvents();
-            save(choose, folder, QStringLiteral("2-subscribers"));
-            choose->cmdNext->click();
-            QTimer::singleShot(300, &wizard, [&wizard, folder] {
-                save(wizard.resetWindow(), folder, QStringLiteral("3-reset"));
-                wizard.showHelp();
-                QTimer::singleShot(500, &wizard, [&wizard, folder] {
-                    save(wizard.helpWindow(), folder, QStringLiteral("4-help"));
-                    QApplication::quit();
-                });
-            });
-        });
+    Wizard *w = &wizard;
+    auto steps = std::make_shared<std::vector<std::function<void()>>>();
+    steps->push_back([w, folder] {
+        w->mainWindow()->cmbTemplateListDisplayName->setCurrentIndex(0);
+        save(w->mainWindow(), folder, QStringLiteral("1-template"));
+        w->mainNext();
     });
+    steps->push_back([w, folder] {
+        frmChooseSubscribers *choose = w->chooseWindow();
+        choose->cmdView->click();
+        // A few unticked rows show in the count beside the grid.
+        SubscriberGrid &grid = w->choosePage()->myGrid;
+        for (int row = 2; row < std::min(grid.Rows(), 5); ++row)
+            grid.setChecked(row, false);
+    });
+    steps->push_back([w, folder] {
+        save(w->chooseWindow(), folder, QStringLiteral("2-subscribers"));
+        w->localize().switchLanguage(kJapanese);
+    });
+    steps->push_back([w, folder] {
+        save(w->chooseWindow(), folder, QStringLiteral("2-subscribers-ja"));
+        w->localize().switchLanguage(kEnglish);
+        // A short run: five subscribers.
+        SubscriberGrid &grid = w->choosePage()->myGrid;
+        grid.deselectAll();
+        for (int row = 1; row < std::min(grid.Rows(), 6); ++row)
+            grid.setChecked(row, true);
+        w->chooseWindow()->cmdNext->click();
+    });
+    steps->push_back([w, folder] {
+        save(w->resetWindow(), folder, QStringLiteral("3-reset"));
+        answerRunBoxes(w, folder);
+        w->resetWindow()->cmdResetSubscribers->click();
+    });
+    steps->push_back([w, folder] {
+        save(w->resetWindow(), folder, QStringLiteral("5-results"));
+        w->showHelp();
+    });
+    steps->push_back([w, folder] {
+        save(w->helpWindow(), folder, QStringLiteral("6-help"));
+        QApplication::quit();
+    });
+    runSteps(w, steps);
 }
 
 } // namespace zeph

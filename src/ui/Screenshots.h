@@ -8,9 +8,10 @@ namespace zeph {
 
 class Wizard;
 
-/// Walks the wizard from the first page to the reset page (choosing the first template and
-/// all subscribers, running nothing), saves each window as a PNG file in `folder`, and quits
-/// the application.
+/// Walks the wizard as an operator would: the first template, all subscribers (a few of them
+/// unticked, then the same page in Japanese), the reset page, the question before the run, a
+/// run over five subscribers and its results panel, and Help. Saves each window as a PNG file
+/// in `folder` and quits the application. The run changes the host it runs on.
 void takeScreenshots(Wizard &wizard, const QString &folder);
 
 } // namespace zeph

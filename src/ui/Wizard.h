@@ -40,6 +40,7 @@ public:
     frmResetSubscribers *resetWindow() const { return m_resetWindow.get(); }
     ResetPage *resetPage() const { return m_resetPage.get(); }
     frmHelp *helpWindow() const { return m_help.get(); }
+    i18n::modLocalize &localize() const { return m_program.localize; }
 
     /// What the operator's buttons do (public so that tests can drive the wizard).
     void mainNext();

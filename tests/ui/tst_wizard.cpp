@@ -161,8 +161,10 @@ TEST(Wizard, FromTemplateThroughARunThatCannotBeClosedToExit) {
     EXPECT_TRUE(results.contains(QStringLiteral("Subscribers reset: 1"))) << results.toStdString();
     EXPECT_TRUE(results.contains(QStringLiteral("Errors: 0"))) << results.toStdString();
     const ResetSummary &summary = *run.wizard->resetPage()->summary();
-    EXPECT_TRUE(results.contains(QString::fromStdString(summary.logFilePath)));
-    EXPECT_TRUE(results.contains(QString::fromStdString(summary.failedRecordsPath)));
+    IFileSystem &files = *run.host.host().files;
+    EXPECT_TRUE(results.contains(QString::fromStdString(files.nativePath(summary.logFilePath))));
+    EXPECT_TRUE(
+        results.contains(QString::fromStdString(files.nativePath(summary.failedRecordsPath))));
     for (QPushButton *open :
          {reset->cmdOpenLog, reset->cmdOpenFailedRecords, reset->cmdOpenLogFolder})
         EXPECT_TRUE(open->isEnabled()) << open->objectName().toStdString();
