@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -119,6 +120,13 @@ frmResetSubscribers::frmResetSubscribers(ResetPage &page, i18n::modLocalize *loc
     // The run yields to the event loop after every log line; the state it changed is shown
     // then, so the progress and the count move while it runs.
     m_page.stateChanged = [this] { refresh(); };
+    // The times move on during a long step (the directory waits), between the page's changes.
+    auto *clock = new QTimer(this);
+    connect(clock, &QTimer::timeout, this, [this] {
+        if (m_page.running())
+            lblProgressDetail->setText(QString::fromStdString(m_page.progress.text()));
+    });
+    clock->start(1000);
     if (m_localize) {
         m_languageRegistration =
             ui::registerLanguageWindow(*m_localize, this, ResetPage::kFormName);

@@ -360,6 +360,7 @@ void frmChooseSubscribers::buildGrid(QWidget *parent) {
         myGrid->setColumnWidth(col, grid.column(col).width / kTwipsPerPixel);
         myGrid->setColumnHidden(col, grid.column(col).hidden);
     }
+    fitHeaders();
 }
 
 void frmChooseSubscribers::connectEvents() {

@@ -4,8 +4,11 @@
 #include "ui_helpers.h"
 
 #include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
@@ -92,4 +95,61 @@ TEST(ChooseWindow, ChooseACriterionPressTheButtonClickACellGoOnAndOutliveThePage
     QTest::mouseClick(w.cmdSelectAll, Qt::LeftButton);
     w.refresh();
     QCoreApplication::processEvents();
+}
+
+// The grid sorts by a header click, filters by the quick filter, fits its headers and shows a
+// new search from the top-left; the page's rows and ticks stay as they were.
+TEST(ChooseWindow, SortFilterHeadersAndANewSearchAtTheTopLeft) {
+    test::testApplication();
+    auto h = std::make_unique<test::SelectionHost>();
+    frmChooseSubscribers w(h->open());
+    w.refresh();
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    h->ui().setStrict(false);
+    QTest::mouseClick(w.cmdView, Qt::LeftButton); // all subscribers
+    SubscriberGrid &grid = h->page().myGrid;
+    const int rows = grid.Rows() - 1;
+    ASSERT_GT(rows, 5);
+    const int extension = grid.ColIndex("Extension");
+    QAbstractItemModel *shown = w.myGrid->model();
+    auto cell = [&](int row, int col) { return shown->index(row, col).data().toString(); };
+
+    // A click on the Extension header sorts by number, a second one the other way round.
+    QHeaderView *header = w.myGrid->horizontalHeader();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(extension) + 5, 5));
+    for (int row = 1; row < rows; ++row)
+        EXPECT_LE(cell(row - 1, extension).toLongLong(), cell(row, extension).toLongLong());
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(extension) + 5, 5));
+    EXPECT_GE(cell(0, extension).toLongLong(), cell(rows - 1, extension).toLongLong());
+    EXPECT_EQ(grid.Rows() - 1, rows) << "sorting shows, it does not reorder the page's rows";
+
+    // The filter narrows what is shown, not what is ticked.
+    const QString alias = QString::fromStdString(grid.TextMatrix(3, grid.ColIndex("Alias")));
+    w.txtQuickFilter->setText(alias.toUpper());
+    ASSERT_GE(shown->rowCount(), 1);
+    EXPECT_LT(shown->rowCount(), rows);
+    EXPECT_EQ(grid.checkedCount(), rows);
+    QTest::qWait(1);
+    EXPECT_EQ(w.lblTickedRows->text(), QStringLiteral("%1 of %1 ticked").arg(rows));
+    w.txtQuickFilter->clear();
+    EXPECT_EQ(shown->rowCount(), rows);
+
+    // Every shown header's text fits its column.
+    for (int col = 0; col < header->count(); ++col) {
+        if (w.myGrid->isColumnHidden(col))
+            continue;
+        const QString text = shown->headerData(col, Qt::Horizontal).toString();
+        EXPECT_GE(header->sectionSize(col), header->fontMetrics().horizontalAdvance(text))
+            << text.toStdString();
+    }
+
+    // Scrolled away, a new search shows its rows from the top-left.
+    w.myGrid->scrollToBottom();
+    w.myGrid->horizontalScrollBar()->setValue(w.myGrid->horizontalScrollBar()->maximum());
+    QTest::mouseClick(w.cmdView, Qt::LeftButton);
+    EXPECT_EQ(w.myGrid->verticalScrollBar()->value(), 0);
+    EXPECT_EQ(w.myGrid->horizontalScrollBar()->value(), 0);
 }

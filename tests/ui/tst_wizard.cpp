@@ -15,6 +15,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -232,6 +233,15 @@ TEST(Wizard, AdvancedSearchOpensOverTheSelectionWindowThenTheLanguageChanges) {
     EXPECT_EQ(choose->cmdView->text().toStdString(), view);
     EXPECT_EQ(choose->myGrid->model()->headerData(3, Qt::Horizontal).toString().toStdString(),
               localize.myLoadResString(110));
+    // The translated headers fit their columns.
+    QHeaderView *header = choose->myGrid->horizontalHeader();
+    for (int col = 0; col < header->count(); ++col) {
+        const QString text = choose->myGrid->model()->headerData(col, Qt::Horizontal).toString();
+        if (choose->myGrid->isColumnHidden(col))
+            continue;
+        EXPECT_GE(header->sectionSize(col), header->fontMetrics().horizontalAdvance(text))
+            << text.toStdString();
+    }
     // The English caption, its N underlined as the Alt key.
     EXPECT_EQ(run.wizard->mainWindow()->cmdNext->text().toStdString(), "&Next >>");
     EXPECT_EQ(run.wizard->mainWindow()->windowTitle().toStdString(), "Zephrane");
