@@ -51,13 +51,7 @@ MsgAnswer QtUserInterface::messageBox(const std::string &text, MsgButtons button
         box.setDefaultButton(QMessageBox::Yes);
         break;
     }
-    // A box must be answerable while the busy pointer is up.
-    const bool wasBusy = m_busy;
-    if (wasBusy)
-        QGuiApplication::restoreOverrideCursor();
-    const int result = box.exec();
-    if (wasBusy)
-        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const int result = execBox(box);
     switch (result) {
     case QMessageBox::Yes:
         return MsgAnswer::Yes;
@@ -85,13 +79,18 @@ MsgAnswer QtUserInterface::askDestructive(const std::string &text, const std::st
     // Enter must not destroy anything: only a deliberate Yes does.
     box.setDefaultButton(QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);
+    return execBox(box) == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;
+}
+
+int QtUserInterface::execBox(QMessageBox &box) {
+    // A box must be answerable while the busy pointer is up.
     const bool wasBusy = m_busy;
     if (wasBusy)
         QGuiApplication::restoreOverrideCursor();
     const int result = box.exec();
     if (wasBusy)
         QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    return result == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;
+    return result;
 }
 
 void QtUserInterface::setBusy(bool busy) {

@@ -3,6 +3,7 @@
 
 #include "platform/UserInterface.h"
 
+class QMessageBox;
 class QWidget;
 
 namespace zeph::ui {
@@ -26,6 +27,8 @@ public:
 
 private:
     QWidget *parentWidget() const;
+    /// Shows the box modally with the normal pointer; its result.
+    int execBox(QMessageBox &box);
     QWidget *m_parent;
     bool m_busy = false;
 };
