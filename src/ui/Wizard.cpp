@@ -27,6 +27,7 @@ constexpr Where kResetPrevious{"cmdPrevious_Click", "Form", "frmResetSubscribers
 void showAdvancedSearch(Program &program, ChooseSubscribersPage &selection, QWidget *over) {
     search::AdvancedSearchPage page(program.host, program.registry, program.tarvoDb, selection);
     search::frmAdvancedSubscriberSearch window(page, &program.localize, over);
+    ui::placeOver(&window, over);
     window.exec();
 }
 } // namespace

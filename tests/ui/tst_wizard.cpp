@@ -203,11 +203,13 @@ TEST(Wizard, AdvancedSearchOpensOverTheSelectionWindowThenTheLanguageChanges) {
     run.toFilledGrid();
     QWidget *over = nullptr;
     bool cancelled = false;
+    bool onScreen = false;
     QTimer::singleShot(0, [&] {
         auto *shown =
             qobject_cast<search::frmAdvancedSubscriberSearch *>(QApplication::activeModalWidget());
         if (shown) {
             over = shown->parentWidget();
+            onScreen = shown->screen()->availableGeometry().contains(shown->geometry());
             QTest::mouseClick(shown->cmdCancel, Qt::LeftButton);
             cancelled = !shown->isVisible() && shown->result() == QDialog::Rejected;
         }
@@ -218,6 +220,7 @@ TEST(Wizard, AdvancedSearchOpensOverTheSelectionWindowThenTheLanguageChanges) {
     });
     run.click(run.wizard->chooseWindow()->cmdAdvancedSearch);
     EXPECT_EQ(over, run.wizard->chooseWindow());
+    EXPECT_TRUE(onScreen) << "the window opens wholly on the screen";
     EXPECT_TRUE(cancelled);
     // A language switch: the selection window takes the new language's captions and grid
     // headers; the first page keeps its English texts.
