@@ -7,6 +7,7 @@ ZEPH_PACKAGES=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev libgl-dev
     libsqlite3-dev libcurl4-openssl-dev
+    unixodbc unixodbc-dev odbcinst tdsodbc libsqliteodbc
     libgtest-dev libgmock-dev libbenchmark-dev
     binutils-mingw-w64-x86-64 gcc-mingw-w64-x86-64
     xvfb xauth
@@ -15,6 +16,29 @@ ZEPH_PACKAGES=(
 )
 
 zeph_install_packages() {
+    zeph_install_missing_packages
+    zeph_register_sql_server_driver
+}
+
+# A connection text names the server's driver as "SQL Server", as on Windows: here that name is
+# FreeTDS's ODBC driver, registered once with the driver manager.
+zeph_register_sql_server_driver() {
+    if odbcinst -q -d -n "SQL Server" >/dev/null 2>&1; then
+        return 0
+    fi
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo="sudo"
+    fi
+    local template
+    template="$(mktemp)"
+    printf '[SQL Server]\nDescription=FreeTDS ODBC driver\nDriver=libtdsodbc.so\n' >"$template"
+    echo "Registering FreeTDS's ODBC driver as \"SQL Server\""
+    $sudo odbcinst -i -d -f "$template" >/dev/null
+    rm -f "$template"
+}
+
+zeph_install_missing_packages() {
     local missing=()
     local p
     for p in "${ZEPH_PACKAGES[@]}"; do

@@ -3,8 +3,8 @@
 
 #include "BenchHost.h"
 #include "platform/Error.h"
-#include "platform/sqlite/SqliteQueryShape.h"
 #include "platform/sqlite/SqliteStatement.h"
+#include "platform/sqltext/SqlText.h"
 #include "standin/SimHost.h"
 #include "standin/SimSettings.h"
 #include "standin/server/ServerSql.h"
@@ -66,7 +66,7 @@ std::string statementText(const Request &r) {
         if (r.columns.empty())
             return r.text;
         // The backend reads the keys of an updatable query's rows too, so the floor does.
-        auto shape = sqlite::singleSourceSelect(r.text);
+        auto shape = sqltext::singleSourceSelect(r.text);
         if (!shape)
             return r.text;
         std::string keys;

@@ -34,7 +34,7 @@ const char *kUsage =
     "      that is gone).\n"
     "  zephrane-cli --list-templates [--format tsv|csv|json]\n"
     "      Runs the start-up checks, then lists the templates (Alias, DisplayName).\n"
-    "  zephrane-cli --host-info     shows which stand-in host is used\n"
+    "  zephrane-cli --host-info     shows which stand-in host and database are used\n"
     "  zephrane-cli --version, -V   the program's version\n"
     "  zephrane-cli --help, -h      this text\n"
     "\n"

@@ -196,6 +196,7 @@ std::optional<int> startUp(const std::vector<std::string> &args, const Options &
     }
     if (options.hostInfo) {
         out << "stand-in host: " << folder << "\n";
+        out << "database: " << sim::databaseInUse(folder) << "\n";
         return kExitOk;
     }
     session.host = sim::openHost(folder, notice);

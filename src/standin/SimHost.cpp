@@ -3,6 +3,7 @@
 #include "FileRegistry.h"
 #include "RegFile.h"
 #include "SimParts.h"
+#include "platform/odbc/OdbcDatabase.h"
 #include "platform/pe/PeResources.h"
 #include "platform/posix/Posix.h"
 #include "standin/server/StandInServer.h"
@@ -138,6 +139,13 @@ std::string resolveHostFolder(const std::function<void(const std::string &)> &no
     return folder;
 }
 
+std::string databaseInUse(const std::string &folder) {
+    const std::string named = posix::environment(kDatabaseVariable);
+    if (named.empty())
+        return "the stand-in host's own (embedded): " + databasePath(folder);
+    return "ODBC (" + std::string(kDatabaseVariable) + "): " + odbc::hidePassword(named);
+}
+
 std::unique_ptr<Host> openHost(const std::string &folder,
                                std::function<void(const std::string &)> notice) {
     // Each distinct notice is passed on once.
@@ -171,7 +179,12 @@ std::unique_ptr<Host> openHost(const std::string &folder,
     context.guids = host->guids.get();
     context.procedureDone = makeAbortHook(settings);
     host->stepReached = context.procedureDone;
-    host->database = sqlite::makeStandInDatabase(databasePath(folder), context);
+    // The database named by the administrator, or the host's own.
+    const std::string named = posix::environment(kDatabaseVariable);
+    if (named.empty())
+        host->database = sqlite::makeStandInDatabase(databasePath(folder), context);
+    else
+        host->database = odbc::makeDatabase(named);
 
     host->programFolder = posix::executableFolder();
     host->exeName = "zephrane";

@@ -29,8 +29,16 @@ bool initHost(const std::string &folder, const InitOptions &options, std::string
 /// True when the folder holds a stand-in host (its registry file exists).
 bool isHostFolder(const std::string &folder);
 
+/// The environment variable that names another database by an ODBC connection text (e.g. the
+/// stand-in server over TDS, or a real server); unset, the host's embedded database is used.
+inline constexpr const char *kDatabaseVariable = "ZEPHRANE_DATABASE";
+
+/// Which database a host folder's programs use, for showing (a password hidden).
+std::string databaseInUse(const std::string &folder);
+
 /// Opens a host folder as the program's Host (everything but the user interface, which the
-/// program sets). Problems with the host itself go to `notice`.
+/// program sets): its database is the one that ZEPHRANE_DATABASE names, else its own.
+/// Problems with the host itself go to `notice`.
 std::unique_ptr<Host> openHost(const std::string &folder,
                                std::function<void(const std::string &)> notice);
 

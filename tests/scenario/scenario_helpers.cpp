@@ -89,7 +89,9 @@ ScenarioHost::ScenarioHost(int subscribers, unsigned seed)
 
 ScenarioHost::Result ScenarioHost::run(const std::string &program, const std::string &args) const {
     const std::string errFile = m_temp.path() + "/stderr.txt";
-    const std::string command = "ZEPHRANE_HOST=" + shellQuoted(m_host) + " " +
+    const std::string database =
+        m_database.empty() ? "" : "ZEPHRANE_DATABASE=" + shellQuoted(m_database) + " ";
+    const std::string command = "ZEPHRANE_HOST=" + shellQuoted(m_host) + " " + database +
                                 shellQuoted(m_programs + "/" + program) + " " + args +
                                 " </dev/null 2>" + shellQuoted(errFile);
     const CommandOutput output = runCommand(command);

@@ -44,6 +44,8 @@ public:
     /// standard output too unless `outputToFile`, when `out` holds what went to the file.
     Result onTerminal(const std::string &program, const std::string &args, bool outputToFile,
                       const std::string &environment = "") const;
+    /// Points the programs at another database by an ODBC connection text ("": their own).
+    void useDatabase(const std::string &connectionText) { m_database = connectionText; }
     /// Changes a stand-in setting ("" clears it).
     void set(const std::string &name, const std::string &value) const;
 
@@ -55,6 +57,7 @@ private:
     TempFolder m_temp;
     std::string m_host;
     std::string m_programs;
+    std::string m_database;
 };
 
 } // namespace zeph::test

@@ -14,7 +14,6 @@
 #include "SqliteDatabase.h"
 #include "platform/AsciiText.h"
 
-#include "SqliteQueryShape.h"
 #include "SqliteStatement.h"
 #include "platform/Error.h"
 
@@ -28,6 +27,9 @@
 
 namespace zeph::sqlite {
 namespace {
+
+using sqltext::QueryShape;
+using sqltext::singleSourceSelect;
 
 constexpr int kBusyTimeoutMs = 10000;
 constexpr const char *kDatabaseName = "TarvoDb";
@@ -421,8 +423,9 @@ void SqliteConnection::updateRow(const std::string &targetName,
         // A view's INSTEAD OF trigger reports no changed rows, so the row is counted first.
         std::int64_t found = count(target, keyColumns, keyValues);
         if (found == 0)
-            throw Error(-2147217864, "Row cannot be located for updating. Some values may have "
-                                     "been changed since it was last read.");
+            throw Error(sqlerr::kRowChanged,
+                        "Row cannot be located for updating. Some values may have "
+                        "been changed since it was last read.");
         if (found > 1)
             throw Error(sqlerr::kGeneral, "Key column information is insufficient or incorrect. "
                                           "Too many rows were affected by update.");

@@ -49,17 +49,6 @@ void exec(sqlite3 *db, std::string_view sql, ErrorNumbering numbering) {
     }
 }
 
-std::string quoteName(std::string_view name) {
-    std::string quoted = "\"";
-    for (char c : name) {
-        quoted += c;
-        if (c == '"')
-            quoted += '"';
-    }
-    quoted += '"';
-    return quoted;
-}
-
 // --- Statement -----------------------------------------------------------------------------------
 
 Statement::Statement(sqlite3 *db, std::string_view sql, ErrorNumbering numbering)

@@ -4,7 +4,9 @@
 // SQLite failures turned into the error numbers the caller's clients see.
 
 #include "platform/Database.h"
+#include "platform/DbErrors.h"
 #include "platform/Error.h"
+#include "platform/sqltext/SqlText.h"
 
 #include <cstdint>
 #include <memory>
@@ -17,18 +19,6 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 namespace zeph::sqlite {
-
-/// Error numbers as the SQL Server driver reports the same kinds of failure.
-namespace sqlerr {
-inline constexpr long kGeneral = -2147467259;        // unspecified failure (a lost or bad file)
-inline constexpr long kSyntaxOrObject = -2147217900; // a bad statement or a missing object
-inline constexpr long kMissingValue = -2147217904;   // a placeholder without a value
-inline constexpr long kPermission = -2147217911;     // the statement is not allowed here
-inline constexpr long kConversion = -2147217913;     // a value of the wrong type
-inline constexpr long kConstraint = -2147217873;     // a key, unique or check constraint
-inline constexpr long kTimeout = -2147217871;        // the database stayed busy
-inline constexpr long kTooLong = -2147217833;        // a value too long for the database
-} // namespace sqlerr
 
 /// Gives the error number for an SQLite result code (primary or extended). The backend numbers
 /// failures as the driver does (errorNumber); the stand-in server has a coarser numbering of
@@ -44,8 +34,7 @@ Error sqliteError(sqlite3 *db, int resultCode, ErrorNumbering numbering = errorN
 /// Runs one or more statements without parameters.
 void exec(sqlite3 *db, std::string_view sql, ErrorNumbering numbering = errorNumber);
 
-/// A name quoted for SQL text: "name" with inner quotes doubled.
-std::string quoteName(std::string_view name);
+using sqltext::quoteName;
 
 /// One prepared statement; values are bound by position (1-based), columns read by index.
 /// Only a single statement is accepted: a text that goes on after its first statement (other

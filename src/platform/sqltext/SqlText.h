@@ -1,4 +1,6 @@
 #pragma once
+// SQL text shared by the database backends.
+//
 // What a query text reads from, so that its rows can be saved back: the system's updatable
 // queries read one table or view ("SELECT * FROM X WHERE ...", "Select * from X order by ...").
 // Anything else (joins, several sources, grouping, DISTINCT, compound selects, aggregates) is
@@ -9,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-namespace zeph::sqlite {
+namespace zeph::sqltext {
 
 struct QueryShape {
     /// The single table or view the rows come from, as written (unquoted).
@@ -22,4 +24,8 @@ struct QueryShape {
 /// The shape of a single-source SELECT; nothing for any other statement.
 std::optional<QueryShape> singleSourceSelect(std::string_view sql);
 
-} // namespace zeph::sqlite
+/// A name quoted for SQL text: "name" with inner quotes doubled (SQLite, and SQL Server with
+/// quoted identifiers on, as every ODBC connection has them).
+std::string quoteName(std::string_view name);
+
+} // namespace zeph::sqltext

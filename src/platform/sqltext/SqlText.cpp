@@ -1,10 +1,10 @@
-#include "SqliteQueryShape.h"
+#include "SqlText.h"
 
 #include <algorithm>
 #include <array>
 #include <vector>
 
-namespace zeph::sqlite {
+namespace zeph::sqltext {
 namespace {
 
 enum class Kind { Word, Name, Literal, Punct };
@@ -153,4 +153,15 @@ std::optional<QueryShape> singleSourceSelect(std::string_view sql) {
     return shape;
 }
 
-} // namespace zeph::sqlite
+std::string quoteName(std::string_view name) {
+    std::string quoted = "\"";
+    for (char c : name) {
+        quoted += c;
+        if (c == '"')
+            quoted += '"';
+    }
+    quoted += '"';
+    return quoted;
+}
+
+} // namespace zeph::sqltext

@@ -1,0 +1,504 @@
+// The database backend over ODBC.
+//
+// Each of the program's connections is an ODBC connection of its own; closed ones are kept for
+// the next (a login to a server costs a round trip or more), checked before reuse. Queries read
+// forward to the end into a record set. A read-only query runs inside a transaction that is
+// always rolled back, so that whatever the statement would change, nothing remains. Rows are
+// saved back through the one table a query reads, found by its primary key.
+#include "OdbcDatabase.h"
+
+#include "OdbcCall.h"
+#include "OdbcStatement.h"
+#include "platform/AsciiText.h"
+#include "platform/DbErrors.h"
+#include "platform/sqltext/SqlText.h"
+
+#include <algorithm>
+#include <mutex>
+#include <utility>
+
+namespace zeph::odbc {
+namespace {
+
+constexpr SQLULEN kLoginTimeoutSeconds = 15;
+// Connections kept for reuse. A reset run holds one query and one command at a time beside the
+// cached tables' own connections.
+constexpr std::size_t kIdleConnections = 4;
+
+using sqltext::quoteName;
+
+/// The ODBC environment of the backend (version 3 behaviour).
+class Environment {
+public:
+    Environment()
+        : m_env(SQL_HANDLE_ENV, SQL_NULL_HANDLE) {
+        m_env.check(SQLSetEnvAttr(m_env.get(), SQL_ATTR_ODBC_VERSION,
+                                  reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),
+                    "Setting up ODBC");
+    }
+    SQLHENV get() const { return m_env.get(); }
+
+private:
+    Handle m_env;
+};
+
+/// One open connection to the server.
+class Link {
+public:
+    Link(const Environment &env, const std::string &connectionText)
+        : m_dbc(SQL_HANDLE_DBC, env.get()) {
+        SQLSetConnectAttr(m_dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
+                          reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
+        std::basic_string<SQLWCHAR> text = toWide(connectionText);
+        SQLSMALLINT length = 0;
+        m_dbc.check(SQLDriverConnectW(m_dbc.get(), nullptr, text.data(),
+                                      static_cast<SQLSMALLINT>(text.size()), nullptr, 0, &length,
+                                      SQL_DRIVER_NOPROMPT),
+                    "Connecting to the database");
+        m_connected = true;
+    }
+    ~Link() {
+        if (m_connected)
+            SQLDisconnect(m_dbc.get());
+    }
+    Link(const Link &) = delete;
+    Link &operator=(const Link &) = delete;
+
+    SQLHDBC get() const { return m_dbc.get(); }
+    void check(SQLRETURN rc, std::string_view what) const { m_dbc.check(rc, what); }
+
+    bool alive() const {
+        SQLUINTEGER dead = SQL_CD_FALSE;
+        SQLRETURN rc = SQLGetConnectAttr(m_dbc.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr);
+        return SQL_SUCCEEDED(rc) && dead == SQL_CD_FALSE;
+    }
+
+    /// Opens a transaction (autocommit off); end() closes it.
+    void begin() {
+        check(SQLSetConnectAttr(m_dbc.get(), SQL_ATTR_AUTOCOMMIT,
+                                reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+              "Starting a transaction");
+    }
+    /// Commits or rolls back, and goes back to autocommit. Throws when that fails.
+    void end(bool commit) {
+        check(SQLEndTran(SQL_HANDLE_DBC, m_dbc.get(), commit ? SQL_COMMIT : SQL_ROLLBACK),
+              commit ? "Committing" : "Rolling back");
+        check(SQLSetConnectAttr(m_dbc.get(), SQL_ATTR_AUTOCOMMIT,
+                                reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0),
+              "Ending a transaction");
+    }
+
+private:
+    Handle m_dbc;
+    bool m_connected = false;
+};
+
+/// Closed connections kept for the next ones with the same connection text.
+class LinkPool {
+public:
+    std::unique_ptr<Link> take(const std::string &text) {
+        std::lock_guard lock(m_mutex);
+        for (auto it = m_idle.begin(); it != m_idle.end(); ++it) {
+            if (it->first == text) {
+                std::unique_ptr<Link> link = std::move(it->second);
+                m_idle.erase(it);
+                return link;
+            }
+        }
+        return nullptr;
+    }
+    void giveBack(const std::string &text, std::unique_ptr<Link> link) {
+        std::lock_guard lock(m_mutex);
+        if (m_idle.size() < kIdleConnections)
+            m_idle.emplace_back(text, std::move(link));
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::pair<std::string, std::unique_ptr<Link>>> m_idle;
+};
+
+/// The table a query's rows are saved to and its key.
+struct SaveTarget {
+    std::string name;
+    std::vector<std::string> keyColumns;
+};
+
+/// A procedure's or argument's name as it may stand in a statement: letters, digits, "_",
+/// and "." between parts; anything else is refused (names are never quoted into text).
+bool isPlainName(std::string_view name, bool argument) {
+    if (argument) {
+        if (name.size() < 2 || name.front() != '@')
+            return false;
+        name.remove_prefix(1);
+    }
+    if (name.empty() || name.front() == '.' || name.back() == '.')
+        return false;
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        const char lower = static_cast<char>(c | 0x20);
+        return (c >= '0' && c <= '9') || (lower >= 'a' && lower <= 'z') || c == '_' || c == '.';
+    });
+}
+
+class OdbcConnection : public IDbConnection {
+public:
+    OdbcConnection(std::unique_ptr<Link> link, std::string text, std::shared_ptr<LinkPool> pool)
+        : m_link(std::move(link))
+        , m_text(std::move(text))
+        , m_pool(std::move(pool)) {}
+    ~OdbcConnection() override {
+        if (m_reusable)
+            m_pool->giveBack(m_text, std::move(m_link));
+    }
+
+    DbRowSet query(const std::string &sql, const std::vector<DbValue> &params,
+                   bool readOnly) override {
+        return readOnly ? readOnlyQuery(sql, params) : updatableQuery(sql, params);
+    }
+    void updateRow(const std::string &target, const std::vector<std::string> &keyColumns,
+                   const std::vector<DbValue> &keyValues, const std::vector<std::string> &columns,
+                   const std::vector<DbValue> &values) override;
+    std::optional<std::vector<DbValue>>
+    insertRow(const std::string &target, const std::vector<std::string> &columns,
+              const std::vector<DbValue> &values,
+              const std::vector<std::string> &readBack) override;
+    std::optional<DbRowSet> callProcedure(const std::string &name,
+                                          const std::vector<DbParam> &args) override;
+
+private:
+    DbRowSet readOnlyQuery(const std::string &sql, const std::vector<DbValue> &params);
+    DbRowSet updatableQuery(const std::string &sql, const std::vector<DbValue> &params);
+    std::optional<SaveTarget> saveTarget(const std::string &name);
+    std::int64_t count(const std::string &target, const std::vector<std::string> &keyColumns,
+                       const std::vector<DbValue> &keyValues);
+    /// Runs `work` inside a transaction: committed when it returns, rolled back when it throws
+    /// or when `commit` is false.
+    template <class Work> auto inTransaction(bool commit, Work &&work);
+
+    std::unique_ptr<Link> m_link;
+    std::string m_text;
+    std::shared_ptr<LinkPool> m_pool;
+    bool m_reusable = true;
+};
+
+template <class Work> auto OdbcConnection::inTransaction(bool commit, Work &&work) {
+    m_link->begin();
+    try {
+        auto result = work();
+        m_link->end(commit);
+        return result;
+    } catch (...) {
+        try {
+            m_link->end(false);
+        } catch (const Error &) {
+            // A connection whose transaction state is unknown serves no one else.
+            m_reusable = false;
+        }
+        throw;
+    }
+}
+
+std::string whereKey(const std::vector<std::string> &keyColumns) {
+    std::string where;
+    for (const auto &key : keyColumns)
+        where += (where.empty() ? " WHERE " : " AND ") + quoteName(key) + " = ?";
+    return where;
+}
+
+DbRowSet OdbcConnection::readOnlyQuery(const std::string &sql, const std::vector<DbValue> &params) {
+    // Whatever the statement does is undone: the transaction is never committed.
+    return inTransaction(false, [&] {
+        Statement stmt(m_link->get());
+        stmt.bind(params);
+        stmt.execute(sql);
+        if (stmt.columnCount() == 0)
+            throw Error(sqlerr::kPermission, "The statement was refused: a read-only query may "
+                                             "only read data (it returned no rows).");
+        DbRowSet rows = stmt.fetchAll(0);
+        stmt.drain();
+        return rows;
+    });
+}
+
+DbRowSet OdbcConnection::updatableQuery(const std::string &sql,
+                                        const std::vector<DbValue> &params) {
+    std::optional<sqltext::QueryShape> shape = sqltext::singleSourceSelect(sql);
+    std::optional<SaveTarget> target = shape ? saveTarget(shape->source) : std::nullopt;
+    auto stmt = std::make_unique<Statement>(m_link->get());
+    stmt->bind(params);
+    stmt->execute(sql);
+    std::size_t hidden = 0;
+    if (target) {
+        // Key columns the query does not select are fetched as hidden columns, so that each row
+        // can still be found again when it is saved: the query runs again with them.
+        const std::vector<std::string> selected = stmt->columnNames();
+        std::string keys;
+        for (const auto &key : target->keyColumns) {
+            if (std::none_of(selected.begin(), selected.end(),
+                             [&](const std::string &c) { return equalsIgnoreCase(c, key); })) {
+                keys += " " + quoteName(key) + ",";
+                ++hidden;
+            }
+        }
+        if (hidden) {
+            std::string rewritten = sql;
+            rewritten.insert(shape->selectListOffset, keys);
+            stmt = std::make_unique<Statement>(m_link->get());
+            stmt->bind(params);
+            stmt->execute(rewritten);
+        }
+    }
+    DbRowSet rows = stmt->fetchAll(hidden);
+    stmt->drain();
+    if (target) {
+        rows.updateTarget = target->name;
+        rows.keyColumns = target->keyColumns;
+    }
+    return rows;
+}
+
+// The primary key of a table, from the driver's catalogue ("schema.table" or "table").
+std::optional<SaveTarget> OdbcConnection::saveTarget(const std::string &name) {
+    std::string schema;
+    std::string table = name;
+    if (auto dot = name.rfind('.'); dot != std::string::npos) {
+        schema = name.substr(0, dot);
+        table = name.substr(dot + 1);
+    }
+    SaveTarget target;
+    target.name = name;
+    try {
+        Statement stmt(m_link->get());
+        std::basic_string<SQLWCHAR> wideSchema = toWide(schema);
+        std::basic_string<SQLWCHAR> wideTable = toWide(table);
+        SQLRETURN rc =
+            SQLPrimaryKeysW(stmt.get(), nullptr, 0, schema.empty() ? nullptr : wideSchema.data(),
+                            static_cast<SQLSMALLINT>(schema.empty() ? 0 : wideSchema.size()),
+                            wideTable.data(), static_cast<SQLSMALLINT>(wideTable.size()));
+        check(rc, SQL_HANDLE_STMT, stmt.get(), "Reading a table's key");
+        DbRowSet keys = stmt.fetchAll(0);
+        // COLUMN_NAME is the 4th column, KEY_SEQ the 5th.
+        std::sort(keys.rows.begin(), keys.rows.end(), [](const auto &a, const auto &b) {
+            return a.size() > 4 && b.size() > 4 && a[4] < b[4];
+        });
+        for (const auto &row : keys.rows) {
+            if (row.size() > 3)
+                if (auto column = std::get_if<std::string>(&row[3]))
+                    target.keyColumns.push_back(*column);
+        }
+    } catch (const Error &) {
+        return std::nullopt; // no key known: the rows are read-only
+    }
+    if (target.keyColumns.empty())
+        return std::nullopt;
+    return target;
+}
+
+std::int64_t OdbcConnection::count(const std::string &target,
+                                   const std::vector<std::string> &keyColumns,
+                                   const std::vector<DbValue> &keyValues) {
+    Statement stmt(m_link->get());
+    stmt.bind(keyValues);
+    stmt.execute("SELECT COUNT(*) FROM " + quoteName(target) + whereKey(keyColumns));
+    DbRowSet rows = stmt.fetchAll(0);
+    stmt.drain();
+    if (rows.rows.size() != 1 || rows.rows[0].size() != 1)
+        throw Error(sqlerr::kGeneral, "The row count of " + target + " could not be read.");
+    const DbValue &value = rows.rows[0][0];
+    if (auto n = std::get_if<std::int64_t>(&value))
+        return *n;
+    if (auto text = std::get_if<std::string>(&value))
+        return std::stoll(*text);
+    throw Error(sqlerr::kGeneral, "The row count of " + target + " could not be read.");
+}
+
+void OdbcConnection::updateRow(const std::string &target,
+                               const std::vector<std::string> &keyColumns,
+                               const std::vector<DbValue> &keyValues,
+                               const std::vector<std::string> &columns,
+                               const std::vector<DbValue> &values) {
+    if (keyColumns.empty() || keyColumns.size() != keyValues.size() ||
+        columns.size() != values.size() || columns.empty())
+        throw Error(sqlerr::kGeneral, "A row cannot be saved without its key and its changes.");
+    inTransaction(true, [&] {
+        const std::int64_t found = count(target, keyColumns, keyValues);
+        if (found == 0)
+            throw Error(sqlerr::kRowChanged, "Row cannot be located for updating. Some values may "
+                                             "have been changed since it was last read.");
+        if (found > 1)
+            throw Error(sqlerr::kGeneral, "Key column information is insufficient or incorrect. "
+                                          "Too many rows were affected by update.");
+        std::string sql = "UPDATE " + quoteName(target) + " SET ";
+        for (std::size_t i = 0; i < columns.size(); ++i)
+            sql += (i ? ", " : "") + quoteName(columns[i]) + " = ?";
+        sql += whereKey(keyColumns);
+        std::vector<DbValue> bound = values;
+        bound.insert(bound.end(), keyValues.begin(), keyValues.end());
+        Statement stmt(m_link->get());
+        stmt.bind(bound);
+        stmt.execute(sql);
+        stmt.drain();
+        return 0;
+    });
+}
+
+std::optional<std::vector<DbValue>>
+OdbcConnection::insertRow(const std::string &target, const std::vector<std::string> &columns,
+                          const std::vector<DbValue> &values,
+                          const std::vector<std::string> &readBack) {
+    if (columns.size() != values.size())
+        throw Error(sqlerr::kGeneral, "A new row needs one value per column.");
+    std::string sql = "INSERT INTO " + quoteName(target);
+    if (columns.empty()) {
+        sql += " DEFAULT VALUES";
+    } else {
+        std::string names;
+        std::string marks;
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            names += (i ? ", " : "") + quoteName(columns[i]);
+            marks += i ? ", ?" : "?";
+        }
+        sql += " (" + names + ") VALUES (" + marks + ")";
+    }
+    {
+        Statement stmt(m_link->get());
+        stmt.bind(values);
+        stmt.execute(sql);
+        stmt.drain();
+    }
+    // Read the row back by its key, so that defaults show as the server made them. A key the
+    // server made itself is not known here: then there is nothing to read back.
+    try {
+        std::optional<SaveTarget> key = saveTarget(target);
+        if (!key || readBack.empty())
+            return std::nullopt;
+        std::vector<DbValue> keyValues;
+        for (const auto &column : key->keyColumns) {
+            auto it = std::find_if(columns.begin(), columns.end(), [&](const std::string &c) {
+                return equalsIgnoreCase(c, column);
+            });
+            if (it == columns.end())
+                return std::nullopt;
+            keyValues.push_back(values[static_cast<std::size_t>(it - columns.begin())]);
+        }
+        std::string select = "SELECT ";
+        for (std::size_t i = 0; i < readBack.size(); ++i)
+            select += (i ? ", " : "") + quoteName(readBack[i]);
+        select += " FROM " + quoteName(target) + whereKey(key->keyColumns);
+        Statement stmt(m_link->get());
+        stmt.bind(keyValues);
+        stmt.execute(select);
+        DbRowSet rows = stmt.fetchAll(0);
+        stmt.drain();
+        if (rows.rows.size() != 1)
+            return std::nullopt; // not one row: do not guess
+        return rows.rows[0];
+    } catch (const Error &) {
+        return std::nullopt; // the row is stored; only its read-back failed
+    }
+}
+
+std::optional<DbRowSet> OdbcConnection::callProcedure(const std::string &name,
+                                                      const std::vector<DbParam> &args) {
+    // Arguments go by name in the text and by position as values: drivers do not all pass the
+    // names of bound parameters on to the server.
+    if (!isPlainName(name, false))
+        throw Error(sqlerr::kSyntaxOrObject, "Could not find stored procedure '" + name + "'.");
+    std::string sql = "EXEC " + name;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (!isPlainName(args[i].name, true))
+            throw Error(sqlerr::kSyntaxOrObject, args[i].name +
+                                                     " is not a parameter for "
+                                                     "procedure " +
+                                                     name + ".");
+        sql += (i ? ", " : " ") + args[i].name + " = ?";
+    }
+    Statement stmt(m_link->get());
+    stmt.bind(args);
+    stmt.execute(sql);
+    // The procedure's rows are its first result that has columns; counts of changed rows come
+    // before it as results without columns.
+    std::optional<DbRowSet> rows;
+    do {
+        if (stmt.columnCount() > 0) {
+            rows = stmt.fetchAll(0);
+            break;
+        }
+    } while (stmt.nextResult());
+    if (rows)
+        stmt.drain();
+    return rows;
+}
+
+class OdbcDatabase : public IDatabase {
+public:
+    explicit OdbcDatabase(std::string connectionText)
+        : m_text(std::move(connectionText))
+        , m_pool(std::make_shared<LinkPool>()) {}
+
+    std::unique_ptr<IDbConnection> connect(const std::string &programText) override {
+        const std::string &text = m_text.empty() ? programText : m_text;
+        std::unique_ptr<Link> link = m_pool->take(text);
+        if (link && !link->alive())
+            link.reset();
+        if (!link)
+            link = std::make_unique<Link>(environment(), text);
+        return std::make_unique<OdbcConnection>(std::move(link), text, m_pool);
+    }
+
+private:
+    const Environment &environment() {
+        std::call_once(m_envOnce, [this] { m_env = std::make_unique<Environment>(); });
+        return *m_env;
+    }
+
+    std::string m_text;
+    std::once_flag m_envOnce;
+    std::unique_ptr<Environment> m_env;
+    std::shared_ptr<LinkPool> m_pool;
+};
+
+} // namespace
+
+std::unique_ptr<IDatabase> makeDatabase(std::string connectionText) {
+    return std::make_unique<OdbcDatabase>(std::move(connectionText));
+}
+
+std::string hidePassword(const std::string &connectionText) {
+    // "key=value" pairs joined by ";"; a value in braces may hold ";" ("}}" is a brace in it).
+    std::string shown;
+    std::size_t i = 0;
+    const std::string &text = connectionText;
+    while (i < text.size()) {
+        const std::size_t eq = text.find('=', i);
+        const std::size_t semi = text.find(';', i);
+        if (eq == std::string::npos || (semi != std::string::npos && semi < eq)) {
+            const std::size_t end = semi == std::string::npos ? text.size() : semi + 1;
+            shown += text.substr(i, end - i);
+            i = end;
+            continue;
+        }
+        const std::string_view key = trimBlanks(std::string_view(text).substr(i, eq - i));
+        std::size_t end = eq + 1;
+        while (end < text.size() && text[end] == ' ')
+            ++end;
+        if (end < text.size() && text[end] == '{') {
+            for (++end; end < text.size(); ++end) {
+                if (text[end] == '}' && !(end + 1 < text.size() && text[end + 1] == '}'))
+                    break;
+                if (text[end] == '}')
+                    ++end;
+            }
+            end = std::min(text.size(), end + 1);
+        }
+        end = std::min(text.size(), text.find(';', end));
+        const bool secret = equalsIgnoreCase(key, "pwd") || equalsIgnoreCase(key, "password");
+        shown += secret ? text.substr(i, eq + 1 - i) + "***" : text.substr(i, end - i);
+        if (end < text.size())
+            shown += ';';
+        i = end + 1;
+    }
+    return shown;
+}
+
+} // namespace zeph::odbc

@@ -1,0 +1,60 @@
+#pragma once
+// One ODBC statement: values bound as parameters ("?" in the text, never pasted into it), run
+// once, its rows read forward into a record set.
+
+#include "OdbcCall.h"
+#include "platform/Database.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zeph::odbc {
+
+/// How long one statement may run before the driver gives up (ADO's command time limit).
+inline constexpr SQLULEN kQueryTimeoutSeconds = 30;
+
+class Statement {
+public:
+    explicit Statement(SQLHDBC connection);
+
+    /// Binds values by position (1-based). The buffers live as long as the statement.
+    void bind(const std::vector<DbValue> &values);
+    /// Binds procedure arguments by position, each as its declared type.
+    void bind(const std::vector<DbParam> &args);
+
+    /// Runs the text once. A statement that changed no rows is no failure.
+    void execute(const std::string &sql);
+    /// The columns of the current result (0: it has no rows to read).
+    SQLSMALLINT columnCount();
+    /// The names of the current result's columns.
+    std::vector<std::string> columnNames();
+    /// Reads the current result to its end; its first `hidden` columns are marked hidden.
+    DbRowSet fetchAll(std::size_t hidden);
+    /// Goes on to the next result; false when there is none. Errors the server raised after
+    /// the first result are thrown here.
+    bool nextResult();
+    /// Every remaining result read and dropped, so that an error among them is not lost.
+    void drain();
+
+    SQLHSTMT get() const { return m_stmt.get(); }
+
+private:
+    struct ColumnInfo {
+        std::string name;
+        SQLSMALLINT type = 0;
+    };
+    std::vector<ColumnInfo> describe();
+    void bindOne(SQLUSMALLINT position, const DbValue &value, SQLSMALLINT sqlType);
+    DbValue readValue(SQLUSMALLINT column, SQLSMALLINT sqlType);
+    std::string readText(SQLUSMALLINT column, bool &isNull);
+
+    Handle m_stmt;
+    // Parameter buffers: reserved before binding, so they never move while bound.
+    std::vector<std::basic_string<SQLWCHAR>> m_texts;
+    std::vector<std::int64_t> m_integers;
+    std::vector<double> m_doubles;
+    std::vector<SQLLEN> m_lengths;
+};
+
+} // namespace zeph::odbc

@@ -1,0 +1,92 @@
+// The programs on a database named by ZEPHRANE_DATABASE: the host's own database file reached
+// through unixODBC and the SQLite ODBC driver reads exactly as the embedded backend reads it.
+#include "scenario_helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+using namespace zeph::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string sqliteDriver() {
+    for (const char *folder : {"/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/aarch64-linux-gnu/odbc",
+                               "/usr/lib/odbc", "/usr/lib64"}) {
+        const std::string path = std::string(folder) + "/libsqlite3odbc.so";
+        if (fs::exists(path))
+            return path;
+    }
+    return {};
+}
+
+// A run's printed lines with its times and the paths named by them masked.
+std::string masked(const std::string &out) {
+    static const std::regex time(R"(\d+/\d+/\d{4} \d+:\d\d:\d\d [AP]M)");
+    static const std::regex stamp(R"(_\d{8}_\d\d_\d\d_\d\d)");
+    return std::regex_replace(std::regex_replace(out, time, "<time>"), stamp, "_<stamp>");
+}
+
+class CliOdbc : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(sqliteDriver().empty()) << "the SQLite ODBC driver is not installed";
+    }
+    void overOdbc() {
+        m_host.useDatabase("Driver=" + sqliteDriver() + ";Database=" + m_host.host() +
+                           "/TarvoDb.sqlite;UID=admin;PWD=s3cret");
+    }
+    ScenarioHost m_host{30, 11};
+};
+
+TEST_F(CliOdbc, HostInfoNamesTheDatabaseInUseWithoutItsPassword) {
+    auto embedded = m_host.cli("--host-info");
+    EXPECT_EQ(embedded.status, 0);
+    EXPECT_NE(embedded.out.find("database: the stand-in host's own (embedded)"), std::string::npos)
+        << embedded.out;
+    overOdbc();
+    auto odbc = m_host.cli("--host-info");
+    EXPECT_EQ(odbc.status, 0);
+    EXPECT_NE(odbc.out.find("database: ODBC (ZEPHRANE_DATABASE): Driver="), std::string::npos)
+        << odbc.out;
+    EXPECT_NE(odbc.out.find("UID=admin;PWD=***"), std::string::npos) << odbc.out;
+    EXPECT_EQ(odbc.out.find("s3cret"), std::string::npos) << odbc.out;
+}
+
+TEST_F(CliOdbc, StartUpChecksSelectionsAndADryRunReadAsOnTheEmbeddedDatabase) {
+    const std::string csv = m_host.temp().path() + "/list.csv";
+    { std::ofstream(csv) << "alias,extension\nnobody,1\n"; }
+    auto first = m_host.cli("--all --list");
+    ASSERT_EQ(first.status, 0) << first.err;
+    const auto rows = lines(first.out);
+    ASSERT_GE(rows.size(), 3u);
+    const std::string alias = fields(rows[1])[0];
+    { std::ofstream(csv) << "alias,extension\n" << alias << ",\nnobody,1\n"; }
+    const std::string runs[] = {
+        "--list-templates",
+        "--all --list",
+        "--switch 1 --list",
+        "--extensions 1000-99999 --list",
+        "--where \"WHERE Alias LIKE 'a%' OR DisplayName LIKE '%e%'\" --list",
+        "--where \"WHERE Alias = 'x'; DELETE FROM Subscriber\" --list",
+        "--csv " + shellQuoted(csv) + " --list",
+        "--template defaultTemplate --all --dry-run",
+        "--template defaultTemplate --all --dry-run --preserve-alternate-extensions",
+    };
+    std::vector<ScenarioHost::Result> embedded;
+    for (const auto &args : runs)
+        embedded.push_back(m_host.cli(args));
+    overOdbc();
+    for (std::size_t i = 0; i < std::size(runs); ++i) {
+        auto odbc = m_host.cli(runs[i]);
+        EXPECT_EQ(odbc.status, embedded[i].status) << runs[i] << "\n" << odbc.err;
+        EXPECT_EQ(masked(odbc.out), masked(embedded[i].out)) << runs[i];
+        EXPECT_EQ(odbc.err, embedded[i].err) << runs[i];
+    }
+    EXPECT_GT(lines(embedded[7].out).size(), 50u); // a whole run was compared
+}
+
+} // namespace
