@@ -157,3 +157,73 @@ TEST_F(OdbcTest, EveryWriteAttemptOfAReadOnlyQueryLeavesTheDatabaseUnchanged) {
         Error e = errorOf([&] { conn->query(sql, {}, true); });
         EXPECT_EQ(e.number(), sqlerr::kPermission) << sql << ": " << e.description();
     }
+    EXPECT_EQ(m_file.dump(), before);
+    EXPECT_EQ(conn->query("SELECT COUNT(*) FROM Subscriber", {}, true).rows[0][0],
+              DbValue(std::int64_t{5}));
+}
+
+TEST_F(OdbcTest, DriverErrorsReachTheCallerWithNumberAndText) {
+    auto conn = connect();
+    Error missing = errorOf([&] { conn->query("SELECT * FROM NoSuchTable", {}, true); });
+    EXPECT_NE(missing.number(), 0);
+    EXPECT_NE(missing.description().find("no such table"), std::string::npos)
+        << missing.description();
+    // A procedure the database does not have is an error, never an empty success.
+    Error procedure = errorOf([&] {
+        conn->callProcedure("csp_SubscriberDelete",
+                            {{"@SubscriberObjectID", DbParamType::Guid, guidFor(1001)}});
+    });
+    EXPECT_NE(procedure.number(), 0);
+    // Names that are not plain names never reach the statement text.
+    for (const std::string &name :
+         {std::string("x; DROP TABLE Journal"), std::string("a b"), std::string("")}) {
+        Error e = errorOf([&] { conn->callProcedure(name, {}); });
+        EXPECT_EQ(e.number(), sqlerr::kSyntaxOrObject) << name;
+    }
+    Error argument = errorOf([&] {
+        conn->callProcedure("sp_x", {{"@a = 1; DROP TABLE Journal; --", DbParamType::Text, {}}});
+    });
+    EXPECT_EQ(argument.number(), sqlerr::kSyntaxOrObject);
+    EXPECT_EQ(m_file.scalar("SELECT COUNT(*) FROM sqlite_schema WHERE name = 'Journal'"), "1");
+
+    Error noDriver = errorOf(
+        [] { odbc::makeDatabase("Driver={No Such Driver};Database=x")->connect(kConnection); });
+    EXPECT_EQ(noDriver.number(), sqlerr::kGeneral);
+    EXPECT_FALSE(noDriver.description().empty());
+}
+
+TEST_F(OdbcTest, ClosedConnectionsServeTheNextOnesAsFreshOnes) {
+    {
+        auto conn = connect();
+        EXPECT_THROW(conn->updateRow("Subscriber", {"SubscriberObjectID"}, {guidFor(99)}, {"Alias"},
+                                     {std::string("x")}),
+                     Error);
+    }
+    for (int i = 0; i < 3; ++i) {
+        auto a = connect();
+        auto b = connect();
+        a->updateRow("Subscriber", {"SubscriberObjectID"}, {guidFor(1000 + i)}, {"FirstName"},
+                     {std::string("F") + std::to_string(i)});
+        EXPECT_EQ(b->query("SELECT FirstName FROM Subscriber WHERE Alias = ?",
+                           {std::string("user") + std::to_string(i)}, true)
+                      .rows[0][0],
+                  DbValue(std::string("F") + std::to_string(i)));
+    }
+}
+
+TEST(OdbcText, PasswordsAreHiddenWhereverTheyStand) {
+    const std::pair<const char *, const char *> cases[] = {
+        {"Driver={SQL Server};Server=h,1433;UID=sa;PWD=secret",
+         "Driver={SQL Server};Server=h,1433;UID=sa;PWD=***"},
+        {"pwd = s;Database=TarvoDb", "pwd =***;Database=TarvoDb"},
+        {"Password={a;b}}c};Database=x;", "Password=***;Database=x;"},
+        {"Driver={SQL Server};server=;database=TarvoDb",
+         "Driver={SQL Server};server=;database=TarvoDb"},
+        {"PWD=", "PWD=***"},
+        {"", ""},
+    };
+    for (const auto &[text, shown] : cases)
+        EXPECT_EQ(odbc::hidePassword(text), shown) << text;
+}
+
+} // namespace
