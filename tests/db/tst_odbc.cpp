@@ -107,6 +107,11 @@ TEST_F(OdbcTest, AnUpdateFindsExactlyItsRowOrChangesNothing) {
     EXPECT_EQ(m_file.scalar("SELECT DisplayName || SubscriberType FROM Subscriber WHERE "
                             "Alias = 'user2'"),
               "Changed7");
+    // A command's statement that changes rows reads none.
+    DbRowSet none = conn->query("UPDATE Subscriber SET LastName = ? WHERE Alias = ?",
+                                {std::string("Done"), std::string("user4")}, false);
+    EXPECT_TRUE(none.columns.empty() && none.rows.empty());
+    EXPECT_EQ(m_file.scalar("SELECT LastName FROM Subscriber WHERE Alias = 'user4'"), "Done");
     const std::string before = m_file.dump();
     Error gone = errorOf([&] {
         conn->updateRow("Subscriber", {"SubscriberObjectID"}, {guidFor(99)}, {"Alias"},

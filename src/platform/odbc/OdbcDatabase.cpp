@@ -70,7 +70,8 @@ public:
     bool alive() const {
         SQLUINTEGER dead = SQL_CD_FALSE;
         SQLRETURN rc = SQLGetConnectAttr(m_dbc.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr);
-        return SQL_SUCCEEDED(rc) && dead == SQL_CD_FALSE;
+        // A driver that cannot tell is trusted: the first statement finds out.
+        return !SQL_SUCCEEDED(rc) || dead == SQL_CD_FALSE;
     }
 
     /// Opens a transaction (autocommit off); end() closes it.

@@ -148,6 +148,8 @@ DbRowSet Statement::fetchAll(std::size_t hidden) {
     const std::vector<ColumnInfo> columns = describe();
     for (std::size_t c = 0; c < columns.size(); ++c)
         rows.columns.push_back({columns[c].name, c < hidden});
+    if (columns.empty())
+        return rows; // a statement that changes rows reads none
     for (;;) {
         SQLRETURN rc = SQLFetch(m_stmt.get());
         if (rc == SQL_NO_DATA)
