@@ -84,7 +84,7 @@ TEST_F(CliOdbc, StartUpChecksSelectionsAndADryRunReadAsOnTheEmbeddedDatabase) {
         auto odbc = m_host.cli(runs[i]);
         EXPECT_EQ(odbc.status, embedded[i].status) << runs[i] << "\n" << odbc.err;
         EXPECT_EQ(masked(odbc.out), masked(embedded[i].out)) << runs[i];
-        EXPECT_EQ(odbc.err, embedded[i].err) << runs[i];
+        EXPECT_EQ(masked(odbc.err), masked(embedded[i].err)) << runs[i];
     }
     EXPECT_GT(lines(embedded[7].out).size(), 50u); // a whole run was compared
 }
