@@ -134,15 +134,16 @@ std::vector<std::string_view> splitFields(std::string_view line) {
 bool LineReader::next(std::string_view &line) {
     if (atEnd())
         return false;
-    const auto cr = m_text.find('\r', m_pos);
-    if (cr == std::string_view::npos) {
+    const auto end = m_text.find_first_of("\r\n", m_pos);
+    if (end == std::string_view::npos) {
         line = m_text.substr(m_pos);
         m_pos = m_text.size();
         return true;
     }
-    line = m_text.substr(m_pos, cr - m_pos);
-    m_pos = cr + 1;
-    if (m_pos < m_text.size() && m_text[m_pos] == '\n')
+    line = m_text.substr(m_pos, end - m_pos);
+    m_pos = end + 1;
+    // CR LF is one line end; LF CR is two (an empty line between).
+    if (m_text[end] == '\r' && m_pos < m_text.size() && m_text[m_pos] == '\n')
         ++m_pos;
     return true;
 }

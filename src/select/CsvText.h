@@ -2,7 +2,8 @@
 // Reading a subscriber list file: its bytes as text, its lines, its fields and its header.
 //
 // The file is plain text as a Windows server writes it: UTF-8, or Windows-1252 when the bytes are
-// not valid UTF-8. A line ends with CR LF or with a CR alone; a LF alone does not end a line.
+// not valid UTF-8. A line ends with CR LF, a CR alone or a LF alone (files
+// written on this OS end their lines with LF).
 // Fields are separated by "," with no quoting.
 
 #include <cstddef>

@@ -81,6 +81,11 @@ TEST_F(CsvImport, HeadersLineEndsAndEncodings) {
     import("alias\rcsv-a\rcsv-b\r", {csvSummary(2, 2)});
     EXPECT_EQ(h.gridColumn("Alias"), (Texts{"csv-a", "csv-b"}));
     import("alias\r\ncsv-a\rcsv-b", {csvSummary(2, 2)}); // mixed, and no end on the last line
+    // A line feed alone ends a line as on this OS; LF CR is two ends around an empty line.
+    import("alias,extension\nnobody,9999999\ncsv-a\n", {csvSummary(2, 1), unmatched("2")});
+    EXPECT_EQ(h.gridColumn("Alias"), Texts{"csv-a"});
+    import("alias\ncsv-a\n\rcsv-b\r\n\ncsv-a", {csvSummary(5, 3)});
+    EXPECT_EQ(h.gridColumn("Alias"), (Texts{"csv-a", "csv-b", "csv-a"}));
     import("alias\r\nm\xFC"
            "ller\r\n",
            {csvSummary(1, 1)}); // Windows-1252
@@ -90,13 +95,12 @@ TEST_F(CsvImport, HeadersLineEndsAndEncodings) {
 TEST_F(CsvImport, BadFilesHugeLinesAndLongFilesDoNoHarm) {
     const char *notValid = "Error! CSV file is not a valid format.  See the help for details on "
                            "format requirements.";
-    std::string binary; // holds NUL and every other byte but CR
+    std::string binary; // holds NUL and every other byte but the line ends
     for (int i = 0; i < 4096; ++i)
-        if (const char c = static_cast<char>((i * 131 + 7) % 256); c != '\r')
+        if (const char c = static_cast<char>((i * 131 + 7) % 256); c != '\r' && c != '\n')
             binary += c;
-    // A line feed alone ends no line: one header line "alias\ncsv-a\n".
     for (const std::string &content : {std::string(), std::string("\r\nalias\r\ncsv-a\r\n"),
-                                       std::string("alias\ncsv-a\n"), binary})
+                                       std::string("\nalias\ncsv-a\n"), binary})
         import(content, {notValid, csvSummary(0, 0)});
     for (const std::string &path : {h.writeFile("x", "") + ".missing", std::string()}) {
         page->txtCSVPath.Text = path;
