@@ -1,16 +1,20 @@
 // The stand-in host's registry: HKEY_LOCAL_MACHINE in a .reg text file.
 //
-// Every call reads the file afresh, so a hand edit counts from the next call,
-// and every change writes a whole new file renamed over the old one, so a crash
-// never leaves half a file. A file that cannot be read or parsed is never
-// written: every key then behaves as one that cannot be opened, and the host is
-// told once which file and line is wrong.
+// Every call looks at the file afresh, so a hand edit counts from the next
+// call, and every change writes a whole new file renamed over the old one, so a
+// crash never leaves half a file. The file is parsed only when its bytes differ
+// from those last parsed or written: a run asks the registry dozens of times,
+// and reading a large file's bytes again costs little beside parsing them. A
+// file that cannot be read or parsed is never written: every key then behaves
+// as one that cannot be opened, and the host is told once which file and line
+// is wrong.
 #include "FileRegistry.h"
 
 #include "RegFile.h"
 #include "SimSettings.h"
 #include "platform/Error.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -51,6 +55,8 @@ ReadResult readWholeFile(const std::string &path, std::string &content, std::str
     return ReadResult::Read;
 }
 
+std::atomic<std::size_t> g_parses{0};
+
 class FileRegistry : public IRegistry {
 public:
     FileRegistry(std::string path, std::function<void(const std::string &)> notice)
@@ -58,33 +64,31 @@ public:
         , m_notice(std::move(notice)) {}
 
     bool openable(RegRoot root, const std::string &subKey, RegAccess) override {
-        Document doc;
-        return root == RegRoot::LocalMachine && load(doc) &&
-               doc.keyExists(regfile::normaliseKeyPath(subKey));
+        const Document *doc = root == RegRoot::LocalMachine ? current() : nullptr;
+        return doc && doc->keyExists(regfile::normaliseKeyPath(subKey));
     }
 
     bool createKey(RegRoot root, const std::string &subKey) override {
         if (root != RegRoot::LocalMachine)
             throw Error(errnum::kPermissionDenied, "this registry keeps HKEY_LOCAL_MACHINE only");
-        Document doc;
-        if (!load(doc))
+        Document *doc = current();
+        if (!doc)
             throw Error(errnum::kPermissionDenied, "the registry file " + m_path + " is unusable");
         const std::string path = regfile::normaliseKeyPath(subKey);
-        if (doc.keyExists(path))
+        if (doc->keyExists(path))
             return true;
         if (std::string why = regfile::keyPathProblem(path); !why.empty())
             throw Error(errnum::kPermissionDenied, why);
-        doc.section(path);
+        doc->section(path);
         std::string error;
-        if (!save(doc, error))
+        if (!save(error))
             throw Error(errnum::kPermissionDenied, error);
         return false;
     }
 
     std::optional<RegRawValue> queryValue(RegRoot root, const std::string &subKey,
                                           const std::string &name) override {
-        Document doc;
-        regfile::Key *key = openKey(root, subKey, doc);
+        regfile::Key *key = openKey(root, subKey);
         const regfile::Value *value = key ? key->findValue(name) : nullptr;
         if (!value)
             return std::nullopt;
@@ -93,36 +97,35 @@ public:
 
     bool setValue(RegRoot root, const std::string &subKey, const std::string &name,
                   const RegRawValue &value) override {
-        Document doc;
         const std::string path = regfile::normaliseKeyPath(subKey);
-        if (root != RegRoot::LocalMachine || !load(doc) || !doc.keyExists(path))
+        Document *doc = root == RegRoot::LocalMachine ? current() : nullptr;
+        if (!doc || !doc->keyExists(path))
             return false;
         if (std::string why = regfile::valueNameProblem(name); !why.empty()) {
             tell("cannot store the value \"" + name + "\" in " + m_path + ": " + why);
             return false;
         }
-        doc.section(path).setValue(name, value.type, regfile::storedData(value.type, value.data));
+        doc->section(path).setValue(name, value.type, regfile::storedData(value.type, value.data));
         std::string error;
-        return save(doc, error);
+        return save(error);
     }
 
     bool deleteValue(RegRoot root, const std::string &subKey, const std::string &name) override {
-        Document doc;
-        regfile::Key *key = openKey(root, subKey, doc);
+        regfile::Key *key = openKey(root, subKey);
         if (!key || !key->removeValue(name))
             return false;
         std::string error;
-        return save(doc, error);
+        return save(error);
     }
 
     std::optional<std::vector<RegNamedValue>> enumValues(RegRoot root,
                                                          const std::string &subKey) override {
-        Document doc;
         const std::string path = regfile::normaliseKeyPath(subKey);
-        if (root != RegRoot::LocalMachine || !load(doc) || !doc.keyExists(path))
+        Document *doc = root == RegRoot::LocalMachine ? current() : nullptr;
+        if (!doc || !doc->keyExists(path))
             return std::nullopt;
         std::vector<RegNamedValue> values;
-        if (regfile::Key *key = doc.findKey(path)) {
+        if (regfile::Key *key = doc->findKey(path)) {
             for (const auto &value : key->values)
                 values.push_back({value.name, {value.type, regfile::ansiData(value)}});
         }
@@ -135,51 +138,76 @@ private:
             m_notice(text);
     }
 
-    // The file as it is now; false (with a notice) when it cannot be read or
-    // parsed. A missing file is a registry without keys.
-    bool load(Document &doc) {
+    // The file as it is now, or null (with a notice) when it cannot be read or
+    // parsed. A missing file is a registry without keys. A change made to it is
+    // kept only by save().
+    Document *current() {
         std::string content;
         std::string error;
         switch (readWholeFile(m_path, content, error)) {
         case ReadResult::Missing:
-            doc = Document();
-            return true;
+            forget();
+            return &m_document;
         case ReadResult::Failed:
+            forget();
             tell("cannot read the registry file " + m_path + ": " + error +
                  "; every registry key counts as missing until it can be read");
-            return false;
+            return nullptr;
         case ReadResult::Read:
             break;
         }
+        if (m_parsed && content == m_bytes)
+            return &m_document;
+        forget();
         regfile::ParseError problem;
-        if (regfile::parse(content, doc, problem))
-            return true;
-        tell("the registry file " + m_path + " is malformed at line " +
-             std::to_string(problem.line) + ": " + problem.message +
-             "; every registry key counts as missing and nothing is written until "
-             "the file is "
-             "fixed");
-        return false;
-    }
-
-    bool save(const Document &doc, std::string &error) {
-        if (writeFileAtomically(m_path, regfile::write(doc), error))
-            return true;
-        tell("cannot write the registry file: " + error);
-        return false;
-    }
-
-    // The key's own section in a freshly read file, or null when the key cannot
-    // be opened or has no section (an implied parent: it exists but holds no
-    // values).
-    regfile::Key *openKey(RegRoot root, const std::string &subKey, Document &doc) {
-        if (root != RegRoot::LocalMachine || !load(doc))
+        ++g_parses;
+        if (!regfile::parse(content, m_document, problem)) {
+            tell("the registry file " + m_path + " is malformed at line " +
+                 std::to_string(problem.line) + ": " + problem.message +
+                 "; every registry key counts as missing and nothing is written until the file "
+                 "is fixed");
             return nullptr;
-        return doc.findKey(regfile::normaliseKeyPath(subKey));
+        }
+        m_bytes = std::move(content);
+        m_parsed = true;
+        return &m_document;
+    }
+
+    // Writes the document as changed since current(); on failure the change is
+    // dropped, so the next call sees the file as it is.
+    bool save(std::string &error) {
+        std::string bytes = regfile::write(m_document);
+        if (!writeFileAtomically(m_path, bytes, error)) {
+            tell("cannot write the registry file: " + error);
+            forget();
+            return false;
+        }
+        m_bytes = std::move(bytes);
+        m_parsed = true;
+        return true;
+    }
+
+    void forget() {
+        m_parsed = false;
+        m_bytes.clear();
+        m_document = Document();
+    }
+
+    // The key's own section in the file as it is now, or null when the key
+    // cannot be opened or has no section (an implied parent: it exists but holds
+    // no values).
+    regfile::Key *openKey(RegRoot root, const std::string &subKey) {
+        Document *doc = root == RegRoot::LocalMachine ? current() : nullptr;
+        return doc ? doc->findKey(regfile::normaliseKeyPath(subKey)) : nullptr;
     }
 
     std::string m_path;
     std::function<void(const std::string &)> m_notice;
+    // The file's bytes as last parsed or written, and the document they hold
+    // (m_parsed false: nothing known, read the file again).
+    bool m_parsed = false;
+    std::string m_bytes;
+    Document m_document;
 };
 
 } // namespace
@@ -187,6 +215,10 @@ private:
 std::unique_ptr<IRegistry> makeFileRegistry(const std::string &regFilePath,
                                             std::function<void(const std::string &)> notice) {
     return std::make_unique<FileRegistry>(regFilePath, std::move(notice));
+}
+
+std::size_t registryFileParses() {
+    return g_parses.load();
 }
 
 } // namespace zeph::sim

@@ -1,6 +1,7 @@
 #pragma once
 // The stand-in host's registry: HKEY_LOCAL_MACHINE kept in a "Windows Registry Editor Version
-// 5.00" text file. Every call reads the file afresh; every write replaces it atomically.
+// 5.00" text file. Every call reads the file afresh (parsing it only when its bytes changed);
+// every write replaces it atomically.
 
 #include "platform/Registry.h"
 
@@ -14,5 +15,8 @@ namespace zeph::sim {
 /// registry whose keys cannot be opened; `notice` is told once which file and line is wrong.
 std::unique_ptr<IRegistry> makeFileRegistry(const std::string &regFilePath,
                                             std::function<void(const std::string &)> notice);
+
+/// How many times this process has parsed a registry file (for tests: a run parses once).
+std::size_t registryFileParses();
 
 } // namespace zeph::sim

@@ -2,6 +2,7 @@
 
 #include "platform/TextEncoding.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace zeph::sim::regfile {
@@ -484,11 +485,10 @@ std::string quoted(std::string_view text) {
 // --------------------------------------------------------------------
 
 Value *Key::findValue(std::string_view name) {
-    for (auto &value : values) {
-        if (namesEqual(value.name, name))
-            return &value;
-    }
-    return nullptr;
+    if (m_valueAt.size() != values.size())
+        indexValues(); // values was filled or emptied directly
+    const auto at = m_valueAt.find(folded(name));
+    return at == m_valueAt.end() ? nullptr : &values[at->second];
 }
 
 void Key::setValue(std::string_view name, std::uint32_t type, std::vector<std::uint8_t> data) {
@@ -501,46 +501,81 @@ void Key::setValue(std::string_view name, std::uint32_t type, std::vector<std::u
     value.name = std::string(name);
     value.type = type;
     value.data = std::move(data);
+    m_valueAt.emplace(folded(name), values.size());
     values.push_back(std::move(value));
 }
 
 bool Key::removeValue(std::string_view name) {
-    for (auto it = values.begin(); it != values.end(); ++it) {
-        if (namesEqual(it->name, name)) {
-            values.erase(it);
-            return true;
-        }
-    }
-    return false;
+    const Value *value = findValue(name);
+    if (!value)
+        return false;
+    values.erase(values.begin() + (value - values.data()));
+    indexValues();
+    return true;
+}
+
+void Key::indexValues() {
+    m_valueAt.clear();
+    for (std::size_t i = 0; i < values.size(); ++i)
+        m_valueAt.emplace(folded(values[i].name), i);
 }
 
 Key *Document::findKey(std::string_view path) {
-    for (auto &key : keys) {
-        if (namesEqual(key.path, path))
-            return &key;
-    }
-    return nullptr;
+    if (m_sectionAt.size() != keys.size())
+        indexSections(); // keys was filled or emptied directly
+    const auto at = m_sectionAt.find(folded(path));
+    return at == m_sectionAt.end() ? nullptr : &keys[at->second];
 }
 
 bool Document::keyExists(std::string_view path) const {
     if (path.empty())
         return true;
-    for (const auto &key : keys) {
-        if (isWithin(key.path, path))
-            return true;
+    if (m_sectionAt.size() != keys.size()) {
+        // Indexes are a cache: a document whose keys were set directly is searched.
+        return std::any_of(keys.begin(), keys.end(),
+                           [&](const Key &key) { return isWithin(key.path, path); });
     }
-    return false;
+    return m_existing.count(folded(path)) != 0;
 }
 
 Key &Document::section(std::string_view path) {
     if (Key *key = findKey(path))
         return *key;
+    Key key;
+    key.path = std::string(path);
+    // Nothing below the key has a section: it goes at the end, as a file read
+    // from top to bottom adds it.
+    if (!keyExists(path)) {
+        m_sectionAt.emplace(folded(path), keys.size());
+        noteExisting(path);
+        keys.push_back(std::move(key));
+        return keys.back();
+    }
     auto at = keys.begin();
     while (at != keys.end() && !isWithin(at->path, path))
         ++at;
-    Key key;
-    key.path = std::string(path);
-    return *keys.insert(at, std::move(key));
+    at = keys.insert(at, std::move(key));
+    const std::size_t place = static_cast<std::size_t>(at - keys.begin());
+    indexSections();
+    return keys[place];
+}
+
+void Document::indexSections() {
+    m_sectionAt.clear();
+    m_existing.clear();
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        m_sectionAt.emplace(folded(keys[i].path), i);
+        noteExisting(keys[i].path);
+    }
+}
+
+// The key and every parent of it exist.
+void Document::noteExisting(std::string_view path) {
+    std::string key = folded(path);
+    while (!key.empty() && m_existing.insert(key).second) {
+        const auto slash = key.rfind('\\');
+        key.resize(slash == std::string::npos ? 0 : slash);
+    }
 }
 
 // ---- the file

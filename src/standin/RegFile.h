@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace zeph::sim::regfile {
@@ -28,6 +30,9 @@ struct Value {
     std::vector<std::string> comments; // comment lines written just before it
 };
 
+/// A key's section. `values` is read freely and changed through setValue and
+/// removeValue, which keep the look-up by name (a hash of the case-folded name)
+/// in step, so a key of many values is read and searched in linear time.
 struct Key {
     /// Below HKEY_LOCAL_MACHINE, components joined by single backslashes, in the
     /// case it was first written; "" is the root itself.
@@ -41,10 +46,17 @@ struct Key {
     void setValue(std::string_view name, std::uint32_t type, std::vector<std::uint8_t> data);
     /// False when there is no such value.
     bool removeValue(std::string_view name);
+
+private:
+    void indexValues();
+    std::unordered_map<std::string, std::size_t> m_valueAt; // folded name -> place in values
 };
 
 /// The file's keys in file order. A key exists when it has a section or when a
-/// key below it has one, as creating a key creates its parents.
+/// key below it has one, as creating a key creates its parents. `keys` is read
+/// freely and given new sections only through section(), which keeps the
+/// look-ups by path in step: finding a key or telling whether one exists costs
+/// the length of its path, whatever the number of keys.
 struct Document {
     std::vector<Key> keys;
     std::vector<std::string> trailingComments;
@@ -55,6 +67,12 @@ struct Document {
     /// The key's section, made when the key has none: placed before the first
     /// section below it, or at the end.
     Key &section(std::string_view path);
+
+private:
+    void indexSections();
+    void noteExisting(std::string_view path);
+    std::unordered_map<std::string, std::size_t> m_sectionAt; // folded path -> place in keys
+    std::unordered_set<std::string> m_existing; // folded paths of the sections and their parents
 };
 
 struct ParseError {

@@ -1,6 +1,7 @@
 // The first page's load step on stand-in hosts: fatal checks, template lists, warning, hook.
 #include "app/MainPage.h"
 #include "app/Program.h"
+#include "platform/sim/FileRegistry.h"
 #include "support/TempHost.h"
 
 #include <chrono>
@@ -146,4 +147,25 @@ TEST(Startup, TheHookStartsTestBatWithVersionAndToolPageFromAFolderWithBlanks) {
         std::getline(std::ifstream(out), args);
     }
     EXPECT_EQ(args, "1.0.5 http://tools.ambrel.example/App_Zephrane.htm");
+}
+
+// A server's registry holds thousands of keys; a run reads the file's bytes at every call but
+// parses them only when they changed, so a hand edit still counts from the next call.
+TEST(Startup, TheRegistryFileIsParsedOnceAndAgainOnlyAfterAHandEdit) {
+    TempHost host;
+    std::string text = host.readFile("registry.reg");
+    for (int i = 0; i < 20000; ++i)
+        text += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor" + std::to_string(i % 97) + "\\Key" +
+                std::to_string(i) + "]\r\n\"Value\"=dword:" + std::to_string(i % 10) + "\r\n\r\n";
+    host.writeFile("registry.reg", text);
+    const std::size_t before = sim::registryFileParses();
+    EXPECT_EQ(load(host), -1);
+    EXPECT_EQ(load(host), -1);
+    EXPECT_EQ(sim::registryFileParses() - before, 1u) << "two load steps, one parse";
+    replaceInRegistry(host, "\"Version Number\"=dword:00040000",
+                      "\"Version Number\"=dword:00030000");
+    host.ui().expectBox("Error!  This tool only works on versions of Tarvo 4.0(3) or later.");
+    EXPECT_EQ(load(host), kExitStartupFailed) << "the edited version is read at the next call";
+    host.ui().verifyAllShown();
+    EXPECT_EQ(sim::registryFileParses() - before, 2u);
 }
