@@ -6,9 +6,7 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -22,13 +20,6 @@ public:
     bool startProgram(const std::string &, WindowStyle) override { return false; }
     bool openDocument(const std::string &) override { return false; }
 };
-
-std::string readAll(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 } // namespace
 
@@ -97,15 +88,10 @@ BenchHost::BenchHost(const std::string &folder, std::uint64_t serverGuidSeed,
 
 BenchHost::~BenchHost() = default;
 
+// A host names its own files on its own drive, so a copied folder is a host of its own.
 void copyHost(const std::string &from, const std::string &to) {
     fs::remove_all(to);
     fs::copy(from, to, fs::copy_options::recursive);
-    const std::string registry = to + "/registry.reg";
-    std::string text = readAll(registry);
-    for (std::size_t at = text.find(from); at != std::string::npos;
-         at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-    std::ofstream(registry, std::ios::binary | std::ios::trunc) << text;
 }
 
 } // namespace zeph::bench

@@ -1,6 +1,7 @@
 #include "SimHost.h"
 
 #include "FileRegistry.h"
+#include "HostDrive.h"
 #include "RegFile.h"
 #include "SimParts.h"
 #include "platform/odbc/OdbcDatabase.h"
@@ -29,6 +30,9 @@ std::string mailstorePath(const std::string &folder) {
 std::string defaultRootPath(const std::string &folder) {
     return folder + "/Pradix/";
 }
+std::string defaultServerRootPath() {
+    return std::string(kHostDrive) + "Pradix\\";
+}
 
 std::string defaultHostFolder() {
     std::string data = posix::environment("XDG_DATA_HOME");
@@ -49,7 +53,7 @@ namespace {
 // The registry of a server that passes every start-up check: version 4.0 build 3.20, an
 // Exchange back end (so the Fennix connector is checked), the main service running as the
 // logged-on user, a root folder for recordings and two telephone-system integrations.
-std::string defaultRegistry(const std::string &folder, const SimSettings &settings) {
+std::string defaultRegistry(const SimSettings &settings) {
     const std::string account = settings.get("domain") + "\\" + settings.get("user");
     std::ostringstream reg;
     reg << "Windows Registry Editor Version 5.00\r\n\r\n"
@@ -59,7 +63,7 @@ std::string defaultRegistry(const std::string &folder, const SimSettings &settin
         << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ambrel\\SystemParameters\\1.0]\r\n"
         << "\"IDCProgID\"=\"Ostrix.ExchangeConnector.1\"\r\n\r\n"
         << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ambrel\\Pradix\\1.0]\r\n"
-        << "\"Root Path\"=" << regfile::quoted(defaultRootPath(folder)) << "\r\n\r\n"
+        << "\"Root Path\"=" << regfile::quoted(defaultServerRootPath()) << "\r\n\r\n"
         << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ambrel\\Telvo\\1.0\\Initialization\\Integrations\\"
            "Integration1]\r\n"
         << "\"DisplayName\"=\"Calloway 4600 (serial)\"\r\n\r\n"
@@ -108,26 +112,31 @@ bool initHost(const std::string &folder, const InitOptions &options, std::string
     seed.subscribers = options.subscribers;
     seed.seed = options.seed;
     seed.rootPath = defaultRootPath(folder);
+    seed.serverRootPath = defaultServerRootPath();
     seed.mailstoreFolder = mailstorePath(folder);
     if (!sqlite::createServerDatabase(databasePath(folder), seed, error))
         return false;
     // The registry is written last: a folder with a registry file is a finished host.
-    return writeFileAtomically(registryPath(folder), defaultRegistry(folder, settings), error);
+    return writeFileAtomically(registryPath(folder), defaultRegistry(settings), error);
 }
 
 std::string resolveHostFolder(const std::function<void(const std::string &)> &notice,
                               std::string &error) {
     std::string named = posix::environment("ZEPHRANE_HOST");
     if (!named.empty()) {
-        if (isHostFolder(named))
-            return named;
+        if (isHostFolder(named)) {
+            error = selfContainedProblem(named);
+            return error.empty() ? named : std::string();
+        }
         error = "ZEPHRANE_HOST names " + named + ", which is not a stand-in host folder (it has " +
                 "no registry.reg). Create one with: zephrane-sim init " + named;
         return {};
     }
     std::string folder = defaultHostFolder();
-    if (isHostFolder(folder))
-        return folder;
+    if (isHostFolder(folder)) {
+        error = selfContainedProblem(folder);
+        return error.empty() ? folder : std::string();
+    }
     InitOptions options;
     if (!initHost(folder, options, error)) {
         error = "cannot create the default stand-in host in " + folder + ": " + error;
@@ -166,7 +175,8 @@ std::unique_ptr<Host> openHost(const std::string &folder,
     host->services = makeServices(settings);
     host->workstation = makeWorkstation(settings);
     host->mail = makeMailStore(mailstorePath(folder), settings);
-    host->files = posix::makeFileSystem();
+    std::error_code ec;
+    host->files = makeHostFileSystem(fs::absolute(folder, ec).string(), posix::makeFileSystem());
     host->shell = posix::makeShell();
     host->http = posix::makeHttp();
     host->clock = makeClock(settings);

@@ -19,7 +19,8 @@ std::string defaultHostFolder();
 
 /// The host folder to use: ZEPHRANE_HOST when set (it must be a host folder), otherwise the
 /// default folder, created with default content on first use (told through `notice`).
-/// Returns "" with an error text when there is no usable host.
+/// Returns "" with an error text when there is no usable host, also when the host is not one of
+/// its own (its recordings lie outside its folder).
 std::string resolveHostFolder(const std::function<void(const std::string &)> &notice,
                               std::string &error);
 
@@ -46,7 +47,9 @@ std::unique_ptr<Host> openHost(const std::string &folder,
 std::string registryPath(const std::string &folder);
 std::string databasePath(const std::string &folder);
 std::string mailstorePath(const std::string &folder);
-/// The folder that a new host's "Root Path" registry value names.
+/// The folder that a new host's "Root Path" registry value names, and that value itself (on
+/// the host's drive, so that a copied folder keeps its recordings to itself).
 std::string defaultRootPath(const std::string &folder);
+std::string defaultServerRootPath();
 
 } // namespace zeph::sim

@@ -67,7 +67,7 @@ TEST(BenchHost, GuidsFollowTheirSeedAndTheUserInterfaceWantsTheRunAndNothingMore
 TEST_F(BenchReset, ACopiedHostKeepsItsRecordingsToItselfAndTheFloorRepeatsTheRunsWork) {
     std::ostringstream registry;
     registry << std::ifstream(sim::registryPath(m_program)).rdbuf();
-    EXPECT_NE(registry.str().find(sim::defaultRootPath(m_program)), std::string::npos);
+    EXPECT_NE(registry.str().find("\"Root Path\"=\"C:\\\\Pradix\\\\\""), std::string::npos);
     EXPECT_EQ(registry.str().find(m_host.folder() + "/"), std::string::npos);
     const std::string before = serverState(m_host.folder());
 

@@ -46,6 +46,9 @@ public:
                       const std::string &environment = "") const;
     /// Points the programs at another database by an ODBC connection text ("": their own).
     void useDatabase(const std::string &connectionText) { m_database = connectionText; }
+    /// Runs an installed program on another host folder.
+    Result runOn(const std::string &host, const std::string &program,
+                 const std::string &args) const;
     /// Changes a stand-in setting ("" clears it).
     void set(const std::string &name, const std::string &value) const;
 

@@ -9,7 +9,7 @@ namespace server = sqlite::server;
 SeededServer::SeededServer(int subscribers, unsigned seed) {
     std::string error;
     if (!sqlite::createServerDatabase(
-            databasePath(), {subscribers, seed, folder() + "/Pradix/", folder() + "/mailstore"},
+            databasePath(), {subscribers, seed, folder() + "/Pradix/", folder() + "/mailstore", ""},
             error))
         throw std::runtime_error(error);
     m_db = std::make_unique<server::Connection>(databasePath(), false);

@@ -736,6 +736,8 @@ std::string Seeder::importedRecording(const std::string &alias) {
     fs::create_directories(folder);
     fs::path file = folder / (alias + ".wav");
     writeWav(file, false);
+    if (!m_options.serverRootPath.empty())
+        return m_options.serverRootPath + "Imported Names\\" + alias + ".wav";
     return file.string();
 }
 

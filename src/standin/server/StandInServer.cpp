@@ -71,6 +71,25 @@ std::unique_ptr<IDatabase> makeStandInDatabase(const std::string &path, ServerCo
         });
 }
 
+std::vector<std::string> fullPathRecordings(const std::string &path) {
+    std::vector<std::string> paths;
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec))
+        return paths;
+    try {
+        server::Connection db(path, false);
+        const DbRowSet rows = server::queryRows(
+            db.get(), "SELECT StreamPath FROM Subscriber WHERE StreamPath LIKE '/%' UNION "
+                      "SELECT StreamPath FROM GlobalSubscriber WHERE StreamPath LIKE '/%' UNION "
+                      "SELECT StreamPath FROM MessagingRule WHERE StreamPath LIKE '/%'");
+        for (const auto &row : rows.rows)
+            paths.push_back(server::asText(row.front()));
+    } catch (const std::exception &) {
+        paths.clear(); // a database that cannot be read is told by the start-up checks
+    }
+    return paths;
+}
+
 std::optional<DbRowSet> callServerProcedure(sqlite3 *db, const std::string &name,
                                             const std::vector<DbParam> &args,
                                             ServerContext &context) {

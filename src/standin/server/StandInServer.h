@@ -32,6 +32,9 @@ struct SeedOptions {
     std::string rootPath;
     /// The host's mailstore folder (mailboxes are created under it).
     std::string mailstoreFolder;
+    /// The same folder as the server names it (the registry's "Root Path" value), for the
+    /// recordings the database names by full path; empty: rootPath itself.
+    std::string serverRootPath;
 };
 
 /// Creates the database file with every table, view and seeded row, the recordings under
@@ -45,6 +48,10 @@ std::optional<std::vector<std::string>> checkServerDatabase(const std::string &p
 
 /// The server database over the SQLite backend, its stored procedures the stand-in server's.
 std::unique_ptr<IDatabase> makeStandInDatabase(const std::string &path, ServerContext context);
+
+/// The recordings the database names by a full path of this OS ("/..."), distinct, in no
+/// particular order; empty also when the file cannot be read.
+std::vector<std::string> fullPathRecordings(const std::string &path);
 
 /// Runs one stored procedure of the server inside its own transaction. Throws Error for an
 /// unknown procedure or a failure (the transaction is rolled back).

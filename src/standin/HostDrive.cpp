@@ -1,0 +1,139 @@
+#include "HostDrive.h"
+
+#include "FileRegistry.h"
+#include "SimHost.h"
+#include "platform/AsciiText.h"
+#include "standin/server/StandInServer.h"
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace zeph::sim {
+
+namespace {
+
+// Backslashes as this OS writes them.
+std::string slashes(std::string path) {
+    for (char &c : path) {
+        if (c == '\\')
+            c = '/';
+    }
+    return path;
+}
+
+// True when `path` (full, this OS's form) is `folder` or lies below it, after resolving "."
+// and ".." and the links that exist.
+bool isInside(const std::string &path, const std::string &folder) {
+    std::error_code ec;
+    const fs::path p = fs::weakly_canonical(fs::absolute(path, ec), ec);
+    const fs::path f = fs::weakly_canonical(fs::absolute(folder, ec), ec);
+    auto pi = p.begin();
+    for (auto fi = f.begin(); fi != f.end(); ++fi, ++pi) {
+        if (fi->empty() && std::next(fi) == f.end())
+            break; // a trailing separator
+        if (pi == p.end() || *pi != *fi)
+            return false;
+    }
+    return true;
+}
+
+// A path the host can reach: on its drive (always inside) or a full path of this OS.
+std::string outsideProblem(const std::string &hostFolder, const std::string &path) {
+    if (onHostDrive(hostFolder, path))
+        return {};
+    const std::string native = slashes(path);
+    if (native.empty() || native.front() != '/' || isInside(native, hostFolder))
+        return {};
+    return path;
+}
+
+std::string registryRootPath(const std::string &hostFolder) {
+    auto registry = makeFileRegistry(registryPath(hostFolder), nullptr);
+    auto value =
+        registry->queryValue(RegRoot::LocalMachine, "SOFTWARE\\Ambrel\\Pradix\\1.0", "Root Path");
+    if (!value)
+        return {};
+    std::string text(value->data.begin(), value->data.end());
+    if (!text.empty() && text.back() == '\0')
+        text.pop_back();
+    return text;
+}
+
+// The first recording the database names by a full path outside the host folder.
+std::string recordingOutside(const std::string &hostFolder) {
+    for (const std::string &path : sqlite::fullPathRecordings(databasePath(hostFolder))) {
+        if (std::string outside = outsideProblem(hostFolder, path); !outside.empty())
+            return outside;
+    }
+    return {};
+}
+
+class HostFileSystem : public IFileSystem {
+public:
+    HostFileSystem(std::string hostFolder, std::unique_ptr<IFileSystem> machine)
+        : m_folder(std::move(hostFolder))
+        , m_machine(std::move(machine)) {}
+
+    bool fileExists(const std::string &path) override { return m_machine->fileExists(at(path)); }
+    bool folderExists(const std::string &path) override {
+        return m_machine->folderExists(at(path));
+    }
+    void createFolder(const std::string &path) override { m_machine->createFolder(at(path)); }
+    std::vector<FileEntry> listFiles(const std::string &folder) override {
+        return m_machine->listFiles(at(folder));
+    }
+    void deleteFile(const std::string &path, bool force) override {
+        m_machine->deleteFile(at(path), force);
+    }
+    std::unique_ptr<ITextFileWriter> openTextFile(const std::string &path, bool append) override {
+        return m_machine->openTextFile(at(path), append);
+    }
+    std::optional<std::string> readFile(const std::string &path) override {
+        return m_machine->readFile(at(path));
+    }
+    std::string nativePath(const std::string &path) override {
+        return m_machine->nativePath(at(path));
+    }
+    std::string userDataFolder() override { return m_machine->userDataFolder(); }
+
+private:
+    std::string at(const std::string &path) const {
+        return onHostDrive(m_folder, path).value_or(path);
+    }
+
+    std::string m_folder;
+    std::unique_ptr<IFileSystem> m_machine;
+};
+
+} // namespace
+
+std::optional<std::string> onHostDrive(const std::string &hostFolder, const std::string &path) {
+    if (path.size() < 3 || asciiUpper(path[0]) != 'C' || path[1] != ':' ||
+        (path[2] != '\\' && path[2] != '/'))
+        return std::nullopt;
+    return hostFolder + "/" + slashes(path.substr(3));
+}
+
+std::unique_ptr<IFileSystem> makeHostFileSystem(std::string hostFolder,
+                                                std::unique_ptr<IFileSystem> machine) {
+    return std::make_unique<HostFileSystem>(std::move(hostFolder), std::move(machine));
+}
+
+std::string selfContainedProblem(const std::string &hostFolder) {
+    const std::string fix =
+        " Write it on the host's drive " + std::string(kHostDrive) +
+        ", which is the host folder (for example \"Root Path\"=\"C:\\\\Pradix\\\\\" "
+        "in registry.reg), or make a new host with zephrane-sim init.";
+    if (std::string root = outsideProblem(hostFolder, registryRootPath(hostFolder)); !root.empty())
+        return "the recordings folder \"Root Path\" of the stand-in host " + hostFolder + " is " +
+               root + ", outside the host folder (a copy of another host?): a reset here would " +
+               "delete that folder's recordings." + fix;
+    if (std::string file = recordingOutside(hostFolder); !file.empty())
+        return "the database of the stand-in host " + hostFolder + " names the recording " + file +
+               ", outside the host folder (a copy of a host made by an older version?): a reset " +
+               "here would delete it. Make a new host with zephrane-sim init.";
+    return {};
+}
+
+} // namespace zeph::sim
