@@ -1,7 +1,7 @@
 // The first page's load step on stand-in hosts: fatal checks, template lists, warning, hook.
 #include "app/MainPage.h"
 #include "app/Program.h"
-#include "platform/sim/FileRegistry.h"
+#include "standin/FileRegistry.h"
 #include "support/TempHost.h"
 
 #include <chrono>
