@@ -39,7 +39,7 @@ std::size_t recordings(const std::map<std::string, std::string> &state) {
 std::string firstTemplate(const ScenarioHost &scenario) {
     const Result templates = scenario.cli("--list-templates");
     EXPECT_EQ(templates.status, 0) << templates.err;
-    return zeph::test::fields(lines(templates.out).at(0))[0];
+    return zeph::test::fields(lines(templates.out).at(1))[0]; // under the header
 }
 
 void writeText(const std::string &path, const std::string &text) {
@@ -116,14 +116,14 @@ TEST(CsvFile, ALineFeedAloneEndsALine) {
     ScenarioHost scenario(20, 7);
     const Result all = scenario.cli("--all --list");
     ASSERT_EQ(all.status, 0) << all.err;
-    const auto rows = lines(all.out);
-    ASSERT_GE(rows.size(), 2u);
+    const auto rows = lines(all.out); // a header, then the rows
+    ASSERT_GE(rows.size(), 3u);
     const std::string csv = scenario.temp().path() + "/list.csv";
-    writeText(csv, "alias,extension\n" + zeph::test::fields(rows[0])[0] + ",\n,\n" +
-                       zeph::test::fields(rows[1])[0] + ",\n");
+    writeText(csv, "alias,extension\n" + zeph::test::fields(rows[1])[0] + ",\n,\n" +
+                       zeph::test::fields(rows[2])[0] + ",\n");
     const Result listed = scenario.cli("--csv " + shellQuoted(csv) + " --list");
     EXPECT_EQ(listed.status, 0) << listed.err;
-    EXPECT_EQ(lines(listed.out), (std::vector<std::string>{rows[0], rows[1]}));
+    EXPECT_EQ(lines(listed.out), (std::vector<std::string>{rows[0], rows[1], rows[2]}));
     EXPECT_NE(listed.err.find("3 lines read in from text file, 2 users added to grid"),
               std::string::npos)
         << listed.err;
