@@ -3,6 +3,7 @@
 
 #include "app/Version.h"
 #include "extras/ToolPage.h"
+#include "reset/RunLock.h"
 
 #include <algorithm>
 #include <cctype>
@@ -22,7 +23,13 @@ Program::Program(Host &hostRef)
 }
 
 JournalScan Program::scanRecoveryJournals() {
-    return scanJournals(*host.files, {log.logFolder(), log.fallbackLogFolder()});
+    JournalScan scan = scanJournals(*host.files, {log.logFolder(), log.fallbackLogFolder()});
+    std::string server;
+    std::string problem;
+    if (!nameServer(host, tarvoDb.DbConnectionString(), server, problem))
+        scan.problems.push_back(problem + ", so no recovery journal can be matched to it");
+    scan.keepServer(server);
+    return scan;
 }
 
 void Program::ExitApplication(int code) {

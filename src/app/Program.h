@@ -61,7 +61,8 @@ public:
     /// without waiting; nothing is reported when it is missing or cannot be started.
     void RunTestScript();
 
-    /// The recovery journals of both logs folders (the program's and the user's own).
+    /// The recovery journals of both logs folders (the program's and the user's own), those of
+    /// other servers (or of none) set apart.
     JournalScan scanRecoveryJournals();
 
     /// True when the command line holds the word anywhere, in any letter case.

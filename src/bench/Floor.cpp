@@ -322,6 +322,13 @@ public:
     std::unique_ptr<IDbConnection> connect(const std::string &connectionText) override {
         return std::make_unique<MirroredConnection>(m_inner->connect(connectionText), m_floor);
     }
+    std::unique_ptr<IRunLock> takeRunLock(const std::string &connectionText,
+                                          const std::string &holder, std::string &heldBy) override {
+        return m_inner->takeRunLock(connectionText, holder, heldBy);
+    }
+    std::string serverName(const std::string &connectionText) override {
+        return m_inner->serverName(connectionText);
+    }
 
 private:
     std::unique_ptr<IDatabase> m_inner;

@@ -1,4 +1,5 @@
 #include "CliOptions.h"
+#include "platform/AsciiText.h"
 
 #include <algorithm>
 #include <cctype>
@@ -24,14 +25,21 @@ const char *kUsage =
     "      Prints the rows the selection grid would hold, after a header row naming the\n"
     "      columns (Alias, DisplayName, FirstName, LastName, Extension, HomeServer, COS,\n"
     "      LegacyMailbox, RemoteNodeID, HandlerObjectID, ObjectID), and stops.\n"
-    "  zephrane-cli --recover [--template ALIAS] [--skip-dl-sync] [--yes]\n"
+    "  zephrane-cli --recover [--journal FILE] [--accept-changed ALIAS]... [--template ALIAS]\n"
+    "               [--skip-dl-sync] [--yes]\n"
     "      Finishes the resets that were interrupted (the program or the machine died): for\n"
     "      each unfinished journal entry it finds out how far the reset got and takes the\n"
     "      remaining steps, logging as a reset does. Both programs name such subscribers at\n"
     "      start, and a reset skips them until they are recovered. A damaged journal is\n"
     "      refused (exit status 2) and nothing is changed. --template ALIAS creates the\n"
     "      subscribers from that template instead of the journaled one (for a template\n"
-    "      that is gone).\n"
+    "      that is gone). Only the journals of the server it is connected to are used;\n"
+    "      others are named and left alone. --journal FILE uses that journal alone, also\n"
+    "      one written before journals named their server. Before it changes anything it\n"
+    "      lists per subscriber what the server shows and what it will do, and asks. A\n"
+    "      subscriber never removed is closed without a reset. One changed since the\n"
+    "      journal was written (extension, names, directory id, other ids) is left open\n"
+    "      with its differences until --accept-changed ALIAS names it.\n"
     "  zephrane-cli --list-templates [--format tsv|csv|json]\n"
     "      Runs the start-up checks, then lists the templates (Alias, DisplayName).\n"
     "  zephrane-cli --host-info     shows which stand-in host and database are used\n"
@@ -196,6 +204,16 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
             std::string format;
             if (!value(format) || !parseFormat(format, options.format, problem))
                 return std::nullopt;
+        } else if (arg == "--accept-changed") {
+            std::string alias;
+            if (!value(alias))
+                return std::nullopt;
+            options.acceptChanged.insert(upperAscii(alias));
+        } else if (arg == "--journal") {
+            std::string file;
+            if (!value(file))
+                return std::nullopt;
+            options.journal = file;
         } else if (arg == "--template") {
             std::string alias;
             if (!value(alias))
@@ -255,6 +273,10 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
             return std::nullopt;
         }
         return options;
+    }
+    if (options.journal || !options.acceptChanged.empty()) {
+        problem = "--journal and --accept-changed are for --recover";
+        return std::nullopt;
     }
     if (!options.selection) {
         problem = "give one selection (--all, --extensions, --switch, --cos, --mail-server, --csv "

@@ -2,6 +2,7 @@
 // zephrane-cli's options: what the command line asks for, checked before anything runs.
 
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,12 @@ struct Options {
     bool dryRun = false;
     bool recover = false;
     std::optional<std::string> templateAlias;
+    /// --recover --journal FILE: that journal alone, whatever server it names (a journal
+    /// written before journals named their server is applied only this way).
+    std::optional<std::string> journal;
+    /// --recover --accept-changed ALIAS (upper case): the subscriber was changed since its
+    /// reset was interrupted, and its entry is to be recovered all the same.
+    std::set<std::string> acceptChanged;
     std::optional<Selection> selection;
 };
 

@@ -9,6 +9,7 @@
 #include "platform/posix/Posix.h"
 #include "reset/Recovery.h"
 #include "reset/ResetPage.h"
+#include "reset/RunLock.h"
 #include "search/AdvancedSearchPage.h"
 #include "search/SetQueryColors.h"
 #include "select/ChooseSubscribersPage.h"
@@ -257,6 +258,9 @@ int reset(Session &session, ChooseSubscribersPage &choose, const Options &option
     ui.onEvents = nullptr;
     ui.onMessage = nullptr;
     ui.logPath = nullptr;
+    // The refusal was shown as the page's message.
+    if (!page.refusal().empty())
+        return kExitNothingRun;
     if (!page.summary()) {
         err << "zephrane-cli: the reset was not confirmed; nothing was changed\n";
         return kExitNothingRun;
@@ -277,7 +281,25 @@ int reset(Session &session, ChooseSubscribersPage &choose, const Options &option
 int recover(Session &session, const Options &options, std::ostream &out, std::ostream &err) {
     Program &program = *session.program;
     Host &host = program.host;
-    const JournalScan scan = program.scanRecoveryJournals();
+    // Taken before the journals are read: a reset under way elsewhere has unfinished entries
+    // that are its own work, not an interrupted run's.
+    std::string refusal;
+    const std::unique_ptr<IRunLock> runLock =
+        takeServerRunLock(host, program.tarvoDb.DbConnectionString(), refusal);
+    if (!runLock) {
+        err << "zephrane-cli: " << refusal << "\n";
+        return kExitNothingRun;
+    }
+    JournalScan scan;
+    if (options.journal) {
+        std::string problem;
+        if (std::optional<JournalFile> named = readJournal(*host.files, *options.journal, problem))
+            scan.journals.push_back(std::move(*named));
+        else
+            scan.problems.push_back(problem);
+    } else {
+        scan = program.scanRecoveryJournals();
+    }
     if (!scan.problems.empty()) {
         for (const std::string &problem : scan.problems)
             err << "zephrane-cli: " << problem << "\n";
@@ -288,26 +310,39 @@ int recover(Session &session, const Options &options, std::ostream &out, std::os
     std::vector<JournalFile> open;
     std::size_t subscribers = 0;
     for (const JournalFile &journal : scan.journals) {
-        if (journal.unfinished().empty())
+        if (!journal.needsRecovery())
             continue;
         subscribers += journal.unfinished().size();
         open.push_back(journal);
     }
+    for (const JournalFile &journal : scan.elsewhere)
+        out << elsewhereLine(*host.files, journal) << "\n";
     if (open.empty()) {
         out << "No interrupted reset to finish.\n";
         return kExitOk;
     }
-    out << scan.warning(*host.files) << "\n";
-    const std::string question = "Finish the interrupted resets of " + std::to_string(subscribers) +
-                                 " subscriber(s) now?  Their messages and recordings are deleted "
-                                 "as the reset would have done.";
+    // Before anything is changed: what each entry's subscriber looks like on the server now,
+    // and what will be done with it.
+    const std::vector<RecoveryPlanEntry> plan =
+        planRecovery(host, program.tarvoDb, open, options.acceptChanged);
+    out << describeRecoveryPlan(*host.files, plan);
+    for (const JournalFile &journal : open) {
+        if (journal.listSyncOwed)
+            out << "The run of " << host.files->nativePath(journal.logPath)
+                << " owes the synchronisation of all distribution lists: it is asked for at the "
+                   "end.\n";
+    }
+    const std::string question =
+        "Recover " + std::to_string(subscribers) +
+        " subscriber(s) as listed above now?  Finishing a reset deletes the subscriber's messages "
+        "and recordings as the reset would have done.";
     if (host.ui->messageBox(question, MsgButtons::YesNo) != MsgAnswer::Yes) {
         err << "zephrane-cli: the recovery was not confirmed; nothing was changed\n";
         return kExitNothingRun;
     }
     program.log.setLineObserver([&out](const std::string &line) { out << line << std::endl; });
     const RecoverySummary summary =
-        recoverInterruptedResets(host, program.registry, program.tarvoDb, program.log, open,
+        recoverInterruptedResets(host, program.registry, program.tarvoDb, program.log, open, plan,
                                  options.skipDlSync, options.templateAlias.value_or(""));
     program.log.setLineObserver(nullptr);
     out << summary.closingMessage << "\n"

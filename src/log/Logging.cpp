@@ -62,6 +62,34 @@ void createFolders(IFileSystem &files, const std::string &path) {
     }
 }
 
+// The name with "_<n>" before its extension.
+std::string withNameSuffix(const std::string &path, int n) {
+    const std::size_t slash = path.find_last_of("\\/");
+    const std::size_t dot = path.find_last_of('.');
+    const std::size_t at =
+        dot == std::string::npos || (slash != std::string::npos && dot < slash) ? path.size() : dot;
+    return path.substr(0, at) + "_" + std::to_string(n) + path.substr(at);
+}
+
+// A new log is made new, never cut from another's: when the name of its second is taken (a
+// run started in the same second from the same program folder), the first free name with a
+// suffix is used. The journal and failed-records file are named after the log, so they are
+// the run's own as well.
+std::unique_ptr<ITextFileWriter> openLogFile(IFileSystem &files, const std::string &path,
+                                             bool append, std::string &written) {
+    written = path;
+    if (append)
+        return files.openTextFile(path, true);
+    constexpr int kNames = 1000;
+    for (int n = 1; n <= kNames; ++n) {
+        written = n == 1 ? path : withNameSuffix(path, n);
+        if (std::unique_ptr<ITextFileWriter> file = files.createNewTextFile(written))
+            return file;
+    }
+    throw Error(58, "File already exists: " + files.nativePath(path) + " and " +
+                        std::to_string(kNames - 1) + " more names of its second");
+}
+
 } // namespace
 
 std::string generalDateTime(const LocalTime &t) {
@@ -177,9 +205,11 @@ void Logging::WriteLogHeader(const std::string &path, bool append) {
     m_fallbackReason = (path == m_generatedFallbackPath) ? m_generatedFallbackReason : "";
     std::string written = path;
     std::optional<Error> failure =
-        attempt([&] { m_file = m_host.files->openTextFile(path, append); });
-    if (failure)
+        attempt([&] { m_file = openLogFile(*m_host.files, path, append, written); });
+    if (failure) {
+        written = path;
         m_file = openFallback(path, append, *failure, written);
+    }
     writeHeaderLines();
     // The header's own marker line does not count: the counts cover the run's lines alone.
     m_errorCount = 0;
@@ -199,17 +229,18 @@ std::unique_ptr<ITextFileWriter> Logging::openFallback(const std::string &path, 
         return nullptr;
     }
     std::unique_ptr<ITextFileWriter> file;
+    std::string opened = target;
     auto failure = attempt([&] {
         createFolders(files, folder);
-        file = files.openTextFile(target, append);
+        file = openLogFile(files, target, append, opened);
     });
     if (failure) {
         m_fallbackReason = problem + " nor to " + files.nativePath(target) + " (" +
                            failure->description() + "); this run has no log.";
         return nullptr;
     }
-    m_fallbackReason = problem + ", so it is in " + files.nativePath(target) + ".";
-    written = target;
+    m_fallbackReason = problem + ", so it is in " + files.nativePath(opened) + ".";
+    written = opened;
     return file;
 }
 

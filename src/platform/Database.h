@@ -65,11 +65,33 @@ public:
                                                   const std::vector<DbParam> &args) = 0;
 };
 
+/// The server's run lock, held for as long as this object lives. It also ends with whatever
+/// holds it on the server's side (the process, the connection's session), so a run that is
+/// killed never blocks the next one for good.
+class IRunLock {
+public:
+    virtual ~IRunLock() = default;
+};
+
 class IDatabase {
 public:
     virtual ~IDatabase() = default;
     /// Opens a connection described by a connection text. Throws Error on failure.
     virtual std::unique_ptr<IDbConnection> connect(const std::string &connectionText) = 0;
+    /// Takes the server's run lock: one run that changes the server at a time. `holder` names
+    /// the run that asks (user, computer, program, since when); the backend may add what it
+    /// knows of the holder (its process). When another run holds the lock: nothing, with that
+    /// run's holder text in `heldBy` (empty when it has not named itself yet). Never waits.
+    /// Throws Error when the lock cannot be asked for. On SQL Server this is an application
+    /// lock owned by the connection's session (sp_getapplock), held by a connection of its own.
+    virtual std::unique_ptr<IRunLock> takeRunLock(const std::string &connectionText,
+                                                  const std::string &holder,
+                                                  std::string &heldBy) = 0;
+    /// The name of the server and database the connection text reaches, the same for every
+    /// run and program, so that a run's recovery journal is never applied to another server:
+    /// on SQL Server its server and database name ("SRV1/TarvoDb"); on the stand-in the server
+    /// id kept in its database. Throws Error when it cannot be read.
+    virtual std::string serverName(const std::string &connectionText) = 0;
 };
 
 } // namespace zeph

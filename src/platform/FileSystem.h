@@ -41,6 +41,10 @@ public:
     /// Opens a text file for writing, creating it, cutting it to empty or appending.
     /// Throws Error on failure.
     virtual std::unique_ptr<ITextFileWriter> openTextFile(const std::string &path, bool append) = 0;
+    /// Creates a new text file for writing, in one step with the check that the name is free,
+    /// so that two programs never write one file. Nothing when a file of that name exists.
+    /// Throws Error on any other failure.
+    virtual std::unique_ptr<ITextFileWriter> createNewTextFile(const std::string &path) = 0;
     /// The whole content of a file, or nothing when it cannot be read.
     virtual std::optional<std::string> readFile(const std::string &path) = 0;
     /// The path as this OS writes it (separators converted), for showing to people.

@@ -86,7 +86,10 @@ void FailedRecords::write(IFileSystem &files, const std::string &path) const {
     std::string text;
     for (const std::string &line : lines())
         text += (text.empty() ? "" : "\r\n") + line;
-    std::unique_ptr<ITextFileWriter> file = files.openTextFile(path, false);
+    // The name belongs to this run's log, which was made new; a file already there is not ours.
+    std::unique_ptr<ITextFileWriter> file = files.createNewTextFile(path);
+    if (!file)
+        throw Error(58, "File already exists: " + files.nativePath(path));
     const bool written = file->writeLine(text);
     file->close();
     if (!written)

@@ -5,6 +5,10 @@
 #include "ResetRun.h"
 #include "SubscriberCapture.h"
 #include "SubscriberReset.h"
+#include "log/Logging.h"
+#include "platform/AsciiText.h"
+
+#include <memory>
 
 namespace zeph {
 
@@ -101,6 +105,148 @@ InterruptedAt findState(ResetRun &run, const JournalEntry &entry) {
     return InterruptedAt::Removed;
 }
 
+// What the server holds of a subscriber, for the comparison with its journal entry.
+struct LiveSubscriber {
+    std::string objectId, alias, callHandlerId, firstName, lastName, displayName, extension,
+        directoryId;
+};
+
+std::optional<LiveSubscriber> readLive(ResetRun &run, const char *column,
+                                       const std::string &value) {
+    run.openQuery(std::string("SELECT SubscriberObjectID, Alias, CallHandlerObjectID, FirstName, "
+                              "LastName, DisplayName, DTMFAccessID, DirectoryID FROM vw_Subscriber "
+                              "WHERE ") +
+                      column + "=?",
+                  {DbValue(value)}, db::adLockReadOnly);
+    std::optional<LiveSubscriber> live;
+    if (run.queryRowCount() == 1) {
+        db::Recordset &rs = run.querySet;
+        auto text = [&](const char *name) {
+            // A value not set yet (the extension while it moves between ids) reads as empty.
+            return run.read<std::string>(
+                [&] { return rs[name].IsNull() ? std::string() : rs[name].Text(); });
+        };
+        live = LiveSubscriber{
+            text("SubscriberObjectID"), text("Alias"),      text("CallHandlerObjectID"),
+            text("FirstName"),          text("LastName"),   text("DisplayName"),
+            text("DTMFAccessID"),       text("DirectoryID")};
+    }
+    run.closeQuery();
+    return live;
+}
+
+// The values of the live subscriber that differ from the journal's. Ids are compared where
+// the interrupted run leaves them known: the old ones while the subscriber was not removed,
+// the journaled new ones once it was created again. A primary extension that is being moved
+// between the new and the old id may be missing for a moment; another one is a change.
+std::vector<std::string> differencesOf(const JournalEntry &entry, const LiveSubscriber &live,
+                                       InterruptedAt state) {
+    const SubscriberSnapshot &s = entry.snapshot;
+    std::vector<std::string> found;
+    auto compare = [&](const char *what, const std::string &journaled, const std::string &now) {
+        if (!equalsIgnoreCase(journaled, now))
+            found.push_back(std::string(what) + ": '" + journaled + "' in the journal, '" + now +
+                            "' on the server");
+    };
+    compare("Alias", s.Alias, live.alias);
+    compare("FirstName", s.FirstName, live.firstName);
+    compare("LastName", s.LastName, live.lastName);
+    compare("DisplayName", s.DisplayName, live.displayName);
+    compare("DirectoryID", s.DirectoryID, live.directoryId);
+    if (!live.extension.empty() || state == InterruptedAt::BeforeRemoval)
+        compare("DTMFAccessID", s.DTMFAccessID, live.extension);
+    if (state == InterruptedAt::BeforeRemoval)
+        compare("CallHandlerObjectID", s.CallHandlerObjectID, live.callHandlerId);
+    if (state == InterruptedAt::CreatedWithNewIds && !entry.created.newSubscriberId.empty()) {
+        compare("ObjectID of the re-created subscriber", entry.created.newSubscriberId,
+                live.objectId);
+        compare("CallHandlerObjectID of the re-created subscriber", entry.created.newCallHandlerId,
+                live.callHandlerId);
+    }
+    return found;
+}
+
+// `failures` holds the first read that failed while the entry was looked at.
+RecoveryPlanEntry planEntry(ResetRun &run, const JournalFile &journal, const JournalEntry &entry,
+                            const std::set<std::string> &acceptChanged,
+                            const std::string &failures) {
+    RecoveryPlanEntry planned;
+    planned.journal = &journal;
+    planned.entry = &entry;
+    std::optional<LiveSubscriber> live =
+        readLive(run, "SubscriberObjectID", entry.snapshot.ObjectID);
+    if (live) {
+        planned.state = entry.created.newSubscriberId.empty() ? InterruptedAt::BeforeRemoval
+                                                              : InterruptedAt::IdsWrittenBack;
+    } else if ((live = readLive(run, "Alias", entry.snapshot.Alias))) {
+        planned.state = InterruptedAt::CreatedWithNewIds;
+    } else {
+        planned.state = InterruptedAt::Removed;
+    }
+    if (live)
+        planned.differences = differencesOf(entry, *live, planned.state);
+    if (!failures.empty())
+        planned.differences.push_back("the server could not be read for it: " + failures);
+    planned.action = planned.state == InterruptedAt::BeforeRemoval ? RecoveryAction::Close
+                                                                   : RecoveryAction::Finish;
+    if (!planned.differences.empty()) {
+        planned.changeAccepted = acceptChanged.count(upperAscii(entry.snapshot.Alias)) > 0;
+        if (!planned.changeAccepted)
+            planned.action = RecoveryAction::Hold;
+    }
+    return planned;
+}
+
+const char *interruptedAtText(InterruptedAt state) {
+    switch (state) {
+    case InterruptedAt::BeforeRemoval:
+        return "still on the server with its old ids (never removed)";
+    case InterruptedAt::Removed:
+        return "removed and not created again";
+    case InterruptedAt::CreatedWithNewIds:
+        return "created again with new ids";
+    case InterruptedAt::IdsWrittenBack:
+        break;
+    }
+    return "created again with its old ids; its extensions and references may be unfinished";
+}
+
+const char *actionText(const RecoveryPlanEntry &planned) {
+    switch (planned.action) {
+    case RecoveryAction::Finish:
+        return "its reset is finished: it gets back its ids, extensions, references and lists";
+    case RecoveryAction::Close:
+        return "nothing of it was taken away: its entry is closed without a reset (select it "
+               "again to reset it)";
+    case RecoveryAction::Hold:
+        break;
+    }
+    return "it was changed since the journal was written: left as it is until \"zephrane-cli "
+           "--recover --accept-changed ALIAS\" names it";
+}
+
+// An entry that is closed or held takes none of the reset's steps.
+void closeOrHold(ResetRun &run, const RecoveryPlanEntry &planned, RecoverySummary &summary) {
+    const SubscriberSnapshot &s = planned.entry->snapshot;
+    run.line("** Resetting Subscriber **");
+    run.line("    Alias=" + s.Alias);
+    run.line("    ObjectID=" + s.ObjectID);
+    run.line("    Recorded in " + run.host.files->nativePath(planned.journal->path));
+    for (const std::string &difference : planned.differences)
+        run.line("    Changed since the journal was written: " + difference);
+    if (planned.action == RecoveryAction::Hold) {
+        run.line("(error) the subscriber was changed since its reset was interrupted; its "
+                 "journal entry is left open");
+        ++summary.entriesHeld;
+        return;
+    }
+    run.line("(warning) the subscriber was never removed, so nothing of it is missing; its "
+             "journal entry is closed without a reset");
+    if (run.journalRecord(
+            [](RecoveryJournal &j, std::string &problem) { return j.finished(problem); }))
+        ++summary.entriesClosed;
+}
+
 // Takes the remaining steps of one entry. True when the subscriber is back (its entry closed).
 bool finishEntry(ResetRun &run, const JournalFile &journal, const JournalEntry &entry) {
     const SubscriberSnapshot &s = entry.snapshot;
@@ -150,8 +296,49 @@ bool finishEntry(ResetRun &run, const JournalFile &journal, const JournalEntry &
 
 } // namespace
 
+std::vector<RecoveryPlanEntry> planRecovery(Host &host, db::modTarvoDB &tarvoDb,
+                                            const std::vector<JournalFile> &journals,
+                                            const std::set<std::string> &acceptChanged) {
+    // Nothing is written: a log of its own, never opened, keeps the first read that failed
+    // (the only lines it is given).
+    Logging scratch(host);
+    std::string failures;
+    scratch.setLineObserver([&failures](const std::string &line) {
+        if (failures.empty())
+            failures = line;
+    });
+    ResetInputs inputs;
+    ResetRun run(host, tarvoDb, scratch, inputs);
+    run.attempt([&] { run.querySet.CursorLocation(db::adUseClient); });
+    std::vector<RecoveryPlanEntry> plan;
+    for (const JournalFile &journal : journals) {
+        for (const JournalEntry *entry : journal.unfinished()) {
+            failures.clear();
+            plan.push_back(planEntry(run, journal, *entry, acceptChanged, failures));
+        }
+    }
+    return plan;
+}
+
+std::string describeRecoveryPlan(IFileSystem &files, const std::vector<RecoveryPlanEntry> &plan) {
+    std::string text;
+    for (const RecoveryPlanEntry &planned : plan) {
+        const SubscriberSnapshot &s = planned.entry->snapshot;
+        text += s.Alias + " (extension " + s.DTMFAccessID + ", journal " +
+                files.nativePath(planned.journal->path) +
+                "):\n  found: " + interruptedAtText(planned.state) +
+                "\n  will do: " + actionText(planned) + "\n";
+        for (const std::string &difference : planned.differences)
+            text += std::string("  ") +
+                    (planned.changeAccepted ? "accepted change: " : "changed: ") + difference +
+                    "\n";
+    }
+    return text;
+}
+
 RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::modTarvoDB &tarvoDb,
                                          Logging &log, const std::vector<JournalFile> &journals,
+                                         const std::vector<RecoveryPlanEntry> &plan,
                                          bool skipListSync, const std::string &templateOverride) {
     log.WriteLogHeader(log.GenerateNewLogFileName(), false);
     RecoverySummary summary;
@@ -167,24 +354,49 @@ RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::
         run.recovering = true;
         run.line(kRecoveryStartLine);
         run.prepare(registry);
+        // Each journal's writer lives to the end: the lists' synchronisation is settled in
+        // every journal that owes it once the recovery has asked for it.
+        std::vector<std::unique_ptr<RecoveryJournal>> writers;
         for (const JournalFile &journal : journals) {
-            RecoveryJournal writer(*host.files, journal);
-            run.journal = &writer;
-            for (const JournalEntry *entry : journal.unfinished()) {
-                templateAlias = templateOverride.empty() ? entry->templateAlias : templateOverride;
-                writer.resume(entry->number);
-                if (finishEntry(run, journal, *entry))
+            writers.push_back(std::make_unique<RecoveryJournal>(*host.files, journal));
+            run.journal = writers.back().get();
+            // The subscribers this recovery brings back are out of their lists until then.
+            if (!journal.listSyncOwed)
+                run.journalRecord([](RecoveryJournal &j, std::string &problem) {
+                    return j.listSyncOwed(problem);
+                });
+            for (const RecoveryPlanEntry &planned : plan) {
+                if (planned.journal != &journal)
+                    continue;
+                const JournalEntry &entry = *planned.entry;
+                run.journal->resume(entry.number);
+                if (planned.action != RecoveryAction::Finish) {
+                    closeOrHold(run, planned, summary);
+                    continue;
+                }
+                templateAlias = templateOverride.empty() ? entry.templateAlias : templateOverride;
+                if (finishEntry(run, journal, entry))
                     ++summary.subscribersFinished;
+            }
+        }
+        run.journal = nullptr;
+        if (run.writeEnd(skipListSync)) {
+            for (const std::unique_ptr<RecoveryJournal> &writer : writers) {
+                run.journal = writer.get();
+                run.journalRecord([](RecoveryJournal &j, std::string &problem) {
+                    return j.listSyncDone(problem);
+                });
             }
             run.journal = nullptr;
         }
-        run.writeEnd(skipListSync);
     }
     log.CloseLogFile();
     summary.errorCount = log.LogErrorCount();
     summary.logFilePath = log.LogFilePath();
     summary.closingMessage = "Recovery complete: " + std::to_string(summary.subscribersFinished) +
-                             " interrupted reset(s) finished.  " +
+                             " interrupted reset(s) finished, " +
+                             std::to_string(summary.entriesClosed) + " closed without a reset, " +
+                             std::to_string(summary.entriesHeld) + " left open (changed since).  " +
                              std::to_string(summary.errorCount) + " error(s) encountered.";
     return summary;
 }

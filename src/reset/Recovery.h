@@ -6,6 +6,7 @@
 
 #include "RecoveryJournal.h"
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@ namespace db {
 class modTarvoDB;
 }
 class Logging;
+class IFileSystem;
 class RegistryAPI;
 struct Host;
 
@@ -33,8 +35,47 @@ enum class InterruptedAt {
 /// The line the recovery writes for each state.
 const char *interruptedAtLine(InterruptedAt state);
 
+/// What the recovery does with an unfinished entry, decided before anything is changed.
+enum class RecoveryAction {
+    /// Give back what the interrupted run took away: take the reset's remaining steps.
+    Finish,
+    /// The subscriber is still on the server with its old ids, as journaled: nothing of it was
+    /// taken away, so the entry is closed without a reset (a new run resets it if wanted).
+    Close,
+    /// The subscriber was changed since the journal was written: the entry is left open until
+    /// an administrator names its alias (see planRecovery).
+    Hold,
+};
+
+/// One unfinished entry: what the server shows of it and what the recovery will do.
+struct RecoveryPlanEntry {
+    const JournalFile *journal = nullptr;
+    const JournalEntry *entry = nullptr;
+    InterruptedAt state = InterruptedAt::BeforeRemoval;
+    RecoveryAction action = RecoveryAction::Finish;
+    /// What differs between the journal and the live server ("LastName: 'Carter' in the
+    /// journal, 'Smith' on the server").
+    std::vector<std::string> differences;
+    /// The aliases named to accept a changed subscriber held this entry no more.
+    bool changeAccepted = false;
+};
+
+/// Compares each unfinished entry of the journals with the live server (read only) and
+/// decides what to do with it. A changed subscriber is held unless its alias is in
+/// `acceptChanged` (upper case); accepted, it is treated as if unchanged. The journals must
+/// outlive the plan.
+std::vector<RecoveryPlanEntry> planRecovery(Host &host, db::modTarvoDB &tarvoDb,
+                                            const std::vector<JournalFile> &journals,
+                                            const std::set<std::string> &acceptChanged);
+
+/// The plan as the administrator reads it before confirming: per entry the alias, what the
+/// server shows, what will be done, and the differences of a changed subscriber.
+std::string describeRecoveryPlan(IFileSystem &files, const std::vector<RecoveryPlanEntry> &plan);
+
 struct RecoverySummary {
     int subscribersFinished = 0;
+    int entriesClosed = 0;
+    int entriesHeld = 0;
     int errorCount = 0;
     std::string logFilePath;
     std::string closingMessage;
@@ -43,12 +84,13 @@ struct RecoverySummary {
 /// The log line that opens a recovery.
 extern const char *const kRecoveryStartLine;
 
-/// Finishes every unfinished entry of the journals, in their order, writing a run log as a
-/// reset does (header, each subscriber's lines, the distribution lists' synchronisation unless
-/// `skipListSync`, the completion line) and appending to each journal as it goes. A subscriber
-/// is created from `templateAlias` when one is given, else from its journaled template.
+/// Carries out the plan, journal by journal, writing a run log as a reset does (header, each
+/// subscriber's lines, the distribution lists' synchronisation unless `skipListSync`, the
+/// completion line) and appending to each journal as it goes. A subscriber is created from
+/// `templateAlias` when one is given, else from its journaled template.
 RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::modTarvoDB &tarvoDb,
                                          Logging &log, const std::vector<JournalFile> &journals,
+                                         const std::vector<RecoveryPlanEntry> &plan,
                                          bool skipListSync, const std::string &templateAlias = "");
 
 } // namespace zeph

@@ -15,7 +15,9 @@ namespace zeph {
 namespace {
 
 constexpr const char *kMagic = "zephrane-journal";
-constexpr const char *kVersion = "1";
+// Version 2 names the server; version 1 journals are read as belonging to no known server.
+constexpr const char *kVersion = "2";
+constexpr const char *kVersionWithoutServer = "1";
 constexpr const char *kJournalPrefix = "Zephrane_Journal_";
 // begin: number, the eight snapshot values, the template, then the saved extensions.
 constexpr std::size_t kBeginFixedFields = 11;
@@ -124,6 +126,14 @@ bool parseNumber(const std::string &text, int &value) {
 // Applies one record to the file; an error text when it does not fit.
 std::string applyRecord(JournalFile &file, const std::vector<std::string> &f) {
     const std::string &kind = f[0];
+    if (kind == "lists-owed" && f.size() == 1) {
+        file.listSyncOwed = true;
+        return {};
+    }
+    if (kind == "lists-done" && f.size() == 1) {
+        file.listSyncOwed = false;
+        return {};
+    }
     int number = 0;
     if (f.size() < 2 || !parseNumber(f[1], number))
         return "the record has no entry number";
@@ -240,26 +250,44 @@ std::optional<JournalFile> readJournal(IFileSystem &files, const std::string &pa
             return damaged("its checksum does not match");
         }
         if (i == 0) {
-            if (fields->size() != 3 || (*fields)[0] != kMagic)
+            if (fields->size() < 3 || (*fields)[0] != kMagic)
                 return damaged("it is not a recovery journal");
-            if ((*fields)[1] != kVersion)
-                return damaged("its version " + (*fields)[1] + " is not known");
+            const std::string &version = (*fields)[1];
+            if (version == kVersion && fields->size() == 4)
+                file.server = (*fields)[3];
+            else if (version != kVersionWithoutServer || fields->size() != 3)
+                return damaged("its version " + version + " is not known");
             file.logPath = (*fields)[2];
             continue;
         }
         if (std::string what = applyRecord(file, *fields); !what.empty())
             return damaged(what);
     }
-    if (lines.empty())
-        return JournalFile{path, {}, {}, true};
+    if (lines.empty()) {
+        JournalFile empty;
+        empty.path = path;
+        empty.tornTail = true;
+        return empty;
+    }
     return file;
 }
 
+void JournalScan::keepServer(const std::string &server) {
+    std::vector<JournalFile> kept;
+    for (JournalFile &journal : journals) {
+        if (!journal.server.empty() && journal.server == server)
+            kept.push_back(std::move(journal));
+        else if (journal.needsRecovery())
+            elsewhere.push_back(std::move(journal));
+    }
+    journals = std::move(kept);
+}
+
 bool JournalScan::needsAttention() const {
-    if (!problems.empty())
+    if (!problems.empty() || !elsewhere.empty())
         return true;
     for (const JournalFile &journal : journals) {
-        if (!journal.unfinished().empty())
+        if (journal.needsRecovery())
             return true;
     }
     return false;
@@ -271,17 +299,32 @@ std::string JournalScan::warning(IFileSystem &files) const {
     std::string text = "A reset did not finish: these subscribers may have been removed and not "
                        "yet re-created.";
     for (const JournalFile &journal : journals) {
-        const auto open = journal.unfinished();
-        if (open.empty())
+        if (!journal.needsRecovery())
             continue;
         text += "\r\nRun log " + files.nativePath(journal.logPath) + ":";
-        for (const JournalEntry *entry : open)
+        for (const JournalEntry *entry : journal.unfinished())
             text +=
                 " " + entry->snapshot.Alias + " (extension " + entry->snapshot.DTMFAccessID + ")";
+        if (journal.listSyncOwed)
+            text += " the synchronisation of all distribution lists, which puts the reset "
+                    "subscribers back into their lists, was not asked for";
     }
+    for (const JournalFile &journal : elsewhere)
+        text += "\r\n" + elsewhereLine(files, journal);
     for (const std::string &problem : problems)
         text += "\r\n" + problem + "; it cannot be used to finish a reset";
     return text + "\r\nRun \"zephrane-cli --recover\" to finish them before resetting them again.";
+}
+
+std::string elsewhereLine(IFileSystem &files, const JournalFile &journal) {
+    const std::string file = files.nativePath(journal.path);
+    if (journal.server.empty())
+        return "The recovery journal " + file +
+               " was written before journals named their server, so it belongs to no known "
+               "server: it is not applied unless named with \"zephrane-cli --recover --journal " +
+               file + "\" on its own server.";
+    return "The recovery journal " + file + " belongs to another server (" + journal.server +
+           "): it is not applied here.";
 }
 
 JournalScan scanJournals(IFileSystem &files, const std::vector<std::string> &folders) {
@@ -317,19 +360,22 @@ bool journalMustBeKept(IFileSystem &files, const std::string &path) {
         return false;
     std::string problem;
     std::optional<JournalFile> journal = readJournal(files, path, problem);
-    return !journal || !journal->unfinished().empty();
+    return !journal || journal->needsRecovery();
 }
 
-RecoveryJournal::RecoveryJournal(IFileSystem &files, std::string logPath)
+RecoveryJournal::RecoveryJournal(IFileSystem &files, std::string logPath, std::string server)
     : m_files(files)
     , m_path(journalPath(logPath))
-    , m_logPath(std::move(logPath)) {}
+    , m_logPath(std::move(logPath))
+    , m_server(std::move(server)) {}
 
 RecoveryJournal::RecoveryJournal(IFileSystem &files, const JournalFile &existing)
     : m_files(files)
     , m_path(existing.path)
     , m_logPath(existing.logPath)
-    , m_lastEntry(static_cast<int>(existing.entries.size())) {}
+    , m_server(existing.server)
+    , m_lastEntry(static_cast<int>(existing.entries.size()))
+    , m_resuming(true) {}
 
 RecoveryJournal::~RecoveryJournal() {
     if (m_writer) {
@@ -347,10 +393,14 @@ bool RecoveryJournal::append(std::vector<std::string> fields, std::string &probl
         return false;
     }
     try {
-        if (!m_writer) {
-            const bool exists = m_files.fileExists(m_path);
+        if (!m_writer && m_resuming) {
             m_writer = m_files.openTextFile(m_path, true);
-            if (!exists && !m_writer->writeLine(recordLine({kMagic, kVersion, m_logPath})))
+        } else if (!m_writer) {
+            // A new journal is this run's alone: a file of its name is another run's.
+            m_writer = m_files.createNewTextFile(m_path);
+            if (!m_writer)
+                throw Error(58, "File already exists");
+            if (!m_writer->writeLine(recordLine({kMagic, kVersion, m_logPath, m_server})))
                 throw Error(errnum::kInternal, "the journal's first line could not be written");
         }
         if (!m_writer->writeLine(recordLine(fields)))
@@ -397,6 +447,14 @@ bool RecoveryJournal::creationTicket(const std::string &ticket, std::string &pro
 
 bool RecoveryJournal::finished(std::string &problem) {
     return append({"finished", std::to_string(m_entry)}, problem);
+}
+
+bool RecoveryJournal::listSyncOwed(std::string &problem) {
+    return append({"lists-owed"}, problem);
+}
+
+bool RecoveryJournal::listSyncDone(std::string &problem) {
+    return append({"lists-done"}, problem);
 }
 
 } // namespace zeph

@@ -46,11 +46,19 @@ struct JournalFile {
     std::string path;
     /// The run log the journal belongs to.
     std::string logPath;
+    /// The server the run changed (IDatabase::serverName); empty in a journal written before
+    /// journals named their server, which belongs to no known server.
+    std::string server;
     std::vector<JournalEntry> entries;
     /// The last line was cut short (the program ended while writing it); it is not counted.
     bool tornTail = false;
+    /// The run changed subscribers and has not yet asked for the final synchronisation of the
+    /// distribution lists, which puts the reset subscribers back into their lists.
+    bool listSyncOwed = false;
 
     std::vector<const JournalEntry *> unfinished() const;
+    /// True while an entry is unfinished or the lists' synchronisation is owed.
+    bool needsRecovery() const { return listSyncOwed || !unfinished().empty(); }
 };
 
 /// Reads a journal. Nothing, with a problem that names the file and the line, when the file
@@ -60,8 +68,16 @@ std::optional<JournalFile> readJournal(IFileSystem &files, const std::string &pa
 
 /// The journals in a folder: each one read, or its problem.
 struct JournalScan {
+    /// The journals of the server the program is connected to (all of them until
+    /// keepServer is called).
     std::vector<JournalFile> journals;
+    /// Journals of other servers, or of no known server, that still have work in them: told
+    /// about, never applied.
+    std::vector<JournalFile> elsewhere;
     std::vector<std::string> problems;
+    /// Keeps in `journals` only those of `server`; the others that still have work in them go
+    /// to `elsewhere`.
+    void keepServer(const std::string &server);
     /// True when some journal has an unfinished entry or could not be read.
     bool needsAttention() const;
     /// What the programs tell at start: which subscribers of which log are unfinished, which
@@ -69,6 +85,8 @@ struct JournalScan {
     std::string warning(IFileSystem &files) const;
 };
 JournalScan scanJournals(IFileSystem &files, const std::vector<std::string> &folders);
+/// The line that tells of a journal of another server or of no known server.
+std::string elsewhereLine(IFileSystem &files, const JournalFile &journal);
 
 /// True when the file is a journal that still has unfinished entries or cannot be read: the
 /// purge of old logs must keep it.
@@ -76,8 +94,8 @@ bool journalMustBeKept(IFileSystem &files, const std::string &path);
 
 class RecoveryJournal {
 public:
-    /// A new journal for a run log; the file is made with the first entry.
-    RecoveryJournal(IFileSystem &files, std::string logPath);
+    /// A new journal for a run log on the named server; the file is made with the first entry.
+    RecoveryJournal(IFileSystem &files, std::string logPath, std::string server);
     /// Further records for an existing journal (recovery).
     RecoveryJournal(IFileSystem &files, const JournalFile &existing);
     ~RecoveryJournal();
@@ -99,6 +117,10 @@ public:
     bool created(const IdentityMap &ids, std::string &problem);
     bool creationTicket(const std::string &ticket, std::string &problem);
     bool finished(std::string &problem);
+    /// The run owes the lists' synchronisation (written before its first change) / has asked
+    /// for it or was told to skip it.
+    bool listSyncOwed(std::string &problem);
+    bool listSyncDone(std::string &problem);
 
 private:
     bool append(std::vector<std::string> fields, std::string &problem);
@@ -106,10 +128,13 @@ private:
     IFileSystem &m_files;
     std::string m_path;
     std::string m_logPath;
+    std::string m_server;
     std::unique_ptr<ITextFileWriter> m_writer;
     int m_entry = 0;
     int m_lastEntry = 0;
     bool m_broken = false;
+    // Records go to an existing journal, not to a new one.
+    bool m_resuming = false;
 };
 
 } // namespace zeph

@@ -1,6 +1,7 @@
 #include "ResetPage.h"
 #include "platform/AsciiText.h"
 
+#include "RunLock.h"
 #include "SubscriberReset.h"
 #include "app/registry/RegistryAPI.h"
 #include "select/SubscriberGrid.h"
@@ -103,6 +104,24 @@ void ResetPage::cmdResetSubscribers_Click() {
     if (!dryRun &&
         m_host.ui->askDestructive(kConfirmation, confirmationDetails()) != MsgAnswer::Yes)
         return;
+    // Before the log, the journal and the first change: a refused run leaves no trace.
+    m_refusal.clear();
+    const std::string &connection = m_tarvoDb.DbConnectionString();
+    if (!dryRun) {
+        m_runLock = takeServerRunLock(m_host, connection, m_refusal);
+        // The journal names its server: without the name it could be applied to another one.
+        if (m_runLock && !nameServer(m_host, connection, m_server, m_refusal)) {
+            m_refusal += ".  Nothing was changed.";
+            m_runLock.reset();
+        }
+        if (!m_runLock) {
+            m_host.ui->messageBox(m_refusal, MsgButtons::OK);
+            return;
+        }
+    } else {
+        std::string unnamed;
+        nameServer(m_host, connection, m_server, unnamed);
+    }
     m_started = true;
     RunningFlag runningFlag(m_running);
     FailedRecordsObserver observing(m_log, m_failedRecords);
@@ -143,11 +162,12 @@ int ResetPage::startRun(ResetRun &run) {
     if (dryRun) {
         run.line(kDryRunLine);
     } else {
-        m_journal = std::make_unique<RecoveryJournal>(*m_host.files, m_log.LogFilePath());
+        m_journal = std::make_unique<RecoveryJournal>(*m_host.files, m_log.LogFilePath(), m_server);
         run.journal = m_journal.get();
     }
-    NoteUnfinishedResets(
-        run, scanJournals(*m_host.files, {m_log.logFolder(), m_log.fallbackLogFolder()}));
+    JournalScan scan = scanJournals(*m_host.files, {m_log.logFolder(), m_log.fallbackLogFolder()});
+    scan.keepServer(m_server);
+    NoteUnfinishedResets(run, scan);
     run.prepare(m_registry);
 
     // The grid's row count is read once, here; the rows themselves as the run reaches them.
@@ -208,6 +228,8 @@ void ResetPage::endRun(ResetRun &run, int subscribersReset) {
         summary.journalPath = m_journal->path();
     m_journal.reset();
     writeFailedRecords(summary);
+    // The run's changes are over: another run may start while the closing message is open.
+    m_runLock.reset();
     m_summary = summary;
     MsgAnswer answer = m_host.ui->messageBox(summary.closingMessage, MsgButtons::OKCancel);
     m_summary->viewLog = answer == MsgAnswer::OK;

@@ -96,6 +96,9 @@ public:
     bool finished() const { return m_summary.has_value(); }
     /// The last run's outcome; nothing before a run has ended.
     const std::optional<ResetSummary> &summary() const { return m_summary; }
+    /// Why the last confirmed run did not start (another run holds the server's run lock);
+    /// empty when it started. The page stays as it was, so the run can be started again.
+    const std::string &refusal() const { return m_refusal; }
 
     /// The results panel's buttons, once a run has ended: each opens the run's log, its
     /// failed-records file or the folder that holds them with the desktop's default action;
@@ -153,6 +156,10 @@ private:
     std::optional<ResetSummary> m_summary;
     FailedRecords m_failedRecords;
     std::unique_ptr<RecoveryJournal> m_journal;
+    std::unique_ptr<IRunLock> m_runLock;
+    std::string m_refusal;
+    // The server the run changes, as its journal names it.
+    std::string m_server;
 };
 
 } // namespace zeph

@@ -29,8 +29,9 @@ void ResetRun::prepare(RegistryAPI &registry) {
     attempt([&] { querySet.CursorLocation(db::adUseClient); });
 }
 
-void ResetRun::writeEnd(bool skipListSync) {
+bool ResetRun::writeEnd(bool skipListSync) {
     line("");
+    bool settled = skipListSync;
     if (skipListSync) {
         line("** Skipping synchronization of all distribution lists by request **");
     } else if (dryRun) {
@@ -38,15 +39,19 @@ void ResetRun::writeEnd(bool skipListSync) {
     } else {
         line("** Starting synchronization of all distribution lists - application will not wait "
              "for this to complete **");
-        attempt([&] {
+        settled = attempt([&] {
             command.CommandText("sp_SqlDirectorySync");
             command.AppendParameter("@SyncDistributionList", db::adInteger, 1);
             command.Execute();
         });
     }
+    if (settled && listSyncOwed)
+        journalRecord(
+            [](RecoveryJournal &j, std::string &problem) { return j.listSyncDone(problem); });
     line("");
     line("** Subscriber mailbox reset process complete at " +
          generalDateTime(host.clock->toLocal(host.clock->now())));
+    return settled;
 }
 
 void ResetRun::reached(const std::string &step) const {

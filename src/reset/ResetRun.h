@@ -106,9 +106,14 @@ public:
     /// resetting them again before that reset is finished would lose their old identity.
     std::set<std::string> unfinished;
 
+    /// True once the journal holds that this run owes the lists' synchronisation.
+    bool listSyncOwed = false;
+
     /// The run's end lines: the distribution lists' synchronisation (started, skipped by
-    /// request, or in a dry run what would be done) and the completion time.
-    void writeEnd(bool skipListSync);
+    /// request, or in a dry run what would be done) and the completion time. When the run owed
+    /// the synchronisation and it was asked for (or skipped by request), the journal is told.
+    /// True when it was asked for or skipped by request.
+    bool writeEnd(bool skipListSync);
 
     /// Tells the host that a changing step is done (a stand-in host may end the program
     /// there, to prove recovery).

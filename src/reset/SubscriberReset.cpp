@@ -18,6 +18,16 @@ bool openJournalEntry(ResetRun &run) {
         return true;
     std::string templateAlias = run.read<std::string>([&] { return run.inputs.templateAlias(); });
     std::string problem;
+    // Until the run's end asks for it, the reset subscribers are out of their distribution
+    // lists: a run that dies owes that synchronisation, and the journal says so.
+    if (!run.listSyncOwed) {
+        if (!run.journal->listSyncOwed(problem)) {
+            run.line("(error) the recovery journal could not be written (" + problem +
+                     ") - skipping user");
+            return false;
+        }
+        run.listSyncOwed = true;
+    }
     if (run.journal->begin(run.snapshot, templateAlias, problem)) {
         run.reached("journal");
         return true;

@@ -4,6 +4,7 @@
 #include "HostDrive.h"
 #include "RegFile.h"
 #include "SimParts.h"
+#include "platform/Error.h"
 #include "platform/odbc/OdbcDatabase.h"
 #include "platform/pe/PeResources.h"
 #include "platform/posix/Posix.h"
@@ -15,6 +16,10 @@
 #include <sstream>
 
 namespace fs = std::filesystem;
+
+namespace {
+constexpr const char *kHostConnectionText = "Driver={SQL Server};server=;database=TarvoDb";
+}
 
 namespace zeph::sim {
 
@@ -116,6 +121,17 @@ bool initHost(const std::string &folder, const InitOptions &options, std::string
     seed.mailstoreFolder = mailstorePath(folder);
     if (!sqlite::createServerDatabase(databasePath(folder), seed, error))
         return false;
+    // The new server's own id, kept in its database: every host made here is told apart from
+    // every other, whatever its seed.
+    try {
+        std::unique_ptr<IGuidSource> guids = posix::makeGuidSource();
+        sqlite::ServerContext context;
+        context.guids = guids.get();
+        sqlite::makeDatabase(databasePath(folder), context)->serverName(kHostConnectionText);
+    } catch (const Error &e) {
+        error = "cannot name the server of " + folder + ": " + e.description();
+        return false;
+    }
     // The registry is written last: a folder with a registry file is a finished host.
     return writeFileAtomically(registryPath(folder), defaultRegistry(settings), error);
 }

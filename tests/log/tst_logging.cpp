@@ -96,22 +96,33 @@ TEST_F(LoggingTest, HeaderLinesAndARerunInTheSameSecond) {
     logging.WriteLogHeader(path, true);
     EXPECT_EQ(linesOf(native(path)).size(), 27u);
 
-    // A second run in the same second gets the same name and replaces the first run's file.
+    // A second run in the same second (from this program or another one) gets the next free
+    // name of that second; the first run's file keeps every line.
     logging.WriteLogLine("first run (error) here");
     logging.CloseLogFile();
-    EXPECT_EQ(started(logging), path);
+    const std::string second =
+        m_temp.programFolder() + "\\logs\\Zephrane_Log_20261205_14_07_09_2.TXT";
+    EXPECT_EQ(started(logging), path) << "the name is given before it is claimed";
+    EXPECT_EQ(logging.LogFilePath(), second);
+    Logging other(host());
+    started(other);
+    EXPECT_EQ(other.LogFilePath(),
+              m_temp.programFolder() + "\\logs\\Zephrane_Log_20261205_14_07_09_3.TXT");
+    other.CloseLogFile();
     logging.WriteLogLine("second run");
-    EXPECT_EQ(linesOf(native(path)).size(), 13u);
+    EXPECT_EQ(linesOf(native(path)).size(), 28u);
+    EXPECT_EQ(linesOf(native(path)).back(), "first run (error) here");
+    EXPECT_EQ(linesOf(native(second)).size(), 13u);
     EXPECT_EQ(logging.LogErrorCount(), 0);
 
     // The summary and the offer to view the log read path and counts after closing.
     logging.WriteLogLine("(error) one");
     logging.CloseLogFile();
     logging.CloseLogFile();
-    EXPECT_EQ(logging.LogFilePath(), path);
+    EXPECT_EQ(logging.LogFilePath(), second);
     EXPECT_EQ(logging.LogErrorCount(), 1);
     logging.WriteLogLine("after closing");
-    EXPECT_EQ(linesOf(native(path)).back(), "(error) one");
+    EXPECT_EQ(linesOf(native(second)).back(), "(error) one");
 }
 
 TEST_F(LoggingTest, PurgeCountsCalendarDaysAndGoesOnPastAFileItCannotDelete) {
@@ -160,7 +171,8 @@ TEST_F(LoggingTest, MarkersCountWithoutRegardToCaseOncePerLineUpToSixteenBits) {
 TEST_F(LoggingTest, LogFileThatCannotBeOpenedGoesToTheUsersFolderOrIsToldMissing) {
     Logging logging(host());
     const std::string path = logging.GenerateNewLogFileName();
-    fs::create_directories(native(path)); // a folder by the log file's name
+    fs::remove_all(logs());
+    std::ofstream(logs()) << "a file where the logs folder was";
     logging.WriteLogHeader(path, false);
     logging.WriteLogLine("(error) line");
     const std::string moved = m_userData.path() + "/zephrane/logs/" + kLogName;
@@ -169,7 +181,7 @@ TEST_F(LoggingTest, LogFileThatCannotBeOpenedGoesToTheUsersFolderOrIsToldMissing
     EXPECT_NE(logging.LogFallbackReason().find(moved), std::string::npos);
 
     // The next run that can use the program's folder again says nothing more.
-    fs::remove(native(path));
+    fs::remove(logs());
     EXPECT_EQ(started(logging), path);
     EXPECT_EQ(logging.LogFallbackReason(), "");
 

@@ -30,6 +30,13 @@ public:
     explicit RecordingDatabase(std::unique_ptr<IDatabase> inner)
         : m_inner(std::move(inner)) {}
     std::unique_ptr<IDbConnection> connect(const std::string &connectionText) override;
+    std::unique_ptr<IRunLock> takeRunLock(const std::string &connectionText,
+                                          const std::string &holder, std::string &heldBy) override {
+        return m_inner->takeRunLock(connectionText, holder, heldBy);
+    }
+    std::string serverName(const std::string &connectionText) override {
+        return m_inner->serverName(connectionText);
+    }
     IDatabase &inner() { return *m_inner; }
 
     std::vector<ProcedureCall> calls;

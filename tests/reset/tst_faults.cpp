@@ -123,8 +123,13 @@ TEST(CreationFault, AFailedCreationKeepsItsJournalEntryForTheRecovery) {
     ASSERT_EQ(before.journals[0].unfinished().size(), 1u);
     EXPECT_EQ(before.journals[0].unfinished()[0]->snapshot.Alias, s.alias);
 
+    const std::vector<RecoveryPlanEntry> plan =
+        planRecovery(b.host(), *b.tarvoDb, before.journals, {});
+    ASSERT_EQ(plan.size(), 1u);
+    EXPECT_EQ(plan[0].state, InterruptedAt::Removed);
+    EXPECT_EQ(plan[0].action, RecoveryAction::Finish);
     const RecoverySummary summary = recoverInterruptedResets(
-        b.host(), *b.registry, *b.tarvoDb, *b.log, before.journals, true, "defaultTemplate");
+        b.host(), *b.registry, *b.tarvoDb, *b.log, before.journals, plan, true, "defaultTemplate");
     EXPECT_EQ(summary.subscribersFinished, 1);
     EXPECT_EQ(summary.errorCount, 0);
     expectBack(b, s);

@@ -6,6 +6,8 @@
 #include "support/FixedClock.h"
 #include "support/TempHost.h"
 
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -20,7 +22,7 @@ protected:
     void SetUp() override {
         // Two entries: the first finished, the second removed and created but not finished.
         std::filesystem::create_directories(host.programFolder());
-        RecoveryJournal journal(*host.host().files, m_log);
+        RecoveryJournal journal(*host.host().files, m_log, kServer);
         SubscriberSnapshot s;
         s.Alias = "o'neil\\tab";
         s.FirstName = "Ann\tMarie";
@@ -42,6 +44,7 @@ protected:
         std::ofstream(journalPath(m_log), std::ios::binary | std::ios::trunc) << content;
         return readJournal(*host.host().files, journalPath(m_log), problem);
     }
+    static constexpr const char *kServer = "stand-in server {S1}";
     test::TempHost host;
     const std::string m_log = host.programFolder() + "/Zephrane_Log_20261206_10_00_00.TXT";
     std::string m_text;
@@ -55,6 +58,7 @@ TEST_F(Journal, ReadsBackWithEveryCharacterPassesOverATornLineAndRefusesDamage) 
     ASSERT_TRUE(file) << problem;
     EXPECT_TRUE(file->tornTail);
     EXPECT_EQ(file->logPath, m_log);
+    EXPECT_EQ(file->server, kServer);
     ASSERT_EQ(file->entries.size(), 2u);
     const JournalEntry &first = file->entries[0];
     EXPECT_EQ(first.snapshot.Alias + first.snapshot.FirstName + first.snapshot.LastName,
@@ -99,6 +103,76 @@ TEST_F(Journal, ThePurgeOfOldLogsKeepsAJournalWithWorkInIt) {
     log.CleanupLogFiles();
     EXPECT_TRUE(host.host().files->fileExists(kept));
     EXPECT_FALSE(host.host().files->fileExists(done));
+}
+
+// The journal names its server; one written before journals did (version 1) reads as
+// belonging to no known server, and a scan keeps only the connected server's journals.
+TEST_F(Journal, NamesItsServerAndAScanSetsOtherServersApart) {
+    std::string problem;
+    // A version 1 journal: the same records under a first line without the server.
+    std::string old = m_text.substr(m_text.find("\r\n"));
+    const std::string magic = "zephrane-journal\t1\t" + m_log;
+    char crc[9];
+    std::uint32_t value = 0xFFFFFFFFu;
+    for (unsigned char byte : magic) {
+        value ^= byte;
+        for (int bit = 0; bit < 8; ++bit)
+            value = (value >> 1) ^ (0xEDB88320u & (0u - (value & 1u)));
+    }
+    std::snprintf(crc, sizeof crc, "%08x", ~value);
+    const std::optional<JournalFile> older = read(magic + "\t" + crc + old, problem);
+    ASSERT_TRUE(older) << problem;
+    EXPECT_EQ(older->server, "");
+    EXPECT_EQ(older->entries.size(), 2u);
+
+    JournalScan scan;
+    JournalFile mine = *read(m_text, problem);
+    JournalFile other = mine;
+    other.server = "stand-in server {S2}";
+    JournalFile finishedElsewhere = other;
+    finishedElsewhere.entries.resize(1);
+    scan.journals = {*older, mine, other, finishedElsewhere};
+    scan.keepServer(kServer);
+    ASSERT_EQ(scan.journals.size(), 1u);
+    EXPECT_EQ(scan.journals[0].server, kServer);
+    ASSERT_EQ(scan.elsewhere.size(), 2u) << "a finished journal of another server is not told";
+    const std::string warning = scan.warning(*host.host().files);
+    EXPECT_NE(warning.find("belongs to no known server"), std::string::npos) << warning;
+    EXPECT_NE(warning.find("--recover --journal "), std::string::npos) << warning;
+    EXPECT_NE(warning.find("belongs to another server (stand-in server {S2})"), std::string::npos)
+        << warning;
+}
+
+// A run owes the lists' synchronisation from before its first change until it has asked for
+// it; a journal that owes it needs recovery although every entry is finished. A new journal
+// is the run's own: a file of its name already there is refused.
+TEST_F(Journal, OwesTheListsSynchronisationUntilItIsDoneAndIsNeverShared) {
+    const std::string log = host.programFolder() + "/Zephrane_Log_20261206_11_00_00.TXT";
+    std::string problem;
+    {
+        RecoveryJournal journal(*host.host().files, log, kServer);
+        ASSERT_TRUE(journal.listSyncOwed(problem)) << problem;
+        ASSERT_TRUE(journal.begin(SubscriberSnapshot{}, "defaultTemplate", problem));
+        ASSERT_TRUE(journal.finished(problem));
+    }
+    std::optional<JournalFile> file = readJournal(*host.host().files, journalPath(log), problem);
+    ASSERT_TRUE(file) << problem;
+    EXPECT_TRUE(file->unfinished().empty());
+    EXPECT_TRUE(file->listSyncOwed);
+    EXPECT_TRUE(file->needsRecovery());
+    EXPECT_TRUE(journalMustBeKept(*host.host().files, journalPath(log)));
+    {
+        RecoveryJournal resumed(*host.host().files, *file);
+        ASSERT_TRUE(resumed.listSyncDone(problem)) << problem;
+    }
+    file = readJournal(*host.host().files, journalPath(log), problem);
+    ASSERT_TRUE(file) << problem;
+    EXPECT_FALSE(file->needsRecovery());
+
+    RecoveryJournal second(*host.host().files, log, kServer);
+    EXPECT_FALSE(second.listSyncOwed(problem));
+    EXPECT_NE(problem.find("File already exists"), std::string::npos) << problem;
+    EXPECT_EQ(readJournal(*host.host().files, journalPath(log), problem)->entries.size(), 1u);
 }
 
 } // namespace

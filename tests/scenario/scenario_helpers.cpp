@@ -1,16 +1,136 @@
 #include "scenario_helpers.h"
 
 #include <array>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <sqlite3.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace zeph::test {
+
+namespace {
+
+const std::regex kGuid("\\{[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-"
+                       "[0-9A-Fa-f]{12}\\}");
+
+// Runs a query and hands each row's values, as text, to `row`.
+template <class Row> void eachRow(sqlite3 *db, const std::string &sql, Row &&row) {
+    sqlite3_stmt *statement = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK)
+        throw std::runtime_error("cannot read the server: " + sql);
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+        std::vector<std::pair<std::string, std::string>> values;
+        for (int c = 0; c < sqlite3_column_count(statement); ++c) {
+            const unsigned char *text = sqlite3_column_text(statement, c);
+            values.emplace_back(sqlite3_column_name(statement, c),
+                                text ? reinterpret_cast<const char *>(text) : "NULL");
+        }
+        row(values);
+    }
+    sqlite3_finalize(statement);
+}
+
+} // namespace
+
+// Every table's rows, compared as sets: ids the reset generated (absent from `known`) read as
+// "<new>", the host's own folder as "<host>", and the time stamps the clock wrote are left out.
+// A row that still names a new id where an uninterrupted reset names the old one shows as a
+// difference. Without `known` the ids are kept as they are.
+Dump dumpServer(const std::string &host, const std::set<std::string> *known) {
+    Dump dump;
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2((host + "/TarvoDb.sqlite").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    std::vector<std::string> tables;
+    // The server's own id tells hosts apart; it is no row a run changes.
+    eachRow(db,
+            "SELECT name FROM sqlite_master WHERE type='table' AND name <> 'zeph_ServerIdentity' "
+            "ORDER BY name",
+            [&](const auto &values) { tables.push_back(values[0].second); });
+    for (const std::string &table : tables) {
+        Rows &rows = dump[table];
+        eachRow(db, "SELECT * FROM \"" + table + "\"", [&](const auto &values) {
+            std::string text;
+            for (const auto &[column, value] : values) {
+                if (column.find("Time") != std::string::npos)
+                    continue;
+                const bool generated =
+                    known && std::regex_match(value, kGuid) && !known->count(value);
+                std::string shown = generated ? "<new>" : value;
+                if (const std::size_t at = shown.find(host); at != std::string::npos)
+                    shown.replace(at, host.size(), "<host>");
+                text += column + "=" + shown + "|";
+            }
+            rows.insert(text);
+        });
+    }
+    sqlite3_close(db);
+    return dump;
+}
+
+std::set<std::string> idsOf(const std::string &host) {
+    std::set<std::string> ids;
+    for (const auto &[table, rows] : dumpServer(host, nullptr)) {
+        (void)table;
+        for (const std::string &row : rows) {
+            for (std::sregex_iterator it(row.begin(), row.end(), kGuid), end; it != end; ++it)
+                ids.insert(it->str());
+        }
+    }
+    return ids;
+}
+
+// The recordings and mailbox files that are left, by path inside the host.
+std::set<std::string> filesOf(const std::string &host) {
+    std::set<std::string> files;
+    for (const auto &entry : fs::recursive_directory_iterator(host)) {
+        const std::string relative = fs::relative(entry.path(), host).string();
+        if (entry.is_regular_file() && relative.find("TarvoDb") == std::string::npos &&
+            relative != "stand-in.conf")
+            files.insert(relative);
+    }
+    return files;
+}
+
+// Digests of every file of the host: the proof that nothing at all was changed.
+std::map<std::string, std::string> digestsOf(const std::string &host) {
+    std::map<std::string, std::string> digests;
+    for (const auto &entry : fs::recursive_directory_iterator(host)) {
+        if (entry.is_regular_file())
+            digests[entry.path().string()] = TempHost::fileDigest(entry.path().string());
+    }
+    return digests;
+}
+
+// What the table rows differ in, for a readable failure.
+std::string difference(const Dump &expected, const Dump &actual) {
+    std::string text;
+    for (const auto &[table, rows] : expected) {
+        const Rows &other = actual.count(table) ? actual.at(table) : Rows{};
+        if (rows == other)
+            continue;
+        text += table + ":\n";
+        for (const std::string &row : rows)
+            if (!other.count(row))
+                text += "  missing " + row + "\n";
+        for (const std::string &row : other)
+            if (!rows.count(row))
+                text += "  extra   " + row + "\n";
+    }
+    return text;
+}
+
+bool contains(const std::string &text, const std::string &part) {
+    return text.find(part) != std::string::npos;
+}
 
 CommandOutput runCommand(const std::string &commandLine) {
     CommandOutput result;
@@ -118,6 +238,48 @@ ScenarioHost::Result ScenarioHost::onTerminal(const std::string &program, const 
     const CommandOutput shown =
         runCommand("script -qec " + shellQuoted(inner) + " /dev/null </dev/null");
     return {shown.status, outputToFile ? readAll(outFile) : std::string(), shown.out};
+}
+
+Process ScenarioHost::start(const std::string &program, const std::string &args) const {
+    static int started = 0;
+    Process process;
+    const std::string stem = m_temp.path() + "/process-" + std::to_string(++started);
+    process.outFile = stem + ".out";
+    process.errFile = stem + ".err";
+    // exec: the shell becomes the program, so that a signal to the process id reaches it.
+    const std::string command = "export ZEPHRANE_HOST=" + shellQuoted(m_host) + "; exec " +
+                                shellQuoted(m_programs + "/" + program) + " " + args +
+                                " </dev/null >" + shellQuoted(process.outFile) + " 2>" +
+                                shellQuoted(process.errFile);
+    process.pid = ::fork();
+    if (process.pid == 0) {
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    if (process.pid < 0)
+        throw std::runtime_error("cannot start " + program);
+    return process;
+}
+
+ScenarioHost::Result ScenarioHost::finish(Process &process) const {
+    int raw = 0;
+    while (::waitpid(process.pid, &raw, 0) < 0 && errno == EINTR) {
+    }
+    process.pid = -1;
+    Result result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -WTERMSIG(raw);
+    result.out = readAll(process.outFile);
+    result.err = readAll(process.errFile);
+    return result;
+}
+
+ScenarioHost::Result ScenarioHost::kill(Process &process) const {
+    ::kill(process.pid, SIGKILL);
+    return finish(process);
+}
+
+void ScenarioHost::sharePrograms(const ScenarioHost &other) {
+    m_programs = other.m_programs;
 }
 
 void ScenarioHost::set(const std::string &name, const std::string &value) const {

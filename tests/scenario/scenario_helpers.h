@@ -3,7 +3,10 @@
 
 #include "support/TempHost.h"
 
+#include <map>
+#include <set>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace zeph::test {
@@ -23,6 +26,31 @@ std::vector<std::string> lines(const std::string &text);
 /// The rows a --list printed, without its header row (which must be there).
 std::vector<std::string> listedRows(const std::string &out);
 std::vector<std::string> fields(const std::string &line, char separator = '\t');
+
+bool contains(const std::string &text, const std::string &part);
+
+/// Every table's rows of a host's server, as sets of texts.
+using Rows = std::multiset<std::string>;
+using Dump = std::map<std::string, Rows>;
+/// Every table's rows: ids the reset generated (absent from `known`) read as "<new>", the
+/// host's own folder as "<host>", and the time stamps the clock wrote are left out. Without
+/// `known` the ids are kept as they are. The stand-in server's own id is left out.
+Dump dumpServer(const std::string &host, const std::set<std::string> *known);
+/// Every id the host's server holds.
+std::set<std::string> idsOf(const std::string &host);
+/// The recordings and mailbox files that are left, by path inside the host.
+std::set<std::string> filesOf(const std::string &host);
+/// Digests of every file of the host: the proof that nothing at all was changed.
+std::map<std::string, std::string> digestsOf(const std::string &host);
+/// What the rows differ in, for a readable failure; empty when they are the same.
+std::string difference(const Dump &expected, const Dump &actual);
+
+/// A program started without waiting for it; its outputs go to files.
+struct Process {
+    pid_t pid = -1;
+    std::string outFile;
+    std::string errFile;
+};
 
 /// A fresh stand-in host in a temporary folder (virtual time on), and the build's programs
 /// installed beside it, so that each test's run logs and recovery journals are its own.
@@ -49,6 +77,14 @@ public:
     /// Runs an installed program on another host folder.
     Result runOn(const std::string &host, const std::string &program,
                  const std::string &args) const;
+    /// Starts an installed program on the host and returns at once.
+    Process start(const std::string &program, const std::string &args) const;
+    /// Waits for a started program; its status is minus the signal when a signal ended it.
+    Result finish(Process &process) const;
+    /// Ends a started program with SIGKILL and waits for it.
+    Result kill(Process &process) const;
+    /// Runs the programs installed for another host (their logs folder is then shared).
+    void sharePrograms(const ScenarioHost &other);
     /// Changes a stand-in setting ("" clears it).
     void set(const std::string &name, const std::string &value) const;
 

@@ -135,6 +135,16 @@ public:
         return std::make_unique<PosixTextWriter>(fd);
     }
 
+    std::unique_ptr<ITextFileWriter> createNewTextFile(const std::string &path) override {
+        std::string native = toNativePath(path);
+        int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno == EEXIST)
+            return nullptr;
+        if (fd < 0)
+            throw errorFromErrno(errno, native);
+        return std::make_unique<PosixTextWriter>(fd);
+    }
+
     std::optional<std::string> readFile(const std::string &path) override {
         std::ifstream in(toNativePath(path), std::ios::binary);
         if (!in)

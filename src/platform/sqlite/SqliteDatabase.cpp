@@ -14,6 +14,8 @@
 #include "SqliteDatabase.h"
 #include "platform/AsciiText.h"
 
+#include "RunLockFile.h"
+#include "ServerIdentity.h"
 #include "SqliteStatement.h"
 #include "platform/Error.h"
 
@@ -533,6 +535,22 @@ public:
         if (!handle)
             handle = open();
         return std::make_unique<SqliteConnection>(std::move(handle), m_procedures, m_pool);
+    }
+
+    std::unique_ptr<IRunLock> takeRunLock(const std::string &connectionText,
+                                          const std::string &holder, std::string &heldBy) override {
+        checkConnectionText(connectionText);
+        return takeRunLockFile(m_path, holder, heldBy);
+    }
+
+    std::string serverName(const std::string &connectionText) override {
+        checkConnectionText(connectionText);
+        std::unique_ptr<Handle> handle = reuse();
+        if (!handle)
+            handle = open();
+        const std::string id = standInServerId(handle->db(), *m_context->guids);
+        m_pool->giveBack(std::move(handle), true);
+        return "stand-in server " + id;
     }
 
 private:
