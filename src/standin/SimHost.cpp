@@ -127,7 +127,7 @@ bool initHost(const std::string &folder, const InitOptions &options, std::string
         std::unique_ptr<IGuidSource> guids = posix::makeGuidSource();
         sqlite::ServerContext context;
         context.guids = guids.get();
-        sqlite::makeDatabase(databasePath(folder), context)->serverName(kHostConnectionText);
+        sqlite::makeStandInDatabase(databasePath(folder), context)->serverName(kHostConnectionText);
     } catch (const Error &e) {
         error = "cannot name the server of " + folder + ": " + e.description();
         return false;

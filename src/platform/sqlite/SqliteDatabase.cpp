@@ -15,7 +15,6 @@
 #include "platform/AsciiText.h"
 
 #include "RunLockFile.h"
-#include "ServerIdentity.h"
 #include "SqliteStatement.h"
 #include "platform/Error.h"
 
@@ -524,9 +523,10 @@ void checkHoldsTables(Handle &handle) {
 
 class SqliteDatabase : public IDatabase {
 public:
-    SqliteDatabase(std::string path, ProcedureHandler procedures)
+    SqliteDatabase(std::string path, ProcedureHandler procedures, ServerNamer namer)
         : m_path(std::move(path))
         , m_procedures(std::make_shared<const ProcedureHandler>(std::move(procedures)))
+        , m_namer(std::move(namer))
         , m_pool(std::make_shared<HandlePool>()) {}
 
     std::unique_ptr<IDbConnection> connect(const std::string &connectionText) override {
@@ -545,12 +545,14 @@ public:
 
     std::string serverName(const std::string &connectionText) override {
         checkConnectionText(connectionText);
+        if (!m_namer)
+            return "SQLite database " + m_path;
         std::unique_ptr<Handle> handle = reuse();
         if (!handle)
             handle = open();
-        const std::string id = standInServerId(handle->db(), *m_context->guids);
+        std::string name = m_namer(handle->db());
         m_pool->giveBack(std::move(handle), true);
-        return "stand-in server " + id;
+        return name;
     }
 
 private:
@@ -600,13 +602,15 @@ private:
 
     std::string m_path;
     std::shared_ptr<const ProcedureHandler> m_procedures;
+    ServerNamer m_namer;
     std::shared_ptr<HandlePool> m_pool;
 };
 
 } // namespace
 
-std::unique_ptr<IDatabase> makeDatabase(const std::string &path, ProcedureHandler procedures) {
-    return std::make_unique<SqliteDatabase>(path, std::move(procedures));
+std::unique_ptr<IDatabase> makeDatabase(const std::string &path, ProcedureHandler procedures,
+                                        ServerNamer namer) {
+    return std::make_unique<SqliteDatabase>(path, std::move(procedures), std::move(namer));
 }
 
 } // namespace zeph::sqlite

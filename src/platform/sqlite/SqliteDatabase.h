@@ -19,8 +19,14 @@ namespace zeph::sqlite {
 using ProcedureHandler = std::function<std::optional<DbRowSet>(sqlite3 *db, const std::string &name,
                                                                const std::vector<DbParam> &args)>;
 
+/// The server's name (IDatabase::serverName), read on a connection's open handle. Throws Error.
+/// Whoever serves the file installs this; without it the file's path names the server.
+using ServerNamer = std::function<std::string(sqlite3 *db)>;
+
 /// A database whose connections (for the connection text of TarvoDb) open the given file.
-/// Stored procedures are run by the given handler (none: every call is an error).
-std::unique_ptr<IDatabase> makeDatabase(const std::string &path, ProcedureHandler procedures);
+/// Stored procedures are run by the given handler (none: every call is an error). Its run
+/// lock is an operating-system lock on a file beside the database file (RunLockFile.h).
+std::unique_ptr<IDatabase> makeDatabase(const std::string &path, ProcedureHandler procedures,
+                                        ServerNamer namer = {});
 
 } // namespace zeph::sqlite

@@ -3,6 +3,7 @@
 #include "StandInServer.h"
 
 #include "ServerCheck.h"
+#include "ServerIdentity.h"
 #include "ServerProcedures.h"
 #include "ServerSchema.h"
 #include "ServerSeed.h"
@@ -66,9 +67,11 @@ std::optional<std::vector<std::string>> checkServerDatabase(const std::string &p
 std::unique_ptr<IDatabase> makeStandInDatabase(const std::string &path, ServerContext context) {
     auto shared = std::make_shared<ServerContext>(std::move(context));
     return makeDatabase(
-        path, [shared](sqlite3 *db, const std::string &name, const std::vector<DbParam> &args) {
+        path,
+        [shared](sqlite3 *db, const std::string &name, const std::vector<DbParam> &args) {
             return callServerProcedure(db, name, args, *shared);
-        });
+        },
+        [shared](sqlite3 *db) { return "stand-in server " + standInServerId(db, *shared->guids); });
 }
 
 std::vector<std::string> fullPathRecordings(const std::string &path) {

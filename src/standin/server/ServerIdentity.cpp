@@ -1,7 +1,7 @@
 #include "ServerIdentity.h"
 
-#include "SqliteStatement.h"
 #include "platform/Error.h"
+#include "platform/sqlite/SqliteStatement.h"
 
 #include <sqlite3.h>
 
