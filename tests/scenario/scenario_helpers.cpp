@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -130,6 +132,16 @@ std::string difference(const Dump &expected, const Dump &actual) {
 
 bool contains(const std::string &text, const std::string &part) {
     return text.find(part) != std::string::npos;
+}
+
+bool waitUntil(const std::function<bool()> &condition) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
 }
 
 CommandOutput runCommand(const std::string &commandLine) {

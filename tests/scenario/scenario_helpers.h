@@ -3,6 +3,7 @@
 
 #include "support/TempHost.h"
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -44,6 +45,9 @@ std::set<std::string> filesOf(const std::string &host);
 std::map<std::string, std::string> digestsOf(const std::string &host);
 /// What the rows differ in, for a readable failure; empty when they are the same.
 std::string difference(const Dump &expected, const Dump &actual);
+
+/// Polls the condition every few milliseconds for up to a minute; true once it holds.
+bool waitUntil(const std::function<bool()> &condition);
 
 /// A program started without waiting for it; its outputs go to files.
 struct Process {

@@ -3,6 +3,7 @@
 // between its subscribers.
 #include "scenario_helpers.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -23,25 +24,18 @@ std::string lockFile(const ScenarioHost &scenario) {
 
 // Waits until the started program holds the server's run lock (its holder text is written).
 bool waitForHolder(const ScenarioHost &scenario) {
-    for (int i = 0; i < 6000; ++i) {
-        if (fs::exists(lockFile(scenario)) && fs::file_size(lockFile(scenario)) > 0)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    return waitUntil([&] {
+        std::error_code failed;
+        return fs::file_size(lockFile(scenario), failed) > 0 && !failed;
+    });
 }
 
 // Waits until the started program's output holds `line` for the `count`-th time.
 bool waitForLine(const Process &process, const std::string &line, int count) {
-    for (int i = 0; i < 6000; ++i) {
-        int seen = 0;
-        for (const std::string &text : lines(readAll(process.outFile)))
-            seen += text == line;
-        if (seen >= count)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return false;
+    return waitUntil([&] {
+        const std::vector<std::string> out = lines(readAll(process.outFile));
+        return std::count(out.begin(), out.end(), line) >= count;
+    });
 }
 
 std::vector<std::string> filesNamed(const std::string &folder, const std::string &prefix) {

@@ -4,12 +4,16 @@
 #include "scenario_helpers.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <random>
 #include <regex>
 #include <set>
+#include <sqlite3.h>
 
 namespace fs = std::filesystem;
 using zeph::test::contains;
@@ -136,6 +140,170 @@ INSTANTIATE_TEST_SUITE_P(
             c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
         return name;
     });
+
+// Real SIGKILLs at seeded random moments of a reset of two subscribers (counted in lines of
+// its output): after each, `--recover` and the same reset once more leave the server, its
+// recordings and mailboxes and every distribution-list membership as one uninterrupted reset.
+TEST(RandomKills, RecoveryThenTheSameResetEqualOneUninterruptedReset) {
+    const std::string reset = "--template defaultTemplate --extensions 4001-4002 "
+                              "--preserve-alternate-extensions --yes";
+    ScenarioHost alone(kSubscribers, kSeed);
+    const std::set<std::string> known = idsOf(alone.host());
+    const ScenarioHost::Result whole = alone.cli(reset);
+    ASSERT_EQ(whole.status, 0) << whole.out << whole.err;
+    const Dump expected = dumpServer(alone.host(), &known);
+    const std::set<std::string> files = filesOf(alone.host());
+    const std::size_t outputLines = lines(whole.out).size();
+
+    std::mt19937 random(20261206);
+    std::uniform_int_distribution<std::size_t> moment(1, outputLines);
+    for (int point = 0; point < 20; ++point) {
+        const std::size_t killAt = moment(random);
+        SCOPED_TRACE("killed at output line " + std::to_string(killAt));
+        ScenarioHost scenario(kSubscribers, kSeed);
+        zeph::test::Process run = scenario.start("zephrane-cli", reset);
+        zeph::test::waitUntil(
+            [&] { return lines(zeph::test::readAll(run.outFile)).size() >= killAt; });
+        scenario.kill(run);
+        const ScenarioHost::Result recovered = scenario.cli("--recover --yes");
+        EXPECT_EQ(recovered.status, 0) << recovered.out << recovered.err;
+        const ScenarioHost::Result again = scenario.cli(reset);
+        EXPECT_EQ(again.status, 0) << again.out << again.err;
+        EXPECT_EQ(difference(expected, dumpServer(scenario.host(), &known)), "");
+        EXPECT_EQ(filesOf(scenario.host()), files);
+        EXPECT_EQ(scenario.run("zephrane-sim", "check " + shellQuoted(scenario.host())).status, 0);
+    }
+}
+
+namespace {
+
+std::string journalOf(const ScenarioHost &scenario) {
+    for (const auto &entry : fs::directory_iterator(scenario.logsFolder()))
+        if (entry.path().filename().string().rfind("Zephrane_Journal_", 0) == 0)
+            return entry.path().string();
+    return "";
+}
+
+// One journal line as the program writes it: tab-separated fields and the CRC-32 of the rest.
+std::string journalLine(const std::vector<std::string> &fields) {
+    std::string text;
+    for (const std::string &field : fields)
+        text += (text.empty() ? "" : "\t") + field;
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char byte : text) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08x", ~crc);
+    return text + "\t" + hex + "\r\n";
+}
+
+// Changes the server's database by hand, as an administrator's tool would.
+void changeByHand(const std::string &host, const std::string &sql) {
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open((host + "/TarvoDb.sqlite").c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+    sqlite3_close(db);
+}
+
+// What the host's files are, the run lock's file left out (a run that is refused or finds
+// nothing to do still takes the lock).
+std::map<std::string, std::string> digestsWithoutLock(const std::string &host) {
+    std::map<std::string, std::string> digests = digestsOf(host);
+    digests.erase(host + "/TarvoDb.sqlite.run-lock");
+    return digests;
+}
+
+} // namespace
+
+// Host I's run ended with its subscriber removed; host J runs from the same program folder.
+// J's programs name I's journal as another server's and never apply it (J stays byte for byte
+// as it was, and a reset of the same alias on J is not held back); I's recovery brings it back.
+TEST(OtherServersJournals, AreNamedAndNeverApplied) {
+    ScenarioHost i(kSubscribers, kSeed);
+    ScenarioHost j(kSubscribers, kSeed);
+    j.sharePrograms(i);
+    i.set("abort-after", "sp_DeleteSubscriber");
+    ASSERT_EQ(i.cli(kReset).status, kAborted);
+    i.set("abort-after", "");
+
+    const auto before = digestsWithoutLock(j.host());
+    const ScenarioHost::Result start = j.cli("--list-templates");
+    EXPECT_TRUE(contains(start.err, "belongs to another server (stand-in server {")) << start.err;
+    const ScenarioHost::Result recovery = j.cli("--recover --yes");
+    EXPECT_EQ(recovery.status, 0) << recovery.out << recovery.err;
+    EXPECT_TRUE(contains(recovery.out, "belongs to another server")) << recovery.out;
+    EXPECT_TRUE(contains(recovery.out, "No interrupted reset to finish")) << recovery.out;
+    EXPECT_EQ(digestsWithoutLock(j.host()), before);
+    const ScenarioHost::Result reset = j.cli(kReset);
+    EXPECT_EQ(reset.status, 0) << reset.out;
+
+    const ScenarioHost::Result recovered = i.cli("--recover --yes");
+    EXPECT_EQ(recovered.status, 0) << recovered.out << recovered.err;
+    EXPECT_TRUE(contains(recovered.out, "1 interrupted reset(s) finished")) << recovered.out;
+    EXPECT_EQ(i.run("zephrane-sim", "check " + shellQuoted(i.host())).status, 0);
+}
+
+// A subscriber changed by hand after its entry was journaled is held with its differences
+// until its alias is named; a hand-written entry for a subscriber nobody selected is closed
+// without a reset. Neither is reset: their messages and recordings stay.
+TEST(RecoveryChecks, AChangedSubscriberIsHeldAndAHandWrittenEntryIsNotApplied) {
+    ScenarioHost scenario(kSubscribers, kSeed);
+    scenario.set("abort-after", "journal");
+    ASSERT_EQ(scenario.cli(kReset).status, kAborted);
+    scenario.set("abort-after", "");
+    changeByHand(
+        scenario.host(),
+        "UPDATE Subscriber SET LastName='Smith' WHERE Alias='kcarter'; "
+        "UPDATE DTMFAccessID SET DTMFAccessID='4999' WHERE IsPrimaryID=1 AND "
+        "ParentObjectID=(SELECT SubscriberObjectID FROM Subscriber WHERE Alias='kcarter')");
+    // An entry nobody's run wrote, for rnelson, its values read from the server.
+    std::vector<std::string> begin = {"begin", "2"};
+    sqlite3 *db = nullptr;
+    sqlite3_open((scenario.host() + "/TarvoDb.sqlite").c_str(), &db);
+    sqlite3_stmt *row = nullptr;
+    sqlite3_prepare_v2(
+        db,
+        "SELECT SubscriberObjectID, Alias, CallHandlerObjectID, FirstName, LastName, "
+        "DisplayName, DTMFAccessID, DirectoryID FROM vw_Subscriber WHERE "
+        "Alias='rnelson'",
+        -1, &row, nullptr);
+    ASSERT_EQ(sqlite3_step(row), SQLITE_ROW);
+    for (int c = 0; c < 8; ++c)
+        begin.push_back(reinterpret_cast<const char *>(sqlite3_column_text(row, c)));
+    sqlite3_finalize(row);
+    sqlite3_close(db);
+    begin.push_back("defaultTemplate");
+    const std::string journal = journalOf(scenario);
+    std::ofstream(journal, std::ios::binary | std::ios::app) << journalLine(begin);
+
+    const std::set<std::string> files = filesOf(scenario.host());
+    const Dump before = dumpServer(scenario.host(), nullptr);
+    const ScenarioHost::Result held = scenario.cli("--recover --yes");
+    EXPECT_EQ(held.status, 1) << held.out << held.err;
+    for (const char *line :
+         {"changed: LastName: 'Carter' in the journal, 'Smith' on the server",
+          "changed: DTMFAccessID: '4002' in the journal, '4999' on the server",
+          "will do: it was changed since the journal was written",
+          "0 interrupted reset(s) finished, 1 closed without a reset, 1 left open"})
+        EXPECT_TRUE(contains(held.out, line)) << line << "\n" << held.out;
+    EXPECT_TRUE(contains(scenario.cli("--list-templates").err, "kcarter"));
+
+    const ScenarioHost::Result accepted = scenario.cli("--recover --accept-changed KCarter --yes");
+    EXPECT_EQ(accepted.status, 0) << accepted.out << accepted.err;
+    EXPECT_TRUE(contains(accepted.out, "accepted change: LastName")) << accepted.out;
+    EXPECT_TRUE(contains(accepted.out, "1 closed without a reset")) << accepted.out;
+    EXPECT_FALSE(contains(scenario.cli("--list-templates").err, "did not finish"));
+
+    // Nothing of either subscriber was reset.
+    const Dump after = dumpServer(scenario.host(), nullptr);
+    for (const char *table : {"Subscriber", "CallHandler", "DTMFAccessID", "MessagingRule",
+                              "NotificationDevice", "MenuEntry"})
+        EXPECT_EQ(before.at(table), after.at(table)) << table;
+    EXPECT_EQ(filesOf(scenario.host()), files);
+}
 
 TEST(RecoveryRefusals, ADamagedJournalRefusesTheRecoveryAndChangesNothing) {
     ScenarioHost scenario(kSubscribers, kSeed);
