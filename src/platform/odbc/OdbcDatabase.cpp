@@ -447,6 +447,39 @@ public:
         return std::make_unique<OdbcConnection>(std::move(link), text, m_pool);
     }
 
+    // The server's application lock (sp_getapplock, owned by a session of its own) is not
+    // taken over ODBC yet: a run that would change the server is refused rather than run
+    // unguarded beside another.
+    std::unique_ptr<IRunLock> takeRunLock(const std::string &, const std::string &,
+                                          std::string &) override {
+        throw Error(sqlerr::kGeneral, "a run over an ODBC connection cannot take the server's run "
+                                      "lock yet, so it may not change the server");
+    }
+
+    // Named by the connection text's server (or data source) and database, password left out.
+    std::string serverName(const std::string &programText) override {
+        const std::string &text = m_text.empty() ? programText : m_text;
+        std::string server;
+        std::string database;
+        std::string_view rest = text;
+        while (!rest.empty()) {
+            const std::size_t semi = rest.find(';');
+            const std::string_view pair = rest.substr(0, semi);
+            rest = semi == std::string_view::npos ? std::string_view{} : rest.substr(semi + 1);
+            const std::size_t eq = pair.find('=');
+            if (eq == std::string_view::npos)
+                continue;
+            const std::string_view key = trimBlanks(pair.substr(0, eq));
+            const std::string value(trimBlanks(pair.substr(eq + 1)));
+            if (equalsIgnoreCase(key, "server") || equalsIgnoreCase(key, "servername") ||
+                (server.empty() && equalsIgnoreCase(key, "dsn")))
+                server = value;
+            else if (equalsIgnoreCase(key, "database"))
+                database = value;
+        }
+        return "ODBC server " + server + ", database " + database;
+    }
+
 private:
     const Environment &environment() {
         std::call_once(m_envOnce, [this] { m_env = std::make_unique<Environment>(); });
