@@ -89,6 +89,9 @@ public:
     std::unique_ptr<ITextFileWriter> openTextFile(const std::string &path, bool append) override {
         return m_machine->openTextFile(at(path), append);
     }
+    std::unique_ptr<ITextFileWriter> createNewTextFile(const std::string &path) override {
+        return m_machine->createNewTextFile(at(path));
+    }
     std::optional<std::string> readFile(const std::string &path) override {
         return m_machine->readFile(at(path));
     }
