@@ -26,7 +26,8 @@ std::string sqliteDriver() {
 // A run's printed lines with its times and the paths named by them masked.
 std::string masked(const std::string &out) {
     static const std::regex time(R"(\d+/\d+/\d{4} \d+:\d\d:\d\d [AP]M)");
-    static const std::regex stamp(R"(_\d{8}_\d\d_\d\d_\d\d)");
+    // A second run in the same second takes the next free name ("_2"): masked with the stamp.
+    static const std::regex stamp(R"(_\d{8}_\d\d_\d\d_\d\d(_\d+)?)");
     return std::regex_replace(std::regex_replace(out, time, "<time>"), stamp, "_<stamp>");
 }
 
