@@ -272,6 +272,9 @@ public:
         return mirror(r, [&] { return m_inner->callProcedure(name, args); });
     }
 
+    // A probe that leaves nothing: the floor has nothing to mirror.
+    void proveWritable() override { m_inner->proveWritable(); }
+
 private:
     static Request request(Request::Kind kind, const std::string &text) {
         Request r;

@@ -273,6 +273,11 @@ int reset(Session &session, ChooseSubscribersPage &choose, const Options &option
     else
         err << "zephrane-cli: the failed-records file could not be written: "
             << summary.failedRecordsProblem << "\n";
+    if (!summary.stopReason.empty()) {
+        err << "zephrane-cli: the run stopped before resetting every subscriber: "
+            << summary.stopReason << "\n";
+        return kExitRunErrors;
+    }
     return summary.errorCount == 0 ? kExitOk : kExitRunErrors;
 }
 
@@ -347,6 +352,8 @@ int recover(Session &session, const Options &options, std::ostream &out, std::os
     program.log.setLineObserver(nullptr);
     out << summary.closingMessage << "\n"
         << "Log: " << host.files->nativePath(summary.logFilePath) << "\n";
+    if (!summary.stopReason.empty())
+        err << "zephrane-cli: the recovery stopped early: " << summary.stopReason << "\n";
     return summary.errorCount == 0 ? kExitOk : kExitRunErrors;
 }
 

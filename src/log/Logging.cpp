@@ -202,6 +202,7 @@ void Logging::cleanupFolder(const std::string &folder) {
 
 void Logging::WriteLogHeader(const std::string &path, bool append) {
     CloseLogFile(); // a new header starts a new log; the last one is not left open
+    m_writeProblem.clear();
     m_fallbackReason = (path == m_generatedFallbackPath) ? m_generatedFallbackReason : "";
     std::string written = path;
     std::optional<Error> failure =
@@ -210,11 +211,11 @@ void Logging::WriteLogHeader(const std::string &path, bool append) {
         written = path;
         m_file = openFallback(path, append, *failure, written);
     }
+    m_path = written;
     writeHeaderLines();
     // The header's own marker line does not count: the counts cover the run's lines alone.
     m_errorCount = 0;
     m_warningCount = 0;
-    m_path = written;
 }
 
 std::unique_ptr<ITextFileWriter> Logging::openFallback(const std::string &path, bool append,
@@ -289,9 +290,16 @@ void Logging::WriteLogLine(const std::string &text) {
         countUp(m_errorCount);
     if (lower.find("(warning)") != std::string::npos)
         countUp(m_warningCount);
-    if (m_file) {
-        // A line that cannot be written is skipped; the writer syncs each line it writes.
-        attempt([&] { m_file->writeLine(text); });
+    if (m_file && m_writeProblem.empty()) {
+        // The writer syncs each line it writes. After the first line that could not be written
+        // no more are: the log ends with its last whole line, and the run learns of the loss
+        // through LogWriteProblem.
+        bool written = false;
+        auto failure = attempt([&] { written = m_file->writeLine(text); });
+        if (failure)
+            m_writeProblem = failure->description();
+        else if (!written)
+            m_writeProblem = "a line could not be written to " + m_host.files->nativePath(m_path);
     }
     if (m_lineObserver)
         m_lineObserver(text);

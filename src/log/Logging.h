@@ -61,6 +61,9 @@ public:
     /// says why it is elsewhere and where, or that there is no log at all. For the run's
     /// closing message.
     const std::string &LogFallbackReason() const { return m_fallbackReason; }
+    /// Empty while every line given since the last header reached the log file; otherwise why
+    /// a line did not (the log then takes no further lines: it ends with its last whole line).
+    const std::string &LogWriteProblem() const { return m_writeProblem; }
     /// True from a header that could be written until CloseLogFile.
     bool IsLogOpen() const { return m_file != nullptr; }
 
@@ -103,6 +106,7 @@ private:
     std::int16_t m_warningCount = 0;
     std::string m_path;
     std::string m_fallbackReason;
+    std::string m_writeProblem;
     // The last name GenerateNewLogFileName gave in the user's folder, and why.
     std::string m_generatedFallbackPath;
     std::string m_generatedFallbackReason;

@@ -63,6 +63,9 @@ public:
     /// procedure's defaults. Returns the procedure's result rows, if it returns any.
     virtual std::optional<DbRowSet> callProcedure(const std::string &name,
                                                   const std::vector<DbParam> &args) = 0;
+    /// Proves that this connection may change the database: makes a change and takes it back,
+    /// so that nothing is left of it. Throws Error (why not) when it may not.
+    virtual void proveWritable() = 0;
 };
 
 /// The server's run lock, held for as long as this object lives. It also ends with whatever

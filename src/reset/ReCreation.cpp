@@ -2,6 +2,7 @@
 
 #include "CreateNewGuid.h"
 #include "DirectorySyncWait.h"
+#include "DryRunForesight.h"
 #include "RecoveryJournal.h"
 #include "ResetRun.h"
 
@@ -18,6 +19,9 @@ enum class NewId { Subscriber, CallHandler };
 // How many rows a fix-up expects: exactly one, or any number but none.
 enum class Expect { ExactlyOne, EveryRow };
 
+// What the creation copies a fix-up's rows from.
+enum class Source { Creation, SubscriberTemplate, CallHandlerTemplate };
+
 struct FixUp {
     const char *sql;
     NewId key;
@@ -32,6 +36,9 @@ struct FixUp {
     bool appendId = true;
     /// Written before the single row is changed.
     const char *beforeChange = nullptr;
+    /// Where the created rows come from: always made by the creation, or copied from the
+    /// template's own rows (those a dry run counts to foresee "nothing found").
+    Source source = Source::Creation;
 };
 
 void moveToOldSubscriber(ResetRun &run, db::Recordset &rs) {
@@ -68,13 +75,16 @@ const std::vector<FixUp> &fixUps() {
          "    Updating global subscriber table with new ObjectID values"},
         {"SELECT Alias, ParentObjectID FROM NotificationDevice WHERE ParentObjectID=?",
          NewId::Subscriber, Expect::EveryRow, moveToOldSubscriber,
-         "(error) no notification devices found for SubscriberObjectID="},
+         "(error) no notification devices found for SubscriberObjectID=", nullptr, true, nullptr,
+         Source::SubscriberTemplate},
         {"SELECT Alias, ParentObjectID FROM NotificationRule WHERE ParentObjectID=?",
          NewId::Subscriber, Expect::EveryRow, moveToOldSubscriber,
-         "(error) no notification rules found for SubscriberObjectID="},
+         "(error) no notification rules found for SubscriberObjectID=", nullptr, true, nullptr,
+         Source::SubscriberTemplate},
         {"SELECT Alias, ParentObjectID FROM NotificationMWI WHERE ParentObjectID=?",
          NewId::Subscriber, Expect::EveryRow, moveToOldSubscriber,
-         "(error) no notification MWI devices found for SubscriberObjectID="},
+         "(error) no notification MWI devices found for SubscriberObjectID=", nullptr, true,
+         nullptr, Source::SubscriberTemplate},
         {"SELECT ParentObjectID FROM DTMFAccessID WHERE ParentObjectID=?", NewId::Subscriber,
          Expect::EveryRow, moveToOldSubscriber,
          "(error) no DTMFAccessID records found for SubscriberObjectID="},
@@ -89,13 +99,16 @@ const std::vector<FixUp> &fixUps() {
          "(error) could not find new primary call handler for subscriber by ObjectID="},
         {"SELECT Alias, ParentObjectID from ContactRule WHERE ParentObjectID=?", NewId::CallHandler,
          Expect::EveryRow, moveToOldCallHandler,
-         "(error) no contact rules found for parentObjectID="},
+         "(error) no contact rules found for parentObjectID=", nullptr, true, nullptr,
+         Source::CallHandlerTemplate},
         {"SELECT Alias, ParentObjectID from MessagingRule WHERE ParentObjectID=?",
          NewId::CallHandler, Expect::EveryRow, moveToOldCallHandler,
-         "(error) no messaging rules found for parentObjectID="},
+         "(error) no messaging rules found for parentObjectID=", nullptr, true, nullptr,
+         Source::CallHandlerTemplate},
         {"SELECT Alias, ParentObjectID from MenuEntry WHERE ParentObjectID=?", NewId::CallHandler,
          Expect::EveryRow, moveToOldCallHandler,
-         "(error) no menu entry rows found for parentObjectID="},
+         "(error) no menu entry rows found for parentObjectID=", nullptr, true, nullptr,
+         Source::CallHandlerTemplate},
     };
     return table;
 }
@@ -172,19 +185,19 @@ void writeBackIdentity(ResetRun &run) {
         run.attempt([&] { rs.CancelUpdate(); });
 }
 
-// What a dry run can know of the re-creation without making it: whether the template is there.
-void dryRunCreation(ResetRun &run) {
-    std::string templateAlias = run.read<std::string>([&] { return run.inputs.templateAlias(); });
-    run.openQuery("SELECT Alias FROM vw_SubscriberTemplate WHERE Alias=?", {DbValue(templateAlias)},
-                  db::adLockReadOnly);
-    const bool found = run.queryRowCount() == 1;
-    run.closeQuery();
-    if (found)
-        run.line(dryRunLine("create the subscriber again from the template " + templateAlias +
-                            " (sp_CreateSubscriber) and give it back its old ObjectID values"));
-    else
-        run.line("(error) there is no subscriber template with the alias " + templateAlias +
-                 ": the subscriber could not be created again");
+// What a dry run foresees of a fix-up: with no new subscriber every fix-up finds nothing; with
+// one, a fix-up whose rows the template does not have finds nothing.
+void foreseeFixUp(ResetRun &run, const FixUp &fixUp) {
+    const char *newId = "<the new ObjectID>";
+    if (run.foresight.creationRefused) {
+        run.line(run.foreseen(fixUp.noneLine));
+        return;
+    }
+    if (fixUp.source == Source::Creation)
+        return;
+    const std::string table = tableOf(fixUp);
+    if (TemplateRows(run, table, fixUp.source == Source::CallHandlerTemplate) == 0)
+        run.line(run.foreseen(fixUp.noneLine + std::string(fixUp.appendId ? newId : "")));
 }
 
 } // namespace
@@ -194,7 +207,7 @@ void ReCreateSubscriber(ResetRun &run) {
     run.ids = IdentityMap{};
     if (run.dryRun) {
         run.line("    Adding subscriber back to SQL with new template settings");
-        dryRunCreation(run);
+        ForeseeCreation(run, run.read<std::string>([&] { return run.inputs.templateAlias(); }));
         return;
     }
     db::Command command(*run.host.database);
@@ -261,6 +274,11 @@ void RestoreAlternateExtensions(ResetRun &run, const std::vector<int> *only) {
     auto wanted = [only](int n) {
         return !only || std::find(only->begin(), only->end(), n) != only->end();
     };
+    if (run.dryRun && run.foresight.creationRefused) {
+        run.line(run.foreseen("(error) primary extension for newly added subscriber was not "
+                              "found!"));
+        return;
+    }
     if (run.dryRun) {
         for (int n = 1; n <= saved; ++n)
             run.line(dryRunLine("add back the alternate extension " +
@@ -314,6 +332,8 @@ void FixUpReferences(ResetRun &run) {
         run.line(dryRunLine("move the rows that refer to the new ObjectID values back to the old "
                             "ones in " +
                             tables));
+        for (const FixUp &fixUp : fixUps())
+            foreseeFixUp(run, fixUp);
         return;
     }
     int number = 0;
@@ -325,6 +345,7 @@ void ResynchronizeSubscriber(ResetRun &run) {
     if (run.dryRun) {
         run.line(dryRunLine("ask the directory to synchronise the subscriber (sp_ModifySubscriber) "
                             "and wait for it"));
+        ForeseeResynchronization(run);
         return;
     }
     db::Command command(*run.host.database);

@@ -247,7 +247,8 @@ void closeOrHold(ResetRun &run, const RecoveryPlanEntry &planned, RecoverySummar
         ++summary.entriesClosed;
 }
 
-// Takes the remaining steps of one entry. True when the subscriber is back (its entry closed).
+// Takes the remaining steps of one entry. True when the subscriber is back as a reset leaves it
+// (its entry closed).
 bool finishEntry(ResetRun &run, const JournalFile &journal, const JournalEntry &entry) {
     const SubscriberSnapshot &s = entry.snapshot;
     run.line("** Resetting Subscriber **");
@@ -265,13 +266,11 @@ bool finishEntry(ResetRun &run, const JournalFile &journal, const JournalEntry &
         if (!LookUpAndCapture(run, s.Alias, s.ObjectID))
             return false;
         run.snapshot = s;
-        RemoveAndReCreate(run);
-        break;
+        return RemoveAndReCreate(run);
     case InterruptedAt::Removed:
         settleTicket(run, entry.removalTicket);
         ReCreateSubscriber(run);
-        FinishReCreation(run);
-        break;
+        return FinishReCreation(run);
     case InterruptedAt::CreatedWithNewIds: {
         if (entry.created.newSubscriberId != run.ids.newSubscriberId)
             run.journalRecord([&](RecoveryJournal &j, std::string &problem) {
@@ -280,18 +279,16 @@ bool finishEntry(ResetRun &run, const JournalFile &journal, const JournalEntry &
         settleTicket(run, entry.removalTicket);
         WriteBackIdentity(run);
         const std::vector<int> missing = extensionsToAdd(run);
-        FinishReCreation(run, &missing);
-        break;
+        return FinishReCreation(run, &missing);
     }
     case InterruptedAt::IdsWrittenBack: {
         settleTicket(run, entry.removalTicket);
         settleTicket(run, entry.creationTicket);
         const std::vector<int> missing = extensionsToAdd(run);
-        FinishReCreation(run, &missing);
-        break;
+        return FinishReCreation(run, &missing);
     }
     }
-    return !run.ids.newSubscriberId.empty();
+    return false;
 }
 
 } // namespace
@@ -357,6 +354,7 @@ RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::
         // Each journal's writer lives to the end: the lists' synchronisation is settled in
         // every journal that owes it once the recovery has asked for it.
         std::vector<std::unique_ptr<RecoveryJournal>> writers;
+        run.proveRights();
         for (const JournalFile &journal : journals) {
             writers.push_back(std::make_unique<RecoveryJournal>(*host.files, journal));
             run.journal = writers.back().get();
@@ -368,6 +366,8 @@ RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::
             for (const RecoveryPlanEntry &planned : plan) {
                 if (planned.journal != &journal)
                     continue;
+                if (run.stopped())
+                    break; // the entries left stay open for the next recovery
                 const JournalEntry &entry = *planned.entry;
                 run.journal->resume(entry.number);
                 if (planned.action != RecoveryAction::Finish) {
@@ -380,6 +380,11 @@ RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::
             }
         }
         run.journal = nullptr;
+        if (run.stopped()) {
+            run.line("(error) The recovery stopped before finishing every interrupted reset: " +
+                     run.stopReason());
+            summary.stopReason = run.stopReason();
+        }
         if (run.writeEnd(skipListSync)) {
             for (const std::unique_ptr<RecoveryJournal> &writer : writers) {
                 run.journal = writer.get();
@@ -398,6 +403,8 @@ RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::
                              std::to_string(summary.entriesClosed) + " closed without a reset, " +
                              std::to_string(summary.entriesHeld) + " left open (changed since).  " +
                              std::to_string(summary.errorCount) + " error(s) encountered.";
+    if (!summary.stopReason.empty())
+        summary.closingMessage += "  The recovery stopped early: " + summary.stopReason;
     return summary;
 }
 

@@ -79,6 +79,9 @@ struct RecoverySummary {
     int errorCount = 0;
     std::string logFilePath;
     std::string closingMessage;
+    /// Why the recovery stopped before its last entry (whose entries stay open); empty when it
+    /// went through them all.
+    std::string stopReason;
 };
 
 /// The log line that opens a recovery.

@@ -57,6 +57,11 @@ private:
     std::function<void(const std::string &)> m_previous;
 };
 
+// A reason as the end of a sentence: the system's own texts end with their full stop already.
+std::string sentence(const std::string &reason) {
+    return reason.ends_with('.') ? reason : reason + ".";
+}
+
 // Marks the page as running for as long as the run lasts, also when it is left by an
 // exception (the program ending).
 class RunningFlag {
@@ -128,7 +133,7 @@ void ResetPage::cmdResetSubscribers_Click() {
 
     ResetRun run(m_host, m_tarvoDb, m_log, m_inputs);
     int rows = startRun(run);
-    for (int row = 1; row < rows; ++row) {
+    for (int row = 1; row < rows && !run.stopped(); ++row) {
         if (!resetRow(run, row))
             continue;
         ++ProgressBar.Value;
@@ -158,6 +163,11 @@ int ResetPage::startRun(ResetRun &run) {
     changed();
 
     m_log.WriteLogHeader(m_log.GenerateNewLogFileName(), false);
+    // A run that changes the server keeps a record of every step, or takes none.
+    if (!dryRun && !m_log.IsLogOpen())
+        run.stop("the run has no log");
+    else if (!m_log.LogWriteProblem().empty())
+        run.stop("the run log could not be written (" + m_log.LogWriteProblem() + ")");
     run.dryRun = dryRun;
     if (dryRun) {
         run.line(kDryRunLine);
@@ -169,6 +179,8 @@ int ResetPage::startRun(ResetRun &run) {
     scan.keepServer(m_server);
     NoteUnfinishedResets(run, scan);
     run.prepare(m_registry);
+    if (!run.stopped())
+        run.proveRights();
 
     // The grid's row count is read once, here; the rows themselves as the run reaches them.
     int rows = run.read<int>([&] { return m_inputs.grid().Rows(); });
@@ -211,6 +223,12 @@ bool ResetPage::resetRow(ResetRun &run, int row) {
 }
 
 void ResetPage::endRun(ResetRun &run, int subscribersReset) {
+    if (run.stopped()) {
+        // Said in the log, where it can still be written, and in the closing message.
+        run.line("(error) The run stopped before resetting every subscriber: " +
+                 sentence(run.stopReason()));
+        m_stopReason = run.stopReason();
+    }
     run.writeEnd(chkSkipDLResynch.Value);
     m_log.CloseLogFile();
     m_host.ui->setBusy(false);
@@ -224,6 +242,7 @@ void ResetPage::endRun(ResetRun &run, int subscribersReset) {
     summary.logFallbackReason = m_log.LogFallbackReason();
     summary.closingMessage = closingMessage(subscribersReset);
     summary.dryRun = dryRun;
+    summary.stopReason = m_stopReason;
     if (m_journal && m_host.files->fileExists(m_journal->path()))
         summary.journalPath = m_journal->path();
     m_journal.reset();
@@ -273,6 +292,9 @@ std::string ResetPage::closingMessage(int subscribersReset) const {
                      "Service to complete creating new mailstores for the reset "
                      "boxes." +
                      "\r\n";
+    if (!m_stopReason.empty())
+        text +=
+            "The run stopped before resetting every subscriber: " + sentence(m_stopReason) + "\r\n";
     // The operator must be able to find the log when it is not where it is always kept.
     if (!m_log.LogFallbackReason().empty())
         text += m_log.LogFallbackReason() + "\r\n";

@@ -51,6 +51,10 @@ struct ResetSummary {
     /// The run's recovery journal; empty when no subscriber was removed (or a dry run).
     std::string journalPath;
     bool dryRun = false;
+    /// Why the run stopped before its last subscriber (its log or journal could not be
+    /// written, the server stopped answering, or a right it needs is missing); empty when it
+    /// went through its list.
+    std::string stopReason;
 };
 
 class ResetPage {
@@ -153,6 +157,7 @@ private:
     bool m_running = false;
     bool m_started = false;
     int m_subscribersResetCount = 0;
+    std::string m_stopReason;
     std::optional<ResetSummary> m_summary;
     FailedRecords m_failedRecords;
     std::unique_ptr<RecoveryJournal> m_journal;

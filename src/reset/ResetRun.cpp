@@ -13,7 +13,28 @@ ResetRun::ResetRun(Host &hostRef, db::modTarvoDB &tarvoDbRef, Logging &logRef,
     , inputs(std::move(inputsRef))
     , command(*hostRef.database)
     , querySet(*hostRef.database)
-    , m_report([this](const std::string &text) { line(text); }) {}
+    , m_report([this](const std::string &text) {
+        ++m_failures;
+        line(text);
+    }) {}
+
+void ResetRun::line(const std::string &text) {
+    log.WriteLogLine(text);
+    if (!log.LogWriteProblem().empty())
+        stop("the run log could not be written (" + log.LogWriteProblem() + ")");
+}
+
+void ResetRun::stop(const std::string &why) {
+    if (m_stopReason.empty())
+        m_stopReason = why;
+}
+
+void ResetRun::serverAnswered(bool answered) {
+    m_unansweredInARow = answered ? 0 : m_unansweredInARow + 1;
+    if (m_unansweredInARow >= kUnansweredLimit)
+        stop("the server has stopped answering: the first query of " +
+             std::to_string(m_unansweredInARow) + " subscribers in a row failed");
+}
 
 void ResetRun::prepare(RegistryAPI &registry) {
     attempt([&] {
@@ -27,6 +48,52 @@ void ResetRun::prepare(RegistryAPI &registry) {
         command.CommandType(db::adCmdStoredProc);
     });
     attempt([&] { querySet.CursorLocation(db::adUseClient); });
+}
+
+namespace {
+
+// Why the database cannot be changed through a new connection; empty when it can.
+std::string unwritableDatabase(Host &host, const std::string &connectionText) {
+    try {
+        host.database->connect(connectionText)->proveWritable();
+        return {};
+    } catch (const Error &e) {
+        return e.description();
+    } catch (const std::exception &e) {
+        return e.what();
+    }
+}
+
+bool mailStoreReachable(Host &host) {
+    try {
+        return host.mail && host.mail->createSession() != nullptr;
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
+} // namespace
+
+std::string ResetRun::foreseen(const std::string &errorLine) const {
+    return errorLine + " (foreseen by the dry run)";
+}
+
+void ResetRun::proveRights() {
+    auto missing = [&](const std::string &errorLine, const std::string &why) {
+        line(dryRun ? foreseen(errorLine) : errorLine);
+        if (!dryRun)
+            stop(why);
+    };
+    if (const std::string problem = unwritableDatabase(host, connectionText()); !problem.empty())
+        missing("(error) the server database cannot be written (" + problem + ")",
+                kNoDatabaseRights);
+    const std::string recordings = host.files->nativePath(StreamFilesRoot);
+    if (!read<bool>([&] { return host.files->folderExists(StreamFilesRoot); }))
+        missing("(error) the recordings folder " + recordings + " cannot be reached",
+                "the recordings folder " + recordings + " cannot be reached");
+    if (!mailStoreReachable(host))
+        missing("(error) the mail store cannot be reached: no mail session can be made",
+                "the mail store cannot be reached");
 }
 
 bool ResetRun::writeEnd(bool skipListSync) {
@@ -66,12 +133,13 @@ bool ResetRun::journalRecord(const std::function<bool(RecoveryJournal &, std::st
     if (record(*journal, problem))
         return true;
     line("(error) the recovery journal could not be written (" + problem + ")");
+    stop("the recovery journal could not be written (" + problem + ")");
     return false;
 }
 
-void ResetRun::openQuery(const std::string &sql, const std::vector<DbValue> &params,
+bool ResetRun::openQuery(const std::string &sql, const std::vector<DbValue> &params,
                          db::LockTypeEnum lock) {
-    attempt([&] { querySet.Open(sql, connectionText(), db::adOpenKeyset, lock, params); });
+    return attempt([&] { querySet.Open(sql, connectionText(), db::adOpenKeyset, lock, params); });
 }
 
 long ResetRun::queryRowCount() {

@@ -3,6 +3,7 @@
 // for the run's stored procedures, the one reusable query set, and the run's rule for an
 // operation that fails (one "(error):" line in the log, then the next operation).
 
+#include "DryRunForesight.h"
 #include "db/Command.h"
 #include "db/Recordset.h"
 #include "db/modTarvoDB.h"
@@ -70,6 +71,11 @@ inline constexpr Where kResetWhere{"cmdResetSubscribers_Click", "Form", "frmRese
 inline constexpr Where kMailboxWhere{"RemoveSubscriberMessages", "Module", "Module1"};
 inline constexpr Where kSyncWaitWhere{"WaitForSyncToFinished", "Module", "Module1"};
 
+/// The system's own words when the database cannot be used as the tool needs.
+inline constexpr const char *kNoDatabaseRights =
+    "Unable to open TarvoDB with necessary rights needed for this tool.  Make sure you are "
+    "running this tool logged in as a member of the local admins group.";
+
 /// The registry key and value that name the server's recording folder.
 inline constexpr const char *kPradixKey = "SOFTWARE\\Ambrel\\Pradix\\1.0";
 inline constexpr const char *kRootPathValue = "Root Path";
@@ -93,6 +99,8 @@ public:
     db::Recordset querySet;
     SubscriberSnapshot snapshot;
     IdentityMap ids;
+    /// What a dry run foresees of the server's answers for the current subscriber.
+    Foresight foresight;
 
     /// A dry run reads and checks everything and changes nothing: each change is replaced by
     /// one log line that says what it would do.
@@ -118,9 +126,9 @@ public:
     /// Tells the host that a changing step is done (a stand-in host may end the program
     /// there, to prove recovery).
     void reached(const std::string &step) const;
-    /// Writes one journal record; a record that cannot be written is an error line, and the
-    /// reset goes on (the subscriber is removed by then: stopping would lose more). True when
-    /// it was written or there is no journal.
+    /// Writes one journal record; a record that cannot be written is an error line, and this
+    /// subscriber's reset goes on (it is removed by then: stopping would lose more), but the run
+    /// stops after it. True when it was written or there is no journal.
     bool journalRecord(const std::function<bool(RecoveryJournal &, std::string &)> &record);
 
     const std::string &connectionText() const { return tarvoDb.DbConnectionString(); }
@@ -128,9 +136,32 @@ public:
     /// The run's start: StreamFilesRoot from the registry, the command and the query set made
     /// ready. Each failure is reported by the run's rule.
     void prepare(RegistryAPI &registry);
+    /// Before the first change, proves what the run must be able to do: write the database
+    /// (a change taken back), reach the recordings folder and the mail store. Each that fails
+    /// is an error line and stops the run, so that nothing is changed; a dry run writes the
+    /// lines as foreseen and goes on. Call after prepare.
+    void proveRights();
+    /// An error line of the real run as a dry run writes it when it foresees it.
+    std::string foreseen(const std::string &errorLine) const;
 
-    /// Writes one run log line.
-    void line(const std::string &text) { log.WriteLogLine(text); }
+    /// Writes one run log line. A line that does not reach the log stops the run: no
+    /// destructive step may go without its record.
+    void line(const std::string &text);
+
+    /// Ends the run before the next subscriber's first change; the first reason given is kept.
+    void stop(const std::string &why);
+    /// Why the run stops; empty while it goes on.
+    const std::string &stopReason() const { return m_stopReason; }
+    bool stopped() const { return !m_stopReason.empty(); }
+
+    /// How many operations of the run failed so far: a subscriber whose checks raised the
+    /// count was not checked, and is not changed.
+    int failureCount() const { return m_failures; }
+    /// Subscribers in a row whose first query the server did not answer before the run takes
+    /// the server for gone and stops.
+    static constexpr int kUnansweredLimit = 3;
+    /// Tells whether the server answered a subscriber's first query.
+    void serverAnswered(bool answered);
 
     /// Runs one operation; when it fails, its "(error):" line goes to the run log and the
     /// caller goes on. True when the operation finished.
@@ -145,8 +176,8 @@ public:
     }
 
     /// Opens a query into the query set on a new connection; the values replace the "?" of
-    /// the text in order. A failure is reported and leaves the set closed.
-    void openQuery(const std::string &sql, const std::vector<DbValue> &params,
+    /// the text in order. A failure is reported and leaves the set closed (false).
+    bool openQuery(const std::string &sql, const std::vector<DbValue> &params,
                    db::LockTypeEnum lock);
     /// The query set's row count; 0 when it is closed (a query that failed or gave no rows).
     long queryRowCount();
@@ -163,6 +194,9 @@ public:
 
 private:
     std::function<void(const std::string &)> m_report;
+    std::string m_stopReason;
+    int m_failures = 0;
+    int m_unansweredInARow = 0;
 };
 
 } // namespace zeph

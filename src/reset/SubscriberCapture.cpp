@@ -2,6 +2,7 @@
 
 #include "CreateNewGuid.h"
 #include "DirectorySyncWait.h"
+#include "DryRunForesight.h"
 #include "GetObjectTypeName.h"
 #include "MailboxCleanup.h"
 #include "RecoveryJournal.h"
@@ -55,8 +56,16 @@ bool LookUpAndCapture(ResetRun &run, const std::string &alias, const std::string
 
 bool CheckExtensionConflict(ResetRun &run) {
     run.line("    Checking for DTMFAccessID uniqueness in dialing domain for this user");
-    run.openQuery("SELECT * FROM vw_DTMFAccessID_DialingDomain WHERE DTMFAccessID=?",
-                  {DbValue(run.snapshot.DTMFAccessID)}, db::adLockReadOnly);
+    // The subscriber's first query: one the server does not answer is no conflict found.
+    const bool answered =
+        run.openQuery("SELECT * FROM vw_DTMFAccessID_DialingDomain WHERE DTMFAccessID=?",
+                      {DbValue(run.snapshot.DTMFAccessID)}, db::adLockReadOnly);
+    run.serverAnswered(answered);
+    if (!answered) {
+        run.line("(error) the check for a conflicting ID could not be made, so this subscriber "
+                 "is skipped.");
+        return false;
+    }
     if (run.queryRowCount() < 2) {
         run.closeQuery();
         return true;
@@ -123,6 +132,7 @@ void RemoveFromDatabase(ResetRun &run) {
     if (run.dryRun) {
         run.line(dryRunLine("remove the subscriber from SQL (sp_DeleteSubscriber) and wait for "
                             "the directory"));
+        ForeseeRemoval(run);
         return;
     }
     run.attempt([&] { s.SyncTicket = CreateNewGuid(*run.host.guids); });

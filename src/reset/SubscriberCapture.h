@@ -13,7 +13,7 @@ class ResetRun;
 bool LookUpAndCapture(ResetRun &run, const std::string &alias, const std::string &objectId);
 
 /// False, after the conflict lines, when two or more objects of the dialing domain use the
-/// subscriber's primary extension.
+/// subscriber's primary extension, or after an error line when the check could not be made.
 bool CheckExtensionConflict(ResetRun &run);
 
 /// Saves the subscriber's alternate extensions into the snapshot when `preserve` is set; the

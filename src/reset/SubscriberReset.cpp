@@ -5,6 +5,7 @@
 #include "RecordingRemoval.h"
 #include "RecoveryJournal.h"
 #include "ResetRun.h"
+#include "ResetVerification.h"
 #include "SubscriberCapture.h"
 
 namespace zeph {
@@ -45,17 +46,42 @@ bool stillOnServer(ResetRun &run) {
     return found;
 }
 
-// The entry stays open while the subscriber is not back: a later recovery can still create it.
-void closeJournalEntry(ResetRun &run) {
+// The entry stays open while the subscriber is not back, or back but not as the reset promises:
+// a later recovery can still finish it. True when the entry was closed.
+bool closeJournalEntry(ResetRun &run) {
     if (run.dryRun || !run.journal)
-        return;
+        return true;
+    // A server that did not take this subscriber's changes would break the next ones too.
     if (run.ids.newSubscriberId.empty() && !stillOnServer(run)) {
         run.line("    The subscriber was not created again; the recovery journal keeps it for "
                  "\"zephrane-cli --recover\"");
-        return;
+        run.stop("the subscriber " + run.snapshot.Alias + " was not created again");
+        return false;
     }
-    run.journalRecord(
-        [](RecoveryJournal &journal, std::string &problem) { return journal.finished(problem); });
+    if (const std::string problem = UnverifiedReset(run); !problem.empty()) {
+        run.line("(error) the reset of this subscriber could not be verified (" + problem +
+                 "); the recovery journal keeps it for \"zephrane-cli --recover\"");
+        run.stop("the reset of " + run.snapshot.Alias + " could not be verified (" + problem + ")");
+        return false;
+    }
+    if (!run.journalRecord([](RecoveryJournal &journal, std::string &problem) {
+            return journal.finished(problem);
+        }))
+        return false;
+    run.reached("finished");
+    return true;
+}
+
+// Nothing is changed for a subscriber whose checks could not all be made: a check that failed
+// is not a check passed.
+bool checkedBeforeFirstChange(ResetRun &run, int failuresBefore) {
+    if (run.failureCount() != failuresBefore) {
+        run.line("(error) a check of this subscriber could not be made, so nothing of it is "
+                 "changed - skipping user");
+        return false;
+    }
+    // A run that has to stop (its log cannot be written) changes nothing more.
+    return !run.stopped();
 }
 
 } // namespace
@@ -78,20 +104,24 @@ bool ResetSubscriber(ResetRun &run, const std::string &alias, const std::string 
                  "\"zephrane-cli --recover\" first - skipping user");
         return false;
     }
+    run.foresight = Foresight{};
+    const int failuresBefore = run.failureCount();
     if (!LookUpAndCapture(run, alias, objectId))
         return false;
     if (!CheckExtensionConflict(run))
         return false;
-    // From here on the subscriber goes through every step; each reports its own failures.
     bool preserve = run.read<bool>([&] { return run.inputs.preserveAlternateExtensions(); });
     SaveAlternateExtensions(run, preserve);
+    if (!checkedBeforeFirstChange(run, failuresBefore))
+        return false;
+    // From here on the subscriber goes through every step; each reports its own failures.
     if (!openJournalEntry(run))
         return false;
     RemoveAndReCreate(run);
     return true;
 }
 
-void RemoveAndReCreate(ResetRun &run) {
+bool RemoveAndReCreate(ResetRun &run) {
     RemoveVoiceNameFile(run);
     RemoveGreetingFiles(run);
     run.reached("recordings");
@@ -99,14 +129,14 @@ void RemoveAndReCreate(ResetRun &run) {
     run.reached("mailbox");
     RemoveFromDatabase(run);
     ReCreateSubscriber(run);
-    FinishReCreation(run);
+    return FinishReCreation(run);
 }
 
-void FinishReCreation(ResetRun &run, const std::vector<int> *onlyExtensions) {
+bool FinishReCreation(ResetRun &run, const std::vector<int> *onlyExtensions) {
     RestoreAlternateExtensions(run, onlyExtensions);
     FixUpReferences(run);
     ResynchronizeSubscriber(run);
-    closeJournalEntry(run);
+    return closeJournalEntry(run);
 }
 
 } // namespace zeph

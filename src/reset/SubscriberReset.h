@@ -19,11 +19,13 @@ void NoteUnfinishedResets(ResetRun &run, const JournalScan &scan);
 bool ResetSubscriber(ResetRun &run, const std::string &alias, const std::string &objectId);
 
 /// The changing steps, once the subscriber is captured, checked and journaled: recordings,
-/// mailbox, removal, re-creation, then FinishReCreation.
-void RemoveAndReCreate(ResetRun &run);
+/// mailbox, removal, re-creation, then FinishReCreation, whose answer it gives.
+bool RemoveAndReCreate(ResetRun &run);
 
 /// The steps after the re-creation: alternate extensions (with `onlyExtensions`, just those
-/// numbers), reference fix-ups, directory re-synchronisation; then the journal entry is closed.
-void FinishReCreation(ResetRun &run, const std::vector<int> *onlyExtensions = nullptr);
+/// numbers), reference fix-ups, directory re-synchronisation; then the subscriber is read back
+/// and, when it is as the reset promises, its journal entry is closed. True when the entry was
+/// closed (or the run keeps none).
+bool FinishReCreation(ResetRun &run, const std::vector<int> *onlyExtensions = nullptr);
 
 } // namespace zeph

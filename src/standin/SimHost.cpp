@@ -192,7 +192,8 @@ std::unique_ptr<Host> openHost(const std::string &folder,
     host->workstation = makeWorkstation(settings);
     host->mail = makeMailStore(mailstorePath(folder), settings);
     std::error_code ec;
-    host->files = makeHostFileSystem(fs::absolute(folder, ec).string(), posix::makeFileSystem());
+    host->files = limitFileSpace(
+        makeHostFileSystem(fs::absolute(folder, ec).string(), posix::makeFileSystem()), settings);
     host->shell = posix::makeShell();
     host->http = posix::makeHttp();
     host->clock = makeClock(settings);
@@ -203,7 +204,13 @@ std::unique_ptr<Host> openHost(const std::string &folder,
     context.setting = [settings](const std::string &name) { return settings.get(name); };
     context.clock = host->clock.get();
     context.guids = host->guids.get();
-    context.procedureDone = makeAbortHook(settings);
+    context.procedureDone = [abort = makeAbortHook(settings),
+                             vanish = makeVanishHook(settings, folder)](const std::string &step) {
+        if (vanish)
+            vanish(step);
+        if (abort)
+            abort(step);
+    };
     host->stepReached = context.procedureDone;
     // The database named by the administrator, or the host's own.
     const std::string named = posix::environment(kDatabaseVariable);

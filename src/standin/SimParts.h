@@ -3,6 +3,7 @@
 
 #include "SimSettings.h"
 #include "platform/Clock.h"
+#include "platform/FileSystem.h"
 #include "platform/MailStore.h"
 #include "platform/Services.h"
 
@@ -24,5 +25,14 @@ inline constexpr int kAbortedExitStatus = 86;
 /// Ends the program abruptly (no clean-up, as a power cut would) when told the step that the
 /// setting "abort-after" names; empty when the setting is not set.
 std::function<void(const std::string &)> makeAbortHook(const SimSettings &settings);
+/// Moves the host folder away (to "<folder>.vanished") when told the step that the setting
+/// "vanish-after" names ("STEP" or "STEP#N", the N-th time); empty when it is not set.
+std::function<void(const std::string &)> makeVanishHook(const SimSettings &settings,
+                                                        const std::string &hostFolder);
+/// The file system as the programs see it: with the setting "file-space", the lines all their
+/// text files (run logs, journals, failed-records files) may still take, in bytes, before each
+/// further line is refused as on a full disk.
+std::unique_ptr<IFileSystem> limitFileSpace(std::unique_ptr<IFileSystem> files,
+                                            const SimSettings &settings);
 
 } // namespace zeph::sim

@@ -69,6 +69,8 @@ std::string validate(const std::string &name, const std::string &value) {
         return oneOf({"full", "none"});
     if (name == "mail-library")
         return oneOf({"present", "missing"});
+    if (name == "file-space" && !value.empty() && !isNumber(value))
+        return "setting file-space takes a number of bytes";
     if (name.rfind("service.", 0) == 0) {
         return isNumber(value) ? std::string()
                                : "setting " + name +
@@ -90,6 +92,12 @@ std::vector<SettingInfo> SimSettings::known() {
          "end the program abruptly (exit status 86) right after the named stored procedure "
          "(sp_DeleteSubscriber, ...) or reset step (journal, recordings, mailbox, write-back, "
          "alternate-extensions, fixup-1 ... fixup-10, fixup-N.row-K); empty: never"},
+        {"vanish-after", "",
+         "move the host folder away (to HOST.vanished) when the named procedure or reset step "
+         "(as for abort-after, and finished) is reached; STEP#N: the N-th time; empty: never"},
+        {"file-space", "",
+         "bytes the programs' run logs, journals and failed-records files may still take in "
+         "one run, after which each further line is refused as on a full disk; empty: no limit"},
         {"virtual-time", "off", "on: sleeps return at once and move the host's clock forward"},
         {"service.Dravik", "4", "state of the Dravik service (4 running, 1 stopped, 7 paused)"},
         {"service.Morvin", "4", "state of the Morvin service"},

@@ -41,6 +41,7 @@ public:
         m_owner.calls.push_back({name, args});
         return m_inner->callProcedure(name, args);
     }
+    void proveWritable() override { m_inner->proveWritable(); }
 
 private:
     RecordingDatabase &m_owner;

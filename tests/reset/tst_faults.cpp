@@ -28,10 +28,10 @@ void expectBack(test::ResetBench &bench, const test::SubscriberFacts &s) {
               s.objectId + "|" + s.callHandlerId);
 }
 
-// The directory reports failures and the mail library is missing too: every step is still taken,
-// and the failures are logged and counted.
+// The directory reports failures: every step is still taken, and the failures are logged and
+// counted.
 TEST(ProcedureFault, AProcedureErrorIsLoggedAndEveryLaterStepStillRuns) {
-    test::ResetBench b(20, {{"directory-sync", "fail"}, {"mail-library", "missing"}});
+    test::ResetBench b(20, {{"directory-sync", "fail"}});
     // The seeded administrator may be removed only with force, which the run does not ask.
     test::SubscriberFacts s = b.find([&](const auto &f) {
         return b.undeletable(f) && !f.directoryId.empty() && !b.conflicting(f);
@@ -62,12 +62,36 @@ TEST(ProcedureFault, AProcedureErrorIsLoggedAndEveryLaterStepStillRuns) {
            {"    Subscriber synch with directory started.",
             "(error) " + std::string(kSyncFailed) + " during subscriber create." + check});
     EXPECT_EQ(lines, expected);
-    EXPECT_EQ(b.summary().errorCount, 17) << "the time-out line is not counted";
-    // It kept its rows; what went before the removal (recordings, messages) is gone.
+    EXPECT_EQ(b.summary().errorCount, 15) << "the time-out line is not counted";
+    // It kept its rows, read back as a finished reset's; what went before the removal
+    // (recordings, messages) is gone.
     expectBack(b, s);
-    EXPECT_EQ(b.messagesOf(s), messages) << "the mailbox could not be reached";
+    EXPECT_EQ(b.messagesOf(s), 0);
     test::expectSame(before, b.snapshot({s.alias}));
     EXPECT_EQ(b.serverProblems(), std::vector<std::string>{});
+    EXPECT_EQ(b.summary().stopReason, "");
+}
+
+// A run that could not empty mailboxes would remove subscribers with their messages kept: it
+// changes nothing and says why.
+TEST(ProcedureFault, AMissingMailLibraryStopsTheRunBeforeItsFirstChange) {
+    test::ResetBench b(20, {{"mail-library", "missing"}});
+    test::SubscriberFacts s =
+        b.find([&](const auto &f) { return !f.directoryId.empty() && !b.conflicting(f); });
+    b.addRow(s.objectId);
+    const test::Snapshot before = b.snapshot({s.alias});
+    const int messages = b.messagesOf(s);
+    std::vector<std::string> lines = test::withoutEnd(b.run());
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "(error) the mail store cannot be reached: no mail session can be made",
+                         "(error) The run stopped before resetting every subscriber: the mail "
+                         "store cannot be reached."}));
+    EXPECT_EQ(b.summary().stopReason, "the mail store cannot be reached");
+    EXPECT_NE(b.summary().closingMessage.find("The run stopped before resetting every "
+                                              "subscriber: the mail store cannot be reached."),
+              std::string::npos);
+    EXPECT_EQ(b.messagesOf(s), messages);
+    test::expectSame(before, b.snapshot({s.alias}));
 }
 
 // A mailbox without address and one that does not resolve are logged, a read-only recording

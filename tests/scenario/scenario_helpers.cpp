@@ -219,16 +219,19 @@ ScenarioHost::ScenarioHost(int subscribers, unsigned seed)
     set("virtual-time", "on");
 }
 
-ScenarioHost::Result ScenarioHost::run(const std::string &program, const std::string &args) const {
-    return runOn(m_host, program, args);
+ScenarioHost::Result ScenarioHost::run(const std::string &program, const std::string &args,
+                                       const std::string &wrapper) const {
+    return runOn(m_host, program, args, wrapper);
 }
 
 ScenarioHost::Result ScenarioHost::runOn(const std::string &host, const std::string &program,
-                                         const std::string &args) const {
+                                         const std::string &args,
+                                         const std::string &wrapper) const {
     const std::string errFile = m_temp.path() + "/stderr.txt";
     const std::string database =
         m_database.empty() ? "" : "ZEPHRANE_DATABASE=" + shellQuoted(m_database) + " ";
     const std::string command = "ZEPHRANE_HOST=" + shellQuoted(host) + " " + database +
+                                wrapper + " " +
                                 shellQuoted(m_programs + "/" + program) + " " + args +
                                 " </dev/null 2>" + shellQuoted(errFile);
     const CommandOutput output = runCommand(command);

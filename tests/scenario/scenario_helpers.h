@@ -69,7 +69,9 @@ public:
     ScenarioHost(int subscribers, unsigned seed);
 
     /// Runs an installed program on the host with no terminal; both outputs kept apart.
-    Result run(const std::string &program, const std::string &args) const;
+    /// `wrapper` (a command that runs the program, such as "prlimit ... --") goes before it.
+    Result run(const std::string &program, const std::string &args,
+               const std::string &wrapper = "") const;
     Result cli(const std::string &args) const { return run("zephrane-cli", args); }
     /// Runs an installed program on the host on a pseudo-terminal, with `environment`
     /// ("NAME=value ...") added. `err` is what the terminal showed: standard error, and
@@ -79,8 +81,8 @@ public:
     /// Points the programs at another database by an ODBC connection text ("": their own).
     void useDatabase(const std::string &connectionText) { m_database = connectionText; }
     /// Runs an installed program on another host folder.
-    Result runOn(const std::string &host, const std::string &program,
-                 const std::string &args) const;
+    Result runOn(const std::string &host, const std::string &program, const std::string &args,
+                 const std::string &wrapper = "") const;
     /// Starts an installed program on the host and returns at once.
     Process start(const std::string &program, const std::string &args) const;
     /// Waits for a started program; its status is minus the signal when a signal ended it.
@@ -94,6 +96,7 @@ public:
 
     const std::string &host() const { return m_host; }
     std::string logsFolder() const { return m_programs + "/logs"; }
+    const std::string &programsFolder() const { return m_programs; }
     const TempFolder &temp() const { return m_temp; }
 
 private:

@@ -165,6 +165,13 @@ public:
               const std::vector<std::string> &readBack) override;
     std::optional<DbRowSet> callProcedure(const std::string &name,
                                           const std::vector<DbParam> &args) override;
+    // A table made inside a transaction that is rolled back: the server must let this login
+    // change the database, and nothing of the change stays.
+    void proveWritable() override {
+        inTransaction(false, [&] {
+            return updatableQuery("CREATE TABLE zeph_WriteProbe (x INT)", {});
+        });
+    }
 
 private:
     DbRowSet readOnlyQuery(const std::string &sql, const std::vector<DbValue> &params);

@@ -3,6 +3,7 @@
 #include "platform/Error.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -43,6 +44,9 @@ TimePoint toTimePoint(const struct stat &st) {
 }
 
 // Writes each line with one write() and syncs it, so that a crash loses no line already logged.
+// A line that cannot be written whole (a full disk, a file-size limit) is cut off again, so
+// the file ends with the last whole line; after such a failure the writer takes no more lines,
+// which would otherwise follow a gap.
 class PosixTextWriter : public ITextFileWriter {
 public:
     explicit PosixTextWriter(int fd)
@@ -50,9 +54,27 @@ public:
     ~PosixTextWriter() override { close(); }
 
     bool writeLine(const std::string &text) override {
-        if (m_fd < 0)
+        if (m_fd < 0 || m_failed)
             return false;
-        std::string line = text + "\r\n";
+        const off_t start = ::lseek(m_fd, 0, SEEK_END);
+        if (start < 0 || !writeAll(text + "\r\n") || (::fdatasync(m_fd) != 0 && errno != EINVAL)) {
+            m_failed = true;
+            if (start >= 0 && ::ftruncate(m_fd, start) == 0)
+                ::fdatasync(m_fd);
+            return false;
+        }
+        return true;
+    }
+
+    void close() override {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+
+private:
+    bool writeAll(const std::string &line) {
         const char *p = line.data();
         std::size_t left = line.size();
         while (left > 0) {
@@ -65,18 +87,11 @@ public:
             p += n;
             left -= static_cast<std::size_t>(n);
         }
-        return ::fdatasync(m_fd) == 0 || errno == EINVAL;
+        return true;
     }
 
-    void close() override {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
-    }
-
-private:
     int m_fd;
+    bool m_failed = false;
 };
 
 class PosixFileSystem : public IFileSystem {
@@ -171,6 +186,9 @@ public:
 } // namespace
 
 std::unique_ptr<IFileSystem> makeFileSystem() {
+    // A write beyond the file-size limit (ulimit -f) must fail as a full disk does, with an
+    // error the program answers, not end the program between two steps of a reset.
+    ::signal(SIGXFSZ, SIG_IGN);
     return std::make_unique<PosixFileSystem>();
 }
 

@@ -204,6 +204,7 @@ public:
 
     DbRowSet query(const std::string &sql, const std::vector<DbValue> &params,
                    bool readOnly) override {
+        checkInPlace();
         return readOnly ? readOnlyQuery(sql, params) : updatableQuery(sql, params);
     }
 
@@ -218,12 +219,38 @@ public:
 
     std::optional<DbRowSet> callProcedure(const std::string &name,
                                           const std::vector<DbParam> &args) override {
+        checkInPlace();
         if (!*m_procedures)
             throw Error(sqlerr::kGeneral, "Could not find stored procedure '" + name + "'.");
         return (*m_procedures)(m_db, name, args);
     }
 
+    void proveWritable() override {
+        checkInPlace();
+        // A table made and taken back in one transaction: the file must take a write lock and
+        // a change, and nothing of either stays.
+        run(*m_handle, "BEGIN IMMEDIATE");
+        try {
+            exec(m_db, "CREATE TABLE main.zeph_WriteProbe (x)");
+        } catch (...) {
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+
 private:
+    /// A server whose database file was moved or removed does not answer any more, also
+    /// through a connection opened before: nothing is read from or written to a file that is
+    /// no longer the server's.
+    void checkInPlace() {
+        if (m_handle->fileMoved()) {
+            m_reusable = false;
+            throw Error(sqlerr::kGeneral,
+                        "The server database is no longer there: its file was moved or removed.");
+        }
+    }
+
     /// While set, the authorizer allows reading only.
     struct ReadOnlyGuard {
         explicit ReadOnlyGuard(SqliteConnection &c)
@@ -418,6 +445,7 @@ void SqliteConnection::updateRow(const std::string &targetName,
         throw Error(sqlerr::kGeneral, "A row cannot be saved without its key and its changes.");
     SaveTarget target;
     target.name = targetName;
+    checkInPlace();
 
     run(*m_handle, "BEGIN IMMEDIATE");
     try {
@@ -454,6 +482,7 @@ SqliteConnection::insertRow(const std::string &targetName, const std::vector<std
                             const std::vector<std::string> &readBack) {
     if (columns.size() != values.size())
         throw Error(sqlerr::kGeneral, "A new row needs one value per column.");
+    checkInPlace();
     std::string sql = "INSERT INTO " + quoteName(targetName);
     if (columns.empty()) {
         sql += " DEFAULT VALUES";

@@ -1,0 +1,116 @@
+#include "DryRunForesight.h"
+
+#include "ResetRun.h"
+
+#include <algorithm>
+
+namespace zeph {
+
+namespace {
+
+const char *const kLorrasvcAdvice = " Check the Lorrasvc logs in the \\Pradix\\Logs directory";
+
+bool allDigits(const std::string &text) {
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The ids of the template with the alias; false when there is none.
+bool findTemplate(ResetRun &run, const std::string &templateAlias) {
+    Foresight &f = run.foresight;
+    f.subscriberTemplateId.clear();
+    f.callHandlerTemplateId.clear();
+    if (!run.openQuery("SELECT SubscriberTemplateObjectID, CallHandlerTemplateObjectID FROM "
+                       "vw_SubscriberTemplate WHERE Alias=?",
+                       {DbValue(templateAlias)}, db::adLockReadOnly))
+        return false;
+    const bool found = run.queryRowCount() == 1;
+    if (found) {
+        f.subscriberTemplateId = run.read<std::string>(
+            [&] { return run.querySet["SubscriberTemplateObjectID"].Text(); });
+        f.callHandlerTemplateId = run.read<std::string>(
+            [&] { return run.querySet["CallHandlerTemplateObjectID"].Text(); });
+    }
+    run.closeQuery();
+    return found;
+}
+
+// True when another subscriber holds the directory account.
+bool directoryAccountTaken(ResetRun &run) {
+    const SubscriberSnapshot &s = run.snapshot;
+    if (!run.openQuery("SELECT SubscriberObjectID FROM Subscriber WHERE DirectoryID=? AND "
+                       "SubscriberObjectID<>?",
+                       {DbValue(s.DirectoryID), DbValue(s.ObjectID)}, db::adLockReadOnly))
+        return false;
+    const bool taken = run.queryRowCount() > 0;
+    run.closeQuery();
+    return taken;
+}
+
+// Why sp_CreateSubscriber would refuse the subscriber, in the order it checks; empty when it
+// would not.
+std::string creationRefusal(ResetRun &run, const std::string &templateAlias) {
+    const SubscriberSnapshot &s = run.snapshot;
+    if (!allDigits(s.DTMFAccessID))
+        return "the extension " + s.DTMFAccessID + " is not valid: an extension holds digits only";
+    if (!findTemplate(run, templateAlias))
+        return "there is no subscriber template with the alias " + templateAlias;
+    if (run.foresight.removalRefused)
+        return "the subscriber " + s.Alias + " is still there, as its removal is refused";
+    if (directoryAccountTaken(run))
+        return "the directory account " + s.DirectoryID + " belongs to another subscriber";
+    return {};
+}
+
+} // namespace
+
+void ForeseeRemoval(ResetRun &run) {
+    bool undeletable = false;
+    if (run.openQuery("SELECT Undeletable FROM vw_Subscriber WHERE SubscriberObjectID=?",
+                      {DbValue(run.snapshot.ObjectID)}, db::adLockReadOnly) &&
+        run.queryRowCount() == 1)
+        undeletable = run.read<std::int64_t>([&] { return run.querySet["Undeletable"].Long(); });
+    run.closeQuery();
+    run.foresight.removalRefused = undeletable;
+    if (!undeletable)
+        return;
+    run.line(run.foreseen("(error) the server would refuse the removal: the subscriber is marked "
+                          "undeletable, and the reset does not force its removal"));
+    run.line(run.foreseen("(error) Syncronization process failed during subscriber delete." +
+                          std::string(kLorrasvcAdvice)));
+}
+
+void ForeseeCreation(ResetRun &run, const std::string &templateAlias) {
+    const std::string refusal = creationRefusal(run, templateAlias);
+    run.foresight.creationRefused = !refusal.empty();
+    if (refusal.empty()) {
+        run.line(dryRunLine("create the subscriber again from the template " + templateAlias +
+                            " (sp_CreateSubscriber) and give it back its old ObjectID values"));
+        return;
+    }
+    run.line(run.foreseen("(error) the server would refuse the creation: " + refusal));
+    run.line(run.foreseen("(error) subscriber creation stored procedure failed to execute "
+                          "properly."));
+}
+
+void ForeseeResynchronization(ResetRun &run) {
+    if (!run.foresight.creationRefused || run.foresight.removalRefused)
+        return;
+    run.line(run.foreseen("(error) the server would refuse the directory synchronisation: the "
+                          "subscriber would not be there"));
+    run.line(run.foreseen("(error) Syncronization process failed during subscriber create." +
+                          std::string(kLorrasvcAdvice)));
+}
+
+long TemplateRows(ResetRun &run, const std::string &table, bool callHandlerTemplate) {
+    const std::string &id = callHandlerTemplate ? run.foresight.callHandlerTemplateId
+                                                : run.foresight.subscriberTemplateId;
+    if (!run.openQuery("SELECT ParentObjectID FROM " + table + " WHERE ParentObjectID=?",
+                       {DbValue(id)}, db::adLockReadOnly))
+        return -1;
+    const long rows = run.queryRowCount();
+    run.closeQuery();
+    return rows;
+}
+
+} // namespace zeph

@@ -1,0 +1,125 @@
+#include "ResetVerification.h"
+
+#include "ResetRun.h"
+#include "platform/AsciiText.h"
+
+#include <vector>
+
+namespace zeph {
+
+namespace {
+
+// A column of the query that must hold the old id.
+struct Expected {
+    const char *column;
+    const std::string &value;
+};
+
+// One row of `sql` must be found, and its columns must hold the expected values.
+std::string checkRow(ResetRun &run, const char *what, const std::string &sql, const std::string &id,
+                     const std::vector<Expected> &expected) {
+    if (!run.openQuery(sql, {DbValue(id)}, db::adLockReadOnly))
+        return what + std::string(" could not be read");
+    std::string problem;
+    const long rows = run.queryRowCount();
+    if (rows != 1) {
+        problem = what + std::string(rows == 0 ? " is missing" : " is there more than once");
+    } else {
+        for (const Expected &e : expected) {
+            const std::string value =
+                run.read<std::string>([&] { return run.querySet[e.column].Text(); });
+            if (!equalsIgnoreCase(value, e.value)) {
+                problem = what + std::string(" has ") + e.column + "=" + value;
+                break;
+            }
+        }
+    }
+    run.closeQuery();
+    return problem;
+}
+
+// The rows of `table` whose `column` still holds `id`.
+long rowsNaming(ResetRun &run, const std::string &table, const std::string &column,
+                const std::string &id, bool &readable) {
+    if (!run.openQuery("SELECT " + column + " FROM " + table + " WHERE " + column + "=?",
+                       {DbValue(id)}, db::adLockReadOnly)) {
+        readable = false;
+        return 0;
+    }
+    const long rows = run.queryRowCount();
+    run.closeQuery();
+    return rows;
+}
+
+// The tables the re-creation fills under the new ids, which the fix-ups move to the old ones.
+struct Reference {
+    const char *table;
+    const char *column;
+    bool callHandler; // names the new call handler id (else the new subscriber id)
+};
+
+constexpr Reference kReferences[] = {
+    {"Subscriber", "SubscriberObjectID", false},
+    {"GlobalSubscriber", "SubscriberObjectID", false},
+    {"NotificationDevice", "ParentObjectID", false},
+    {"NotificationRule", "ParentObjectID", false},
+    {"NotificationMWI", "ParentObjectID", false},
+    {"DTMFAccessID", "ParentObjectID", false},
+    {"CallHandler", "AdministratorObjectID", false},
+    {"CallHandler", "RecipientObjectID", false},
+    {"CallHandler", "CallHandlerObjectID", true},
+    {"ContactRule", "ParentObjectID", true},
+    {"MessagingRule", "ParentObjectID", true},
+    {"MenuEntry", "ParentObjectID", true},
+};
+
+std::string referencesLeft(ResetRun &run) {
+    for (const Reference &r : kReferences) {
+        const std::string &id = r.callHandler ? run.ids.newCallHandlerId : run.ids.newSubscriberId;
+        if (id.empty())
+            continue;
+        bool readable = true;
+        const long rows = rowsNaming(run, r.table, r.column, id, readable);
+        if (!readable)
+            return std::string(r.table) + " could not be read";
+        if (rows > 0)
+            return std::to_string(rows) + " row(s) of " + r.table + " still name the new id " + id +
+                   " in " + r.column;
+    }
+    return {};
+}
+
+} // namespace
+
+std::string UnverifiedReset(ResetRun &run) {
+    const SubscriberSnapshot &s = run.snapshot;
+    const int failuresBefore = run.failureCount();
+    std::string problem = checkRow(
+        run, "the subscriber",
+        "SELECT SubscriberObjectID, CallHandlerObjectID FROM Subscriber WHERE SubscriberObjectID=?",
+        s.ObjectID, {{"CallHandlerObjectID", s.CallHandlerObjectID}});
+    if (problem.empty())
+        problem = checkRow(run, "its global subscriber row",
+                           "SELECT SubscriberObjectID, CallHandlerObjectID FROM GlobalSubscriber "
+                           "WHERE SubscriberObjectID=?",
+                           s.ObjectID, {{"CallHandlerObjectID", s.CallHandlerObjectID}});
+    const std::string primary = "1";
+    if (problem.empty())
+        problem = checkRow(run, "its primary call handler",
+                           "SELECT CallHandlerObjectID, IsPrimary, AdministratorObjectID FROM "
+                           "CallHandler WHERE CallHandlerObjectID=?",
+                           s.CallHandlerObjectID,
+                           {{"IsPrimary", primary}, {"AdministratorObjectID", s.ObjectID}});
+    if (problem.empty())
+        problem = checkRow(run, "its primary extension",
+                           "SELECT DTMFAccessID FROM DTMFAccessID WHERE ParentObjectID=? AND "
+                           "IsPrimaryID=1",
+                           s.ObjectID, {{"DTMFAccessID", s.DTMFAccessID}});
+    if (problem.empty())
+        problem = referencesLeft(run);
+    if (problem.empty() && run.failureCount() != failuresBefore)
+        problem = "the subscriber could not be read back";
+    return problem;
+}
+
+} // namespace zeph

@@ -1,0 +1,116 @@
+// Faults of the machine a stand-in host can play, so that a run's answer to them can be
+// rehearsed and tested without privileges: the host folder taken away at a chosen step (as a
+// server that vanishes), and a file system with little room left for the programs' own files.
+#include "SimParts.h"
+#include "platform/AsciiText.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+namespace fs = std::filesystem;
+
+namespace zeph::sim {
+
+namespace {
+
+// "STEP" or "STEP#N": the step and the how-manieth time it is reached (1 when not given).
+std::pair<std::string, int> stepAndCount(const std::string &setting) {
+    const std::size_t hash = setting.rfind('#');
+    if (hash == std::string::npos)
+        return {lowerAscii(setting), 1};
+    int count = 1;
+    try {
+        count = std::stoi(setting.substr(hash + 1));
+    } catch (const std::exception &) {
+        count = 1;
+    }
+    return {lowerAscii(setting.substr(0, hash)), count};
+}
+
+// A line writer that draws on a budget shared by every file the host's programs write.
+class BudgetedWriter : public ITextFileWriter {
+public:
+    BudgetedWriter(std::unique_ptr<ITextFileWriter> inner, std::shared_ptr<std::uint64_t> budget)
+        : m_inner(std::move(inner))
+        , m_budget(std::move(budget)) {}
+
+    // A line that does not fit is refused whole, as a full disk leaves a file: the lines before
+    // it stay, nothing of it is written.
+    bool writeLine(const std::string &text) override {
+        const std::uint64_t size = text.size() + 2; // CR LF
+        if (size > *m_budget) {
+            *m_budget = 0;
+            return false;
+        }
+        if (!m_inner->writeLine(text))
+            return false;
+        *m_budget -= size;
+        return true;
+    }
+    void close() override { m_inner->close(); }
+
+private:
+    std::unique_ptr<ITextFileWriter> m_inner;
+    std::shared_ptr<std::uint64_t> m_budget;
+};
+
+class BudgetedFileSystem : public IFileSystem {
+public:
+    BudgetedFileSystem(std::unique_ptr<IFileSystem> inner, std::uint64_t bytes)
+        : m_inner(std::move(inner))
+        , m_budget(std::make_shared<std::uint64_t>(bytes)) {}
+
+    bool fileExists(const std::string &path) override { return m_inner->fileExists(path); }
+    bool folderExists(const std::string &path) override { return m_inner->folderExists(path); }
+    void createFolder(const std::string &path) override { m_inner->createFolder(path); }
+    std::vector<FileEntry> listFiles(const std::string &folder) override {
+        return m_inner->listFiles(folder);
+    }
+    void deleteFile(const std::string &path, bool force) override {
+        m_inner->deleteFile(path, force);
+    }
+    std::unique_ptr<ITextFileWriter> openTextFile(const std::string &path, bool append) override {
+        return std::make_unique<BudgetedWriter>(m_inner->openTextFile(path, append), m_budget);
+    }
+    std::optional<std::string> readFile(const std::string &path) override {
+        return m_inner->readFile(path);
+    }
+    std::string nativePath(const std::string &path) override { return m_inner->nativePath(path); }
+    std::string userDataFolder() override { return m_inner->userDataFolder(); }
+
+private:
+    std::unique_ptr<IFileSystem> m_inner;
+    std::shared_ptr<std::uint64_t> m_budget;
+};
+
+} // namespace
+
+std::function<void(const std::string &)> makeVanishHook(const SimSettings &settings,
+                                                        const std::string &hostFolder) {
+    const std::string setting = settings.get("vanish-after");
+    if (setting.empty())
+        return {};
+    auto [target, count] = stepAndCount(setting);
+    auto seen = std::make_shared<int>(0);
+    return [target, count, seen, hostFolder](const std::string &step) {
+        if (lowerAscii(step) != target || ++*seen != count)
+            return;
+        const std::string away = hostFolder + ".vanished";
+        std::error_code failed;
+        fs::rename(hostFolder, away, failed);
+        std::fprintf(stderr, "stand-in: the host folder %s %s after %s (vanish-after)\n",
+                     hostFolder.c_str(), failed ? "could not be moved away" : "moved away",
+                     step.c_str());
+    };
+}
+
+std::unique_ptr<IFileSystem> limitFileSpace(std::unique_ptr<IFileSystem> files,
+                                            const SimSettings &settings) {
+    const std::string bytes = settings.get("file-space");
+    if (bytes.empty())
+        return files;
+    return std::make_unique<BudgetedFileSystem>(std::move(files), std::stoull(bytes));
+}
+
+} // namespace zeph::sim

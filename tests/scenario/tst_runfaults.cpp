@@ -1,0 +1,345 @@
+// Faults of the machine under a running reset, with the real programs: a database that cannot
+// grow (a file-size limit), a logs folder that fills (the stand-in's file-space setting, and a
+// real small tmpfs where this machine may mount one), a database the account may only read,
+// and a host folder that vanishes at a chosen step. After each, the server is either sound or
+// its journal holds exactly the subscribers that are not back, and --recover brings them back.
+// Also: the dry run foresees the real run's errors, template by template.
+#include "scenario_helpers.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+#include <regex>
+#include <set>
+#include <sqlite3.h>
+#include <sys/mount.h>
+
+namespace fs = std::filesystem;
+using zeph::test::lines;
+using zeph::test::ScenarioHost;
+using zeph::test::shellQuoted;
+using zeph::test::TempHost;
+
+namespace {
+
+constexpr int kSubscribers = 30;
+constexpr unsigned kSeed = 5;
+const std::string kResetAll = "--template defaultTemplate --all --preserve-alternate-extensions "
+                              "--skip-dl-sync --yes";
+
+bool contains(const std::string &text, const std::string &part) {
+    return text.find(part) != std::string::npos;
+}
+
+// One text per row of a query on the host's database.
+std::vector<std::string> column(const std::string &host, const std::string &sql) {
+    std::vector<std::string> values;
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2((host + "/TarvoDb.sqlite").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt *statement = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK) {
+        while (sqlite3_step(statement) == SQLITE_ROW) {
+            const unsigned char *text = sqlite3_column_text(statement, 0);
+            values.emplace_back(text ? reinterpret_cast<const char *>(text) : "NULL");
+        }
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return values;
+}
+
+// Each subscriber's alias with its ids and creation time: a subscriber that was removed and
+// created again has a new creation time.
+std::map<std::string, std::string> subscribers(const std::string &host) {
+    std::map<std::string, std::string> all;
+    for (const std::string &row :
+         column(host, "SELECT Alias || '|' || SubscriberObjectID || '|' || CallHandlerObjectID || "
+                      "'|' || CreationTime FROM Subscriber"))
+        all[row.substr(0, row.find('|'))] = row.substr(row.find('|') + 1);
+    return all;
+}
+
+// The aliases a normal run skips for a conflicting extension: they must never be removed.
+std::set<std::string> skippedByANormalRun(const ScenarioHost &scenario) {
+    const ScenarioHost::Result dry = scenario.cli(kResetAll + " --dry-run");
+    std::set<std::string> skipped;
+    std::string alias;
+    for (const std::string &line : lines(dry.out)) {
+        if (line.rfind("    Alias=", 0) == 0)
+            alias = line.substr(10);
+        else if (contains(line, "has a conflicting ID with another object"))
+            skipped.insert(alias);
+    }
+    return skipped;
+}
+
+std::string checkHost(const ScenarioHost &scenario) {
+    const ScenarioHost::Result check =
+        scenario.run("zephrane-sim", "check " + shellQuoted(scenario.host()));
+    return check.status == 0 ? std::string() : check.out + check.err;
+}
+
+// The aliases that --recover finishes, from its output.
+std::set<std::string> recoveredAliases(const std::string &out) {
+    std::set<std::string> aliases;
+    for (const std::string &line : lines(out)) {
+        if (line.rfind("    Alias=", 0) == 0)
+            aliases.insert(line.substr(10));
+    }
+    return aliases;
+}
+
+// After a run that a fault stopped: the server is sound, or the subscribers that are not back
+// (missing, or not sound) are exactly those the journal holds, and --recover brings them back.
+// No subscriber a normal run skips was touched.
+void expectSoundOrRecovered(const ScenarioHost &scenario,
+                            const std::map<std::string, std::string> &before,
+                            const std::set<std::string> &skipped) {
+    const std::map<std::string, std::string> after = subscribers(scenario.host());
+    for (const std::string &alias : skipped)
+        EXPECT_EQ(after.count(alias) ? after.at(alias) : "", before.at(alias))
+            << alias << " is skipped by a normal run and must stay untouched";
+    std::set<std::string> missing;
+    for (const auto &[alias, row] : before) {
+        if (!after.count(alias))
+            missing.insert(alias);
+    }
+    const std::string problems = checkHost(scenario);
+    const ScenarioHost::Result recover = scenario.cli("--recover --yes");
+    if (problems.empty() && missing.empty()) {
+        EXPECT_TRUE(contains(recover.out, "No interrupted reset to finish.") || recover.status == 0)
+            << recover.out << recover.err;
+    } else {
+        EXPECT_EQ(recover.status, 0) << recover.out << recover.err;
+        const std::set<std::string> recovered = recoveredAliases(recover.out);
+        for (const std::string &alias : missing)
+            EXPECT_TRUE(recovered.count(alias)) << alias << " is gone and not in the journal";
+        EXPECT_LE(recovered.size(), 1u) << "a run stops after the first subscriber not back";
+    }
+    EXPECT_EQ(checkHost(scenario), "");
+    const std::map<std::string, std::string> recoveredState = subscribers(scenario.host());
+    for (const auto &[alias, row] : before) {
+        ASSERT_TRUE(recoveredState.count(alias)) << alias << " was lost";
+        EXPECT_EQ(recoveredState.at(alias).substr(0, 77), row.substr(0, 77))
+            << alias << " came back with other ids";
+    }
+    EXPECT_TRUE(contains(scenario.cli("--recover --yes").out, "No interrupted reset to finish."));
+}
+
+// The run log of the last run: its bytes.
+std::string lastLog(const ScenarioHost &scenario) {
+    fs::path newest;
+    for (const auto &entry : fs::directory_iterator(scenario.logsFolder())) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("Zephrane_Log_", 0) == 0 &&
+            (newest.empty() || entry.last_write_time() > fs::last_write_time(newest)))
+            newest = entry.path();
+    }
+    return zeph::test::readAll(newest.string());
+}
+
+// The lines that reached the log are whole, in order, and as the run printed them.
+void expectLogIsAnIntactPrefix(const std::string &log, const std::string &printed) {
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.substr(log.size() - 2), "\r\n") << "the log ends mid-line";
+    const std::vector<std::string> logged = lines(log);
+    const std::vector<std::string> shown = lines(printed);
+    ASSERT_LE(logged.size(), shown.size());
+    for (std::size_t i = 0; i < logged.size(); ++i)
+        ASSERT_EQ(logged[i], shown[i]) << "line " << i + 1;
+}
+
+// --- the database cannot grow -----------------------------------------------------------------
+
+class DatabaseFileLimit : public testing::TestWithParam<int> {};
+
+// The limit is above the database file by the parameter's kilobytes: the write-ahead log and
+// the run log fill it at different points of the run.
+TEST_P(DatabaseFileLimit, StopsCleanlyAndRecovers) {
+    ScenarioHost scenario(kSubscribers, kSeed);
+    const std::set<std::string> skipped = skippedByANormalRun(scenario);
+    const auto before = subscribers(scenario.host());
+    const auto limit = fs::file_size(scenario.host() + "/TarvoDb.sqlite") + GetParam() * 1024;
+    const ScenarioHost::Result run =
+        scenario.run("zephrane-cli", kResetAll, "prlimit --fsize=" + std::to_string(limit) + " --");
+    ASSERT_NE(run.status, -1) << "the program was killed: " << run.err;
+    if (run.status == 0) {
+        EXPECT_EQ(checkHost(scenario), "") << "a run that reports no error left a sound server";
+        return;
+    }
+    EXPECT_EQ(run.status, 1) << run.err;
+    expectSoundOrRecovered(scenario, before, skipped);
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, DatabaseFileLimit, testing::Values(0, 16, 64, 160));
+
+// --- the logs folder fills ----------------------------------------------------------------------
+
+// The stand-in's file-space setting: the run log, journal and failed-records file together may
+// take that many bytes.
+class LogSpace : public testing::TestWithParam<int> {};
+
+TEST_P(LogSpace, StopsBeforeTheNextSubscribersFirstChangeWithTheLogIntact) {
+    ScenarioHost scenario(kSubscribers, kSeed);
+    const std::set<std::string> skipped = skippedByANormalRun(scenario);
+    const auto before = subscribers(scenario.host());
+    scenario.set("file-space", std::to_string(GetParam()));
+    const ScenarioHost::Result run = scenario.cli(kResetAll);
+    scenario.set("file-space", "");
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_TRUE(contains(run.err, "the run stopped before resetting every subscriber: the run log "
+                                  "could not be written"))
+        << run.err;
+    EXPECT_TRUE(contains(run.err, "The run stopped before resetting every subscriber"))
+        << "the closing message says so: " << run.err;
+    expectLogIsAnIntactPrefix(lastLog(scenario), run.out);
+    // Nothing after the line that failed removed a subscriber.
+    const std::vector<std::string> out = lines(run.out);
+    const std::size_t logged = lines(lastLog(scenario)).size();
+    std::size_t subscribersStarted = 0;
+    for (std::size_t i = logged; i < out.size(); ++i)
+        subscribersStarted += out[i] == "** Resetting Subscriber **";
+    EXPECT_EQ(subscribersStarted, 0u) << "a subscriber was started after the log failed";
+    expectSoundOrRecovered(scenario, before, skipped);
+}
+
+// Header only; a few subscribers; many.
+INSTANTIATE_TEST_SUITE_P(Levels, LogSpace, testing::Values(1500, 6000, 30000));
+
+// A real small file system under the logs folder, where this machine lets the test mount one.
+TEST(LogTmpfs, ARealFullTmpfsStopsTheRunWithTheLogIntact) {
+    ScenarioHost scenario(kSubscribers, kSeed);
+    const std::set<std::string> skipped = skippedByANormalRun(scenario);
+    const auto before = subscribers(scenario.host());
+    fs::create_directories(scenario.logsFolder());
+    if (::mount("tmpfs", scenario.logsFolder().c_str(), "tmpfs", 0, "size=40k") != 0)
+        GTEST_SKIP() << "no tmpfs can be mounted here (needs privileges); the file-space "
+                        "setting stands in for it";
+    const ScenarioHost::Result run = scenario.cli(kResetAll);
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_TRUE(contains(run.err, "the run log could not be written")) << run.err;
+    expectLogIsAnIntactPrefix(lastLog(scenario), run.out);
+    if (HasFailure())
+        std::cerr << run.out.substr(0, 3000) << run.err;
+    // Room again for the recovery's own log.
+    const std::string saved = scenario.temp().path() + "/full-logs";
+    fs::create_directories(saved);
+    for (const auto &entry : fs::directory_iterator(scenario.logsFolder()))
+        fs::copy(entry.path(), saved / entry.path().filename());
+    ::umount(scenario.logsFolder().c_str());
+    for (const auto &entry : fs::directory_iterator(saved))
+        fs::copy(entry.path(), fs::path(scenario.logsFolder()) / entry.path().filename());
+    expectSoundOrRecovered(scenario, before, skipped);
+}
+
+// --- the account may only read the database -------------------------------------------------
+
+std::map<std::string, std::string> digestsOf(const std::string &folder) {
+    std::map<std::string, std::string> digests;
+    for (const auto &entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file())
+            digests[entry.path().string()] = TempHost::fileDigest(entry.path().string());
+    }
+    return digests;
+}
+
+TEST(ReadOnlyDatabase, TheRunRefusesWithTheSystemsMessageAndChangesNothing) {
+    ScenarioHost scenario(kSubscribers, kSeed);
+    // CI runs as root, which reads and writes past any mode: the run is made as nobody.
+    const ScenarioHost::Result probe = scenario.run("zephrane-sim", "--help",
+                                                    "setpriv --reuid=nobody --regid=nogroup "
+                                                    "--clear-groups --");
+    if (probe.status == -1 || contains(probe.err, "setpriv:"))
+        GTEST_SKIP() << "the programs cannot be run as another account here: " << probe.err;
+    fs::permissions(scenario.temp().path(), fs::perms::all, fs::perm_options::add);
+    for (const auto &entry : fs::recursive_directory_iterator(scenario.temp().path()))
+        fs::permissions(entry.path(), fs::perms::all, fs::perm_options::add);
+    fs::permissions(scenario.host() + "/TarvoDb.sqlite",
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const auto before = digestsOf(scenario.host());
+    const ScenarioHost::Result run = scenario.run(
+        "zephrane-cli", kResetAll, "setpriv --reuid=nobody --regid=nogroup --clear-groups --");
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_TRUE(contains(run.err, "Unable to open TarvoDB with necessary rights needed for this "
+                                  "tool."))
+        << run.err;
+    EXPECT_TRUE(contains(run.out, "(error) the server database cannot be written")) << run.out;
+    EXPECT_FALSE(contains(run.out, "** Resetting Subscriber **")) << run.out;
+    const auto after = digestsOf(scenario.host());
+    for (const auto &[path, digest] : before) {
+        if (path.find("TarvoDb.sqlite-") != std::string::npos)
+            continue; // SQLite's shared-memory index
+        EXPECT_EQ(after.count(path) ? after.at(path) : "", digest) << path;
+    }
+}
+
+// --- the host folder vanishes ------------------------------------------------------------------
+
+struct VanishCase {
+    const char *name;
+    const char *step; // the vanish-after setting
+};
+
+class HostVanishes : public testing::TestWithParam<VanishCase> {};
+
+TEST_P(HostVanishes, TheRunStopsAndNothingIsResetBlind) {
+    ScenarioHost scenario(kSubscribers, kSeed);
+    const std::set<std::string> skipped = skippedByANormalRun(scenario);
+    const auto before = subscribers(scenario.host());
+    scenario.set("vanish-after", GetParam().step);
+    const ScenarioHost::Result run = scenario.cli(kResetAll);
+    const std::string away = scenario.host() + ".vanished";
+    ASSERT_TRUE(fs::exists(away)) << run.err;
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_TRUE(contains(run.err, "the run stopped before resetting every subscriber")) << run.err;
+    // Once the server is gone, no subscriber goes further than its checks.
+    const std::vector<std::string> out = lines(run.out);
+    std::size_t removalsAfter = 0;
+    bool gone = false;
+    for (const std::string &line : out) {
+        gone = gone || contains(line, "no longer there") || contains(line, "cannot be opened");
+        removalsAfter += gone && line == "    Removing subscriber from SQL";
+    }
+    EXPECT_EQ(removalsAfter, 0u) << run.out;
+    fs::rename(away, scenario.host());
+    scenario.set("vanish-after", "");
+    expectSoundOrRecovered(scenario, before, skipped);
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, HostVanishes,
+                         testing::Values(VanishCase{"BeforeTheRemoval", "mailbox#3"},
+                                         VanishCase{"AfterTheCreation", "write-back#2"},
+                                         VanishCase{"InTheFixUps", "fixup-8#2"},
+                                         VanishCase{"BetweenSubscribers", "finished#2"}),
+                         [](const testing::TestParamInfo<VanishCase> &param) {
+                             return std::string(param.param.name);
+                         });
+
+// --- the dry run foresees the real run's errors -------------------------------------------------
+
+int errorsOf(const ScenarioHost::Result &run) {
+    std::smatch match;
+    static const std::regex count("(\\d+) error\\(s\\) encountered");
+    return std::regex_search(run.err, match, count) ? std::stoi(match[1]) : -1;
+}
+
+TEST(DryRunForesight, TheDryRunCountsTheRealRunsErrorsForEveryTemplate) {
+    ScenarioHost templates(kSubscribers, kSeed);
+    const ScenarioHost::Result list = templates.cli("--list-templates");
+    ASSERT_EQ(list.status, 0) << list.err;
+    std::vector<std::string> aliases;
+    for (const std::string &line : lines(list.out))
+        if (!line.empty())
+            aliases.push_back(line.substr(0, line.find('\t')));
+    ASSERT_GE(aliases.size(), 2u);
+    for (const std::string &alias : aliases) {
+        ScenarioHost scenario(kSubscribers, kSeed);
+        const std::string reset = "--template " + alias + " --all --skip-dl-sync --yes";
+        const ScenarioHost::Result dry = scenario.cli(reset + " --dry-run");
+        const ScenarioHost::Result real = scenario.cli(reset);
+        EXPECT_EQ(errorsOf(dry), errorsOf(real)) << alias << "\n" << dry.out << "\n" << real.out;
+        EXPECT_GT(errorsOf(dry), 0) << alias;
+    }
+}
+
+} // namespace
