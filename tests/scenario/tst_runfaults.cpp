@@ -228,7 +228,8 @@ TEST(LogTmpfs, ARealFullTmpfsStopsTheRunWithTheLogIntact) {
         fs::copy(entry.path(), saved / entry.path().filename());
     ::umount(scenario.logsFolder().c_str());
     for (const auto &entry : fs::directory_iterator(saved))
-        fs::copy(entry.path(), fs::path(scenario.logsFolder()) / entry.path().filename());
+        fs::copy(entry.path(), fs::path(scenario.logsFolder()) / entry.path().filename(),
+                 fs::copy_options::overwrite_existing);
     expectSoundOrRecovered(scenario, before, skipped);
 }
 
