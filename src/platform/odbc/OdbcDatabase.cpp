@@ -167,11 +167,7 @@ public:
                                           const std::vector<DbParam> &args) override;
     // A table made inside a transaction that is rolled back: the server must let this login
     // change the database, and nothing of the change stays.
-    void proveWritable() override {
-        inTransaction(false, [&] {
-            return updatableQuery("CREATE TABLE zeph_WriteProbe (x INT)", {});
-        });
-    }
+    void proveWritable() override;
 
 private:
     DbRowSet readOnlyQuery(const std::string &sql, const std::vector<DbValue> &params);
@@ -404,6 +400,11 @@ OdbcConnection::insertRow(const std::string &target, const std::vector<std::stri
     } catch (const Error &) {
         return std::nullopt; // the row is stored; only its read-back failed
     }
+}
+
+void OdbcConnection::proveWritable() {
+    inTransaction(false,
+                  [&] { return updatableQuery("CREATE TABLE zeph_WriteProbe (x INT)", {}); });
 }
 
 std::optional<DbRowSet> OdbcConnection::callProcedure(const std::string &name,
