@@ -73,6 +73,12 @@ public:
     std::unique_ptr<ITextFileWriter> openTextFile(const std::string &path, bool append) override {
         return std::make_unique<BudgetedWriter>(m_inner->openTextFile(path, append), m_budget);
     }
+    std::unique_ptr<ITextFileWriter> createNewTextFile(const std::string &path) override {
+        std::unique_ptr<ITextFileWriter> file = m_inner->createNewTextFile(path);
+        if (!file)
+            return nullptr; // the name is taken
+        return std::make_unique<BudgetedWriter>(std::move(file), m_budget);
+    }
     std::optional<std::string> readFile(const std::string &path) override {
         return m_inner->readFile(path);
     }
