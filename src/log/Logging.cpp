@@ -50,15 +50,28 @@ std::string twoDigits(int n) {
     return buffer;
 }
 
+// Creates a folder unless it is there. Two programs started together may both find it missing:
+// the one that loses the race to create it finds it made, which is as good.
+void ensureFolder(IFileSystem &files, const std::string &path) {
+    if (files.folderExists(path))
+        return;
+    try {
+        files.createFolder(path);
+    } catch (const Error &) {
+        if (!files.folderExists(path))
+            throw;
+    }
+}
+
 // Creates a folder and every missing folder above it.
 void createFolders(IFileSystem &files, const std::string &path) {
     for (std::size_t i = 1; i <= path.size(); ++i) {
         if (i < path.size() && path[i] != '\\' && path[i] != '/')
             continue;
         std::string prefix = path.substr(0, i);
-        if (prefix.back() == ':' || files.folderExists(prefix))
+        if (prefix.back() == ':')
             continue; // a drive ("C:") is not a folder to make
-        files.createFolder(prefix);
+        ensureFolder(files, prefix);
     }
 }
 
@@ -142,10 +155,7 @@ std::string Logging::GenerateNewLogFileName() {
     LocalTime now = m_host.clock->toLocal(m_host.clock->now());
     std::string name = "\\Zephrane_Log_" + logFileTimeStamp(now) + ".TXT";
     std::string folder = logFolder();
-    auto failure = attempt([&] {
-        if (!m_host.files->folderExists(folder))
-            m_host.files->createFolder(folder);
-    });
+    auto failure = attempt([&] { ensureFolder(*m_host.files, folder); });
     if (failure) {
         showError(errorReport(failure->number(), failure->description(), kGenerateWhere));
         return useFallbackFolder(name, *failure);
