@@ -6,6 +6,7 @@
 #include "platform/DbErrors.h"
 #include "platform/odbc/OdbcDatabase.h"
 #include "support/ErrorOf.h"
+#include "support/OdbcDriver.h"
 
 #include <gtest/gtest.h>
 
@@ -20,24 +21,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The SQLite ODBC driver, named by its file so that no registration is needed.
-std::string sqliteDriver() {
-    for (const char *folder : {"/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/aarch64-linux-gnu/odbc",
-                               "/usr/lib/odbc", "/usr/lib64"}) {
-        const std::string path = std::string(folder) + "/libsqlite3odbc.so";
-        if (fs::exists(path))
-            return path;
-    }
-    return {};
-}
-
 class OdbcTest : public ::testing::Test {
 protected:
     void SetUp() override {
         // scripts/test installs the driver (libsqliteodbc): missing, the test fails.
-        ASSERT_FALSE(sqliteDriver().empty()) << "the SQLite ODBC driver is not installed";
-        m_db = odbc::makeDatabase("Driver=" + sqliteDriver() + ";Database=" + m_file.path() +
-                                  ";NoWCHAR=0");
+        ASSERT_FALSE(test::sqliteOdbcDriver().empty()) << "the SQLite ODBC driver is not installed";
+        m_db = odbc::makeDatabase("Driver=" + test::sqliteOdbcDriver() +
+                                  ";Database=" + m_file.path() + ";NoWCHAR=0");
     }
     std::unique_ptr<IDbConnection> connect() { return m_db->connect(kConnection); }
 

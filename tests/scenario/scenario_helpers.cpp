@@ -230,9 +230,8 @@ ScenarioHost::Result ScenarioHost::runOn(const std::string &host, const std::str
     const std::string errFile = m_temp.path() + "/stderr.txt";
     const std::string database =
         m_database.empty() ? "" : "ZEPHRANE_DATABASE=" + shellQuoted(m_database) + " ";
-    const std::string command = "ZEPHRANE_HOST=" + shellQuoted(host) + " " + database +
-                                wrapper + " " +
-                                shellQuoted(m_programs + "/" + program) + " " + args +
+    const std::string command = "ZEPHRANE_HOST=" + shellQuoted(host) + " " + database + wrapper +
+                                " " + shellQuoted(m_programs + "/" + program) + " " + args +
                                 " </dev/null 2>" + shellQuoted(errFile);
     const CommandOutput output = runCommand(command);
     return {output.status, output.out, readAll(errFile)};

@@ -1,6 +1,7 @@
 // The programs on a database named by ZEPHRANE_DATABASE: the host's own database file reached
 // through unixODBC and the SQLite ODBC driver reads exactly as the embedded backend reads it.
 #include "scenario_helpers.h"
+#include "support/OdbcDriver.h"
 
 #include <gtest/gtest.h>
 
@@ -13,16 +14,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string sqliteDriver() {
-    for (const char *folder : {"/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/aarch64-linux-gnu/odbc",
-                               "/usr/lib/odbc", "/usr/lib64"}) {
-        const std::string path = std::string(folder) + "/libsqlite3odbc.so";
-        if (fs::exists(path))
-            return path;
-    }
-    return {};
-}
-
 // A run's printed lines with its times and the paths named by them masked.
 std::string masked(const std::string &out) {
     static const std::regex time(R"(\d+/\d+/\d{4} \d+:\d\d:\d\d [AP]M)");
@@ -34,10 +25,10 @@ std::string masked(const std::string &out) {
 class CliOdbc : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(sqliteDriver().empty()) << "the SQLite ODBC driver is not installed";
+        ASSERT_FALSE(sqliteOdbcDriver().empty()) << "the SQLite ODBC driver is not installed";
     }
     void overOdbc() {
-        m_host.useDatabase("Driver=" + sqliteDriver() + ";Database=" + m_host.host() +
+        m_host.useDatabase("Driver=" + sqliteOdbcDriver() + ";Database=" + m_host.host() +
                            "/TarvoDb.sqlite;UID=admin;PWD=s3cret");
     }
     ScenarioHost m_host{30, 11};

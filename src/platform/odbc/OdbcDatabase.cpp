@@ -25,7 +25,9 @@ constexpr SQLULEN kLoginTimeoutSeconds = 15;
 // cached tables' own connections.
 constexpr std::size_t kIdleConnections = 4;
 
+using sqltext::insertText;
 using sqltext::quoteName;
+using sqltext::updateSetText;
 
 /// The ODBC environment of the backend (version 3 behaviour).
 class Environment {
@@ -332,10 +334,7 @@ void OdbcConnection::updateRow(const std::string &target,
         if (found > 1)
             throw Error(sqlerr::kGeneral, "Key column information is insufficient or incorrect. "
                                           "Too many rows were affected by update.");
-        std::string sql = "UPDATE " + quoteName(target) + " SET ";
-        for (std::size_t i = 0; i < columns.size(); ++i)
-            sql += (i ? ", " : "") + quoteName(columns[i]) + " = ?";
-        sql += whereKey(keyColumns);
+        const std::string sql = updateSetText(target, columns) + whereKey(keyColumns);
         std::vector<DbValue> bound = values;
         bound.insert(bound.end(), keyValues.begin(), keyValues.end());
         Statement stmt(m_link->get());
@@ -352,18 +351,7 @@ OdbcConnection::insertRow(const std::string &target, const std::vector<std::stri
                           const std::vector<std::string> &readBack) {
     if (columns.size() != values.size())
         throw Error(sqlerr::kGeneral, "A new row needs one value per column.");
-    std::string sql = "INSERT INTO " + quoteName(target);
-    if (columns.empty()) {
-        sql += " DEFAULT VALUES";
-    } else {
-        std::string names;
-        std::string marks;
-        for (std::size_t i = 0; i < columns.size(); ++i) {
-            names += (i ? ", " : "") + quoteName(columns[i]);
-            marks += i ? ", ?" : "?";
-        }
-        sql += " (" + names + ") VALUES (" + marks + ")";
-    }
+    const std::string sql = insertText(target, columns);
     {
         Statement stmt(m_link->get());
         stmt.bind(values);

@@ -29,8 +29,10 @@
 namespace zeph::sqlite {
 namespace {
 
+using sqltext::insertText;
 using sqltext::QueryShape;
 using sqltext::singleSourceSelect;
+using sqltext::updateSetText;
 
 constexpr int kBusyTimeoutMs = 10000;
 constexpr const char *kDatabaseName = "TarvoDb";
@@ -458,10 +460,7 @@ void SqliteConnection::updateRow(const std::string &targetName,
         if (found > 1)
             throw Error(sqlerr::kGeneral, "Key column information is insufficient or incorrect. "
                                           "Too many rows were affected by update.");
-        std::string sql = "UPDATE " + quoteName(targetName) + " SET ";
-        for (std::size_t i = 0; i < columns.size(); ++i)
-            sql += (i ? ", " : "") + quoteName(columns[i]) + " = ?";
-        sql += whereKey(keyColumns);
+        const std::string sql = updateSetText(targetName, columns) + whereKey(keyColumns);
         std::vector<DbValue> bound = values;
         bound.insert(bound.end(), keyValues.begin(), keyValues.end());
         {
@@ -483,18 +482,7 @@ SqliteConnection::insertRow(const std::string &targetName, const std::vector<std
     if (columns.size() != values.size())
         throw Error(sqlerr::kGeneral, "A new row needs one value per column.");
     checkInPlace();
-    std::string sql = "INSERT INTO " + quoteName(targetName);
-    if (columns.empty()) {
-        sql += " DEFAULT VALUES";
-    } else {
-        std::string names;
-        std::string marks;
-        for (std::size_t i = 0; i < columns.size(); ++i) {
-            names += (i ? ", " : "") + quoteName(columns[i]);
-            marks += i ? ", ?" : "?";
-        }
-        sql += " (" + names + ") VALUES (" + marks + ")";
-    }
+    const std::string sql = insertText(targetName, columns);
     {
         Statement stmt(m_db, sql);
         stmt.bindAll(values);

@@ -164,4 +164,24 @@ std::string quoteName(std::string_view name) {
     return quoted;
 }
 
+std::string insertText(const std::string &target, const std::vector<std::string> &columns) {
+    std::string sql = "INSERT INTO " + quoteName(target);
+    if (columns.empty())
+        return sql + " DEFAULT VALUES";
+    std::string names;
+    std::string marks;
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        names += (i ? ", " : "") + quoteName(columns[i]);
+        marks += i ? ", ?" : "?";
+    }
+    return sql + " (" + names + ") VALUES (" + marks + ")";
+}
+
+std::string updateSetText(const std::string &target, const std::vector<std::string> &columns) {
+    std::string sql = "UPDATE " + quoteName(target) + " SET ";
+    for (std::size_t i = 0; i < columns.size(); ++i)
+        sql += (i ? ", " : "") + quoteName(columns[i]) + " = ?";
+    return sql;
+}
+
 } // namespace zeph::sqltext

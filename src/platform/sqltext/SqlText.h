@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zeph::sqltext {
 
@@ -27,5 +28,10 @@ std::optional<QueryShape> singleSourceSelect(std::string_view sql);
 /// A name quoted for SQL text: "name" with inner quotes doubled (SQLite, and SQL Server with
 /// quoted identifiers on, as every ODBC connection has them).
 std::string quoteName(std::string_view name);
+
+/// "INSERT INTO target (c1, c2) VALUES (?, ?)", or "... DEFAULT VALUES" without columns.
+std::string insertText(const std::string &target, const std::vector<std::string> &columns);
+/// "UPDATE target SET c1 = ?, c2 = ?" (the caller adds the key condition).
+std::string updateSetText(const std::string &target, const std::vector<std::string> &columns);
 
 } // namespace zeph::sqltext
