@@ -272,6 +272,9 @@ public:
         return mirror(r, [&] { return m_inner->callProcedure(name, args); });
     }
 
+    void beginTransaction() override { m_inner->beginTransaction(); }
+    void commitTransaction() override { m_inner->commitTransaction(); }
+    void rollbackTransaction() override { m_inner->rollbackTransaction(); }
     // A probe that leaves nothing: the floor has nothing to mirror.
     void proveWritable() override { m_inner->proveWritable(); }
 

@@ -45,6 +45,11 @@ public:
     void Open(const std::string &connectionText);
     void Close() { m_handle.reset(); }
     bool IsOpen() const { return m_handle != nullptr; }
+    /// One transaction for the changes that follow, through this connection and the record
+    /// sets and commands opened on it. Each throws (3704) while closed.
+    void BeginTrans() { handle()->beginTransaction(); }
+    void CommitTrans() { handle()->commitTransaction(); }
+    void RollbackTrans() { handle()->rollbackTransaction(); }
     /// The backend connection; throws (3704) while closed.
     const std::shared_ptr<IDbConnection> &handle() const;
 

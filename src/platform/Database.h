@@ -63,6 +63,15 @@ public:
     /// procedure's defaults. Returns the procedure's result rows, if it returns any.
     virtual std::optional<DbRowSet> callProcedure(const std::string &name,
                                                   const std::vector<DbParam> &args) = 0;
+    /// Groups the changes that follow into one transaction, so that a step of many rows costs
+    /// one commit. A backend that does not group them keeps each change its own (the default).
+    /// Throws Error on failure.
+    virtual void beginTransaction() {}
+    /// Makes the grouped changes lasting. Throws Error when they could not be, also when the
+    /// server had already taken them back (a failure that ends the transaction).
+    virtual void commitTransaction() {}
+    /// Takes back the grouped changes; nothing when no transaction is open.
+    virtual void rollbackTransaction() {}
     /// Proves that this connection may change the database: makes a change and takes it back,
     /// so that nothing is left of it. Throws Error (why not) when it may not.
     virtual void proveWritable() = 0;

@@ -25,7 +25,8 @@ void pauseBeforePoll(Host &host) {
 } // namespace
 
 bool WaitForSyncToFinished(Host &host, const std::string &connectionText, Logging &log,
-                           const std::string &ticket) {
+                           const std::string &ticket, const db::Connection *connection) {
+    const bool shared = connection && connection->IsOpen();
     std::function<void(const std::string &)> show = [&host](const std::string &text) {
         if (host.ui)
             host.ui->messageBox(text, MsgButtons::OK);
@@ -38,8 +39,13 @@ bool WaitForSyncToFinished(Host &host, const std::string &connectionText, Loggin
         pauseBeforePoll(host);
         attempt([&] {
             rs.CursorLocation(db::adUseClient);
-            rs.Open("SELECT * FROM vw_DirectorySyncTicket WHERE Ticket=?", connectionText,
-                    db::adOpenForwardOnly, db::adLockReadOnly, {DbValue(ticket)});
+            const char *sql = "SELECT * FROM vw_DirectorySyncTicket WHERE Ticket=?";
+            if (shared)
+                rs.Open(sql, *connection, db::adOpenForwardOnly, db::adLockReadOnly,
+                        {DbValue(ticket)});
+            else
+                rs.Open(sql, connectionText, db::adOpenForwardOnly, db::adLockReadOnly,
+                        {DbValue(ticket)});
         });
         attempt([&] { haveResult = rs.IsOpen() && !rs.Eof() && !rs["result"].IsNull(); });
         if (!haveResult)
@@ -55,7 +61,10 @@ bool WaitForSyncToFinished(Host &host, const std::string &connectionText, Loggin
     attempt([&] { succeeded = rs["result"].Long() == 0; });
     attempt([&] {
         db::Command command(*host.database);
-        command.ActiveConnection(connectionText);
+        if (shared)
+            command.ActiveConnection(*connection);
+        else
+            command.ActiveConnection(connectionText);
         command.CommandType(db::adCmdStoredProc);
         command.CommandText("sp_DeleteDirectorySyncTicket");
         command.AppendParameter("@Ticket", db::adGUID, rs["Ticket"].Value());

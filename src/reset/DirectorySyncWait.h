@@ -1,6 +1,7 @@
 #pragma once
 // Waiting for the server's directory synchronisation of one sync ticket.
 
+#include "db/Recordset.h"
 #include "log/Logging.h"
 #include "platform/Host.h"
 
@@ -19,9 +20,10 @@ inline constexpr int kSyncPauseSliceMs = 100;
 /// result read is 0. A ticket with a result is removed through sp_DeleteDirectorySyncTicket;
 /// after kSyncPolls looks without one, the time-out line goes to the run log and the row stays.
 /// Each unexpected failure is shown in a message box (the wait stands still until it is
-/// closed) and the wait goes on. Uses its own connections made from `connectionText`.
+/// closed) and the wait goes on. Goes through `connection` when it is given and open, else
+/// through connections of its own made from `connectionText`.
 bool WaitForSyncToFinished(Host &host, const std::string &connectionText, Logging &log,
-                           const std::string &ticket);
+                           const std::string &ticket, const db::Connection *connection = nullptr);
 
 /// The line written when no result came in time (it is not counted as an error).
 extern const char *const kSyncTimeoutLine;

@@ -161,13 +161,15 @@ void runFixUp(ResetRun &run, const FixUp &fixUp, int number) {
         }
     }
     run.closeQuery();
-    run.reached(step);
 }
 
-// A fresh stored-procedure command on its own connection.
+// A fresh stored-procedure command on the run's connection.
 void prepareCommand(ResetRun &run, db::Command &command) {
     run.attempt([&] {
-        command.ActiveConnection(run.connectionText());
+        if (run.connection.IsOpen())
+            command.ActiveConnection(run.connection);
+        else
+            command.ActiveConnection(run.connectionText());
         command.CommandType(db::adCmdStoredProc);
     });
 }
@@ -198,6 +200,36 @@ void foreseeFixUp(ResetRun &run, const FixUp &fixUp) {
     const std::string table = tableOf(fixUp);
     if (TemplateRows(run, table, fixUp.source == Source::CallHandlerTemplate) == 0)
         run.line(run.foreseen(fixUp.noneLine + std::string(fixUp.appendId ? newId : "")));
+}
+
+// Adds the wanted saved extensions back, as rows of the query set (the primary extension's).
+template <class Wanted> void addBackAlternateExtensions(ResetRun &run, int saved, Wanted &&wanted) {
+    const SubscriberSnapshot &s = run.snapshot;
+    db::Recordset &rs = run.querySet;
+    for (int n = 1; n <= saved; ++n) {
+        if (!wanted(n))
+            continue;
+        const std::string &extension = s.AlternateExtensions[static_cast<std::size_t>(n - 1)];
+        try {
+            rs.AddNew();
+            rs["ParentObjectID"] = s.ObjectID;
+            rs["ParentObjectIDType"] = 1;
+            rs["DTMFAccessID"] = extension;
+            rs["DTMFAccessIDType"] = 1;
+            rs["Alias"] = "SYSTEM_DEFINED_ALT_EXT_" + std::to_string(n);
+            rs["IsPrimaryID"] = 0;
+            rs.Update();
+        } catch (const std::exception &e) {
+            // Not an error of the run (an extension taken meanwhile is the usual cause), but
+            // the administrator asked to keep it, so the log says it is gone.
+            try {
+                rs.CancelUpdate();
+            } catch (const std::exception &) {
+            }
+            run.line("    (warning) alternate extension " + extension +
+                     " could not be added back: " + e.what());
+        }
+    }
 }
 
 } // namespace
@@ -292,31 +324,7 @@ void RestoreAlternateExtensions(ResetRun &run, const std::vector<int> *only) {
         run.closeQuery();
         return;
     }
-    db::Recordset &rs = run.querySet;
-    for (int n = 1; n <= saved; ++n) {
-        if (!wanted(n))
-            continue;
-        const std::string &extension = s.AlternateExtensions[static_cast<std::size_t>(n - 1)];
-        try {
-            rs.AddNew();
-            rs["ParentObjectID"] = s.ObjectID;
-            rs["ParentObjectIDType"] = 1;
-            rs["DTMFAccessID"] = extension;
-            rs["DTMFAccessIDType"] = 1;
-            rs["Alias"] = "SYSTEM_DEFINED_ALT_EXT_" + std::to_string(n);
-            rs["IsPrimaryID"] = 0;
-            rs.Update();
-        } catch (const std::exception &e) {
-            // Not an error of the run (an extension taken meanwhile is the usual cause), but
-            // the administrator asked to keep it, so the log says it is gone.
-            try {
-                rs.CancelUpdate();
-            } catch (const std::exception &) {
-            }
-            run.line("    (warning) alternate extension " + extension +
-                     " could not be added back: " + e.what());
-        }
-    }
+    run.inOneTransaction([&] { addBackAlternateExtensions(run, saved, wanted); });
     run.closeQuery();
     run.reached("alternate-extensions");
 }
@@ -337,8 +345,12 @@ void FixUpReferences(ResetRun &run) {
         return;
     }
     int number = 0;
-    for (const FixUp &fixUp : fixUps())
-        runFixUp(run, fixUp, ++number);
+    for (const FixUp &fixUp : fixUps()) {
+        ++number;
+        run.inOneTransaction([&] { runFixUp(run, fixUp, number); });
+        // Told once the step's rows are committed: the step is done.
+        run.reached("fixup-" + std::to_string(number));
+    }
 }
 
 void ResynchronizeSubscriber(ResetRun &run) {
@@ -363,7 +375,7 @@ void ResynchronizeSubscriber(ResetRun &run) {
     });
     run.attempt([&] { command.Execute(); });
     run.line("    Subscriber synch with directory started.");
-    if (WaitForSyncToFinished(run.host, run.connectionText(), run.log, ticket))
+    if (WaitForSyncToFinished(run.host, run.connectionText(), run.log, ticket, &run.connection))
         run.line("    Directory sync complete for creation");
     else
         run.line("(error) Syncronization process failed during subscriber create. Check the "

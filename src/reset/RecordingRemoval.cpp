@@ -27,6 +27,34 @@ void clearStreamPath(ResetRun &run, db::Recordset &rs, const std::string &owner)
         run.attempt([&] { rs.Update(); });
 }
 
+// Deletes the greeting recordings of the query set's rows (the messaging rules of the
+// subscriber's call handler) and clears their StreamPath.
+void removeEachGreeting(ResetRun &run) {
+    db::Recordset &rs = run.querySet;
+    for (bool more = run.queryOnRow(); more; more = run.queryMoveNext() && run.queryOnRow()) {
+        std::string alias = run.read<std::string>([&] { return rs["Alias"].Text(); });
+        bool recorded = run.read<bool>([&] { return !rs["StreamPath"].IsNull(); });
+        if (!recorded) {
+            run.line("    " + alias + " greeting is not recorded");
+            continue;
+        }
+        run.line("    removing greeting WAV from file system:" + alias);
+        std::string streamPath = run.read<std::string>([&] { return rs["StreamPath"].Text(); });
+        switch (locateRecording(run, streamPath)) {
+        case RecordingPlace::UnderStreamRoot:
+            deleteRecording(run, run.StreamFilesRoot + streamPath);
+            break;
+        case RecordingPlace::AtPath:
+            deleteRecording(run, streamPath);
+            break;
+        case RecordingPlace::Missing:
+            run.line(kNotFoundLine);
+            break;
+        }
+        clearStreamPath(run, rs, alias + " greeting");
+    }
+}
+
 } // namespace
 
 RecordingPlace locateRecording(ResetRun &run, const std::string &streamPath) {
@@ -69,32 +97,10 @@ void RemoveVoiceNameFile(ResetRun &run) {
 void RemoveGreetingFiles(ResetRun &run) {
     run.openQuery("SELECT * FROM MessagingRule WHERE ParentObjectID=?",
                   {DbValue(run.snapshot.CallHandlerObjectID)}, db::adLockOptimistic);
-    db::Recordset &rs = run.querySet;
     if (run.queryRowCount() == 0) {
         run.line("(error) could not find messaging rules for current subscriber");
     } else {
-        for (bool more = run.queryOnRow(); more; more = run.queryMoveNext() && run.queryOnRow()) {
-            std::string alias = run.read<std::string>([&] { return rs["Alias"].Text(); });
-            bool recorded = run.read<bool>([&] { return !rs["StreamPath"].IsNull(); });
-            if (!recorded) {
-                run.line("    " + alias + " greeting is not recorded");
-                continue;
-            }
-            run.line("    removing greeting WAV from file system:" + alias);
-            std::string streamPath = run.read<std::string>([&] { return rs["StreamPath"].Text(); });
-            switch (locateRecording(run, streamPath)) {
-            case RecordingPlace::UnderStreamRoot:
-                deleteRecording(run, run.StreamFilesRoot + streamPath);
-                break;
-            case RecordingPlace::AtPath:
-                deleteRecording(run, streamPath);
-                break;
-            case RecordingPlace::Missing:
-                run.line(kNotFoundLine);
-                break;
-            }
-            clearStreamPath(run, rs, alias + " greeting");
-        }
+        run.inOneTransaction([&] { removeEachGreeting(run); });
     }
     run.closeQuery();
 }

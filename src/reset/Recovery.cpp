@@ -65,7 +65,7 @@ void settleTicket(ResetRun &run, const std::string &ticket) {
                                     {DbValue(ticket)}) == 0)
         return;
     run.line("    Waiting for the directory's answer to the interrupted run's ticket " + ticket);
-    if (WaitForSyncToFinished(run.host, run.connectionText(), run.log, ticket))
+    if (WaitForSyncToFinished(run.host, run.connectionText(), run.log, ticket, &run.connection))
         run.line("    Directory sync complete for the interrupted step");
     else
         run.line("(error) the directory did not confirm the interrupted run's step for ticket " +

@@ -11,6 +11,7 @@ ResetRun::ResetRun(Host &hostRef, db::modTarvoDB &tarvoDbRef, Logging &logRef,
     , tarvoDb(tarvoDbRef)
     , log(logRef)
     , inputs(std::move(inputsRef))
+    , connection(*hostRef.database)
     , command(*hostRef.database)
     , querySet(*hostRef.database)
     , m_report([this](const std::string &text) {
@@ -44,7 +45,8 @@ void ResetRun::prepare(RegistryAPI &registry) {
     // Plain concatenation: the value is taken to end with a backslash.
     StreamFilesRoot += "Stream Files\\";
     attempt([&] {
-        command.ActiveConnection(connectionText());
+        connection.Open(connectionText());
+        command.ActiveConnection(connection);
         command.CommandType(db::adCmdStoredProc);
     });
     attempt([&] { querySet.CursorLocation(db::adUseClient); });
@@ -139,7 +141,12 @@ bool ResetRun::journalRecord(const std::function<bool(RecoveryJournal &, std::st
 
 bool ResetRun::openQuery(const std::string &sql, const std::vector<DbValue> &params,
                          db::LockTypeEnum lock) {
-    return attempt([&] { querySet.Open(sql, connectionText(), db::adOpenKeyset, lock, params); });
+    return attempt([&] {
+        if (connection.IsOpen())
+            querySet.Open(sql, connection, db::adOpenKeyset, lock, params);
+        else
+            querySet.Open(sql, connectionText(), db::adOpenKeyset, lock, params);
+    });
 }
 
 long ResetRun::queryRowCount() {

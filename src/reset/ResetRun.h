@@ -93,6 +93,10 @@ public:
 
     /// The server's recording folder: "Root Path" followed by "Stream Files\".
     std::string StreamFilesRoot;
+    /// The run's one connection: its queries and commands go through it, so that they share one
+    /// open database and the statements prepared on it. Closed when it could not be opened;
+    /// each query then makes a connection of its own and reports its own failure.
+    db::Connection connection;
     /// The command for the run's own stored procedures (removal, the lists' synchronisation).
     db::Command command;
     /// The one query set: every query of a subscriber's reset is opened into it and closed.
@@ -175,7 +179,18 @@ public:
         return value;
     }
 
-    /// Opens a query into the query set on a new connection; the values replace the "?" of
+    /// Runs `step` (the changes of one changing step) as one transaction on the run's
+    /// connection: one commit for all its rows. A commit that fails is reported by the run's
+    /// rule. Without the run's connection each change stays its own.
+    template <class Step> void inOneTransaction(Step &&step) {
+        const bool grouped =
+            !dryRun && connection.IsOpen() && attempt([&] { connection.BeginTrans(); });
+        step();
+        if (grouped && !attempt([&] { connection.CommitTrans(); }))
+            attempt([&] { connection.RollbackTrans(); });
+    }
+
+    /// Opens a query into the query set on the run's connection; the values replace the "?" of
     /// the text in order. A failure is reported and leaves the set closed (false).
     bool openQuery(const std::string &sql, const std::vector<DbValue> &params,
                    db::LockTypeEnum lock);

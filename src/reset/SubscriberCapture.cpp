@@ -149,7 +149,8 @@ void RemoveFromDatabase(ResetRun &run) {
         [&] { run.command.AppendParameter("@DirectorySyncTicket", db::adGUID, s.SyncTicket); });
     run.line("    Removing subscriber from SQL");
     run.attempt([&] { run.command.Execute(); });
-    if (WaitForSyncToFinished(run.host, run.connectionText(), run.log, s.SyncTicket))
+    if (WaitForSyncToFinished(run.host, run.connectionText(), run.log, s.SyncTicket,
+                              &run.connection))
         run.line("    Directory sync complete for removal");
     else
         run.line("(error) Syncronization process failed during subscriber delete. Check the "

@@ -41,6 +41,9 @@ public:
         m_owner.calls.push_back({name, args});
         return m_inner->callProcedure(name, args);
     }
+    void beginTransaction() override { m_inner->beginTransaction(); }
+    void commitTransaction() override { m_inner->commitTransaction(); }
+    void rollbackTransaction() override { m_inner->rollbackTransaction(); }
     void proveWritable() override { m_inner->proveWritable(); }
 
 private:

@@ -94,6 +94,14 @@ void trimCache(sqlite3 *db) {
         sqlite3_db_release_memory(db);
 }
 
+/// Where rows of a query are saved: a table or view of the main database and its key.
+struct SaveTarget {
+    std::string name; // as the schema spells it
+    bool isView = false;
+    bool hasRowid = false;
+    std::vector<std::string> keyColumns; // "rowid" for a table without a declared key
+};
+
 /// An open database file and the statements kept prepared on it: the backend's own and the
 /// stand-in server's procedures'. Their texts vary only with the tables rows are saved to, so
 /// the cache's bound is not reached in practice (beyond it, they are prepared for each use).
@@ -101,7 +109,10 @@ class Handle {
 public:
     explicit Handle(sqlite3 *db)
         : m_db(db)
-        , m_statements(std::make_unique<StatementCache>(db)) {}
+        , m_statements(std::make_unique<StatementCache>(db)) {
+        // Installed once: setting an authorizer expires every prepared statement of the handle.
+        sqlite3_set_authorizer(m_db, &Handle::authorize, this);
+    }
     ~Handle() {
         m_statements.reset(); // every statement goes before the file can close
         sqlite3_close_v2(m_db);
@@ -113,6 +124,19 @@ public:
 
     /// A text of the backend's own, kept prepared on the handle.
     StatementUse use(const std::string &sql) { return m_statements->use(sql); }
+
+    /// While set, the authorizer lets statements being prepared only read.
+    void setReadOnly(bool on) { m_readOnly = on; }
+
+    /// Where rows read from `name` are saved, as found the first time it was asked for; the
+    /// server's tables and views do not change under a running program.
+    const std::optional<SaveTarget> *knownTarget(const std::string &name) const {
+        auto it = m_targets.find(upperAscii(name));
+        return it == m_targets.end() ? nullptr : &it->second;
+    }
+    void rememberTarget(const std::string &name, std::optional<SaveTarget> target) {
+        m_targets[upperAscii(name)] = std::move(target);
+    }
 
     /// True when the handle holds anything of its last user: a transaction, a statement under
     /// way, a temporary table. Such a handle is closed instead of being used again.
@@ -139,8 +163,25 @@ public:
     }
 
 private:
+    static int authorize(void *self, int action, const char *, const char *, const char *,
+                         const char *) {
+        if (!static_cast<Handle *>(self)->m_readOnly)
+            return SQLITE_OK;
+        switch (action) {
+        case SQLITE_SELECT:
+        case SQLITE_READ:
+        case SQLITE_FUNCTION:
+        case SQLITE_RECURSIVE:
+            return SQLITE_OK;
+        default:
+            return SQLITE_DENY;
+        }
+    }
+
     sqlite3 *m_db;
     std::unique_ptr<StatementCache> m_statements;
+    bool m_readOnly = false;
+    std::unordered_map<std::string, std::optional<SaveTarget>> m_targets;
 };
 
 /// Runs a kept statement that returns no rows.
@@ -169,7 +210,7 @@ public:
 
     /// Takes back a handle whose connection has ended; keeps it when it is clean.
     void giveBack(std::unique_ptr<Handle> handle, bool reusable) {
-        sqlite3_set_authorizer(handle->db(), nullptr, nullptr);
+        handle->setReadOnly(false);
         if (!reusable || handle->holdsState())
             return;
         trimCache(handle->db());
@@ -183,14 +224,6 @@ private:
     std::vector<std::unique_ptr<Handle>> m_idle;
 };
 
-/// Where rows of a query are saved: a table or view of the main database and its key.
-struct SaveTarget {
-    std::string name; // as the schema spells it
-    bool isView = false;
-    bool hasRowid = false;
-    std::vector<std::string> keyColumns; // "rowid" for a table without a declared key
-};
-
 class SqliteConnection : public IDbConnection {
 public:
     SqliteConnection(std::unique_ptr<Handle> handle,
@@ -199,9 +232,7 @@ public:
         : m_handle(std::move(handle))
         , m_db(m_handle->db())
         , m_procedures(std::move(procedures))
-        , m_pool(std::move(pool)) {
-        sqlite3_set_authorizer(m_db, &SqliteConnection::authorize, this);
-    }
+        , m_pool(std::move(pool)) {}
     ~SqliteConnection() override { m_pool->giveBack(std::move(m_handle), m_reusable); }
 
     DbRowSet query(const std::string &sql, const std::vector<DbValue> &params,
@@ -225,6 +256,29 @@ public:
         if (!*m_procedures)
             throw Error(sqlerr::kGeneral, "Could not find stored procedure '" + name + "'.");
         return (*m_procedures)(m_db, name, args);
+    }
+
+    void beginTransaction() override {
+        checkInPlace();
+        run(*m_handle, "BEGIN IMMEDIATE");
+    }
+
+    void commitTransaction() override {
+        // A failure such as a full disk ends the transaction on its own: its changes are gone.
+        if (sqlite3_get_autocommit(m_db))
+            throw Error(sqlerr::kGeneral, "The changes of this step were taken back by the "
+                                          "server after an earlier failure.");
+        try {
+            run(*m_handle, "COMMIT");
+        } catch (...) {
+            rollbackTransaction();
+            throw;
+        }
+    }
+
+    void rollbackTransaction() override {
+        if (!sqlite3_get_autocommit(m_db))
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
     }
 
     void proveWritable() override {
@@ -258,10 +312,10 @@ private:
         explicit ReadOnlyGuard(SqliteConnection &c)
             : conn(c) {
             run(*conn.m_handle, "PRAGMA query_only=1");
-            conn.m_readOnly = true;
+            conn.m_handle->setReadOnly(true);
         }
         ~ReadOnlyGuard() {
-            conn.m_readOnly = false;
+            conn.m_handle->setReadOnly(false);
             try {
                 run(*conn.m_handle, "PRAGMA query_only=0");
             } catch (const Error &) {
@@ -272,34 +326,18 @@ private:
         SqliteConnection &conn;
     };
 
-    static int authorize(void *self, int action, const char *, const char *, const char *,
-                         const char *) {
-        if (!static_cast<SqliteConnection *>(self)->m_readOnly)
-            return SQLITE_OK;
-        switch (action) {
-        case SQLITE_SELECT:
-        case SQLITE_READ:
-        case SQLITE_FUNCTION:
-        case SQLITE_RECURSIVE:
-            return SQLITE_OK;
-        default:
-            return SQLITE_DENY;
-        }
-    }
-
     DbRowSet readOnlyQuery(const std::string &sql, const std::vector<DbValue> &params);
     DbRowSet updatableQuery(const std::string &sql, const std::vector<DbValue> &params);
     static DbRowSet fetch(Statement &stmt, std::size_t hiddenColumns);
     std::optional<SaveTarget> saveTarget(const std::string &name);
-    std::int64_t count(const SaveTarget &target, const std::vector<std::string> &keyColumns,
-                       const std::vector<DbValue> &keyValues);
+    std::optional<SaveTarget> findSaveTarget(const std::string &name);
+    std::int64_t saveOne(const std::string &sql, const std::vector<DbValue> &bound, bool isView);
     std::string whereKey(const std::vector<std::string> &keyColumns);
 
     std::unique_ptr<Handle> m_handle;
     sqlite3 *m_db;
     std::shared_ptr<const ProcedureHandler> m_procedures;
     std::shared_ptr<HandlePool> m_pool;
-    bool m_readOnly = false;
     bool m_reusable = true;
 };
 
@@ -339,31 +377,30 @@ DbRowSet SqliteConnection::readOnlyQuery(const std::string &sql,
 
 DbRowSet SqliteConnection::updatableQuery(const std::string &sql,
                                           const std::vector<DbValue> &params) {
-    auto stmt = std::make_unique<Statement>(m_db, sql);
     std::optional<QueryShape> shape = singleSourceSelect(sql);
     std::optional<SaveTarget> target = shape ? saveTarget(shape->source) : std::nullopt;
+    std::string text = sql;
     std::size_t hidden = 0;
     if (target) {
         // Key columns the query does not select are fetched as hidden columns, so that each row
         // can still be found again when it is saved.
-        std::vector<std::string> missing;
-        for (const auto &key : target->keyColumns) {
-            bool selected = false;
-            for (int c = 0; c < stmt->columnCount() && !selected; ++c)
-                selected = equalsIgnoreCase(stmt->columnName(c), key);
-            if (!selected)
-                missing.push_back(key);
+        std::string keys;
+        {
+            StatementUse stmt = m_handle->use(sql);
+            for (const auto &key : target->keyColumns) {
+                bool selected = false;
+                for (int c = 0; c < stmt->columnCount() && !selected; ++c)
+                    selected = equalsIgnoreCase(stmt->columnName(c), key);
+                if (!selected) {
+                    keys += " " + (key == "rowid" ? key : quoteName(key)) + ",";
+                    ++hidden;
+                }
+            }
         }
-        if (!missing.empty()) {
-            std::string keys;
-            for (const auto &key : missing)
-                keys += " " + (key == "rowid" ? key : quoteName(key)) + ",";
-            std::string rewritten = sql;
-            rewritten.insert(shape->selectListOffset, keys);
-            stmt = std::make_unique<Statement>(m_db, rewritten);
-            hidden = missing.size();
-        }
+        text.insert(shape->selectListOffset, keys);
     }
+    // Kept prepared: a run opens the same few queries for every subscriber.
+    StatementUse stmt = m_handle->use(text);
     stmt->bindAll(params);
     DbRowSet rows = fetch(*stmt, hidden);
     if (target) {
@@ -374,6 +411,14 @@ DbRowSet SqliteConnection::updatableQuery(const std::string &sql,
 }
 
 std::optional<SaveTarget> SqliteConnection::saveTarget(const std::string &name) {
+    if (const std::optional<SaveTarget> *known = m_handle->knownTarget(name))
+        return *known;
+    std::optional<SaveTarget> target = findSaveTarget(name);
+    m_handle->rememberTarget(name, target);
+    return target;
+}
+
+std::optional<SaveTarget> SqliteConnection::findSaveTarget(const std::string &name) {
     SaveTarget target;
     {
         StatementUse stmt = m_handle->use("SELECT name, type, wr FROM pragma_table_list "
@@ -427,14 +472,27 @@ std::string SqliteConnection::whereKey(const std::vector<std::string> &keyColumn
     return where;
 }
 
-std::int64_t SqliteConnection::count(const SaveTarget &target,
-                                     const std::vector<std::string> &keyColumns,
-                                     const std::vector<DbValue> &keyValues) {
-    StatementUse stmt =
-        m_handle->use("SELECT count(*) FROM " + quoteName(target.name) + whereKey(keyColumns));
-    stmt->bindAll(keyValues);
-    stmt->step();
-    return std::get<std::int64_t>(stmt->value(0));
+namespace {
+
+bool sameColumns(const std::vector<std::string> &a, const std::vector<std::string> &b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](const std::string &x, const std::string &y) {
+                                                  return equalsIgnoreCase(x, y);
+                                              });
+}
+
+} // namespace
+
+std::int64_t SqliteConnection::saveOne(const std::string &sql, const std::vector<DbValue> &bound,
+                                       bool isView) {
+    const sqlite3_int64 before = sqlite3_total_changes64(m_db);
+    {
+        StatementUse stmt = m_handle->use(sql);
+        stmt->bindAll(bound);
+        stmt->step();
+    }
+    // A view's INSTEAD OF trigger reports no changed rows of its own: what it changed counts.
+    return isView ? sqlite3_total_changes64(m_db) - before : sqlite3_changes64(m_db);
 }
 
 void SqliteConnection::updateRow(const std::string &targetName,
@@ -445,32 +503,35 @@ void SqliteConnection::updateRow(const std::string &targetName,
     if (keyColumns.empty() || keyColumns.size() != keyValues.size() ||
         columns.size() != values.size() || columns.empty())
         throw Error(sqlerr::kGeneral, "A row cannot be saved without its key and its changes.");
-    SaveTarget target;
-    target.name = targetName;
     checkInPlace();
+    const std::optional<SaveTarget> target = saveTarget(targetName);
+    const std::string sql = updateSetText(targetName, columns) + whereKey(keyColumns);
+    std::vector<DbValue> bound = values;
+    bound.insert(bound.end(), keyValues.begin(), keyValues.end());
 
-    run(*m_handle, "BEGIN IMMEDIATE");
+    // By the key the schema declares, one statement finds at most one row. Any other key may
+    // find several, so the change is made where it can be taken back.
+    const bool declaredKey = target && sameColumns(keyColumns, target->keyColumns);
+    const char *begin = sqlite3_get_autocommit(m_db) ? "BEGIN IMMEDIATE" : "SAVEPOINT zeph_save";
+    const char *end = sqlite3_get_autocommit(m_db) ? "COMMIT" : "RELEASE zeph_save";
+    const char *undo =
+        sqlite3_get_autocommit(m_db) ? "ROLLBACK" : "ROLLBACK TO zeph_save; RELEASE zeph_save";
+    if (!declaredKey)
+        run(*m_handle, begin);
     try {
-        // A view's INSTEAD OF trigger reports no changed rows, so the row is counted first.
-        std::int64_t found = count(target, keyColumns, keyValues);
-        if (found == 0)
+        const std::int64_t changed = saveOne(sql, bound, target && target->isView);
+        if (changed == 0)
             throw Error(sqlerr::kRowChanged,
                         "Row cannot be located for updating. Some values may have "
                         "been changed since it was last read.");
-        if (found > 1)
+        if (changed > 1 && !declaredKey)
             throw Error(sqlerr::kGeneral, "Key column information is insufficient or incorrect. "
                                           "Too many rows were affected by update.");
-        const std::string sql = updateSetText(targetName, columns) + whereKey(keyColumns);
-        std::vector<DbValue> bound = values;
-        bound.insert(bound.end(), keyValues.begin(), keyValues.end());
-        {
-            StatementUse stmt = m_handle->use(sql);
-            stmt->bindAll(bound);
-            stmt->step();
-        }
-        run(*m_handle, "COMMIT");
+        if (!declaredKey)
+            run(*m_handle, end);
     } catch (...) {
-        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        if (!declaredKey)
+            sqlite3_exec(m_db, undo, nullptr, nullptr, nullptr);
         throw;
     }
 }
@@ -482,11 +543,10 @@ SqliteConnection::insertRow(const std::string &targetName, const std::vector<std
     if (columns.size() != values.size())
         throw Error(sqlerr::kGeneral, "A new row needs one value per column.");
     checkInPlace();
-    const std::string sql = insertText(targetName, columns);
     {
-        Statement stmt(m_db, sql);
-        stmt.bindAll(values);
-        stmt.step();
+        StatementUse stmt = m_handle->use(insertText(targetName, columns));
+        stmt->bindAll(values);
+        stmt->step();
     }
     const sqlite3_int64 rowid = sqlite3_last_insert_rowid(m_db);
 
@@ -516,14 +576,14 @@ SqliteConnection::insertRow(const std::string &targetName, const std::vector<std
             select +=
                 (i ? ", " : "") + (readBack[i] == "rowid" ? readBack[i] : quoteName(readBack[i]));
         select += " FROM " + quoteName(target->name) + whereKey(keyColumns);
-        Statement stmt(m_db, select);
-        stmt.bindAll(keyValues);
-        if (!stmt.step())
+        StatementUse stmt = m_handle->use(select);
+        stmt->bindAll(keyValues);
+        if (!stmt->step())
             return std::nullopt;
         std::vector<DbValue> row;
-        for (int c = 0; c < stmt.columnCount(); ++c)
-            row.push_back(stmt.value(c));
-        if (stmt.step())
+        for (int c = 0; c < stmt->columnCount(); ++c)
+            row.push_back(stmt->value(c));
+        if (stmt->step())
             return std::nullopt; // not one row: do not guess
         return row;
     } catch (const Error &) {
