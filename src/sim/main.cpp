@@ -1,4 +1,5 @@
 // zephrane-sim: creates and controls stand-in hosts.
+#include "ServeCommand.h"
 #include "standin/SimHost.h"
 #include "standin/SimSettings.h"
 #include "standin/server/StandInServer.h"
@@ -22,6 +23,11 @@ const char *kUsage =
     "  set HOST NAME VALUE                      change a setting of the host (see show)\n"
     "  show HOST                                list the host's settings\n"
     "  check HOST                               verify the server database's invariants\n"
+    "  serve HOST [--port N] [--verbose]        answer SQL Server clients (TDS) on 127.0.0.1\n"
+    "                                           port N (default 1433; 0: any free port) from\n"
+    "                                           the host's database, with the SQL login of\n"
+    "                                           the settings sql-login and sql-password;\n"
+    "                                           --verbose logs connections and statements\n"
     "\n"
     "Programs find their host through ZEPHRANE_HOST, or use the default host folder:\n"
     "  ";
@@ -152,5 +158,7 @@ int main(int argc, char **argv) {
         return show(args);
     if (command == "check")
         return check(args);
+    if (command == "serve")
+        return zeph::sim::serveCommand(args);
     return usage("unknown command: " + command);
 }

@@ -4,12 +4,14 @@
 #include "HostDrive.h"
 #include "RegFile.h"
 #include "SimParts.h"
+#include "ToldProcedures.h"
 #include "platform/Error.h"
 #include "platform/odbc/OdbcDatabase.h"
 #include "platform/pe/PeResources.h"
 #include "platform/posix/Posix.h"
 #include "standin/server/StandInServer.h"
 
+#include <cctype>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -85,6 +87,16 @@ std::string defaultRegistry(const SimSettings &settings) {
     return reg.str();
 }
 
+/// A password no one guesses: the hex digits of a new random GUID.
+std::string newPassword() {
+    std::string password;
+    for (char c : posix::makeGuidSource()->newGuid()) {
+        if (std::isxdigit(static_cast<unsigned char>(c)))
+            password += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return password.substr(0, 20);
+}
+
 } // namespace
 
 bool initHost(const std::string &folder, const InitOptions &options, std::string &error) {
@@ -110,6 +122,8 @@ bool initHost(const std::string &folder, const InitOptions &options, std::string
         return false;
     }
     SimSettings settings;
+    settings.set("sql-login", "zephrane");
+    settings.set("sql-password", newPassword());
     if (!settings.save(folder, error))
         return false;
 
@@ -217,7 +231,7 @@ std::unique_ptr<Host> openHost(const std::string &folder,
     if (named.empty())
         host->database = sqlite::makeStandInDatabase(databasePath(folder), context);
     else
-        host->database = odbc::makeDatabase(named);
+        host->database = tellProcedures(odbc::makeDatabase(named), context.procedureDone);
 
     host->programFolder = posix::executableFolder();
     host->exeName = "zephrane";

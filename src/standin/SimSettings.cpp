@@ -79,6 +79,8 @@ std::string validate(const std::string &name, const std::string &value) {
     }
     if (value.find('\n') != std::string::npos)
         return "setting " + name + " takes a single line";
+    if (name == "sql-login" && value.empty())
+        return "setting sql-login takes a login name";
     return {};
 }
 
@@ -109,6 +111,9 @@ std::vector<SettingInfo> SimSettings::known() {
         {"computer", posix::hostName(), "the computer name"},
         {"locale", environmentLocale(),
          "the user's locale, from which the default language comes (for example de_DE.UTF-8)"},
+        {"sql-login", "zephrane", "the SQL login that zephrane-sim serve accepts"},
+        {"sql-password", "",
+         "the password of the SQL login (made at init); empty: serve accepts no login"},
     };
 }
 

@@ -261,8 +261,10 @@ Process ScenarioHost::start(const std::string &program, const std::string &args)
     process.outFile = stem + ".out";
     process.errFile = stem + ".err";
     // exec: the shell becomes the program, so that a signal to the process id reaches it.
-    const std::string command = "export ZEPHRANE_HOST=" + shellQuoted(m_host) + "; exec " +
-                                shellQuoted(m_programs + "/" + program) + " " + args +
+    const std::string database =
+        m_database.empty() ? "" : "export ZEPHRANE_DATABASE=" + shellQuoted(m_database) + "; ";
+    const std::string command = "export ZEPHRANE_HOST=" + shellQuoted(m_host) + "; " + database +
+                                "exec " + shellQuoted(m_programs + "/" + program) + " " + args +
                                 " </dev/null >" + shellQuoted(process.outFile) + " 2>" +
                                 shellQuoted(process.errFile);
     process.pid = ::fork();

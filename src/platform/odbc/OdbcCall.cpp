@@ -25,6 +25,24 @@ long errorNumber(std::string_view sqlState) {
     return sqlerr::kGeneral;
 }
 
+namespace {
+
+// Drivers put the names of the layers a message passed through before it
+// ("[FreeTDS][SQL Server]..."); the message itself is what the server said, as the embedded
+// backend reports it.
+std::string withoutSourceNames(std::string text) {
+    std::size_t start = 0;
+    while (start < text.size() && text[start] == '[') {
+        const std::size_t close = text.find(']', start);
+        if (close == std::string::npos)
+            break;
+        start = close + 1;
+    }
+    return start < text.size() ? text.substr(start) : text;
+}
+
+} // namespace
+
 Error diagnosticError(SQLSMALLINT handleType, SQLHANDLE handle, std::string_view what) {
     SQLWCHAR state[6] = {};
     SQLINTEGER native = 0;
@@ -39,7 +57,7 @@ Error diagnosticError(SQLSMALLINT handleType, SQLHANDLE handle, std::string_view
     const std::string sqlState = fromWide(state, 5);
     const std::size_t shown = std::min<std::size_t>(
         static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)), std::size(message) - 1);
-    std::string text = fromWide(message, shown);
+    std::string text = withoutSourceNames(fromWide(message, shown));
     // A refused permission is an error of its own kind on the server: 229/230 (object/column).
     long number = native == 229 || native == 230 ? sqlerr::kPermission : errorNumber(sqlState);
     return Error(number, text.empty() ? std::string(what) + " failed (" + sqlState + ")." : text);

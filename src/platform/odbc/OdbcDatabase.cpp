@@ -416,15 +416,77 @@ std::optional<DbRowSet> OdbcConnection::callProcedure(const std::string &name,
     // The procedure's rows are its first result that has columns; counts of changed rows come
     // before it as results without columns.
     std::optional<DbRowSet> rows;
+    std::string baseTable;
     do {
         if (stmt.columnCount() > 0) {
+            baseTable = stmt.baseTable();
             rows = stmt.fetchAll(0);
             break;
         }
     } while (stmt.nextResult());
     if (rows)
         stmt.drain();
+    // Rows the server says come from one table are saved back to it by its key, as those of a
+    // query are.
+    if (rows && !baseTable.empty()) {
+        if (std::optional<SaveTarget> target = saveTarget(baseTable)) {
+            const bool keySelected = std::all_of(
+                target->keyColumns.begin(), target->keyColumns.end(), [&](const std::string &k) {
+                    return std::any_of(
+                        rows->columns.begin(), rows->columns.end(),
+                        [&](const DbColumn &c) { return equalsIgnoreCase(c.name, k); });
+                });
+            if (keySelected) {
+                rows->updateTarget = target->name;
+                rows->keyColumns = target->keyColumns;
+            }
+        }
+    }
     return rows;
+}
+
+// sp_getapplock's answer when the lock is held by another session and the call may not wait.
+constexpr SQLINTEGER kLockNotGranted = -1;
+// The one resource that stands for "a run that changes this server".
+constexpr const char *kRunLockResource = "Zephrane reset run";
+
+/// The run lock: held while its connection stays open.
+class SessionLock : public IRunLock {
+public:
+    explicit SessionLock(std::unique_ptr<Link> link)
+        : m_link(std::move(link)) {}
+
+private:
+    std::unique_ptr<Link> m_link;
+};
+
+/// Asks for the exclusive application lock of the run, owned by the connection's session,
+/// without waiting; returns sp_getapplock's answer (0 or 1 granted, -1 held elsewhere).
+SQLINTEGER applicationLock(SQLHDBC connection) {
+    Statement stmt(connection);
+    SQLINTEGER status = kLockNotGranted - 1;
+    SQLLEN statusLength = 0;
+    SQLINTEGER timeout = 0;
+    SQLLEN timeoutLength = 0;
+    const std::basic_string<SQLWCHAR> texts[] = {toWide(kRunLockResource), toWide("Exclusive"),
+                                                 toWide("Session")};
+    SQLLEN lengths[3];
+    check(SQLBindParameter(stmt.get(), 1, SQL_PARAM_OUTPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &status,
+                           0, &statusLength),
+          SQL_HANDLE_STMT, stmt.get(), "Asking for the run lock");
+    for (SQLUSMALLINT i = 0; i < 3; ++i) {
+        lengths[i] = static_cast<SQLLEN>(texts[i].size() * sizeof(SQLWCHAR));
+        check(SQLBindParameter(stmt.get(), static_cast<SQLUSMALLINT>(i + 2), SQL_PARAM_INPUT,
+                               SQL_C_WCHAR, SQL_WVARCHAR, texts[i].size(), 0,
+                               const_cast<SQLWCHAR *>(texts[i].c_str()), lengths[i], &lengths[i]),
+              SQL_HANDLE_STMT, stmt.get(), "Asking for the run lock");
+    }
+    check(SQLBindParameter(stmt.get(), 5, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &timeout,
+                           0, &timeoutLength),
+          SQL_HANDLE_STMT, stmt.get(), "Asking for the run lock");
+    stmt.execute("{? = call sp_getapplock(?, ?, ?, ?)}");
+    stmt.drain();
+    return status;
 }
 
 class OdbcDatabase : public IDatabase {
@@ -443,13 +505,23 @@ public:
         return std::make_unique<OdbcConnection>(std::move(link), text, m_pool);
     }
 
-    // The server's application lock (sp_getapplock, owned by a session of its own) is not
-    // taken over ODBC yet: a run that would change the server is refused rather than run
-    // unguarded beside another.
-    std::unique_ptr<IRunLock> takeRunLock(const std::string &, const std::string &,
-                                          std::string &) override {
-        throw Error(sqlerr::kGeneral, "a run over an ODBC connection cannot take the server's run "
-                                      "lock yet, so it may not change the server");
+    // The server's application lock, owned by the session of a connection of its own: it ends
+    // with that connection, also when the program is killed and the server drops the session.
+    std::unique_ptr<IRunLock> takeRunLock(const std::string &programText, const std::string &,
+                                          std::string &heldBy) override {
+        const std::string &text = m_text.empty() ? programText : m_text;
+        auto link = std::make_unique<Link>(environment(), text);
+        const SQLINTEGER status = applicationLock(link->get());
+        if (status >= 0)
+            return std::make_unique<SessionLock>(std::move(link));
+        if (status == kLockNotGranted) {
+            // The server does not tell who holds an application lock.
+            heldBy = "another session of the server";
+            return nullptr;
+        }
+        throw Error(sqlerr::kGeneral, "The server's run lock could not be taken (sp_getapplock "
+                                      "answered " +
+                                          std::to_string(status) + ").");
     }
 
     // Named by the connection text's server (or data source) and database, password left out.

@@ -222,6 +222,27 @@ bool Statement::nextResult() {
     return true;
 }
 
+std::string Statement::baseTable() {
+    std::string table;
+    const SQLSMALLINT n = columnCount();
+    for (SQLSMALLINT c = 1; c <= n; ++c) {
+        SQLWCHAR name[256] = {};
+        SQLSMALLINT length = 0;
+        if (!SQL_SUCCEEDED(SQLColAttributeW(m_stmt.get(), static_cast<SQLUSMALLINT>(c),
+                                            SQL_DESC_BASE_TABLE_NAME, name, sizeof name, &length,
+                                            nullptr)))
+            return {};
+        const auto units = std::min<std::size_t>(
+            static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)) / sizeof(SQLWCHAR),
+            std::size(name) - 1);
+        const std::string column = fromWide(name, units);
+        if (column.empty() || (!table.empty() && !equalsIgnoreCase(column, table)))
+            return {};
+        table = column;
+    }
+    return table;
+}
+
 void Statement::drain() {
     while (nextResult()) {
     }

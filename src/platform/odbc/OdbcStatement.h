@@ -36,6 +36,9 @@ public:
     bool nextResult();
     /// Every remaining result read and dropped, so that an error among them is not lost.
     void drain();
+    /// The one table every column of the current result comes from, as the driver tells it;
+    /// empty when it does not tell or the columns come from more than one.
+    std::string baseTable();
 
     SQLHSTMT get() const { return m_stmt.get(); }
 

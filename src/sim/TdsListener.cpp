@@ -1,0 +1,114 @@
+#include "TdsListener.h"
+
+#include "standin/tds/TdsBytes.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace zeph::sim {
+namespace {
+
+constexpr int kBacklog = 16;
+constexpr std::size_t kReadSize = 64 * 1024;
+
+bool sendAll(int fd, const std::string &bytes) {
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        // MSG_NOSIGNAL: a client that went away ends its session, not the server.
+        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        sent += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string peerName(const sockaddr_in &address) {
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+    return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
+}
+
+// One client from its first byte to its last; the session ends (its transaction rolled back,
+// its run lock let go) however the connection ends.
+void serveClient(const tds::ServeSettings &settings, int fd, int id, std::string peer) {
+    {
+        tds::Session session(settings, id, std::move(peer));
+        std::string buffer(kReadSize, '\0');
+        while (!session.finished()) {
+            const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            try {
+                if (!sendAll(fd, session.receive(
+                                     std::string_view(buffer.data(), static_cast<std::size_t>(n)))))
+                    break;
+            } catch (const tds::ProtocolError &e) {
+                if (settings.log)
+                    settings.log("session " + std::to_string(id) + ": ended: " + e.what());
+                break;
+            }
+        }
+    }
+    ::close(fd);
+}
+
+} // namespace
+
+bool serveTds(const tds::ServeSettings &settings, int port,
+              const std::function<void(int port)> &listening, std::string &error) {
+    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (server < 0) {
+        error = std::string("cannot make a socket: ") + std::strerror(errno);
+        return false;
+    }
+    const int yes = 1;
+    ::setsockopt(server, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(server, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+        ::listen(server, kBacklog) != 0 ||
+        ::getsockname(server, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+        error =
+            "cannot listen on 127.0.0.1 port " + std::to_string(port) + ": " + std::strerror(errno);
+        ::close(server);
+        return false;
+    }
+    listening(ntohs(address.sin_port));
+    for (int id = 1;; ++id) {
+        sockaddr_in peer{};
+        socklen_t peerLength = sizeof peer;
+        const int fd =
+            ::accept4(server, reinterpret_cast<sockaddr *>(&peer), &peerLength, SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            if (errno == EMFILE || errno == ENFILE) {
+                // Out of descriptors: the clients that end give some back.
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                continue;
+            }
+            error = std::string("cannot take a connection: ") + std::strerror(errno);
+            ::close(server);
+            return false;
+        }
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+        std::thread(serveClient, std::cref(settings), fd, id, peerName(peer)).detach();
+    }
+}
+
+} // namespace zeph::sim

@@ -1,0 +1,233 @@
+#include "SessionDatabase.h"
+
+#include "platform/AsciiText.h"
+#include "platform/DbErrors.h"
+#include "platform/Error.h"
+#include "platform/sqlite/RunLockFile.h"
+#include "standin/server/ServerSql.h"
+
+#include <sqlite3.h>
+
+namespace zeph::tds {
+namespace {
+
+constexpr int kBusyTimeoutMs = 10000;
+// sp_getapplock's answers.
+constexpr int kLockGranted = 0;
+constexpr int kLockTimedOut = -1;
+constexpr int kLockError = -999;
+
+std::string textOrEmpty(const DbValue &v) {
+    return sqlite::server::isNull(v) ? std::string() : sqlite::server::asText(v);
+}
+
+DbRowSet fetch(sqlite::Statement &stmt) {
+    DbRowSet rows;
+    const int n = stmt.columnCount();
+    for (int c = 0; c < n; ++c)
+        rows.columns.push_back({stmt.columnName(c), false});
+    while (stmt.step()) {
+        std::vector<DbValue> row;
+        row.reserve(static_cast<std::size_t>(n));
+        for (int c = 0; c < n; ++c)
+            row.push_back(stmt.value(c));
+        rows.rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+} // namespace
+
+int serverErrorNumber(long clientNumber) {
+    switch (clientNumber) {
+    case sqlerr::kSyntaxOrObject:
+        return 102; // a bad statement or a missing object (class 42000)
+    case sqlerr::kConstraint:
+        return 2627; // a key or constraint (class 23000)
+    case sqlerr::kConversion:
+        return 245; // a conversion (class 22018)
+    case sqlerr::kTooLong:
+        return 8152; // string or binary data would be truncated (class 22001)
+    case sqlerr::kPermission:
+        return 229; // permission denied
+    case sqlerr::kTimeout:
+        return 1222; // lock request time out
+    default:
+        return 50000; // any other failure, as a procedure raises it
+    }
+}
+
+struct SessionDatabase::Handle {
+    explicit Handle(const std::string &path)
+        : connection(path, false) {
+        sqlite3 *db = connection.get();
+        sqlite3_extended_result_codes(db, 1);
+        sqlite3_busy_timeout(db, kBusyTimeoutMs);
+        sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+        // "x" is a name, never a string, as on SQL Server.
+        sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
+        sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
+        if (sqlite::server::queryCount(db, "SELECT count(*) FROM sqlite_schema") == 0)
+            throw Error(sqlerr::kGeneral, "The server database " + path + " holds no tables.");
+    }
+    sqlite::server::Connection connection;
+};
+
+SessionDatabase::SessionDatabase(std::string path, sqlite::ServerContext context,
+                                 std::string lockHolder)
+    : m_path(std::move(path))
+    , m_context(std::move(context))
+    , m_lockHolder(std::move(lockHolder))
+    , m_handle(std::make_unique<Handle>(m_path)) {}
+
+SessionDatabase::~SessionDatabase() {
+    // A session that ends with its transaction open (a client that went away) leaves nothing.
+    if (m_inTransaction)
+        sqlite3_exec(m_handle->connection.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+StatementResult SessionDatabase::query(const std::string &sql, const std::vector<DbValue> &values) {
+    sqlite3 *db = m_handle->connection.get();
+    sqlite::Statement stmt(db, sql);
+    stmt.bindAll(values);
+    StatementResult result;
+    if (stmt.columnCount() > 0) {
+        result.rows = fetch(stmt);
+        result.count = static_cast<std::int64_t>(result.rows->rows.size());
+    } else {
+        stmt.step();
+        result.count = sqlite3_changes(db);
+    }
+    return result;
+}
+
+void SessionDatabase::begin() {
+    if (m_inTransaction)
+        return;
+    // Taken for writing at once: a transaction that read first and wrote later could find
+    // another session's write in between and fail where SQL Server would have waited.
+    sqlite::exec(m_handle->connection.get(), "BEGIN IMMEDIATE");
+    m_inTransaction = true;
+}
+
+void SessionDatabase::end(bool commit) {
+    if (!m_inTransaction)
+        return;
+    m_inTransaction = false;
+    sqlite::exec(m_handle->connection.get(), commit ? "COMMIT" : "ROLLBACK");
+}
+
+StatementResult SessionDatabase::call(const std::string &name, const std::vector<DbParam> &args) {
+    auto arg = [&](std::string_view wanted) {
+        for (const auto &a : args) {
+            if (equalsIgnoreCase(a.name, wanted))
+                return a.value;
+        }
+        return DbValue();
+    };
+    std::string plain = lowerAscii(name);
+    if (plain.rfind("dbo.", 0) == 0 || plain.rfind("sys.", 0) == 0)
+        plain = plain.substr(4);
+    if (plain == "sp_getapplock")
+        return appLock(arg("@Resource"), arg("@LockMode"), arg("@LockOwner"));
+    if (plain == "sp_releaseapplock")
+        return appUnlock();
+    if (plain == "sp_pkeys")
+        return primaryKeys(arg("@table_name"));
+    StatementResult result;
+    result.rows = sqlite::callServerProcedure(m_handle->connection.get(), name, args, m_context);
+    if (result.rows)
+        result.count = static_cast<std::int64_t>(result.rows->rows.size());
+    return result;
+}
+
+std::optional<StatementResult> SessionDatabase::callByPosition(const std::string &name,
+                                                               const std::vector<DbValue> &values) {
+    auto at = [&](std::size_t i) { return i < values.size() ? values[i] : DbValue(); };
+    const std::string plain = lowerAscii(name);
+    if (plain == "sp_getapplock")
+        return appLock(at(0), at(1), at(2));
+    if (plain == "sp_releaseapplock")
+        return appUnlock();
+    if (plain == "sp_pkeys")
+        return primaryKeys(at(0));
+    return std::nullopt;
+}
+
+// The stand-in has one application lock: its run lock, which embedded runs take too. A
+// session holds it until it lets it go or ends; a request that finds it held never waits.
+StatementResult SessionDatabase::appLock(const DbValue &resource, const DbValue &mode,
+                                         const DbValue &owner) {
+    StatementResult result;
+    if (textOrEmpty(resource).empty() || !equalsIgnoreCase(textOrEmpty(mode), "Exclusive") ||
+        !equalsIgnoreCase(textOrEmpty(owner), "Session"))
+        throw Error(sqlerr::kSyntaxOrObject,
+                    "sp_getapplock: this server grants only an Exclusive lock owned by the "
+                    "Session, on a named resource.");
+    if (m_runLock) {
+        ++m_runLockCount;
+        result.returnStatus = kLockGranted;
+        return result;
+    }
+    std::string heldBy;
+    try {
+        m_runLock = sqlite::takeRunLockFile(m_path, m_lockHolder, heldBy);
+    } catch (const Error &) {
+        result.returnStatus = kLockError;
+        return result;
+    }
+    result.returnStatus = m_runLock ? kLockGranted : kLockTimedOut;
+    if (m_runLock)
+        m_runLockCount = 1;
+    return result;
+}
+
+StatementResult SessionDatabase::appUnlock() {
+    StatementResult result;
+    if (!m_runLock) {
+        result.returnStatus = kLockError;
+        return result;
+    }
+    if (--m_runLockCount == 0)
+        m_runLock.reset();
+    return result;
+}
+
+// The key of a table or of a view the server lets programs update, as sp_pkeys lists it.
+StatementResult SessionDatabase::primaryKeys(const DbValue &table) {
+    sqlite3 *db = m_handle->connection.get();
+    const std::string name = textOrEmpty(table);
+    DbRowSet keys;
+    for (const char *column :
+         {"TABLE_QUALIFIER", "TABLE_OWNER", "TABLE_NAME", "COLUMN_NAME", "KEY_SEQ", "PK_NAME"})
+        keys.columns.push_back({column, false});
+    const DbRowSet found = sqlite::server::queryRows(
+        db,
+        "SELECT t.name, k.name FROM pragma_table_list t, pragma_table_info(t.name) k "
+        "WHERE t.schema = 'main' AND t.type = 'table' AND t.name = ?1 COLLATE NOCASE "
+        "AND k.pk > 0 ORDER BY k.pk",
+        {DbValue(name)});
+    DbRowSet viewKeys;
+    if (found.rows.empty()) {
+        try {
+            viewKeys = sqlite::server::queryRows(
+                db,
+                "SELECT ViewName, KeyColumn FROM zeph_ViewKey WHERE ViewName = ?1 COLLATE "
+                "NOCASE ORDER BY rowid",
+                {DbValue(name)});
+        } catch (const Error &) {
+            // No list of view keys: no view can be updated.
+        }
+    }
+    std::int64_t sequence = 0;
+    for (const auto &row : found.rows.empty() ? viewKeys.rows : found.rows) {
+        keys.rows.push_back({DbValue(std::string("TarvoDb")), DbValue(std::string("dbo")), row[0],
+                             row[1], DbValue(++sequence), DbValue("PK_" + textOrEmpty(row[0]))});
+    }
+    StatementResult result;
+    result.count = sequence;
+    result.rows = std::move(keys);
+    return result;
+}
+
+} // namespace zeph::tds

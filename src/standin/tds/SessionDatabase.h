@@ -1,0 +1,72 @@
+#pragma once
+// The stand-in database as one TDS session sees it: its own handle on the database file, the
+// session's transaction, queries and changes, the server's stored procedures, the system
+// procedures a client library calls (sp_pkeys for a table's key, sp_getapplock and
+// sp_releaseapplock on the stand-in's run lock), and the server's numbers for failures.
+
+#include "platform/Database.h"
+#include "standin/server/StandInServer.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zeph::tds {
+
+/// What a statement gave: rows (when it reads) and the number of rows it read or changed.
+struct StatementResult {
+    std::optional<DbRowSet> rows;
+    std::int64_t count = 0;
+    int returnStatus = 0;
+};
+
+/// A failure as SQL Server numbers it, with the message the client shows.
+struct ServerFailure {
+    int number = 0;
+    std::string text;
+};
+
+/// SQL Server's error number for a failure the stand-in numbered as its client would see it,
+/// so that a client library gives the same kind of failure back.
+int serverErrorNumber(long clientNumber);
+
+class SessionDatabase {
+public:
+    /// Opens the database file. Throws Error when it cannot be opened.
+    SessionDatabase(std::string path, sqlite::ServerContext context, std::string lockHolder);
+    ~SessionDatabase();
+    SessionDatabase(const SessionDatabase &) = delete;
+    SessionDatabase &operator=(const SessionDatabase &) = delete;
+
+    /// Runs one statement in the shared dialect with positional values. Throws Error.
+    StatementResult query(const std::string &sql, const std::vector<DbValue> &values);
+    /// Calls a procedure with arguments by name (system procedures first). Throws Error.
+    StatementResult call(const std::string &name, const std::vector<DbParam> &args);
+    /// Calls a system procedure whose arguments came by position (sp_getapplock ...); nothing
+    /// when `name` is none of them.
+    std::optional<StatementResult> callByPosition(const std::string &name,
+                                                  const std::vector<DbValue> &values);
+
+    bool inTransaction() const { return m_inTransaction; }
+    /// Begins a transaction. Throws Error.
+    void begin();
+    /// Commits or rolls back the open transaction. Throws Error.
+    void end(bool commit);
+
+private:
+    StatementResult appLock(const DbValue &resource, const DbValue &mode, const DbValue &owner);
+    StatementResult appUnlock();
+    StatementResult primaryKeys(const DbValue &table);
+
+    std::string m_path;
+    sqlite::ServerContext m_context;
+    std::string m_lockHolder;
+    struct Handle;
+    std::unique_ptr<Handle> m_handle;
+    std::unique_ptr<IRunLock> m_runLock;
+    int m_runLockCount = 0;
+    bool m_inTransaction = false;
+};
+
+} // namespace zeph::tds

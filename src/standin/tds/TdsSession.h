@@ -1,0 +1,84 @@
+#pragma once
+// One client's connection to the stand-in server over TDS, from its pre-login to its end: it
+// takes the client's bytes as they arrive and gives back the bytes of its replies. It touches
+// no socket, so the same session serves a listener, a test, or a fuzzer.
+
+#include "SessionDatabase.h"
+#include "TdsPacket.h"
+#include "TdsRequests.h"
+#include "TdsTokens.h"
+#include "TsqlTranslation.h"
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace zeph::tds {
+
+/// What every session of one server shares.
+struct ServeSettings {
+    std::string databasePath;
+    std::string login;
+    std::string password;
+    /// The procedures' view of the host (settings, clock, GUIDs, fault hooks).
+    sqlite::ServerContext context;
+    /// Told one line per connection, login and statement when set (the --verbose log).
+    std::function<void(const std::string &)> log;
+};
+
+class Session {
+public:
+    Session(const ServeSettings &settings, int id, std::string peer);
+    ~Session();
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
+
+    /// Takes bytes from the client; returns the bytes to send back (may be empty). Throws
+    /// ProtocolError when the client breaks the protocol: the connection is then ended.
+    std::string receive(std::string_view bytes);
+    /// True once the session has nothing more to do (a refused login): close the connection.
+    bool finished() const { return m_finished; }
+
+private:
+    enum class Stage { PreLogin, Login, Ready };
+    struct Prepared {
+        std::string text;
+        std::vector<std::string> parameters;
+    };
+
+    std::string reply(const Message &message);
+    void preLogin(const Message &message, TokenWriter &out, std::string &raw);
+    void login(const Message &message, TokenWriter &out);
+    void sqlBatch(const Message &message, TokenWriter &out);
+    void rpc(const Message &message, TokenWriter &out);
+    void rpcCall(const RpcCall &call, TokenWriter &out);
+    void transactionRequest(const Message &message, TokenWriter &out);
+    /// Runs a text's statements; false when one failed (its error written). `inProc`: the
+    /// statements run inside a procedure call (sp_executesql), so each ends with DONEINPROC.
+    bool runText(const std::string &text, const std::vector<std::string> &parameters,
+                 const std::vector<DbValue> &values, bool inProc, TokenWriter &out);
+    void runStatement(const TsqlStatement &s, const std::vector<DbValue> &values, bool inProc,
+                      TokenWriter &out);
+    void beginIfImplicit(TokenWriter &out);
+    void endTransaction(bool commit, bool ifOpen, TokenWriter &out);
+    void writeFailure(const ServerFailure &failure, TokenWriter &out);
+    void say(const std::string &line) const;
+
+    const ServeSettings &m_settings;
+    int m_id;
+    std::string m_peer;
+    PacketReader m_reader;
+    Stage m_stage = Stage::PreLogin;
+    std::size_t m_packetSize = packet::kDefaultSize;
+    bool m_finished = false;
+    bool m_implicitTransactions = false;
+    std::uint64_t m_transactionId = 0;
+    std::string m_user;
+    std::unique_ptr<SessionDatabase> m_database;
+    std::map<std::int32_t, Prepared> m_prepared;
+    std::int32_t m_nextHandle = 1;
+    std::uint64_t m_lastCount = 0; // rows the last statement read or changed
+};
+
+} // namespace zeph::tds

@@ -1,0 +1,235 @@
+#include "TdsTokens.h"
+
+#include "platform/AsciiText.h"
+
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <cstdio>
+
+namespace zeph::tds {
+namespace {
+
+constexpr std::uint8_t kLoginAck = 0xAD;
+constexpr std::uint8_t kEnvChange = 0xE3;
+constexpr std::uint8_t kError = 0xAA;
+constexpr std::uint8_t kInfo = 0xAB;
+constexpr std::uint8_t kColMetadata = 0x81;
+constexpr std::uint8_t kRow = 0xD1;
+constexpr std::uint8_t kReturnStatus = 0x79;
+constexpr std::uint8_t kReturnValue = 0xAC;
+constexpr std::uint8_t kTabName = 0xA4;
+constexpr std::uint8_t kColInfo = 0xA5;
+constexpr std::uint8_t kKeyColumn = 0x08;
+
+constexpr std::uint8_t kIntN = 0x26;
+constexpr std::uint8_t kFltN = 0x6D;
+constexpr std::uint8_t kNVarChar = 0xE7;
+constexpr std::uint16_t kNullableFlag = 0x0001;
+constexpr std::uint16_t kMaxLength = 0xFFFF;
+// Texts of up to this many UTF-16 units travel as nvarchar(4000); longer ones as nvarchar(max).
+constexpr std::size_t kShortTextUnits = 4000;
+constexpr std::uint64_t kPlpNull = ~std::uint64_t{0};
+
+// Latin1_General_CI_AS: locale 1033, case-insensitive, accent-sensitive, sort order 52.
+const std::string kCollation("\x09\x04\xD0\x00\x34", 5);
+
+std::string textOf(const DbValue &value) {
+    if (auto s = std::get_if<std::string>(&value))
+        return *s;
+    if (auto i = std::get_if<std::int64_t>(&value))
+        return std::to_string(*i);
+    if (auto d = std::get_if<double>(&value)) {
+        char buffer[32];
+        auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, *d);
+        return ec == std::errc() ? std::string(buffer, end) : std::string();
+    }
+    return {};
+}
+
+} // namespace
+
+std::vector<ColumnType> columnTypes(const DbRowSet &rows) {
+    std::vector<ColumnType> types;
+    for (std::size_t c = 0; c < rows.columns.size(); ++c) {
+        bool anyInt = false, anyFloat = false, anyText = false, longText = false;
+        for (const auto &row : rows.rows) {
+            if (c >= row.size())
+                continue;
+            const DbValue &v = row[c];
+            anyInt |= std::holds_alternative<std::int64_t>(v);
+            anyFloat |= std::holds_alternative<double>(v);
+            if (auto s = std::get_if<std::string>(&v)) {
+                anyText = true;
+                longText |= s->size() > kShortTextUnits; // a cheap bound on the UTF-16 length
+            }
+        }
+        ColumnType type = anyText || (!anyInt && !anyFloat) ? ColumnType::NVarChar
+                          : anyFloat                        ? ColumnType::Float
+                                                            : ColumnType::BigInt;
+        if (type == ColumnType::NVarChar && longText)
+            type = ColumnType::NVarCharMax;
+        types.push_back(type);
+    }
+    return types;
+}
+
+void TokenWriter::loginAck(std::string_view program) {
+    m_out.u8(kLoginAck);
+    const std::size_t at = m_out.size();
+    m_out.u16(0).u8(1); // SQL_TSQL
+    m_out.bytes(std::string("\x74\x00\x00\x04", 4));
+    m_out.bVarchar(program).u8(15).u8(0).u8(0x07).u8(0xD0);
+    m_out.patchLength16(at);
+}
+
+void TokenWriter::envChange(std::uint8_t type, std::string_view newValue,
+                            std::string_view oldValue) {
+    m_out.u8(kEnvChange);
+    const std::size_t at = m_out.size();
+    m_out.u16(0).u8(type).bVarchar(newValue).bVarchar(oldValue);
+    m_out.patchLength16(at);
+}
+
+void TokenWriter::envCollation() {
+    m_out.u8(kEnvChange);
+    const std::size_t at = m_out.size();
+    m_out.u16(0).u8(7).u8(static_cast<std::uint8_t>(kCollation.size())).bytes(kCollation).u8(0);
+    m_out.patchLength16(at);
+}
+
+void TokenWriter::envTransaction(std::uint8_t type, std::uint64_t descriptor) {
+    m_out.u8(kEnvChange);
+    const std::size_t at = m_out.size();
+    m_out.u16(0).u8(type);
+    if (type == 8)
+        m_out.u8(8).u64(descriptor).u8(0);
+    else
+        m_out.u8(0).u8(8).u64(descriptor);
+    m_out.patchLength16(at);
+}
+
+void TokenWriter::message(const ServerMessage &m, bool isError) {
+    m_out.u8(isError ? kError : kInfo);
+    const std::size_t at = m_out.size();
+    m_out.u16(0).u32(static_cast<std::uint32_t>(m.number)).u8(m.state).u8(m.severity);
+    m_out.usVarchar(m.text).bVarchar(m_server).bVarchar(m.procedure).u32(1);
+    m_out.patchLength16(at);
+}
+
+void TokenWriter::rowSet(const DbRowSet &rows) {
+    const std::vector<ColumnType> types = columnTypes(rows);
+    m_out.u8(kColMetadata).u16(static_cast<std::uint16_t>(rows.columns.size()));
+    for (std::size_t c = 0; c < rows.columns.size(); ++c) {
+        m_out.u32(0).u16(kNullableFlag);
+        switch (types[c]) {
+        case ColumnType::BigInt:
+            m_out.u8(kIntN).u8(8);
+            break;
+        case ColumnType::Float:
+            m_out.u8(kFltN).u8(8);
+            break;
+        case ColumnType::NVarChar:
+            m_out.u8(kNVarChar).u16(kShortTextUnits * 2).bytes(kCollation);
+            break;
+        case ColumnType::NVarCharMax:
+            m_out.u8(kNVarChar).u16(kMaxLength).bytes(kCollation);
+            break;
+        }
+        m_out.bVarchar(rows.columns[c].name);
+    }
+    if (!rows.updateTarget.empty())
+        baseTable(rows);
+    for (const auto &row : rows.rows) {
+        m_out.u8(kRow);
+        for (std::size_t c = 0; c < types.size(); ++c)
+            columnValue(types[c], c < row.size() ? row[c] : DbValue());
+    }
+}
+
+// The table the rows are read from and which columns are its key, as SQL Server tells a client
+// of a result it may update: the client learns each column's base table from these.
+void TokenWriter::baseTable(const DbRowSet &rows) {
+    m_out.u8(kTabName);
+    std::size_t at = m_out.size();
+    m_out.u16(0).u8(1).usVarchar(rows.updateTarget);
+    m_out.patchLength16(at);
+    m_out.u8(kColInfo);
+    at = m_out.size();
+    m_out.u16(0);
+    for (std::size_t c = 0; c < rows.columns.size() && c < 255; ++c) {
+        const bool key =
+            std::any_of(rows.keyColumns.begin(), rows.keyColumns.end(), [&](const std::string &k) {
+                return equalsIgnoreCase(k, rows.columns[c].name);
+            });
+        m_out.u8(static_cast<std::uint8_t>(c + 1)).u8(1).u8(key ? kKeyColumn : 0);
+    }
+    m_out.patchLength16(at);
+}
+
+void TokenWriter::columnValue(ColumnType type, const DbValue &value) {
+    const bool null = std::holds_alternative<std::monostate>(value);
+    switch (type) {
+    case ColumnType::BigInt:
+        if (null)
+            m_out.u8(0);
+        else
+            m_out.u8(8).u64(static_cast<std::uint64_t>(std::get<std::int64_t>(value)));
+        return;
+    case ColumnType::Float: {
+        if (null) {
+            m_out.u8(0);
+            return;
+        }
+        const double d = std::holds_alternative<double>(value)
+                             ? std::get<double>(value)
+                             : static_cast<double>(std::get<std::int64_t>(value));
+        m_out.u8(8).u64(std::bit_cast<std::uint64_t>(d));
+        return;
+    }
+    case ColumnType::NVarChar: {
+        if (null) {
+            m_out.u16(kMaxLength);
+            return;
+        }
+        const std::string bytes = toUtf16(textOf(value));
+        // A text longer than the column's 4000 units is cut rather than breaking the stream.
+        const std::size_t size = std::min<std::size_t>(bytes.size(), kShortTextUnits * 2);
+        m_out.u16(static_cast<std::uint16_t>(size)).bytes(std::string_view(bytes).substr(0, size));
+        return;
+    }
+    case ColumnType::NVarCharMax: {
+        if (null) {
+            m_out.u64(kPlpNull);
+            return;
+        }
+        const std::string bytes = toUtf16(textOf(value));
+        m_out.u64(bytes.size());
+        if (!bytes.empty())
+            m_out.u32(static_cast<std::uint32_t>(bytes.size())).bytes(bytes);
+        m_out.u32(0);
+        return;
+    }
+    }
+}
+
+void TokenWriter::doneToken(std::uint8_t kind, std::uint16_t status, std::uint16_t command,
+                            std::uint64_t rows) {
+    m_out.u8(kind).u16(status).u16(command).u64(rows);
+}
+
+void TokenWriter::returnStatus(std::int32_t status) {
+    m_out.u8(kReturnStatus).u32(static_cast<std::uint32_t>(status));
+}
+
+void TokenWriter::returnInt(std::uint16_t ordinal, std::string_view name,
+                            std::optional<std::int32_t> value) {
+    m_out.u8(kReturnValue).u16(ordinal).bVarchar(name).u8(0x01).u32(0).u16(kNullableFlag);
+    m_out.u8(kIntN).u8(4);
+    if (value)
+        m_out.u8(4).u32(static_cast<std::uint32_t>(*value));
+    else
+        m_out.u8(0);
+}
+
+} // namespace zeph::tds

@@ -1,0 +1,396 @@
+#include "TsqlTranslation.h"
+
+#include "platform/AsciiText.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace zeph::tds {
+namespace {
+
+struct Token {
+    enum Kind { Word, Variable, SystemVariable, String, Number, Name, Symbol, Semicolon } kind;
+    std::string text; // a word as written; a string's or name's value; a variable with its "@"
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    bool national = false; // N'...'
+};
+
+bool isWordStart(char c) {
+    return std::isalpha(static_cast<unsigned char>(c)) || c == '_' || c == '#';
+}
+
+bool isWordChar(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '#' || c == '$';
+}
+
+[[noreturn]] void syntaxNear(std::string_view what) {
+    throw TsqlError(tsqlerr::kSyntax, "Incorrect syntax near '" + std::string(what) + "'.");
+}
+
+// A quoted run from `at` (on its opening quote) to just after its closing quote; a doubled
+// closing quote stands for itself.
+std::size_t quotedEnd(std::string_view text, std::size_t at, char close, std::string &value) {
+    for (std::size_t i = at + 1; i < text.size(); ++i) {
+        if (text[i] != close) {
+            value += text[i];
+        } else if (i + 1 < text.size() && text[i + 1] == close) {
+            value += close;
+            ++i;
+        } else {
+            return i + 1;
+        }
+    }
+    throw TsqlError(105, "Unclosed quotation mark after the character string '" + value + "'.");
+}
+
+std::vector<Token> lex(std::string_view text) {
+    std::vector<Token> tokens;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const char c = text[i];
+        if (std::isspace(static_cast<unsigned char>(c))) {
+            ++i;
+        } else if (text.substr(i, 2) == "--") {
+            i = std::min(text.size(), text.find('\n', i));
+        } else if (text.substr(i, 2) == "/*") {
+            const std::size_t close = text.find("*/", i + 2);
+            if (close == std::string_view::npos)
+                throw TsqlError(113, "Missing end comment mark '*/'.");
+            i = close + 2;
+        } else if (c == '\'' || ((c == 'N' || c == 'n') && text.substr(i + 1, 1) == "'")) {
+            Token t{Token::String, {}, i, 0, c != '\''};
+            t.end = quotedEnd(text, t.national ? i + 1 : i, '\'', t.text);
+            i = t.end;
+            tokens.push_back(std::move(t));
+        } else if (c == '[' || c == '"') {
+            Token t{Token::Name, {}, i, 0};
+            t.end = quotedEnd(text, i, c == '[' ? ']' : '"', t.text);
+            i = t.end;
+            tokens.push_back(std::move(t));
+        } else if (c == '@') {
+            const bool system = text.substr(i, 2) == "@@";
+            std::size_t end = i + (system ? 2 : 1);
+            while (end < text.size() && isWordChar(text[end]))
+                ++end;
+            if (end == i + (system ? 2 : 1))
+                syntaxNear("@");
+            tokens.push_back({system ? Token::SystemVariable : Token::Variable,
+                              std::string(text.substr(i, end - i)), i, end});
+            i = end;
+        } else if (isWordStart(c)) {
+            std::size_t end = i + 1;
+            while (end < text.size() && isWordChar(text[end]))
+                ++end;
+            tokens.push_back({Token::Word, std::string(text.substr(i, end - i)), i, end});
+            i = end;
+        } else if (std::isdigit(static_cast<unsigned char>(c)) ||
+                   (c == '.' && i + 1 < text.size() &&
+                    std::isdigit(static_cast<unsigned char>(text[i + 1])))) {
+            std::size_t end = i;
+            while (end < text.size() &&
+                   (std::isalnum(static_cast<unsigned char>(text[end])) || text[end] == '.'))
+                ++end;
+            tokens.push_back({Token::Number, std::string(text.substr(i, end - i)), i, end});
+            i = end;
+        } else if (c == ';') {
+            tokens.push_back({Token::Semicolon, ";", i, i + 1});
+            ++i;
+        } else {
+            tokens.push_back({Token::Symbol, std::string(1, c), i, i + 1});
+            ++i;
+        }
+    }
+    return tokens;
+}
+
+bool isWord(const Token &t, std::string_view word) {
+    return t.kind == Token::Word && equalsIgnoreCase(t.text, word);
+}
+
+using Tokens = std::vector<Token>;
+
+TsqlStatement of(StatementKind kind) {
+    TsqlStatement s;
+    s.kind = kind;
+    return s;
+}
+
+class Translator {
+public:
+    Translator(std::string_view text, const std::vector<std::string> &parameters)
+        : m_text(text)
+        , m_tokens(lex(text))
+        , m_parameters(parameters) {}
+
+    std::vector<TsqlStatement> run() {
+        std::vector<TsqlStatement> statements;
+        while (m_at < m_tokens.size()) {
+            if (m_tokens[m_at].kind == Token::Semicolon) {
+                ++m_at;
+                continue;
+            }
+            statements.push_back(statement());
+        }
+        return statements;
+    }
+
+private:
+    const Token *peek(std::size_t ahead = 0) const {
+        return m_at + ahead < m_tokens.size() ? &m_tokens[m_at + ahead] : nullptr;
+    }
+    const Token &take() {
+        if (m_at >= m_tokens.size())
+            syntaxNear(m_tokens.empty() ? std::string_view() : m_tokens.back().text);
+        return m_tokens[m_at++];
+    }
+    bool takeWord(std::string_view word) {
+        if (peek() && isWord(*peek(), word)) {
+            ++m_at;
+            return true;
+        }
+        return false;
+    }
+    bool atStatementEnd() const { return !peek() || peek()->kind == Token::Semicolon; }
+
+    int parameterNumber(const Token &variable) const {
+        for (std::size_t p = 0; p < m_parameters.size(); ++p) {
+            if (equalsIgnoreCase(m_parameters[p], variable.text))
+                return static_cast<int>(p + 1);
+        }
+        throw TsqlError(tsqlerr::kUndeclared,
+                        "Must declare the scalar variable \"" + variable.text + "\".");
+    }
+
+    TsqlStatement statement() {
+        const Token &first = take();
+        if (first.kind != Token::Word)
+            syntaxNear(first.text);
+        const std::string keyword = upperAscii(first.text);
+        if (keyword == "SET")
+            return setOption();
+        if (keyword == "BEGIN") {
+            if (!takeWord("TRAN") && !takeWord("TRANSACTION"))
+                syntaxNear("BEGIN");
+            skipTransactionName();
+            return of(StatementKind::BeginTransaction);
+        }
+        if (keyword == "COMMIT" || keyword == "ROLLBACK")
+            return endTransaction(keyword);
+        if (keyword == "IF")
+            return ifTransactionOpen();
+        if (keyword == "EXEC" || keyword == "EXECUTE")
+            return exec();
+        if (keyword == "SELECT" || keyword == "INSERT" || keyword == "UPDATE" ||
+            keyword == "DELETE" || keyword == "WITH" ||
+            (keyword == "CREATE" && peek() && isWord(*peek(), "TABLE")))
+            return query(first);
+        syntaxNear(first.text);
+    }
+
+    TsqlStatement setOption() {
+        TsqlStatement s = of(StatementKind::SetOption);
+        const Token &option = take();
+        if (option.kind != Token::Word)
+            syntaxNear(option.text);
+        s.option = upperAscii(option.text);
+        if (s.option == "TRANSACTION") {
+            // SET TRANSACTION ISOLATION LEVEL <level words>
+            while (!atStatementEnd() && !isWord(*peek(), "SET"))
+                ++m_at;
+            return s;
+        }
+        static const char *const known[] = {"IMPLICIT_TRANSACTIONS",
+                                            "TEXTSIZE",
+                                            "ANSI_NULLS",
+                                            "ANSI_WARNINGS",
+                                            "ANSI_PADDING",
+                                            "ANSI_NULL_DFLT_ON",
+                                            "CONCAT_NULL_YIELDS_NULL",
+                                            "QUOTED_IDENTIFIER",
+                                            "ARITHABORT",
+                                            "NOCOUNT",
+                                            "XACT_ABORT",
+                                            "LOCK_TIMEOUT",
+                                            "DATEFORMAT",
+                                            "LANGUAGE",
+                                            "DATEFIRST",
+                                            "CURSOR_CLOSE_ON_COMMIT",
+                                            "NUMERIC_ROUNDABORT"};
+        if (std::none_of(std::begin(known), std::end(known),
+                         [&](const char *k) { return s.option == k; }))
+            throw TsqlError(tsqlerr::kUnsupported,
+                            "SET option " + s.option + " is not supported by this server.");
+        const Token &value = take();
+        s.on = isWord(value, "ON");
+        return s;
+    }
+
+    void skipTransactionName() {
+        if (peek() && (peek()->kind == Token::Word || peek()->kind == Token::Name) &&
+            !isWord(*peek(), "SET"))
+            ++m_at;
+    }
+
+    TsqlStatement endTransaction(const std::string &keyword) {
+        if (!takeWord("TRAN") && !takeWord("TRANSACTION"))
+            takeWord("WORK");
+        else
+            skipTransactionName();
+        return of(keyword == "COMMIT" ? StatementKind::Commit : StatementKind::Rollback);
+    }
+
+    // IF @@TRANCOUNT > 0 COMMIT|ROLLBACK [TRAN]: what a client library sends to end a
+    // transaction that may or may not be open.
+    TsqlStatement ifTransactionOpen() {
+        const Token &variable = take();
+        if (variable.kind != Token::SystemVariable ||
+            !equalsIgnoreCase(variable.text, "@@TRANCOUNT"))
+            throw TsqlError(tsqlerr::kUnsupported, "IF is supported only as IF @@TRANCOUNT > 0 "
+                                                   "COMMIT or ROLLBACK by this server.");
+        const Token &greater = take();
+        const Token &zero = take();
+        if (greater.text != ">" || zero.text != "0")
+            syntaxNear(greater.text);
+        const Token &keyword = take();
+        if (!isWord(keyword, "COMMIT") && !isWord(keyword, "ROLLBACK"))
+            syntaxNear(keyword.text);
+        TsqlStatement s = endTransaction(upperAscii(keyword.text));
+        s.ifOpen = true;
+        return s;
+    }
+
+    std::string objectName() {
+        std::string name;
+        for (;;) {
+            const Token &part = take();
+            if (part.kind != Token::Word && part.kind != Token::Name)
+                syntaxNear(part.text);
+            name += part.text;
+            if (!peek() || peek()->text != ".")
+                return name;
+            name += take().text;
+        }
+    }
+
+    TsqlStatement exec() {
+        TsqlStatement s = of(StatementKind::Exec);
+        if (peek() && peek()->kind == Token::Variable)
+            throw TsqlError(tsqlerr::kUnsupported,
+                            "EXEC @variable = ... is not supported by this server.");
+        s.procedure = objectName();
+        while (!atStatementEnd()) {
+            if (!s.arguments.empty() && take().text != ",")
+                syntaxNear(m_tokens[m_at - 1].text);
+            const Token &name = take();
+            if (name.kind != Token::Variable || take().text != "=")
+                throw TsqlError(tsqlerr::kUnsupported,
+                                "Procedure arguments are taken by name only (@Name = value).");
+            s.arguments.push_back(argument(name.text));
+        }
+        return s;
+    }
+
+    ExecArgument argument(const std::string &name) {
+        ExecArgument arg;
+        arg.name = name;
+        bool negative = false;
+        if (peek() && peek()->text == "-") {
+            negative = true;
+            ++m_at;
+        }
+        const Token &value = take();
+        if (value.kind == Token::Variable && !negative) {
+            arg.parameter = parameterNumber(value);
+        } else if (value.kind == Token::String && !negative) {
+            arg.literal = value.text;
+        } else if (isWord(value, "NULL") && !negative) {
+            arg.literal = DbValue();
+        } else if (value.kind == Token::Number &&
+                   value.text.find_first_not_of("0123456789") == std::string::npos &&
+                   value.text.size() <= 18) {
+            const std::int64_t n = std::stoll(value.text);
+            arg.literal = negative ? -n : n;
+        } else {
+            syntaxNear(value.text);
+        }
+        if (peek() && (isWord(*peek(), "OUTPUT") || isWord(*peek(), "OUT")))
+            throw TsqlError(tsqlerr::kUnsupported,
+                            "OUTPUT arguments are not supported by this server.");
+        return arg;
+    }
+
+    // Everything up to the statement's end, in the dialect both databases share.
+    TsqlStatement query(const Token &first) {
+        TsqlStatement s = of(StatementKind::Query);
+        std::size_t copied = first.begin;
+        std::size_t end = first.end;
+        while (!atStatementEnd()) {
+            const Token &t = take();
+            end = t.end;
+            std::string replacement;
+            if (t.kind == Token::Variable) {
+                s.parameters.push_back(parameterNumber(t));
+                replacement = "?";
+            } else if (t.kind == Token::SystemVariable) {
+                throw TsqlError(tsqlerr::kUnsupported,
+                                t.text + " is not supported by this server.");
+            } else if (t.kind == Token::String && t.national) {
+                replacement = std::string(m_text.substr(t.begin + 1, t.end - t.begin - 1));
+            } else if (t.kind == Token::Symbol &&
+                       (t.text == "?" || t.text == ":" || t.text == "$")) {
+                syntaxNear(t.text);
+            } else if (t.kind == Token::Word && (startsWithIgnoreCase(t.text, "sqlite_") ||
+                                                 startsWithIgnoreCase(t.text, "pragma_"))) {
+                throw TsqlError(208, "Invalid object name '" + t.text + "'.");
+            } else {
+                continue;
+            }
+            s.sql.append(m_text.substr(copied, t.begin - copied)).append(replacement);
+            copied = t.end;
+        }
+        s.sql.append(m_text.substr(copied, end - copied));
+        return s;
+    }
+
+    static bool startsWithIgnoreCase(std::string_view text, std::string_view prefix) {
+        return text.size() >= prefix.size() &&
+               equalsIgnoreCase(text.substr(0, prefix.size()), prefix);
+    }
+
+    std::string_view m_text;
+    Tokens m_tokens;
+    const std::vector<std::string> &m_parameters;
+    std::size_t m_at = 0;
+};
+
+} // namespace
+
+std::vector<std::string> declaredParameters(std::string_view declarations) {
+    std::vector<std::string> names;
+    const Tokens tokens = lex(declarations);
+    int depth = 0;
+    bool expectName = true;
+    for (const Token &t : tokens) {
+        if (t.text == "(")
+            ++depth;
+        else if (t.text == ")")
+            --depth;
+        else if (t.text == "," && depth == 0)
+            expectName = true;
+        else if (expectName) {
+            if (t.kind != Token::Variable)
+                syntaxNear(t.text);
+            names.push_back(t.text);
+            expectName = false;
+        }
+    }
+    return names;
+}
+
+std::vector<TsqlStatement> translate(std::string_view text,
+                                     const std::vector<std::string> &parameters) {
+    return Translator(text, parameters).run();
+}
+
+} // namespace zeph::tds

@@ -1,0 +1,278 @@
+// The programs on the stand-in server reached over TDS: zephrane-sim serve as a real process,
+// unixODBC and FreeTDS's driver as an administrator's machine has them.
+#include "platform/Error.h"
+#include "platform/odbc/OdbcDatabase.h"
+#include "platform/sqlite/RunLockFile.h"
+#include "scenario_helpers.h"
+#include "standin/SimHost.h"
+#include "tds_helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fstream>
+#include <netinet/in.h>
+#include <regex>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace zeph;
+using namespace zeph::test;
+
+namespace {
+
+const char *kProgramText = "Driver={SQL Server};server=;database=TarvoDb";
+
+// A run's printed lines with its times and the paths named by them masked.
+std::string masked(const std::string &out) {
+    static const std::regex time(R"(\d+/\d+/\d{4} \d+:\d\d:\d\d [AP]M)");
+    static const std::regex stamp(R"(_\d{8}_\d\d_\d\d_\d\d(_\d+)?)");
+    return std::regex_replace(std::regex_replace(out, time, "<time>"), stamp, "_<stamp>");
+}
+
+class CliTds : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!freeTdsInstalled())
+            GTEST_SKIP() << "FreeTDS's ODBC driver is not registered as \"SQL Server\"";
+    }
+    Error errorOf(const std::function<void()> &work) {
+        try {
+            work();
+        } catch (const Error &e) {
+            return e;
+        }
+        ADD_FAILURE() << "no error";
+        return Error(0, "");
+    }
+    ScenarioHost m_host{24, 5};
+};
+
+TEST_F(CliTds, ListingsCriteriaListsAndADryRunReadAsOnTheEmbeddedDatabase) {
+    const std::string csv = m_host.temp().path() + "/list.csv";
+    auto first = m_host.cli("--all --list");
+    ASSERT_EQ(first.status, 0) << first.err;
+    const auto rows = lines(first.out);
+    ASSERT_GE(rows.size(), 3u);
+    { std::ofstream(csv) << "alias,extension\n" << fields(rows[1])[0] << ",\nnobody,1\n"; }
+    const std::string runs[] = {
+        "--list-templates",
+        "--all --list",
+        "--switch 1 --list",
+        "--extensions 1000-99999 --list",
+        "--where \"WHERE Alias LIKE 'a%' OR DisplayName LIKE '%e%'\" --list",
+        "--where \"WHERE Alias = 'x'; DELETE FROM Subscriber\" --list",
+        "--csv " + shellQuoted(csv) + " --list",
+        "--template defaultTemplate --all --dry-run",
+        "--template defaultTemplate --all --dry-run --preserve-alternate-extensions",
+    };
+    std::vector<ScenarioHost::Result> embedded;
+    for (const auto &args : runs)
+        embedded.push_back(m_host.cli(args));
+    const Dump before = dumpServer(m_host.host(), nullptr);
+    ServedHost served(m_host);
+    m_host.useDatabase(served.connectionText());
+    for (std::size_t i = 0; i < std::size(runs); ++i) {
+        auto tds = m_host.cli(runs[i]);
+        EXPECT_EQ(tds.status, embedded[i].status) << runs[i] << "\n" << tds.err;
+        EXPECT_EQ(masked(tds.out), masked(embedded[i].out)) << runs[i];
+        EXPECT_EQ(masked(tds.err), masked(embedded[i].err)) << runs[i];
+    }
+    // Reading over the server changed nothing in its database.
+    EXPECT_EQ(difference(before, dumpServer(m_host.host(), nullptr)), "");
+}
+
+TEST_F(CliTds, OnlyTheHostsSqlLoginWithItsPasswordIsAccepted) {
+    ServedHost served(m_host, "--verbose");
+    struct Case {
+        std::string text;
+        bool accepted;
+    };
+    const std::string good = served.connectionText();
+    const Case cases[] = {
+        {good, true},
+        {served.connectionText("wrong"), false},
+        {served.connectionText(""), false},
+        {std::regex_replace(good, std::regex("UID=zephrane"), "UID=sa"), false},
+        {std::regex_replace(good, std::regex("Database=TarvoDb"), "Database=master"), false},
+    };
+    for (const auto &c : cases) {
+        m_host.useDatabase(c.text);
+        auto r = m_host.cli("--all --list");
+        EXPECT_EQ(r.status == 0, c.accepted) << c.text << "\n" << r.err;
+    }
+    EXPECT_TRUE(contains(served.output(), "login refused: Login failed for user 'zephrane'."))
+        << served.output();
+    EXPECT_TRUE(contains(served.output(), "login refused: Login failed for user 'sa'."));
+    EXPECT_TRUE(contains(served.output(), "login refused: Cannot open database \"master\""));
+    EXPECT_TRUE(contains(served.output(), "login zephrane from "));
+}
+
+TEST_F(CliTds, AStatementTheServerDoesNotRunIsAnErrorNeverASuccess) {
+    ServedHost served(m_host);
+    auto db = odbc::makeDatabase(served.connectionText());
+    auto conn = db->connect(kProgramText);
+    const std::string refused[] = {
+        "PRAGMA table_info(Subscriber)",
+        "ATTACH DATABASE 'x.db' AS x",
+        "SELECT name FROM sqlite_schema",
+        "SELECT * FROM pragma_table_info('Subscriber')",
+        "SELECT TOP 1 Alias FROM Subscriber",
+        "SELECT @@VERSION",
+        "SELECT Alias FROM Subscriber WHERE Alias = @Undeclared",
+        "SET SHOWPLAN_ALL ON",
+        "EXEC sp_NoSuchProcedure",
+        "VACUUM",
+    };
+    for (const auto &sql : refused) {
+        Error e = errorOf([&] { conn->query(sql, {}, false); });
+        EXPECT_NE(e.number(), 0) << sql;
+        EXPECT_FALSE(e.description().empty()) << sql;
+    }
+    // The connection still serves what the server understands.
+    DbRowSet rows = conn->query("SELECT count(*) AS n FROM Subscriber WHERE Alias <> ?",
+                                {DbValue(std::string("nobody"))}, true);
+    ASSERT_EQ(rows.rows.size(), 1u);
+    EXPECT_GT(std::get<std::int64_t>(rows.rows[0][0]), 0);
+}
+
+TEST_F(CliTds, TwoClientsAtOnceEachWithItsOwnSessionAndOneRunLock) {
+    ServedHost served(m_host);
+    auto first = odbc::makeDatabase(served.connectionText());
+    auto second = odbc::makeDatabase(served.connectionText());
+    auto a = first->connect(kProgramText);
+    auto b = second->connect(kProgramText);
+    const std::string alias = std::get<std::string>(
+        a->query("SELECT Alias FROM Subscriber ORDER BY Alias", {}, true).rows.at(0).at(0));
+    std::string heldBy;
+    auto lock = first->takeRunLock(kProgramText, "first", heldBy);
+    ASSERT_TRUE(lock);
+    // The other client, and an embedded run on the same host, find the run lock taken.
+    EXPECT_FALSE(second->takeRunLock(kProgramText, "second", heldBy));
+    EXPECT_FALSE(heldBy.empty());
+    std::string embeddedHeldBy;
+    EXPECT_FALSE(
+        sqlite::takeRunLockFile(sim::databasePath(m_host.host()), "embedded", embeddedHeldBy));
+    EXPECT_TRUE(contains(embeddedHeldBy, "zephrane-sim serve")) << embeddedHeldBy;
+    // Both sessions read and write side by side.
+    for (int i = 0; i < 5; ++i) {
+        auto rowsA = a->query("SELECT Alias, FirstName FROM Subscriber WHERE Alias = ?",
+                              {DbValue(alias)}, false);
+        ASSERT_EQ(rowsA.rows.size(), 1u);
+        b->updateRow("Subscriber", {"Alias"}, {DbValue(alias)}, {"FirstName"},
+                     {DbValue("Name " + std::to_string(i))});
+        auto rowsB =
+            a->query("SELECT FirstName FROM Subscriber WHERE Alias = ?", {DbValue(alias)}, true);
+        EXPECT_EQ(rowsB.rows.at(0).at(0), DbValue("Name " + std::to_string(i)));
+    }
+    // Let go: the server ends the lock's session, and the embedded run may take it.
+    lock.reset();
+    std::unique_ptr<IRunLock> embedded;
+    EXPECT_TRUE(waitUntil([&] {
+        return (embedded = sqlite::takeRunLockFile(sim::databasePath(m_host.host()), "embedded",
+                                                   embeddedHeldBy)) != nullptr;
+    }));
+    EXPECT_FALSE(second->takeRunLock(kProgramText, "second", heldBy));
+}
+
+// Bytes of a packet that never ends, then the connection is gone.
+void dropMidPacket(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    const char half[] = {0x12, 0x01, 0x00, 0x40, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00};
+    ASSERT_EQ(::send(fd, half, sizeof half, MSG_NOSIGNAL), static_cast<ssize_t>(sizeof half));
+    ::close(fd);
+}
+
+TEST_F(CliTds, AClientThatGoesAwayMidStatementOrMidRunLeavesNothingHeld) {
+    ServedHost served(m_host, "--verbose");
+    dropMidPacket(served.port());
+    // A run killed while it holds the run lock and a transaction: the server ends its session.
+    m_host.useDatabase(served.connectionText());
+    Process run = m_host.start("zephrane-cli", "--template defaultTemplate --all --yes");
+    ASSERT_TRUE(waitUntil([&] { return contains(served.output(), "sp_DeleteSubscriber"); }))
+        << served.output();
+    m_host.kill(run);
+    auto db = odbc::makeDatabase(served.connectionText());
+    std::string heldBy;
+    std::unique_ptr<IRunLock> lock;
+    EXPECT_TRUE(waitUntil(
+        [&] { return (lock = db->takeRunLock(kProgramText, "next", heldBy)) != nullptr; }));
+    lock.reset();
+    // The recovery of the killed run over the server puts every subscriber back.
+    auto recovered = m_host.cli("--recover --yes");
+    EXPECT_EQ(recovered.status, 0) << recovered.out << recovered.err;
+    m_host.useDatabase("");
+    auto check = m_host.run("zephrane-sim", "check " + shellQuoted(m_host.host()));
+    EXPECT_EQ(check.status, 0) << check.out;
+    EXPECT_TRUE(contains(served.output(), "ended: ") || contains(served.output(), "closed"));
+}
+
+} // namespace
+
+namespace {
+
+// A sync ticket's times come from the clock of the process that runs the server's procedures:
+// the program itself when the server is in process, zephrane-sim serve over TDS. With virtual
+// time, each clock moves only with its own process's waits.
+Dump withoutTicketTimes(Dump dump) {
+    static const std::regex times(R"((Created|Completed)=[^|]*)");
+    for (auto &[table, rows] : dump) {
+        Rows masked;
+        for (const auto &row : rows)
+            masked.insert(std::regex_replace(row, times, "$1=<time>"));
+        rows = std::move(masked);
+    }
+    return dump;
+}
+
+struct ResetCase {
+    const char *args;
+    const char *directorySync;
+};
+
+class ResetBothWays : public ::testing::TestWithParam<ResetCase> {};
+
+// The same host reset in process and over the server: the same run, the same database after.
+TEST_P(ResetBothWays, ARunOverTheServerEqualsTheEmbeddedRun) {
+    if (!freeTdsInstalled())
+        GTEST_SKIP() << "FreeTDS's ODBC driver is not registered as \"SQL Server\"";
+    ScenarioHost embedded(20, 9);
+    ScenarioHost overTds(20, 9);
+    for (const ScenarioHost *host : {&embedded, &overTds})
+        host->set("directory-sync", GetParam().directorySync);
+    const std::set<std::string> known = idsOf(embedded.host());
+    const std::string args =
+        std::string("--template defaultTemplate --all --yes ") + GetParam().args;
+    auto inProcess = embedded.cli(args);
+    ServedHost served(overTds);
+    overTds.useDatabase(served.connectionText());
+    auto remote = overTds.cli(args);
+    EXPECT_EQ(remote.status, inProcess.status) << remote.err;
+    auto in = [](const std::string &text, const ScenarioHost &host) {
+        return masked(std::regex_replace(text, std::regex(host.temp().path()), "<temp>"));
+    };
+    EXPECT_EQ(in(remote.out, overTds), in(inProcess.out, embedded));
+    EXPECT_EQ(in(remote.err, overTds), in(inProcess.err, embedded));
+    EXPECT_EQ(difference(withoutTicketTimes(dumpServer(embedded.host(), &known)),
+                         withoutTicketTimes(dumpServer(overTds.host(), &known))),
+              "");
+    EXPECT_EQ(filesOf(embedded.host()), filesOf(overTds.host()));
+}
+
+INSTANTIATE_TEST_SUITE_P(CliTds, ResetBothWays,
+                         ::testing::Values(ResetCase{"", "ok"},
+                                           ResetCase{"--preserve-alternate-extensions", "ok"},
+                                           ResetCase{"", "fail"}, ResetCase{"", "never"}),
+                         [](const ::testing::TestParamInfo<ResetCase> &each) {
+                             return std::string(each.param.args[0] ? "PreservedExtensions"
+                                                                   : "Defaults") +
+                                    "_DirectorySync_" + each.param.directorySync;
+                         });
+
+} // namespace
