@@ -1,13 +1,13 @@
 # libFuzzer targets for the readers of files and pages written by others (registry files,
-# subscriber lists, the tool page). Built only with ZEPH_FUZZ=ON and clang, in a build folder of
-# their own; the libraries are instrumented through CMAKE_CXX_FLAGS, e.g.
+# subscriber lists, the tool page) and of what a client sends the stand-in server over TDS.
+# Built only with ZEPH_FUZZ=ON and clang, in a build folder of their own; the libraries are instrumented through CMAKE_CXX_FLAGS, e.g.
 #   cmake -B BUILD-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang
 #         -DZEPH_FUZZ=ON -DZEPH_WITH_QT=OFF -DZEPH_TESTS=OFF
 #         -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link,address,undefined
-#   ninja -C BUILD-fuzz fuzz_regfile fuzz_csv_text fuzz_tool_page
+#   ninja -C BUILD-fuzz fuzz_regfile fuzz_csv_text fuzz_tool_page fuzz_tds_packets
 #   BUILD-fuzz/bin/fuzz_regfile -max_total_time=120 CORPUS
 if(ZEPH_FUZZ)
-    foreach(target fuzz_regfile fuzz_csv_text fuzz_tool_page)
+    foreach(target fuzz_regfile fuzz_csv_text fuzz_tool_page fuzz_tds_packets)
         add_executable(${target} ${CMAKE_SOURCE_DIR}/tests/fuzz/${target}.cpp)
         target_compile_options(${target} PRIVATE -fsanitize=fuzzer,address,undefined
                                -fno-sanitize-recover=undefined)
@@ -16,4 +16,5 @@ if(ZEPH_FUZZ)
     target_link_libraries(fuzz_regfile PRIVATE zeph_standin)
     target_link_libraries(fuzz_csv_text PRIVATE zeph_select)
     target_link_libraries(fuzz_tool_page PRIVATE zeph_extras)
+    target_link_libraries(fuzz_tds_packets PRIVATE zeph_tds)
 endif()

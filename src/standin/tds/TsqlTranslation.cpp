@@ -226,10 +226,19 @@ private:
         return s;
     }
 
+    // A transaction's name, unless the next word begins the next statement.
     void skipTransactionName() {
-        if (peek() && (peek()->kind == Token::Word || peek()->kind == Token::Name) &&
-            !isWord(*peek(), "SET"))
-            ++m_at;
+        static const char *const starts[] = {"SET",     "BEGIN",  "COMMIT", "ROLLBACK", "IF",
+                                             "SELECT",  "INSERT", "UPDATE", "DELETE",   "EXEC",
+                                             "EXECUTE", "WITH",   "CREATE"};
+        const Token *next = peek();
+        if (!next || (next->kind != Token::Word && next->kind != Token::Name))
+            return;
+        if (next->kind == Token::Word &&
+            std::any_of(std::begin(starts), std::end(starts),
+                        [&](const char *word) { return isWord(*next, word); }))
+            return;
+        ++m_at;
     }
 
     TsqlStatement endTransaction(const std::string &keyword) {
