@@ -1,6 +1,7 @@
 # libFuzzer targets for the readers of files and pages written by others (registry files,
 # subscriber lists, the tool page) and of what a client sends the stand-in server over TDS.
-# Built only with ZEPH_FUZZ=ON and clang, in a build folder of their own; the libraries are instrumented through CMAKE_CXX_FLAGS, e.g.
+# Built only with ZEPH_FUZZ=ON and clang, in a build folder of their own; the libraries are
+# instrumented through CMAKE_CXX_FLAGS, e.g.
 #   cmake -B BUILD-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang
 #         -DZEPH_FUZZ=ON -DZEPH_WITH_QT=OFF -DZEPH_TESTS=OFF
 #         -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link,address,undefined
