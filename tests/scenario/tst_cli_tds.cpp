@@ -253,6 +253,7 @@ TEST_P(ResetBothWays, ARunOverTheServerEqualsTheEmbeddedRun) {
     ServedHost served(overTds);
     overTds.useDatabase(served.connectionText());
     auto remote = overTds.cli(args);
+    served.kill();
     EXPECT_EQ(remote.status, inProcess.status) << remote.err;
     auto in = [](const std::string &text, const ScenarioHost &host) {
         return masked(std::regex_replace(text, std::regex(host.temp().path()), "<temp>"));

@@ -82,11 +82,12 @@ SessionDatabase::SessionDatabase(std::string path, sqlite::ServerContext context
 
 SessionDatabase::~SessionDatabase() {
     // A session that ends with its transaction open (a client that went away) leaves nothing.
-    if (m_inTransaction)
+    if (m_begun)
         sqlite3_exec(m_handle->connection.get(), "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 StatementResult SessionDatabase::query(const std::string &sql, const std::vector<DbValue> &values) {
+    beginPending();
     sqlite3 *db = m_handle->connection.get();
     sqlite::Statement stmt(db, sql);
     stmt.bindAll(values);
@@ -102,18 +103,27 @@ StatementResult SessionDatabase::query(const std::string &sql, const std::vector
 }
 
 void SessionDatabase::begin() {
-    if (m_inTransaction)
+    // The database's transaction begins with the first statement: a transaction a client
+    // opens and leaves idle (as drivers do between two of theirs) holds no lock meanwhile.
+    m_inTransaction = true;
+}
+
+void SessionDatabase::beginPending() {
+    if (!m_inTransaction || m_begun)
         return;
     // Taken for writing at once: a transaction that read first and wrote later could find
     // another session's write in between and fail where SQL Server would have waited.
     sqlite::exec(m_handle->connection.get(), "BEGIN IMMEDIATE");
-    m_inTransaction = true;
+    m_begun = true;
 }
 
 void SessionDatabase::end(bool commit) {
     if (!m_inTransaction)
         return;
     m_inTransaction = false;
+    if (!m_begun)
+        return;
+    m_begun = false;
     sqlite::exec(m_handle->connection.get(), commit ? "COMMIT" : "ROLLBACK");
 }
 
@@ -134,6 +144,7 @@ StatementResult SessionDatabase::call(const std::string &name, const std::vector
         return appUnlock();
     if (plain == "sp_pkeys")
         return primaryKeys(arg("@table_name"));
+    beginPending();
     StatementResult result;
     result.rows = sqlite::callServerProcedure(m_handle->connection.get(), name, args, m_context);
     if (result.rows)

@@ -58,6 +58,8 @@ private:
     StatementResult appLock(const DbValue &resource, const DbValue &mode, const DbValue &owner);
     StatementResult appUnlock();
     StatementResult primaryKeys(const DbValue &table);
+    /// Begins the database's transaction of an open one that has not run a statement yet.
+    void beginPending();
 
     std::string m_path;
     sqlite::ServerContext m_context;
@@ -67,6 +69,7 @@ private:
     std::unique_ptr<IRunLock> m_runLock;
     int m_runLockCount = 0;
     bool m_inTransaction = false;
+    bool m_begun = false; // the database's transaction of the open one has begun
 };
 
 } // namespace zeph::tds
