@@ -32,6 +32,9 @@ public:
         m_told(name);
         return rows;
     }
+    void beginTransaction() override { m_inner->beginTransaction(); }
+    void commitTransaction() override { m_inner->commitTransaction(); }
+    void rollbackTransaction() override { m_inner->rollbackTransaction(); }
     void proveWritable() override { m_inner->proveWritable(); }
 
 private:
