@@ -275,6 +275,7 @@ public:
     void beginTransaction() override { m_inner->beginTransaction(); }
     void commitTransaction() override { m_inner->commitTransaction(); }
     void rollbackTransaction() override { m_inner->rollbackTransaction(); }
+    void makeDurable() override { m_inner->makeDurable(); }
     // A probe that leaves nothing: the floor has nothing to mirror.
     void proveWritable() override { m_inner->proveWritable(); }
 

@@ -50,6 +50,8 @@ public:
     void BeginTrans() { handle()->beginTransaction(); }
     void CommitTrans() { handle()->commitTransaction(); }
     void RollbackTrans() { handle()->rollbackTransaction(); }
+    /// Makes every change committed so far lasting on disk (see IDbConnection::makeDurable).
+    void MakeDurable() { handle()->makeDurable(); }
     /// The backend connection; throws (3704) while closed.
     const std::shared_ptr<IDbConnection> &handle() const;
 

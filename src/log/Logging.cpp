@@ -301,11 +301,12 @@ void Logging::WriteLogLine(const std::string &text) {
     if (lower.find("(warning)") != std::string::npos)
         countUp(m_warningCount);
     if (m_file && m_writeProblem.empty()) {
-        // The writer syncs each line it writes. After the first line that could not be written
-        // no more are: the log ends with its last whole line, and the run learns of the loss
-        // through LogWriteProblem.
+        // The line is in the file once written; it reaches the disk with the next sync. After
+        // the first line that could not be written no more are: the log ends with its last
+        // whole line, and the run learns of the loss through LogWriteProblem.
         bool written = false;
-        auto failure = attempt([&] { written = m_file->writeLine(text); });
+        auto failure = attempt([&] { written = m_file->writeLineUnsynced(text); });
+        m_unsynced = true;
         if (failure)
             m_writeProblem = failure->description();
         else if (!written)
@@ -317,9 +318,22 @@ void Logging::WriteLogLine(const std::string &text) {
         m_host.ui->doEvents();
 }
 
+void Logging::SyncLogFile() {
+    if (!m_file || !m_writeProblem.empty() || !m_unsynced)
+        return;
+    m_unsynced = false;
+    bool synced = false;
+    auto failure = attempt([&] { synced = m_file->sync(); });
+    if (failure)
+        m_writeProblem = failure->description();
+    else if (!synced)
+        m_writeProblem = "the log " + m_host.files->nativePath(m_path) + " could not be synced";
+}
+
 void Logging::CloseLogFile() {
     if (!m_file)
         return;
+    SyncLogFile();
     attempt([&] { m_file->close(); });
     m_file.reset();
 }

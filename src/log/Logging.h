@@ -47,9 +47,13 @@ public:
     /// 0 and stores the path. When the file cannot be opened there, the log goes to the user's
     /// own logs folder under the same name. Reports nothing.
     void WriteLogHeader(const std::string &path, bool append);
-    /// Counts the line's markers, writes the line (it is on disk when the call returns) and
-    /// lets the user interface handle its pending events once. Reports nothing.
+    /// Counts the line's markers, writes the line (in the file when the call returns, so that a
+    /// killed program loses none; on disk at the next SyncLogFile) and lets the user interface
+    /// handle its pending events once. Reports nothing.
     void WriteLogLine(const std::string &text);
+    /// Makes the lines written so far durable, so that a power loss loses none of them. A
+    /// failure is kept as the log's write problem (LogWriteProblem). Nothing without a log.
+    void SyncLogFile();
     /// Closes the log file; does nothing when none is open.
     void CloseLogFile();
 
@@ -107,6 +111,8 @@ private:
     std::string m_path;
     std::string m_fallbackReason;
     std::string m_writeProblem;
+    // Lines were written since the last sync.
+    bool m_unsynced = false;
     // The last name GenerateNewLogFileName gave in the user's folder, and why.
     std::string m_generatedFallbackPath;
     std::string m_generatedFallbackReason;

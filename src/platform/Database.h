@@ -72,6 +72,10 @@ public:
     virtual void commitTransaction() {}
     /// Takes back the grouped changes; nothing when no transaction is open.
     virtual void rollbackTransaction() {}
+    /// Makes every change committed so far, through any connection of this program, lasting:
+    /// a power loss after this returns loses none. A backend whose every commit is lasting
+    /// does nothing (the default). Throws Error when they could not be made so.
+    virtual void makeDurable() {}
     /// Proves that this connection may change the database: makes a change and takes it back,
     /// so that nothing is left of it. Throws Error (why not) when it may not.
     virtual void proveWritable() = 0;

@@ -24,6 +24,12 @@ public:
     /// Writes the text followed by CR LF and makes sure it has reached the file before
     /// returning. False when the line could not be written.
     virtual bool writeLine(const std::string &text) = 0;
+    /// Writes the text followed by CR LF without waiting for the disk: once it returns, the
+    /// line survives the program being killed, and a power loss only after sync(). False when
+    /// the line could not be written.
+    virtual bool writeLineUnsynced(const std::string &text) { return writeLine(text); }
+    /// Makes every line written so far durable. False when they could not be made so.
+    virtual bool sync() { return true; }
     virtual void close() = 0;
 };
 

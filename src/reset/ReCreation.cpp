@@ -7,6 +7,7 @@
 #include "ResetRun.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace zeph {
@@ -273,9 +274,12 @@ void ReCreateSubscriber(ResetRun &run) {
         run.ids.newSubscriberId =
             run.read<std::string>([&] { return rs["SubscriberObjectID"].Text(); });
         run.line("    User created in SQL");
-        // Recorded before the old ids go back: a recovery must know which ids to move.
+        // Recorded before the old ids go back: a recovery must know which ids to move. The
+        // re-synchronisation's ticket is made now, so that its record shares this one's sync.
+        run.announcedCreationTicket.clear();
+        run.attempt([&] { run.announcedCreationTicket = CreateNewGuid(*run.host.guids); });
         run.journalRecord([&](RecoveryJournal &journal, std::string &problem) {
-            return journal.created(run.ids, problem);
+            return journal.created(run.ids, run.announcedCreationTicket, problem);
         });
         writeBackIdentity(run);
     }
@@ -362,11 +366,13 @@ void ResynchronizeSubscriber(ResetRun &run) {
     }
     db::Command command(*run.host.database);
     prepareCommand(run, command);
-    std::string ticket;
-    run.attempt([&] { ticket = CreateNewGuid(*run.host.guids); });
-    run.journalRecord([&](RecoveryJournal &journal, std::string &problem) {
-        return journal.creationTicket(ticket, problem);
-    });
+    std::string ticket = std::exchange(run.announcedCreationTicket, std::string());
+    if (ticket.empty()) {
+        run.attempt([&] { ticket = CreateNewGuid(*run.host.guids); });
+        run.journalRecord([&](RecoveryJournal &journal, std::string &problem) {
+            return journal.creationTicket(ticket, problem);
+        });
+    }
     run.attempt([&] {
         command.CommandText("sp_ModifySubscriber");
         command.AppendParameter("@SubscriberObjectID", db::adGUID, run.snapshot.ObjectID);

@@ -274,7 +274,7 @@ bool finishEntry(ResetRun &run, const JournalFile &journal, const JournalEntry &
     case InterruptedAt::CreatedWithNewIds: {
         if (entry.created.newSubscriberId != run.ids.newSubscriberId)
             run.journalRecord([&](RecoveryJournal &j, std::string &problem) {
-                return j.created(run.ids, problem);
+                return j.created(run.ids, std::string(), problem);
             });
         settleTicket(run, entry.removalTicket);
         WriteBackIdentity(run);

@@ -387,7 +387,7 @@ RecoveryJournal::~RecoveryJournal() {
     }
 }
 
-bool RecoveryJournal::append(std::vector<std::string> fields, std::string &problem) {
+bool RecoveryJournal::append(std::vector<std::string> fields, std::string &problem, bool synced) {
     if (m_broken) {
         problem = "an earlier record could not be written";
         return false;
@@ -403,7 +403,8 @@ bool RecoveryJournal::append(std::vector<std::string> fields, std::string &probl
             if (!m_writer->writeLine(recordLine({kMagic, kVersion, m_logPath, m_server})))
                 throw Error(errnum::kInternal, "the journal's first line could not be written");
         }
-        if (!m_writer->writeLine(recordLine(fields)))
+        const std::string line = recordLine(fields);
+        if (!(synced ? m_writer->writeLine(line) : m_writer->writeLineUnsynced(line)))
             throw Error(errnum::kInternal, "the record could not be written");
         return true;
     } catch (const Error &e) {
@@ -416,7 +417,7 @@ bool RecoveryJournal::append(std::vector<std::string> fields, std::string &probl
 }
 
 bool RecoveryJournal::begin(const SubscriberSnapshot &s, const std::string &templateAlias,
-                            std::string &problem) {
+                            const std::string &removalTicket, std::string &problem) {
     const int number = m_lastEntry + 1;
     std::vector<std::string> fields = {"begin",       std::to_string(number), s.ObjectID,
                                        s.Alias,       s.CallHandlerObjectID,  s.FirstName,
@@ -426,19 +427,24 @@ bool RecoveryJournal::begin(const SubscriberSnapshot &s, const std::string &temp
         std::min<int>(s.AlternateExtensionCount, static_cast<int>(s.AlternateExtensions.size()));
     fields.insert(fields.end(), s.AlternateExtensions.begin(),
                   s.AlternateExtensions.begin() + saved);
-    if (!append(std::move(fields), problem))
+    // With the ticket known already, both records reach the disk with one sync: the ticket is
+    // on disk before the removal as before, and a ticket never asked for is found absent.
+    if (!append(std::move(fields), problem, removalTicket.empty()))
         return false;
     m_lastEntry = m_entry = number;
-    return true;
+    return removalTicket.empty() || this->removalTicket(removalTicket, problem);
 }
 
 bool RecoveryJournal::removalTicket(const std::string &ticket, std::string &problem) {
     return append({"removal-ticket", std::to_string(m_entry), ticket}, problem);
 }
 
-bool RecoveryJournal::created(const IdentityMap &ids, std::string &problem) {
-    return append({"created", std::to_string(m_entry), ids.newSubscriberId, ids.newCallHandlerId},
-                  problem);
+bool RecoveryJournal::created(const IdentityMap &ids, const std::string &creationTicket,
+                              std::string &problem) {
+    if (!append({"created", std::to_string(m_entry), ids.newSubscriberId, ids.newCallHandlerId},
+                problem, creationTicket.empty()))
+        return false;
+    return creationTicket.empty() || this->creationTicket(creationTicket, problem);
 }
 
 bool RecoveryJournal::creationTicket(const std::string &ticket, std::string &problem) {

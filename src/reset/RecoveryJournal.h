@@ -106,15 +106,17 @@ public:
 
     /// Opens a new entry for the subscriber. False, with the reason, when the record could not
     /// be made sure of: the subscriber must then not be touched.
+    /// With a removal ticket, its record follows at once (both on disk with one sync).
     bool begin(const SubscriberSnapshot &snapshot, const std::string &templateAlias,
-               std::string &problem);
+               const std::string &removalTicket, std::string &problem);
     /// Further records go to an existing entry (recovery).
     void resume(int entryNumber) { m_entry = entryNumber; }
 
     // Records of the current entry. False, with the reason, when they could not be written;
     // the journal then takes no more records (a half line must not be followed by others).
     bool removalTicket(const std::string &ticket, std::string &problem);
-    bool created(const IdentityMap &ids, std::string &problem);
+    /// With a creation ticket, its record follows at once (both on disk with one sync).
+    bool created(const IdentityMap &ids, const std::string &creationTicket, std::string &problem);
     bool creationTicket(const std::string &ticket, std::string &problem);
     bool finished(std::string &problem);
     /// The run owes the lists' synchronisation (written before its first change) / has asked
@@ -123,7 +125,8 @@ public:
     bool listSyncDone(std::string &problem);
 
 private:
-    bool append(std::vector<std::string> fields, std::string &problem);
+    /// Unsynced, the record reaches the disk with the next synced one.
+    bool append(std::vector<std::string> fields, std::string &problem, bool synced = true);
 
     IFileSystem &m_files;
     std::string m_path;

@@ -25,6 +25,18 @@ void ResetRun::line(const std::string &text) {
         stop("the run log could not be written (" + log.LogWriteProblem() + ")");
 }
 
+void ResetRun::syncLog() {
+    log.SyncLogFile();
+    if (!log.LogWriteProblem().empty())
+        stop("the run log could not be written (" + log.LogWriteProblem() + ")");
+}
+
+bool ResetRun::makeChangesDurable() {
+    if (!connection.IsOpen())
+        return true; // each change went through a connection of its own, committed on its own
+    return attempt([&] { connection.MakeDurable(); });
+}
+
 void ResetRun::stop(const std::string &why) {
     if (m_stopReason.empty())
         m_stopReason = why;
@@ -120,6 +132,7 @@ bool ResetRun::writeEnd(bool skipListSync) {
     line("");
     line("** Subscriber mailbox reset process complete at " +
          generalDateTime(host.clock->toLocal(host.clock->now())));
+    syncLog();
     return settled;
 }
 
@@ -131,6 +144,8 @@ void ResetRun::reached(const std::string &step) const {
 bool ResetRun::journalRecord(const std::function<bool(RecoveryJournal &, std::string &)> &record) {
     if (!journal)
         return true;
+    // The log's lines up to the step are on disk with the journal's record of it.
+    syncLog();
     std::string problem;
     if (record(*journal, problem))
         return true;

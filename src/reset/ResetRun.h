@@ -120,6 +120,17 @@ public:
 
     /// True once the journal holds that this run owes the lists' synchronisation.
     bool listSyncOwed = false;
+    /// Sync tickets made ahead and recorded in the journal with the record before them (the
+    /// entry's begin, its creation), so that one sync serves both records; taken by the step
+    /// that uses them. Empty: the step makes and records its own.
+    std::string announcedRemovalTicket;
+    std::string announcedCreationTicket;
+
+    /// Makes the run log's lines so far durable; a log that cannot be synced stops the run.
+    void syncLog();
+    /// Makes every change committed so far durable on the server; false (reported) when it
+    /// could not be.
+    bool makeChangesDurable();
 
     /// The run's end lines: the distribution lists' synchronisation (started, skipped by
     /// request, or in a dry run what would be done) and the completion time. When the run owed

@@ -8,6 +8,8 @@
 #include "RecoveryJournal.h"
 #include "ResetRun.h"
 
+#include <utility>
+
 namespace zeph {
 
 namespace {
@@ -135,11 +137,15 @@ void RemoveFromDatabase(ResetRun &run) {
         ForeseeRemoval(run);
         return;
     }
-    run.attempt([&] { s.SyncTicket = CreateNewGuid(*run.host.guids); });
-    // Recorded first, so that a recovery can clear the ticket the directory answers.
-    run.journalRecord([&](RecoveryJournal &journal, std::string &problem) {
-        return journal.removalTicket(s.SyncTicket, problem);
-    });
+    // Recorded first, so that a recovery can clear the ticket the directory answers: with the
+    // journal entry's beginning, or here.
+    s.SyncTicket = std::exchange(run.announcedRemovalTicket, std::string());
+    if (s.SyncTicket.empty()) {
+        run.attempt([&] { s.SyncTicket = CreateNewGuid(*run.host.guids); });
+        run.journalRecord([&](RecoveryJournal &journal, std::string &problem) {
+            return journal.removalTicket(s.SyncTicket, problem);
+        });
+    }
     run.attempt([&] { run.command.CommandText("sp_DeleteSubscriber"); });
     run.attempt(
         [&] { run.command.AppendParameter("@SubscriberObjectID", db::adGUID, s.ObjectID); });

@@ -1,6 +1,7 @@
 #include "SubscriberReset.h"
 #include "platform/AsciiText.h"
 
+#include "CreateNewGuid.h"
 #include "ReCreation.h"
 #include "RecordingRemoval.h"
 #include "RecoveryJournal.h"
@@ -29,7 +30,10 @@ bool openJournalEntry(ResetRun &run) {
         }
         run.listSyncOwed = true;
     }
-    if (run.journal->begin(run.snapshot, templateAlias, problem)) {
+    run.announcedRemovalTicket.clear();
+    run.attempt([&] { run.announcedRemovalTicket = CreateNewGuid(*run.host.guids); });
+    run.syncLog();
+    if (run.journal->begin(run.snapshot, templateAlias, run.announcedRemovalTicket, problem)) {
         run.reached("journal");
         return true;
     }
@@ -64,6 +68,13 @@ bool closeJournalEntry(ResetRun &run) {
         run.stop("the reset of " + run.snapshot.Alias + " could not be verified (" + problem + ")");
         return false;
     }
+    // The entry closes only over changes that a power loss can no longer take back.
+    if (!run.makeChangesDurable()) {
+        run.line("    The changes of this subscriber could not be made lasting; the recovery "
+                 "journal keeps it for \"zephrane-cli --recover\"");
+        run.stop("the changes of " + run.snapshot.Alias + " could not be made lasting");
+        return false;
+    }
     if (!run.journalRecord([](RecoveryJournal &journal, std::string &problem) {
             return journal.finished(problem);
         }))
@@ -95,7 +106,9 @@ void NoteUnfinishedResets(ResetRun &run, const JournalScan &scan) {
     }
 }
 
-bool ResetSubscriber(ResetRun &run, const std::string &alias, const std::string &objectId) {
+namespace {
+
+bool resetOne(ResetRun &run, const std::string &alias, const std::string &objectId) {
     run.line("** Resetting Subscriber **");
     run.line("    Alias=" + alias);
     run.line("    ObjectID=" + objectId);
@@ -119,6 +132,14 @@ bool ResetSubscriber(ResetRun &run, const std::string &alias, const std::string 
         return false;
     RemoveAndReCreate(run);
     return true;
+}
+
+} // namespace
+
+bool ResetSubscriber(ResetRun &run, const std::string &alias, const std::string &objectId) {
+    const bool reset = resetOne(run, alias, objectId);
+    run.syncLog(); // each subscriber's lines are on disk before the next one starts
+    return reset;
 }
 
 bool RemoveAndReCreate(ResetRun &run) {

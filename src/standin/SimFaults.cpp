@@ -38,19 +38,28 @@ public:
     // A line that does not fit is refused whole, as a full disk leaves a file: the lines before
     // it stay, nothing of it is written.
     bool writeLine(const std::string &text) override {
-        const std::uint64_t size = text.size() + 2; // CR LF
-        if (size > *m_budget) {
-            *m_budget = 0;
-            return false;
-        }
-        if (!m_inner->writeLine(text))
-            return false;
-        *m_budget -= size;
-        return true;
+        return fits(text) && spend(text, m_inner->writeLine(text));
     }
+    bool writeLineUnsynced(const std::string &text) override {
+        return fits(text) && spend(text, m_inner->writeLineUnsynced(text));
+    }
+    bool sync() override { return m_inner->sync(); }
     void close() override { m_inner->close(); }
 
 private:
+    static std::uint64_t sizeOf(const std::string &text) { return text.size() + 2; } // CR LF
+    bool fits(const std::string &text) {
+        if (sizeOf(text) <= *m_budget)
+            return true;
+        *m_budget = 0;
+        return false;
+    }
+    bool spend(const std::string &text, bool written) {
+        if (written)
+            *m_budget -= sizeOf(text);
+        return written;
+    }
+
     std::unique_ptr<ITextFileWriter> m_inner;
     std::shared_ptr<std::uint64_t> m_budget;
 };

@@ -201,4 +201,75 @@ TEST(HandleReuse, SavesFollowTheTableAndReadsFollowOtherWriters) {
     }
 }
 
+long count(const TestDb &file, const char *table) {
+    return std::stol(file.scalar(std::string("SELECT count(*) FROM ") + table));
+}
+
+TEST(SqliteTransaction, AStepsRowsCommitTogetherOrNotAtAll) {
+    TestDb file(2);
+    auto db = file.database();
+    auto conn = db->connect(kConnection);
+    conn->beginTransaction();
+    for (int i = 0; i < 3; ++i)
+        addJournalRow(*conn);
+    // Another program sees nothing of the step before it commits.
+    EXPECT_TRUE(db->connect(kConnection)->query("SELECT * FROM Journal", {}, true).rows.empty());
+    conn->rollbackTransaction();
+    EXPECT_EQ(count(file, "Journal"), 0);
+
+    conn->beginTransaction();
+    addJournalRow(*conn);
+    // A row that cannot be saved fails alone; the step's other rows stay in it.
+    Error missing = errorOf([&] {
+        conn->updateRow("Journal", {"rowid"}, {DbValue(std::int64_t{99})}, {"Entry"},
+                        {DbValue(std::string("x"))});
+    });
+    EXPECT_EQ(missing.number(), sqlerr::kRowChanged);
+    addJournalRow(*conn);
+    conn->commitTransaction();
+    EXPECT_EQ(count(file, "Journal"), 2);
+    EXPECT_NO_THROW(conn->makeDurable());
+
+    // A commit with no transaction open (the server took it back) is a failure, not a success.
+    Error none = errorOf([&] { conn->commitTransaction(); });
+    EXPECT_NE(none.description().find("taken back"), std::string::npos) << none.description();
+    conn->rollbackTransaction(); // nothing open: nothing happens
+    EXPECT_EQ(count(file, "Journal"), 2);
+}
+
+TEST(SqliteSave, ARowIsFoundByItsKeyOnceAndOtherKeysMayNotChangeMore) {
+    TestDb file(3);
+    auto conn = file.database()->connect(kConnection);
+    const std::string id = file.scalar("SELECT SubscriberObjectID FROM Subscriber LIMIT 1");
+    struct Case {
+        const char *target;
+        std::vector<std::string> keys;
+        DbValue key;
+        long error; // 0: saved
+    };
+    file.exec("INSERT INTO Journal VALUES ('twin'); INSERT INTO Journal VALUES ('twin')");
+    const Case cases[] = {
+        {"vw_Subscriber", {"SubscriberObjectID"}, DbValue(id), 0},
+        {"vw_Subscriber", {"SubscriberObjectID"}, DbValue(guidFor(999)), sqlerr::kRowChanged},
+        {"Subscriber", {"SubscriberObjectID"}, DbValue(guidFor(998)), sqlerr::kRowChanged},
+        {"Journal", {"Entry"}, DbValue(std::string("twin")), -2147467259}, // two rows
+        {"Journal", {"Entry"}, DbValue(std::string("nobody")), sqlerr::kRowChanged},
+    };
+    for (const Case &c : cases) {
+        const std::string before = file.dump();
+        const char *column = std::string(c.target) == "Journal" ? "Entry" : "FirstName";
+        Error e = errorOf([&] {
+            conn->updateRow(c.target, c.keys, {c.key}, {column}, {DbValue(std::string("Saved"))});
+        });
+        if (c.error == 0) {
+            EXPECT_EQ(file.scalar("SELECT FirstName FROM Subscriber WHERE SubscriberObjectID='" +
+                                  id + "'"),
+                      "Saved");
+            continue;
+        }
+        EXPECT_EQ(e.number(), c.error) << c.target << ": " << e.description();
+        EXPECT_EQ(file.dump(), before) << c.target; // nothing of a refused save stays
+    }
+}
+
 } // namespace

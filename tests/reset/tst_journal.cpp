@@ -30,13 +30,13 @@ protected:
         s.AlternateExtensions = {"5001", "5002", "not saved"};
         s.AlternateExtensionCount = 2;
         std::string problem;
-        ASSERT_TRUE(journal.begin(s, "kioskTemplate", problem)) << problem;
+        ASSERT_TRUE(journal.begin(s, "kioskTemplate", "", problem)) << problem;
         ASSERT_TRUE(journal.removalTicket("{T1}", problem));
-        ASSERT_TRUE(journal.created({"{NEW-SUB}", "{NEW-CH}"}, problem));
+        ASSERT_TRUE(journal.created({"{NEW-SUB}", "{NEW-CH}"}, "", problem));
         ASSERT_TRUE(journal.finished(problem));
         s.Alias = "second";
-        ASSERT_TRUE(journal.begin(s, "defaultTemplate", problem));
-        ASSERT_TRUE(journal.created({"{NEW-2}", "{NEW-CH-2}"}, problem));
+        ASSERT_TRUE(journal.begin(s, "defaultTemplate", "", problem));
+        ASSERT_TRUE(journal.created({"{NEW-2}", "{NEW-CH-2}"}, "", problem));
         std::ifstream in(journalPath(m_log), std::ios::binary);
         m_text.assign(std::istreambuf_iterator<char>(in), {});
     }
@@ -152,7 +152,7 @@ TEST_F(Journal, OwesTheListsSynchronisationUntilItIsDoneAndIsNeverShared) {
     {
         RecoveryJournal journal(*host.host().files, log, kServer);
         ASSERT_TRUE(journal.listSyncOwed(problem)) << problem;
-        ASSERT_TRUE(journal.begin(SubscriberSnapshot{}, "defaultTemplate", problem));
+        ASSERT_TRUE(journal.begin(SubscriberSnapshot{}, "defaultTemplate", "", problem));
         ASSERT_TRUE(journal.finished(problem));
     }
     std::optional<JournalFile> file = readJournal(*host.host().files, journalPath(log), problem);

@@ -43,7 +43,8 @@ TimePoint toTimePoint(const struct stat &st) {
         duration_cast<system_clock::duration>(nanoseconds(st.st_mtim.tv_nsec)));
 }
 
-// Writes each line with one write() and syncs it, so that a crash loses no line already logged.
+// Writes each line with one write(), so that a killed program loses no line already written, and
+// syncs it when asked (each line, or at the caller's points), so that a power loss loses none.
 // A line that cannot be written whole (a full disk, a file-size limit) is cut off again, so
 // the file ends with the last whole line; after such a failure the writer takes no more lines,
 // which would otherwise follow a gap.
@@ -53,14 +54,13 @@ public:
         : m_fd(fd) {}
     ~PosixTextWriter() override { close(); }
 
-    bool writeLine(const std::string &text) override {
+    bool writeLine(const std::string &text) override { return write(text, true); }
+    bool writeLineUnsynced(const std::string &text) override { return write(text, false); }
+    bool sync() override {
         if (m_fd < 0 || m_failed)
             return false;
-        const off_t start = ::lseek(m_fd, 0, SEEK_END);
-        if (start < 0 || !writeAll(text + "\r\n") || (::fdatasync(m_fd) != 0 && errno != EINVAL)) {
+        if (::fdatasync(m_fd) != 0 && errno != EINVAL) {
             m_failed = true;
-            if (start >= 0 && ::ftruncate(m_fd, start) == 0)
-                ::fdatasync(m_fd);
             return false;
         }
         return true;
@@ -74,6 +74,20 @@ public:
     }
 
 private:
+    bool write(const std::string &text, bool synced) {
+        if (m_fd < 0 || m_failed)
+            return false;
+        const off_t start = ::lseek(m_fd, 0, SEEK_END);
+        if (start < 0 || !writeAll(text + "\r\n") ||
+            (synced && ::fdatasync(m_fd) != 0 && errno != EINVAL)) {
+            m_failed = true;
+            if (start >= 0 && ::ftruncate(m_fd, start) == 0)
+                ::fdatasync(m_fd);
+            return false;
+        }
+        return true;
+    }
+
     bool writeAll(const std::string &line) {
         const char *p = line.data();
         std::size_t left = line.size();
