@@ -35,6 +35,7 @@ public:
     void beginTransaction() override { m_inner->beginTransaction(); }
     void commitTransaction() override { m_inner->commitTransaction(); }
     void rollbackTransaction() override { m_inner->rollbackTransaction(); }
+    void makeDurable() override { m_inner->makeDurable(); }
     void proveWritable() override { m_inner->proveWritable(); }
 
 private:
