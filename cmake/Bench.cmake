@@ -13,7 +13,7 @@ if(ZEPH_BENCH)
     add_executable(zephrane-bench src/bench/main.cpp)
     target_link_libraries(zephrane-bench PRIVATE zeph_bench)
     # The figure of the host tool is taken by running it.
-    add_dependencies(zephrane-bench zephrane-sim)
+    add_dependencies(zephrane-bench zephrane-sim zephrane-cli)
 
     if(ZEPH_TESTS)
         find_package(GTest REQUIRED)

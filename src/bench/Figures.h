@@ -18,7 +18,7 @@ struct BenchOptions {
     /// The host tool, zephrane-sim.
     std::string simTool;
     unsigned seed = 7;
-    /// One group of figures only ("" for all): tables, selection, colors or reset.
+    /// One group of figures only ("" for all): tables, selection, colors, reset or tds.
     std::string only;
     /// A large host made before; "" to make one (and time it).
     std::string largeHost;
@@ -56,6 +56,10 @@ void measureQueryColors(const BenchOptions &options, Report &report);
 /// reset_per_subscriber_ms, reset_floor_per_subscriber_ms, reset_vs_floor_ratio and
 /// reset_scaling_ratio, on hosts of their own.
 void measureReset(const BenchOptions &options, Report &report);
+
+/// reset_embedded_cli_per_subscriber_ms, reset_over_tds_per_subscriber_ms and their ratio:
+/// whole zephrane-cli runs in process and over ODBC to zephrane-sim serve, on virtual time.
+void measureOverTds(const BenchOptions &options, Report &report);
 
 class Floor;
 /// Resets every subscriber of a host as the wizard does ("All subscribers" on the selection
