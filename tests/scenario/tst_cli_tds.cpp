@@ -277,3 +277,80 @@ INSTANTIATE_TEST_SUITE_P(CliTds, ResetBothWays,
                          });
 
 } // namespace
+
+namespace {
+
+class CliTdsFaults : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!freeTdsInstalled())
+            GTEST_SKIP() << "FreeTDS's ODBC driver is not registered as \"SQL Server\"";
+    }
+    ScenarioHost m_host{16, 21};
+};
+
+// The server's process killed while a run goes on over it: the run stops with errors instead of
+// hanging or calling it done, and once the server is back the recovery puts everything right.
+TEST_F(CliTdsFaults, AServerKilledMidRunStopsTheRunAndTheRecoveryFinishesItsWork) {
+    Process run;
+    {
+        ServedHost served(m_host, "--verbose");
+        m_host.useDatabase(served.connectionText());
+        run = m_host.start("zephrane-cli", "--template defaultTemplate --all --yes");
+        ASSERT_TRUE(waitUntil([&] { return contains(served.output(), "sp_CreateSubscriber"); }))
+            << served.output();
+        served.kill();
+    }
+    const auto stopped = m_host.finish(run);
+    EXPECT_NE(stopped.status, 0) << stopped.out;
+    EXPECT_TRUE(contains(stopped.out, "(error)")) << stopped.out;
+
+    ServedHost again(m_host);
+    m_host.useDatabase(again.connectionText());
+    auto recovered = m_host.cli("--recover --yes");
+    EXPECT_EQ(recovered.status, 0) << recovered.out << recovered.err;
+    again.kill();
+    auto check = m_host.run("zephrane-sim", "check " + shellQuoted(m_host.host()));
+    EXPECT_EQ(check.status, 0) << check.out;
+}
+
+// The advanced search's statements over the server: every write attempt is refused and leaves
+// the database as it was.
+TEST_F(CliTdsFaults, EveryWriteAttemptOfAReadOnlyQueryLeavesTheDatabaseUnchanged) {
+    ServedHost served(m_host);
+    const Dump before = dumpServer(m_host.host(), nullptr);
+    auto db = odbc::makeDatabase(served.connectionText());
+    auto conn = db->connect(kProgramText);
+    const char *writes[] = {
+        "UPDATE Subscriber SET FirstName = 'x'",
+        "DELETE FROM DTMFAccessID",
+        "INSERT INTO DTMFAccessID (DTMFAccessID) VALUES ('1')",
+        "CREATE TABLE zeph_Sneaky (x INT)",
+        "EXEC sp_DeleteSubscriber @SubscriberObjectID = NULL",
+        "SELECT 1; DELETE FROM Subscriber",
+    };
+    for (const char *sql : writes) {
+        EXPECT_THROW(conn->query(sql, {}, true), Error) << sql;
+    }
+    served.kill();
+    EXPECT_EQ(difference(before, dumpServer(m_host.host(), nullptr)), "");
+}
+
+TEST_F(CliTdsFaults, InitMakesASqlLoginWithARandomPasswordThatShowLists) {
+    auto shown = m_host.run("zephrane-sim", "show " + shellQuoted(m_host.host()));
+    ASSERT_EQ(shown.status, 0);
+    static const std::regex password(R"(sql-password = ([0-9a-f]{20})\n)");
+    std::smatch match;
+    EXPECT_TRUE(std::regex_search(shown.out, match, password)) << shown.out;
+    EXPECT_TRUE(contains(shown.out, "sql-login = zephrane")) << shown.out;
+    ScenarioHost other(4, 21);
+    auto otherShown = other.run("zephrane-sim", "show " + shellQuoted(other.host()));
+    EXPECT_FALSE(contains(otherShown.out, match[1].str())) << "two hosts, one password";
+    // A host without a password serves no one.
+    other.set("sql-password", "");
+    auto refused = other.run("zephrane-sim", "serve " + shellQuoted(other.host()) + " --port 0");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(contains(refused.err, "has no SQL password")) << refused.err;
+}
+
+} // namespace

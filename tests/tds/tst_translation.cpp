@@ -102,6 +102,14 @@ TEST(TsqlTranslation, WhatTheServerDoesNotRunIsRefusedWithItsNumber) {
     }
 }
 
+TEST(TsqlTranslation, TheServersNameAndDatabaseAreValuesTheServerGives) {
+    auto s = translate("SELECT @@SERVERNAME, DB_NAME() AS db WHERE 1 = @P1", {"@P1"});
+    ASSERT_EQ(s.size(), 1u);
+    EXPECT_EQ(s[0].sql, "SELECT ?, ? AS db WHERE 1 = ?");
+    EXPECT_EQ(s[0].parameters,
+              (std::vector<int>{serverValue::kServerName, serverValue::kDatabaseName, 1}));
+}
+
 TEST(TsqlTranslation, ParameterDeclarationsGiveTheNamesInOrder) {
     EXPECT_EQ(declaredParameters("@P1 int,@P2 nvarchar(4000), @P3 decimal(10, 2)"),
               (std::vector<std::string>{"@P1", "@P2", "@P3"}));

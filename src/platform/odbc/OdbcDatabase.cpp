@@ -525,8 +525,13 @@ public:
     }
 
     // Named by the connection text's server (or data source) and database, password left out.
+    // The server's own name and database (@@SERVERNAME, DB_NAME()), which stay the same
+    // whichever address, port or alias reaches it; a server that does not tell them is named
+    // by the connection text's server (or data source) and database, password left out.
     std::string serverName(const std::string &programText) override {
         const std::string &text = m_text.empty() ? programText : m_text;
+        if (std::optional<std::string> told = toldServerName(text))
+            return *told;
         std::string server;
         std::string database;
         std::string_view rest = text;
@@ -549,6 +554,32 @@ public:
     }
 
 private:
+    /// Nothing when the server cannot say; throws when it cannot be reached at all.
+    std::optional<std::string> toldServerName(const std::string &text) {
+        std::unique_ptr<Link> link = m_pool->take(text);
+        if (link && !link->alive())
+            link.reset();
+        if (!link)
+            link = std::make_unique<Link>(environment(), text);
+        std::optional<std::string> name;
+        try {
+            Statement stmt(link->get());
+            stmt.execute("SELECT @@SERVERNAME, DB_NAME()");
+            DbRowSet rows = stmt.fetchAll(0);
+            stmt.drain();
+            const auto *server = rows.rows.size() == 1 && rows.rows[0].size() == 2
+                                     ? std::get_if<std::string>(&rows.rows[0][0])
+                                     : nullptr;
+            const auto *database = server ? std::get_if<std::string>(&rows.rows[0][1]) : nullptr;
+            if (server && database && !server->empty())
+                name = "SQL Server " + *server + ", database " + *database;
+        } catch (const Error &) {
+            // A data source that is not SQL Server: named by its connection text.
+        }
+        m_pool->giveBack(text, std::move(link));
+        return name;
+    }
+
     const Environment &environment() {
         std::call_once(m_envOnce, [this] { m_env = std::make_unique<Environment>(); });
         return *m_env;

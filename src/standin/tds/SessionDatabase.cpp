@@ -4,6 +4,7 @@
 #include "platform/DbErrors.h"
 #include "platform/Error.h"
 #include "platform/sqlite/RunLockFile.h"
+#include "standin/server/ServerIdentity.h"
 #include "standin/server/ServerSql.h"
 
 #include <sqlite3.h>
@@ -100,6 +101,12 @@ StatementResult SessionDatabase::query(const std::string &sql, const std::vector
         result.count = sqlite3_changes(db);
     }
     return result;
+}
+
+std::string SessionDatabase::serverName() {
+    if (m_serverName.empty() && m_context.guids)
+        m_serverName = sqlite::standInServerId(m_handle->connection.get(), *m_context.guids);
+    return m_serverName;
 }
 
 void SessionDatabase::begin() {

@@ -48,6 +48,10 @@ public:
     std::optional<StatementResult> callByPosition(const std::string &name,
                                                   const std::vector<DbValue> &values);
 
+    /// The server's name (@@SERVERNAME): the stand-in server's id, which every program that
+    /// reaches this server, in process or over TDS, learns from its database. Throws Error.
+    std::string serverName();
+
     bool inTransaction() const { return m_inTransaction; }
     /// Begins a transaction. Throws Error.
     void begin();
@@ -69,6 +73,7 @@ private:
     std::unique_ptr<IRunLock> m_runLock;
     int m_runLockCount = 0;
     bool m_inTransaction = false;
+    std::string m_serverName;
     bool m_begun = false; // the database's transaction of the open one has begun
 };
 

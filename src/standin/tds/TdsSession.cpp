@@ -158,6 +158,7 @@ void Session::login(const Message &message, TokenWriter &out) {
             m_settings.databasePath, m_settings.context,
             "SQL login " + login.userName + " from " + login.hostName + " (" + login.appName +
                 ", session " + std::to_string(m_id) + " of zephrane-sim serve)");
+        m_database->serverName(); // read now, outside any transaction of the session's
     } catch (const Error &e) {
         return refuse(4060, "Cannot open database \"" + std::string(kDatabaseName) +
                                 "\" requested by the login. The login failed: " + e.description());
@@ -226,7 +227,11 @@ bool Session::runText(const std::string &text, const std::vector<std::string> &p
 
 void Session::runStatement(const TsqlStatement &s, const std::vector<DbValue> &values, bool inProc,
                            TokenWriter &out) {
-    auto value = [&](int parameter) -> const DbValue & {
+    auto value = [&](int parameter) -> DbValue {
+        if (parameter == serverValue::kServerName)
+            return m_database->serverName();
+        if (parameter == serverValue::kDatabaseName)
+            return std::string(kDatabaseName);
         if (parameter < 1 || static_cast<std::size_t>(parameter) > values.size())
             throw TsqlError(8178, "The parameterized query expects the parameter @P" +
                                       std::to_string(parameter) + ", which was not supplied.");

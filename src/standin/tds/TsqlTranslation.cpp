@@ -342,8 +342,20 @@ private:
                 s.parameters.push_back(parameterNumber(t));
                 replacement = "?";
             } else if (t.kind == Token::SystemVariable) {
-                throw TsqlError(tsqlerr::kUnsupported,
-                                t.text + " is not supported by this server.");
+                if (!equalsIgnoreCase(t.text, "@@SERVERNAME"))
+                    throw TsqlError(tsqlerr::kUnsupported,
+                                    t.text + " is not supported by this server.");
+                s.parameters.push_back(serverValue::kServerName);
+                replacement = "?";
+            } else if (isWord(t, "DB_NAME") && peek() && peek()->text == "(" && peek(1) &&
+                       peek(1)->text == ")") {
+                m_at += 2;
+                end = m_tokens[m_at - 1].end;
+                s.parameters.push_back(serverValue::kDatabaseName);
+                replacement = "?";
+                s.sql.append(m_text.substr(copied, t.begin - copied)).append(replacement);
+                copied = end;
+                continue;
             } else if (t.kind == Token::String && t.national) {
                 replacement = std::string(m_text.substr(t.begin + 1, t.end - t.begin - 1));
             } else if (t.kind == Token::Symbol &&

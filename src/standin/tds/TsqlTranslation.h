@@ -34,6 +34,12 @@ inline constexpr int kUndeclared = 137;    // Must declare the scalar variable "
 inline constexpr int kUnsupported = 40517; // Keyword or statement option is not supported.
 } // namespace tsqlerr
 
+/// Values the server gives a query itself, in place of a request's parameter.
+namespace serverValue {
+inline constexpr int kServerName = -1;   // @@SERVERNAME
+inline constexpr int kDatabaseName = -2; // DB_NAME()
+} // namespace serverValue
+
 /// Where a procedure argument's value comes from.
 struct ExecArgument {
     std::string name;  // with its "@"
@@ -54,7 +60,8 @@ enum class StatementKind {
 struct TsqlStatement {
     StatementKind kind = StatementKind::Empty;
     std::string sql;
-    /// For a query: the request's parameter (1-based) bound to each "?" of `sql`, in order.
+    /// For a query: the request's parameter (1-based) bound to each "?" of `sql`, in order, or
+    /// one of serverValue.
     std::vector<int> parameters;
     std::string procedure;
     std::vector<ExecArgument> arguments;
