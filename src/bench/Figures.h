@@ -29,7 +29,7 @@ struct BenchOptions {
     /// The large host of the cached tables, the selection and the CSV import.
     int hostSubscribers() const { return scaled(30000); }
     /// The two reset runs compared for their growth.
-    int resetLarge() const { return scaled(1000); }
+    int resetLarge() const { return scaled(5000); }
     int resetSmall() const { return scaled(100); }
     /// Runs of each short measurement; the fastest counts.
     int runs() const { return quick ? 2 : 3; }
@@ -66,7 +66,14 @@ class Floor;
 /// page, the first template, alternate extensions kept, the run confirmed), each request to the
 /// database passed to the floor. Returns the time of the run, the floor's share included, and
 /// the grid's rows.
+/// With `fileSyncs`, the syncs of the run's own files (log, journal) go there.
 Timing resetEverySubscriber(const std::string &hostFolder, const std::shared_ptr<Floor> &floor,
-                            int &gridRows);
+                            int &gridRows, long *fileSyncs = nullptr, long *peakGrowthKb = nullptr);
+
+/// The disk syncs of a reset run and of its floor, counted.
+struct ResetSyncs {
+    long program = 0;
+    long floor = 0;
+};
 
 } // namespace zeph::bench

@@ -3,6 +3,8 @@
 
 #include "BenchHost.h"
 #include "platform/Error.h"
+#include "platform/SyncCountingFiles.h"
+#include "platform/posix/Posix.h"
 #include "platform/sqlite/SqliteStatement.h"
 #include "platform/sqltext/SqlText.h"
 #include "standin/SimHost.h"
@@ -123,15 +125,42 @@ struct Floor::Impl {
     Impl(const std::string &hostFolder, std::uint64_t serverGuidSeed)
         : settings(sim::SimSettings::load(hostFolder, nullptr))
         , guids(serverGuidSeed)
-        , connection(sim::databasePath(hostFolder), false) {
+        , connection(sim::databasePath(hostFolder), false)
+        , journalCounts(std::make_shared<FileSyncCounts>())
+        , files(posix::makeFileSystem(), journalCounts) {
         context.setting = [this](const std::string &name) { return settings.get(name); };
         context.guids = &guids;
+        // Each commit reaches the disk before it returns: one durable commit per subscriber.
+        server::exec(connection.get(), "PRAGMA synchronous=FULL");
+        journal = files.openTextFile(hostFolder + "/floor-journal.txt", false);
+        if (!journal)
+            throw Error(errnum::kInternal, "the floor's journal cannot be made in " + hostFolder);
+    }
+
+    /// A subscriber's requests go into one transaction, begun by its first.
+    void beginIfNeeded() {
+        if (!inTransaction)
+            server::exec(connection.get(), "BEGIN");
+        inTransaction = true;
+    }
+
+    void commit() {
+        if (inTransaction)
+            server::exec(connection.get(), "COMMIT");
+        inTransaction = false;
+    }
+
+    void endSubscriber() {
+        commit();
+        for (const char *record : {"begin", "created", "finished"})
+            journal->writeLine(record);
     }
 
     /// Issues one request; false when its outcome differs from the program's.
     bool issue(const Request &r, const std::string &sql) {
         lastError.clear();
         try {
+            beginIfNeeded();
             bool same = true;
             switch (r.kind) {
             case Request::Kind::Query:
@@ -139,7 +168,7 @@ struct Floor::Impl {
                 break;
             case Request::Kind::Update:
             case Request::Kind::Insert:
-                server::Statement(connection.get(), sql).bindAll(ids.map(r.values)).run();
+                server::statement(connection.get(), sql)->bindAll(ids.map(r.values)).run();
                 break;
             case Request::Kind::Procedure:
                 same = procedure(r);
@@ -153,7 +182,8 @@ struct Floor::Impl {
     }
 
     bool query(const Request &r, const std::string &sql) {
-        server::Statement stmt(connection.get(), sql);
+        sqlite::StatementUse use = server::statement(connection.get(), sql);
+        sqlite::Statement &stmt = *use;
         stmt.bindAll(ids.map(r.values));
         const int columns = stmt.columnCount();
         std::size_t row = 0;
@@ -192,12 +222,36 @@ struct Floor::Impl {
     server::Connection connection;
     IdMap ids;
     std::string lastError;
+    std::shared_ptr<FileSyncCounts> journalCounts;
+    SyncCountingFiles files;
+    std::unique_ptr<ITextFileWriter> journal;
+    bool inTransaction = false;
 };
 
 Floor::Floor(const std::string &hostFolder, std::uint64_t serverGuidSeed)
     : m_impl(std::make_unique<Impl>(hostFolder, serverGuidSeed)) {}
 
 Floor::~Floor() = default;
+
+void Floor::endSubscriber() {
+    if (!active)
+        return;
+    Stopwatch watch;
+    m_impl->endSubscriber();
+    m_spent.wallMs += watch.ms();
+    m_spent.cpuMs += watch.cpuMs();
+}
+
+void Floor::endRun() {
+    Stopwatch watch;
+    m_impl->commit();
+    m_spent.wallMs += watch.ms();
+    m_spent.cpuMs += watch.cpuMs();
+}
+
+long Floor::journalSyncs() const {
+    return m_impl->journalCounts->syncs;
+}
 
 void Floor::issue(const Request &request) {
     if (!active)

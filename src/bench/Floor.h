@@ -1,9 +1,11 @@
 #pragma once
-// The floor that SQLite itself sets for a reset run: every request the program makes of the
-// database during the run is issued again, the moment it returns, straight to SQLite on a copy
-// of the host's database as it was before the run, with no program logic around it. Each query
-// is prepared, bound and read to its end, each row change is one UPDATE or INSERT, each stored
-// procedure runs as the server runs it.
+// The floor that SQLite itself sets for a reset run: the minimal work of a reset. Every request
+// the program makes of the database during the run is issued again, the moment it returns,
+// straight to SQLite on a copy of the host's database as it was before the run, with no program
+// logic around it: each statement prepared once and kept, each query bound and read to its end,
+// each row change one UPDATE or INSERT, each stored procedure as the server runs it, and one
+// durable transaction per subscriber, plus the syncs of the three journal records a recovery
+// needs (the entry's beginning, the creation, the end).
 //
 // Issuing each request right after the program's own puts both under the same conditions on a
 // shared machine (a busy disk slows both alike); the floor's time is kept apart and taken off
@@ -53,6 +55,15 @@ public:
 
     /// Issues a request the program has just made.
     void issue(const Request &request);
+    /// The program finished a subscriber: its transaction commits and the journal's records
+    /// are synced.
+    void endSubscriber();
+    /// The program's run ended: what is still in the floor's transaction (a subscriber the
+    /// program skipped) commits.
+    void endRun();
+    /// The disk syncs of the floor's journal records so far (its database's are counted by
+    /// the folder of its host).
+    long journalSyncs() const;
 
     /// Time spent issuing requests.
     const Timing &spent() const { return m_spent; }

@@ -35,6 +35,13 @@ long peakResidentKb() {
     return statusKb("VmHWM");
 }
 
+bool restartPeakResident() {
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    clear.flush();
+    return static_cast<bool>(clear);
+}
+
 Timing bestOf(int runs, const std::function<void()> &work) {
     Timing best{std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()};
     for (int i = 0; i < std::max(runs, 1); ++i) {

@@ -38,6 +38,8 @@ struct Timing {
 /// system does not tell.
 long residentKb();
 long peakResidentKb();
+/// Starts the peak anew from the present resident size; false when the system cannot.
+bool restartPeakResident();
 
 /// Runs `work` `runs` times and returns the shortest wall time and the shortest processor time.
 /// The machine may be shared: the least disturbed run is the truest figure of the program's

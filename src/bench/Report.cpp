@@ -29,13 +29,14 @@ std::string padded(const std::string &text, std::size_t width) {
 }
 
 std::string targetText(const Figure &f) {
-    if (f.goal == Goal::Below)
-        return "< " + numberText(f.target) + (f.note.empty() ? "" : " (" + f.note + ")");
+    if (f.held())
+        return (f.goal == Goal::Below ? "< " : "<= ") + numberText(f.target) +
+               (f.note.empty() ? "" : " (" + f.note + ")");
     return f.note.empty() ? "(reference)" : "(" + f.note + ")";
 }
 
 std::string resultText(const Figure &f) {
-    if (f.goal != Goal::Below)
+    if (!f.held())
         return "-";
     return f.met() ? "pass" : "MISS";
 }

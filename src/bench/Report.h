@@ -11,6 +11,7 @@ namespace zeph::bench {
 /// What a figure is held against.
 enum class Goal {
     Below,     ///< must stay under its target
+    AtMost,    ///< may reach its target, not pass it
     Reference, ///< shown for comparison only
 };
 
@@ -23,7 +24,10 @@ struct Figure {
     /// What the figure is, or what a reference figure is compared with, for the table.
     std::string note;
 
-    bool met() const { return goal != Goal::Below || value < target; }
+    bool held() const { return goal == Goal::Below || goal == Goal::AtMost; }
+    bool met() const {
+        return goal == Goal::Below ? value < target : goal != Goal::AtMost || value <= target;
+    }
 };
 
 /// The figure as one line of JSON: {"name": ..., "value": ..., "unit": ...}.

@@ -2,6 +2,7 @@
 #include "bench/BenchHost.h"
 #include "bench/Figures.h"
 #include "bench/Floor.h"
+#include "platform/sqlite/SyncCountingVfs.h"
 #include "standin/SimHost.h"
 #include "standin/server/ServerProcedures.h"
 #include "standin/server/ServerSql.h"
@@ -71,10 +72,21 @@ TEST_F(BenchReset, ACopiedHostKeepsItsRecordingsToItselfAndTheFloorRepeatsTheRun
     EXPECT_EQ(registry.str().find(m_host.folder() + "/"), std::string::npos);
     const std::string before = serverState(m_host.folder());
 
+    sqlite::countDatabaseSyncs();
+    const long programSyncs = sqlite::databaseSyncsUnder(m_program);
+    const long floorSyncs = sqlite::databaseSyncsUnder(m_floor);
     const auto floor = std::make_shared<Floor>(m_floor, kSeed);
     int gridRows = 0;
-    resetEverySubscriber(m_program, floor, gridRows);
+    long fileSyncs = 0;
+    resetEverySubscriber(m_program, floor, gridRows, &fileSyncs);
     EXPECT_TRUE(gridRows > 5 && floor->requests() > gridRows * 20u) << floor->requests();
+    // Syncs are counted, not assumed: the run's files and database synced, and the floor's
+    // three journal records and one commit for each subscriber the run finished.
+    const long finished = floor->journalSyncs() / 3;
+    EXPECT_TRUE(finished > 0 && finished < gridRows) << floor->journalSyncs();
+    EXPECT_GE(fileSyncs, 6 * finished);
+    EXPECT_GE(sqlite::databaseSyncsUnder(m_program) - programSyncs, finished);
+    EXPECT_GE(sqlite::databaseSyncsUnder(m_floor) - floorSyncs, finished);
     EXPECT_EQ(floor->mismatches(), 0u) << floor->firstMismatch();
     // Both databases went the same way, and it was a way: the run did change them.
     const std::string program = serverState(m_program);
