@@ -288,6 +288,12 @@ public:
         return mirror(r, [&] { return m_inner->query(sql, params, readOnly); });
     }
 
+    // An operator's query is not part of a reset run.
+    DbRowSet queryWithin(const std::string &sql, const std::vector<DbValue> &params,
+                         const DbQueryLimits &limits) override {
+        return m_inner->queryWithin(sql, params, limits);
+    }
+
     void updateRow(const std::string &target, const std::vector<std::string> &keyColumns,
                    const std::vector<DbValue> &keyValues, const std::vector<std::string> &columns,
                    const std::vector<DbValue> &values) override {

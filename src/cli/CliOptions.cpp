@@ -69,6 +69,11 @@ const char *kUsage =
     "                                    question is asked, no journal is written)\n"
     "  --yes                             answer the confirmation with Yes\n"
     "  --quiet, -q                       no progress line on the terminal\n"
+    "  --query-timeout SECONDS           stop a --where query that runs longer (0: no\n"
+    "                                    limit; the default is the host's setting\n"
+    "                                    query-timeout, 30 seconds). A query stopped, or one\n"
+    "                                    that finds more than 32767 subscribers, imports\n"
+    "                                    nothing: exit status 2\n"
     "  --format tsv|csv|json             how a list is printed: tab- or comma-separated\n"
     "                                    with a header row (the default is tsv), or one\n"
     "                                    JSON array of objects keyed by column\n"
@@ -214,6 +219,16 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
             if (!value(file))
                 return std::nullopt;
             options.journal = file;
+        } else if (arg == "--query-timeout") {
+            std::string seconds;
+            if (!value(seconds))
+                return std::nullopt;
+            if (!wholeNumber(seconds) || seconds.size() > 6) {
+                problem =
+                    "--query-timeout takes whole seconds, 0 for no limit (got '" + seconds + "')";
+                return std::nullopt;
+            }
+            options.queryTimeoutSeconds = std::stoi(seconds);
         } else if (arg == "--template") {
             std::string alias;
             if (!value(alias))

@@ -48,6 +48,8 @@ struct Options {
     /// reset was interrupted, and its entry is to be recovered all the same.
     std::set<std::string> acceptChanged;
     std::optional<Selection> selection;
+    /// --query-timeout: seconds a --where query may run; nothing: the host's own limit.
+    std::optional<int> queryTimeoutSeconds;
 };
 
 /// Parses the arguments; on a problem returns nothing with a one-line description. An option's

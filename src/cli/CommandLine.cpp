@@ -205,6 +205,8 @@ std::optional<int> startUp(const std::vector<std::string> &args, const Options &
         std::make_unique<CliUserInterface>(posix::makeTerminalUi(options.yes, kMessagePrefix));
     Host &host = *session.host;
     host.ui = session.ui.get();
+    if (options.queryTimeoutSeconds)
+        host.queryTimeoutSeconds = *options.queryTimeoutSeconds;
     host.programFolder = posix::executableFolder();
     host.exeName = "zephrane-cli";
     for (const auto &arg : args)

@@ -101,6 +101,11 @@ std::optional<DbRowSet> Command::run(bool readOnly) {
     values.reserve(m_params.size());
     for (const auto &p : m_params)
         values.push_back(p.value);
+    const bool limited = m_limits.timeoutSeconds > 0 || m_limits.maxRows > 0 ||
+                         m_limits.maxValueBytes > 0 || m_limits.maxTotalBytes > 0 ||
+                         m_limits.keepGoing;
+    if (limited && readOnly)
+        return conn->queryWithin(m_text, values, m_limits);
     return conn->query(m_text, values, readOnly);
 }
 

@@ -13,6 +13,7 @@
 
 #include "Recordset.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,18 @@ public:
         AppendParameter(name, type, DbValue(std::int64_t{value}));
     }
     void ClearParameters() { m_params.clear(); }
+
+    /// Limits for a query text that an operator wrote: seconds it may run (0: none), rows read
+    /// at most (0: all; Recordset::MoreThanMaxRecords() tells when there were more), the
+    /// longest value and all data in bytes, and a check asked while it runs (false stops it).
+    /// A stopped query throws an Error for which stoppedByLimits() is true.
+    void CommandTimeout(int seconds) { m_limits.timeoutSeconds = seconds; }
+    void MaxRecords(std::size_t rows) { m_limits.maxRows = rows; }
+    void MaxValueBytes(std::size_t bytes) { m_limits.maxValueBytes = bytes; }
+    void MaxTotalBytes(std::size_t bytes) { m_limits.maxTotalBytes = bytes; }
+    void WhileRunning(std::function<bool()> keepGoing) {
+        m_limits.keepGoing = std::move(keepGoing);
+    }
     const std::vector<DbParam> &Parameters() const { return m_params; }
 
     /// Runs the command. Returns its rows as a read-only set, or a closed set when the procedure
@@ -73,6 +86,7 @@ private:
     CommandTypeEnum m_type = adCmdText;
     std::string m_text;
     std::vector<DbParam> m_params;
+    DbQueryLimits m_limits;
 };
 
 } // namespace zeph::db

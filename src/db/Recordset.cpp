@@ -153,6 +153,7 @@ void Recordset::openRows(std::shared_ptr<IDbConnection> connection, DbRowSet row
     m_connection = std::move(connection);
     m_columns = std::move(rows.columns);
     m_rows = std::move(rows.rows);
+    m_cut = rows.cut;
     for (auto &row : m_rows)
         row.resize(m_columns.size()); // a short row from a backend reads as NULLs
     for (std::size_t c = 0; c < m_columns.size(); ++c) {
@@ -188,6 +189,7 @@ void Recordset::openRows(std::shared_ptr<IDbConnection> connection, DbRowSet row
 
 void Recordset::reset() {
     m_open = false;
+    m_cut = false;
     m_connection.reset();
     m_columns.clear();
     m_fields.clear();

@@ -149,6 +149,8 @@ public:
     long RecordCount() const;
     /// The current row's position, 0-based; RecordCount() at the end.
     std::size_t AbsolutePosition() const { return m_position; }
+    /// True when the command's MaxRecords stopped the reading: the query had more rows.
+    bool MoreThanMaxRecords() const { return m_cut; }
 
     /// Field by name (letter case ignored); a missing name throws 3265.
     Field Fields(std::string_view name);
@@ -208,6 +210,7 @@ private:
     CursorTypeEnum m_cursorType = adOpenForwardOnly;
     LockTypeEnum m_lockType = adLockReadOnly;
     bool m_open = false;
+    bool m_cut = false;
 
     std::shared_ptr<IDbConnection> m_connection;
     std::vector<DbColumn> m_columns;   // every column the backend returned

@@ -4,6 +4,9 @@
 //
 // Values never go into SQL text: every value is a bound parameter, written "?" in the text.
 
+#include "QueryLimits.h"
+
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -39,6 +42,8 @@ struct DbRowSet {
     std::vector<std::vector<DbValue>> rows;
     std::string updateTarget;
     std::vector<std::string> keyColumns;
+    /// The statement had rows beyond DbQueryLimits::maxRows; they were not read.
+    bool cut = false;
 };
 
 class IDbConnection {
@@ -48,6 +53,9 @@ public:
     /// anything is refused. Throws Error (number and description) on failure.
     virtual DbRowSet query(const std::string &sql, const std::vector<DbValue> &params,
                            bool readOnly) = 0;
+    /// Runs a read-only query within limits (see DbQueryLimits). Throws Error on failure.
+    virtual DbRowSet queryWithin(const std::string &sql, const std::vector<DbValue> &params,
+                                 const DbQueryLimits &limits) = 0;
     /// Saves changed columns of one row, found by its key values as they were read.
     /// Throws Error on failure, also when no row has that key.
     virtual void updateRow(const std::string &target, const std::vector<std::string> &keyColumns,

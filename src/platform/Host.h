@@ -38,6 +38,10 @@ struct Host {
     /// The program's command line words, joined by blanks.
     std::string commandLine;
 
+    /// Seconds a query that the operator wrote (the advanced search) may run before it is
+    /// stopped; 0: no limit.
+    int queryTimeoutSeconds = 30;
+
     /// A notice about the host itself (a malformed registry file, a default host created). The
     /// program decides where it goes; each distinct text is passed on once.
     std::function<void(const std::string &)> notice;

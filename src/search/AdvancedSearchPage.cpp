@@ -21,6 +21,14 @@ constexpr const char *kInvalidQuery = "Invalid SQL query";
 constexpr const char *kInvalidEntry = "Invalid SQL entry:\r\n";
 constexpr const char *kNoResults = "You must create a query to select subscribers first";
 constexpr const char *kAddedToGrid = " new subscribers added to grid";
+// The most a query may bring back: the selection grid's rows, values no subscriber field comes
+// near, and in all far more than the grid's rows of the subscriber view take.
+constexpr std::size_t kMaxValueBytes = std::size_t{1} << 20;
+constexpr std::size_t kMaxTotalBytes = std::size_t{256} << 20;
+constexpr const char *kTooManyRows =
+    "The query found more than 32767 subscribers, more than the selection grid can hold. "
+    "Nothing was read in; narrow the condition.";
+
 constexpr const char *kSecondStatement =
     "Only a single SELECT can run from this interface: the text goes on after \";\"";
 
@@ -275,7 +283,10 @@ void AdvancedSearchPage::cmdExecute_Click() {
     try {
         runStatement();
     } catch (const Error &e) {
-        message(kInvalidEntry + e.description());
+        closeResults();
+        m_results = db::Recordset(); // nothing of a stopped query stays
+        // A query stopped by its limits was a sound query: its own text says why it stopped.
+        message(stoppedByLimits(e) ? e.description() : kInvalidEntry + e.description());
         return;
     } catch (const std::exception &e) {
         message(kInvalidEntry + std::string(e.what()));
@@ -289,13 +300,39 @@ void AdvancedSearchPage::cmdExecute_Click() {
 
 void AdvancedSearchPage::runStatement() {
     // The command makes a connection of its own. A text command runs as a read: the server
-    // refuses anything that would change data, and a second statement after the first.
+    // refuses anything that would change data, and a second statement after the first. The
+    // operator's text may also never end or bring back without end: it runs within a time limit,
+    // reads no more rows than the grid holds, and can be cancelled while the window stays
+    // responsive (busy pointer, Cancel).
     db::Command command(m_db.database());
     command.ActiveConnection(m_db.DbConnectionString());
     command.CommandType(db::adCmdText);
     command.CommandText(kFixedQueryStart + txtSQL);
+    command.CommandTimeout(m_host.queryTimeoutSeconds);
+    command.MaxRecords(static_cast<std::size_t>(SubscriberGrid::kMaxSubscriberRows));
+    command.MaxValueBytes(kMaxValueBytes);
+    command.MaxTotalBytes(kMaxTotalBytes);
+    command.WhileRunning([this] {
+        if (m_host.ui)
+            m_host.ui->doEvents();
+        return !m_cancelRequested;
+    });
     long recordsAffected = 0;
+    m_cancelRequested = false;
+    m_queryRunning = true;
+    if (m_host.ui)
+        m_host.ui->setBusy(true);
+    struct Ended {
+        AdvancedSearchPage &page;
+        ~Ended() {
+            page.m_queryRunning = false;
+            if (page.m_host.ui)
+                page.m_host.ui->setBusy(false);
+        }
+    } ended{*this};
     m_results = command.Execute(&recordsAffected);
+    if (m_results.MoreThanMaxRecords())
+        throw Error(kQueryCancelled, kTooManyRows);
     if (m_results.State() == db::adStateOpen)
         showResults();
     else
@@ -387,6 +424,10 @@ void AdvancedSearchPage::cmdClear_Click() {
 }
 
 void AdvancedSearchPage::cmdCancel_Click() {
+    if (m_queryRunning) {
+        m_cancelRequested = true; // the query stops; the window stays
+        return;
+    }
     Form_Unload();
     requestUnload();
 }

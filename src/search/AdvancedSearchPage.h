@@ -122,8 +122,11 @@ public:
     void cmdPaste_Click();
     /// The editor's text becomes empty.
     void cmdClear_Click();
-    /// Closes the result set and unloads the window.
+    /// Closes the result set and unloads the window; while a query runs, stops the query
+    /// instead (the window stays).
     void cmdCancel_Click();
+    /// True while Execute's query runs (the window's other controls wait).
+    bool queryRunning() const { return m_queryRunning; }
     /// The window closes (by any means): the result set is closed, every error ignored.
     void Form_Unload();
     /// True once the page asked for the window to be unloaded.
@@ -177,6 +180,8 @@ private:
     QueryEditorKeys m_keys;
     PreviousQueriesMenu m_menu;
     bool m_unloadRequested = false;
+    bool m_queryRunning = false;
+    bool m_cancelRequested = false;
 };
 
 } // namespace search

@@ -363,7 +363,16 @@ void frmAdvancedSubscriberSearch::connectEvents() {
                             windowsShiftState(event->modifiers()));
     };
     connect(txtSQL, &QTextEdit::textChanged, this, &frmAdvancedSubscriberSearch::editorTextChanged);
-    connect(cmdExecute, &QPushButton::clicked, this, [this] { m_page.cmdExecute_Click(); });
+    connect(cmdExecute, &QPushButton::clicked, this, [this] {
+        // While the query runs the window answers only Cancel, which stops it.
+        const QList<QWidget *> waiting = {txtSQL,   cmdExecute, cmdImport,
+                                          cmdPaste, cmdClear,   cmdPreviousQueries};
+        for (QWidget *w : waiting)
+            w->setEnabled(false);
+        m_page.cmdExecute_Click();
+        for (QWidget *w : waiting)
+            w->setEnabled(true);
+    });
     connect(cmdImport, &QPushButton::clicked, this, [this] { m_page.cmdImport_Click(); });
     connect(cmdPaste, &QPushButton::clicked, this, [this] {
         m_page.cmdPaste_Click();
@@ -383,6 +392,11 @@ void frmAdvancedSubscriberSearch::connectEvents() {
 }
 
 void frmAdvancedSubscriberSearch::done(int result) {
+    // Closing while a query runs stops the query and keeps the window.
+    if (m_page.queryRunning()) {
+        m_page.cmdCancel_Click();
+        return;
+    }
     // Closing by any means (Cancel, the frame, Escape, a finished import) unloads the page's
     // result set.
     m_page.Form_Unload();

@@ -233,6 +233,7 @@ std::unique_ptr<Host> openHost(const std::string &folder,
     else
         host->database = tellProcedures(odbc::makeDatabase(named), context.procedureDone);
 
+    host->queryTimeoutSeconds = std::stoi(settings.get("query-timeout"));
     host->programFolder = posix::executableFolder();
     host->exeName = "zephrane";
     return host;

@@ -71,6 +71,11 @@ std::string validate(const std::string &name, const std::string &value) {
         return oneOf({"present", "missing"});
     if (name == "file-space" && !value.empty() && !isNumber(value))
         return "setting file-space takes a number of bytes";
+    if (name == "query-timeout") {
+        return isNumber(value) && value.size() <= 6
+                   ? std::string()
+                   : "setting query-timeout takes whole seconds (0: no limit)";
+    }
     if (name.rfind("service.", 0) == 0) {
         return isNumber(value) ? std::string()
                                : "setting " + name +
@@ -109,6 +114,9 @@ std::vector<SettingInfo> SimSettings::known() {
         {"user", posix::currentUserName(), "the logged-on user"},
         {"domain", "WORKGROUP", "the logged-on user's domain"},
         {"computer", posix::hostName(), "the computer name"},
+        {"query-timeout", "30",
+         "seconds a query written in the advanced search (zephrane-cli --where) may run before "
+         "it is stopped; 0: no limit"},
         {"locale", environmentLocale(),
          "the user's locale, from which the default language comes (for example de_DE.UTF-8)"},
         {"sql-login", "zephrane", "the SQL login that zephrane-sim serve accepts"},

@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTextCursor>
+#include <QTimer>
 
 using namespace zeph;
 using namespace zeph::search;
@@ -161,6 +162,57 @@ TEST_F(AdvancedSearchWindowTest,
     EXPECT_EQ(m_page->txtSQL, "WHERE where alias='a'\r\nor alias='b'");
     press(Qt::Key_End);
     EXPECT_EQ(colorOf("OR"), Qt::blue);
+}
+
+// The scripted user interface, giving the event loop its pass as the real one does.
+struct PassingUi : test::ScriptedUi {
+    void doEvents() override {
+        ScriptedUi::doEvents();
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
+};
+
+TEST_F(AdvancedSearchWindowTest, CancelStopsARunningQueryAndTheWindowStaysForTheNext) {
+    PassingUi ui;
+    h.temp().host().ui = &ui;
+    h.temp().host().queryTimeoutSeconds = 0; // only Cancel can end it
+    m_window->txtSQL->setPlainText("WHERE Alias IN (WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL "
+                                   "SELECT n + 1 FROM r) SELECT 'x' FROM r WHERE n < 0)");
+    // While it runs: the busy pointer, the other controls waiting, Cancel (then Escape) answered.
+    struct Seen {
+        bool busy = false;
+        bool executeWaits = false;
+        bool cancelAnswers = false;
+    } seen;
+    QTimer::singleShot(300, m_window.get(), [&] {
+        seen.busy = ui.busy();
+        seen.executeWaits = !m_window->cmdExecute->isEnabled() && !m_window->txtSQL->isEnabled();
+        seen.cancelAnswers = m_window->cmdCancel->isEnabled();
+        click(m_window->cmdCancel);
+    });
+    ui.expectBox("The query was cancelled.");
+    click(m_window->cmdExecute);
+    ui.verifyAllShown();
+    EXPECT_TRUE(seen.busy);
+    EXPECT_TRUE(seen.executeWaits);
+    EXPECT_TRUE(seen.cancelAnswers);
+    EXPECT_FALSE(ui.busy());
+    EXPECT_TRUE(m_window->isVisible());
+    EXPECT_TRUE(m_window->cmdExecute->isEnabled());
+    EXPECT_FALSE(m_page->unloadRequested());
+
+    // Escape stops the next one the same way, and a sound query then runs as ever.
+    QTimer::singleShot(300, m_window.get(),
+                       [&] { QTest::keyClick(m_window.get(), Qt::Key_Escape); });
+    ui.expectBox("The query was cancelled.");
+    click(m_window->cmdExecute);
+    ui.verifyAllShown();
+    EXPECT_TRUE(m_window->isVisible());
+    m_window->txtSQL->setPlainText("WHERE SubscriberType=1");
+    click(m_window->cmdExecute);
+    ui.verifyAllShown();
+    EXPECT_GT(m_page->gridSQL.Rows(), 1);
+    h.temp().host().ui = &h.ui();
 }
 
 TEST(QueryEditorKeyCodes, QtKeysAsWindowsCodes) {

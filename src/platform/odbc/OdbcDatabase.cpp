@@ -9,6 +9,7 @@
 
 #include "OdbcCall.h"
 #include "OdbcStatement.h"
+#include "StoppableRun.h"
 #include "platform/AsciiText.h"
 #include "platform/DbErrors.h"
 #include "platform/sqltext/SqlText.h"
@@ -158,6 +159,12 @@ public:
                    bool readOnly) override {
         return readOnly ? readOnlyQuery(sql, params) : updatableQuery(sql, params);
     }
+    // A statement an operator wrote: read only, and stopped by its limits (the driver's time
+    // limit, a watch from this thread that cancels it, the rows and bytes read).
+    DbRowSet queryWithin(const std::string &sql, const std::vector<DbValue> &params,
+                         const DbQueryLimits &limits) override {
+        return readOnlyQuery(sql, params, &limits);
+    }
     void updateRow(const std::string &target, const std::vector<std::string> &keyColumns,
                    const std::vector<DbValue> &keyValues, const std::vector<std::string> &columns,
                    const std::vector<DbValue> &values) override;
@@ -172,7 +179,8 @@ public:
     void proveWritable() override;
 
 private:
-    DbRowSet readOnlyQuery(const std::string &sql, const std::vector<DbValue> &params);
+    DbRowSet readOnlyQuery(const std::string &sql, const std::vector<DbValue> &params,
+                           const DbQueryLimits *limits = nullptr);
     DbRowSet updatableQuery(const std::string &sql, const std::vector<DbValue> &params);
     std::optional<SaveTarget> saveTarget(const std::string &name);
     std::int64_t count(const std::string &target, const std::vector<std::string> &keyColumns,
@@ -211,18 +219,26 @@ std::string whereKey(const std::vector<std::string> &keyColumns) {
     return where;
 }
 
-DbRowSet OdbcConnection::readOnlyQuery(const std::string &sql, const std::vector<DbValue> &params) {
+DbRowSet OdbcConnection::readOnlyQuery(const std::string &sql, const std::vector<DbValue> &params,
+                                       const DbQueryLimits *limits) {
+    static const DbQueryLimits kNone;
+    const DbQueryLimits &within = limits ? *limits : kNone;
+    const SQLULEN seconds =
+        limits ? static_cast<SQLULEN>(std::max(limits->timeoutSeconds, 0)) : kQueryTimeoutSeconds;
     // Whatever the statement does is undone: the transaction is never committed.
     return inTransaction(false, [&] {
-        Statement stmt(m_link->get());
+        Statement stmt(m_link->get(), seconds);
         stmt.bind(params);
-        stmt.execute(sql);
-        if (stmt.columnCount() == 0)
-            throw Error(sqlerr::kPermission, "The statement was refused: a read-only query may "
-                                             "only read data (it returned no rows).");
-        DbRowSet rows = stmt.fetchAll(0);
-        stmt.drain();
-        return rows;
+        return runStoppable(stmt.get(), within, [&] {
+            stmt.execute(sql);
+            if (stmt.columnCount() == 0)
+                throw Error(sqlerr::kPermission, "The statement was refused: a read-only query "
+                                                 "may only read data (it returned no rows).");
+            DbRowSet rows = stmt.fetchAll(0, within);
+            if (!rows.cut)
+                stmt.drain();
+            return rows;
+        });
     });
 }
 

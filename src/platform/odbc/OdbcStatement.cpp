@@ -39,11 +39,11 @@ bool isFraction(SQLSMALLINT type) {
 
 } // namespace
 
-Statement::Statement(SQLHDBC connection)
+Statement::Statement(SQLHDBC connection, SQLULEN timeoutSeconds)
     : m_stmt(SQL_HANDLE_STMT, connection) {
     // A driver without a time limit says so as a warning; that is no reason to fail.
     SQLSetStmtAttr(m_stmt.get(), SQL_ATTR_QUERY_TIMEOUT,
-                   reinterpret_cast<SQLPOINTER>(kQueryTimeoutSeconds), 0);
+                   reinterpret_cast<SQLPOINTER>(timeoutSeconds), 0);
 }
 
 void Statement::bind(const std::vector<DbValue> &values) {
@@ -143,8 +143,9 @@ std::vector<std::string> Statement::columnNames() {
     return names;
 }
 
-DbRowSet Statement::fetchAll(std::size_t hidden) {
+DbRowSet Statement::fetchAll(std::size_t hidden, const DbQueryLimits &limits) {
     DbRowSet rows;
+    ReadBudget budget(limits);
     const std::vector<ColumnInfo> columns = describe();
     for (std::size_t c = 0; c < columns.size(); ++c)
         rows.columns.push_back({columns[c].name, c < hidden});
@@ -155,16 +156,23 @@ DbRowSet Statement::fetchAll(std::size_t hidden) {
         if (rc == SQL_NO_DATA)
             break;
         m_stmt.check(rc, "Reading a row");
+        if (!budget.roomForRow()) {
+            // The rest is never read: closing the cursor lets the driver drop it.
+            SQLFreeStmt(m_stmt.get(), SQL_CLOSE);
+            rows.cut = true;
+            break;
+        }
+        budget.countRow();
         std::vector<DbValue> row;
         row.reserve(columns.size());
         for (std::size_t c = 0; c < columns.size(); ++c)
-            row.push_back(readValue(static_cast<SQLUSMALLINT>(c + 1), columns[c].type));
+            row.push_back(readValue(static_cast<SQLUSMALLINT>(c + 1), columns[c].type, budget));
         rows.rows.push_back(std::move(row));
     }
     return rows;
 }
 
-DbValue Statement::readValue(SQLUSMALLINT column, SQLSMALLINT sqlType) {
+DbValue Statement::readValue(SQLUSMALLINT column, SQLSMALLINT sqlType, ReadBudget &budget) {
     SQLLEN indicator = 0;
     if (sqlType == kWholeDecimal || isWholeNumber(sqlType)) {
         std::int64_t value = 0;
@@ -179,7 +187,7 @@ DbValue Statement::readValue(SQLUSMALLINT column, SQLSMALLINT sqlType) {
         return indicator == SQL_NULL_DATA ? DbValue() : DbValue(value);
     }
     bool isNull = false;
-    std::string text = readText(column, isNull);
+    std::string text = readText(column, isNull, budget);
     if (isNull)
         return DbValue();
     // A GUID reads as the system writes it: braced, upper case.
@@ -188,8 +196,9 @@ DbValue Statement::readValue(SQLUSMALLINT column, SQLSMALLINT sqlType) {
     return DbValue(std::move(text));
 }
 
-std::string Statement::readText(SQLUSMALLINT column, bool &isNull) {
+std::string Statement::readText(SQLUSMALLINT column, bool &isNull, ReadBudget &budget) {
     std::basic_string<SQLWCHAR> whole;
+    std::size_t valueBytes = 0;
     SQLWCHAR chunk[2048];
     for (;;) {
         SQLLEN indicator = 0;
@@ -208,6 +217,7 @@ std::string Statement::readText(SQLUSMALLINT column, bool &isNull) {
                 ? room
                 : std::min(room, static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR));
         whole.append(chunk, got);
+        budget.countPart(valueBytes, got * sizeof(SQLWCHAR));
         if (rc == SQL_SUCCESS)
             break;
     }

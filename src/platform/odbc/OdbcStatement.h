@@ -16,7 +16,8 @@ inline constexpr SQLULEN kQueryTimeoutSeconds = 30;
 
 class Statement {
 public:
-    explicit Statement(SQLHDBC connection);
+    /// timeoutSeconds: how long the driver lets it run (0: no limit).
+    explicit Statement(SQLHDBC connection, SQLULEN timeoutSeconds = kQueryTimeoutSeconds);
 
     /// Binds values by position (1-based). The buffers live as long as the statement.
     void bind(const std::vector<DbValue> &values);
@@ -29,8 +30,10 @@ public:
     SQLSMALLINT columnCount();
     /// The names of the current result's columns.
     std::vector<std::string> columnNames();
-    /// Reads the current result to its end; its first `hidden` columns are marked hidden.
-    DbRowSet fetchAll(std::size_t hidden);
+    /// Reads the current result to its end; its first `hidden` columns are marked hidden. Within
+    /// limits, the reading stops after limits.maxRows rows (DbRowSet::cut) and a value or all
+    /// data beyond the byte limits stops it with an error.
+    DbRowSet fetchAll(std::size_t hidden, const DbQueryLimits &limits = {});
     /// Goes on to the next result; false when there is none. Errors the server raised after
     /// the first result are thrown here.
     bool nextResult();
@@ -49,8 +52,8 @@ private:
     };
     std::vector<ColumnInfo> describe();
     void bindOne(SQLUSMALLINT position, const DbValue &value, SQLSMALLINT sqlType);
-    DbValue readValue(SQLUSMALLINT column, SQLSMALLINT sqlType);
-    std::string readText(SQLUSMALLINT column, bool &isNull);
+    DbValue readValue(SQLUSMALLINT column, SQLSMALLINT sqlType, ReadBudget &budget);
+    std::string readText(SQLUSMALLINT column, bool &isNull, ReadBudget &budget);
 
     Handle m_stmt;
     // Parameter buffers: reserved before binding, so they never move while bound.

@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <mutex>
 #include <unordered_map>
 #include <utility>
@@ -241,6 +242,9 @@ public:
         return readOnly ? readOnlyQuery(sql, params) : updatableQuery(sql, params);
     }
 
+    DbRowSet queryWithin(const std::string &sql, const std::vector<DbValue> &params,
+                         const DbQueryLimits &limits) override;
+
     void updateRow(const std::string &target, const std::vector<std::string> &keyColumns,
                    const std::vector<DbValue> &keyValues, const std::vector<std::string> &columns,
                    const std::vector<DbValue> &values) override;
@@ -340,9 +344,12 @@ private:
         SqliteConnection &conn;
     };
 
-    DbRowSet readOnlyQuery(const std::string &sql, const std::vector<DbValue> &params);
+    // Within limits: rows beyond limits.maxRows are never read (DbRowSet::cut).
+    DbRowSet readOnlyQuery(const std::string &sql, const std::vector<DbValue> &params,
+                           const DbQueryLimits &limits = {});
     DbRowSet updatableQuery(const std::string &sql, const std::vector<DbValue> &params);
-    static DbRowSet fetch(Statement &stmt, std::size_t hiddenColumns);
+    static DbRowSet fetch(Statement &stmt, std::size_t hiddenColumns,
+                          const DbQueryLimits &limits = {});
     std::optional<SaveTarget> saveTarget(const std::string &name);
     std::optional<SaveTarget> findSaveTarget(const std::string &name);
     std::int64_t saveOne(const std::string &sql, const std::vector<DbValue> &bound, bool isView);
@@ -355,37 +362,123 @@ private:
     bool m_reusable = true;
 };
 
-DbRowSet SqliteConnection::fetch(Statement &stmt, std::size_t hiddenColumns) {
+DbRowSet SqliteConnection::fetch(Statement &stmt, std::size_t hiddenColumns,
+                                 const DbQueryLimits &limits) {
     DbRowSet rows;
+    ReadBudget budget(limits);
     const int n = stmt.columnCount();
     for (int c = 0; c < n; ++c)
         rows.columns.push_back({stmt.columnName(c), static_cast<std::size_t>(c) < hiddenColumns});
     while (stmt.step()) {
+        if (!budget.roomForRow()) {
+            rows.cut = true;
+            break;
+        }
+        budget.countRow();
         std::vector<DbValue> row;
         row.reserve(static_cast<std::size_t>(n));
-        for (int c = 0; c < n; ++c)
+        for (int c = 0; c < n; ++c) {
             row.push_back(stmt.value(c));
+            std::size_t valueBytes = 0;
+            if (const auto *text = std::get_if<std::string>(&row.back()))
+                budget.countPart(valueBytes, text->size());
+        }
         rows.rows.push_back(std::move(row));
     }
     trimCache(sqlite3_db_handle(stmt.get()));
     return rows;
 }
 
-DbRowSet SqliteConnection::readOnlyQuery(const std::string &sql,
-                                         const std::vector<DbValue> &params) {
+DbRowSet SqliteConnection::readOnlyQuery(const std::string &sql, const std::vector<DbValue> &params,
+                                         const DbQueryLimits &limits) {
     ReadOnlyGuard guard(*this);
     try {
         Statement stmt(m_db, sql);
         if (!sqlite3_stmt_readonly(stmt.get()))
             throw Error(sqlerr::kPermission, "not authorized");
         stmt.bindAll(params);
-        return fetch(stmt, 0);
+        return fetch(stmt, 0, limits);
     } catch (const Error &e) {
         if (e.number() != sqlerr::kPermission)
             throw;
         throw Error(sqlerr::kPermission,
                     "The statement was refused: a read-only query may only read data (" +
                         e.description() + ").");
+    }
+}
+
+namespace {
+
+// A statement's limits on its connection while it runs: SQLite asks the progress handler every
+// few thousand steps of its program, and the longest value is the connection's length limit.
+class LimitGuard {
+public:
+    LimitGuard(sqlite3 *db, const DbQueryLimits &limits)
+        : m_db(db)
+        , m_limits(limits)
+        , m_start(std::chrono::steady_clock::now())
+        , m_lastAsked(m_start) {
+        sqlite3_progress_handler(m_db, kStepsBetweenLooks, &LimitGuard::look, this);
+        if (m_limits.maxValueBytes > 0)
+            m_oldLength = sqlite3_limit(
+                m_db, SQLITE_LIMIT_LENGTH,
+                static_cast<int>(std::min<std::size_t>(m_limits.maxValueBytes, 1'000'000'000)));
+    }
+    ~LimitGuard() {
+        sqlite3_progress_handler(m_db, 0, nullptr, nullptr);
+        if (m_oldLength >= 0)
+            sqlite3_limit(m_db, SQLITE_LIMIT_LENGTH, m_oldLength);
+    }
+    LimitGuard(const LimitGuard &) = delete;
+    LimitGuard &operator=(const LimitGuard &) = delete;
+
+    // The statement's failure as the operator should read it.
+    Error explain(const Error &failure) const {
+        if (m_timedOut)
+            return queryTimedOut(m_limits.timeoutSeconds);
+        if (m_cancelled)
+            return queryCancelled();
+        if (m_limits.maxValueBytes > 0 &&
+            failure.description().find("too big") != std::string::npos)
+            return queryValueTooLong(m_limits.maxValueBytes);
+        return failure;
+    }
+
+private:
+    static constexpr int kStepsBetweenLooks = 10000;
+    static constexpr auto kAskEvery = std::chrono::milliseconds(100);
+
+    static int look(void *self) { return static_cast<LimitGuard *>(self)->stop() ? 1 : 0; }
+    bool stop() {
+        const auto now = std::chrono::steady_clock::now();
+        if (m_limits.timeoutSeconds > 0 &&
+            now - m_start >= std::chrono::seconds(m_limits.timeoutSeconds))
+            m_timedOut = true;
+        else if (m_limits.keepGoing && now - m_lastAsked >= kAskEvery) {
+            m_lastAsked = now;
+            m_cancelled = !m_limits.keepGoing();
+        }
+        return m_timedOut || m_cancelled;
+    }
+
+    sqlite3 *m_db;
+    const DbQueryLimits &m_limits;
+    std::chrono::steady_clock::time_point m_start, m_lastAsked;
+    int m_oldLength = -1;
+    bool m_timedOut = false;
+    bool m_cancelled = false;
+};
+
+} // namespace
+
+DbRowSet SqliteConnection::queryWithin(const std::string &sql, const std::vector<DbValue> &params,
+                                       const DbQueryLimits &limits) {
+    checkInPlace();
+    LimitGuard limit(m_db, limits);
+    try {
+        return readOnlyQuery(sql, params, limits);
+    } catch (const Error &e) {
+        throw limit.explain(e);
     }
 }
 
