@@ -15,6 +15,10 @@ public:
                    bool readOnly) override {
         return m_inner->query(sql, params, readOnly);
     }
+    DbRowSet queryWithin(const std::string &sql, const std::vector<DbValue> &params,
+                         const DbQueryLimits &limits) override {
+        return m_inner->queryWithin(sql, params, limits);
+    }
     void updateRow(const std::string &target, const std::vector<std::string> &keyColumns,
                    const std::vector<DbValue> &keyValues, const std::vector<std::string> &columns,
                    const std::vector<DbValue> &values) override {
