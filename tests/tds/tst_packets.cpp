@@ -2,6 +2,9 @@
 // malformed or oversized input refused instead of read past or held without bound.
 #include "standin/tds/TdsBytes.h"
 #include "standin/tds/TdsPacket.h"
+#include "standin/tds/TdsRequests.h"
+
+#include <bit>
 
 #include <gtest/gtest.h>
 
@@ -87,6 +90,20 @@ TEST(TdsPackets, ReadersNeverReadPastTheirEnd) {
     EXPECT_THROW(in.usVarchar(), ProtocolError); // five units announced, one there
     ByteReader empty{std::string_view()};
     EXPECT_THROW(empty.u8(), ProtocolError);
+}
+
+TEST(TdsPackets, ParametersOfImpossibleSizesAreRefused) {
+    auto call = [](std::uint8_t type, std::uint8_t length) {
+        ByteWriter out;
+        out.u32(4).u16(1).utf16("p").u16(0); // no headers; procedure "p"
+        out.u8(0).u8(0).u8(type).u8(length).u8(length).bytes(std::string(length, '\x01'));
+        return out.take();
+    };
+    EXPECT_EQ(std::get<double>(parseRpc(call(0x6D, 8)).calls.at(0).params.at(0).value),
+              std::bit_cast<double>(0x0101010101010101ULL));
+    EXPECT_THROW(parseRpc(call(0x6D, 9)), ProtocolError);  // a float of nine bytes
+    EXPECT_THROW(parseRpc(call(0x26, 16)), ProtocolError); // a whole number of sixteen
+    EXPECT_THROW(parseRpc(call(0x24, 15)), ProtocolError); // a GUID of fifteen
 }
 
 TEST(TdsPackets, TextTravelsAsUtf16WithCharactersBeyondTheBasicPlane) {

@@ -37,6 +37,8 @@ RequestHeaders readHeaders(ByteReader &in) {
 }
 
 std::int64_t signedLittle(std::string_view bytes) {
+    if (bytes.size() > 8)
+        throw ProtocolError("a number is longer than eight bytes");
     std::uint64_t v = 0;
     for (std::size_t i = 0; i < bytes.size(); ++i)
         v |= static_cast<std::uint64_t>(static_cast<std::uint8_t>(bytes[i])) << (8 * i);
@@ -133,8 +135,11 @@ DbValue readTypedValue(ByteReader &in) {
                 throw ProtocolError("a uniqueidentifier is not 16 bytes");
             return guidValue(bytes);
         }
-        if (type == 0x6D)
+        if (type == 0x6D) {
+            if (length != 4 && length != 8)
+                throw ProtocolError("a float has a wrong length");
             return floatValue(bytes);
+        }
         if (type == 0x68)
             return DbValue(static_cast<std::int64_t>(bytes[0] != 0));
         if (length != 1 && length != 2 && length != 4 && length != 8)
