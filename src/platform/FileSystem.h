@@ -4,6 +4,7 @@
 
 #include "Clock.h"
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -53,6 +54,14 @@ public:
     virtual std::unique_ptr<ITextFileWriter> createNewTextFile(const std::string &path) = 0;
     /// The whole content of a file, or nothing when it cannot be read.
     virtual std::optional<std::string> readFile(const std::string &path) = 0;
+    /// At most the last `bytes` bytes of a file, or nothing when it cannot be read: a look at
+    /// how a file ends that costs the same however long the file grew.
+    virtual std::optional<std::string> readFileTail(const std::string &path, std::size_t bytes) {
+        std::optional<std::string> all = readFile(path);
+        if (all && all->size() > bytes)
+            all->erase(0, all->size() - bytes);
+        return all;
+    }
     /// The path as this OS writes it (separators converted), for showing to people.
     virtual std::string nativePath(const std::string &path) = 0;
     /// A folder of the user's own where the program may write when its own folder is not

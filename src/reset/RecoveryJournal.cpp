@@ -19,6 +19,9 @@ constexpr const char *kMagic = "zephrane-journal";
 constexpr const char *kVersion = "2";
 constexpr const char *kVersionWithoutServer = "1";
 constexpr const char *kJournalPrefix = "Zephrane_Journal_";
+// The last record of a journal that has nothing left to do: the start-up scan reads no further
+// than this line.
+constexpr const char *kClosed = "closed";
 // begin: number, the eight snapshot values, the template, then the saved extensions.
 constexpr std::size_t kBeginFixedFields = 11;
 
@@ -134,6 +137,9 @@ std::string applyRecord(JournalFile &file, const std::vector<std::string> &f) {
         file.listSyncOwed = false;
         return {};
     }
+    if (kind == kClosed && f.size() == 1)
+        return {}; // a mark for the scan: the records before it say all
+
     int number = 0;
     if (f.size() < 2 || !parseNumber(f[1], number))
         return "the record has no entry number";
@@ -327,6 +333,22 @@ std::string elsewhereLine(IFileSystem &files, const JournalFile &journal) {
            "): it is not applied here.";
 }
 
+// True when the journal's last line is its closed mark: nothing in it is left to do, and the
+// rest of it need not be read.
+bool endsClosed(IFileSystem &files, const std::string &path) {
+    std::optional<std::string> tail = files.readFileTail(path, 64);
+    if (!tail || tail->empty() || tail->back() != '\n')
+        return false;
+    std::string_view line(*tail);
+    line.remove_suffix(1);
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    if (const std::size_t newline = line.rfind('\n'); newline != std::string_view::npos)
+        line.remove_prefix(newline + 1);
+    const std::optional<std::vector<std::string>> fields = checkedFields(line);
+    return fields && fields->size() == 1 && (*fields)[0] == kClosed;
+}
+
 JournalScan scanJournals(IFileSystem &files, const std::vector<std::string> &folders) {
     JournalScan scan;
     std::set<std::string> seen;
@@ -343,7 +365,7 @@ JournalScan scanJournals(IFileSystem &files, const std::vector<std::string> &fol
             continue;
         }
         for (const FileEntry &entry : entries) {
-            if (!isJournalName(entry.name))
+            if (!isJournalName(entry.name) || endsClosed(files, entry.path))
                 continue;
             std::string problem;
             if (auto journal = readJournal(files, entry.path, problem))
@@ -356,7 +378,7 @@ JournalScan scanJournals(IFileSystem &files, const std::vector<std::string> &fol
 }
 
 bool journalMustBeKept(IFileSystem &files, const std::string &path) {
-    if (!isJournalName(fileNameOf(path)))
+    if (!isJournalName(fileNameOf(path)) || endsClosed(files, path))
         return false;
     std::string problem;
     std::optional<JournalFile> journal = readJournal(files, path, problem);
@@ -460,7 +482,18 @@ bool RecoveryJournal::listSyncOwed(std::string &problem) {
 }
 
 bool RecoveryJournal::listSyncDone(std::string &problem) {
-    return append({"lists-done"}, problem);
+    if (!append({"lists-done"}, problem))
+        return false;
+    // A journal with nothing left to do gets its closed mark, so that no later start-up reads
+    // it whole. Read back from the disk, so that the mark follows what the file says; a mark
+    // not made only costs that later reading.
+    std::string unread;
+    const std::optional<JournalFile> written = readJournal(m_files, m_path, unread);
+    if (written && !written->tornTail && !written->needsRecovery()) {
+        std::string ignored;
+        append({kClosed}, ignored);
+    }
+    return true;
 }
 
 } // namespace zeph

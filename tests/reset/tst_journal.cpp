@@ -175,4 +175,52 @@ TEST_F(Journal, OwesTheListsSynchronisationUntilItIsDoneAndIsNeverShared) {
     EXPECT_EQ(readJournal(*host.host().files, journalPath(log), problem)->entries.size(), 1u);
 }
 
+// A journal with nothing left to do ends with its closed mark, and the start-up scan and the
+// purge read no further than that mark: kept history costs a look at each file's last line.
+// A journal with work in it gets no mark, and one whose mark is cut short is read whole.
+TEST_F(Journal, AJournalWithNothingLeftIsMarkedClosedAndNeverReadWholeAgain) {
+    auto &files = *host.host().files;
+    const std::string done = host.programFolder() + "/Zephrane_Log_20261206_12_00_00.TXT";
+    const std::string open = host.programFolder() + "/Zephrane_Log_20261206_12_00_01.TXT";
+    std::string problem;
+    for (const std::string &log : {done, open}) {
+        RecoveryJournal journal(files, log, kServer);
+        ASSERT_TRUE(journal.listSyncOwed(problem)) << problem;
+        ASSERT_TRUE(journal.begin(SubscriberSnapshot{}, "defaultTemplate", "", problem));
+        if (log == done) {
+            ASSERT_TRUE(journal.finished(problem));
+        }
+        ASSERT_TRUE(journal.listSyncDone(problem)) << problem;
+    }
+    auto contentOf = [](const std::string &path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string closed = contentOf(journalPath(done));
+    EXPECT_EQ(closed.rfind("closed\t"), closed.rfind('\n', closed.size() - 2) + 1) << closed;
+    EXPECT_EQ(contentOf(journalPath(open)).find("closed\t"), std::string::npos);
+    EXPECT_FALSE(journalMustBeKept(files, journalPath(done)));
+    EXPECT_TRUE(journalMustBeKept(files, journalPath(open)));
+
+    // Everything before the mark damaged: neither the scan nor the purge notices, as neither
+    // reads it. readJournal (recovery of a named journal) still reads every line.
+    const std::size_t markAt = closed.rfind('\n', closed.size() - 2) + 1;
+    std::ofstream(journalPath(done), std::ios::binary | std::ios::trunc)
+        << std::string(markAt, '#').replace(markAt - 1, 1, "\n") << closed.substr(markAt);
+    JournalScan scan = scanJournals(files, {host.programFolder()});
+    EXPECT_TRUE(scan.problems.empty()) << scan.problems.front();
+    ASSERT_EQ(scan.journals.size(), 2u); // the open one and the fixture's
+    for (const JournalFile &journal : scan.journals)
+        EXPECT_NE(journal.path, journalPath(done));
+    EXPECT_FALSE(journalMustBeKept(files, journalPath(done)));
+    EXPECT_FALSE(readJournal(files, journalPath(done), problem));
+
+    // The mark cut short by a crash: the journal is read whole, as before it had one.
+    std::ofstream(journalPath(done), std::ios::binary | std::ios::trunc)
+        << closed.substr(0, closed.size() - 3);
+    scan = scanJournals(files, {host.programFolder()});
+    EXPECT_EQ(scan.journals.size(), 3u);
+    EXPECT_TRUE(scan.problems.empty());
+}
+
 } // namespace

@@ -185,6 +185,23 @@ public:
         return buffer.str();
     }
 
+    std::optional<std::string> readFileTail(const std::string &path, std::size_t bytes) override {
+        std::ifstream in(toNativePath(path), std::ios::binary | std::ios::ate);
+        if (!in)
+            return std::nullopt;
+        const std::streamoff size = in.tellg();
+        const std::streamoff from = size > static_cast<std::streamoff>(bytes)
+                                        ? size - static_cast<std::streamoff>(bytes)
+                                        : 0;
+        in.seekg(from);
+        std::string tail(static_cast<std::size_t>(size - from), '\0');
+        in.read(tail.data(), static_cast<std::streamsize>(tail.size()));
+        if (in.bad())
+            return std::nullopt;
+        tail.resize(static_cast<std::size_t>(in.gcount()));
+        return tail;
+    }
+
     std::string nativePath(const std::string &path) override { return toNativePath(path); }
 
     std::string userDataFolder() override {
