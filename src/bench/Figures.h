@@ -18,7 +18,7 @@ struct BenchOptions {
     /// The host tool, zephrane-sim.
     std::string simTool;
     unsigned seed = 7;
-    /// One group of figures only ("" for all): tables, selection, colors, reset or tds.
+    /// One group of figures only ("" for all): tables, selection, colors, reset, tds or startup.
     std::string only;
     /// A large host made before; "" to make one (and time it).
     std::string largeHost;
@@ -60,6 +60,10 @@ void measureReset(const BenchOptions &options, Report &report);
 /// reset_embedded_cli_per_subscriber_ms, reset_over_tds_per_subscriber_ms and their ratio:
 /// whole zephrane-cli runs in process and over ODBC to zephrane-sim serve, on virtual time.
 void measureOverTds(const BenchOptions &options, Report &report);
+
+/// list_templates_empty_logs_ms, list_templates_kept_journals_ms and their ratio: the start of
+/// zephrane-cli with a month of kept journals against an empty logs folder.
+void measureStartUp(const BenchOptions &options, Report &report);
 
 class Floor;
 /// Resets every subscriber of a host as the wizard does ("All subscribers" on the selection

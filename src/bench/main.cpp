@@ -25,7 +25,7 @@ constexpr const char *kUsage =
     "  --sim PATH     the host tool (default: zephrane-sim beside this program)\n"
     "  --quick        every size one tenth, for a run within a minute\n"
     "  --seed N       the seed of the hosts (default 7)\n"
-    "  --only GROUP   one group of figures: tables, selection, colors, reset or tds\n"
+    "  --only GROUP   one group of figures: tables, selection, colors, reset, tds or startup\n"
     "  --host FOLDER  a large host made before, for the tables and the selection (the time\n"
     "                 of making one is then not measured)\n";
 
@@ -92,6 +92,8 @@ int main(int argc, char **argv) {
             zeph::bench::measureReset(options, report);
         if (options.wants("tds"))
             zeph::bench::measureOverTds(options, report);
+        if (options.wants("startup"))
+            zeph::bench::measureStartUp(options, report);
     } catch (const std::exception &e) {
         std::cerr << "zephrane-bench: " << e.what() << "\n";
         report.printTable(std::cout, "Zephrane benchmark (incomplete)");
