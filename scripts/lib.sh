@@ -68,3 +68,87 @@ zeph_cmake_launcher() {
 zeph_jobs() {
     nproc 2>/dev/null || echo 2
 }
+
+# --- the Windows programs: cross-built with mingw-w64 and run under Wine ---------------------
+ZEPH_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64 tcl curl
+    xz-utils)
+
+# SQLite for the Windows build: Debian 12's own source of it (the upstream release Debian ships),
+# pinned by version and checksum, downloaded once into the user's cache, never into the tree.
+ZEPH_SQLITE_VERSION=3.40.1
+ZEPH_SQLITE_URL="https://deb.debian.org/debian/pool/main/s/sqlite3/sqlite3_${ZEPH_SQLITE_VERSION}.orig.tar.xz"
+ZEPH_SQLITE_SHA256=aaa776260ab4dc976db34aa7891819484c8676b5b2783123ebc6301e2ca5d655
+
+# Installs what the Windows build needs; false (with the reason said) when it cannot.
+zeph_install_windows_packages() {
+    local missing=()
+    local p
+    for p in "${ZEPH_WINDOWS_PACKAGES[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$p")
+        fi
+    done
+    if [ ${#missing[@]} -eq 0 ]; then
+        return 0
+    fi
+    echo "Installing for the Windows build: ${missing[*]}"
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo="sudo"
+    fi
+    if ! { $sudo apt-get update -qq &&
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+            "${missing[@]}"; }; then
+        echo "Cannot install ${missing[*]}: the Windows programs cannot be built here."
+        return 1
+    fi
+}
+
+# Prints the folder that holds sqlite3.c and sqlite3.h, made from the pinned source once.
+zeph_sqlite_source() {
+    local cache="${XDG_CACHE_HOME:-$HOME/.cache}/zephrane/sqlite-$ZEPH_SQLITE_VERSION"
+    if [ -f "$cache/sqlite3.c" ] && [ -f "$cache/sqlite3.h" ]; then
+        echo "$cache"
+        return 0
+    fi
+    mkdir -p "$cache"
+    local archive="$cache/sqlite3_$ZEPH_SQLITE_VERSION.orig.tar.xz"
+    if [ ! -f "$archive" ]; then
+        echo "Downloading SQLite $ZEPH_SQLITE_VERSION's source from Debian" >&2
+        curl -sSfL -o "$archive.part" "$ZEPH_SQLITE_URL" >&2 || return 1
+        mv "$archive.part" "$archive"
+    fi
+    if ! echo "$ZEPH_SQLITE_SHA256  $archive" | sha256sum -c --status; then
+        echo "The SQLite source $archive does not have the expected checksum; removed." >&2
+        rm -f "$archive"
+        return 1
+    fi
+    local work
+    work="$(mktemp -d)"
+    tar xJf "$archive" -C "$work" --strip-components=1
+    mkdir "$work/build"
+    # The single-file form (the amalgamation) is made by SQLite's own build with the host's
+    # compiler and tclsh.
+    if ! (cd "$work/build" && ../configure --disable-tcl >/dev/null 2>&1 &&
+        make sqlite3.c >/dev/null 2>&1); then
+        echo "Cannot make sqlite3.c from $archive" >&2
+        rm -rf "$work"
+        return 1
+    fi
+    cp "$work/build/sqlite3.c" "$work/build/sqlite3.h" "$cache/"
+    rm -rf "$work"
+    echo "$cache"
+}
+
+# Configures and builds the Windows programs into a folder; the extra arguments are CMake's.
+zeph_build_windows() {
+    local build="$1"
+    shift
+    local sqlite
+    sqlite="$(zeph_sqlite_source)" || return 1
+    cmake -S "$ZEPH_ROOT" -B "$build" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$ZEPH_ROOT/cmake/mingw-w64-x86_64.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DZEPH_WITH_QT=OFF -DZEPH_WERROR=ON \
+        -DZEPH_SQLITE_SOURCE="$sqlite" $(zeph_cmake_launcher) "$@" >/dev/null
+    cmake --build "$build" -j "$(zeph_jobs)"
+}

@@ -6,7 +6,7 @@
 //
 // Exit status: 0 every target met, 1 a target missed, 2 the benchmark could not run.
 #include "Figures.h"
-#include "platform/posix/Posix.h"
+#include "platform/Native.h"
 
 #include <algorithm>
 #include <exception>
@@ -69,7 +69,7 @@ int main(int argc, char **argv) {
         return 2;
     }
     if (options.simTool.empty())
-        options.simTool = zeph::posix::executableFolder() + "/zephrane-sim";
+        options.simTool = zeph::native::executableFolder() + "/zephrane-sim";
     options.workFolder = std::filesystem::absolute(options.workFolder).string();
 
     zeph::bench::Report report(std::cout);

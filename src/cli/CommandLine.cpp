@@ -6,7 +6,10 @@
 #include "app/Program.h"
 #include "app/Version.h"
 #include "db/Recordset.h"
-#include "platform/posix/Posix.h"
+#include "db/modTarvoDB.h"
+#include "platform/Native.h"
+#include "platform/console/Console.h"
+#include "platform/odbc/OdbcDatabase.h"
 #include "reset/Recovery.h"
 #include "reset/ResetPage.h"
 #include "reset/RunLock.h"
@@ -189,25 +192,38 @@ std::optional<int> startUp(const std::vector<std::string> &args, const Options &
     auto notice = [&err](const std::string &text) {
         err << terminalMessage(text, kMessagePrefix) << "\n";
     };
-    std::string error;
-    const std::string folder = sim::resolveHostFolder(notice, error);
-    if (folder.empty()) {
-        err << "zephrane-cli: " << error << "\n";
-        return kExitNothingRun;
-    }
-    if (options.hostInfo) {
-        out << "stand-in host: " << folder << "\n";
-        out << "database: " << sim::databaseInUse(folder) << "\n";
+    // On the server's own machine (Windows) with no stand-in host named, the machine itself.
+    const std::string databaseText = native::environment(sim::kDatabaseVariable);
+    if (native::environment("ZEPHRANE_HOST").empty())
+        session.host = native::openServerMachine(notice, databaseText);
+    if (session.host && options.hostInfo) {
+        out << "host: this machine (" << native::hostName() << ")\n";
+        out << "database: ODBC: "
+            << odbc::hidePassword(databaseText.empty() ? db::kTarvoConnectionText : databaseText)
+            << "\n";
         return kExitOk;
     }
-    session.host = sim::openHost(folder, notice);
+    if (!session.host) {
+        std::string error;
+        const std::string folder = sim::resolveHostFolder(notice, error);
+        if (folder.empty()) {
+            err << "zephrane-cli: " << error << "\n";
+            return kExitNothingRun;
+        }
+        if (options.hostInfo) {
+            out << "stand-in host: " << folder << "\n";
+            out << "database: " << sim::databaseInUse(folder) << "\n";
+            return kExitOk;
+        }
+        session.host = sim::openHost(folder, notice);
+    }
     session.ui =
-        std::make_unique<CliUserInterface>(posix::makeTerminalUi(options.yes, kMessagePrefix));
+        std::make_unique<CliUserInterface>(console::makeTerminalUi(options.yes, kMessagePrefix));
     Host &host = *session.host;
     host.ui = session.ui.get();
     if (options.queryTimeoutSeconds)
         host.queryTimeoutSeconds = *options.queryTimeoutSeconds;
-    host.programFolder = posix::executableFolder();
+    host.programFolder = native::executableFolder();
     host.exeName = "zephrane-cli";
     for (const auto &arg : args)
         host.commandLine += (host.commandLine.empty() ? "" : " ") + arg;

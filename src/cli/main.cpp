@@ -1,6 +1,6 @@
 // zephrane-cli: the reset from a terminal or a script.
 #include "cli/CommandLine.h"
-#include "platform/posix/Posix.h"
+#include "platform/Native.h"
 
 #include <iostream>
 #include <string>
@@ -8,11 +8,11 @@
 
 int main(int argc, char **argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    using zeph::posix::StandardStream;
+    using zeph::native::StandardStream;
     zeph::cli::Terminal terminal;
-    terminal.output = zeph::posix::isTerminal(StandardStream::Output);
-    terminal.error = zeph::posix::isTerminal(StandardStream::Error);
+    terminal.output = zeph::native::isTerminal(StandardStream::Output);
+    terminal.error = zeph::native::isTerminal(StandardStream::Error);
     // https://no-color.org: set and not empty turns colour off.
-    terminal.noColor = !zeph::posix::environment("NO_COLOR").empty();
+    terminal.noColor = !zeph::native::environment("NO_COLOR").empty();
     return zeph::cli::run(args, std::cout, std::cerr, terminal);
 }

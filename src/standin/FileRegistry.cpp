@@ -13,47 +13,15 @@
 #include "RegFile.h"
 #include "SimSettings.h"
 #include "platform/Error.h"
+#include "platform/Native.h"
 
 #include <atomic>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace zeph::sim {
 
 namespace {
 
 using regfile::Document;
-
-enum class ReadResult { Read, Missing, Failed };
-
-// The whole file; Missing when there is no file at all.
-ReadResult readWholeFile(const std::string &path, std::string &content, std::string &error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT)
-            return ReadResult::Missing;
-        error = std::strerror(errno);
-        return ReadResult::Failed;
-    }
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            error = std::strerror(errno);
-            ::close(fd);
-            return ReadResult::Failed;
-        }
-        if (n == 0)
-            break;
-        content.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return ReadResult::Read;
-}
 
 std::atomic<std::size_t> g_parses{0};
 
@@ -144,16 +112,16 @@ private:
     Document *current() {
         std::string content;
         std::string error;
-        switch (readWholeFile(m_path, content, error)) {
-        case ReadResult::Missing:
+        switch (native::readWholeFile(m_path, content, error)) {
+        case native::ReadOutcome::Missing:
             forget();
             return &m_document;
-        case ReadResult::Failed:
+        case native::ReadOutcome::Failed:
             forget();
             tell("cannot read the registry file " + m_path + ": " + error +
                  "; every registry key counts as missing until it can be read");
             return nullptr;
-        case ReadResult::Read:
+        case native::ReadOutcome::Read:
             break;
         }
         if (m_parsed && content == m_bytes)

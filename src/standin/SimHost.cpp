@@ -6,9 +6,9 @@
 #include "SimParts.h"
 #include "ToldProcedures.h"
 #include "platform/Error.h"
+#include "platform/Native.h"
 #include "platform/odbc/OdbcDatabase.h"
 #include "platform/pe/PeResources.h"
-#include "platform/posix/Posix.h"
 #include "standin/server/StandInServer.h"
 
 #include <cctype>
@@ -42,9 +42,9 @@ std::string defaultServerRootPath() {
 }
 
 std::string defaultHostFolder() {
-    std::string data = posix::environment("XDG_DATA_HOME");
+    std::string data = native::environment("XDG_DATA_HOME");
     if (data.empty()) {
-        std::string home = posix::environment("HOME");
+        std::string home = native::environment("HOME");
         data = (home.empty() ? std::string(".") : home) + "/.local/share";
     }
     return data + "/zephrane/host";
@@ -138,7 +138,7 @@ bool initHost(const std::string &folder, const InitOptions &options, std::string
     // The new server's own id, kept in its database: every host made here is told apart from
     // every other, whatever its seed.
     try {
-        std::unique_ptr<IGuidSource> guids = posix::makeGuidSource();
+        std::unique_ptr<IGuidSource> guids = native::makeGuidSource();
         sqlite::ServerContext context;
         context.guids = guids.get();
         sqlite::makeStandInDatabase(databasePath(folder), context)->serverName(kHostConnectionText);
@@ -152,7 +152,7 @@ bool initHost(const std::string &folder, const InitOptions &options, std::string
 
 std::string resolveHostFolder(const std::function<void(const std::string &)> &notice,
                               std::string &error) {
-    std::string named = posix::environment("ZEPHRANE_HOST");
+    std::string named = native::environment("ZEPHRANE_HOST");
     if (!named.empty()) {
         if (isHostFolder(named)) {
             error = selfContainedProblem(named);
@@ -179,7 +179,7 @@ std::string resolveHostFolder(const std::function<void(const std::string &)> &no
 }
 
 std::string databaseInUse(const std::string &folder) {
-    const std::string named = posix::environment(kDatabaseVariable);
+    const std::string named = native::environment(kDatabaseVariable);
     if (named.empty())
         return "the stand-in host's own (embedded): " + databasePath(folder);
     return "ODBC (" + std::string(kDatabaseVariable) + "): " + odbc::hidePassword(named);
@@ -207,11 +207,11 @@ std::unique_ptr<Host> openHost(const std::string &folder,
     host->mail = makeMailStore(mailstorePath(folder), settings);
     std::error_code ec;
     host->files = limitFileSpace(
-        makeHostFileSystem(fs::absolute(folder, ec).string(), posix::makeFileSystem()), settings);
-    host->shell = posix::makeShell();
-    host->http = posix::makeHttp();
+        makeHostFileSystem(fs::absolute(folder, ec).string(), native::makeFileSystem()), settings);
+    host->shell = native::makeShell();
+    host->http = native::makeHttp();
     host->clock = makeClock(settings);
-    host->guids = posix::makeGuidSource();
+    host->guids = native::makeGuidSource();
     host->resources = pe::makeResourceLoader();
 
     sqlite::ServerContext context;
@@ -227,14 +227,14 @@ std::unique_ptr<Host> openHost(const std::string &folder,
     };
     host->stepReached = context.procedureDone;
     // The database named by the administrator, or the host's own.
-    const std::string named = posix::environment(kDatabaseVariable);
+    const std::string named = native::environment(kDatabaseVariable);
     if (named.empty())
         host->database = sqlite::makeStandInDatabase(databasePath(folder), context);
     else
         host->database = tellProcedures(odbc::makeDatabase(named), context.procedureDone);
 
     host->queryTimeoutSeconds = std::stoi(settings.get("query-timeout"));
-    host->programFolder = posix::executableFolder();
+    host->programFolder = native::executableFolder();
     host->exeName = "zephrane";
     return host;
 }

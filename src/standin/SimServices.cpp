@@ -2,7 +2,7 @@
 #include "SimParts.h"
 #include "platform/AsciiText.h"
 
-#include "platform/posix/Posix.h"
+#include "platform/Native.h"
 
 #include <cctype>
 #include <cstdio>
@@ -72,7 +72,7 @@ private:
 class VirtualClock : public IClock {
 public:
     TimePoint now() override { return std::chrono::system_clock::now() + m_offset; }
-    LocalTime toLocal(TimePoint t) override { return posix::localTimeOf(t); }
+    LocalTime toLocal(TimePoint t) override { return native::localTimeOf(t); }
     void sleepMs(int milliseconds) override {
         if (milliseconds > 0)
             m_offset += std::chrono::milliseconds(milliseconds);
@@ -95,7 +95,7 @@ std::unique_ptr<IWorkstation> makeWorkstation(const SimSettings &settings) {
 std::unique_ptr<IClock> makeClock(const SimSettings &settings) {
     if (settings.get("virtual-time") == "on")
         return std::make_unique<VirtualClock>();
-    return posix::makeSystemClock();
+    return native::makeSystemClock();
 }
 
 std::function<void(const std::string &)> makeAbortHook(const SimSettings &settings) {

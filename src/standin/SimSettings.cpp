@@ -1,16 +1,11 @@
 #include "SimSettings.h"
 #include "platform/AsciiText.h"
 
-#include "platform/posix/Posix.h"
+#include "platform/Native.h"
 
 #include <cctype>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 
 namespace zeph::sim {
 
@@ -33,7 +28,7 @@ bool isNumber(const std::string &s) {
 // The locale that decides the language of messages here: LC_ALL, LC_MESSAGES, then LANG.
 std::string environmentLocale() {
     for (const char *name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        std::string value = posix::environment(name);
+        std::string value = native::environment(name);
         if (!value.empty())
             return value;
     }
@@ -111,9 +106,9 @@ std::vector<SettingInfo> SimSettings::known() {
         {"service.Fennix", "4", "state of the Fennix service"},
         {"scm-access", "full", "full, or none: the account may not open the service manager"},
         {"mail-library", "present", "missing: creating a mail session fails"},
-        {"user", posix::currentUserName(), "the logged-on user"},
+        {"user", native::currentUserName(), "the logged-on user"},
         {"domain", "WORKGROUP", "the logged-on user's domain"},
-        {"computer", posix::hostName(), "the computer name"},
+        {"computer", native::hostName(), "the computer name"},
         {"query-timeout", "30",
          "seconds a query written in the advanced search (zephrane-cli --where) may run before "
          "it is stopped; 0: no limit"},
@@ -191,38 +186,7 @@ bool SimSettings::save(const std::string &hostFolder, std::string &error) const 
 }
 
 bool writeFileAtomically(const std::string &path, const std::string &content, std::string &error) {
-    std::string temp = path + ".new";
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        error = "cannot write " + temp + ": " + std::strerror(errno);
-        return false;
-    }
-    const char *p = content.data();
-    std::size_t left = content.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            error = "cannot write " + temp + ": " + std::strerror(errno);
-            ::close(fd);
-            ::unlink(temp.c_str());
-            return false;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        error = "cannot write " + temp + ": " + std::strerror(errno);
-        ::unlink(temp.c_str());
-        return false;
-    }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
-        error = "cannot replace " + path + ": " + std::strerror(errno);
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    return native::writeFileAtomically(path, content, error);
 }
 
 } // namespace zeph::sim

@@ -2,8 +2,11 @@
 // This OS's side of the platform: files, shell, HTTP, clock, GUIDs and the logged-on user.
 
 #include "platform/Clock.h"
+#include "platform/Database.h"
 #include "platform/FileSystem.h"
+#include "platform/Host.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,13 +44,26 @@ bool isTerminal(StandardStream stream);
 /// Local time of a moment, through the C library's time zone rules.
 LocalTime localTimeOf(TimePoint t);
 
-} // namespace zeph::posix
+enum class ReadOutcome { Read, Missing, Failed };
+/// Appends a whole file's bytes to content; Missing when there is no such file, Failed with the
+/// reason in error when it cannot be read.
+ReadOutcome readWholeFile(const std::string &path, std::string &content, std::string &error);
+/// Writes a file by writing a new one beside it, making it durable and renaming it over the
+/// old, so that a crash never leaves a torn file. False with an error text on failure.
+bool writeFileAtomically(const std::string &path, const std::string &content, std::string &error);
+/// An exclusive lock of the operating system on a file, taken without waiting, that the
+/// system drops when its holder's process ends however it ends. The holder's text (with this
+/// process's id added) is written into the file while it is held. Nothing, with the holder's
+/// text in heldBy, when another holder has it. Throws Error when the file cannot be opened or
+/// locked.
+std::unique_ptr<IRunLock> takeFileLock(const std::string &path, const std::string &holder,
+                                       std::string &heldBy);
 
-#include "platform/UserInterface.h"
+/// The machine itself as the program's Host (its registry, services, files, mail store and
+/// the server's database over ODBC, databaseText or else the program's own connection text),
+/// for a program that runs on the server. Nothing here: the server never runs on this OS, so the
+/// programs use a stand-in host.
+std::unique_ptr<Host> openServerMachine(std::function<void(const std::string &)> notice,
+                                        const std::string &databaseText);
 
-namespace zeph::posix {
-/// The terminal's user interface for zephrane-cli: messages go to standard error; a question is
-/// asked on the terminal, answered yes at once with assumeYes, and refused when there is no
-/// terminal to ask on. Its own notes ("answered Yes by --yes") begin with linePrefix.
-std::unique_ptr<IUserInterface> makeTerminalUi(bool assumeYes, std::string linePrefix = "");
 } // namespace zeph::posix

@@ -102,3 +102,12 @@ std::unique_ptr<IGuidSource> makeGuidSource() {
 }
 
 } // namespace zeph::posix
+
+namespace zeph::posix {
+
+std::unique_ptr<Host> openServerMachine(std::function<void(const std::string &)>,
+                                        const std::string &) {
+    return nullptr;
+}
+
+} // namespace zeph::posix

@@ -156,11 +156,13 @@ public:
         }
     }
 
-    /// True when the file is no longer at its path (removed or replaced).
+    /// True when the file is no longer at its path (removed or replaced). Windows' file layer
+    /// cannot tell (SQLITE_NOTFOUND), and needs not: there an open database file can be neither
+    /// removed nor renamed.
     bool fileMoved() const {
         int moved = 0;
-        return sqlite3_file_control(m_db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK ||
-               moved != 0;
+        const int rc = sqlite3_file_control(m_db, "main", SQLITE_FCNTL_HAS_MOVED, &moved);
+        return rc == SQLITE_NOTFOUND ? false : rc != SQLITE_OK || moved != 0;
     }
 
 private:

@@ -1,11 +1,12 @@
-#include "Posix.h"
+#include "Console.h"
+
+#include "platform/Native.h"
 
 #include <cstdio>
 #include <iostream>
 #include <string>
-#include <unistd.h>
 
-namespace zeph::posix {
+namespace zeph::console {
 
 namespace {
 
@@ -29,7 +30,7 @@ public:
                       << " by --yes)" << std::endl;
             return yes;
         }
-        if (!::isatty(STDIN_FILENO)) {
+        if (!native::isTerminal(native::StandardStream::Input)) {
             std::cerr << m_prefix
                       << "(refused: there is no terminal to ask on; use --yes to answer)"
                       << std::endl;
@@ -67,4 +68,4 @@ std::unique_ptr<IUserInterface> makeTerminalUi(bool assumeYes, std::string lineP
     return std::make_unique<TerminalUi>(assumeYes, std::move(linePrefix));
 }
 
-} // namespace zeph::posix
+} // namespace zeph::console

@@ -1,0 +1,153 @@
+// Whole-file reads, atomic replacement and the exclusive lock file, on this OS's calls.
+#include "Posix.h"
+
+#include "platform/Error.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace zeph::posix {
+
+ReadOutcome readWholeFile(const std::string &path, std::string &content, std::string &error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return ReadOutcome::Missing;
+        error = std::strerror(errno);
+        return ReadOutcome::Failed;
+    }
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = std::strerror(errno);
+            ::close(fd);
+            return ReadOutcome::Failed;
+        }
+        if (n == 0)
+            break;
+        content.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return ReadOutcome::Read;
+}
+
+bool writeFileAtomically(const std::string &path, const std::string &content, std::string &error) {
+    std::string temp = path + ".new";
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error = "cannot write " + temp + ": " + std::strerror(errno);
+        return false;
+    }
+    const char *p = content.data();
+    std::size_t left = content.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = "cannot write " + temp + ": " + std::strerror(errno);
+            ::close(fd);
+            ::unlink(temp.c_str());
+            return false;
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        error = "cannot write " + temp + ": " + std::strerror(errno);
+        ::unlink(temp.c_str());
+        return false;
+    }
+    if (std::rename(temp.c_str(), path.c_str()) != 0) {
+        error = "cannot replace " + path + ": " + std::strerror(errno);
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// A flock() lock belongs to the open file: another open of the same file, even in this
+// process, is refused, and closing the file (or the process ending) releases it.
+class FileLock : public IRunLock {
+public:
+    explicit FileLock(int fd)
+        : m_fd(fd) {}
+    ~FileLock() override {
+        // The text goes first, so that a reader never takes a released lock's text for a
+        // holder's.
+        if (::ftruncate(m_fd, 0) != 0) {
+            // Nothing to do: the next holder writes its own text over it.
+        }
+        ::close(m_fd);
+    }
+    FileLock(const FileLock &) = delete;
+    FileLock &operator=(const FileLock &) = delete;
+
+private:
+    int m_fd;
+};
+
+Error lockError(const std::string &path, int error) {
+    return Error(errnum::kInternal,
+                 "The server's run lock " + path + " cannot be taken: " + std::strerror(error));
+}
+
+std::string readHolder(int fd) {
+    std::string text;
+    char buffer[512];
+    ssize_t n = 0;
+    off_t at = 0;
+    while ((n = ::pread(fd, buffer, sizeof buffer, at)) > 0 && text.size() < 4096) {
+        text.append(buffer, static_cast<std::size_t>(n));
+        at += n;
+    }
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return text;
+}
+
+bool writeHolder(int fd, const std::string &text) {
+    if (::ftruncate(fd, 0) != 0)
+        return false;
+    std::size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::pwrite(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return ::fsync(fd) == 0 || errno == EINVAL;
+}
+
+} // namespace
+
+std::unique_ptr<IRunLock> takeFileLock(const std::string &path, const std::string &holder,
+                                       std::string &heldBy) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0)
+        throw lockError(path, errno);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        if (error == EWOULDBLOCK)
+            heldBy = readHolder(fd);
+        ::close(fd);
+        if (error != EWOULDBLOCK)
+            throw lockError(path, error);
+        return nullptr;
+    }
+    auto lock = std::make_unique<FileLock>(fd);
+    if (!writeHolder(fd, holder + " (process " + std::to_string(::getpid()) + ")"))
+        throw lockError(path, errno);
+    return lock;
+}
+
+} // namespace zeph::posix

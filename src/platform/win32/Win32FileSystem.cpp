@@ -1,0 +1,268 @@
+// Files on Windows' own calls: no text-mode translation, durable lines (FlushFileBuffers), and
+// read-only files deleted only when forced.
+#include "WideText.h"
+#include "Win32.h"
+
+#include "platform/Error.h"
+
+#include <windows.h>
+
+namespace zeph::win32 {
+
+std::string toNativePath(const std::string &path) {
+    std::string out = path;
+    for (char &c : out) {
+        if (c == '/')
+            c = '\\';
+    }
+    return out;
+}
+
+namespace {
+
+Error errorFromSystem(DWORD error, const std::string &path) {
+    long number = errnum::kPathNotFound;
+    if (error == ERROR_FILE_NOT_FOUND)
+        number = errnum::kFileNotFound;
+    else if (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT ||
+             error == ERROR_SHARING_VIOLATION)
+        number = errnum::kPermissionDenied;
+    return Error(number, systemMessage(error) + ": " + path);
+}
+
+TimePoint toTimePoint(const FILETIME &time) {
+    // FILETIME counts 100 ns ticks from 1601-01-01; the system clock counts from 1970-01-01.
+    constexpr unsigned long long kTicksTo1970 = 116444736000000000ULL;
+    ULARGE_INTEGER ticks;
+    ticks.LowPart = time.dwLowDateTime;
+    ticks.HighPart = time.dwHighDateTime;
+    const auto since1970 = static_cast<long long>(ticks.QuadPart - kTicksTo1970);
+    return TimePoint(std::chrono::duration_cast<TimePoint::duration>(
+        std::chrono::duration<long long, std::ratio<1, 10000000>>(since1970)));
+}
+
+DWORD attributesOf(const std::string &path) {
+    return ::GetFileAttributesW(widen(toNativePath(path)).c_str());
+}
+
+bool writeAll(HANDLE file, const std::string &bytes) {
+    const char *p = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        DWORD written = 0;
+        const DWORD chunk = left > 0x10000000 ? 0x10000000 : static_cast<DWORD>(left);
+        if (!::WriteFile(file, p, chunk, &written, nullptr) || written == 0)
+            return false;
+        p += written;
+        left -= written;
+    }
+    return true;
+}
+
+// Each line goes to the file's end in one write and is flushed to disk, so that a crash loses
+// no line already logged. A line that cannot be written whole (a full disk) is cut off again,
+// so the file ends with the last whole line, and the writer takes no more lines.
+class Win32TextWriter : public ITextFileWriter {
+public:
+    explicit Win32TextWriter(HANDLE file)
+        : m_file(file) {}
+    ~Win32TextWriter() override { close(); }
+    Win32TextWriter(const Win32TextWriter &) = delete;
+    Win32TextWriter &operator=(const Win32TextWriter &) = delete;
+
+    bool writeLine(const std::string &text) override {
+        if (m_file == INVALID_HANDLE_VALUE || m_failed)
+            return false;
+        LARGE_INTEGER start{};
+        LARGE_INTEGER zero{};
+        if (!::SetFilePointerEx(m_file, zero, &start, FILE_END)) {
+            m_failed = true;
+            return false;
+        }
+        if (!writeAll(m_file, text + "\r\n") || !::FlushFileBuffers(m_file)) {
+            m_failed = true;
+            if (::SetFilePointerEx(m_file, start, nullptr, FILE_BEGIN) && ::SetEndOfFile(m_file))
+                ::FlushFileBuffers(m_file);
+            return false;
+        }
+        return true;
+    }
+
+    void close() override {
+        if (m_file != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(m_file);
+            m_file = INVALID_HANDLE_VALUE;
+        }
+    }
+
+private:
+    HANDLE m_file;
+    bool m_failed = false;
+};
+
+// Other programs may read, write and delete a file while it is open here, as on POSIX.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+HANDLE openForWriting(const std::string &native, DWORD disposition) {
+    return ::CreateFileW(widen(native).c_str(), GENERIC_WRITE, kShareAll, nullptr, disposition,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+class Win32FileSystem : public IFileSystem {
+public:
+    bool fileExists(const std::string &path) override {
+        const DWORD a = attributesOf(path);
+        return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    }
+
+    bool folderExists(const std::string &path) override {
+        const DWORD a = attributesOf(path);
+        return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    }
+
+    void createFolder(const std::string &path) override {
+        const std::string native = toNativePath(path);
+        if (!::CreateDirectoryW(widen(native).c_str(), nullptr))
+            throw errorFromSystem(::GetLastError(), native);
+    }
+
+    std::vector<FileEntry> listFiles(const std::string &folder) override {
+        std::string native = toNativePath(folder);
+        while (native.size() > 1 && native.back() == '\\')
+            native.pop_back();
+        WIN32_FIND_DATAW found{};
+        HANDLE search = ::FindFirstFileW(widen(native + "\\*").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) {
+            const DWORD error = ::GetLastError();
+            if (error == ERROR_FILE_NOT_FOUND && folderExists(native))
+                return {};
+            throw errorFromSystem(error == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : error,
+                                  native);
+        }
+        std::vector<FileEntry> files;
+        do {
+            if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+                continue;
+            const std::string name = narrow(found.cFileName);
+            files.push_back({name, native + "\\" + name, toTimePoint(found.ftLastWriteTime)});
+        } while (::FindNextFileW(search, &found));
+        ::FindClose(search);
+        return files;
+    }
+
+    void deleteFile(const std::string &path, bool force) override {
+        const std::string native = toNativePath(path);
+        const std::wstring wide = widen(native);
+        const DWORD a = ::GetFileAttributesW(wide.c_str());
+        if (a == INVALID_FILE_ATTRIBUTES)
+            throw errorFromSystem(::GetLastError(), native);
+        if (a & FILE_ATTRIBUTE_READONLY) {
+            // A read-only file is refused unless forced; forcing clears the attribute first,
+            // since Windows deletes no read-only file.
+            if (!force)
+                throw Error(errnum::kPermissionDenied, "Permission denied: " + native);
+            if (!::SetFileAttributesW(wide.c_str(), a & ~DWORD(FILE_ATTRIBUTE_READONLY)))
+                throw errorFromSystem(::GetLastError(), native);
+        }
+        if (!::DeleteFileW(wide.c_str()))
+            throw errorFromSystem(::GetLastError(), native);
+    }
+
+    std::unique_ptr<ITextFileWriter> openTextFile(const std::string &path, bool append) override {
+        const std::string native = toNativePath(path);
+        HANDLE file = openForWriting(native, append ? OPEN_ALWAYS : CREATE_ALWAYS);
+        if (file == INVALID_HANDLE_VALUE)
+            throw errorFromSystem(::GetLastError(), native);
+        return std::make_unique<Win32TextWriter>(file);
+    }
+
+    std::unique_ptr<ITextFileWriter> createNewTextFile(const std::string &path) override {
+        const std::string native = toNativePath(path);
+        HANDLE file = openForWriting(native, CREATE_NEW);
+        if (file == INVALID_HANDLE_VALUE) {
+            const DWORD error = ::GetLastError();
+            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
+                return nullptr;
+            throw errorFromSystem(error, native);
+        }
+        return std::make_unique<Win32TextWriter>(file);
+    }
+
+    std::optional<std::string> readFile(const std::string &path) override {
+        std::string content;
+        std::string error;
+        if (readWholeFile(toNativePath(path), content, error) != ReadOutcome::Read)
+            return std::nullopt;
+        return content;
+    }
+
+    std::string nativePath(const std::string &path) override { return toNativePath(path); }
+
+    std::string userDataFolder() override {
+        std::string data = environment("LOCALAPPDATA");
+        if (data.empty())
+            data = environment("APPDATA");
+        if (data.empty())
+            data = environment("TEMP");
+        return data + "\\zephrane";
+    }
+};
+
+} // namespace
+
+ReadOutcome readWholeFile(const std::string &path, std::string &content, std::string &error) {
+    HANDLE file = ::CreateFileW(widen(path).c_str(), GENERIC_READ, kShareAll, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD code = ::GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
+            return ReadOutcome::Missing;
+        error = systemMessage(code);
+        return ReadOutcome::Failed;
+    }
+    char buffer[65536];
+    for (;;) {
+        DWORD n = 0;
+        if (!::ReadFile(file, buffer, sizeof buffer, &n, nullptr)) {
+            error = systemMessage(::GetLastError());
+            ::CloseHandle(file);
+            return ReadOutcome::Failed;
+        }
+        if (n == 0)
+            break;
+        content.append(buffer, n);
+    }
+    ::CloseHandle(file);
+    return ReadOutcome::Read;
+}
+
+bool writeFileAtomically(const std::string &path, const std::string &content, std::string &error) {
+    const std::string target = toNativePath(path);
+    const std::string temp = target + ".new";
+    HANDLE file = openForWriting(temp, CREATE_ALWAYS);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = "cannot write " + temp + ": " + systemMessage(::GetLastError());
+        return false;
+    }
+    const bool written = writeAll(file, content) && ::FlushFileBuffers(file);
+    const DWORD code = written ? 0 : ::GetLastError();
+    ::CloseHandle(file);
+    if (!written) {
+        error = "cannot write " + temp + ": " + systemMessage(code);
+        ::DeleteFileW(widen(temp).c_str());
+        return false;
+    }
+    if (!::MoveFileExW(widen(temp).c_str(), widen(target).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = "cannot replace " + target + ": " + systemMessage(::GetLastError());
+        ::DeleteFileW(widen(temp).c_str());
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<IFileSystem> makeFileSystem() {
+    return std::make_unique<Win32FileSystem>();
+}
+
+} // namespace zeph::win32

@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# The terminal programs built for Windows, run under Wine on fresh stand-in hosts beside the
+# Linux programs on twins of those hosts (same seed): the start-up checks, the selection
+# criteria, a whole reset and the recovery of an interrupted one must print the same (times,
+# paths and line ends aside) and leave the server's invariants whole.
+#
+#   tests/wine/scenarios.sh WINDOWS_BIN LINUX_BIN WORK
+set -euo pipefail
+source "$(dirname "$0")/wine.sh"
+WIN_BIN="$1"
+LINUX_BIN="$2"
+WORK="$3"
+wine_start "$WORK"
+
+hosts="$WORK/hosts"
+rm -rf "$hosts"
+mkdir -p "$hosts"
+
+# Output without what differs by nature: CR of line ends, times, and log paths.
+normalised() {
+    tr -d '\r' | sed -E -e 's#[0-9]{1,2}/[0-9]{1,2}/[0-9]{4} [0-9]{1,2}:[0-9]{2}:[0-9]{2} [AP]M#TIME#g' \
+        -e 's#[0-9]{8}_[0-9]{2}_[0-9]{2}_[0-9]{2}#STAMP#g' \
+        -e 's#\{[0-9A-Fa-f-]{36}\}#{GUID}#g' -e 's#(Z:)?[^ :]*[/\\]logs[/\\]#LOGS/#g' -e 's#[0-9]+(\.[0-9]+)? (seconds|ms)#N \2#g'
+}
+
+# Makes one host per program: NAME.win (made by zephrane-sim.exe) and NAME.linux.
+twin_hosts() {
+    local name="$1"
+    shift
+    wine_run "$WIN_BIN/zephrane-sim.exe" init "$(wine_path "$hosts/$name.win")" "$@" >/dev/null
+    "$LINUX_BIN/zephrane-sim" init "$hosts/$name.linux" "$@" >/dev/null
+    both_set "$name" virtual-time on
+}
+
+both_set() {
+    local name="$1"
+    shift
+    wine_run "$WIN_BIN/zephrane-sim.exe" set "$(wine_path "$hosts/$name.win")" "$@" >/dev/null
+    "$LINUX_BIN/zephrane-sim" set "$hosts/$name.linux" "$@" >/dev/null
+}
+
+# Runs zephrane-cli on both twins; both exit statuses and outputs must agree.
+both_cli() {
+    local name="$1"
+    shift
+    local win_status=0 linux_status=0
+    ZEPHRANE_HOST="$(wine_path "$hosts/$name.win")" wine_run "$WIN_BIN/zephrane-cli.exe" "$@" \
+        >"$WORK/win.out" 2>&1 || win_status=$?
+    ZEPHRANE_HOST="$hosts/$name.linux" "$LINUX_BIN/zephrane-cli" "$@" >"$WORK/linux.out" 2>&1 ||
+        linux_status=$?
+    if [ "$win_status" != "$linux_status" ]; then
+        fail "zephrane-cli $*: exit status $win_status under Wine, $linux_status on Linux" \
+            "$WORK/win.out"
+    fi
+    if ! diff <(normalised <"$WORK/win.out") <(normalised <"$WORK/linux.out") >"$WORK/diff.out"; then
+        fail "zephrane-cli $*: the Windows program printed otherwise" "$WORK/diff.out"
+    fi
+    last_status="$win_status"
+}
+
+expect_status() {
+    if [ "$last_status" != "$1" ]; then
+        fail "expected exit status $1, got $last_status" "$WORK/win.out"
+    fi
+}
+
+invariants_hold() {
+    wine_run "$WIN_BIN/zephrane-sim.exe" check "$(wine_path "$hosts/$1.win")" >"$WORK/check.out" 2>&1 ||
+        fail "the invariants of $1 do not hold after the Windows program" "$WORK/check.out"
+}
+
+step "start-up checks pass and list the templates"
+twin_hosts startup --subscribers 12 --seed 5
+both_cli startup --list-templates
+expect_status 0
+grep -q defaultTemplate "$WORK/win.out" || fail "no template listed" "$WORK/win.out"
+
+step "a stopped service fails the start-up checks"
+both_set startup service.Fennix 1
+both_cli startup --list-templates
+[ "$last_status" != 0 ] || fail "a stopped service passed the start-up checks" "$WORK/win.out"
+grep -q Fennix "$WORK/win.out" || fail "the message does not name the service" "$WORK/win.out"
+
+step "each selection criterion selects the same subscribers"
+twin_hosts criteria --subscribers 30 --seed 11
+for selection in "--all" "--extensions 1000-1015" "--switch 1" "--switch 2"; do
+    # shellcheck disable=SC2086
+    both_cli criteria $selection --list --format csv
+    expect_status 0
+done
+
+step "a whole reset does the same and leaves the server whole"
+twin_hosts reset --subscribers 15 --seed 7
+both_cli reset --template defaultTemplate --all --yes
+invariants_hold reset
+both_cli reset --all --list
+expect_status 0
+
+step "an interrupted reset is recovered"
+twin_hosts recover --subscribers 8 --seed 9
+both_set recover abort-after sp_DeleteSubscriber
+both_cli recover --template defaultTemplate --all --yes
+expect_status 86
+both_set recover abort-after ""
+both_cli recover --recover --yes
+expect_status 0
+invariants_hold recover
+both_cli recover --all --list
+expect_status 0
+
+echo "Windows scenarios under Wine: all passed."

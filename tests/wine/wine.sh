@@ -1,0 +1,40 @@
+# Shared by the Wine tests: a private Wine prefix under the build folder, paths as Windows
+# writes them, and the end of every Wine process the test started.
+# shellcheck shell=bash
+
+export WINEDEBUG=-all
+# No Mono or Gecko installer dialog while the prefix is made.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+step() {
+    echo "-- $*"
+}
+
+fail() {
+    echo "FAILED: $1" >&2
+    if [ -n "${2:-}" ] && [ -f "$2" ]; then
+        sed -n '1,60p' "$2" >&2
+    fi
+    exit 1
+}
+
+# Makes (once) and starts the prefix WORK/prefix; its wineserver is ended when the test ends.
+wine_start() {
+    export WINEPREFIX="$1/prefix"
+    mkdir -p "$1"
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        wineboot -i >/dev/null 2>&1 || fail "wineboot could not make the prefix $WINEPREFIX"
+    fi
+    trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+}
+
+wine_run() {
+    wine "$@"
+}
+
+# A Linux path as the Windows programs under Wine see it (drive Z: is the root).
+wine_path() {
+    local path
+    path="$(realpath -m "$1")"
+    echo "Z:${path//\//\\}"
+}
