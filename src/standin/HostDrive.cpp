@@ -3,9 +3,11 @@
 #include "FileRegistry.h"
 #include "SimHost.h"
 #include "platform/AsciiText.h"
+#include "platform/Native.h"
 #include "standin/server/StandInServer.h"
 
 #include <filesystem>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -43,9 +45,26 @@ std::string outsideProblem(const std::string &hostFolder, const std::string &pat
     if (onHostDrive(hostFolder, path))
         return {};
     const std::string native = slashes(path);
-    if (native.empty() || native.front() != '/' || isInside(native, hostFolder))
+    // A full path: "/a/b" here, also "D:/a/b" on Windows.
+    if (native.empty() || !fs::path(native).has_root_directory() || isInside(native, hostFolder))
         return {};
     return path;
+}
+
+// On Windows the host's drive letter is also one of the machine's drives. A full path of the
+// machine that lies in the host folder itself, the program's folder or the user's data folder
+// names that place, not one on the host's drive (logs go beside the program, a test's program
+// folder lies in its host folder).
+bool isMachinePlace(const std::string &path, const std::vector<std::string> &ownFolders) {
+    const std::string native = slashes(path);
+    if (!fs::path(native).is_absolute())
+        return false;
+    for (const std::string &own : ownFolders) {
+        const std::string folder = slashes(own);
+        if (!folder.empty() && fs::path(folder).is_absolute() && isInside(native, folder))
+            return true;
+    }
+    return false;
 }
 
 std::string registryRootPath(const std::string &hostFolder) {
@@ -102,11 +121,17 @@ public:
 
 private:
     std::string at(const std::string &path) const {
-        return onHostDrive(m_folder, path).value_or(path);
+        std::optional<std::string> inside = onHostDrive(m_folder, path);
+        // The user's data folder is asked for each time: it follows the environment.
+        if (!inside ||
+            isMachinePlace(path, {m_folder, m_programFolder, m_machine->userDataFolder()}))
+            return path;
+        return *inside;
     }
 
     std::string m_folder;
     std::unique_ptr<IFileSystem> m_machine;
+    std::string m_programFolder = native::executableFolder();
 };
 
 } // namespace

@@ -138,7 +138,11 @@ TEST(Startup, TheHookStartsTestBatWithVersionAndToolPageFromAFolderWithBlanks) {
     fs::create_directories(folder);
     host.host().programFolder = folder;
     const std::string out = host.folder() + "/hook-args.txt";
+#ifdef _WIN32
+    std::ofstream(folder + "/test.bat") << ">\"" << out << "\" echo %1 %2\r\n";
+#else
     std::ofstream(folder + "/test.bat") << "#!/bin/sh\necho \"$1 $2\" > '" << out << "'\n";
+#endif
     fs::permissions(folder + "/test.bat", fs::perms::owner_all);
     EXPECT_EQ(load(host), -1);
     std::string args;
@@ -146,6 +150,8 @@ TEST(Startup, TheHookStartsTestBatWithVersionAndToolPageFromAFolderWithBlanks) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         std::getline(std::ifstream(out), args);
     }
+    if (!args.empty() && args.back() == '\r')
+        args.pop_back();
     EXPECT_EQ(args, "1.0.5 http://tools.ambrel.example/App_Zephrane.htm");
 }
 

@@ -148,6 +148,9 @@ TEST(HandleReuse, TheNextConnectionStartsClean) {
 }
 
 TEST(HandleReuse, AReplacedOrRemovedFileIsNotReadThroughAKeptHandle) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows replaces or removes no open database file";
+#endif
     TestDb file(2), other(2);
     auto db = file.database();
     auto kept = db->connect(kConnection);

@@ -25,10 +25,12 @@ const RegVariant kDefault = std::string("default");
 
 class RegistryApiTest : public ::testing::Test {
 protected:
-    void writeFile(const std::string &content) { std::ofstream(m_path) << content; }
+    void writeFile(const std::string &content) {
+        std::ofstream(m_path, std::ios::binary) << content;
+    }
     std::string readFile() const {
         std::ostringstream s;
-        s << std::ifstream(m_path).rdbuf();
+        s << std::ifstream(m_path, std::ios::binary).rdbuf();
         return s.str();
     }
     void writeKey(const std::string &valueLines) { writeFile(kHeader + kKeyLine + valueLines); }

@@ -111,7 +111,10 @@ TEST_F(Journal, NamesItsServerAndAScanSetsOtherServersApart) {
     std::string problem;
     // A version 1 journal: the same records under a first line without the server.
     std::string old = m_text.substr(m_text.find("\r\n"));
-    const std::string magic = "zephrane-journal\t1\t" + m_log;
+    std::string escapedLog; // as the journal writes a field: a backslash doubled
+    for (char c : m_log)
+        escapedLog += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    const std::string magic = "zephrane-journal\t1\t" + escapedLog;
     char crc[9];
     std::uint32_t value = 0xFFFFFFFFu;
     for (unsigned char byte : magic) {

@@ -6,19 +6,27 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <random>
 #include <sstream>
 #include <stdexcept>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace zeph::test {
 
 TempFolder::TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "zephrane-test-XXXXXX").string();
-    if (!::mkdtemp(pattern.data()))
+    // A new folder of a random name, made in one step with the check that the name is free.
+    std::random_device random;
+    const fs::path base = fs::temp_directory_path();
+    for (int attempt = 0; attempt < 100 && m_path.empty(); ++attempt) {
+        std::ostringstream name;
+        name << "zephrane-test-" << std::hex << random() << random();
+        std::error_code ec;
+        if (fs::create_directory(base / name.str(), ec))
+            m_path = (base / name.str()).string();
+    }
+    if (m_path.empty())
         throw std::runtime_error("cannot create a temporary folder");
-    m_path = pattern;
 }
 
 TempFolder::~TempFolder() {
@@ -29,6 +37,14 @@ TempFolder::~TempFolder() {
         fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
     }
     fs::remove_all(m_path, ec);
+}
+
+void setUserDataHome(const std::string &folder) {
+#ifdef _WIN32
+    ::_putenv_s("LOCALAPPDATA", folder.c_str());
+#else
+    ::setenv("XDG_DATA_HOME", folder.c_str(), 1);
+#endif
 }
 
 TempHost::TempHost(int subscribers, unsigned seed)

@@ -25,6 +25,10 @@ private:
     std::string m_path;
 };
 
+/// Makes `folder` the user's data folder of the programs and of this process (the folder that
+/// holds "zephrane/"): XDG_DATA_HOME here, LOCALAPPDATA on Windows.
+void setUserDataHome(const std::string &folder);
+
 class TempHost {
 public:
     explicit TempHost(int subscribers = 20, unsigned seed = 1);

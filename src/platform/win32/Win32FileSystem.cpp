@@ -237,9 +237,11 @@ ReadOutcome readWholeFile(const std::string &path, std::string &content, std::st
 }
 
 bool writeFileAtomically(const std::string &path, const std::string &content, std::string &error) {
-    const std::string target = toNativePath(path);
-    const std::string temp = target + ".new";
-    HANDLE file = openForWriting(temp, CREATE_ALWAYS);
+    // Messages name the file as the caller did.
+    const std::string temp = path + ".new";
+    const std::wstring wideTemp = widen(toNativePath(temp));
+    HANDLE file = ::CreateFileW(wideTemp.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error = "cannot write " + temp + ": " + systemMessage(::GetLastError());
         return false;
@@ -249,13 +251,13 @@ bool writeFileAtomically(const std::string &path, const std::string &content, st
     ::CloseHandle(file);
     if (!written) {
         error = "cannot write " + temp + ": " + systemMessage(code);
-        ::DeleteFileW(widen(temp).c_str());
+        ::DeleteFileW(wideTemp.c_str());
         return false;
     }
-    if (!::MoveFileExW(widen(temp).c_str(), widen(target).c_str(),
+    if (!::MoveFileExW(wideTemp.c_str(), widen(toNativePath(path)).c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        error = "cannot replace " + target + ": " + systemMessage(::GetLastError());
-        ::DeleteFileW(widen(temp).c_str());
+        error = "cannot replace " + path + ": " + systemMessage(::GetLastError());
+        ::DeleteFileW(wideTemp.c_str());
         return false;
     }
     return true;

@@ -1,0 +1,217 @@
+// The Windows backend on the system's own calls (run under Wine in CI): files, the run lock,
+// the registry, services, the workstation, GUIDs and the mail library.
+#include "platform/Error.h"
+#include "platform/win32/MapiMailStore.h"
+#include "platform/win32/Win32.h"
+#include "platform/win32/Win32Machine.h"
+#include "support/TempHost.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+
+namespace fs = std::filesystem;
+using namespace zeph;
+
+namespace {
+
+std::string bytesOf(const std::string &path) {
+    std::string content;
+    std::string error;
+    EXPECT_EQ(win32::readWholeFile(path, content, error), win32::ReadOutcome::Read) << error;
+    return content;
+}
+
+long errorNumberOf(const std::function<void()> &call) {
+    try {
+        call();
+    } catch (const Error &e) {
+        return e.number();
+    }
+    return 0;
+}
+
+TEST(Win32Files, ReadOnlyFilesGoOnlyWhenForced) {
+    test::TempFolder folder;
+    const std::string path = folder.path() + "/recording.wav";
+    std::ofstream(path) << "sound";
+    fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    auto files = win32::makeFileSystem();
+    EXPECT_EQ(errorNumberOf([&] { files->deleteFile(path, false); }), errnum::kPermissionDenied);
+    EXPECT_TRUE(files->fileExists(path));
+    files->deleteFile(path, true);
+    EXPECT_FALSE(files->fileExists(path));
+    EXPECT_EQ(errorNumberOf([&] { files->deleteFile(path, true); }), errnum::kFileNotFound);
+}
+
+TEST(Win32Files, AtomicWritesReplaceTheOldFileAndLeaveNoTemporary) {
+    test::TempFolder folder;
+    const std::string path = folder.path() + "/stand-in.conf";
+    std::string error;
+    for (const std::string content : {"first\n", "second, longer\r\nand two lines\n", ""}) {
+        ASSERT_TRUE(win32::writeFileAtomically(path, content, error)) << error;
+        EXPECT_EQ(bytesOf(path), content); // bytes as written: no text-mode line ends
+    }
+    EXPECT_FALSE(fs::exists(path + ".new"));
+    EXPECT_FALSE(win32::writeFileAtomically(folder.path() + "/no/such/folder/x", "x", error));
+    EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
+    std::string content;
+    EXPECT_EQ(win32::readWholeFile(folder.path() + "/none", content, error),
+              win32::ReadOutcome::Missing);
+}
+
+TEST(Win32Files, LinesEndInCrLfAndNewFilesAreNeverShared) {
+    test::TempFolder folder;
+    auto files = win32::makeFileSystem();
+    const std::string path = folder.path() + "/Zephrane_Log.TXT";
+    auto writer = files->createNewTextFile(path);
+    ASSERT_TRUE(writer);
+    EXPECT_EQ(files->createNewTextFile(path), nullptr);
+    EXPECT_TRUE(writer->writeLine("first"));
+    EXPECT_TRUE(writer->writeLine("zweite Zeile: Grüße"));
+    // Another reader sees each line as soon as it is written.
+    EXPECT_EQ(files->readFile(path), "first\r\nzweite Zeile: Grüße\r\n");
+    writer->close();
+    EXPECT_FALSE(writer->writeLine("after close"));
+    auto appender = files->openTextFile(path, true);
+    EXPECT_TRUE(appender->writeLine("third"));
+    appender->close();
+    EXPECT_EQ(files->readFile(path), "first\r\nzweite Zeile: Grüße\r\nthird\r\n");
+    auto truncating = files->openTextFile(path, false);
+    truncating->close();
+    EXPECT_EQ(files->readFile(path), "");
+}
+
+TEST(Win32Files, FoldersListTheirPlainFilesWithWindowsSeparators) {
+    test::TempFolder folder;
+    auto files = win32::makeFileSystem();
+    files->createFolder(folder.path() + "/Stream Files");
+    EXPECT_THROW(files->createFolder(folder.path() + "/Stream Files"), Error);
+    EXPECT_EQ(errorNumberOf([&] { files->createFolder(folder.path() + "/a/b"); }),
+              errnum::kPathNotFound);
+    std::ofstream(folder.path() + "/Stream Files/one.wav") << "1";
+    std::ofstream(folder.path() + "/Stream Files/two.wav") << "2";
+    files->createFolder(folder.path() + "/Stream Files/sub");
+    std::set<std::string> names;
+    for (const FileEntry &entry : files->listFiles(folder.path() + "\\Stream Files\\")) {
+        names.insert(entry.name);
+        EXPECT_EQ(entry.path.find('/'), std::string::npos) << entry.path;
+        EXPECT_TRUE(files->fileExists(entry.path));
+    }
+    EXPECT_EQ(names, (std::set<std::string>{"one.wav", "two.wav"}));
+    EXPECT_TRUE(files->listFiles(folder.path() + "/Stream Files/sub").empty());
+    EXPECT_EQ(errorNumberOf([&] { files->listFiles(folder.path() + "/none"); }),
+              errnum::kPathNotFound);
+    EXPECT_TRUE(files->folderExists(folder.path()));
+    EXPECT_FALSE(files->fileExists(folder.path()));
+}
+
+TEST(Win32RunLock, IsExclusiveNamesItsHolderAndIsFreedByItsEnd) {
+    test::TempFolder folder;
+    const std::string path = folder.path() + "/TarvoDb.sqlite.run-lock";
+    std::string heldBy;
+    auto lock = win32::takeFileLock(path, "run on WS1", heldBy);
+    ASSERT_TRUE(lock);
+    EXPECT_EQ(win32::takeFileLock(path, "second", heldBy), nullptr);
+    EXPECT_EQ(heldBy.rfind("run on WS1 (process ", 0), 0u) << heldBy;
+    lock.reset();
+    EXPECT_EQ(bytesOf(path), "");
+    heldBy.clear();
+    EXPECT_TRUE(win32::takeFileLock(path, "third", heldBy));
+    EXPECT_EQ(heldBy, "");
+}
+
+class Win32RegistryTest : public ::testing::Test {
+protected:
+    // A key of the user's own: the test may write there on any machine.
+    const std::string kKey = "Software\\ZephraneTest\\Registry";
+    void TearDown() override {
+        auto key = win32::makeRegistry();
+        key->deleteValue(RegRoot::CurrentUser, kKey, "Root Path");
+        key->deleteValue(RegRoot::CurrentUser, kKey, "Count");
+    }
+    std::unique_ptr<IRegistry> registry = win32::makeRegistry();
+};
+
+TEST_F(Win32RegistryTest, TextAndNumbersRoundTripAndEnumerate) {
+    registry->createKey(RegRoot::CurrentUser, kKey);
+    EXPECT_TRUE(registry->createKey(RegRoot::CurrentUser, kKey)); // existed already
+    EXPECT_TRUE(registry->openable(RegRoot::CurrentUser, kKey, RegAccess::Write));
+    EXPECT_FALSE(registry->openable(RegRoot::CurrentUser, kKey + "\\Missing", RegAccess::Read));
+
+    const std::string text = "C:\\Prädix\\";
+    RegRawValue textValue{REG_SZ_, std::vector<std::uint8_t>(text.begin(), text.end())};
+    textValue.data.push_back(0);
+    RegRawValue number{REG_DWORD_, {0x2a, 0, 0, 0}};
+    ASSERT_TRUE(registry->setValue(RegRoot::CurrentUser, kKey, "Root Path", textValue));
+    ASSERT_TRUE(registry->setValue(RegRoot::CurrentUser, kKey, "Count", number));
+
+    auto readText = registry->queryValue(RegRoot::CurrentUser, kKey, "root path");
+    ASSERT_TRUE(readText);
+    EXPECT_EQ(readText->type, REG_SZ_);
+    EXPECT_EQ(readText->data, textValue.data); // UTF-8 with its terminating zero
+    auto readNumber = registry->queryValue(RegRoot::CurrentUser, kKey, "Count");
+    ASSERT_TRUE(readNumber);
+    EXPECT_EQ(readNumber->type, REG_DWORD_);
+    EXPECT_EQ(readNumber->data, number.data);
+
+    // In the registry's own order (Windows keeps the order of creation, Wine sorts by name).
+    auto values = registry->enumValues(RegRoot::CurrentUser, kKey);
+    ASSERT_TRUE(values);
+    std::map<std::string, RegRawValue> byName;
+    for (const RegNamedValue &value : *values)
+        byName[value.name] = value.value;
+    ASSERT_EQ(byName.size(), 2u);
+    EXPECT_EQ(byName["Root Path"].data, textValue.data);
+    EXPECT_EQ(byName["Count"].data, number.data);
+
+    EXPECT_TRUE(registry->deleteValue(RegRoot::CurrentUser, kKey, "Count"));
+    EXPECT_FALSE(registry->deleteValue(RegRoot::CurrentUser, kKey, "Count"));
+    EXPECT_FALSE(registry->queryValue(RegRoot::CurrentUser, kKey, "Count"));
+    EXPECT_FALSE(registry->enumValues(RegRoot::CurrentUser, kKey + "\\Missing"));
+    EXPECT_FALSE(registry->setValue(RegRoot::CurrentUser, kKey + "\\Missing", "x", number));
+}
+
+TEST(Win32Machine, ServicesWorkstationAndGuids) {
+    EXPECT_FALSE(win32::makeServices()->serviceState("", "ZephraneNoSuchService"));
+    auto workstation = win32::makeWorkstation();
+    auto info = workstation->info102();
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->computerName, win32::hostName());
+    EXPECT_EQ(workstation->osPlatformId(), 2);
+    auto guids = win32::makeGuidSource();
+    std::set<std::string> seen;
+    for (int i = 0; i < 100; ++i) {
+        const std::string guid = guids->newGuid();
+        ASSERT_EQ(guid.size(), 38u) << guid;
+        EXPECT_EQ(guid.front(), '{');
+        EXPECT_EQ(guid.back(), '}');
+        EXPECT_EQ(guid.find_first_of("abcdef"), std::string::npos) << guid;
+        seen.insert(guid);
+    }
+    EXPECT_EQ(seen.size(), 100u);
+}
+
+TEST(Win32Mail, AMachineWithoutTheMailLibraryHasNoSession) {
+    EXPECT_EQ(win32::makeMapiMailStore()->createSession(), nullptr);
+    EXPECT_EQ(win32::makeMapiMailStore(L"Zephrane.NoSuchLibrary")->createSession(), nullptr);
+}
+
+TEST(Win32Mail, AnObjectThatIsNoMailSessionFailsWithAnError) {
+    // Any registered automation object stands for a library that answers otherwise.
+    auto session = win32::makeMapiMailStore(L"Scripting.Dictionary")->createSession();
+    if (!session)
+        GTEST_SKIP() << "Scripting.Dictionary is not registered on this machine";
+    try {
+        session->logon("", "", false, "EXCH1\nuser@example.com");
+        FAIL() << "a dictionary took a logon";
+    } catch (const Error &e) {
+        EXPECT_NE(e.description().find("Logon"), std::string::npos) << e.description();
+    }
+}
+
+} // namespace
