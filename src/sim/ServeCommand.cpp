@@ -1,7 +1,7 @@
 #include "ServeCommand.h"
 
 #include "TdsListener.h"
-#include "platform/posix/Posix.h"
+#include "platform/Native.h"
 #include "standin/SimHost.h"
 #include "standin/SimParts.h"
 
@@ -87,7 +87,7 @@ int serveCommand(const std::vector<std::string> &args) {
 
     // Lives as long as the process: the sessions' threads hold on to it.
     static SharedClock clock(makeClock(settings));
-    static SharedGuids guids(posix::makeGuidSource());
+    static SharedGuids guids(native::makeGuidSource());
     static tds::ServeSettings serve;
     static std::mutex outputMutex;
     serve.databasePath = databasePath(folder);

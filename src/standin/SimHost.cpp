@@ -90,7 +90,7 @@ std::string defaultRegistry(const SimSettings &settings) {
 /// A password no one guesses: the hex digits of a new random GUID.
 std::string newPassword() {
     std::string password;
-    for (char c : posix::makeGuidSource()->newGuid()) {
+    for (char c : native::makeGuidSource()->newGuid()) {
         if (std::isxdigit(static_cast<unsigned char>(c)))
             password += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
