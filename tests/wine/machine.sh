@@ -10,16 +10,23 @@
 set -euo pipefail
 source "$(dirname "$0")/wine.sh"
 WIN_BIN="$1"
-WORK="$2"
+WORK="$(realpath -m "$2")"
 wine_start "$WORK"
 # A prefix of its own: the services and registry keys installed here stay out of the others.
 export WINEPREFIX="$WORK/machine-prefix"
 rm -rf "$WINEPREFIX"
+mkdir -p "$WINEPREFIX"
+# The services live as long as the Wine server: kept between the commands, ended with the test.
+wineserver -p
 wineboot -i >/dev/null 2>&1 || fail "wineboot could not make the prefix $WINEPREFIX"
 # A service process started on a busy machine may take longer to answer the service manager
 # than it waits by default.
 wine_run reg add 'HKLM\System\CurrentControlSet\Control' /v ServicesPipeTimeout /t REG_DWORD \
     /d 120000 /f >/dev/null 2>&1
+# The service manager reads it when it starts: it starts again with the next program.
+wineserver -k
+wineserver -w
+wineserver -p
 
 program="$WORK/program"
 rm -rf "$program" "$WORK/host"

@@ -20,8 +20,10 @@ fail() {
 
 # Makes (once) and starts the prefix WORK/prefix; its wineserver is ended when the test ends.
 wine_start() {
-    export WINEPREFIX="$1/prefix"
     mkdir -p "$1"
+    # Wine takes only a full path for its prefix.
+    WINEPREFIX="$(realpath "$1")/prefix"
+    export WINEPREFIX
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         wineboot -i >/dev/null 2>&1 || fail "wineboot could not make the prefix $WINEPREFIX"
     fi
