@@ -3,6 +3,7 @@
 
 #include "BenchHost.h"
 #include "platform/Error.h"
+#include "platform/ForwardingDatabase.h"
 #include "platform/SyncCountingFiles.h"
 #include "platform/posix/Posix.h"
 #include "platform/sqlite/SqliteStatement.h"
@@ -273,32 +274,28 @@ void Floor::issue(const Request &request) {
 
 namespace {
 
-class MirroredConnection : public IDbConnection {
+// An operator's query (queryWithin), the transaction calls and the write probe pass on
+// unmirrored: they are no part of a reset's requests.
+class MirroredConnection : public ForwardingConnection {
 public:
-    MirroredConnection(std::unique_ptr<IDbConnection> inner, std::shared_ptr<Floor> floor)
-        : m_inner(std::move(inner))
+    MirroredConnection(std::unique_ptr<IDbConnection> connection, std::shared_ptr<Floor> floor)
+        : ForwardingConnection(std::move(connection))
         , m_floor(std::move(floor)) {}
 
     DbRowSet query(const std::string &sql, const std::vector<DbValue> &params,
                    bool readOnly) override {
         if (!m_floor->active)
-            return m_inner->query(sql, params, readOnly);
+            return inner().query(sql, params, readOnly);
         Request r = request(Request::Kind::Query, sql);
         r.values = params;
-        return mirror(r, [&] { return m_inner->query(sql, params, readOnly); });
-    }
-
-    // An operator's query is not part of a reset run.
-    DbRowSet queryWithin(const std::string &sql, const std::vector<DbValue> &params,
-                         const DbQueryLimits &limits) override {
-        return m_inner->queryWithin(sql, params, limits);
+        return mirror(r, [&] { return inner().query(sql, params, readOnly); });
     }
 
     void updateRow(const std::string &target, const std::vector<std::string> &keyColumns,
                    const std::vector<DbValue> &keyValues, const std::vector<std::string> &columns,
                    const std::vector<DbValue> &values) override {
         if (!m_floor->active)
-            return m_inner->updateRow(target, keyColumns, keyValues, columns, values);
+            return inner().updateRow(target, keyColumns, keyValues, columns, values);
         Request r = request(Request::Kind::Update, target);
         r.columns = columns;
         r.columns.insert(r.columns.end(), keyColumns.begin(), keyColumns.end());
@@ -306,7 +303,7 @@ public:
         r.values.insert(r.values.end(), keyValues.begin(), keyValues.end());
         r.keyCount = keyColumns.size();
         mirror(r, [&] {
-            m_inner->updateRow(target, keyColumns, keyValues, columns, values);
+            inner().updateRow(target, keyColumns, keyValues, columns, values);
             return 0;
         });
     }
@@ -316,28 +313,21 @@ public:
               const std::vector<DbValue> &values,
               const std::vector<std::string> &readBack) override {
         if (!m_floor->active)
-            return m_inner->insertRow(target, columns, values, readBack);
+            return inner().insertRow(target, columns, values, readBack);
         Request r = request(Request::Kind::Insert, target);
         r.columns = columns;
         r.values = values;
-        return mirror(r, [&] { return m_inner->insertRow(target, columns, values, readBack); });
+        return mirror(r, [&] { return inner().insertRow(target, columns, values, readBack); });
     }
 
     std::optional<DbRowSet> callProcedure(const std::string &name,
                                           const std::vector<DbParam> &args) override {
         if (!m_floor->active)
-            return m_inner->callProcedure(name, args);
+            return inner().callProcedure(name, args);
         Request r = request(Request::Kind::Procedure, name);
         r.args = args;
-        return mirror(r, [&] { return m_inner->callProcedure(name, args); });
+        return mirror(r, [&] { return inner().callProcedure(name, args); });
     }
-
-    void beginTransaction() override { m_inner->beginTransaction(); }
-    void commitTransaction() override { m_inner->commitTransaction(); }
-    void rollbackTransaction() override { m_inner->rollbackTransaction(); }
-    void makeDurable() override { m_inner->makeDurable(); }
-    // A probe that leaves nothing: the floor has nothing to mirror.
-    void proveWritable() override { m_inner->proveWritable(); }
 
 private:
     static Request request(Request::Kind kind, const std::string &text) {
@@ -377,28 +367,19 @@ private:
     }
     template <class Other> static void note(Request &, const Other &) {}
 
-    std::unique_ptr<IDbConnection> m_inner;
     std::shared_ptr<Floor> m_floor;
 };
 
-class MirroredDatabase : public IDatabase {
+class MirroredDatabase : public ForwardingDatabase {
 public:
-    MirroredDatabase(std::unique_ptr<IDatabase> inner, std::shared_ptr<Floor> floor)
-        : m_inner(std::move(inner))
+    MirroredDatabase(std::unique_ptr<IDatabase> database, std::shared_ptr<Floor> floor)
+        : ForwardingDatabase(std::move(database))
         , m_floor(std::move(floor)) {}
     std::unique_ptr<IDbConnection> connect(const std::string &connectionText) override {
-        return std::make_unique<MirroredConnection>(m_inner->connect(connectionText), m_floor);
-    }
-    std::unique_ptr<IRunLock> takeRunLock(const std::string &connectionText,
-                                          const std::string &holder, std::string &heldBy) override {
-        return m_inner->takeRunLock(connectionText, holder, heldBy);
-    }
-    std::string serverName(const std::string &connectionText) override {
-        return m_inner->serverName(connectionText);
+        return std::make_unique<MirroredConnection>(inner().connect(connectionText), m_floor);
     }
 
 private:
-    std::unique_ptr<IDatabase> m_inner;
     std::shared_ptr<Floor> m_floor;
 };
 

@@ -15,45 +15,20 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class RecordingConnection : public IDbConnection {
+class RecordingConnection : public ForwardingConnection {
 public:
-    RecordingConnection(RecordingDatabase &owner, std::unique_ptr<IDbConnection> inner)
-        : m_owner(owner)
-        , m_inner(std::move(inner)) {}
+    RecordingConnection(RecordingDatabase &owner, std::unique_ptr<IDbConnection> connection)
+        : ForwardingConnection(std::move(connection))
+        , m_owner(owner) {}
 
-    DbRowSet query(const std::string &sql, const std::vector<DbValue> &params,
-                   bool readOnly) override {
-        return m_inner->query(sql, params, readOnly);
-    }
-    DbRowSet queryWithin(const std::string &sql, const std::vector<DbValue> &params,
-                         const DbQueryLimits &limits) override {
-        return m_inner->queryWithin(sql, params, limits);
-    }
-    void updateRow(const std::string &target, const std::vector<std::string> &keyColumns,
-                   const std::vector<DbValue> &keyValues, const std::vector<std::string> &columns,
-                   const std::vector<DbValue> &values) override {
-        m_inner->updateRow(target, keyColumns, keyValues, columns, values);
-    }
-    std::optional<std::vector<DbValue>>
-    insertRow(const std::string &target, const std::vector<std::string> &columns,
-              const std::vector<DbValue> &values,
-              const std::vector<std::string> &readBack) override {
-        return m_inner->insertRow(target, columns, values, readBack);
-    }
     std::optional<DbRowSet> callProcedure(const std::string &name,
                                           const std::vector<DbParam> &args) override {
         m_owner.calls.push_back({name, args});
-        return m_inner->callProcedure(name, args);
+        return inner().callProcedure(name, args);
     }
-    void beginTransaction() override { m_inner->beginTransaction(); }
-    void commitTransaction() override { m_inner->commitTransaction(); }
-    void rollbackTransaction() override { m_inner->rollbackTransaction(); }
-    void makeDurable() override { m_inner->makeDurable(); }
-    void proveWritable() override { m_inner->proveWritable(); }
 
 private:
     RecordingDatabase &m_owner;
-    std::unique_ptr<IDbConnection> m_inner;
 };
 
 bool holdsAny(const std::string &text, const std::vector<std::string> &parts) {
@@ -71,7 +46,7 @@ std::optional<std::string> optionalText(const DbValue &v) {
 } // namespace
 
 std::unique_ptr<IDbConnection> RecordingDatabase::connect(const std::string &connectionText) {
-    return std::make_unique<RecordingConnection>(*this, m_inner->connect(connectionText));
+    return std::make_unique<RecordingConnection>(*this, inner().connect(connectionText));
 }
 
 const ProcedureCall &RecordingDatabase::lastCall(const std::string &name) const {

@@ -5,6 +5,7 @@
 #include "app/registry/RegistryAPI.h"
 #include "db/modTarvoDB.h"
 #include "log/Logging.h"
+#include "platform/ForwardingDatabase.h"
 #include "reset/ResetPage.h"
 #include "select/SubscriberGrid.h"
 #include "support/TempHost.h"
@@ -25,26 +26,15 @@ struct ProcedureCall {
 };
 
 /// The host's database, every procedure call recorded.
-class RecordingDatabase : public IDatabase {
+class RecordingDatabase : public ForwardingDatabase {
 public:
-    explicit RecordingDatabase(std::unique_ptr<IDatabase> inner)
-        : m_inner(std::move(inner)) {}
+    explicit RecordingDatabase(std::unique_ptr<IDatabase> database)
+        : ForwardingDatabase(std::move(database)) {}
     std::unique_ptr<IDbConnection> connect(const std::string &connectionText) override;
-    std::unique_ptr<IRunLock> takeRunLock(const std::string &connectionText,
-                                          const std::string &holder, std::string &heldBy) override {
-        return m_inner->takeRunLock(connectionText, holder, heldBy);
-    }
-    std::string serverName(const std::string &connectionText) override {
-        return m_inner->serverName(connectionText);
-    }
-    IDatabase &inner() { return *m_inner; }
 
     std::vector<ProcedureCall> calls;
 
     const ProcedureCall &lastCall(const std::string &name) const;
-
-private:
-    std::unique_ptr<IDatabase> m_inner;
 };
 
 std::vector<std::string> readLogFile(const std::string &nativePath); // CR LF separated
