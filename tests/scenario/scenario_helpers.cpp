@@ -51,6 +51,9 @@ Dump dumpServer(const std::string &host, const std::set<std::string> *known) {
     Dump dump;
     sqlite3 *db = nullptr;
     sqlite3_open_v2((host + "/TarvoDb.sqlite").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    // A server process may still be ending a session's transaction (a client that has just
+    // gone): the reading waits for its lock rather than fail.
+    sqlite3_busy_timeout(db, 10000);
     std::vector<std::string> tables;
     // The server's own id tells hosts apart; it is no row a run changes.
     eachRow(db,
