@@ -3,7 +3,7 @@
 // make durable: each synced line or sync is one sync of the disk. The benchmark counts a run's
 // syncs with it; tests check where a run makes its files durable.
 
-#include "platform/FileSystem.h"
+#include "platform/ForwardingFileSystem.h"
 
 #include <memory>
 #include <optional>
@@ -43,31 +43,17 @@ private:
     std::shared_ptr<FileSyncCounts> m_counts;
 };
 
-class SyncCountingFiles : public IFileSystem {
+class SyncCountingFiles : public ForwardingFileSystem {
 public:
-    SyncCountingFiles(std::unique_ptr<IFileSystem> inner, std::shared_ptr<FileSyncCounts> counts)
-        : m_inner(std::move(inner))
+    SyncCountingFiles(std::unique_ptr<IFileSystem> files, std::shared_ptr<FileSyncCounts> counts)
+        : ForwardingFileSystem(std::move(files))
         , m_counts(std::move(counts)) {}
-    bool fileExists(const std::string &path) override { return m_inner->fileExists(path); }
-    bool folderExists(const std::string &path) override { return m_inner->folderExists(path); }
-    void createFolder(const std::string &path) override { m_inner->createFolder(path); }
-    std::vector<FileEntry> listFiles(const std::string &folder) override {
-        return m_inner->listFiles(folder);
-    }
-    void deleteFile(const std::string &path, bool force) override {
-        m_inner->deleteFile(path, force);
-    }
     std::unique_ptr<ITextFileWriter> openTextFile(const std::string &path, bool append) override {
-        return counted(m_inner->openTextFile(path, append));
+        return counted(inner().openTextFile(path, append));
     }
     std::unique_ptr<ITextFileWriter> createNewTextFile(const std::string &path) override {
-        return counted(m_inner->createNewTextFile(path));
+        return counted(inner().createNewTextFile(path));
     }
-    std::optional<std::string> readFile(const std::string &path) override {
-        return m_inner->readFile(path);
-    }
-    std::string nativePath(const std::string &path) override { return m_inner->nativePath(path); }
-    std::string userDataFolder() override { return m_inner->userDataFolder(); }
 
 private:
     std::unique_ptr<ITextFileWriter> counted(std::unique_ptr<ITextFileWriter> writer) {
@@ -76,7 +62,6 @@ private:
         return std::make_unique<SyncCountingWriter>(std::move(writer), m_counts);
     }
 
-    std::unique_ptr<IFileSystem> m_inner;
     std::shared_ptr<FileSyncCounts> m_counts;
 };
 

@@ -114,6 +114,9 @@ public:
     std::optional<std::string> readFile(const std::string &path) override {
         return m_machine->readFile(at(path));
     }
+    std::optional<std::string> readFileTail(const std::string &path, std::size_t bytes) override {
+        return m_machine->readFileTail(at(path), bytes);
+    }
     std::string nativePath(const std::string &path) override {
         return m_machine->nativePath(at(path));
     }

@@ -3,6 +3,7 @@
 // server that vanishes), and a file system with little room left for the programs' own files.
 #include "SimParts.h"
 #include "platform/AsciiText.h"
+#include "platform/ForwardingFileSystem.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -64,38 +65,23 @@ private:
     std::shared_ptr<std::uint64_t> m_budget;
 };
 
-class BudgetedFileSystem : public IFileSystem {
+class BudgetedFileSystem : public ForwardingFileSystem {
 public:
-    BudgetedFileSystem(std::unique_ptr<IFileSystem> inner, std::uint64_t bytes)
-        : m_inner(std::move(inner))
+    BudgetedFileSystem(std::unique_ptr<IFileSystem> files, std::uint64_t bytes)
+        : ForwardingFileSystem(std::move(files))
         , m_budget(std::make_shared<std::uint64_t>(bytes)) {}
 
-    bool fileExists(const std::string &path) override { return m_inner->fileExists(path); }
-    bool folderExists(const std::string &path) override { return m_inner->folderExists(path); }
-    void createFolder(const std::string &path) override { m_inner->createFolder(path); }
-    std::vector<FileEntry> listFiles(const std::string &folder) override {
-        return m_inner->listFiles(folder);
-    }
-    void deleteFile(const std::string &path, bool force) override {
-        m_inner->deleteFile(path, force);
-    }
     std::unique_ptr<ITextFileWriter> openTextFile(const std::string &path, bool append) override {
-        return std::make_unique<BudgetedWriter>(m_inner->openTextFile(path, append), m_budget);
+        return std::make_unique<BudgetedWriter>(inner().openTextFile(path, append), m_budget);
     }
     std::unique_ptr<ITextFileWriter> createNewTextFile(const std::string &path) override {
-        std::unique_ptr<ITextFileWriter> file = m_inner->createNewTextFile(path);
+        std::unique_ptr<ITextFileWriter> file = inner().createNewTextFile(path);
         if (!file)
             return nullptr; // the name is taken
         return std::make_unique<BudgetedWriter>(std::move(file), m_budget);
     }
-    std::optional<std::string> readFile(const std::string &path) override {
-        return m_inner->readFile(path);
-    }
-    std::string nativePath(const std::string &path) override { return m_inner->nativePath(path); }
-    std::string userDataFolder() override { return m_inner->userDataFolder(); }
 
 private:
-    std::unique_ptr<IFileSystem> m_inner;
     std::shared_ptr<std::uint64_t> m_budget;
 };
 
