@@ -327,22 +327,14 @@ private:
         }
     }
 
-    /// While set, the authorizer allows reading only.
+    /// While set, the authorizer allows reading only. The flag is the handle's own: a pragma
+    /// (query_only) would expire every statement kept prepared on the handle, twice a query.
     struct ReadOnlyGuard {
         explicit ReadOnlyGuard(SqliteConnection &c)
             : conn(c) {
-            run(*conn.m_handle, "PRAGMA query_only=1");
             conn.m_handle->setReadOnly(true);
         }
-        ~ReadOnlyGuard() {
-            conn.m_handle->setReadOnly(false);
-            try {
-                run(*conn.m_handle, "PRAGMA query_only=0");
-            } catch (const Error &) {
-                // A handle left in query-only mode must not serve another connection.
-                conn.m_reusable = false;
-            }
-        }
+        ~ReadOnlyGuard() { conn.m_handle->setReadOnly(false); }
         SqliteConnection &conn;
     };
 
