@@ -1,10 +1,12 @@
 // The SQLite backend: connecting, bound values, read-only queries, errors, save targets, and the
 // handles it keeps for later connections, which must behave as fresh ones.
 #include "db_helpers.h"
+#include "platform/sqlite/SqliteDatabase.h"
 #include "standin/server/StandInServer.h"
 #include "support/ErrorOf.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <filesystem>
 #include <fstream>
@@ -238,6 +240,30 @@ TEST(SqliteTransaction, AStepsRowsCommitTogetherOrNotAtAll) {
     EXPECT_NE(none.description().find("taken back"), std::string::npos) << none.description();
     conn->rollbackTransaction(); // nothing open: nothing happens
     EXPECT_EQ(count(file, "Journal"), 2);
+}
+
+// A run mixes saves through kept statements with read-only queries; the queries must not make
+// every kept statement be prepared again at its next use.
+TEST(SqliteStatements, ReadOnlyQueriesLeaveTheKeptStatementsPrepared) {
+    TestDb file(3);
+    long prepared_again = -1;
+    auto database = sqlite::makeDatabase(
+        file.path(), [&](sqlite3 *db, const std::string &, const std::vector<DbParam> &) {
+            prepared_again = 0;
+            for (sqlite3_stmt *s = sqlite3_next_stmt(db, nullptr); s; s = sqlite3_next_stmt(db, s))
+                prepared_again += sqlite3_stmt_status(s, SQLITE_STMTSTATUS_REPREPARE, 0);
+            return std::optional<DbRowSet>();
+        });
+    auto conn = database->connect(kConnection);
+    addJournalRow(*conn);
+    for (int round = 0; round < 3; ++round) {
+        save(*conn, "Journal", "Entry", "round " + std::to_string(round));
+        EXPECT_EQ(conn->query("SELECT Entry FROM Journal", {}, true).rows.size(), round + 1u);
+        addJournalRow(*conn);
+    }
+    conn->callProcedure("count_prepared_again", {});
+    EXPECT_EQ(prepared_again, 0);
+    EXPECT_EQ(count(file, "Journal"), 4);
 }
 
 TEST(SqliteSave, ARowIsFoundByItsKeyOnceAndOtherKeysMayNotChangeMore) {
