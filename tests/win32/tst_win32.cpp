@@ -8,9 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 
 namespace fs = std::filesystem;
@@ -84,6 +86,65 @@ TEST(Win32Files, LinesEndInCrLfAndNewFilesAreNeverShared) {
     auto truncating = files->openTextFile(path, false);
     truncating->close();
     EXPECT_EQ(files->readFile(path), "");
+}
+
+// The tail read at the file's end must be what a whole read ends with, in every shape a
+// journal can have when the start-up scan looks at it.
+TEST(Win32Files, ATailIsTheEndOfWhatAWholeReadGives) {
+    test::TempFolder folder;
+    auto files = win32::makeFileSystem();
+    std::string longText;
+    for (int i = 0; longText.size() < 200000; ++i)
+        longText += "line " + std::to_string(i) + " Grüße\r\n";
+    struct Case {
+        const char *name;
+        std::optional<std::string> content; // nothing: no such file
+        std::size_t bytes;
+    };
+    const Case cases[] = {
+        {"missing", std::nullopt, 64},
+        {"empty", std::string(), 64},
+        {"shorter than the tail", std::string("closed\r\n"), 64},
+        {"exactly the tail", std::string(64, 'x'), 64},
+        {"one byte longer", "y" + std::string(64, 'x'), 64},
+        {"long, with raw line ends", longText, 64},
+        {"long, tail wider than a read chunk", longText, 150000},
+        {"no bytes asked for", std::string("closed\r\n"), 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = folder.path() + "/" + c.name + ".jrn";
+        if (c.content) {
+            std::string error;
+            ASSERT_TRUE(win32::writeFileAtomically(path, *c.content, error)) << error;
+        }
+        const std::optional<std::string> tail = files->readFileTail(path, c.bytes);
+        const std::optional<std::string> whole = files->readFile(path);
+        ASSERT_EQ(tail.has_value(), c.content.has_value());
+        ASSERT_EQ(whole, c.content);
+        if (!tail)
+            continue;
+        const std::size_t kept = std::min(c.bytes, whole->size());
+        EXPECT_EQ(*tail, whole->substr(whole->size() - kept));
+    }
+}
+
+TEST(Win32Files, ATailIsReadWhileAnotherWriterAppends) {
+    test::TempFolder folder;
+    auto files = win32::makeFileSystem();
+    const std::string path = folder.path() + "/open.jrn";
+    auto writer = files->openTextFile(path, true);
+    ASSERT_TRUE(writer);
+    EXPECT_EQ(files->readFileTail(path, 64), std::string());
+    for (int i = 0; i < 40; ++i) {
+        ASSERT_TRUE(writer->writeLine("entry " + std::to_string(i)));
+        const std::optional<std::string> whole = files->readFile(path);
+        ASSERT_TRUE(whole);
+        const std::size_t kept = std::min<std::size_t>(64, whole->size());
+        EXPECT_EQ(files->readFileTail(path, 64), whole->substr(whole->size() - kept)) << i;
+    }
+    writer->close();
+    EXPECT_EQ(files->readFileTail(path, 10), "entry 39\r\n");
 }
 
 TEST(Win32Files, FoldersListTheirPlainFilesWithWindowsSeparators) {

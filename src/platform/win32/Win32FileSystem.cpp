@@ -108,6 +108,49 @@ HANDLE openForWriting(const std::string &native, DWORD disposition) {
                          FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+HANDLE openForReading(const std::string &native) {
+    return ::CreateFileW(widen(native).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Reads up to count bytes from the file's current position; fewer when the file ends sooner
+// (another program cut it meanwhile). False when the system refuses a read.
+bool readUpTo(HANDLE file, std::size_t count, std::string &out) {
+    out.resize(count);
+    std::size_t done = 0;
+    while (done < count) {
+        const std::size_t left = count - done;
+        const DWORD chunk = left > 0x10000000 ? 0x10000000 : static_cast<DWORD>(left);
+        DWORD n = 0;
+        if (!::ReadFile(file, out.data() + done, chunk, &n, nullptr))
+            return false;
+        if (n == 0)
+            break;
+        done += n;
+    }
+    out.resize(done);
+    return true;
+}
+
+// The last bytes of an open file: its size is taken once and only what lies after size - bytes
+// is read, so the cost does not grow with the file. A writer appending meanwhile adds nothing
+// to what is read here.
+std::optional<std::string> readTailOf(HANDLE file, std::size_t bytes) {
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file, &size))
+        return std::nullopt;
+    const auto length = static_cast<unsigned long long>(size.QuadPart);
+    const unsigned long long wanted = bytes < length ? bytes : length;
+    LARGE_INTEGER from{};
+    from.QuadPart = static_cast<LONGLONG>(length - wanted);
+    if (!::SetFilePointerEx(file, from, nullptr, FILE_BEGIN))
+        return std::nullopt;
+    std::string tail;
+    if (!readUpTo(file, static_cast<std::size_t>(wanted), tail))
+        return std::nullopt;
+    return tail;
+}
+
 class Win32FileSystem : public IFileSystem {
 public:
     bool fileExists(const std::string &path) override {
@@ -196,6 +239,15 @@ public:
         return content;
     }
 
+    std::optional<std::string> readFileTail(const std::string &path, std::size_t bytes) override {
+        HANDLE file = openForReading(toNativePath(path));
+        if (file == INVALID_HANDLE_VALUE)
+            return std::nullopt;
+        std::optional<std::string> tail = readTailOf(file, bytes);
+        ::CloseHandle(file);
+        return tail;
+    }
+
     std::string nativePath(const std::string &path) override { return toNativePath(path); }
 
     std::string userDataFolder() override {
@@ -211,8 +263,7 @@ public:
 } // namespace
 
 ReadOutcome readWholeFile(const std::string &path, std::string &content, std::string &error) {
-    HANDLE file = ::CreateFileW(widen(path).c_str(), GENERIC_READ, kShareAll, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = openForReading(path);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD code = ::GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
