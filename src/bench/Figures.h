@@ -18,7 +18,8 @@ struct BenchOptions {
     /// The host tool, zephrane-sim.
     std::string simTool;
     unsigned seed = 7;
-    /// One group of figures only ("" for all): tables, selection, colors, reset, tds or startup.
+    /// One group of figures only ("" for all): tables, selection, colors, reset, reset30k, tds
+    /// or startup.
     std::string only;
     /// A large host made before; "" to make one (and time it).
     std::string largeHost;
@@ -26,11 +27,15 @@ struct BenchOptions {
     bool wants(const std::string &group) const { return only.empty() || only == group; }
 
     int scaled(int full) const { return quick ? full / 10 : full; }
-    /// The large host of the cached tables, the selection and the CSV import.
+    /// The large host of the cached tables, the selection, the CSV import and the reset of a
+    /// whole large host.
     int hostSubscribers() const { return scaled(30000); }
-    /// The two reset runs compared for their growth.
+    /// The reset runs compared for their growth work on copies of one host of this size: the
+    /// large run resets all of it, the small runs resetSmall() subscribers spread over it.
     int resetLarge() const { return scaled(5000); }
-    int resetSmall() const { return scaled(100); }
+    /// Not scaled: with fewer subscribers the run's own start and end and chance would weigh
+    /// on the figure per subscriber, and a hundred cost a few seconds.
+    int resetSmall() const { return 100; }
     /// Runs of each short measurement; the fastest counts.
     int runs() const { return quick ? 2 : 3; }
 };
@@ -53,9 +58,13 @@ void measureSelection(const BenchOptions &options, const std::string &hostFolder
 /// set_query_colors_32k_ms.
 void measureQueryColors(const BenchOptions &options, Report &report);
 
-/// reset_per_subscriber_ms, reset_floor_per_subscriber_ms, reset_vs_floor_ratio and
-/// reset_scaling_ratio, on hosts of their own.
+/// reset_per_subscriber_ms, reset_floor_per_subscriber_ms, reset_vs_floor_ratio,
+/// reset_scaling_ratio and reset_floor_scaling_ratio, on copies of a host of their own.
 void measureReset(const BenchOptions &options, Report &report);
+
+/// reset_30k_s, reset_30k_per_subscriber_ms and reset_30k_peak_rss_above_tables_mb: every
+/// subscriber of a copy of the large host reset on virtual time, with no floor beside it.
+void measureLargeReset(const BenchOptions &options, const std::string &hostFolder, Report &report);
 
 /// reset_embedded_cli_per_subscriber_ms, reset_over_tds_per_subscriber_ms and their ratio:
 /// whole zephrane-cli runs in process and over ODBC to zephrane-sim serve, on virtual time.
@@ -66,13 +75,31 @@ void measureOverTds(const BenchOptions &options, Report &report);
 void measureStartUp(const BenchOptions &options, Report &report);
 
 class Floor;
-/// Resets every subscriber of a host as the wizard does ("All subscribers" on the selection
-/// page, the first template, alternate extensions kept, the run confirmed), each request to the
-/// database passed to the floor. Returns the time of the run, the floor's share included, and
-/// the grid's rows.
-/// With `fileSyncs`, the syncs of the run's own files (log, journal) go there.
-Timing resetEverySubscriber(const std::string &hostFolder, const std::shared_ptr<Floor> &floor,
-                            int &gridRows, long *fileSyncs = nullptr, long *peakGrowthKb = nullptr);
+
+/// What a reset run of the benchmark does beside the reset.
+struct ResetRunSetup {
+    /// Each request of the run to the database is passed to it; none for a run on its own.
+    std::shared_ptr<Floor> floor;
+    /// The subscribers to reset, spread over "All subscribers" (SpreadSelection.h); 0 for all.
+    int spread = 0;
+};
+
+/// What a reset run took.
+struct ResetRunResult {
+    /// The whole run, the floor's share included.
+    Timing run;
+    int gridRows = 0;
+    int subscribersReset = 0;
+    /// The syncs of the run's own files (log, journal, failed records).
+    long fileSyncs = 0;
+    /// The rise of the peak resident size during the run above the size with the cached tables
+    /// and the grid open; -1 when the system does not tell.
+    long peakGrowthKb = -1;
+};
+
+/// Resets subscribers of a host as the wizard does (the chosen subscribers in the grid, the
+/// first template, alternate extensions kept, the run confirmed).
+ResetRunResult runReset(const std::string &hostFolder, const ResetRunSetup &setup = {});
 
 /// The disk syncs of a reset run and of its floor, counted.
 struct ResetSyncs {

@@ -4,6 +4,7 @@
 #include "BenchHost.h"
 #include "Figures.h"
 #include "Measure.h"
+#include "SpreadSelection.h"
 #include "app/registry/RegistryAPI.h"
 #include "db/modTarvoDB.h"
 #include "select/ChooseSubscribersPage.h"
@@ -14,17 +15,6 @@
 
 namespace zeph::bench {
 namespace {
-
-void chooseCode(ChooseSubscribersPage &page, int code) {
-    const ListControl &list = page.cmbSubscriberSelectType;
-    for (int i = 0; i < list.ListCount(); ++i) {
-        if (list.itemDataAt(i) == code) {
-            page.chooseCriterion(i);
-            return;
-        }
-    }
-    throw std::runtime_error("the selection page offers no criterion " + std::to_string(code));
-}
 
 // "alias,extension" and one line per subscriber, as an administrator exports the server's list.
 std::string writeSubscriberList(IDatabase &database, const std::string &path, int &lines) {

@@ -25,9 +25,10 @@ constexpr const char *kUsage =
     "  --sim PATH     the host tool (default: zephrane-sim beside this program)\n"
     "  --quick        every size one tenth, for a run within a minute\n"
     "  --seed N       the seed of the hosts (default 7)\n"
-    "  --only GROUP   one group of figures: tables, selection, colors, reset, tds or startup\n"
-    "  --host FOLDER  a large host made before, for the tables and the selection (the time\n"
-    "                 of making one is then not measured)\n";
+    "  --only GROUP   one group of figures: tables, selection, colors, reset,\n"
+    "                 reset30k, tds or startup\n"
+    "  --host FOLDER  a large host made before, for the tables, the selection and the reset\n"
+    "                 of a whole host (the time of making one is then not measured)\n";
 
 bool parse(const std::vector<std::string> &args, BenchOptions &options) {
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -76,7 +77,8 @@ int main(int argc, char **argv) {
     try {
         std::filesystem::create_directories(options.workFolder);
         std::string host = options.largeHost;
-        if (host.empty() && (options.wants("tables") || options.wants("selection"))) {
+        if (host.empty() &&
+            (options.wants("tables") || options.wants("selection") || options.wants("reset30k"))) {
             host = zeph::bench::measureHostCreation(options, report);
             if (host.empty())
                 return 2;
@@ -90,6 +92,8 @@ int main(int argc, char **argv) {
             zeph::bench::measureQueryColors(options, report);
         if (options.wants("reset"))
             zeph::bench::measureReset(options, report);
+        if (options.wants("reset30k"))
+            zeph::bench::measureLargeReset(options, host, report);
         if (options.wants("tds"))
             zeph::bench::measureOverTds(options, report);
         if (options.wants("startup"))

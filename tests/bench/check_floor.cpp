@@ -76,9 +76,9 @@ TEST_F(BenchReset, ACopiedHostKeepsItsRecordingsToItselfAndTheFloorRepeatsTheRun
     const long programSyncs = sqlite::databaseSyncsUnder(m_program);
     const long floorSyncs = sqlite::databaseSyncsUnder(m_floor);
     const auto floor = std::make_shared<Floor>(m_floor, kSeed);
-    int gridRows = 0;
-    long fileSyncs = 0;
-    resetEverySubscriber(m_program, floor, gridRows, &fileSyncs);
+    const ResetRunResult run = runReset(m_program, {floor});
+    const int gridRows = run.gridRows;
+    const long fileSyncs = run.fileSyncs;
     EXPECT_TRUE(gridRows > 5 && floor->requests() > gridRows * 20u) << floor->requests();
     // Syncs are counted, not assumed: the run's files and database synced, and the floor's
     // three journal records and one commit for each subscriber the run finished.
@@ -102,8 +102,7 @@ TEST_F(BenchReset, AFloorThatDoesOtherWorkIsNoticedAndAnIdleOneIssuesNothing) {
                  "DELETE FROM Subscriber WHERE SubscriberObjectID = (SELECT SubscriberObjectID "
                  "FROM vw_Subscriber WHERE SubscriberType = 1 ORDER BY Alias LIMIT 1)");
     auto floor = std::make_shared<Floor>(m_floor, kSeed);
-    int gridRows = 0;
-    resetEverySubscriber(m_program, floor, gridRows);
+    runReset(m_program, {floor});
     EXPECT_GT(floor->mismatches(), 0u);
 
     Floor idle(m_floor, kSeed);
