@@ -242,28 +242,73 @@ TEST(SqliteTransaction, AStepsRowsCommitTogetherOrNotAtAll) {
     EXPECT_EQ(count(file, "Journal"), 2);
 }
 
+/// What SQLite counts of each statement prepared on a connection's handle.
+struct PreparedStatement {
+    std::string sql;
+    int runs = 0;
+    int preparedAgain = 0;
+};
+
+/// A database over the file whose one stored procedure reports the statements of the handle
+/// it runs on.
+std::unique_ptr<IDatabase> inspectedDatabase(const TestDb &file,
+                                             std::vector<PreparedStatement> &found) {
+    return sqlite::makeDatabase(
+        file.path(), [&found](sqlite3 *db, const std::string &, const std::vector<DbParam> &) {
+            found.clear();
+            for (sqlite3_stmt *s = sqlite3_next_stmt(db, nullptr); s; s = sqlite3_next_stmt(db, s))
+                found.push_back({sqlite3_sql(s), sqlite3_stmt_status(s, SQLITE_STMTSTATUS_RUN, 0),
+                                 sqlite3_stmt_status(s, SQLITE_STMTSTATUS_REPREPARE, 0)});
+            return std::optional<DbRowSet>();
+        });
+}
+
 // A run mixes saves through kept statements with read-only queries; the queries must not make
 // every kept statement be prepared again at its next use.
 TEST(SqliteStatements, ReadOnlyQueriesLeaveTheKeptStatementsPrepared) {
     TestDb file(3);
-    long prepared_again = -1;
-    auto database = sqlite::makeDatabase(
-        file.path(), [&](sqlite3 *db, const std::string &, const std::vector<DbParam> &) {
-            prepared_again = 0;
-            for (sqlite3_stmt *s = sqlite3_next_stmt(db, nullptr); s; s = sqlite3_next_stmt(db, s))
-                prepared_again += sqlite3_stmt_status(s, SQLITE_STMTSTATUS_REPREPARE, 0);
-            return std::optional<DbRowSet>();
-        });
-    auto conn = database->connect(kConnection);
+    std::vector<PreparedStatement> found;
+    auto conn = inspectedDatabase(file, found)->connect(kConnection);
     addJournalRow(*conn);
     for (int round = 0; round < 3; ++round) {
         save(*conn, "Journal", "Entry", "round " + std::to_string(round));
         EXPECT_EQ(conn->query("SELECT Entry FROM Journal", {}, true).rows.size(), round + 1u);
         addJournalRow(*conn);
     }
-    conn->callProcedure("count_prepared_again", {});
-    EXPECT_EQ(prepared_again, 0);
+    conn->callProcedure("inspect", {});
+    ASSERT_FALSE(found.empty());
+    for (const PreparedStatement &s : found)
+        EXPECT_EQ(s.preparedAgain, 0) << s.sql;
     EXPECT_EQ(count(file, "Journal"), 4);
+}
+
+// A query asked again is prepared once and kept; it is prepared again, still for reading
+// only, when another program changes the schema.
+TEST(SqliteStatements, AReadOnlyQueryIsKeptPreparedAndStaysReadOnly) {
+    TestDb file(3);
+    std::vector<PreparedStatement> found;
+    auto conn = inspectedDatabase(file, found)->connect(kConnection);
+    const std::string sql = "SELECT Alias FROM Subscriber WHERE Alias = ?";
+    auto keptForTheQuery = [&] {
+        conn->callProcedure("inspect", {});
+        for (const PreparedStatement &s : found)
+            if (s.sql == sql)
+                return s;
+        return PreparedStatement{};
+    };
+    for (int round = 1; round <= 3; ++round) {
+        EXPECT_EQ(conn->query(sql, {DbValue(std::string("user1"))}, true).rows.size(), 1u);
+        EXPECT_EQ(keptForTheQuery().runs, round);
+    }
+    EXPECT_EQ(keptForTheQuery().preparedAgain, 0);
+    file.exec("CREATE TABLE Added (x)");
+    EXPECT_EQ(conn->query(sql, {DbValue(std::string("user2"))}, true).rows.size(), 1u);
+    EXPECT_EQ(keptForTheQuery().preparedAgain, 1);
+    // The writing texts of the same connection are refused as before, and nothing changed.
+    const std::string before = file.dump();
+    EXPECT_EQ(errorOf([&] { conn->query("DELETE FROM Subscriber", {}, true); }).number(),
+              sqlerr::kPermission);
+    EXPECT_EQ(file.dump(), before);
 }
 
 TEST(SqliteSave, ARowIsFoundByItsKeyOnceAndOtherKeysMayNotChangeMore) {

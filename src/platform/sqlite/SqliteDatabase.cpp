@@ -110,12 +110,15 @@ class Handle {
 public:
     explicit Handle(sqlite3 *db)
         : m_db(db)
-        , m_statements(std::make_unique<StatementCache>(db)) {
+        , m_statements(std::make_unique<StatementCache>(db))
+        , m_readOnlyStatements(std::make_unique<StatementCache>(
+              db, StatementCache::kDefaultCapacity, StatementCache::Listing::Unlisted)) {
         // Installed once: setting an authorizer expires every prepared statement of the handle.
         sqlite3_set_authorizer(m_db, &Handle::authorize, this);
     }
     ~Handle() {
         m_statements.reset(); // every statement goes before the file can close
+        m_readOnlyStatements.reset();
         sqlite3_close_v2(m_db);
     }
     Handle(const Handle &) = delete;
@@ -125,6 +128,11 @@ public:
 
     /// A text of the backend's own, kept prepared on the handle.
     StatementUse use(const std::string &sql) { return m_statements->use(sql); }
+
+    /// A query text kept prepared for read-only queries alone. Such statements are prepared
+    /// (and prepared again after a change of the schema) only while the handle is read-only, so
+    /// the authorizer has seen them; a text the backend uses for writing is never among them.
+    StatementUse useReadOnly(const std::string &sql) { return m_readOnlyStatements->use(sql); }
 
     /// While set, the authorizer lets statements being prepared only read.
     void setReadOnly(bool on) { m_readOnly = on; }
@@ -183,6 +191,7 @@ private:
 
     sqlite3 *m_db;
     std::unique_ptr<StatementCache> m_statements;
+    std::unique_ptr<StatementCache> m_readOnlyStatements;
     bool m_readOnly = false;
     std::unordered_map<std::string, std::optional<SaveTarget>> m_targets;
 };
@@ -387,11 +396,11 @@ DbRowSet SqliteConnection::readOnlyQuery(const std::string &sql, const std::vect
                                          const DbQueryLimits &limits) {
     ReadOnlyGuard guard(*this);
     try {
-        Statement stmt(m_db, sql);
-        if (!sqlite3_stmt_readonly(stmt.get()))
+        StatementUse stmt = m_handle->useReadOnly(sql);
+        if (!sqlite3_stmt_readonly(stmt->get()))
             throw Error(sqlerr::kPermission, "not authorized");
-        stmt.bindAll(params);
-        return fetch(stmt, 0, limits);
+        stmt->bindAll(params);
+        return fetch(*stmt, 0, limits);
     } catch (const Error &e) {
         if (e.number() != sqlerr::kPermission)
             throw;

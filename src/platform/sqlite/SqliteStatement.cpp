@@ -196,14 +196,19 @@ std::unordered_map<sqlite3 *, StatementCache *> &caches() {
 
 } // namespace
 
-StatementCache::StatementCache(sqlite3 *db, std::size_t capacity)
+StatementCache::StatementCache(sqlite3 *db, std::size_t capacity, Listing listing)
     : m_db(db)
-    , m_capacity(capacity) {
+    , m_capacity(capacity)
+    , m_listing(listing) {
+    if (listing == Listing::Unlisted)
+        return;
     std::lock_guard lock(g_cachesMutex);
     caches()[db] = this;
 }
 
 StatementCache::~StatementCache() {
+    if (m_listing == Listing::Unlisted)
+        return;
     std::lock_guard lock(g_cachesMutex);
     auto it = caches().find(m_db);
     if (it != caches().end() && it->second == this)

@@ -104,7 +104,12 @@ class StatementCache {
 public:
     static constexpr std::size_t kDefaultCapacity = 128;
 
-    explicit StatementCache(sqlite3 *db, std::size_t capacity = kDefaultCapacity);
+    /// Whether forHandle() finds the cache: a handle's second cache, for statements that must
+    /// never be mixed with its others, stays unlisted.
+    enum class Listing { Listed, Unlisted };
+
+    explicit StatementCache(sqlite3 *db, std::size_t capacity = kDefaultCapacity,
+                            Listing listing = Listing::Listed);
     ~StatementCache();
     StatementCache(const StatementCache &) = delete;
     StatementCache &operator=(const StatementCache &) = delete;
@@ -127,6 +132,7 @@ private:
 
     sqlite3 *m_db;
     std::size_t m_capacity;
+    Listing m_listing;
     std::unordered_map<std::string, Kept> m_kept;
 };
 
