@@ -1,0 +1,49 @@
+// The calls every operating system's backend gives, declared once. Each backend's header
+// includes this file inside its own namespace (zeph::posix, zeph::win32), after the headers
+// it needs, so that the programs name either backend as `native` and both stay alike.
+// No include guard and no includes of its own: it is read once per backend namespace.
+
+std::unique_ptr<IFileSystem> makeFileSystem();
+std::unique_ptr<IShell> makeShell();
+std::unique_ptr<IHttp> makeHttp();
+std::unique_ptr<IClock> makeSystemClock();
+std::unique_ptr<IGuidSource> makeGuidSource();
+
+/// The path with this OS's separators (backslashes on Windows), for its own calls.
+std::string toNativePath(const std::string &path);
+/// The name of the user running the program ("" when unknown).
+std::string currentUserName();
+/// This machine's name, short form.
+std::string hostName();
+/// The folder that holds the running executable, without trailing separator.
+std::string executableFolder();
+/// The value of an environment variable (UTF-8), or "" when unset.
+std::string environment(const char *name);
+/// The program's standard streams, for asking whether one is a terminal.
+enum class StandardStream { Input, Output, Error };
+/// True when the stream is a terminal or console (not a file, pipe or null device).
+bool isTerminal(StandardStream stream);
+/// Local time of a moment, through the C library's time zone rules.
+LocalTime localTimeOf(TimePoint t);
+
+enum class ReadOutcome { Read, Missing, Failed };
+/// Appends a whole file's bytes to content, unchanged (no text-mode translation); Missing when
+/// there is no such file, Failed with the reason in error when it cannot be read.
+ReadOutcome readWholeFile(const std::string &path, std::string &content, std::string &error);
+/// Writes a file by writing a new one beside it, making it durable and moving it over the
+/// old, so that a crash never leaves a torn file. False with an error text on failure.
+bool writeFileAtomically(const std::string &path, const std::string &content, std::string &error);
+/// An exclusive lock of the operating system on a file, taken without waiting, that the
+/// system drops when its holder's process ends however it ends. The holder's text (with the
+/// process id added) stays readable in the file while it is held. Nothing, with the holder's
+/// text in heldBy, when another holder has it. Throws Error when the file cannot be opened or
+/// locked.
+std::unique_ptr<IRunLock> takeFileLock(const std::string &path, const std::string &holder,
+                                       std::string &heldBy);
+
+/// The machine itself as the program's Host (its registry, services, files, mail store and
+/// the server's database over ODBC, databaseText or else the program's own connection text),
+/// for a program that runs on the server. Nothing where the server never runs (POSIX): there
+/// the programs use a stand-in host.
+std::unique_ptr<Host> openServerMachine(std::function<void(const std::string &)> notice,
+                                        const std::string &databaseText);
