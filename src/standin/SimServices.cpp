@@ -3,6 +3,7 @@
 #include "platform/AsciiText.h"
 
 #include "platform/Native.h"
+#include "platform/SystemClock.h"
 
 #include <cctype>
 #include <cstdio>
@@ -68,20 +69,6 @@ private:
     SimSettings m_settings;
 };
 
-// With virtual time on, a sleep returns at once and moves this clock forward.
-class VirtualClock : public IClock {
-public:
-    TimePoint now() override { return std::chrono::system_clock::now() + m_offset; }
-    LocalTime toLocal(TimePoint t) override { return native::localTimeOf(t); }
-    void sleepMs(int milliseconds) override {
-        if (milliseconds > 0)
-            m_offset += std::chrono::milliseconds(milliseconds);
-    }
-
-private:
-    std::chrono::system_clock::duration m_offset{};
-};
-
 } // namespace
 
 std::unique_ptr<IServices> makeServices(const SimSettings &settings) {
@@ -94,7 +81,7 @@ std::unique_ptr<IWorkstation> makeWorkstation(const SimSettings &settings) {
 
 std::unique_ptr<IClock> makeClock(const SimSettings &settings) {
     if (settings.get("virtual-time") == "on")
-        return std::make_unique<VirtualClock>();
+        return std::make_unique<SystemClock>(&native::localTimeOf, SystemClock::Sleeps::MoveTime);
     return native::makeSystemClock();
 }
 

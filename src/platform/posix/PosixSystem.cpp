@@ -1,12 +1,13 @@
 #include "Posix.h"
 
+#include "platform/SystemClock.h"
+
 #include <array>
 #include <climits>
 #include <cstdlib>
 #include <ctime>
 #include <pwd.h>
 #include <random>
-#include <thread>
 #include <unistd.h>
 
 namespace zeph::posix {
@@ -58,16 +59,6 @@ LocalTime localTimeOf(TimePoint t) {
 
 namespace {
 
-class SystemClock : public IClock {
-public:
-    TimePoint now() override { return std::chrono::system_clock::now(); }
-    LocalTime toLocal(TimePoint t) override { return localTimeOf(t); }
-    void sleepMs(int milliseconds) override {
-        if (milliseconds > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-    }
-};
-
 class RandomGuidSource : public IGuidSource {
 public:
     std::string newGuid() override {
@@ -95,7 +86,7 @@ private:
 } // namespace
 
 std::unique_ptr<IClock> makeSystemClock() {
-    return std::make_unique<SystemClock>();
+    return std::make_unique<SystemClock>(&localTimeOf, SystemClock::Sleeps::Wait);
 }
 std::unique_ptr<IGuidSource> makeGuidSource() {
     return std::make_unique<RandomGuidSource>();

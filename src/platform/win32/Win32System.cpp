@@ -2,13 +2,14 @@
 #include "WideText.h"
 #include "Win32.h"
 
+#include "platform/SystemClock.h"
+
 // windows.h first: the other system headers need its types.
 #include <windows.h>
 
 #include <objbase.h>
 
 #include <ctime>
-#include <thread>
 
 namespace zeph::win32 {
 
@@ -69,16 +70,6 @@ LocalTime localTimeOf(TimePoint t) {
 
 namespace {
 
-class SystemClock : public IClock {
-public:
-    TimePoint now() override { return std::chrono::system_clock::now(); }
-    LocalTime toLocal(TimePoint t) override { return localTimeOf(t); }
-    void sleepMs(int milliseconds) override {
-        if (milliseconds > 0)
-            ::Sleep(static_cast<DWORD>(milliseconds));
-    }
-};
-
 class SystemGuidSource : public IGuidSource {
 public:
     std::string newGuid() override {
@@ -95,7 +86,7 @@ public:
 } // namespace
 
 std::unique_ptr<IClock> makeSystemClock() {
-    return std::make_unique<SystemClock>();
+    return std::make_unique<SystemClock>(&localTimeOf, SystemClock::Sleeps::Wait);
 }
 std::unique_ptr<IGuidSource> makeGuidSource() {
     return std::make_unique<SystemGuidSource>();
