@@ -308,4 +308,51 @@ void ScenarioHost::set(const std::string &name, const std::string &value) const 
         throw std::runtime_error("zephrane-sim set " + name + " failed: " + r.err);
 }
 
+std::string maskedTimes(const std::string &out) {
+    static const std::regex time(R"(\d+/\d+/\d{4} \d+:\d\d:\d\d [AP]M)");
+    // A second run in the same second takes the next free name ("_2"): masked with the stamp.
+    static const std::regex stamp(R"(_\d{8}_\d\d_\d\d_\d\d(_\d+)?)");
+    return std::regex_replace(std::regex_replace(out, time, "<time>"), stamp, "_<stamp>");
+}
+
+std::vector<std::string> readingRuns(const std::string &csv) {
+    return {
+        "--list-templates",
+        "--all --list",
+        "--switch 1 --list",
+        "--extensions 1000-99999 --list",
+        "--where \"WHERE Alias LIKE 'a%' OR DisplayName LIKE '%e%'\" --list",
+        "--where \"WHERE Alias = 'x'; DELETE FROM Subscriber\" --list",
+        "--csv " + shellQuoted(csv) + " --list",
+        "--template defaultTemplate --all --dry-run",
+        "--template defaultTemplate --all --dry-run --preserve-alternate-extensions",
+    };
+}
+
+std::vector<ScenarioHost::Result> runEach(const ScenarioHost &host,
+                                          const std::vector<std::string> &runs) {
+    std::vector<ScenarioHost::Result> results;
+    for (const std::string &args : runs)
+        results.push_back(host.cli(args));
+    return results;
+}
+
+std::string printedDifference(const std::vector<std::string> &runs,
+                              const std::vector<ScenarioHost::Result> &expected,
+                              const std::vector<ScenarioHost::Result> &actual) {
+    std::string text;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        const ScenarioHost::Result &want = expected.at(i);
+        const ScenarioHost::Result &got = actual.at(i);
+        if (got.status != want.status)
+            text += runs[i] + ": status " + std::to_string(got.status) + " instead of " +
+                    std::to_string(want.status) + "\n" + got.err;
+        if (maskedTimes(got.out) != maskedTimes(want.out))
+            text += runs[i] + ": printed\n" + got.out + "instead of\n" + want.out;
+        if (maskedTimes(got.err) != maskedTimes(want.err))
+            text += runs[i] + ": reported\n" + got.err + "instead of\n" + want.err;
+    }
+    return text;
+}
+
 } // namespace zeph::test

@@ -106,4 +106,20 @@ private:
     std::string m_database;
 };
 
+/// A run's printed lines with their times and the time-stamped names in them masked, for
+/// comparing two runs.
+std::string maskedTimes(const std::string &out);
+/// zephrane-cli's command lines that only read the server: the templates, each kind of
+/// selection (one reads the list file `csv`) and dry runs. Every database backend must
+/// print the same for each.
+std::vector<std::string> readingRuns(const std::string &csv);
+/// Runs zephrane-cli once with each command line, in order.
+std::vector<ScenarioHost::Result> runEach(const ScenarioHost &host,
+                                          const std::vector<std::string> &runs);
+/// How the runs' statuses and printed lines (times masked) differ from the expected ones, for
+/// a readable failure; empty when they are the same.
+std::string printedDifference(const std::vector<std::string> &runs,
+                              const std::vector<ScenarioHost::Result> &expected,
+                              const std::vector<ScenarioHost::Result> &actual);
+
 } // namespace zeph::test

@@ -7,20 +7,11 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 
 using namespace zeph::test;
 namespace fs = std::filesystem;
 
 namespace {
-
-// A run's printed lines with its times and the paths named by them masked.
-std::string masked(const std::string &out) {
-    static const std::regex time(R"(\d+/\d+/\d{4} \d+:\d\d:\d\d [AP]M)");
-    // A second run in the same second takes the next free name ("_2"): masked with the stamp.
-    static const std::regex stamp(R"(_\d{8}_\d\d_\d\d_\d\d(_\d+)?)");
-    return std::regex_replace(std::regex_replace(out, time, "<time>"), stamp, "_<stamp>");
-}
 
 class CliOdbc : public ::testing::Test {
 protected:
@@ -57,27 +48,10 @@ TEST_F(CliOdbc, StartUpChecksSelectionsAndADryRunReadAsOnTheEmbeddedDatabase) {
     ASSERT_GE(rows.size(), 3u);
     const std::string alias = fields(rows[1])[0];
     { std::ofstream(csv) << "alias,extension\n" << alias << ",\nnobody,1\n"; }
-    const std::string runs[] = {
-        "--list-templates",
-        "--all --list",
-        "--switch 1 --list",
-        "--extensions 1000-99999 --list",
-        "--where \"WHERE Alias LIKE 'a%' OR DisplayName LIKE '%e%'\" --list",
-        "--where \"WHERE Alias = 'x'; DELETE FROM Subscriber\" --list",
-        "--csv " + shellQuoted(csv) + " --list",
-        "--template defaultTemplate --all --dry-run",
-        "--template defaultTemplate --all --dry-run --preserve-alternate-extensions",
-    };
-    std::vector<ScenarioHost::Result> embedded;
-    for (const auto &args : runs)
-        embedded.push_back(m_host.cli(args));
+    const std::vector<std::string> runs = readingRuns(csv);
+    const auto embedded = runEach(m_host, runs);
     overOdbc();
-    for (std::size_t i = 0; i < std::size(runs); ++i) {
-        auto odbc = m_host.cli(runs[i]);
-        EXPECT_EQ(odbc.status, embedded[i].status) << runs[i] << "\n" << odbc.err;
-        EXPECT_EQ(masked(odbc.out), masked(embedded[i].out)) << runs[i];
-        EXPECT_EQ(masked(odbc.err), masked(embedded[i].err)) << runs[i];
-    }
+    EXPECT_EQ(printedDifference(runs, embedded, runEach(m_host, runs)), "");
     EXPECT_GT(lines(embedded[7].out).size(), 50u); // a whole run was compared
 }
 

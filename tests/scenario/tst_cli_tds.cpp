@@ -23,13 +23,6 @@ namespace {
 
 const char *kProgramText = "Driver={SQL Server};server=;database=TarvoDb";
 
-// A run's printed lines with its times and the paths named by them masked.
-std::string masked(const std::string &out) {
-    static const std::regex time(R"(\d+/\d+/\d{4} \d+:\d\d:\d\d [AP]M)");
-    static const std::regex stamp(R"(_\d{8}_\d\d_\d\d_\d\d(_\d+)?)");
-    return std::regex_replace(std::regex_replace(out, time, "<time>"), stamp, "_<stamp>");
-}
-
 class CliTds : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -55,29 +48,12 @@ TEST_F(CliTds, ListingsCriteriaListsAndADryRunReadAsOnTheEmbeddedDatabase) {
     const auto rows = lines(first.out);
     ASSERT_GE(rows.size(), 3u);
     { std::ofstream(csv) << "alias,extension\n" << fields(rows[1])[0] << ",\nnobody,1\n"; }
-    const std::string runs[] = {
-        "--list-templates",
-        "--all --list",
-        "--switch 1 --list",
-        "--extensions 1000-99999 --list",
-        "--where \"WHERE Alias LIKE 'a%' OR DisplayName LIKE '%e%'\" --list",
-        "--where \"WHERE Alias = 'x'; DELETE FROM Subscriber\" --list",
-        "--csv " + shellQuoted(csv) + " --list",
-        "--template defaultTemplate --all --dry-run",
-        "--template defaultTemplate --all --dry-run --preserve-alternate-extensions",
-    };
-    std::vector<ScenarioHost::Result> embedded;
-    for (const auto &args : runs)
-        embedded.push_back(m_host.cli(args));
+    const std::vector<std::string> runs = readingRuns(csv);
+    const auto embedded = runEach(m_host, runs);
     const Dump before = dumpServer(m_host.host(), nullptr);
     ServedHost served(m_host);
     m_host.useDatabase(served.connectionText());
-    for (std::size_t i = 0; i < std::size(runs); ++i) {
-        auto tds = m_host.cli(runs[i]);
-        EXPECT_EQ(tds.status, embedded[i].status) << runs[i] << "\n" << tds.err;
-        EXPECT_EQ(masked(tds.out), masked(embedded[i].out)) << runs[i];
-        EXPECT_EQ(masked(tds.err), masked(embedded[i].err)) << runs[i];
-    }
+    EXPECT_EQ(printedDifference(runs, embedded, runEach(m_host, runs)), "");
     // Reading over the server changed nothing in its database.
     EXPECT_EQ(difference(before, dumpServer(m_host.host(), nullptr)), "");
 }
@@ -256,7 +232,7 @@ TEST_P(ResetBothWays, ARunOverTheServerEqualsTheEmbeddedRun) {
     served.kill();
     EXPECT_EQ(remote.status, inProcess.status) << remote.err;
     auto in = [](const std::string &text, const ScenarioHost &host) {
-        return masked(std::regex_replace(text, std::regex(host.temp().path()), "<temp>"));
+        return maskedTimes(std::regex_replace(text, std::regex(host.temp().path()), "<temp>"));
     };
     EXPECT_EQ(in(remote.out, overTds), in(inProcess.out, embedded));
     EXPECT_EQ(in(remote.err, overTds), in(inProcess.err, embedded));

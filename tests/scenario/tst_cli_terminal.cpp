@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+using zeph::test::contains;
 using zeph::test::fields;
 using zeph::test::lines;
 using zeph::test::listedRows;
@@ -11,10 +12,6 @@ using zeph::test::ScenarioHost;
 using zeph::test::shellQuoted;
 
 namespace {
-
-bool contains(const std::string &text, const std::string &part) {
-    return text.find(part) != std::string::npos;
-}
 
 std::size_t count(const std::string &text, const std::string &part) {
     std::size_t n = 0;

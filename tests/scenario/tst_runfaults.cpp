@@ -15,10 +15,11 @@
 #include <sys/mount.h>
 
 namespace fs = std::filesystem;
+using zeph::test::contains;
+using zeph::test::digestsOf;
 using zeph::test::lines;
 using zeph::test::ScenarioHost;
 using zeph::test::shellQuoted;
-using zeph::test::TempHost;
 
 namespace {
 
@@ -26,10 +27,6 @@ constexpr int kSubscribers = 30;
 constexpr unsigned kSeed = 5;
 const std::string kResetAll = "--template defaultTemplate --all --preserve-alternate-extensions "
                               "--skip-dl-sync --yes";
-
-bool contains(const std::string &text, const std::string &part) {
-    return text.find(part) != std::string::npos;
-}
 
 // One text per row of a query on the host's database.
 std::vector<std::string> column(const std::string &host, const std::string &sql) {
@@ -234,15 +231,6 @@ TEST(LogTmpfs, ARealFullTmpfsStopsTheRunWithTheLogIntact) {
 }
 
 // --- the account may only read the database -------------------------------------------------
-
-std::map<std::string, std::string> digestsOf(const std::string &folder) {
-    std::map<std::string, std::string> digests;
-    for (const auto &entry : fs::recursive_directory_iterator(folder)) {
-        if (entry.is_regular_file())
-            digests[entry.path().string()] = TempHost::fileDigest(entry.path().string());
-    }
-    return digests;
-}
 
 TEST(ReadOnlyDatabase, TheRunRefusesWithTheSystemsMessageAndChangesNothing) {
     ScenarioHost scenario(kSubscribers, kSeed);
