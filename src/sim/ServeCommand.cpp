@@ -1,5 +1,6 @@
 #include "ServeCommand.h"
 
+#include "HostFolder.h"
 #include "TdsListener.h"
 #include "platform/Native.h"
 #include "standin/SimHost.h"
@@ -73,17 +74,9 @@ int serveCommand(const std::vector<std::string> &args) {
             return 2;
         }
     }
-    if (!isHostFolder(folder)) {
-        std::cerr << "zephrane-sim: " << folder
-                  << " is not a stand-in host folder (no registry.reg); create one with: "
-                     "zephrane-sim init "
-                  << folder << "\n";
+    if (!requireHost(folder))
         return 1;
-    }
-    std::vector<std::string> problems;
-    const SimSettings settings = SimSettings::load(folder, &problems);
-    for (const auto &p : problems)
-        std::cerr << "zephrane-sim: " << p << "\n";
+    const SimSettings settings = loadSettings(folder);
 
     // Lives as long as the process: the sessions' threads hold on to it.
     static SharedClock clock(makeClock(settings));

@@ -1,4 +1,5 @@
 // zephrane-sim: creates and controls stand-in hosts.
+#include "HostFolder.h"
 #include "ServeCommand.h"
 #include "standin/SimHost.h"
 #include "standin/SimSettings.h"
@@ -76,25 +77,12 @@ int init(const std::vector<std::string> &args) {
     return 0;
 }
 
-bool requireHost(const std::string &folder) {
-    if (zeph::sim::isHostFolder(folder))
-        return true;
-    std::cerr << "zephrane-sim: " << folder
-              << " is not a stand-in host folder (no registry.reg); create one with: "
-                 "zephrane-sim init "
-              << folder << "\n";
-    return false;
-}
-
 int set(const std::vector<std::string> &args) {
     if (args.size() != 3)
         return usage("set needs HOST NAME VALUE");
-    if (!requireHost(args[0]))
+    if (!zeph::sim::requireHost(args[0]))
         return 1;
-    std::vector<std::string> problems;
-    auto settings = zeph::sim::SimSettings::load(args[0], &problems);
-    for (const auto &p : problems)
-        std::cerr << "zephrane-sim: " << p << "\n";
+    auto settings = zeph::sim::loadSettings(args[0]);
     std::string error = settings.set(args[1], args[2]);
     if (error.empty())
         settings.save(args[0], error);
@@ -108,12 +96,9 @@ int set(const std::vector<std::string> &args) {
 int show(const std::vector<std::string> &args) {
     if (args.size() != 1)
         return usage("show needs HOST");
-    if (!requireHost(args[0]))
+    if (!zeph::sim::requireHost(args[0]))
         return 1;
-    std::vector<std::string> problems;
-    auto settings = zeph::sim::SimSettings::load(args[0], &problems);
-    for (const auto &p : problems)
-        std::cerr << "zephrane-sim: " << p << "\n";
+    auto settings = zeph::sim::loadSettings(args[0]);
     std::cout << "host " << args[0] << "\n";
     for (const auto &info : zeph::sim::SimSettings::known()) {
         std::string value = settings.get(info.name);
@@ -127,7 +112,7 @@ int show(const std::vector<std::string> &args) {
 int check(const std::vector<std::string> &args) {
     if (args.size() != 1)
         return usage("check needs HOST");
-    if (!requireHost(args[0]))
+    if (!zeph::sim::requireHost(args[0]))
         return 1;
     std::string error;
     auto violations = zeph::sqlite::checkServerDatabase(zeph::sim::databasePath(args[0]), error);
