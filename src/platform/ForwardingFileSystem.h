@@ -1,7 +1,9 @@
 #pragma once
 // A file system that passes every call on to another one. Wrappers that watch or limit a few
 // calls (the benchmark's sync counter, the stand-in's write budget) derive from it and override
-// only those, so that every other call, and every call added later, reaches the real one.
+// only those, so that every other call, and every call added later, reaches the real one. The
+// same for the text files it opens: a writer that forgot to pass sync() on would report lines
+// durable that are not.
 
 #include "FileSystem.h"
 
@@ -9,6 +11,25 @@
 #include <utility>
 
 namespace zeph {
+
+class ForwardingTextWriter : public ITextFileWriter {
+public:
+    explicit ForwardingTextWriter(std::unique_ptr<ITextFileWriter> inner)
+        : m_inner(std::move(inner)) {}
+
+    bool writeLine(const std::string &text) override { return m_inner->writeLine(text); }
+    bool writeLineUnsynced(const std::string &text) override {
+        return m_inner->writeLineUnsynced(text);
+    }
+    bool sync() override { return m_inner->sync(); }
+    void close() override { m_inner->close(); }
+
+protected:
+    ITextFileWriter &inner() { return *m_inner; }
+
+private:
+    std::unique_ptr<ITextFileWriter> m_inner;
+};
 
 class ForwardingFileSystem : public IFileSystem {
 public:
@@ -25,10 +46,10 @@ public:
         m_inner->deleteFile(path, force);
     }
     std::unique_ptr<ITextFileWriter> openTextFile(const std::string &path, bool append) override {
-        return m_inner->openTextFile(path, append);
+        return handedOut(m_inner->openTextFile(path, append));
     }
     std::unique_ptr<ITextFileWriter> createNewTextFile(const std::string &path) override {
-        return m_inner->createNewTextFile(path);
+        return handedOut(m_inner->createNewTextFile(path));
     }
     std::optional<std::string> readFile(const std::string &path) override {
         return m_inner->readFile(path);
@@ -41,8 +62,19 @@ public:
 
 protected:
     IFileSystem &inner() { return *m_inner; }
+    /// The writer handed out for a text file the real file system opened: the file itself,
+    /// unless a wrapper watches its lines.
+    virtual std::unique_ptr<ITextFileWriter> writerFor(std::unique_ptr<ITextFileWriter> file) {
+        return file;
+    }
 
 private:
+    std::unique_ptr<ITextFileWriter> handedOut(std::unique_ptr<ITextFileWriter> file) {
+        if (!file)
+            return file; // the name was taken
+        return writerFor(std::move(file));
+    }
+
     std::unique_ptr<IFileSystem> m_inner;
 };
 

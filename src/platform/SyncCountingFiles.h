@@ -17,29 +17,27 @@ struct FileSyncCounts {
     long syncs = 0;
 };
 
-class SyncCountingWriter : public ITextFileWriter {
+class SyncCountingWriter : public ForwardingTextWriter {
 public:
     SyncCountingWriter(std::unique_ptr<ITextFileWriter> inner,
                        std::shared_ptr<FileSyncCounts> counts)
-        : m_inner(std::move(inner))
+        : ForwardingTextWriter(std::move(inner))
         , m_counts(std::move(counts)) {}
     bool writeLine(const std::string &text) override {
         ++m_counts->lines;
         ++m_counts->syncs;
-        return m_inner->writeLine(text);
+        return inner().writeLine(text);
     }
     bool writeLineUnsynced(const std::string &text) override {
         ++m_counts->lines;
-        return m_inner->writeLineUnsynced(text);
+        return inner().writeLineUnsynced(text);
     }
     bool sync() override {
         ++m_counts->syncs;
-        return m_inner->sync();
+        return inner().sync();
     }
-    void close() override { m_inner->close(); }
 
 private:
-    std::unique_ptr<ITextFileWriter> m_inner;
     std::shared_ptr<FileSyncCounts> m_counts;
 };
 
@@ -48,20 +46,13 @@ public:
     SyncCountingFiles(std::unique_ptr<IFileSystem> files, std::shared_ptr<FileSyncCounts> counts)
         : ForwardingFileSystem(std::move(files))
         , m_counts(std::move(counts)) {}
-    std::unique_ptr<ITextFileWriter> openTextFile(const std::string &path, bool append) override {
-        return counted(inner().openTextFile(path, append));
-    }
-    std::unique_ptr<ITextFileWriter> createNewTextFile(const std::string &path) override {
-        return counted(inner().createNewTextFile(path));
+
+protected:
+    std::unique_ptr<ITextFileWriter> writerFor(std::unique_ptr<ITextFileWriter> file) override {
+        return std::make_unique<SyncCountingWriter>(std::move(file), m_counts);
     }
 
 private:
-    std::unique_ptr<ITextFileWriter> counted(std::unique_ptr<ITextFileWriter> writer) {
-        if (!writer)
-            return writer;
-        return std::make_unique<SyncCountingWriter>(std::move(writer), m_counts);
-    }
-
     std::shared_ptr<FileSyncCounts> m_counts;
 };
 

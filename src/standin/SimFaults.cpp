@@ -30,22 +30,20 @@ std::pair<std::string, int> stepAndCount(const std::string &setting) {
 }
 
 // A line writer that draws on a budget shared by every file the host's programs write.
-class BudgetedWriter : public ITextFileWriter {
+class BudgetedWriter : public ForwardingTextWriter {
 public:
     BudgetedWriter(std::unique_ptr<ITextFileWriter> inner, std::shared_ptr<std::uint64_t> budget)
-        : m_inner(std::move(inner))
+        : ForwardingTextWriter(std::move(inner))
         , m_budget(std::move(budget)) {}
 
     // A line that does not fit is refused whole, as a full disk leaves a file: the lines before
     // it stay, nothing of it is written.
     bool writeLine(const std::string &text) override {
-        return fits(text) && spend(text, m_inner->writeLine(text));
+        return fits(text) && spend(text, inner().writeLine(text));
     }
     bool writeLineUnsynced(const std::string &text) override {
-        return fits(text) && spend(text, m_inner->writeLineUnsynced(text));
+        return fits(text) && spend(text, inner().writeLineUnsynced(text));
     }
-    bool sync() override { return m_inner->sync(); }
-    void close() override { m_inner->close(); }
 
 private:
     static std::uint64_t sizeOf(const std::string &text) { return text.size() + 2; } // CR LF
@@ -61,7 +59,6 @@ private:
         return written;
     }
 
-    std::unique_ptr<ITextFileWriter> m_inner;
     std::shared_ptr<std::uint64_t> m_budget;
 };
 
@@ -71,13 +68,8 @@ public:
         : ForwardingFileSystem(std::move(files))
         , m_budget(std::make_shared<std::uint64_t>(bytes)) {}
 
-    std::unique_ptr<ITextFileWriter> openTextFile(const std::string &path, bool append) override {
-        return std::make_unique<BudgetedWriter>(inner().openTextFile(path, append), m_budget);
-    }
-    std::unique_ptr<ITextFileWriter> createNewTextFile(const std::string &path) override {
-        std::unique_ptr<ITextFileWriter> file = inner().createNewTextFile(path);
-        if (!file)
-            return nullptr; // the name is taken
+protected:
+    std::unique_ptr<ITextFileWriter> writerFor(std::unique_ptr<ITextFileWriter> file) override {
         return std::make_unique<BudgetedWriter>(std::move(file), m_budget);
     }
 
