@@ -54,6 +54,8 @@ public:
     /// Makes the lines written so far durable, so that a power loss loses none of them. A
     /// failure is kept as the log's write problem (LogWriteProblem). Nothing without a log.
     void SyncLogFile();
+    /// True while lines written since the last sync may not be on disk yet.
+    bool HasUnsyncedLines() const { return m_file && m_writeProblem.empty() && m_unsynced; }
     /// Closes the log file; does nothing when none is open.
     void CloseLogFile();
 

@@ -5,6 +5,7 @@
 
 #include "platform/ForwardingFileSystem.h"
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,9 +13,11 @@
 
 namespace zeph {
 
+/// Counted from whichever thread writes or syncs a file: a run syncs its log and its journal
+/// at the same time.
 struct FileSyncCounts {
-    long lines = 0;
-    long syncs = 0;
+    std::atomic<long> lines = 0;
+    std::atomic<long> syncs = 0;
 };
 
 class SyncCountingWriter : public ForwardingTextWriter {

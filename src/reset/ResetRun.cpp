@@ -3,6 +3,8 @@
 #include "RecoveryJournal.h"
 #include "app/registry/RegistryAPI.h"
 
+#include <future>
+
 namespace zeph {
 
 ResetRun::ResetRun(Host &hostRef, db::modTarvoDB &tarvoDbRef, Logging &logRef,
@@ -29,6 +31,25 @@ void ResetRun::syncLog() {
     log.SyncLogFile();
     if (!log.LogWriteProblem().empty())
         stop("the run log could not be written (" + log.LogWriteProblem() + ")");
+}
+
+bool ResetRun::withLogSynced(const std::function<bool()> &write) {
+    if (!log.HasUnsyncedLines())
+        return write();
+    // Two files' syncs wait for the disk at the same time rather than one after the other;
+    // nothing else touches the log until its sync is done.
+    auto logSynced = std::async(std::launch::async, [this] { log.SyncLogFile(); });
+    bool written = false;
+    try {
+        written = write();
+    } catch (...) {
+        logSynced.wait();
+        throw;
+    }
+    logSynced.get();
+    if (!log.LogWriteProblem().empty())
+        stop("the run log could not be written (" + log.LogWriteProblem() + ")");
+    return written;
 }
 
 bool ResetRun::makeChangesDurable() {
@@ -145,9 +166,8 @@ bool ResetRun::journalRecord(const std::function<bool(RecoveryJournal &, std::st
     if (!journal)
         return true;
     // The log's lines up to the step are on disk with the journal's record of it.
-    syncLog();
     std::string problem;
-    if (record(*journal, problem))
+    if (withLogSynced([&] { return record(*journal, problem); }))
         return true;
     line("(error) the recovery journal could not be written (" + problem + ")");
     stop("the recovery journal could not be written (" + problem + ")");

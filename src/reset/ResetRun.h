@@ -128,6 +128,9 @@ public:
 
     /// Makes the run log's lines so far durable; a log that cannot be synced stops the run.
     void syncLog();
+    /// Runs `write` (a journal record and its sync) while the run log's lines so far are made
+    /// durable, and returns its outcome once both are done, as syncLog() would before it.
+    bool withLogSynced(const std::function<bool()> &write);
     /// Makes every change committed so far durable on the server; false (reported) when it
     /// could not be.
     bool makeChangesDurable();

@@ -32,8 +32,10 @@ bool openJournalEntry(ResetRun &run) {
     }
     run.announcedRemovalTicket.clear();
     run.attempt([&] { run.announcedRemovalTicket = CreateNewGuid(*run.host.guids); });
-    run.syncLog();
-    if (run.journal->begin(run.snapshot, templateAlias, run.announcedRemovalTicket, problem)) {
+    if (run.withLogSynced([&] {
+            return run.journal->begin(run.snapshot, templateAlias, run.announcedRemovalTicket,
+                                      problem);
+        })) {
         run.reached("journal");
         return true;
     }
