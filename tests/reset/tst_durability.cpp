@@ -63,20 +63,14 @@ public:
     }
 
 private:
-    class Writer : public ITextFileWriter {
+    class Writer : public ForwardingTextWriter {
     public:
         Writer(std::unique_ptr<ITextFileWriter> inner, std::shared_ptr<std::atomic<int>> allowed)
-            : m_inner(std::move(inner))
+            : ForwardingTextWriter(std::move(inner))
             , m_allowed(std::move(allowed)) {}
-        bool writeLine(const std::string &text) override { return m_inner->writeLine(text); }
-        bool writeLineUnsynced(const std::string &text) override {
-            return m_inner->writeLineUnsynced(text);
-        }
-        bool sync() override { return m_allowed->fetch_sub(1) > 0 && m_inner->sync(); }
-        void close() override { m_inner->close(); }
+        bool sync() override { return m_allowed->fetch_sub(1) > 0 && inner().sync(); }
 
     private:
-        std::unique_ptr<ITextFileWriter> m_inner;
         std::shared_ptr<std::atomic<int>> m_allowed;
     };
     std::unique_ptr<ITextFileWriter> watched(const std::string &path,
