@@ -95,6 +95,9 @@ struct ResetRunResult {
     /// The rise of the peak resident size during the run above the size with the cached tables
     /// and the grid open; -1 when the system does not tell.
     long peakGrowthKb = -1;
+    /// The same rise until the end of the last subscriber the run finished, before what the
+    /// run's end adds; noted only in a run without the floor.
+    long peakGrowthToLastFinishedKb = -1;
 };
 
 /// Resets subscribers of a host as the wizard does (the chosen subscribers in the grid, the

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <ctime>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <fstream>
 #include <limits>
 #include <string>
@@ -40,6 +43,12 @@ bool restartPeakResident() {
     clear << "5";
     clear.flush();
     return static_cast<bool>(clear);
+}
+
+void releaseFreeMemory() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
 }
 
 Timing bestOf(int runs, const std::function<void()> &work) {

@@ -40,6 +40,10 @@ long residentKb();
 long peakResidentKb();
 /// Starts the peak anew from the present resident size; false when the system cannot.
 bool restartPeakResident();
+/// Gives the memory the allocator holds free back to the system, so that the resident size is
+/// what is in use: memory freed by an earlier measurement would otherwise be used again by the
+/// next without raising the resident size, and hide its growth.
+void releaseFreeMemory();
 
 /// Runs `work` `runs` times and returns the shortest wall time and the shortest processor time.
 /// The machine may be shared: the least disturbed run is the truest figure of the program's
