@@ -461,7 +461,12 @@ void Recordset::commitChanges() {
         keyValues.push_back(stored[k]);
     }
     m_connection->updateRow(m_target, keyNames, keyValues, names, values);
-    storeRow(m_position, std::move(m_buffer));
+    // Only the changed values replace the row's own: a row of a table held for the whole
+    // program is not made anew, so its other values stay where they were allocated.
+    for (std::size_t c = 0; c < m_columns.size(); ++c) {
+        if (m_changed[c])
+            storeValue(m_position, c, std::move(m_buffer[c]));
+    }
 }
 
 void Recordset::commitNewRow() {
@@ -480,15 +485,20 @@ void Recordset::commitNewRow() {
 }
 
 void Recordset::storeRow(std::size_t row, std::vector<DbValue> values) {
-    auto &stored = m_rows[row];
-    const auto r = static_cast<std::uint32_t>(row);
-    for (std::size_t c = 0; c < m_columns.size(); ++c) {
-        if (m_indexes[c] && stored[c] != values[c]) {
-            m_indexes[c]->remove(stored[c], r);
-            m_indexes[c]->add(values[c], r);
-        }
+    for (std::size_t c = 0; c < m_columns.size(); ++c)
+        storeValue(row, c, std::move(values[c]));
+}
+
+void Recordset::storeValue(std::size_t row, std::size_t col, DbValue value) {
+    DbValue &stored = m_rows[row][col];
+    if (stored == value)
+        return;
+    if (m_indexes[col]) {
+        const auto r = static_cast<std::uint32_t>(row);
+        m_indexes[col]->remove(stored, r);
+        m_indexes[col]->add(value, r);
     }
-    stored = std::move(values);
+    stored = std::move(value);
 }
 
 } // namespace zeph::db

@@ -203,6 +203,7 @@ private:
     void commitChanges();
     void commitNewRow();
     void storeRow(std::size_t row, std::vector<DbValue> values);
+    void storeValue(std::size_t row, std::size_t col, DbValue value);
     void reset();
 
     IDatabase *m_database = nullptr;

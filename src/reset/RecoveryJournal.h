@@ -12,6 +12,7 @@
 
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -135,6 +136,11 @@ private:
     std::unique_ptr<ITextFileWriter> m_writer;
     int m_entry = 0;
     int m_lastEntry = 0;
+    /// The entries begun and not yet finished, in this file: those of an existing journal and
+    /// those this object began. Each record that changes it is on disk before it is changed.
+    std::set<int> m_open;
+    /// An existing journal whose last line was cut short is never marked closed.
+    bool m_tornTail = false;
     bool m_broken = false;
     // Records go to an existing journal, not to a new one.
     bool m_resuming = false;

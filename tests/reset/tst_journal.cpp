@@ -226,4 +226,48 @@ TEST_F(Journal, AJournalWithNothingLeftIsMarkedClosedAndNeverReadWholeAgain) {
     EXPECT_TRUE(scan.problems.empty());
 }
 
+// A journal taken up again by a recovery is marked closed only when every entry it had open
+// is finished and its last line is whole; what it had open comes from the file as read.
+TEST_F(Journal, AResumedJournalIsMarkedClosedOnlyWithNothingLeftOpen) {
+    auto &files = *host.host().files;
+    struct Case {
+        const char *stamp;
+        bool finishTheOpenEntry;
+        bool tornTail;
+        bool closed;
+    };
+    for (const Case &c :
+         {Case{"13_00_00", false, false, false}, Case{"13_00_01", true, false, true},
+          Case{"13_00_02", true, true, false}}) {
+        const std::string log = host.programFolder() + "/Zephrane_Log_20261206_" + c.stamp + ".TXT";
+        std::string problem;
+        {
+            RecoveryJournal journal(files, log, kServer);
+            ASSERT_TRUE(journal.listSyncOwed(problem)) << problem;
+            ASSERT_TRUE(journal.begin(SubscriberSnapshot{}, "defaultTemplate", "", problem));
+            ASSERT_TRUE(journal.finished(problem));
+            ASSERT_TRUE(journal.begin(SubscriberSnapshot{}, "defaultTemplate", "", problem));
+        }
+        if (c.tornTail)
+            std::ofstream(journalPath(log), std::ios::binary | std::ios::app) << "creat";
+        std::optional<JournalFile> file = readJournal(files, journalPath(log), problem);
+        ASSERT_TRUE(file) << problem;
+        ASSERT_EQ(file->unfinished().size(), 1u) << c.stamp;
+        EXPECT_EQ(file->tornTail, c.tornTail) << c.stamp;
+        {
+            RecoveryJournal resumed(files, *file);
+            if (c.finishTheOpenEntry) {
+                resumed.resume(file->unfinished().front()->number);
+                ASSERT_TRUE(resumed.finished(problem)) << problem;
+            }
+            ASSERT_TRUE(resumed.listSyncDone(problem)) << problem;
+        }
+        std::ifstream in(journalPath(log), std::ios::binary);
+        const std::string text{std::istreambuf_iterator<char>(in), {}};
+        EXPECT_EQ(text.find("\nclosed\t") != std::string::npos, c.closed) << c.stamp << "\n"
+                                                                          << text;
+        EXPECT_EQ(journalMustBeKept(files, journalPath(log)), !c.closed) << c.stamp;
+    }
+}
+
 } // namespace
