@@ -540,11 +540,40 @@ std::optional<DbRowSet> deleteTicket(sqlite3 *db, const Args &args, ServerContex
     return std::nullopt;
 }
 
+// While it lives, the connection's page cache holds at most `pages` pages. A statement that
+// rewrites a whole table keeps each page it changed in the cache until the transaction ends,
+// unless the cache is full and spills it to the log: with a small cache the rewrite costs a
+// few megabytes of memory instead of the connection's whole cache.
+class SmallCache {
+public:
+    SmallCache(sqlite3 *db, int pages)
+        : m_db(db)
+        , m_before(queryValue(db, "PRAGMA cache_size", {}).value_or(DbValue{})) {
+        exec(db, "PRAGMA cache_size=" + std::to_string(pages));
+    }
+    ~SmallCache() {
+        if (const auto *size = std::get_if<std::int64_t>(&m_before)) {
+            try {
+                exec(m_db, "PRAGMA cache_size=" + std::to_string(*size));
+            } catch (const Error &) {
+                // The smaller cache stays: slower large reads, never more memory.
+            }
+        }
+    }
+    SmallCache(const SmallCache &) = delete;
+    SmallCache &operator=(const SmallCache &) = delete;
+
+private:
+    sqlite3 *m_db;
+    DbValue m_before;
+};
+
 // Rebuilds the member rows of every list that has a directory group: the members are the
 // subscribers whose directory accounts are in the group. Lists without a group keep theirs.
 std::optional<DbRowSet> syncLists(sqlite3 *db, const Args &args, ServerContext &context) {
     if (args.integer("@SyncDistributionList") != 1 || syncOutcome(context) != SyncOutcome::Ok)
         return std::nullopt;
+    SmallCache smallCache(db, 1024); // 4 MB of 4 kB pages
     exec(db, "DELETE FROM DistributionListMember WHERE DistributionListObjectID IN "
              "(SELECT DistributionListObjectID FROM DistributionList "
              "WHERE DirectoryID IS NOT NULL)");
