@@ -71,21 +71,30 @@ void FailedRecords::observe(const std::string &line) {
     m_records.push_back(Record{m_current.alias, m_current.extension, line});
 }
 
+namespace {
+
+std::string recordLine(const FailedRecords::Record &r) {
+    return failedRecordsField(r.alias) + "," + failedRecordsField(r.extension) + "," +
+           failedRecordsField(r.reason);
+}
+
+} // namespace
+
 std::vector<std::string> FailedRecords::lines() const {
     std::vector<std::string> out{kHeader};
     out.reserve(m_records.size() + 1);
     for (const Record &r : m_records)
-        out.push_back(failedRecordsField(r.alias) + "," + failedRecordsField(r.extension) + "," +
-                      failedRecordsField(r.reason));
+        out.push_back(recordLine(r));
     return out;
 }
 
 void FailedRecords::write(IFileSystem &files, const std::string &path) const {
     // One write for the whole file: the writer makes each call durable, which costs a few
     // milliseconds, so a run with thousands of failures pays it once rather than per line.
-    std::string text;
-    for (const std::string &line : lines())
-        text += (text.empty() ? "" : "\r\n") + line;
+    // The text is built in place: a long run's records are not held a second time as lines.
+    std::string text = kHeader;
+    for (const Record &r : m_records)
+        text.append("\r\n").append(recordLine(r));
     // The name belongs to this run's log, which was made new; a file already there is not ours.
     std::unique_ptr<ITextFileWriter> file = files.createNewTextFile(path);
     if (!file)

@@ -5,6 +5,7 @@
 // subscribers again.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zeph {
@@ -41,6 +42,8 @@ public:
     void observe(const std::string &line);
 
     const std::vector<Record> &records() const { return m_records; }
+    /// The records, taken out: none are left.
+    std::vector<Record> takeRecords() { return std::exchange(m_records, {}); }
     /// The file's lines: the header, then one line per record in the run's order.
     std::vector<std::string> lines() const;
     /// Writes the file (cut to empty first). Throws zeph::Error when it cannot be written.

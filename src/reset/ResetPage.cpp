@@ -263,21 +263,22 @@ void ResetPage::endRun(ResetRun &run, int subscribersReset) {
 // Beside the log, so that the two are found and purged together. A run without a log path has
 // nowhere to put it; a file that cannot be written is told in the summary, not in the log,
 // which is closed by now and whose lines and counts stay as they are.
-void ResetPage::writeFailedRecords(ResetSummary &summary) const {
-    summary.failedRecords = m_failedRecords.records();
+void ResetPage::writeFailedRecords(ResetSummary &summary) {
     if (summary.logFilePath.empty()) {
         summary.failedRecordsProblem = "the run has no log to put it beside";
-        return;
+    } else {
+        const std::string path = failedRecordsPath(summary.logFilePath);
+        try {
+            m_failedRecords.write(*m_host.files, path);
+            summary.failedRecordsPath = path;
+        } catch (const Error &e) {
+            summary.failedRecordsProblem = e.description();
+        } catch (const std::exception &e) {
+            summary.failedRecordsProblem = e.what();
+        }
     }
-    const std::string path = failedRecordsPath(summary.logFilePath);
-    try {
-        m_failedRecords.write(*m_host.files, path);
-        summary.failedRecordsPath = path;
-    } catch (const Error &e) {
-        summary.failedRecordsProblem = e.description();
-    } catch (const std::exception &e) {
-        summary.failedRecordsProblem = e.what();
-    }
+    // The page shows one run: its records go to the summary rather than being held twice.
+    summary.failedRecords = m_failedRecords.takeRecords();
 }
 
 std::string ResetPage::closingMessage(int subscribersReset) const {

@@ -143,7 +143,7 @@ private:
     /// Resets the row's subscriber when it is ticked; false for an unticked row.
     bool resetRow(ResetRun &run, int row);
     void endRun(ResetRun &run, int subscribersReset);
-    void writeFailedRecords(ResetSummary &summary) const;
+    void writeFailedRecords(ResetSummary &summary);
     std::string closingMessage(int subscribersReset) const;
     void openLog();
     void openDocument(const std::string &path, const char *what);
