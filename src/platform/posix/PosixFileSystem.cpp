@@ -78,7 +78,8 @@ private:
         if (m_fd < 0 || m_failed)
             return false;
         const off_t start = ::lseek(m_fd, 0, SEEK_END);
-        if (start < 0 || !writeAll(text + "\r\n") ||
+        // The line and its end in two writes: a long line is not copied to append two bytes.
+        if (start < 0 || !writeAll(text) || !writeAll("\r\n") ||
             (synced && ::fdatasync(m_fd) != 0 && errno != EINVAL)) {
             m_failed = true;
             if (start >= 0 && ::ftruncate(m_fd, start) == 0)

@@ -573,7 +573,7 @@ private:
 std::optional<DbRowSet> syncLists(sqlite3 *db, const Args &args, ServerContext &context) {
     if (args.integer("@SyncDistributionList") != 1 || syncOutcome(context) != SyncOutcome::Ok)
         return std::nullopt;
-    SmallCache smallCache(db, 1024); // 4 MB of 4 kB pages
+    SmallCache smallCache(db, 256); // 1 MB of 4 kB pages
     exec(db, "DELETE FROM DistributionListMember WHERE DistributionListObjectID IN "
              "(SELECT DistributionListObjectID FROM DistributionList "
              "WHERE DirectoryID IS NOT NULL)");
