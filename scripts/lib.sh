@@ -20,16 +20,39 @@ zeph_install_packages() {
     zeph_register_sql_server_driver
 }
 
+# "sudo" for a developer, nothing as root (CI).
+zeph_sudo() {
+    if [ "$(id -u)" -ne 0 ]; then
+        echo sudo
+    fi
+}
+
+# Prints those of the packages given that are not installed yet, separated by blanks.
+zeph_missing_packages() {
+    local p
+    for p in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+            printf '%s ' "$p"
+        fi
+    done
+}
+
+# Installs the packages given; fails as apt-get fails.
+zeph_apt_install() {
+    local sudo
+    sudo="$(zeph_sudo)"
+    $sudo apt-get update -qq &&
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@"
+}
+
 # A connection text names the server's driver as "SQL Server", as on Windows: here that name is
 # FreeTDS's ODBC driver, registered once with the driver manager.
 zeph_register_sql_server_driver() {
     if odbcinst -q -d -n "SQL Server" >/dev/null 2>&1; then
         return 0
     fi
-    local sudo=""
-    if [ "$(id -u)" -ne 0 ]; then
-        sudo="sudo"
-    fi
+    local sudo
+    sudo="$(zeph_sudo)"
     local template
     template="$(mktemp)"
     printf '[SQL Server]\nDescription=FreeTDS ODBC driver\nDriver=libtdsodbc.so\n' >"$template"
@@ -39,23 +62,13 @@ zeph_register_sql_server_driver() {
 }
 
 zeph_install_missing_packages() {
-    local missing=()
-    local p
-    for p in "${ZEPH_PACKAGES[@]}"; do
-        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-            missing+=("$p")
-        fi
-    done
+    local missing
+    read -r -a missing <<<"$(zeph_missing_packages "${ZEPH_PACKAGES[@]}")"
     if [ ${#missing[@]} -eq 0 ]; then
         return 0
     fi
     echo "Installing: ${missing[*]}"
-    local sudo=""
-    if [ "$(id -u)" -ne 0 ]; then
-        sudo="sudo"
-    fi
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    zeph_apt_install "${missing[@]}"
 }
 
 # Compiler cache: used when installed (a developer machine), never needed.
@@ -81,24 +94,13 @@ ZEPH_SQLITE_SHA256=aaa776260ab4dc976db34aa7891819484c8676b5b2783123ebc6301e2ca5d
 
 # Installs what the Windows build needs; false (with the reason said) when it cannot.
 zeph_install_windows_packages() {
-    local missing=()
-    local p
-    for p in "${ZEPH_WINDOWS_PACKAGES[@]}"; do
-        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-            missing+=("$p")
-        fi
-    done
+    local missing
+    read -r -a missing <<<"$(zeph_missing_packages "${ZEPH_WINDOWS_PACKAGES[@]}")"
     if [ ${#missing[@]} -eq 0 ]; then
         return 0
     fi
     echo "Installing for the Windows build: ${missing[*]}"
-    local sudo=""
-    if [ "$(id -u)" -ne 0 ]; then
-        sudo="sudo"
-    fi
-    if ! { $sudo apt-get update -qq &&
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-            "${missing[@]}"; }; then
+    if ! zeph_apt_install "${missing[@]}"; then
         echo "Cannot install ${missing[*]}: the Windows programs cannot be built here."
         return 1
     fi
