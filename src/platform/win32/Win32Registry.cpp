@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include "OwnedHandle.h"
+
 namespace zeph::win32 {
 
 namespace {
@@ -33,24 +35,19 @@ bool isText(DWORD type) {
     return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
-// An open key, closed when it goes.
-class Key {
-public:
-    Key(RegRoot root, const std::string &subKey, REGSAM access) {
-        if (::RegOpenKeyExW(rootKey(root), widen(subKey).c_str(), 0, access | kView, &m_key) !=
-            ERROR_SUCCESS)
-            m_key = nullptr;
-    }
-    ~Key() {
-        if (m_key)
-            ::RegCloseKey(m_key);
-    }
-    Key(const Key &) = delete;
-    Key &operator=(const Key &) = delete;
-    HKEY get() const { return m_key; }
+HKEY openKey(RegRoot root, const std::string &subKey, REGSAM access) {
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(rootKey(root), widen(subKey).c_str(), 0, access | kView, &key) !=
+        ERROR_SUCCESS)
+        return nullptr;
+    return key;
+}
 
-private:
-    HKEY m_key = nullptr;
+// An open key, closed when it goes; null when it could not be opened.
+class Key : public OwnedHandle<HKEY, &::RegCloseKey> {
+public:
+    Key(RegRoot root, const std::string &subKey, REGSAM access)
+        : OwnedHandle(openKey(root, subKey, access)) {}
 };
 
 // The registry's UTF-16 data of a text value as UTF-8 with one terminating zero (each string of

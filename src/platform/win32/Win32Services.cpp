@@ -7,25 +7,12 @@
 
 #include <lm.h>
 
+#include "OwnedHandle.h"
 namespace zeph::win32 {
 
 namespace {
 
-class ServiceHandle {
-public:
-    explicit ServiceHandle(SC_HANDLE handle)
-        : m_handle(handle) {}
-    ~ServiceHandle() {
-        if (m_handle)
-            ::CloseServiceHandle(m_handle);
-    }
-    ServiceHandle(const ServiceHandle &) = delete;
-    ServiceHandle &operator=(const ServiceHandle &) = delete;
-    SC_HANDLE get() const { return m_handle; }
-
-private:
-    SC_HANDLE m_handle;
-};
+using ServiceHandle = OwnedHandle<SC_HANDLE, &::CloseServiceHandle>;
 
 // The system opens the manager and the service with full access: an account that may not
 // control services gets no state at all.

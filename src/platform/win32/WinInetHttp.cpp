@@ -8,27 +8,15 @@
 
 #include <wininet.h>
 
+#include "OwnedHandle.h"
+
 #include <algorithm>
 
 namespace zeph::win32 {
 
 namespace {
 
-class InternetHandle {
-public:
-    explicit InternetHandle(HINTERNET handle)
-        : m_handle(handle) {}
-    ~InternetHandle() {
-        if (m_handle)
-            ::InternetCloseHandle(m_handle);
-    }
-    InternetHandle(const InternetHandle &) = delete;
-    InternetHandle &operator=(const InternetHandle &) = delete;
-    HINTERNET get() const { return m_handle; }
-
-private:
-    HINTERNET m_handle;
-};
+using InternetHandle = OwnedHandle<HINTERNET, &::InternetCloseHandle>;
 
 void setTimeout(HINTERNET session, DWORD option, DWORD milliseconds) {
     ::InternetSetOptionW(session, option, &milliseconds, sizeof milliseconds);
