@@ -391,3 +391,38 @@ TEST(DryRun, ChangesNothingAndLogsWhatItWouldDo) {
         EXPECT_NE(entry.path().filename().string().rfind("Zephrane_Journal_", 0), 0u)
             << "a dry run writes no journal";
 }
+
+// Kept history costs a start nothing it need not read: a journal with nothing left to do ends
+// with its closed mark, and zephrane-cli reads no further than that mark of each kept journal.
+// A journal whose mark a crash cut short is read whole, as before journals had one.
+TEST(KeptJournals, AStartReadsOnlyTheClosedMarkOfEachKeptJournal) {
+    ScenarioHost scenario(kSubscribers, kSeed);
+    ASSERT_NE(scenario.cli("--template defaultTemplate --all --yes").status, 2);
+    std::string journal;
+    for (const auto &entry : fs::directory_iterator(scenario.logsFolder()))
+        if (entry.path().filename().string().rfind("Zephrane_Journal_", 0) == 0)
+            journal = entry.path().string();
+    ASSERT_FALSE(journal.empty());
+    std::ifstream in(journal, std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(in), {}};
+    const std::size_t markAt = text.rfind('\n', text.size() - 2) + 1;
+    ASSERT_EQ(text.compare(markAt, 7, "closed\t"), 0) << text;
+
+    // A month of kept journals, each damaged everywhere before its mark.
+    const std::string damaged = std::string(markAt - 1, '#') + "\n" + text.substr(markAt);
+    for (int day = 1; day <= 30; ++day) {
+        char name[64];
+        std::snprintf(name, sizeof name, "/Zephrane_Journal_202611%02d_10_00_00.txt", day);
+        std::ofstream(scenario.logsFolder() + name, std::ios::binary) << damaged;
+    }
+    ScenarioHost::Result start = scenario.cli("--list-templates");
+    EXPECT_EQ(start.status, 0) << start.err;
+    EXPECT_FALSE(contains(start.err, "damaged")) << start.err;
+
+    // The mark of one of them cut short: that one is read whole, and its damage is told.
+    const std::string cut = scenario.logsFolder() + "/Zephrane_Journal_20261115_10_00_00.txt";
+    std::ofstream(cut, std::ios::binary | std::ios::trunc) << damaged.substr(0, damaged.size() - 3);
+    start = scenario.cli("--list-templates");
+    EXPECT_TRUE(contains(start.err, "Zephrane_Journal_20261115_10_00_00.txt")) << start.err;
+    EXPECT_TRUE(contains(start.err, "damaged")) << start.err;
+}
