@@ -87,9 +87,9 @@ ZEPH_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix win
     xz-utils)
 
 # SQLite for the Windows build: Debian 12's own source of it (the upstream release Debian ships),
-# pinned by version and checksum, downloaded once into the user's cache, never into the tree.
+# fetched through apt's configured sources and pinned by version and checksum, made once into the
+# user's cache, never into the tree.
 ZEPH_SQLITE_VERSION=3.40.1
-ZEPH_SQLITE_URL="https://deb.debian.org/debian/pool/main/s/sqlite3/sqlite3_${ZEPH_SQLITE_VERSION}.orig.tar.xz"
 ZEPH_SQLITE_SHA256=aaa776260ab4dc976db34aa7891819484c8676b5b2783123ebc6301e2ca5d655
 
 # Installs what the Windows build needs; false (with the reason said) when it cannot.
@@ -116,9 +116,8 @@ zeph_sqlite_source() {
     mkdir -p "$cache"
     local archive="$cache/sqlite3_$ZEPH_SQLITE_VERSION.orig.tar.xz"
     if [ ! -f "$archive" ]; then
-        echo "Downloading SQLite $ZEPH_SQLITE_VERSION's source from Debian" >&2
-        curl -sSfL -o "$archive.part" "$ZEPH_SQLITE_URL" >&2 || return 1
-        mv "$archive.part" "$archive"
+        echo "Fetching SQLite $ZEPH_SQLITE_VERSION's source through apt" >&2
+        zeph_apt_source sqlite3 "$cache" >&2 || return 1
     fi
     if ! echo "$ZEPH_SQLITE_SHA256  $archive" | sha256sum -c --status; then
         echo "The SQLite source $archive does not have the expected checksum; removed." >&2
@@ -140,6 +139,38 @@ zeph_sqlite_source() {
     cp "$work/build/sqlite3.c" "$work/build/sqlite3.h" "$cache/"
     rm -rf "$work"
     echo "$cache"
+}
+
+# Fetches a source package through apt's configured sources into a folder (apt checks each file
+# against the signed index), without root and without changing the system's apt set-up: the
+# "deb" entries of the configured sources are read as "deb-src" entries of a private list.
+zeph_apt_source() {
+    local package="$1" dest="$2"
+    local apt="${XDG_CACHE_HOME:-$HOME/.cache}/zephrane/apt"
+    mkdir -p "$apt/sources.list.d" "$apt/lists/partial" "$apt/cache" "$dest"
+    local f
+    {
+        for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+            [ -f "$f" ] && sed -n 's/^[[:space:]]*deb[[:space:]]/deb-src /p' "$f"
+        done
+    } >"$apt/sources.list.d/zephrane-src.list"
+    {
+        for f in /etc/apt/sources.list.d/*.sources; do
+            [ -f "$f" ] && awk 'BEGIN { RS = ""; ORS = "\n\n" }
+                /(^|\n)Types:[^\n]*deb([ \n]|$)/ { gsub(/Types:[^\n]*/, "Types: deb-src"); print }' "$f"
+        done
+    } >"$apt/sources.list.d/zephrane-src.sources"
+    local options=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$apt/sources.list.d"
+        -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache" -o APT::Get::List-Cleanup=0
+        -o APT::Sandbox::User=root)
+    apt-get "${options[@]}" update -qq || {
+        echo "Cannot read the source indexes of apt's configured sources." >&2
+        return 1
+    }
+    (cd "$dest" && apt-get "${options[@]}" source --download-only -qq "$package") || {
+        echo "Cannot fetch the source package $package through apt." >&2
+        return 1
+    }
 }
 
 # Configures and builds the Windows programs into a folder; the extra arguments are CMake's.
