@@ -11,6 +11,8 @@
 
 #include <arpa/inet.h>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <netinet/in.h>
 #include <regex>
 #include <sys/socket.h>
@@ -306,6 +308,8 @@ TEST_F(CliTdsFaults, EveryWriteAttemptOfAReadOnlyQueryLeavesTheDatabaseUnchanged
     };
     for (const char *sql : writes) {
         EXPECT_THROW(conn->query(sql, {}, true), Error) << sql;
+        // Refused, and the server and the session still answer.
+        EXPECT_NO_THROW(conn->query("SELECT count(*) AS n FROM Subscriber", {}, true)) << sql;
     }
     // A write behind a read: the reading is answered, the writing taken back with the
     // transaction the query runs in.
@@ -315,6 +319,121 @@ TEST_F(CliTdsFaults, EveryWriteAttemptOfAReadOnlyQueryLeavesTheDatabaseUnchanged
     }
     served.kill();
     EXPECT_EQ(difference(before, dumpServer(m_host.host(), nullptr)), "");
+}
+
+// Each argument of each of the server's procedures given as NULL, the others as a reset gives
+// them: what the procedure cannot do without is refused with an error, the rest is done as
+// with the argument left out, and the server and the session go on either way.
+TEST_F(CliTdsFaults, EveryProcedureGivenNullForAnyArgumentAnswersAndTheSessionGoesOn) {
+    ServedHost served(m_host);
+    auto db = odbc::makeDatabase(served.connectionText());
+    auto conn = db->connect(kProgramText);
+    const DbRowSet subscribers = conn->query(
+        "SELECT SubscriberObjectID FROM Subscriber WHERE Undeletable = 0 ORDER BY Alias", {}, true);
+    std::size_t nextSubscriber = 0;
+    int nextNumber = 0;
+    auto guid = [&] {
+        const std::string n = std::to_string(++nextNumber);
+        return "{0A0A0A0A-0000-4000-8000-" + std::string(12 - n.size(), '0') + n + "}";
+    };
+    auto subscriber = [&]() -> DbValue { return subscribers.rows.at(nextSubscriber++).at(0); };
+    using T = DbParamType;
+    // Every argument of a call with real values, made anew for each case.
+    const std::map<std::string, std::function<std::vector<DbParam>()>> calls = {
+        {"sp_DeleteSubscriber",
+         [&]() -> std::vector<DbParam> {
+             return {{"@SubscriberObjectID", T::Guid, subscriber()},
+                     {"@DirectorySync", T::Integer, std::int64_t{1}},
+                     {"@ForceRemove", T::Integer, std::int64_t{0}},
+                     {"@DirectorySyncTicket", T::Guid, guid()}};
+         }},
+        {"sp_CreateSubscriber",
+         [&]() -> std::vector<DbParam> {
+             const std::string n = std::to_string(++nextNumber);
+             return {{"@Alias", T::Text, "nulls" + n},
+                     {"@DtmfAccessId", T::Text, "77" + n},
+                     {"@templateAlias", T::Text, std::string("defaultTemplate")},
+                     {"@SubscriberType", T::Integer, std::int64_t{1}},
+                     {"@Undeletable", T::Integer, std::int64_t{0}},
+                     {"@DisplayName", T::Text, "Nulls " + n},
+                     {"@DirectoryID", T::Guid, guid()},
+                     {"@Uid", T::Text, "uid" + n},
+                     {"@FirstName", T::Text, std::string("Null")},
+                     {"@LastName", T::Text, "Case" + n},
+                     {"@DirectorySync", T::Integer, std::int64_t{1}},
+                     {"@DirectorySyncTicket", T::Guid, guid()}};
+         }},
+        {"sp_ModifySubscriber",
+         [&]() -> std::vector<DbParam> {
+             return {{"@SubscriberObjectID", T::Guid, subscriber()},
+                     {"@DirectorySyncTicket", T::Guid, guid()},
+                     {"@DirectorySync", T::Integer, std::int64_t{1}}};
+         }},
+        {"sp_DeleteDirectorySyncTicket",
+         [&]() -> std::vector<DbParam> {
+             return {{"@Ticket", T::Guid, guid()}};
+         }},
+        {"sp_SqlDirectorySync",
+         [&]() -> std::vector<DbParam> {
+             return {{"@SyncDistributionList", T::Integer, std::int64_t{1}}};
+         }},
+    };
+    struct Case {
+        const char *procedure;
+        const char *argument;
+        bool refused;
+    };
+    const Case cases[] = {
+        {"sp_DeleteSubscriber", "@SubscriberObjectID", true},
+        {"sp_DeleteSubscriber", "@DirectorySync", false},
+        {"sp_DeleteSubscriber", "@ForceRemove", false},
+        {"sp_DeleteSubscriber", "@DirectorySyncTicket", false},
+        {"sp_CreateSubscriber", "@Alias", true},
+        {"sp_CreateSubscriber", "@DtmfAccessId", true},
+        {"sp_CreateSubscriber", "@templateAlias", false}, // the default template
+        {"sp_CreateSubscriber", "@SubscriberType", true}, // the column takes no NULL
+        {"sp_CreateSubscriber", "@Undeletable", false},
+        {"sp_CreateSubscriber", "@DisplayName", false},
+        {"sp_CreateSubscriber", "@DirectoryID", false},
+        {"sp_CreateSubscriber", "@Uid", false},
+        {"sp_CreateSubscriber", "@FirstName", false},
+        {"sp_CreateSubscriber", "@LastName", false},
+        {"sp_CreateSubscriber", "@DirectorySync", false},
+        {"sp_CreateSubscriber", "@DirectorySyncTicket", false},
+        {"sp_ModifySubscriber", "@SubscriberObjectID", true},
+        {"sp_ModifySubscriber", "@DirectorySyncTicket", false},
+        {"sp_ModifySubscriber", "@DirectorySync", false},
+        {"sp_DeleteDirectorySyncTicket", "@Ticket", true},
+        {"sp_SqlDirectorySync", "@SyncDistributionList", false},
+    };
+    std::map<std::string, int> covered;
+    for (const Case &c : cases) {
+        std::vector<DbParam> args = calls.at(c.procedure)();
+        auto null = std::find_if(args.begin(), args.end(),
+                                 [&](const DbParam &a) { return a.name == c.argument; });
+        ASSERT_NE(null, args.end()) << c.procedure << " " << c.argument;
+        null->value = DbValue();
+        ++covered[c.procedure];
+        const std::string what = std::string(c.procedure) + " " + c.argument + " = NULL";
+        try {
+            conn->callProcedure(c.procedure, args);
+            EXPECT_FALSE(c.refused) << what << ": done";
+        } catch (const Error &e) {
+            EXPECT_TRUE(c.refused) << what << ": " << e.description();
+            // An error of the server's, not a failure of the connection or the memory.
+            EXPECT_NE(e.number(), 0) << what;
+            EXPECT_FALSE(contains(e.description(), "insufficient system memory")) << what;
+            EXPECT_FALSE(contains(e.description(), "link")) << what << ": " << e.description();
+        }
+        // The session goes on.
+        ASSERT_NO_THROW(conn->query("SELECT count(*) AS n FROM Subscriber", {}, true)) << what;
+    }
+    // Every argument of every procedure had its case.
+    for (const auto &[procedure, make] : calls)
+        EXPECT_EQ(covered[procedure], static_cast<int>(make().size())) << procedure;
+    auto ended = served.kill();
+    EXPECT_FALSE(contains(ended.err, "AddressSanitizer")) << ended.err;
+    EXPECT_FALSE(contains(ended.err, "runtime error")) << ended.err;
 }
 
 TEST_F(CliTdsFaults, InitMakesASqlLoginWithARandomPasswordThatShowLists) {
