@@ -27,6 +27,17 @@ TEST(Procedures, RefusalsAreTheServersAndChangeNothing) {
          "Procedure or function 'sp_DeleteSubscriber' expects parameter '@SubscriberObjectID', "
          "which was not supplied."},
         {"sp_DeleteSubscriber",
+         {{"@SubscriberObjectID", zeph::DbParamType::Guid, zeph::DbValue()}},
+         -2147217900,
+         "Procedure or function 'sp_DeleteSubscriber': parameter '@SubscriberObjectID' may not "
+         "be NULL."},
+        {"sp_ModifySubscriber",
+         {{"@SubscriberObjectID", zeph::DbParamType::Guid, zeph::DbValue()},
+          intArg("@DirectorySync", 1)},
+         -2147217900,
+         "Procedure or function 'sp_ModifySubscriber': parameter '@SubscriberObjectID' may not "
+         "be NULL."},
+        {"sp_DeleteSubscriber",
          {guidArg("@SubscriberObjectID", "DEADBEEF-nope")},
          -2147217913,
          "Conversion failed when converting from a character string to uniqueidentifier."},

@@ -104,6 +104,12 @@ public:
                 throw serverError("Procedure or function '" + procedure + "' expects parameter '" +
                                   param.name + "', which was not supplied.");
             }
+            // What a procedure cannot do without is refused when it is given as NULL too, as
+            // the procedure's own check raises it, before anything is changed.
+            if (param.required && isNull(m_values[lowerAscii(param.name)])) {
+                throw serverError("Procedure or function '" + procedure + "': parameter '" +
+                                  param.name + "' may not be NULL.");
+            }
         }
     }
 
@@ -111,6 +117,13 @@ public:
     std::optional<std::string> text(const char *name) const {
         const DbValue &v = value(name);
         return isNull(v) ? std::nullopt : std::optional<std::string>(asText(v));
+    }
+    /// The text of a parameter that may not be NULL (refused as NULL when the call was read).
+    std::string requiredText(const char *name) const {
+        std::optional<std::string> v = text(name);
+        if (!v)
+            throw serverError(std::string("Parameter '") + name + "' may not be NULL.");
+        return *v;
     }
     std::int64_t integer(const char *name) const {
         const auto *i = std::get_if<std::int64_t>(&value(name));
@@ -237,7 +250,7 @@ bool pushToDirectory(sqlite3 *db, ServerContext &context, const std::string &sub
 // --- sp_DeleteSubscriber ------------------------------------------------------------------------
 
 std::optional<DbRowSet> deleteSubscriber(sqlite3 *db, const Args &args, ServerContext &context) {
-    const std::string id = *args.text("@SubscriberObjectID");
+    const std::string id = args.requiredText("@SubscriberObjectID");
     auto subscriber = findSubscriber(db, id);
     if (!subscriber)
         throw serverError("The subscriber " + id + " does not exist.");
@@ -394,29 +407,15 @@ void insertSubscriber(sqlite3 *db, const Args &args, const NewSubscriber &n) {
         "PlaybackSpeed, PlaybackVolume, ListInDirectory, MessageSortOrder, UseBriefPrompts, "
         "Undeletable, CreationTime, ModificationTime) "
         "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-        {n.id,
-         n.alias,
-         args.integer("@SubscriberType"),
-         n.display,
-         args.value("@FirstName"),
-         args.value("@LastName"),
-         args.value("@DirectoryID"),
-         args.value("@Uid"),
-         n.ch,
-         field(t, "COSObjectID"),
-         n.tpl.location,
-         n.tpl.id,
-         field(t, "SwitchID"),
-         field(t, "Language"),
-         field(t, "TimeZone"),
-         field(t, "PlaybackSpeed"),
-         field(t, "PlaybackVolume"),
-         field(t, "ListInDirectory"),
-         field(t, "MessageSortOrder"),
+        {n.id, n.alias,
+         // NULL stays NULL, which the column refuses.
+         args.value("@SubscriberType"), n.display, args.value("@FirstName"),
+         args.value("@LastName"), args.value("@DirectoryID"), args.value("@Uid"), n.ch,
+         field(t, "COSObjectID"), n.tpl.location, n.tpl.id, field(t, "SwitchID"),
+         field(t, "Language"), field(t, "TimeZone"), field(t, "PlaybackSpeed"),
+         field(t, "PlaybackVolume"), field(t, "ListInDirectory"), field(t, "MessageSortOrder"),
          field(t, "UseBriefPrompts"),
-         args.integer("@Undeletable") ? std::int64_t{1} : std::int64_t{0},
-         n.now,
-         n.now});
+         args.integer("@Undeletable") ? std::int64_t{1} : std::int64_t{0}, n.now, n.now});
     run(db,
         "INSERT INTO GlobalSubscriber (SubscriberObjectID, Alias, DisplayName, FirstName, "
         "LastName, SubscriberType, CallHandlerObjectID, LocationObjectID, DirectoryID, "
@@ -519,7 +518,7 @@ std::optional<DbRowSet> createSubscriber(sqlite3 *db, const Args &args, ServerCo
 // --- sp_ModifySubscriber ------------------------------------------------------------------------
 
 std::optional<DbRowSet> modifySubscriber(sqlite3 *db, const Args &args, ServerContext &context) {
-    const std::string id = *args.text("@SubscriberObjectID");
+    const std::string id = args.requiredText("@SubscriberObjectID");
     if (!findSubscriber(db, id))
         throw serverError("The subscriber " + id + " does not exist.");
     run(db, "UPDATE Subscriber SET ModificationTime = ? WHERE SubscriberObjectID = ?",
