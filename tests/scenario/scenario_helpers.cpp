@@ -257,7 +257,8 @@ ScenarioHost::Result ScenarioHost::onTerminal(const std::string &program, const 
     return {shown.status, outputToFile ? readAll(outFile) : std::string(), shown.out};
 }
 
-Process ScenarioHost::start(const std::string &program, const std::string &args) const {
+Process ScenarioHost::start(const std::string &program, const std::string &args,
+                            const std::string &wrapper) const {
     static int started = 0;
     Process process;
     const std::string stem = m_temp.path() + "/process-" + std::to_string(++started);
@@ -266,10 +267,10 @@ Process ScenarioHost::start(const std::string &program, const std::string &args)
     // exec: the shell becomes the program, so that a signal to the process id reaches it.
     const std::string database =
         m_database.empty() ? "" : "export ZEPHRANE_DATABASE=" + shellQuoted(m_database) + "; ";
-    const std::string command = "export ZEPHRANE_HOST=" + shellQuoted(m_host) + "; " + database +
-                                "exec " + shellQuoted(m_programs + "/" + program) + " " + args +
-                                " </dev/null >" + shellQuoted(process.outFile) + " 2>" +
-                                shellQuoted(process.errFile);
+    const std::string command =
+        "export ZEPHRANE_HOST=" + shellQuoted(m_host) + "; " + database + "exec " + wrapper +
+        (wrapper.empty() ? "" : " ") + shellQuoted(m_programs + "/" + program) + " " + args +
+        " </dev/null >" + shellQuoted(process.outFile) + " 2>" + shellQuoted(process.errFile);
     process.pid = ::fork();
     if (process.pid == 0) {
         ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char *>(nullptr));

@@ -83,8 +83,9 @@ public:
     /// Runs an installed program on another host folder.
     Result runOn(const std::string &host, const std::string &program, const std::string &args,
                  const std::string &wrapper = "") const;
-    /// Starts an installed program on the host and returns at once.
-    Process start(const std::string &program, const std::string &args) const;
+    /// Starts an installed program on the host and returns at once; `wrapper` as for run.
+    Process start(const std::string &program, const std::string &args,
+                  const std::string &wrapper = "") const;
     /// Waits for a started program; its status is minus the signal when a signal ended it.
     Result finish(Process &process) const;
     /// Ends a started program with SIGKILL and waits for it.

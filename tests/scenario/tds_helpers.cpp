@@ -1,15 +1,18 @@
 #include "tds_helpers.h"
 
+#include <csignal>
+#include <fstream>
 #include <regex>
 #include <stdexcept>
 
 namespace zeph::test {
 
-ServedHost::ServedHost(const ScenarioHost &host, const std::string &extraArgs)
+ServedHost::ServedHost(const ScenarioHost &host, const std::string &extraArgs,
+                       const std::string &wrapper)
     : m_host(host) {
     host.set("sql-password", kPassword);
-    m_process =
-        host.start("zephrane-sim", "serve " + shellQuoted(host.host()) + " --port 0 " + extraArgs);
+    m_process = host.start("zephrane-sim",
+                           "serve " + shellQuoted(host.host()) + " --port 0 " + extraArgs, wrapper);
     static const std::regex listening(R"(port (\d+))");
     std::smatch match;
     const bool up = waitUntil([&] {
@@ -39,6 +42,18 @@ std::string ServedHost::connectionText(const std::string &password) const {
 
 ScenarioHost::Result ServedHost::kill() {
     return m_host.kill(m_process);
+}
+
+ScenarioHost::Result ServedHost::stop() {
+    // The server is the wrapper's child when there is one: the first child listed.
+    pid_t server = m_process.pid;
+    std::ifstream children("/proc/" + std::to_string(m_process.pid) + "/task/" +
+                           std::to_string(m_process.pid) + "/children");
+    pid_t child = 0;
+    if (children >> child && child > 0)
+        server = child;
+    ::kill(server, SIGTERM);
+    return m_host.finish(m_process);
 }
 
 std::string ServedHost::output() const {

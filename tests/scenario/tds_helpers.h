@@ -11,8 +11,10 @@ namespace zeph::test {
 
 class ServedHost {
 public:
-    /// Starts serve on the host (its SQL password set to a known one first).
-    explicit ServedHost(const ScenarioHost &host, const std::string &extraArgs = "");
+    /// Starts serve on the host (its SQL password set to a known one first), through
+    /// `wrapper` when one is given (see ScenarioHost::run).
+    explicit ServedHost(const ScenarioHost &host, const std::string &extraArgs = "",
+                        const std::string &wrapper = "");
     ~ServedHost();
     ServedHost(const ServedHost &) = delete;
     ServedHost &operator=(const ServedHost &) = delete;
@@ -22,6 +24,9 @@ public:
     std::string connectionText(const std::string &password = kPassword) const;
     /// Kills the server at once (SIGKILL) and returns what it printed.
     ScenarioHost::Result kill();
+    /// Ends the server with SIGTERM, sent to the server itself when a wrapper runs it (so that
+    /// the wrapper ends on its own), and returns what it printed.
+    ScenarioHost::Result stop();
     /// What the server printed so far.
     std::string output() const;
 

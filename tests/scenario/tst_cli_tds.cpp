@@ -12,9 +12,11 @@
 #include <arpa/inet.h>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <netinet/in.h>
 #include <regex>
+#include <sstream>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -242,6 +244,70 @@ TEST_P(ResetBothWays, ARunOverTheServerEqualsTheEmbeddedRun) {
                          withoutTicketTimes(dumpServer(overTds.host(), &known))),
               "");
     EXPECT_EQ(filesOf(embedded.host()), filesOf(overTds.host()));
+}
+
+// Disk syncs counted by strace in every process of a command and its children.
+struct SyncCounter {
+    explicit SyncCounter(std::string file)
+        : path(std::move(file)) {}
+    std::string wrapper() const {
+        return "strace -f -c --seccomp-bpf -e trace=fsync,fdatasync,sync_file_range,msync -o " +
+               shellQuoted(path);
+    }
+    /// The calls of the summary's "total" line (its 4th field); -1 when there is none.
+    long syncs() const {
+        std::istringstream text(readAll(path));
+        for (std::string line; std::getline(text, line);) {
+            std::istringstream fields(line);
+            std::vector<std::string> words{std::istream_iterator<std::string>(fields), {}};
+            if (words.size() >= 5 && words.back() == "total")
+                return std::stol(words[3]);
+        }
+        return -1;
+    }
+    std::string path;
+};
+
+bool straceWorks() {
+    return runCommand("strace -f -c --seccomp-bpf -e trace=fsync -o /dev/null true 2>/dev/null")
+               .status == 0;
+}
+
+// The disk is waited for as often over the server as in process: each changing step is one
+// transaction of the server's, and the server's log reaches the disk at the run's own durable
+// points (sys.sp_flush_log), not at every commit.
+TEST(CliTdsSyncs, AResetOverTheServerSyncsTheDiskAtMostEightTimesASubscriberInAll) {
+    if (!freeTdsInstalled())
+        GTEST_SKIP() << "FreeTDS's ODBC driver is not registered as \"SQL Server\"";
+    if (!straceWorks())
+        GTEST_SKIP() << "strace cannot trace processes here";
+    ScenarioHost host(20, 7);
+    host.set("virtual-time", "on");
+    const SyncCounter server(host.temp().path() + "/serve.strace");
+    const SyncCounter program(host.temp().path() + "/cli.strace");
+    ServedHost served(host, "", server.wrapper());
+    host.useDatabase(served.connectionText());
+    auto run =
+        host.run("zephrane-cli", "--template defaultTemplate --all --yes", program.wrapper());
+    served.stop();
+    ASSERT_NE(run.status, 2) << run.err;
+    long subscribers = 0;
+    for (std::size_t at = run.out.find("** Resetting Subscriber **"); at != std::string::npos;
+         at = run.out.find("** Resetting Subscriber **", at + 1))
+        ++subscribers;
+    ASSERT_GT(subscribers, 10) << run.out;
+    const long serverSyncs = server.syncs();
+    const long programSyncs = program.syncs();
+    ASSERT_GE(serverSyncs, 0) << readAll(server.path);
+    ASSERT_GE(programSyncs, 0) << readAll(program.path);
+    // The server made the run's changes lasting at least once a subscriber.
+    EXPECT_GE(serverSyncs, subscribers / 2) << readAll(server.path);
+    EXPECT_LE(serverSyncs + programSyncs, 8 * subscribers)
+        << "server " << serverSyncs << ", program " << programSyncs << ", " << subscribers
+        << " subscribers";
+    // Nothing the run did is lost with the server's end.
+    auto check = host.run("zephrane-sim", "check " + shellQuoted(host.host()));
+    EXPECT_EQ(check.status, 0) << check.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(CliTds, ResetBothWays,
