@@ -70,6 +70,9 @@ struct SessionDatabase::Handle {
         sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
         if (sqlite::server::queryCount(db, "SELECT count(*) FROM sqlite_schema") == 0)
             throw Error(sqlerr::kGeneral, "The server database " + path + " holds no tables.");
+        // A commit is in the log file when it returns; the log reaches the disk when a client
+        // asks (sys.sp_flush_log), at a checkpoint, or at the session's end.
+        sqlite::exec(db, "PRAGMA synchronous=NORMAL");
     }
     sqlite::server::Connection connection;
 };
@@ -85,12 +88,23 @@ SessionDatabase::~SessionDatabase() {
     // A session that ends with its transaction open (a client that went away) leaves nothing.
     if (m_begun)
         sqlite3_exec(m_handle->connection.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    // What it committed is made lasting before it goes.
+    if (m_unflushed) {
+        try {
+            flushLog();
+        } catch (const Error &) {
+            // Nothing to tell it to: the next checkpoint writes it.
+        }
+    }
 }
 
 StatementResult SessionDatabase::query(const std::string &sql, const std::vector<DbValue> &values) {
-    beginPending();
     sqlite3 *db = m_handle->connection.get();
     sqlite::Statement stmt(db, sql);
+    const bool reading = sqlite3_stmt_readonly(stmt.get()) != 0;
+    beginPending(reading);
+    // A change outside a transaction is committed by itself; it is lasting once flushed.
+    m_unflushed = m_unflushed || (!reading && !m_inTransaction);
     stmt.bindAll(values);
     StatementResult result;
     if (stmt.columnCount() > 0) {
@@ -115,13 +129,25 @@ void SessionDatabase::begin() {
     m_inTransaction = true;
 }
 
-void SessionDatabase::beginPending() {
-    if (!m_inTransaction || m_begun)
+void SessionDatabase::beginPending(bool reading) {
+    if (!m_inTransaction)
         return;
-    // Taken for writing at once: a transaction that read first and wrote later could find
-    // another session's write in between and fail where SQL Server would have waited.
-    sqlite::exec(m_handle->connection.get(), "BEGIN IMMEDIATE");
+    sqlite3 *db = m_handle->connection.get();
+    if (m_begun && (reading || m_writing))
+        return;
+    if (m_begun) {
+        // The first write of a transaction that has only read: as under SQL Server's read
+        // committed, each statement sees what is committed when it starts, so the reading
+        // ends (it changed nothing) and the write lock is taken. Reading on in the old
+        // snapshot would fail the write when another session wrote in between.
+        sqlite::exec(db, "COMMIT");
+        m_begun = false;
+    }
+    // A transaction that reads takes no lock that stops a writer; one that writes takes the
+    // write lock before its first change, waiting for another writer's end as SQL Server does.
+    sqlite::exec(db, reading ? "BEGIN DEFERRED" : "BEGIN IMMEDIATE");
     m_begun = true;
+    m_writing = !reading;
 }
 
 void SessionDatabase::end(bool commit) {
@@ -131,7 +157,26 @@ void SessionDatabase::end(bool commit) {
     if (!m_begun)
         return;
     m_begun = false;
+    const bool wrote = m_writing;
+    m_writing = false;
     sqlite::exec(m_handle->connection.get(), commit ? "COMMIT" : "ROLLBACK");
+    m_unflushed = m_unflushed || (commit && wrote);
+}
+
+// The session's commits are in the database's log when they return, so a killed server loses
+// none; they reach the disk here, at a checkpoint, or when the session ends (SQL Server's
+// delayed durability, whose sys.sp_flush_log a client calls at its own durable points).
+void SessionDatabase::flushLog() {
+    sqlite3 *db = m_handle->connection.get();
+    sqlite3_file *log = nullptr;
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_JOURNAL_POINTER, &log) == SQLITE_OK && log &&
+        log->pMethods) {
+        const int rc = log->pMethods->xSync(log, SQLITE_SYNC_NORMAL);
+        if (rc != SQLITE_OK)
+            throw Error(sqlerr::kGeneral,
+                        std::string("The log could not be written to disk: ") + sqlite3_errstr(rc));
+    }
+    m_unflushed = false;
 }
 
 StatementResult SessionDatabase::call(const std::string &name, const std::vector<DbParam> &args) {
@@ -151,7 +196,12 @@ StatementResult SessionDatabase::call(const std::string &name, const std::vector
         return appUnlock();
     if (plain == "sp_pkeys")
         return primaryKeys(arg("@table_name"));
-    beginPending();
+    if (plain == "sp_flush_log") {
+        flushLog();
+        return {};
+    }
+    beginPending(false);
+    m_unflushed = m_unflushed || !m_inTransaction;
     StatementResult result;
     result.rows = sqlite::callServerProcedure(m_handle->connection.get(), name, args, m_context);
     if (result.rows)
@@ -162,13 +212,19 @@ StatementResult SessionDatabase::call(const std::string &name, const std::vector
 std::optional<StatementResult> SessionDatabase::callByPosition(const std::string &name,
                                                                const std::vector<DbValue> &values) {
     auto at = [&](std::size_t i) { return i < values.size() ? values[i] : DbValue(); };
-    const std::string plain = lowerAscii(name);
+    std::string plain = lowerAscii(name);
+    if (plain.rfind("dbo.", 0) == 0 || plain.rfind("sys.", 0) == 0)
+        plain = plain.substr(4);
     if (plain == "sp_getapplock")
         return appLock(at(0), at(1), at(2));
     if (plain == "sp_releaseapplock")
         return appUnlock();
     if (plain == "sp_pkeys")
         return primaryKeys(at(0));
+    if (plain == "sp_flush_log" && values.empty()) {
+        flushLog();
+        return StatementResult{};
+    }
     return std::nullopt;
 }
 

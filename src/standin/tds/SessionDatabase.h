@@ -62,8 +62,11 @@ private:
     StatementResult appLock(const DbValue &resource, const DbValue &mode, const DbValue &owner);
     StatementResult appUnlock();
     StatementResult primaryKeys(const DbValue &table);
-    /// Begins the database's transaction of an open one that has not run a statement yet.
-    void beginPending();
+    /// Begins the database's transaction of an open one for a statement that reads only
+    /// (`reading`) or writes; a first write after reads takes the write lock.
+    void beginPending(bool reading);
+    /// Makes the session's commits so far lasting on disk. Throws Error.
+    void flushLog();
 
     std::string m_path;
     sqlite::ServerContext m_context;
@@ -74,7 +77,9 @@ private:
     int m_runLockCount = 0;
     bool m_inTransaction = false;
     std::string m_serverName;
-    bool m_begun = false; // the database's transaction of the open one has begun
+    bool m_begun = false;     // the database's transaction of the open one has begun
+    bool m_writing = false;   // ... and holds the write lock
+    bool m_unflushed = false; // a commit of this session's is not yet synced
 };
 
 } // namespace zeph::tds
