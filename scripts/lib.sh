@@ -8,6 +8,8 @@ ZEPH_PACKAGES=(
     qt6-base-dev libgl-dev
     libsqlite3-dev libcurl4-openssl-dev
     unixodbc unixodbc-dev odbcinst tdsodbc libsqliteodbc
+    # The tests count the disk syncs of the programs and the server over TDS with it.
+    strace
     libgtest-dev libgmock-dev libbenchmark-dev
     binutils-mingw-w64-x86-64 gcc-mingw-w64-x86-64
     xvfb xauth

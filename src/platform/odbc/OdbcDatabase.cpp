@@ -15,6 +15,7 @@
 #include "platform/sqltext/SqlText.h"
 
 #include <algorithm>
+#include <map>
 #include <mutex>
 #include <utility>
 
@@ -77,6 +78,15 @@ public:
         return !SQL_SUCCEEDED(rc) || dead == SQL_CD_FALSE;
     }
 
+    /// Table keys as the catalogue told them, by the name asked for (letter case ignored):
+    /// looked up once per connection. Nothing known: the table has no key.
+    std::map<std::string, std::vector<std::string>> &keys() { return m_keys; }
+    /// False once the server said it has no sys.sp_flush_log: its every commit is lasting.
+    bool &flushesLog() { return m_flushesLog; }
+    /// Updatable queries run again with hidden key columns, by their text: the next run of
+    /// the same text goes straight to the rewritten one.
+    std::map<std::string, std::pair<std::string, std::size_t>> &rewritten() { return m_rewritten; }
+
     /// Opens a transaction (autocommit off); end() closes it.
     void begin() {
         check(SQLSetConnectAttr(m_dbc.get(), SQL_ATTR_AUTOCOMMIT,
@@ -95,6 +105,9 @@ public:
 private:
     Handle m_dbc;
     bool m_connected = false;
+    std::map<std::string, std::vector<std::string>> m_keys;
+    std::map<std::string, std::pair<std::string, std::size_t>> m_rewritten;
+    bool m_flushesLog = true;
 };
 
 /// Closed connections kept for the next ones with the same connection text.
@@ -128,6 +141,29 @@ struct SaveTarget {
     std::vector<std::string> keyColumns;
 };
 
+/// A program's reading of one table or view that cannot change anything, so that it needs no
+/// transaction to be undone: a single SELECT (no second statement, no SELECT ... INTO).
+bool plainReading(const std::string &sql) {
+    if (!sqltext::singleSourceSelect(sql))
+        return false;
+    const std::size_t semicolon = sql.find(';');
+    if (semicolon != std::string::npos &&
+        sql.find_first_not_of(" \t\r\n;", semicolon) != std::string::npos)
+        return false;
+    const std::string lower = lowerAscii(sql);
+    for (std::size_t at = lower.find("into"); at != std::string::npos;
+         at = lower.find("into", at + 1)) {
+        auto wordChar = [&](std::size_t i) {
+            const char c = lower[i];
+            return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '@' ||
+                   c == '#' || c == '"' || c == '[' || c == ']';
+        };
+        if ((at == 0 || !wordChar(at - 1)) && (at + 4 >= lower.size() || !wordChar(at + 4)))
+            return false;
+    }
+    return true;
+}
+
 /// A procedure's or argument's name as it may stand in a statement: letters, digits, "_",
 /// and "." between parts; anything else is refused (names are never quoted into text).
 bool isPlainName(std::string_view name, bool argument) {
@@ -151,6 +187,8 @@ public:
         , m_text(std::move(text))
         , m_pool(std::move(pool)) {}
     ~OdbcConnection() override {
+        if (m_grouping)
+            rollbackTransaction(); // a transaction left open is taken back, never committed
         if (m_reusable)
             m_pool->giveBack(m_text, std::move(m_link));
     }
@@ -178,6 +216,15 @@ public:
     // change the database, and nothing of the change stays.
     void proveWritable() override;
 
+    // The changes that follow are one transaction of the server's (autocommit off) until
+    // commitTransaction or rollbackTransaction (SQLEndTran).
+    void beginTransaction() override;
+    void commitTransaction() override;
+    void rollbackTransaction() override;
+    // sys.sp_flush_log: the commits of a server that delays their durability reach its disk.
+    // A server without it makes every commit lasting.
+    void makeDurable() override;
+
 private:
     DbRowSet readOnlyQuery(const std::string &sql, const std::vector<DbValue> &params,
                            const DbQueryLimits *limits = nullptr);
@@ -193,9 +240,13 @@ private:
     std::string m_text;
     std::shared_ptr<LinkPool> m_pool;
     bool m_reusable = true;
+    bool m_grouping = false; // a transaction of the caller's is open
 };
 
 template <class Work> auto OdbcConnection::inTransaction(bool commit, Work &&work) {
+    // Inside the caller's transaction the work is part of it, committed or taken back with it.
+    if (m_grouping)
+        return work();
     m_link->begin();
     try {
         auto result = work();
@@ -225,6 +276,22 @@ DbRowSet OdbcConnection::readOnlyQuery(const std::string &sql, const std::vector
     const DbQueryLimits &within = limits ? *limits : kNone;
     const SQLULEN seconds =
         limits ? static_cast<SQLULEN>(std::max(limits->timeoutSeconds, 0)) : kQueryTimeoutSeconds;
+    // The program's own plain readings change nothing and run as they are, also inside the
+    // caller's transaction, where nothing else could be undone alone.
+    if (!limits && plainReading(sql)) {
+        Statement stmt(m_link->get(), seconds);
+        stmt.bind(params);
+        stmt.execute(sql);
+        if (stmt.columnCount() == 0)
+            throw Error(sqlerr::kPermission, "The statement was refused: a read-only query "
+                                             "may only read data (it returned no rows).");
+        DbRowSet rows = stmt.fetchAll(0);
+        stmt.drain();
+        return rows;
+    }
+    if (m_grouping)
+        throw Error(sqlerr::kPermission, "The statement was refused: inside a transaction only "
+                                         "a reading of one table or view may run read-only.");
     // Whatever the statement does is undone: the transaction is never committed.
     return inTransaction(false, [&] {
         Statement stmt(m_link->get(), seconds);
@@ -248,9 +315,15 @@ DbRowSet OdbcConnection::updatableQuery(const std::string &sql,
     std::optional<SaveTarget> target = shape ? saveTarget(shape->source) : std::nullopt;
     auto stmt = std::make_unique<Statement>(m_link->get());
     stmt->bind(params);
-    stmt->execute(sql);
     std::size_t hidden = 0;
-    if (target) {
+    auto known = target ? m_link->rewritten().find(sql) : m_link->rewritten().end();
+    if (known != m_link->rewritten().end()) {
+        hidden = known->second.second;
+        stmt->execute(known->second.first);
+    } else {
+        stmt->execute(sql);
+    }
+    if (target && known == m_link->rewritten().end()) {
         // Key columns the query does not select are fetched as hidden columns, so that each row
         // can still be found again when it is saved: the query runs again with them.
         const std::vector<std::string> selected = stmt->columnNames();
@@ -268,6 +341,7 @@ DbRowSet OdbcConnection::updatableQuery(const std::string &sql,
             stmt = std::make_unique<Statement>(m_link->get());
             stmt->bind(params);
             stmt->execute(rewritten);
+            m_link->rewritten()[sql] = {rewritten, hidden};
         }
     }
     DbRowSet rows = stmt->fetchAll(hidden);
@@ -289,6 +363,13 @@ std::optional<SaveTarget> OdbcConnection::saveTarget(const std::string &name) {
     }
     SaveTarget target;
     target.name = name;
+    const std::string known = lowerAscii(name);
+    if (auto found = m_link->keys().find(known); found != m_link->keys().end()) {
+        if (found->second.empty())
+            return std::nullopt;
+        target.keyColumns = found->second;
+        return target;
+    }
     try {
         Statement stmt(m_link->get());
         std::basic_string<SQLWCHAR> wideSchema = toWide(schema);
@@ -309,8 +390,9 @@ std::optional<SaveTarget> OdbcConnection::saveTarget(const std::string &name) {
                     target.keyColumns.push_back(*column);
         }
     } catch (const Error &) {
-        return std::nullopt; // no key known: the rows are read-only
+        return std::nullopt; // no key known: the rows are read-only (asked again next time)
     }
+    m_link->keys()[known] = target.keyColumns;
     if (target.keyColumns.empty())
         return std::nullopt;
     return target;
@@ -343,20 +425,24 @@ void OdbcConnection::updateRow(const std::string &target,
         columns.size() != values.size() || columns.empty())
         throw Error(sqlerr::kGeneral, "A row cannot be saved without its key and its changes.");
     inTransaction(true, [&] {
-        const std::int64_t found = count(target, keyColumns, keyValues);
-        if (found == 0)
-            throw Error(sqlerr::kRowChanged, "Row cannot be located for updating. Some values may "
-                                             "have been changed since it was last read.");
-        if (found > 1)
-            throw Error(sqlerr::kGeneral, "Key column information is insufficient or incorrect. "
-                                          "Too many rows were affected by update.");
         const std::string sql = updateSetText(target, columns) + whereKey(keyColumns);
         std::vector<DbValue> bound = values;
         bound.insert(bound.end(), keyValues.begin(), keyValues.end());
         Statement stmt(m_link->get());
         stmt.bind(bound);
         stmt.execute(sql);
+        SQLLEN changed = stmt.rowCount();
         stmt.drain();
+        // A table's count is the server's word; a view's rows, changed by its triggers, are
+        // not counted by every server: then they are counted by their key.
+        const std::int64_t found =
+            changed > 0 ? static_cast<std::int64_t>(changed) : count(target, keyColumns, keyValues);
+        if (found == 0)
+            throw Error(sqlerr::kRowChanged, "Row cannot be located for updating. Some values may "
+                                             "have been changed since it was last read.");
+        if (found > 1)
+            throw Error(sqlerr::kGeneral, "Key column information is insufficient or incorrect. "
+                                          "Too many rows were affected by update.");
         return 0;
     });
 }
@@ -404,6 +490,66 @@ OdbcConnection::insertRow(const std::string &target, const std::vector<std::stri
     } catch (const Error &) {
         return std::nullopt; // the row is stored; only its read-back failed
     }
+}
+
+void OdbcConnection::beginTransaction() {
+    if (m_grouping)
+        throw Error(sqlerr::kGeneral, "A transaction is open already on this connection.");
+    m_link->begin();
+    m_grouping = true;
+}
+
+void OdbcConnection::commitTransaction() {
+    if (!m_grouping)
+        return;
+    m_grouping = false;
+    try {
+        m_link->end(true);
+    } catch (const Error &) {
+        // Not committed: whatever is left of the transaction is taken back.
+        try {
+            m_link->end(false);
+        } catch (const Error &) {
+            m_reusable = false;
+        }
+        throw;
+    }
+}
+
+void OdbcConnection::rollbackTransaction() {
+    if (!m_grouping)
+        return;
+    m_grouping = false;
+    try {
+        m_link->end(false);
+    } catch (const Error &) {
+        // A connection whose transaction state is unknown serves no one else.
+        m_reusable = false;
+    }
+}
+
+void OdbcConnection::makeDurable() {
+    if (!m_link->flushesLog())
+        return;
+    Statement stmt(m_link->get());
+    std::basic_string<SQLWCHAR> text = toWide("EXEC sys.sp_flush_log");
+    const SQLRETURN rc =
+        SQLExecDirectW(stmt.get(), text.data(), static_cast<SQLINTEGER>(text.size()));
+    if (SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA) {
+        stmt.drain();
+        return;
+    }
+    SQLWCHAR state[6] = {};
+    SQLINTEGER native = 0;
+    SQLSMALLINT length = 0;
+    // 2812: no such procedure (before SQL Server 2014): every commit is lasting there.
+    if (SQL_SUCCEEDED(
+            SQLGetDiagRecW(SQL_HANDLE_STMT, stmt.get(), 1, state, &native, nullptr, 0, &length)) &&
+        native == 2812) {
+        m_link->flushesLog() = false;
+        return;
+    }
+    check(rc, SQL_HANDLE_STMT, stmt.get(), "Making the changes lasting");
 }
 
 void OdbcConnection::proveWritable() {

@@ -110,6 +110,13 @@ void Statement::execute(const std::string &sql) {
         m_stmt.check(rc, "Running a statement");
 }
 
+SQLLEN Statement::rowCount() {
+    SQLLEN n = -1;
+    if (!SQL_SUCCEEDED(SQLRowCount(m_stmt.get(), &n)))
+        return -1;
+    return n;
+}
+
 SQLSMALLINT Statement::columnCount() {
     SQLSMALLINT n = 0;
     m_stmt.check(SQLNumResultCols(m_stmt.get(), &n), "Reading a result");

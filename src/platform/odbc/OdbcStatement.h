@@ -34,6 +34,8 @@ public:
     /// limits, the reading stops after limits.maxRows rows (DbRowSet::cut) and a value or all
     /// data beyond the byte limits stops it with an error.
     DbRowSet fetchAll(std::size_t hidden, const DbQueryLimits &limits = {});
+    /// The rows the statement changed, as the driver tells it (-1 when it does not).
+    SQLLEN rowCount();
     /// Goes on to the next result; false when there is none. Errors the server raised after
     /// the first result are thrown here.
     bool nextResult();
