@@ -246,6 +246,71 @@ TEST_P(ResetBothWays, ARunOverTheServerEqualsTheEmbeddedRun) {
     EXPECT_EQ(filesOf(embedded.host()), filesOf(overTds.host()));
 }
 
+// An advanced search that would run for hours: six copies of the subscribers joined.
+const char *kLongSearch =
+    "WHERE Alias IN (SELECT a.Alias FROM Subscriber a, Subscriber b, Subscriber c, "
+    "Subscriber d, Subscriber e, Subscriber f WHERE a.FirstName + b.FirstName + c.FirstName + "
+    "d.FirstName + e.FirstName + f.FirstName = 'x')";
+
+// A search over the server reads without stopping a writer: a reset over the server beside it
+// runs as it runs alone; a search stopped by its time limit, or whose program went away,
+// stops inside the server too.
+TEST(CliTdsReaders, AResetBesideALongSearchFinishesAndAStoppedSearchStopsInTheServer) {
+    if (!freeTdsInstalled())
+        GTEST_SKIP() << "FreeTDS's ODBC driver is not registered as \"SQL Server\"";
+    ScenarioHost alone(20, 9);
+    ScenarioHost beside(20, 9);
+    const std::string args = "--template defaultTemplate --all --yes";
+    auto expected = alone.cli(args);
+    ServedHost served(beside, "--verbose");
+    beside.useDatabase(served.connectionText());
+    auto interrupted = [&] {
+        static const std::regex line(R"(session \d+: error \d+: interrupted)");
+        const std::string out = served.output();
+        return std::distance(std::sregex_iterator(out.begin(), out.end(), line),
+                             std::sregex_iterator());
+    };
+
+    Process search = beside.start("zephrane-cli", "--where " + shellQuoted(kLongSearch) +
+                                                      " --list "
+                                                      "--query-timeout 0");
+    ASSERT_TRUE(waitUntil([&] { return contains(served.output(), "a.FirstName + b.FirstName"); }))
+        << served.output();
+    auto reset = beside.cli(args);
+    EXPECT_EQ(reset.status, expected.status) << reset.err;
+    EXPECT_FALSE(contains(reset.out + reset.err, "locked")) << reset.out;
+    EXPECT_FALSE(contains(reset.err, "necessary rights")) << reset.err;
+    auto in = [](const std::string &text, const ScenarioHost &host) {
+        return maskedTimes(std::regex_replace(text, std::regex(host.temp().path()), "<temp>"));
+    };
+    EXPECT_EQ(in(reset.out, beside), in(expected.out, alone));
+    EXPECT_EQ(interrupted(), 0) << "the search was still running";
+    // The search's program goes away: the server stops its statement.
+    beside.kill(search);
+    EXPECT_TRUE(waitUntil([&] { return interrupted() == 1; })) << served.output();
+
+    // A search stopped by its time limit is cancelled, and the server stops it.
+    auto timed = beside.cli("--where " + shellQuoted(kLongSearch) + " --list --query-timeout 1");
+    EXPECT_EQ(timed.status, 2);
+    EXPECT_TRUE(contains(timed.err, "time limit of 1 second")) << timed.err;
+    EXPECT_TRUE(waitUntil([&] { return interrupted() == 2; })) << served.output();
+    EXPECT_TRUE(contains(served.output(), "cancel seen")) << served.output();
+    // The session of a cancelled statement goes on: the same connection answers again.
+    auto db = odbc::makeDatabase(served.connectionText());
+    auto conn = db->connect(kProgramText);
+    DbQueryLimits limits;
+    limits.timeoutSeconds = 1;
+    EXPECT_THROW(
+        conn->queryWithin("SELECT vw_Subscriber.* FROM vw_Subscriber " + std::string(kLongSearch),
+                          {}, limits),
+        Error);
+    EXPECT_EQ(conn->query("SELECT count(*) AS n FROM Subscriber", {}, true).rows.size(), 1u);
+    EXPECT_TRUE(waitUntil([&] { return interrupted() == 3; })) << served.output();
+    served.kill();
+    auto check = beside.run("zephrane-sim", "check " + shellQuoted(beside.host()));
+    EXPECT_EQ(check.status, 0) << check.out;
+}
+
 // Disk syncs counted by strace in every process of a command and its children.
 struct SyncCounter {
     explicit SyncCounter(std::string file)
