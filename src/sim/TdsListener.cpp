@@ -43,6 +43,14 @@ std::string peerName(const sockaddr_in &address) {
 void serveClient(const tds::ServeSettings &settings, int fd, int id, std::string peer) {
     {
         tds::Session session(settings, id, std::move(peer));
+        // While a statement runs, the client's next bytes are looked at without being taken:
+        // an attention (cancel) or the connection's end stops the statement.
+        session.watchForAttention([fd] {
+            unsigned char type = 0;
+            const ssize_t n = ::recv(fd, &type, 1, MSG_PEEK | MSG_DONTWAIT);
+            return n == 0 || (n == 1 && type == tds::packet::kAttention) ||
+                   (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+        });
         std::string buffer(kReadSize, '\0');
         while (!session.finished()) {
             const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);

@@ -13,6 +13,9 @@ namespace zeph::tds {
 namespace {
 
 constexpr int kBusyTimeoutMs = 10000;
+// Steps of SQLite's machine between two looks at whether the client wants a statement stopped:
+// well under a millisecond of work.
+constexpr int kStepsBetweenLooks = 20000;
 // sp_getapplock's answers.
 constexpr int kLockGranted = 0;
 constexpr int kLockTimedOut = -1;
@@ -115,6 +118,21 @@ StatementResult SessionDatabase::query(const std::string &sql, const std::vector
         result.count = sqlite3_changes(db);
     }
     return result;
+}
+
+void SessionDatabase::watch(std::function<bool()> stopWanted) {
+    m_stopWanted = std::move(stopWanted);
+    sqlite3 *db = m_handle->connection.get();
+    if (!m_stopWanted) {
+        sqlite3_progress_handler(db, 0, nullptr, nullptr);
+        return;
+    }
+    sqlite3_progress_handler(
+        db, kStepsBetweenLooks,
+        [](void *self) -> int {
+            return static_cast<SessionDatabase *>(self)->m_stopWanted() ? 1 : 0;
+        },
+        this);
 }
 
 std::string SessionDatabase::serverName() {

@@ -7,6 +7,7 @@
 #include "platform/Database.h"
 #include "standin/server/StandInServer.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -52,6 +53,10 @@ public:
     /// reaches this server, in process or over TDS, learns from its database. Throws Error.
     std::string serverName();
 
+    /// `stopWanted` is asked every so many steps of a running statement; when it says yes the
+    /// statement stops at once with an error (its transaction's earlier work stays as it was).
+    void watch(std::function<bool()> stopWanted);
+
     bool inTransaction() const { return m_inTransaction; }
     /// Begins a transaction. Throws Error.
     void begin();
@@ -77,6 +82,7 @@ private:
     int m_runLockCount = 0;
     bool m_inTransaction = false;
     std::string m_serverName;
+    std::function<bool()> m_stopWanted;
     bool m_begun = false;     // the database's transaction of the open one has begun
     bool m_writing = false;   // ... and holds the write lock
     bool m_unflushed = false; // a commit of this session's is not yet synced

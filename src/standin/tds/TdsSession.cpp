@@ -74,6 +74,20 @@ Session::~Session() {
     say("closed");
 }
 
+void Session::watchForAttention(std::function<bool()> attention) {
+    m_attention = std::move(attention);
+    if (m_database)
+        m_database->watch([this] { return stopWanted(); });
+}
+
+bool Session::stopWanted() {
+    if (!m_cancelled && m_attention && m_attention()) {
+        m_cancelled = true;
+        say("cancel seen: the statement under way is stopped");
+    }
+    return m_cancelled;
+}
+
 void Session::say(const std::string &line) const {
     if (m_settings.log)
         m_settings.log("session " + std::to_string(m_id) + ": " + line);
@@ -118,9 +132,10 @@ std::string Session::reply(const Message &message) {
             transactionRequest(message, out);
             break;
         case packet::kAttention:
-            // Every request is answered whole before the next is read: a cancel finds nothing
-            // under way, and is acknowledged.
+            // The statement it cancels was stopped when it was seen (or had ended): it is
+            // acknowledged, and the session goes on.
             say("cancel");
+            m_cancelled = false;
             out.doneToken(token::kDone, done::kAttention, 0, 0);
             break;
         default:
@@ -159,6 +174,8 @@ void Session::login(const Message &message, TokenWriter &out) {
             "SQL login " + login.userName + " from " + login.hostName + " (" + login.appName +
                 ", session " + std::to_string(m_id) + " of zephrane-sim serve)");
         m_database->serverName(); // read now, outside any transaction of the session's
+        if (m_attention)
+            m_database->watch([this] { return stopWanted(); });
     } catch (const Error &e) {
         return refuse(4060, "Cannot open database \"" + std::string(kDatabaseName) +
                                 "\" requested by the login. The login failed: " + e.description());
@@ -306,8 +323,11 @@ void Session::endTransaction(bool commit, bool ifOpen, TokenWriter &out) {
 
 void Session::rpc(const Message &message, TokenWriter &out) {
     const RpcRequest request = parseRpc(message.payload);
-    for (const RpcCall &call : request.calls)
+    for (const RpcCall &call : request.calls) {
+        if (m_cancelled)
+            break; // the client cancelled the request: its other calls do not run
         rpcCall(call, out);
+    }
 }
 
 void Session::rpcCall(const RpcCall &call, TokenWriter &out) {

@@ -39,6 +39,10 @@ public:
     std::string receive(std::string_view bytes);
     /// True once the session has nothing more to do (a refused login): close the connection.
     bool finished() const { return m_finished; }
+    /// `attention` is asked while a statement runs: true when the client has cancelled it (its
+    /// attention is waiting to be read) or has gone away. The statement is then stopped, and
+    /// the attention acknowledged when it is read.
+    void watchForAttention(std::function<bool()> attention);
 
 private:
     enum class Stage { PreLogin, Login, Ready };
@@ -64,6 +68,8 @@ private:
     void endTransaction(bool commit, bool ifOpen, TokenWriter &out);
     void writeFailure(const ServerFailure &failure, TokenWriter &out);
     void say(const std::string &line) const;
+    /// True once the client's attention was seen, until it is acknowledged.
+    bool stopWanted();
 
     const ServeSettings &m_settings;
     int m_id;
@@ -79,6 +85,8 @@ private:
     std::map<std::int32_t, Prepared> m_prepared;
     std::int32_t m_nextHandle = 1;
     std::uint64_t m_lastCount = 0; // rows the last statement read or changed
+    std::function<bool()> m_attention;
+    bool m_cancelled = false; // an attention was seen and is not yet acknowledged
 };
 
 } // namespace zeph::tds
