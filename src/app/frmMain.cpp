@@ -84,7 +84,7 @@ frmMain::frmMain(MainPage &page, QWidget *parent)
     connect(cmdHelp, &QPushButton::clicked, this, &frmMain::helpRequested);
     connect(cmdExit, &QPushButton::clicked, this, &frmMain::exitRequested);
     ui::bindWizardKeys(this, cmdNext, cmdHelp);
-    ui::addWizardMnemonics(cmdHelp, cmdExit, cmdPrevious, cmdNext);
+    ui::giveMnemonics(this, {{cmdHelp, 'h'}, {cmdExit, 'x'}, {cmdPrevious, 'p'}, {cmdNext, 'n'}});
 }
 
 void frmMain::buildMenu() {

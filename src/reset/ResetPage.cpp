@@ -143,12 +143,48 @@ void ResetPage::cmdResetSubscribers_Click() {
     endRun(run, m_subscribersResetCount);
 }
 
+std::string ResetPage::templateText() const {
+    const std::string alias = m_inputs.templateAlias ? m_inputs.templateAlias() : std::string();
+    const std::string name = m_inputs.templateName ? m_inputs.templateName() : std::string();
+    if (name.empty() || name == alias)
+        return alias;
+    // The list tells templates that share a name apart by the alias it shows after it.
+    if (name.ends_with(" (" + alias + ")"))
+        return name;
+    return name + " (" + alias + ")";
+}
+
+ResetReview ResetPage::review(int listed) const {
+    ResetReview review;
+    try {
+        const SubscriberGrid &grid = m_inputs.grid();
+        review.criterion = m_inputs.selectionSource ? m_inputs.selectionSource() : std::string();
+        review.templateText = templateText();
+        const int alias = grid.ColIndex("Alias");
+        const int name = grid.ColIndex("DisplayName");
+        const int extension = grid.ColIndex("Extension");
+        for (int row = 1; row < grid.Rows(); ++row) {
+            if (!grid.isChecked(row))
+                continue;
+            ++review.count;
+            if (static_cast<int>(review.rows.size()) < listed)
+                review.rows.push_back(grid.TextMatrix(row, alias) + " - " +
+                                      grid.TextMatrix(row, name) + ", " +
+                                      grid.TextMatrix(row, extension));
+        }
+        review.more = review.count - static_cast<int>(review.rows.size());
+    } catch (const std::exception &) {
+        return {};
+    }
+    return review;
+}
+
 std::string ResetPage::confirmationDetails() const {
     // Read as the run will read them; a page that cannot be read leaves the question alone.
     try {
         const int ticked = m_inputs.grid().checkedCount();
         return std::to_string(ticked) + (ticked == 1 ? " subscriber" : " subscribers") +
-               " will be reset to the defaults of the template " + m_inputs.templateAlias() + ".";
+               " will be reset to the defaults of the template " + templateText() + ".";
     } catch (const std::exception &) {
         return {};
     }

@@ -57,6 +57,20 @@ struct ResetSummary {
     std::string stopReason;
 };
 
+/// What a run would reset, shown on the page before its button is pressed.
+struct ResetReview {
+    /// What the grid's rows came from; "" when unknown.
+    std::string criterion;
+    /// The ticked rows: the subscribers the run takes.
+    int count = 0;
+    /// The template as "Display Name (alias)".
+    std::string templateText;
+    /// The first ticked rows, "alias - display name, extension".
+    std::vector<std::string> rows;
+    /// Ticked rows beyond those listed.
+    int more = 0;
+};
+
 class ResetPage {
 public:
     static constexpr const char *kFormName = "frmResetSubscribers";
@@ -92,6 +106,13 @@ public:
     /// Runs the whole reset after the operator's confirmation. One page runs at most once:
     /// after the first confirmed run the button stays disabled and further calls do nothing.
     void cmdResetSubscribers_Click();
+
+    /// What a run started now would reset: the criterion, the ticked rows (the first
+    /// `listed` of them by name), the template by name and alias. Read from the other pages'
+    /// controls as the run will read them; a page that cannot be read gives an empty review.
+    ResetReview review(int listed = 8) const;
+    /// The template as the review and the question name it: "Display Name (alias)".
+    std::string templateText() const;
 
     /// True while a run is under way: the window must then refuse to close, because ending the
     /// program between a subscriber's removal and its re-creation loses the subscriber.

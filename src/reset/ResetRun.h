@@ -58,6 +58,10 @@ struct ResetInputs {
     std::function<std::string()> templateAlias;
     /// The first page's check box chkPreserveAlternateExtensions.
     std::function<bool()> preserveAlternateExtensions;
+    /// For the review before the question (optional): the chosen template's display name as
+    /// the template list shows it, and what the grid's rows came from.
+    std::function<std::string()> templateName;
+    std::function<std::string()> selectionSource;
 };
 
 /// The line that replaces a change in a dry run.

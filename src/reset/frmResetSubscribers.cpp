@@ -1,6 +1,7 @@
 #include "frmResetSubscribers.h"
 
 #include "ui/Fonts.h"
+#include "ui/OwnText.h"
 #include "ui/WizardKeys.h"
 
 #include <QCheckBox>
@@ -69,6 +70,17 @@ frmResetSubscribers::frmResetSubscribers(ResetPage &page, i18n::modLocalize *loc
     chkSkipDLResynch->setObjectName(QStringLiteral("chkSkipDLResynch"));
     layout->addWidget(chkSkipDLResynch);
 
+    frmReview = new QGroupBox(central);
+    frmReview->setObjectName(QStringLiteral("frmReview"));
+    auto *reviewLayout = new QVBoxLayout(frmReview);
+    lblReview = new QLabel(frmReview);
+    lblReview->setObjectName(QStringLiteral("lblReview"));
+    lblReview->setTextFormat(Qt::PlainText);
+    lblReview->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lblReview->setWordWrap(true);
+    reviewLayout->addWidget(lblReview);
+    layout->addWidget(frmReview);
+
     cmdResetSubscribers = button("cmdResetSubscribers", ResetPage::kResetCaption, central);
     auto *resetLine = new QHBoxLayout;
     resetLine->addStretch(1);
@@ -114,8 +126,6 @@ frmResetSubscribers::frmResetSubscribers(ResetPage &page, i18n::modLocalize *loc
     setCentralWidget(central);
     // No default button: Enter must not start a reset (Next stays off on this page).
     ui::bindWizardKeys(this, nullptr, cmdHelp);
-    ui::addWizardMnemonics(cmdHelp, cmdExit, cmdPrevious, cmdNext);
-    ui::addMnemonic(cmdResetSubscribers, 'r');
 
     // The run yields to the event loop after every log line; the state it changed is shown
     // then, so the progress and the count move while it runs.
@@ -128,12 +138,30 @@ frmResetSubscribers::frmResetSubscribers(ResetPage &page, i18n::modLocalize *loc
     });
     clock->start(1000);
     if (m_localize) {
-        m_languageRegistration =
-            ui::registerLanguageWindow(*m_localize, this, ResetPage::kFormName);
+        m_languageRegistration = ui::registerLanguageWindow(*m_localize, this, ResetPage::kFormName,
+                                                            [this] { retranslate(); });
         applyFonts();
     }
     connectEvents();
+    retranslate();
     refresh();
+}
+
+void frmResetSubscribers::retranslate() {
+    frmReview->setTitle(text(505));
+    frmResults->setTitle(text(511));
+    cmdOpenLog->setText(text(512));
+    cmdOpenFailedRecords->setText(text(513));
+    cmdOpenLogFolder->setText(text(514));
+    ui::giveMnemonics(this, {{cmdHelp, 'h'},
+                             {cmdExit, 'x'},
+                             {cmdPrevious, 'p'},
+                             {cmdNext, 'n'},
+                             {cmdResetSubscribers, 'r'},
+                             {cmdOpenLog, 'l'},
+                             {cmdOpenFailedRecords, 'f'},
+                             {cmdOpenLogFolder, 'd'}});
+    showReview();
 }
 
 frmResetSubscribers::~frmResetSubscribers() {
@@ -141,8 +169,29 @@ frmResetSubscribers::~frmResetSubscribers() {
     m_page.stateChanged = nullptr;
 }
 
+QString frmResetSubscribers::text(std::uint32_t id) const {
+    return ui::ownText(m_localize, id);
+}
+
+void frmResetSubscribers::showReview() {
+    // The review is taken when the page shows and stays as the run found it once it started.
+    if (m_page.running() || m_page.finished())
+        return;
+    const ResetReview review = m_page.review();
+    QStringList lines;
+    if (!review.criterion.empty())
+        lines << text(506).arg(QString::fromStdString(review.criterion));
+    lines << text(507).arg(review.count);
+    lines << text(508).arg(QString::fromStdString(review.templateText));
+    for (const std::string &row : review.rows)
+        lines << QStringLiteral("    ") + QString::fromStdString(row);
+    if (review.more > 0)
+        lines << QStringLiteral("    ") + text(509).arg(review.more);
+    lblReview->setText(lines.join(QLatin1Char('\n')));
+}
+
 void frmResetSubscribers::buildResults(QWidget *central) {
-    frmResults = new QGroupBox(tr("Results"), central);
+    frmResults = new QGroupBox(central);
     frmResults->setObjectName(QStringLiteral("frmResults"));
     auto *resultsLayout = new QVBoxLayout(frmResults);
     lblResults = new QLabel(frmResults);
@@ -151,9 +200,9 @@ void frmResetSubscribers::buildResults(QWidget *central) {
     lblResults->setWordWrap(true);
     resultsLayout->addWidget(lblResults);
     auto *openLine = new QHBoxLayout;
-    cmdOpenLog = button("cmdOpenLog", "Open &Log", frmResults);
-    cmdOpenFailedRecords = button("cmdOpenFailedRecords", "Open &Failed Records", frmResults);
-    cmdOpenLogFolder = button("cmdOpenLogFolder", "Open Fol&der", frmResults);
+    cmdOpenLog = button("cmdOpenLog", "", frmResults);
+    cmdOpenFailedRecords = button("cmdOpenFailedRecords", "", frmResults);
+    cmdOpenLogFolder = button("cmdOpenLogFolder", "", frmResults);
     for (QPushButton *open : {cmdOpenLog, cmdOpenFailedRecords, cmdOpenLogFolder})
         openLine->addWidget(open);
     openLine->addStretch(1);
@@ -245,6 +294,7 @@ void frmResetSubscribers::refresh() {
     const bool started = m_page.running() || m_page.finished();
     lblProgressDetail->setText(started ? QString::fromStdString(m_page.progress.text())
                                        : QString());
+    showReview();
     showResults();
 }
 

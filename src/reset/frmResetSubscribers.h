@@ -37,6 +37,10 @@ public:
     QLabel *Label1 = nullptr;
     QLabel *lblAddSubscribers = nullptr;
     QCheckBox *chkSkipDLResynch = nullptr;
+    /// What the run will reset, before its button is pressed: the criterion, the count, the
+    /// template by name and alias, the first rows and how many more.
+    QGroupBox *frmReview = nullptr;
+    QLabel *lblReview = nullptr;
     QPushButton *cmdResetSubscribers = nullptr;
     QGroupBox *frmProgress = nullptr;
     QProgressBar *ProgressBar = nullptr;
@@ -73,6 +77,10 @@ private:
     void applyFonts();
     void buildResults(QWidget *central);
     void showResults();
+    void showReview();
+    /// The window's added texts in the language in use, and every button's Alt key.
+    void retranslate();
+    QString text(std::uint32_t id) const;
 
     ResetPage &m_page;
     i18n::modLocalize *m_localize;

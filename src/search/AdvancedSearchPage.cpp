@@ -296,6 +296,14 @@ void AdvancedSearchPage::cmdExecute_Click() {
         gridChanged();
     if (keepHistory)
         SaveQueryToHistory(m_registry, *m_host.clock, txtSQL);
+    m_resultsQuery.clear();
+    for (const char c : txtSQL) {
+        const bool blank = c == '\r' || c == '\n' || c == '\t' || c == ' ';
+        if (!blank)
+            m_resultsQuery += c;
+        else if (!m_resultsQuery.empty() && m_resultsQuery.back() != ' ')
+            m_resultsQuery += ' ';
+    }
 }
 
 void AdvancedSearchPage::runStatement() {
@@ -369,6 +377,7 @@ void AdvancedSearchPage::cmdImport_Click() {
         m_host.ui->setBusy(false);
 
     const int n = m_selection.myGrid.Rows() - 1;
+    m_selection.gridSource = n > 0 ? "Advanced search: " + m_resultsQuery : std::string();
     message(std::to_string(n) + kAddedToGrid);
     m_selection.txtUsersInGrid.Text = std::to_string(n);
     if (m_selection.controlsChanged)

@@ -177,6 +177,8 @@ private:
     db::modTarvoDB &m_db;
     ChooseSubscribersPage &m_selection;
     db::Recordset m_results;
+    // The statement whose rows m_results holds, on one line (the editor may change since).
+    std::string m_resultsQuery;
     QueryEditorKeys m_keys;
     PreviousQueriesMenu m_menu;
     bool m_unloadRequested = false;

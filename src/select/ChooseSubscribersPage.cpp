@@ -392,6 +392,7 @@ void ChooseSubscribersPage::cmdView_Click() {
 
     myGrid.setRedraw(true);
     showUsersInGrid();
+    gridSource = myGrid.Rows() > 1 ? criterionDescription() : std::string();
     if (m_host.ui)
         m_host.ui->setBusy(false);
     m_busy = false;
@@ -399,6 +400,36 @@ void ChooseSubscribersPage::cmdView_Click() {
     if (m_gridFullHit && !m_gridFullReported) {
         m_gridFullReported = true;
         message(gridFullMessage());
+    }
+}
+
+std::string ChooseSubscribersPage::criterionDescription() const {
+    std::string entry = cmbSubscriberSelectType.Text();
+    // The list's texts lead to their value with a colon.
+    if (entry.ends_with(':'))
+        entry.pop_back();
+    switch (criterionCode()) {
+    case kCriterionExtensionRange:
+        return entry + " " + txtSubscriberExtensionRangeLow.Text + " " +
+               (lblExtensionRangeTo.Caption.ends_with(':')
+                    ? lblExtensionRangeTo.Caption.substr(0, lblExtensionRangeTo.Caption.size() - 1)
+                    : lblExtensionRangeTo.Caption) +
+               " " + txtSubscriberExtensionRangeHigh.Text;
+    case kCriterionSwitch:
+        return entry + ": " + comSubscriberSwitch.Text();
+    case kCriterionCsvFile:
+        return entry + ": " + txtCSVPath.Text;
+    case kCriterionMailServer:
+        return entry + ": " + comSubscriberMailServer.Text();
+    case kCriterionClassOfService: {
+        const int at = ComSubscribersCOS.ListIndex;
+        const std::string alias = at >= 0 && at < comHiddenCOS.ListCount()
+                                      ? comHiddenCOS.List[static_cast<std::size_t>(at)]
+                                      : std::string();
+        return entry + ": " + ComSubscribersCOS.Text() + (alias.empty() ? "" : " (" + alias + ")");
+    }
+    default:
+        return entry;
     }
 }
 
@@ -600,10 +631,16 @@ void ChooseSubscribersPage::cmdUnselectAll_Click() {
         myGrid.deselectAll();
 }
 
+void ChooseSubscribersPage::selectShown(const std::vector<int> &shownRows, bool checked) {
+    if (!m_busy)
+        myGrid.setCheckedRows(shownRows, checked);
+}
+
 void ChooseSubscribersPage::cmdClearGrid_Click() {
     if (m_busy)
         return;
     myGrid.setRows(1);
+    gridSource.clear();
     txtUsersInGrid.Text = std::to_string(0);
     changed();
 }

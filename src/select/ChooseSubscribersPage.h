@@ -103,6 +103,9 @@ public:
     void cmdBrowseForCSV_Click();
     void cmdSelectAll_Click();
     void cmdUnselectAll_Click();
+    /// Select All / deSelect All while a filter narrows the grid: only the rows shown (grid
+    /// row numbers) change.
+    void selectShown(const std::vector<int> &shownRows, bool checked);
     void cmdClearGrid_Click();
     /// Previous: the grid is cleared as by Clear Grid; the wizard then unloads the page.
     void cmdPrevious_Click() { cmdClearGrid_Click(); }
@@ -138,6 +141,14 @@ public:
     /// range, no criterion value, a file that cannot be read or has no subscriber columns):
     /// a caller without a window learns that the grid is empty because of the input.
     bool inputRefused() const { return m_inputRefused; }
+
+    /// What the grid's rows came from, in the operator's words ("Subscribers with extension
+    /// numbers from 4000 to 4010"): set by the search or import that filled the grid, so that
+    /// the reset page reviews the rows the grid holds, not what the controls show since; ""
+    /// while the grid is empty.
+    std::string gridSource;
+    /// The chosen criterion and its value as the operator set them.
+    std::string criterionDescription() const;
 
     /// Lines of a CSV file between two yields to the user interface.
     static constexpr int kCsvYieldLines = 256;

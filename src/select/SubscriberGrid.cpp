@@ -135,6 +135,20 @@ void SubscriberGrid::deselectAll() {
         changed(1, Rows() - 1);
 }
 
+void SubscriberGrid::setCheckedRows(const std::vector<int> &rows, bool checked) {
+    int first = Rows();
+    int last = 0;
+    for (const int row : rows) {
+        if (!validRow(row))
+            continue;
+        m_rows[static_cast<std::size_t>(row - 1)].selected = checked;
+        first = std::min(first, row);
+        last = std::max(last, row);
+    }
+    if (last >= first)
+        changed(first, last);
+}
+
 int SubscriberGrid::firstCheckedRow() const {
     for (std::size_t i = 0; i < m_rows.size(); ++i) {
         if (m_rows[i].selected)

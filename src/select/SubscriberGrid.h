@@ -80,6 +80,9 @@ public:
     void afterEdit();
     void selectAll();
     void deselectAll();
+    /// Ticks or unticks the given subscriber rows (those a filtered view shows); told as one
+    /// change. Rows outside the grid are passed over.
+    void setCheckedRows(const std::vector<int> &rows, bool checked);
     /// The first subscriber row whose box is checked, or 0 when none is.
     int firstCheckedRow() const;
     int checkedCount() const;

@@ -2,8 +2,10 @@
 
 #include "select/DistinctNames.h"
 #include "ui/Fonts.h"
+#include "ui/OwnText.h"
 #include "ui/WizardKeys.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QEvent>
@@ -14,8 +16,10 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QSortFilterProxyModel>
 #include <QStyle>
@@ -243,7 +247,7 @@ frmChooseSubscribers::frmChooseSubscribers(ChooseSubscribersPage &page, i18n::mo
     lblTickedRows = new QLabel(central);
     lblTickedRows->setObjectName(QStringLiteral("lblTickedRows"));
     txtQuickFilter = textBox("txtQuickFilter", central);
-    txtQuickFilter->setPlaceholderText(tr("Filter the rows shown"));
+
     txtQuickFilter->setClearButtonEnabled(true);
     txtQuickFilter->setMaximumWidth(220);
     gridButtons->addWidget(cmdSelectAll);
@@ -270,6 +274,19 @@ frmChooseSubscribers::frmChooseSubscribers(ChooseSubscribersPage &page, i18n::mo
 
     setCentralWidget(central);
     ui::bindWizardKeys(this, cmdNext, cmdHelp);
+    // Enter in a criterion field runs its search and in the filter applies it, instead of
+    // pressing Next with the rows found before.
+    for (QWidget *field : std::initializer_list<QWidget *>{
+             cmbSubscriberSelectType, txtSubscriberExtensionRangeLow,
+             txtSubscriberExtensionRangeHigh, comSubscriberSwitch, comSubscriberMailServer,
+             ComSubscribersCOS, txtCSVPath, txtQuickFilter})
+        field->installEventFilter(this);
+    auto *find = new QShortcut(QKeySequence::Find, this);
+    connect(find, &QShortcut::activated, this, [this] {
+        txtQuickFilter->setFocus(Qt::ShortcutFocusReason);
+        txtQuickFilter->selectAll();
+    });
+    myGrid->viewport()->installEventFilter(this);
 
     m_page->setFormFonts = [this] { applyFonts(); };
     m_page->controlsChanged = [this] { refresh(); };
@@ -388,9 +405,19 @@ void frmChooseSubscribers::connectEvents() {
             [this] { whileBusy([this] { m_page->cmdView_Click(); }); });
     connect(cmdBrowseForCSV, &QPushButton::clicked, this,
             [this] { m_page->cmdBrowseForCSV_Click(); });
-    connect(cmdSelectAll, &QPushButton::clicked, this, [this] { m_page->cmdSelectAll_Click(); });
-    connect(cmdUnselectAll, &QPushButton::clicked, this,
-            [this] { m_page->cmdUnselectAll_Click(); });
+    // While a filter narrows the grid, the buttons act on the rows it shows (and say so).
+    connect(cmdSelectAll, &QPushButton::clicked, this, [this] {
+        if (txtQuickFilter->text().isEmpty())
+            m_page->cmdSelectAll_Click();
+        else
+            m_page->selectShown(shownRows(), true);
+    });
+    connect(cmdUnselectAll, &QPushButton::clicked, this, [this] {
+        if (txtQuickFilter->text().isEmpty())
+            m_page->cmdUnselectAll_Click();
+        else
+            m_page->selectShown(shownRows(), false);
+    });
     connect(cmdClearGrid, &QPushButton::clicked, this, [this] { m_page->cmdClearGrid_Click(); });
     connect(cmdAdvancedSearch, &QPushButton::clicked, this,
             &frmChooseSubscribers::advancedSearchRequested);
@@ -399,8 +426,11 @@ void frmChooseSubscribers::connectEvents() {
         m_page->myGrid.Col = index.column();
         m_page->myGrid_Click();
     });
-    connect(txtQuickFilter, &QLineEdit::textChanged, m_view,
-            &QSortFilterProxyModel::setFilterFixedString);
+    connect(txtQuickFilter, &QLineEdit::textChanged, this, [this](const QString &filter) {
+        m_view->setFilterFixedString(filter);
+        showFilterCaptions();
+        showTickedCount();
+    });
     // A new search shows its rows from the top-left, the tick column in sight.
     connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
         myGrid->scrollToTop();
@@ -409,6 +439,8 @@ void frmChooseSubscribers::connectEvents() {
     connect(m_model, &QAbstractItemModel::headerDataChanged, this,
             &frmChooseSubscribers::fitHeaders);
     connect(m_model, &QAbstractItemModel::modelReset, this, &frmChooseSubscribers::showTickedCount);
+    connect(m_model, &QAbstractItemModel::modelReset, this, &frmChooseSubscribers::fitColumns);
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, &frmChooseSubscribers::fitColumns);
     connect(m_model, &QAbstractItemModel::rowsInserted, this,
             &frmChooseSubscribers::showTickedCount);
     connect(m_model, &QAbstractItemModel::dataChanged, this,
@@ -457,6 +489,84 @@ void frmChooseSubscribers::fitHeaders() {
     }
 }
 
+QString frmChooseSubscribers::text(std::uint32_t id) const {
+    return ui::ownText(m_localize, id);
+}
+
+std::vector<int> frmChooseSubscribers::shownRows() const {
+    std::vector<int> rows;
+    rows.reserve(static_cast<std::size_t>(m_view->rowCount()));
+    for (int row = 0; row < m_view->rowCount(); ++row)
+        rows.push_back(gridRowOf(m_view->index(row, 0)));
+    return rows;
+}
+
+void frmChooseSubscribers::showFilterCaptions() {
+    if (!m_page)
+        return;
+    const bool filtered = !txtQuickFilter->text().isEmpty();
+    cmdSelectAll->setText(filtered ? text(500) : qs(m_page->cmdSelectAll.Caption));
+    cmdUnselectAll->setText(filtered ? text(501) : qs(m_page->cmdUnselectAll.Caption));
+    ui::giveMnemonics(this, wizardMnemonics());
+}
+
+void frmChooseSubscribers::fitColumns() {
+    // Rows arrive in many steps: the widths are taken once they are in.
+    if (m_columnsDue)
+        return;
+    m_columnsDue = true;
+    QTimer::singleShot(0, this, [this] {
+        m_columnsDue = false;
+        if (!m_page)
+            return;
+        QHeaderView *header = myGrid->horizontalHeader();
+        const QFontMetrics cells = myGrid->fontMetrics();
+        const int margin = 3 * header->style()->pixelMetric(QStyle::PM_HeaderMargin) +
+                           header->style()->pixelMetric(QStyle::PM_HeaderMarkSize);
+        const SubscriberGrid &grid = m_page->myGrid;
+        // The texts of the first rows stand for the rest: measuring 30,000 rows would stall.
+        const int sample = std::min(grid.Rows(), 201);
+        std::vector<int> wanted(static_cast<std::size_t>(header->count()), 0);
+        int total = 0;
+        for (int col = 0; col < header->count(); ++col) {
+            if (myGrid->isColumnHidden(col))
+                continue;
+            const QString title =
+                m_model->headerData(col, Qt::Horizontal, Qt::DisplayRole).toString();
+            int width = std::max(grid.column(col).width / kTwipsPerPixel,
+                                 header->fontMetrics().horizontalAdvance(title) + margin);
+            if (col != grid.ColIndex("Selected"))
+                for (int row = 1; row < sample; ++row)
+                    width = std::max(width, cells.horizontalAdvance(qs(grid.TextMatrix(row, col))) +
+                                                margin);
+            wanted[static_cast<std::size_t>(col)] = width;
+            total += width;
+        }
+        // Room left over goes to the text columns in proportion to what they need.
+        const int room = myGrid->viewport()->width();
+        const int tick = grid.ColIndex("Selected");
+        const int spread = total - wanted[static_cast<std::size_t>(tick)];
+        const int extra = room > total && spread > 0 ? room - total : 0;
+        int given = 0;
+        int last = -1;
+        for (int col = 0; col < header->count(); ++col) {
+            int width = wanted[static_cast<std::size_t>(col)];
+            if (width == 0)
+                continue;
+            if (col != tick) {
+                const int share = static_cast<int>(static_cast<long long>(extra) * width / spread);
+                width += share;
+                given += share;
+                last = col;
+            }
+            header->resizeSection(col, width);
+        }
+        // What rounding kept back goes to the last column, so the columns fill the width.
+        if (last >= 0 && extra > given)
+            header->resizeSection(last, header->sectionSize(last) + extra - given);
+    });
+}
+
 void frmChooseSubscribers::showTickedCount() {
     // A search appends rows in many steps: the count is taken once they are in.
     if (m_tickedCountDue)
@@ -467,15 +577,22 @@ void frmChooseSubscribers::showTickedCount() {
         if (!m_page)
             return;
         const SubscriberGrid &grid = m_page->myGrid;
-        lblTickedRows->setText(tr("%1 of %2 ticked").arg(grid.checkedCount()).arg(grid.Rows() - 1));
+        QString counts = text(503).arg(grid.checkedCount()).arg(grid.Rows() - 1);
+        if (!txtQuickFilter->text().isEmpty())
+            counts += QStringLiteral(", ") + text(504).arg(m_view->rowCount());
+        lblTickedRows->setText(counts);
     });
 }
 
 template <class Handler> void frmChooseSubscribers::whileBusy(Handler &&handler) {
     QWidget *central = centralWidget();
+    // Disabling moves the focus away: the field that ran the search gets it back.
+    QPointer<QWidget> focused = QApplication::focusWidget();
     central->setEnabled(false);
     handler();
     central->setEnabled(true);
+    if (focused && isAncestorOf(focused))
+        focused->setFocus();
 }
 
 void frmChooseSubscribers::Form_Load() {
@@ -509,7 +626,8 @@ void frmChooseSubscribers::refresh() {
     showCaption(cmdPrevious, m_page->cmdPrevious);
     showCaption(cmdExit, m_page->cmdExit);
     showCaption(cmdNext, m_page->cmdNext);
-    ui::addWizardMnemonics(cmdHelp, cmdExit, cmdPrevious, cmdNext);
+    txtQuickFilter->setPlaceholderText(text(502));
+    showFilterCaptions();
 
     showList(cmbSubscriberSelectType, m_page->cmbSubscriberSelectType);
     showList(comSubscriberSwitch, m_page->comSubscriberSwitch);
@@ -534,7 +652,45 @@ void frmChooseSubscribers::refresh() {
     showTickedCount();
 }
 
+std::vector<std::pair<QAbstractButton *, char>> frmChooseSubscribers::wizardMnemonics() const {
+    return {{cmdHelp, 'h'},        {cmdExit, 'x'},      {cmdPrevious, 'p'},
+            {cmdNext, 'n'},        {cmdView, 'a'},      {cmdSelectAll, 's'},
+            {cmdUnselectAll, 'd'}, {cmdClearGrid, 'c'}, {cmdAdvancedSearch, 'v'},
+            {cmdBrowseForCSV, 'b'}};
+}
+
+bool frmChooseSubscribers::enterInField(QObject *watched, QEvent *event) {
+    if (event->type() != QEvent::ShortcutOverride && event->type() != QEvent::KeyPress)
+        return false;
+    const int key = static_cast<QKeyEvent *>(event)->key();
+    if (key != Qt::Key_Return && key != Qt::Key_Enter)
+        return false;
+    if (watched != txtQuickFilter &&
+        !frameSelectSubscribers->isAncestorOf(qobject_cast<QWidget *>(watched)))
+        return false;
+    // Taken here, so that the window's Enter (Next) does not see it.
+    event->accept();
+    if (event->type() == QEvent::ShortcutOverride)
+        return true;
+    if (watched == txtQuickFilter) {
+        m_view->setFilterFixedString(txtQuickFilter->text());
+        return true;
+    }
+    // The boxes' texts as typed, then the search of the criterion shown.
+    m_page->txtSubscriberExtensionRangeLow.Text =
+        txtSubscriberExtensionRangeLow->text().toStdString();
+    m_page->txtSubscriberExtensionRangeHigh.Text =
+        txtSubscriberExtensionRangeHigh->text().toStdString();
+    m_page->txtCSVPath.Text = txtCSVPath->text().toStdString();
+    whileBusy([this] { m_page->cmdView_Click(); });
+    return true;
+}
+
 bool frmChooseSubscribers::eventFilter(QObject *watched, QEvent *event) {
+    if (m_page && enterInField(watched, event))
+        return true;
+    if (m_page && watched == myGrid->viewport() && event->type() == QEvent::Resize)
+        fitColumns();
     if (m_page && watched == myGrid && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent *>(event)->key() == Qt::Key_Space) {
         toggleCurrentRow();

@@ -10,6 +10,10 @@
 #include <QAbstractTableModel>
 #include <QMainWindow>
 
+#include <utility>
+#include <vector>
+
+class QAbstractButton;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -121,6 +125,18 @@ private:
     /// Widens the columns whose header text (in the language's font) does not fit.
     void fitHeaders();
     void showTickedCount();
+    /// Select All / deSelect All say whether they act on the rows a filter shows.
+    void showFilterCaptions();
+    /// Spreads the window's width over the columns, each at least as wide as its header and
+    /// the texts of its first rows.
+    void fitColumns();
+    /// The grid rows the filter shows.
+    std::vector<int> shownRows() const;
+    /// Enter in a criterion field runs its search; in the filter it applies the filter.
+    bool enterInField(QObject *watched, QEvent *event);
+    QString text(std::uint32_t id) const;
+    /// The buttons' preferred Alt keys.
+    std::vector<std::pair<QAbstractButton *, char>> wizardMnemonics() const;
     /// Space on a row toggles its tick, as a click on its check box does.
     void toggleCurrentRow();
     /// Grid row of a row of the view.
@@ -136,6 +152,7 @@ private:
     SubscriberGridModel *m_model = nullptr;
     QSortFilterProxyModel *m_view = nullptr;
     bool m_tickedCountDue = false;
+    bool m_columnsDue = false;
     i18n::WindowRegistration m_languageRegistration;
 };
 

@@ -17,6 +17,7 @@
 #include "ui/WindowPlacement.h"
 
 #include <QPushButton>
+#include <QSettings>
 
 namespace zeph {
 
@@ -50,11 +51,27 @@ Wizard::~Wizard() {
     m_program.resetRunning = nullptr;
 }
 
+QString Wizard::settingsPath() const {
+    return QString::fromStdString(m_program.host.files->userDataFolder()) +
+           QStringLiteral("/wizard.ini");
+}
+
 void Wizard::start() {
     m_main->refresh();
     m_main->resize(ui::wizardPageSize(m_main.get()));
     ui::placeOver(m_main.get(), nullptr);
+    // The size and place of the last program run, as long as they fit a screen of this one.
+    QSettings settings(settingsPath(), QSettings::IniFormat);
+    const QByteArray geometry = settings.value(QStringLiteral("wizard/geometry")).toByteArray();
+    if (!geometry.isEmpty() && m_main->restoreGeometry(geometry))
+        ui::keepOnScreen(m_main.get());
     m_main->show();
+}
+
+void Wizard::rememberPlace() {
+    QSettings settings(settingsPath(), QSettings::IniFormat);
+    settings.setValue(QStringLiteral("wizard/geometry"), visiblePage()->saveGeometry());
+    settings.sync();
 }
 
 void Wizard::replacePage(QWidget *from, QWidget *to) {
@@ -92,6 +109,10 @@ void Wizard::loadResetPage() {
         return m_choosePage->myGrid;
     };
     inputs.templateAlias = [this] { return m_mainPage.chosenTemplateAlias(); };
+    inputs.templateName = [this] { return m_mainPage.templateListText(); };
+    inputs.selectionSource = [this] {
+        return m_choosePage ? m_choosePage->gridSource : std::string();
+    };
     inputs.preserveAlternateExtensions = [this] {
         return m_mainPage.chkPreserveAlternateExtensions;
     };
@@ -119,6 +140,8 @@ void Wizard::chooseNext() {
     m_chooseWindow->cmdNext->setEnabled(false);
     if (!m_resetWindow)
         loadResetPage();
+    // The review shows the grid as it is handed over now.
+    m_resetWindow->refresh();
     replacePage(m_chooseWindow.get(), m_resetWindow.get());
     m_program.host.ui->setBusy(false);
     m_chooseWindow->cmdNext->setEnabled(true);
@@ -189,6 +212,7 @@ void Wizard::exitProgram() {
                           "re-creation.");
         return;
     }
+    rememberPlace();
     m_program.ExitApplication(0);
 }
 

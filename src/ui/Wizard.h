@@ -8,6 +8,7 @@
 #include "i18n/modLocalize.h"
 
 #include <QObject>
+#include <QString>
 #include <memory>
 
 class QWidget;
@@ -53,7 +54,11 @@ public:
     void checkForUpdate();
     void exitProgram();
 
+    /// Keeps the size and place of the page shown for the next program run.
+    void rememberPlace();
+
 private:
+    QString settingsPath() const;
     void loadChoosePage();
     void loadResetPage();
     /// Shows `to` at the position of `from` and hides `from`.

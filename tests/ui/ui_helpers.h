@@ -18,6 +18,18 @@ struct ApplicationEnvironment : ::testing::Environment {
 inline ::testing::Environment *const g_environment =
     ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
 
+/// A button's text without its Alt key marker.
+inline QString plainText(QString text) {
+    for (qsizetype i = 0; i < text.size(); ++i)
+        if (text[i] == QLatin1Char('&'))
+            text.remove(i, 1); // a doubled one leaves one, which the loop then passes
+    // Japanese, Chinese and Korean captions carry their key as "(&X)" after the text.
+    if (text.size() >= 3 && text.endsWith(QLatin1Char(')')) &&
+        text[text.size() - 3] == QLatin1Char('('))
+        text.chop(3);
+    return text;
+}
+
 inline QApplication &testApplication() {
     static int argc = 1;
     static char *argv[] = {const_cast<char *>("test_ui"), nullptr};
