@@ -1,6 +1,7 @@
 #include "frmMain.h"
 
 #include "select/DistinctNames.h"
+#include "ui/WindowPlacement.h"
 #include "ui/WizardKeys.h"
 
 #include <QCheckBox>
@@ -84,6 +85,7 @@ frmMain::frmMain(MainPage &page, QWidget *parent)
     connect(cmdHelp, &QPushButton::clicked, this, &frmMain::helpRequested);
     connect(cmdExit, &QPushButton::clicked, this, &frmMain::exitRequested);
     ui::bindWizardKeys(this, cmdNext, cmdHelp);
+    ui::setUsableMinimumSize(this);
     ui::giveMnemonics(this, {{cmdHelp, 'h'}, {cmdExit, 'x'}, {cmdPrevious, 'p'}, {cmdNext, 'n'}});
 }
 

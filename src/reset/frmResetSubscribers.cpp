@@ -2,6 +2,7 @@
 
 #include "ui/Fonts.h"
 #include "ui/OwnText.h"
+#include "ui/WindowPlacement.h"
 #include "ui/WizardKeys.h"
 
 #include <QCheckBox>
@@ -162,6 +163,7 @@ void frmResetSubscribers::retranslate() {
                              {cmdOpenFailedRecords, 'f'},
                              {cmdOpenLogFolder, 'd'}});
     showReview();
+    ui::setUsableMinimumSize(this);
 }
 
 frmResetSubscribers::~frmResetSubscribers() {
@@ -187,7 +189,11 @@ void frmResetSubscribers::showReview() {
         lines << QStringLiteral("    ") + QString::fromStdString(row);
     if (review.more > 0)
         lines << QStringLiteral("    ") + text(509).arg(review.more);
-    lblReview->setText(lines.join(QLatin1Char('\n')));
+    const QString shown = lines.join(QLatin1Char('\n'));
+    if (shown == lblReview->text())
+        return;
+    lblReview->setText(shown);
+    ui::setUsableMinimumSize(this);
 }
 
 void frmResetSubscribers::buildResults(QWidget *central) {

@@ -3,6 +3,7 @@
 #include "select/DistinctNames.h"
 #include "ui/Fonts.h"
 #include "ui/OwnText.h"
+#include "ui/WindowPlacement.h"
 #include "ui/WizardKeys.h"
 
 #include <QApplication>
@@ -274,6 +275,7 @@ frmChooseSubscribers::frmChooseSubscribers(ChooseSubscribersPage &page, i18n::mo
 
     setCentralWidget(central);
     ui::bindWizardKeys(this, cmdNext, cmdHelp);
+    ui::setUsableMinimumSize(this);
     // Enter in a criterion field runs its search and in the filter applies it, instead of
     // pressing Next with the rows found before.
     for (QWidget *field : std::initializer_list<QWidget *>{
@@ -369,6 +371,10 @@ void frmChooseSubscribers::buildGrid(QWidget *parent) {
     rows->setSectionResizeMode(QHeaderView::Fixed);
     rows->setDefaultSectionSize(myGrid->fontMetrics().height() + 6);
     rows->hide();
+    // However small the window, the grid shows a few rows under its header.
+    myGrid->setMinimumHeight(6 * rows->defaultSectionSize() + 2 * myGrid->frameWidth() +
+                             myGrid->horizontalHeader()->sizeHint().height() +
+                             myGrid->horizontalScrollBar()->sizeHint().height());
     myGrid->horizontalHeader()->setHighlightSections(false);
     // The check box column is narrower than a header section's default least width.
     myGrid->horizontalHeader()->setMinimumSectionSize(12);
@@ -607,6 +613,7 @@ void frmChooseSubscribers::applyFonts() {
     if (m_localize && m_page)
         ui::SetFormFonts(this, m_localize->currentFontRule());
     fitHeaders();
+    ui::setUsableMinimumSize(this);
 }
 
 void frmChooseSubscribers::refresh() {
@@ -650,6 +657,8 @@ void frmChooseSubscribers::refresh() {
     txtCSVPath->setVisible(m_page->txtCSVPath.Visible);
     showText(txtUsersInGrid, m_page->txtUsersInGrid.Text);
     showTickedCount();
+    // The criterion's controls and the texts decide how small the window may be.
+    ui::setUsableMinimumSize(this);
 }
 
 std::vector<std::pair<QAbstractButton *, char>> frmChooseSubscribers::wizardMnemonics() const {

@@ -1,6 +1,8 @@
 #include "WindowPlacement.h"
 
 #include <QGuiApplication>
+#include <QLayout>
+#include <QMainWindow>
 #include <QScreen>
 #include <QWidget>
 
@@ -70,6 +72,24 @@ void placeOver(QWidget *window, const QWidget *over) {
     rect.moveCenter(area.center());
     window->setGeometry(rect);
     keepOnScreen(window);
+}
+
+void setUsableMinimumSize(QWidget *page, int width) {
+    auto *window = qobject_cast<QMainWindow *>(page);
+    QWidget *central = window ? window->centralWidget() : page;
+    QLayout *layout = central ? central->layout() : nullptr;
+    if (!layout)
+        return;
+    layout->activate();
+    const QSize least = layout->minimumSize();
+    width = std::max(width, least.width());
+    int height = least.height();
+    if (layout->hasHeightForWidth())
+        height = std::max(height, layout->totalHeightForWidth(width));
+    // The main window adds its menu bar to what its central widget asks for.
+    central->setMinimumSize(width, height);
+    if (window)
+        window->setMinimumSize(window->minimumSizeHint());
 }
 
 void keepOnScreen(QWidget *window) {

@@ -17,6 +17,11 @@ void takePlaceOf(QWidget *to, const QWidget *from);
 /// Centres `window` over `over` (or its screen when there is none) and keeps it on that screen.
 void placeOver(QWidget *window, const QWidget *over);
 
+/// Sets the smallest size at which every control of the page stays whole and apart: at least
+/// `width` wide, and as high as its wrapped texts need at that width. Run again when a text
+/// of the page changes.
+void setUsableMinimumSize(QWidget *page, int width = 600);
+
 /// Moves and, when it is larger, shrinks a window so that it and its frame lie wholly within
 /// the available area of its screen.
 void keepOnScreen(QWidget *window);

@@ -17,6 +17,7 @@
 #include "ui/WindowPlacement.h"
 
 #include <QPushButton>
+#include <QRect>
 #include <QSettings>
 
 namespace zeph {
@@ -62,15 +63,23 @@ void Wizard::start() {
     ui::placeOver(m_main.get(), nullptr);
     // The size and place of the last program run, as long as they fit a screen of this one.
     QSettings settings(settingsPath(), QSettings::IniFormat);
-    const QByteArray geometry = settings.value(QStringLiteral("wizard/geometry")).toByteArray();
-    if (!geometry.isEmpty() && m_main->restoreGeometry(geometry))
+    const QRect place = settings.value(QStringLiteral("wizard/place")).toRect();
+    const auto restore = [&] {
+        if (!place.isValid())
+            return;
+        m_main->setGeometry(QRect(place.topLeft(), place.size().expandedTo(m_main->minimumSize())));
         ui::keepOnScreen(m_main.get());
+    };
+    restore();
     m_main->show();
+    // Once shown, the place is the client area's whatever frame the window manager drew, as
+    // the pages hand it on to each other.
+    restore();
 }
 
 void Wizard::rememberPlace() {
     QSettings settings(settingsPath(), QSettings::IniFormat);
-    settings.setValue(QStringLiteral("wizard/geometry"), visiblePage()->saveGeometry());
+    settings.setValue(QStringLiteral("wizard/place"), visiblePage()->geometry());
     settings.sync();
 }
 
