@@ -60,6 +60,11 @@ constexpr std::array kStrings = {
     OwnString{513, "Open Failed Records"},
     OwnString{514, "Open Folder"},
     OwnString{515, "Stopping after the subscriber under way..."},
+    OwnString{516, "Unfinished resets"},
+    OwnString{517, "These resets of this server did not finish: until they are recovered, the subscribers listed may be missing from the server or not fully reset. Recover finishes each one as listed, with a run log; Not Now leaves them for later."},
+    OwnString{518, "Recover"},
+    OwnString{519, "Not Now"},
+    OwnString{520, "Journals of other servers (left as they are):"},
 };
 
 static_assert(std::is_sorted(kStrings.begin(), kStrings.end(),

@@ -7,7 +7,9 @@
 #include "extras/frmHelp.h"
 #include "extras/modUpdateCheck.h"
 #include "platform/Error.h"
+#include "reset/RecoveryPage.h"
 #include "reset/ResetPage.h"
+#include "reset/frmRecovery.h"
 #include "reset/frmResetSubscribers.h"
 #include "search/AdvancedSearchPage.h"
 #include "search/frmAdvancedSubscriberSearch.h"
@@ -75,6 +77,28 @@ void Wizard::start() {
     // Once shown, the place is the client area's whatever frame the window manager drew, as
     // the pages hand it on to each other.
     restore();
+    offerRecovery();
+}
+
+void Wizard::offerRecovery() {
+    m_recoveryPage = std::make_unique<RecoveryPage>(
+        m_program.host, m_program.registry, m_program.tarvoDb, m_program.log,
+        [this] { return m_program.scanRecoveryJournals(); });
+    if (!m_recoveryPage->look()) {
+        // Another run holds the server: its open entries are its own work, not unfinished.
+        if (!m_recoveryPage->lockHolder.empty())
+            m_program.host.ui->messageBox(m_recoveryPage->lockHolder, MsgButtons::OK,
+                                          MsgIcon::Information);
+        m_recoveryPage.reset();
+        return;
+    }
+    m_recoveryWindow =
+        std::make_unique<frmRecovery>(*m_recoveryPage, &m_program.localize, m_main.get());
+    connect(m_recoveryWindow.get(), &frmRecovery::helpRequested, this, &Wizard::showHelp);
+    ui::placeOver(m_recoveryWindow.get(), m_main.get());
+    // Over the first page, which waits until the recovery page is closed.
+    m_recoveryWindow->setWindowModality(Qt::WindowModal);
+    m_recoveryWindow->show();
 }
 
 void Wizard::rememberPlace() {
@@ -215,6 +239,8 @@ void Wizard::checkForUpdate() {
 }
 
 void Wizard::exitProgram() {
+    if (m_recoveryPage && m_recoveryPage->running())
+        return;
     if (m_program.resetRunning && m_program.resetRunning()) {
         m_program.message("A subscriber reset is under way.  Wait until it is complete before "
                           "leaving, or a subscriber may be lost between its removal and its "

@@ -23,6 +23,8 @@ class frmChooseSubscribers;
 class frmResetSubscribers;
 class ChooseSubscribersPage;
 class ResetPage;
+class RecoveryPage;
+class frmRecovery;
 
 class Wizard : public QObject {
     Q_OBJECT
@@ -41,6 +43,9 @@ public:
     frmResetSubscribers *resetWindow() const { return m_resetWindow.get(); }
     ResetPage *resetPage() const { return m_resetPage.get(); }
     frmHelp *helpWindow() const { return m_help.get(); }
+    /// The recovery page's window when the start found something to recover, else null.
+    frmRecovery *recoveryWindow() const { return m_recoveryWindow.get(); }
+    RecoveryPage *recoveryPage() const { return m_recoveryPage.get(); }
     i18n::modLocalize &localize() const { return m_program.localize; }
 
     /// What the operator's buttons do (public so that tests can drive the wizard).
@@ -59,6 +64,9 @@ public:
 
 private:
     QString settingsPath() const;
+    /// At start: the recovery page over the first page, when this server has unfinished
+    /// resets or an owed synchronisation.
+    void offerRecovery();
     void loadChoosePage();
     void loadResetPage();
     /// Shows `to` at the position of `from` and hides `from`.
@@ -80,6 +88,8 @@ private:
     std::unique_ptr<ResetPage> m_resetPage;
     std::unique_ptr<frmResetSubscribers> m_resetWindow;
     std::unique_ptr<frmHelp> m_help;
+    std::unique_ptr<RecoveryPage> m_recoveryPage;
+    std::unique_ptr<frmRecovery> m_recoveryWindow;
     std::unique_ptr<AboutPage> m_aboutPage;
     std::unique_ptr<frmAbout> m_about;
 };

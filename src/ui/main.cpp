@@ -39,6 +39,8 @@ int main(int argc, char **argv) {
         std::exit(code);
     };
     zeph::MainPage mainPage(program);
+    // The wizard offers the recovery on a page of its own once it shows.
+    mainPage.warnAboutUnfinishedResets = false;
     try {
         mainPage.Form_Load();
     } catch (const zeph::ProgramEnded &ended) {

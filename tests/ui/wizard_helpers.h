@@ -37,15 +37,22 @@ struct PassingUi : ScriptedUi {
 struct WizardRun {
     /// `userData`: the user's data folder, where the wizard keeps its size and place (the
     /// host's folder when none is given).
-    explicit WizardRun(const std::string &commandLine = {}, const std::string &userData = {}) {
+    /// `before` prepares the host before the program starts on it.
+    explicit WizardRun(const std::string &commandLine = {}, const std::string &userData = {},
+                       const std::function<void(TempHost &)> &before = {}) {
         testApplication();
         setUserDataHome(userData.empty() ? host.folder() : userData);
         host.set("virtual-time", "on");
+        if (before) {
+            before(host);
+            host.reopen();
+        }
         host.host().commandLine = commandLine;
         host.host().ui = &ui;
         program = std::make_unique<Program>(host.host());
         program->exitHandler = [this](int code) { exitCode = code; };
         mainPage = std::make_unique<MainPage>(*program);
+        mainPage->warnAboutUnfinishedResets = false; // as the wizard's main does
         mainPage->Form_Load();
         wizard = std::make_unique<Wizard>(*program, *mainPage);
         wizard->start();
