@@ -16,6 +16,7 @@
 
 #include "RunLockFile.h"
 #include "SqliteStatement.h"
+#include "TsqlFunctions.h"
 #include "platform/Error.h"
 
 #include <sqlite3.h>
@@ -147,6 +148,14 @@ public:
         m_targets[upperAscii(name)] = std::move(target);
     }
 
+    /// The columns' types for translating T-SQL, read once: the server's schema does not
+    /// change under a running program.
+    const sqltext::TsqlCatalogue &catalogue(const std::vector<std::string> &dateTimeColumns) {
+        if (!m_catalogue)
+            m_catalogue = tsqlCatalogue(m_db, dateTimeColumns);
+        return *m_catalogue;
+    }
+
     /// True when the handle holds anything of its last user: a transaction, a statement under
     /// way, a temporary table. Such a handle is closed instead of being used again.
     bool holdsState() {
@@ -194,6 +203,7 @@ private:
     std::unique_ptr<StatementCache> m_readOnlyStatements;
     bool m_readOnly = false;
     std::unordered_map<std::string, std::optional<SaveTarget>> m_targets;
+    std::optional<sqltext::TsqlCatalogue> m_catalogue;
 };
 
 /// Runs a kept statement that returns no rows.
@@ -240,11 +250,14 @@ class SqliteConnection : public IDbConnection {
 public:
     SqliteConnection(std::unique_ptr<Handle> handle,
                      std::shared_ptr<const ProcedureHandler> procedures,
-                     std::shared_ptr<HandlePool> pool)
+                     std::shared_ptr<HandlePool> pool,
+                     std::shared_ptr<const OperatorDialect> dialect, const ServerNamer *namer)
         : m_handle(std::move(handle))
         , m_db(m_handle->db())
         , m_procedures(std::move(procedures))
-        , m_pool(std::move(pool)) {}
+        , m_pool(std::move(pool))
+        , m_dialect(std::move(dialect))
+        , m_namer(namer) {}
     ~SqliteConnection() override { m_pool->giveBack(std::move(m_handle), m_reusable); }
 
     DbRowSet query(const std::string &sql, const std::vector<DbValue> &params,
@@ -362,6 +375,8 @@ private:
     sqlite3 *m_db;
     std::shared_ptr<const ProcedureHandler> m_procedures;
     std::shared_ptr<HandlePool> m_pool;
+    std::shared_ptr<const OperatorDialect> m_dialect;
+    const ServerNamer *m_namer; // the database's, which outlives its connections
     bool m_reusable = true;
 };
 
@@ -474,14 +489,63 @@ private:
 
 } // namespace
 
+namespace {
+
+// The client's number for a failure SQL Server numbers as `number`.
+long clientNumber(int number) {
+    switch (number) {
+    case sqltext::tsqlerr::kDivideByZero:
+    case sqltext::tsqlerr::kConversion:
+    case sqltext::tsqlerr::kDateFormat:
+    case sqltext::tsqlerr::kDateRange:
+    case sqltext::tsqlerr::kNumeric:
+    case sqltext::tsqlerr::kOverflow:
+    case sqltext::tsqlerr::kOperandClash:
+    case sqltext::tsqlerr::kExplicitConversion:
+        return sqlerr::kConversion;
+    default:
+        return sqlerr::kSyntaxOrObject;
+    }
+}
+
+} // namespace
+
 DbRowSet SqliteConnection::queryWithin(const std::string &sql, const std::vector<DbValue> &params,
                                        const DbQueryLimits &limits) {
     checkInPlace();
+    std::string text = sql;
+    std::vector<DbValue> values = params;
+    if (m_dialect->tsql) {
+        // The operator's T-SQL, with SQL Server's meaning; its "@..." values are the server's.
+        try {
+            const sqltext::TsqlQuery q =
+                sqltext::translateSelect(sql, m_handle->catalogue(m_dialect->dateTimeColumns));
+            text = q.sql;
+            values.clear();
+            for (const std::string &variable : q.variables) {
+                if (variable == "DB_NAME()")
+                    values.emplace_back(std::string(kDatabaseName));
+                else if (variable == "@@SERVERNAME" && m_namer && *m_namer)
+                    values.emplace_back((*m_namer)(m_db));
+                else
+                    throw sqltext::TsqlError(sqltext::tsqlerr::kUndeclared,
+                                             "Must declare the scalar variable \"" + variable +
+                                                 "\".");
+            }
+        } catch (const sqltext::TsqlError &e) {
+            throw Error(clientNumber(e.number()), e.what());
+        }
+    }
     LimitGuard limit(m_db, limits);
     try {
-        return readOnlyQuery(sql, params, limits);
+        return readOnlyQuery(text, values, limits);
     } catch (const Error &e) {
-        throw limit.explain(e);
+        Error explained = limit.explain(e);
+        if (m_dialect->tsql && !stoppedByLimits(explained)) {
+            if (auto server = sqltext::serverErrorOf(explained.description()))
+                throw Error(clientNumber(server->number()), server->what());
+        }
+        throw explained;
     }
 }
 
@@ -710,18 +774,21 @@ void checkHoldsTables(Handle &handle) {
 
 class SqliteDatabase : public IDatabase {
 public:
-    SqliteDatabase(std::string path, ProcedureHandler procedures, ServerNamer namer)
+    SqliteDatabase(std::string path, ProcedureHandler procedures, ServerNamer namer,
+                   OperatorDialect dialect)
         : m_path(std::move(path))
         , m_procedures(std::make_shared<const ProcedureHandler>(std::move(procedures)))
         , m_namer(std::move(namer))
-        , m_pool(std::make_shared<HandlePool>()) {}
+        , m_pool(std::make_shared<HandlePool>())
+        , m_dialect(std::make_shared<const OperatorDialect>(std::move(dialect))) {}
 
     std::unique_ptr<IDbConnection> connect(const std::string &connectionText) override {
         checkConnectionText(connectionText);
         std::unique_ptr<Handle> handle = reuse();
         if (!handle)
             handle = open();
-        return std::make_unique<SqliteConnection>(std::move(handle), m_procedures, m_pool);
+        return std::make_unique<SqliteConnection>(std::move(handle), m_procedures, m_pool,
+                                                  m_dialect, &m_namer);
     }
 
     std::unique_ptr<IRunLock> takeRunLock(const std::string &connectionText,
@@ -784,6 +851,7 @@ private:
             // checkpoint, or when the file closes, instead of at every commit.
             exec(db, "PRAGMA synchronous=NORMAL");
             exec(db, kCacheSizePragma);
+            registerTsqlFunctions(db);
         } catch (const Error &e) {
             throw Error(sqlerr::kGeneral, "The server database \"" + m_path +
                                               "\" cannot be used: " + e.description());
@@ -795,13 +863,15 @@ private:
     std::shared_ptr<const ProcedureHandler> m_procedures;
     ServerNamer m_namer;
     std::shared_ptr<HandlePool> m_pool;
+    std::shared_ptr<const OperatorDialect> m_dialect;
 };
 
 } // namespace
 
 std::unique_ptr<IDatabase> makeDatabase(const std::string &path, ProcedureHandler procedures,
-                                        ServerNamer namer) {
-    return std::make_unique<SqliteDatabase>(path, std::move(procedures), std::move(namer));
+                                        ServerNamer namer, OperatorDialect dialect) {
+    return std::make_unique<SqliteDatabase>(path, std::move(procedures), std::move(namer),
+                                            std::move(dialect));
 }
 
 } // namespace zeph::sqlite

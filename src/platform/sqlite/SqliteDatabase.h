@@ -23,10 +23,19 @@ using ProcedureHandler = std::function<std::optional<DbRowSet>(sqlite3 *db, cons
 /// Whoever serves the file installs this; without it the file's path names the server.
 using ServerNamer = std::function<std::string(sqlite3 *db)>;
 
+/// How the text of an operator's query (queryWithin) is read. With `tsql`, it is T-SQL, run
+/// with SQL Server's meaning or refused with SQL Server's error (platform/sqltext/Tsql.h), and
+/// `dateTimeColumns` name the columns that hold datetime values as text. Without, the text is
+/// SQLite's own.
+struct OperatorDialect {
+    bool tsql = false;
+    std::vector<std::string> dateTimeColumns;
+};
+
 /// A database whose connections (for the connection text of TarvoDb) open the given file.
 /// Stored procedures are run by the given handler (none: every call is an error). Its run
 /// lock is an operating-system lock on a file beside the database file (RunLockFile.h).
 std::unique_ptr<IDatabase> makeDatabase(const std::string &path, ProcedureHandler procedures,
-                                        ServerNamer namer = {});
+                                        ServerNamer namer = {}, OperatorDialect dialect = {});
 
 } // namespace zeph::sqlite

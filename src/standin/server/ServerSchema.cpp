@@ -465,4 +465,10 @@ void createSchema(sqlite3 *db) {
     exec(db, kViews);
 }
 
+const std::vector<std::string> &dateTimeColumns() {
+    static const std::vector<std::string> columns = {"CreationTime", "ModificationTime",
+                                                     "TimeExpires", "LastSyncTime"};
+    return columns;
+}
+
 } // namespace zeph::sqlite::server

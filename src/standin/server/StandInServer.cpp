@@ -71,7 +71,8 @@ std::unique_ptr<IDatabase> makeStandInDatabase(const std::string &path, ServerCo
         [shared](sqlite3 *db, const std::string &name, const std::vector<DbParam> &args) {
             return callServerProcedure(db, name, args, *shared);
         },
-        [shared](sqlite3 *db) { return "stand-in server " + standInServerId(db, *shared->guids); });
+        [shared](sqlite3 *db) { return "stand-in server " + standInServerId(db, *shared->guids); },
+        OperatorDialect{true, server::dateTimeColumns()});
 }
 
 std::vector<std::string> fullPathRecordings(const std::string &path) {

@@ -4,7 +4,9 @@
 #include "platform/DbErrors.h"
 #include "platform/Error.h"
 #include "platform/sqlite/RunLockFile.h"
+#include "platform/sqlite/TsqlFunctions.h"
 #include "standin/server/ServerIdentity.h"
+#include "standin/server/ServerSchema.h"
 #include "standin/server/ServerSql.h"
 
 #include <sqlite3.h>
@@ -76,6 +78,7 @@ struct SessionDatabase::Handle {
         // A commit is in the log file when it returns; the log reaches the disk when a client
         // asks (sys.sp_flush_log), at a checkpoint, or at the session's end.
         sqlite::exec(db, "PRAGMA synchronous=NORMAL");
+        sqlite::registerTsqlFunctions(db);
     }
     sqlite::server::Connection connection;
 };
@@ -101,23 +104,49 @@ SessionDatabase::~SessionDatabase() {
     }
 }
 
+const sqltext::TsqlCatalogue &SessionDatabase::catalogue() {
+    if (!m_catalogue)
+        m_catalogue =
+            sqlite::tsqlCatalogue(m_handle->connection.get(), sqlite::server::dateTimeColumns());
+    return *m_catalogue;
+}
+
 StatementResult SessionDatabase::query(const std::string &sql, const std::vector<DbValue> &values) {
     sqlite3 *db = m_handle->connection.get();
-    sqlite::Statement stmt(db, sql);
-    const bool reading = sqlite3_stmt_readonly(stmt.get()) != 0;
-    beginPending(reading);
-    // A change outside a transaction is committed by itself; it is lasting once flushed.
-    m_unflushed = m_unflushed || (!reading && !m_inTransaction);
-    stmt.bindAll(values);
-    StatementResult result;
-    if (stmt.columnCount() > 0) {
-        result.rows = fetch(stmt);
-        result.count = static_cast<std::int64_t>(result.rows->rows.size());
-    } else {
-        stmt.step();
-        result.count = sqlite3_changes(db);
+    try {
+        sqlite::Statement stmt(db, sql);
+        const bool reading = sqlite3_stmt_readonly(stmt.get()) != 0;
+        beginPending(reading);
+        // A change outside a transaction is committed by itself; it is lasting once flushed.
+        m_unflushed = m_unflushed || (!reading && !m_inTransaction);
+        stmt.bindAll(values);
+        StatementResult result;
+        if (stmt.columnCount() > 0) {
+            result.rows = fetch(stmt);
+            result.count = static_cast<std::int64_t>(result.rows->rows.size());
+        } else {
+            stmt.step();
+            result.count = sqlite3_changes(db);
+        }
+        return result;
+    } catch (const Error &e) {
+        // SQL Server's number and words for what the database said in its own.
+        const std::string_view text = trimBlanks(sql);
+        const std::string verb(text.substr(0, text.find_first_of(" \t\r\n(")));
+        auto isPrimaryKey = [db](const std::string &table, const std::string &column) {
+            try {
+                sqlite::Statement pk(db, "SELECT pk FROM pragma_table_info(?) WHERE name = ? "
+                                         "COLLATE NOCASE");
+                pk.bindAll({DbValue(table), DbValue(column)});
+                return pk.step() && pk.value(0) != DbValue(std::int64_t{0});
+            } catch (const Error &) {
+                return false;
+            }
+        };
+        if (auto server = sqltext::serverErrorOf(e.description(), verb, isPrimaryKey))
+            throw *server;
+        throw;
     }
-    return result;
 }
 
 void SessionDatabase::watch(std::function<bool()> stopWanted) {

@@ -5,6 +5,7 @@
 // sp_releaseapplock on the stand-in's run lock), and the server's numbers for failures.
 
 #include "platform/Database.h"
+#include "platform/sqltext/Tsql.h"
 #include "standin/server/StandInServer.h"
 
 #include <functional>
@@ -40,8 +41,11 @@ public:
     SessionDatabase(const SessionDatabase &) = delete;
     SessionDatabase &operator=(const SessionDatabase &) = delete;
 
-    /// Runs one statement in the shared dialect with positional values. Throws Error.
+    /// Runs one statement in the shared dialect with positional values. Throws Error, or
+    /// TsqlError for a failure SQL Server numbers (a missing table, a duplicate key ...).
     StatementResult query(const std::string &sql, const std::vector<DbValue> &values);
+    /// The database's column types, for translating T-SQL queries. Throws Error.
+    const sqltext::TsqlCatalogue &catalogue();
     /// Calls a procedure with arguments by name (system procedures first). Throws Error.
     StatementResult call(const std::string &name, const std::vector<DbParam> &args);
     /// Calls a system procedure whose arguments came by position (sp_getapplock ...); nothing
@@ -83,6 +87,7 @@ private:
     bool m_inTransaction = false;
     std::string m_serverName;
     std::function<bool()> m_stopWanted;
+    std::optional<sqltext::TsqlCatalogue> m_catalogue;
     bool m_begun = false;     // the database's transaction of the open one has begun
     bool m_writing = false;   // ... and holds the write lock
     bool m_unflushed = false; // a commit of this session's is not yet synced

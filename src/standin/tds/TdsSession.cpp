@@ -53,6 +53,8 @@ ServerFailure failureOf(const std::exception_ptr &thrown) {
     } catch (const TsqlError &e) {
         return {e.number(), e.what()};
     } catch (const Error &e) {
+        if (auto server = sqltext::serverErrorOf(e.description()))
+            return {server->number(), server->what()};
         return {serverErrorNumber(e.number()), e.description()};
     } catch (const std::bad_alloc &) {
         return {701, "There is insufficient system memory to run this query."};
@@ -214,7 +216,7 @@ bool Session::runText(const std::string &text, const std::vector<std::string> &p
     const std::uint16_t more = inProc ? done::kMore : 0;
     std::vector<TsqlStatement> statements;
     try {
-        statements = translate(text, parameters);
+        statements = translate(text, parameters, m_database ? &m_database->catalogue() : nullptr);
     } catch (...) {
         writeFailure(failureOf(std::current_exception()), out);
         out.doneToken(kind, static_cast<std::uint16_t>(done::kError | more), 0, 0);

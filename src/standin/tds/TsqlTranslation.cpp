@@ -118,10 +118,12 @@ TsqlStatement of(StatementKind kind) {
 
 class Translator {
 public:
-    Translator(std::string_view text, const std::vector<std::string> &parameters)
+    Translator(std::string_view text, const std::vector<std::string> &parameters,
+               const sqltext::TsqlCatalogue &catalogue)
         : m_text(text)
         , m_tokens(lex(text))
-        , m_parameters(parameters) {}
+        , m_parameters(parameters)
+        , m_catalogue(catalogue) {}
 
     std::vector<TsqlStatement> run() {
         std::vector<TsqlStatement> statements;
@@ -181,8 +183,9 @@ private:
             return ifTransactionOpen();
         if (keyword == "EXEC" || keyword == "EXECUTE")
             return exec();
-        if (keyword == "SELECT" || keyword == "INSERT" || keyword == "UPDATE" ||
-            keyword == "DELETE" || keyword == "WITH" ||
+        if (keyword == "SELECT" || keyword == "WITH")
+            return select(first);
+        if (keyword == "INSERT" || keyword == "UPDATE" || keyword == "DELETE" ||
             (keyword == "CREATE" && peek() && isWord(*peek(), "TABLE")))
             return query(first);
         syntaxNear(first.text);
@@ -329,6 +332,26 @@ private:
         return arg;
     }
 
+    // A query, read whole and given SQL Server's meaning.
+    TsqlStatement select(const Token &first) {
+        std::size_t end = first.end;
+        while (!atStatementEnd())
+            end = take().end;
+        TsqlStatement s = of(StatementKind::Query);
+        const sqltext::TsqlQuery q =
+            sqltext::translateSelect(m_text.substr(first.begin, end - first.begin), m_catalogue);
+        s.sql = q.sql;
+        for (const std::string &variable : q.variables) {
+            if (variable == "@@SERVERNAME")
+                s.parameters.push_back(serverValue::kServerName);
+            else if (variable == "DB_NAME()")
+                s.parameters.push_back(serverValue::kDatabaseName);
+            else
+                s.parameters.push_back(parameterNumber(Token{Token::Variable, variable}));
+        }
+        return s;
+    }
+
     // Everything up to the statement's end, in the dialect both databases share.
     TsqlStatement query(const Token &first) {
         TsqlStatement s = of(StatementKind::Query);
@@ -382,6 +405,7 @@ private:
     std::string_view m_text;
     Tokens m_tokens;
     const std::vector<std::string> &m_parameters;
+    const sqltext::TsqlCatalogue &m_catalogue;
     std::size_t m_at = 0;
 };
 
@@ -410,8 +434,10 @@ std::vector<std::string> declaredParameters(std::string_view declarations) {
 }
 
 std::vector<TsqlStatement> translate(std::string_view text,
-                                     const std::vector<std::string> &parameters) {
-    return Translator(text, parameters).run();
+                                     const std::vector<std::string> &parameters,
+                                     const sqltext::TsqlCatalogue *catalogue) {
+    static const sqltext::TsqlCatalogue none;
+    return Translator(text, parameters, catalogue ? *catalogue : none).run();
 }
 
 } // namespace zeph::tds

@@ -1,11 +1,13 @@
 #pragma once
-// The T-SQL this server understands, turned into what the stand-in database runs: queries and
-// changes in the dialect both share (with named parameters "@P1" made positional, "N'...'"
-// texts made plain), stored procedure calls with named arguments, transaction statements and
-// the session options a client library sets. Anything else is refused with the error SQL Server
-// gives, never passed on as if it had worked.
+// The T-SQL this server understands, turned into what the stand-in database runs: queries read
+// whole and given SQL Server's meaning (platform/sqltext/Tsql.h), changes in the dialect both
+// share (with named parameters "@P1" made positional, "N'...'" texts made plain), stored
+// procedure calls with named arguments, transaction statements and the session options a
+// client library sets. Anything else is refused with the error SQL Server gives, never passed
+// on as if it had worked.
 
 #include "platform/Database.h"
+#include "platform/sqltext/Tsql.h"
 
 #include <optional>
 #include <stdexcept>
@@ -16,16 +18,7 @@
 namespace zeph::tds {
 
 /// A statement refused before it runs, with SQL Server's number for the refusal.
-class TsqlError : public std::runtime_error {
-public:
-    TsqlError(int number, const std::string &text)
-        : std::runtime_error(text)
-        , m_number(number) {}
-    int number() const { return m_number; }
-
-private:
-    int m_number;
-};
+using sqltext::TsqlError;
 
 /// SQL Server's numbers for the refusals the translation makes.
 namespace tsqlerr {
@@ -76,8 +69,11 @@ struct TsqlStatement {
 std::vector<std::string> declaredParameters(std::string_view declarations);
 
 /// Translates one batch or statement text. `parameters` are the names the request declares
-/// (empty for a batch without parameters). Throws TsqlError for what this server does not run.
+/// (empty for a batch without parameters); `catalogue` tells the database's column types to a
+/// query (none: every column's type is told by its values). Throws TsqlError for what this
+/// server does not run.
 std::vector<TsqlStatement> translate(std::string_view text,
-                                     const std::vector<std::string> &parameters);
+                                     const std::vector<std::string> &parameters,
+                                     const sqltext::TsqlCatalogue *catalogue = nullptr);
 
 } // namespace zeph::tds
