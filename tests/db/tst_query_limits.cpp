@@ -17,12 +17,21 @@ using zeph::test::TestDb;
 
 namespace {
 
-// Counts without end: a statement that only a limit stops.
-const std::string kEndless = "WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r) "
-                             "SELECT count(*) FROM r";
+// The texts read alike as T-SQL (the embedded database) and as SQLite's own (the SQLite ODBC
+// driver).
+// Counts without end: a statement that only a limit stops (the rules of eight copies of the
+// subscribers' rules).
+const std::string kEndless =
+    "SELECT COUNT(*) FROM MessagingRule a, MessagingRule b, MessagingRule c, MessagingRule d, "
+    "MessagingRule e, MessagingRule f, MessagingRule g, MessagingRule h "
+    "WHERE a.Enabled + b.Enabled + c.Enabled + d.Enabled + e.Enabled + f.Enabled + g.Enabled + "
+    "h.Enabled < 0";
 // 1,000 rows per subscriber of the test database: 5,000 in all.
-const std::string kMany = "WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r "
-                          "WHERE n < 1000) SELECT Alias, n FROM Subscriber, r";
+const std::string kDigit = "(SELECT 0 AS d UNION ALL SELECT 1 UNION ALL SELECT 2 UNION ALL "
+                           "SELECT 3 UNION ALL SELECT 4 UNION ALL SELECT 5 UNION ALL SELECT 6 "
+                           "UNION ALL SELECT 7 UNION ALL SELECT 8 UNION ALL SELECT 9)";
+const std::string kMany = "SELECT Alias, x.d, y.d, z.d FROM Subscriber, " + kDigit + " AS x, " +
+                          kDigit + " AS y, " + kDigit + " AS z";
 
 enum class Backend { Embedded, Odbc };
 
@@ -92,14 +101,19 @@ TEST_P(QueryLimits, AValueOrAllDataBeyondTheByteLimitsStopsTheQuery) {
         std::size_t maxTotal;
         long number; // 0: read whole
     };
-    const std::string longText = "SELECT hex(zeroblob(150000))"; // 300,000 characters
+    // T-SQL on the embedded database, SQLite's own through its ODBC driver.
+    const bool tsql = GetParam() == Backend::Embedded;
+    const std::string longText = tsql ? "SELECT REPLICATE('ab', 150000)"
+                                      : "SELECT hex(zeroblob(150000))"; // 300,000 characters
+    const std::string thousand = tsql ? "SELECT REPLICATE('x', 1000) FROM Subscriber"
+                                      : "SELECT printf('%.*c', 1000, 'x') FROM Subscriber";
     const Case cases[] = {
         {longText, 1 << 20, 0, 0},
         {longText, 100000, 0, kQueryValueTooLong},
-        {"SELECT length(zeroblob(900000000))", 1 << 20, 0,
-         GetParam() == Backend::Embedded ? kQueryValueTooLong : 0},
-        {"SELECT printf('%.*c', 1000, 'x') FROM Subscriber", 1 << 20, 4000, kQueryValueTooLong},
-        {"SELECT printf('%.*c', 1000, 'x') FROM Subscriber", 1 << 20, 20000, 0},
+        {tsql ? "SELECT LEN(REPLICATE('x', 900000000))" : "SELECT length(zeroblob(900000000))",
+         1 << 20, 0, tsql ? kQueryValueTooLong : 0},
+        {thousand, 1 << 20, 4000, kQueryValueTooLong},
+        {thousand, 1 << 20, 20000, 0},
     };
     for (const Case &c : cases) {
         DbQueryLimits limits;

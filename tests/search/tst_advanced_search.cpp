@@ -120,7 +120,7 @@ TEST_F(AdvancedSearchTest, ImportTakesOnlyRowsTheCachedTablesHold) {
 
 TEST_F(AdvancedSearchTest, AnImportFailureIsReportedAndTheNextRecordFollows) {
     open();
-    press("WHERE SubscriberType IN (1,3) ORDER BY Alias LIMIT 2");
+    press("WHERE SubscriberType IN (1,3) ORDER BY Alias OFFSET 0 ROWS FETCH NEXT 2 ROWS ONLY");
     h.tarvoDb().rsSubscribers().Close(); // the cached subscribers went away under the import
     press("", {") in procedure cmdImport_Click of Form frmAdvancedSubscriberSearch",
                "(error):", "0 new subscribers added to grid"});

@@ -17,15 +17,19 @@ TEST(TsqlTranslation, QueriesKeepTheirTextWithNamedParametersMadePositional) {
     };
     const std::vector<std::string> declared = {"@P1", "@P2", "@P3"};
     const Case cases[] = {
-        {"SELECT * FROM Subscriber WHERE Alias=@P1", "SELECT * FROM Subscriber WHERE Alias=?", {1}},
+        // A query is read whole and written out again in the database's own text.
+        {"SELECT * FROM Subscriber WHERE Alias=@P1",
+         "SELECT * FROM \"Subscriber\" WHERE Alias = ?",
+         {1}},
         {"SELECT x FROM t WHERE a<= CAST(@P2 as BigInt) AND a>=CAST(@P1 as BigInt)",
-         "SELECT x FROM t WHERE a<= CAST(? as BigInt) AND a>=CAST(? as BigInt)",
+         "SELECT x FROM \"t\" WHERE (a <= tsql_cast(?, 'bigint', -1, 0, -1, 0) AND "
+         "a >= tsql_cast(?, 'bigint', -1, 0, -1, 0))",
          {2, 1}},
         {"UPDATE \"T\" SET \"A\" = @P1 WHERE \"K\" = @p3",
          "UPDATE \"T\" SET \"A\" = ? WHERE \"K\" = ?",
          {1, 3}},
-        {"SELECT '@P1', N'it''s' FROM [My Table]", "SELECT '@P1', 'it''s' FROM [My Table]", {}},
-        {"SELECT a -- @P9 is a comment\nFROM t", "SELECT a -- @P9 is a comment\nFROM t", {}},
+        {"SELECT '@P1', N'it''s' FROM [My Table]", "SELECT '@P1', 'it''s' FROM \"My Table\"", {}},
+        {"SELECT a -- @P9 is a comment\nFROM t", "SELECT a FROM \"t\"", {}},
         {"CREATE TABLE zeph_WriteProbe (x INT)", "CREATE TABLE zeph_WriteProbe (x INT)", {}},
     };
     for (const auto &c : cases) {
@@ -105,7 +109,7 @@ TEST(TsqlTranslation, WhatTheServerDoesNotRunIsRefusedWithItsNumber) {
 TEST(TsqlTranslation, TheServersNameAndDatabaseAreValuesTheServerGives) {
     auto s = translate("SELECT @@SERVERNAME, DB_NAME() AS db WHERE 1 = @P1", {"@P1"});
     ASSERT_EQ(s.size(), 1u);
-    EXPECT_EQ(s[0].sql, "SELECT ?, ? AS db WHERE 1 = ?");
+    EXPECT_EQ(s[0].sql, "SELECT ?, ? AS \"db\" WHERE 1 = ?");
     EXPECT_EQ(s[0].parameters,
               (std::vector<int>{serverValue::kServerName, serverValue::kDatabaseName, 1}));
 }

@@ -176,8 +176,10 @@ TEST_F(AdvancedSearchWindowTest, CancelStopsARunningQueryAndTheWindowStaysForThe
     PassingUi ui;
     h.temp().host().ui = &ui;
     h.temp().host().queryTimeoutSeconds = 0; // only Cancel can end it
-    m_window->txtSQL->setPlainText("WHERE Alias IN (WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL "
-                                   "SELECT n + 1 FROM r) SELECT 'x' FROM r WHERE n < 0)");
+    m_window->txtSQL->setPlainText(
+        "WHERE Alias IN (SELECT 'x' FROM MessagingRule a, MessagingRule b, MessagingRule c, "
+        "MessagingRule d, MessagingRule e, MessagingRule f WHERE a.Enabled + b.Enabled + "
+        "c.Enabled + d.Enabled + e.Enabled + f.Enabled < 0)");
     // While it runs: the busy pointer, the other controls waiting, Cancel (then Escape) answered.
     struct Seen {
         bool busy = false;

@@ -1262,6 +1262,14 @@ private:
                 return {"substr(" + args[0].sql + ", 1, " + n + ")", TsqlType::Text};
             return {"substr(" + args[0].sql + ", -" + n + ", " + n + ")", TsqlType::Text};
         }
+        if (name == "REPLICATE") {
+            argumentCount(name, args, 2, 2);
+            // n copies: the zeros of an n-byte blob's hex text, each pair made the text.
+            const std::string n = "tsql_num(" + args[1].sql + ", 0)";
+            return {"CASE WHEN " + n + " < 0 THEN NULL ELSE replace(hex(zeroblob(" + n +
+                        ")), '00', " + cast(args[0], targetOf("varchar", 0)).sql + ") END",
+                    TsqlType::Text};
+        }
         if (name == "IIF") {
             unsupported("The function IIF");
         }
