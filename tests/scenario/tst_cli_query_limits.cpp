@@ -16,9 +16,13 @@ const std::string kEndless =
     "WHERE Alias IN (SELECT 'x' FROM MessagingRule a, MessagingRule b, MessagingRule c, "
     "MessagingRule d, MessagingRule e, MessagingRule f WHERE a.Enabled + b.Enabled + c.Enabled + "
     "d.Enabled + e.Enabled + f.Enabled < 0)";
-// Every subscriber once for each pair of messaging rules: more rows than the grid holds.
-const std::string kTooMany =
-    "CROSS JOIN (SELECT a.Enabled FROM MessagingRule a, MessagingRule b) AS r";
+// Every subscriber 2,000 times: more rows than the grid holds.
+const std::string kDigit = "(SELECT 0 AS d UNION ALL SELECT 1 UNION ALL SELECT 2 UNION ALL "
+                           "SELECT 3 UNION ALL SELECT 4 UNION ALL SELECT 5 UNION ALL SELECT 6 "
+                           "UNION ALL SELECT 7 UNION ALL SELECT 8 UNION ALL SELECT 9)";
+const std::string kTooMany = "CROSS JOIN (SELECT 0 AS d UNION ALL SELECT 1) AS w CROSS JOIN " +
+                             kDigit + " AS x CROSS JOIN " + kDigit + " AS y CROSS JOIN " + kDigit +
+                             " AS z";
 const std::string kHugeValue = "WHERE length(zeroblob(900000000)) > 0";
 const std::string kHugeValueTsql = "WHERE LEN(REPLICATE('x', 900000000)) > 0";
 

@@ -189,15 +189,15 @@ bool isKeyword(const Token &t) {
 // Functions SQL Server has that the stand-in does not run: refused as not supported here,
 // not as unknown.
 constexpr std::string_view kServerFunctions[] = {
-    "APP_NAME",       "ASCII",       "CEILING",       "CHAR",       "CHARINDEX",   "CHECKSUM",
-    "CHOOSE",         "DATALENGTH",  "DATEFROMPARTS", "DATENAME",   "DENSE_RANK",  "DIFFERENCE",
-    "EOMONTH",        "FLOOR",       "FORMAT",        "GETUTCDATE", "HASHBYTES",   "HOST_NAME",
-    "ISDATE",         "ISNUMERIC",   "LAG",           "LEAD",       "NCHAR",       "NEWID",
-    "NTILE",          "OBJECT_ID",   "OBJECT_NAME",   "PATINDEX",   "POWER",       "QUOTENAME",
-    "RANK",           "REPLACE",     "REPLICATE",     "REVERSE",    "ROUND",       "ROW_NUMBER",
-    "SERVERPROPERTY", "SIGN",        "SOUNDEX",       "SPACE",      "SQRT",        "SQUARE",
-    "STDEV",          "STR",         "STRING_AGG",    "STUFF",      "SUSER_SNAME", "SYSUTCDATETIME",
-    "TRY_CAST",       "TRY_CONVERT", "UNICODE",       "USER_NAME"};
+    "APP_NAME",    "ASCII",      "CEILING",       "CHAR",        "CHARINDEX",      "CHECKSUM",
+    "CHOOSE",      "DATALENGTH", "DATEFROMPARTS", "DATENAME",    "DENSE_RANK",     "DIFFERENCE",
+    "EOMONTH",     "FLOOR",      "FORMAT",        "GETUTCDATE",  "HASHBYTES",      "HOST_NAME",
+    "ISDATE",      "ISNUMERIC",  "LAG",           "LEAD",        "NCHAR",          "NEWID",
+    "NTILE",       "OBJECT_ID",  "OBJECT_NAME",   "PATINDEX",    "POWER",          "QUOTENAME",
+    "RANK",        "REPLACE",    "REVERSE",       "ROUND",       "ROW_NUMBER",     "SERVERPROPERTY",
+    "SIGN",        "SOUNDEX",    "SPACE",         "SQRT",        "SQUARE",         "STDEV",
+    "STR",         "STRING_AGG", "STUFF",         "SUSER_SNAME", "SYSUTCDATETIME", "TRY_CAST",
+    "TRY_CONVERT", "UNICODE",    "USER_NAME"};
 
 std::string quotedText(std::string_view value) {
     std::string out = "'";
