@@ -23,6 +23,8 @@ if(ZEPH_FUZZ)
         ${CMAKE_SOURCE_DIR}/src/standin/tds/TdsPacket.cpp
         ${CMAKE_SOURCE_DIR}/src/standin/tds/TdsLogin.cpp
         ${CMAKE_SOURCE_DIR}/src/standin/tds/TdsRequests.cpp
+        ${CMAKE_SOURCE_DIR}/src/standin/tds/TdsTypes.cpp
+        ${CMAKE_SOURCE_DIR}/src/standin/tds/CatalogText.cpp
         ${CMAKE_SOURCE_DIR}/src/standin/tds/TsqlTranslation.cpp)
     target_link_libraries(fuzz_tds_packets PRIVATE zeph_platform)
 endif()

@@ -15,11 +15,30 @@ ZEPH_PACKAGES=(
     xvfb xauth
     # Japanese, Chinese and Korean texts of the language libraries need a font that has them.
     fonts-wqy-microhei
+    # SQL Server clients the stand-in server is proved against (tests/clients).
+    freetds-bin python3-pyodbc
 )
 
 zeph_install_packages() {
     zeph_install_missing_packages
     zeph_register_sql_server_driver
+    zeph_install_node_packages
+}
+
+# Node's tedious for the client suite, at the versions tests/clients/package-lock.json pins.
+# Node and npm come from Debian unless the machine has them already.
+zeph_install_node_packages() {
+    if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
+        echo "Installing: nodejs npm"
+        zeph_apt_install nodejs npm
+    fi
+    local suite="$ZEPH_ROOT/tests/clients"
+    if [ -f "$suite/node_modules/.package-lock.json" ] &&
+        [ "$suite/node_modules/.package-lock.json" -nt "$suite/package-lock.json" ]; then
+        return 0
+    fi
+    echo "Installing the client suite's Node packages (npm ci)"
+    (cd "$suite" && npm ci --no-audit --no-fund --loglevel=error)
 }
 
 # "sudo" for a developer, nothing as root (CI).

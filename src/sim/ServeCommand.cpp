@@ -49,7 +49,8 @@ private:
     std::unique_ptr<IGuidSource> m_guids;
 };
 
-const char *kServeUsage = "serve needs HOST [--port N] [--verbose]";
+const char *kServeUsage =
+    "serve needs HOST [--port N] [--max-connections N] [--login-timeout SECONDS] [--verbose]";
 
 } // namespace
 
@@ -61,16 +62,32 @@ int serveCommand(const std::vector<std::string> &args) {
     const std::string &folder = args[0];
     int port = 1433;
     bool verbose = false;
+    int maxConnections = 64;
+    int loginTimeout = 30;
+    // A whole number from `low` to `high` after an option; false when there is none.
+    auto number = [&](std::size_t i, int low, int high, int &value) {
+        if (i + 1 >= args.size() || args[i + 1].empty() || args[i + 1].size() > 5 ||
+            args[i + 1].find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        const int v = std::stoi(args[i + 1]);
+        if (v < low || v > high)
+            return false;
+        value = v;
+        return true;
+    };
     for (std::size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--verbose") {
             verbose = true;
-        } else if (args[i] == "--port" && i + 1 < args.size() && !args[i + 1].empty() &&
-                   args[i + 1].size() <= 5 &&
-                   args[i + 1].find_first_not_of("0123456789") == std::string::npos &&
-                   std::stoi(args[i + 1]) <= 65535) {
-            port = std::stoi(args[++i]);
+        } else if (args[i] == "--port" && number(i, 0, 65535, port)) {
+            ++i;
+        } else if (args[i] == "--max-connections" && number(i, 1, 10000, maxConnections)) {
+            ++i;
+        } else if (args[i] == "--login-timeout" && number(i, 1, 3600, loginTimeout)) {
+            ++i;
         } else {
-            std::cerr << "zephrane-sim: " << kServeUsage << " (--port takes 0 to 65535)\n";
+            std::cerr << "zephrane-sim: " << kServeUsage
+                      << " (--port takes 0 to 65535, --max-connections 1 to 10000, "
+                         "--login-timeout 1 to 3600 seconds)\n";
             return 2;
         }
     }
@@ -89,6 +106,8 @@ int serveCommand(const std::vector<std::string> &args) {
     serve.context.setting = [settings](const std::string &name) { return settings.get(name); };
     serve.context.clock = &clock;
     serve.context.guids = &guids;
+    serve.maxConnections = maxConnections;
+    serve.loginTimeout = std::chrono::seconds(loginTimeout);
     if (verbose) {
         serve.log = [](const std::string &line) {
             std::lock_guard lock(outputMutex);

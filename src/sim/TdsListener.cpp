@@ -2,18 +2,24 @@
 
 #include "standin/tds/TdsBytes.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <optional>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
 namespace zeph::sim {
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 constexpr int kBacklog = 16;
 constexpr std::size_t kReadSize = 64 * 1024;
@@ -38,9 +44,41 @@ std::string peerName(const sockaddr_in &address) {
     return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
 }
 
+// When a refused login may be answered: no sooner than the delay after it came, and refusals
+// to all clients together spaced a tenth of the delay apart, so that guessing a password is
+// slow however many connections try at once.
+Clock::time_point refusalTime(std::chrono::milliseconds delay) {
+    static std::mutex mutex;
+    static Clock::time_point last;
+    std::lock_guard lock(mutex);
+    last = std::max(Clock::now() + delay, last + delay / 10);
+    return last;
+}
+
+// Bounds the wait of the connection's next read: until the deadline, or none. False when the
+// deadline has passed.
+bool waitNoLongerThan(int fd, std::optional<Clock::time_point> deadline) {
+    timeval limit{};
+    if (deadline) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::microseconds>(*deadline - Clock::now());
+        if (left.count() <= 0)
+            return false;
+        limit.tv_sec = static_cast<time_t>(left.count() / 1'000'000);
+        limit.tv_usec = static_cast<suseconds_t>(left.count() % 1'000'000);
+    }
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    return true;
+}
+
 // One client from its first byte to its last; the session ends (its transaction rolled back,
 // its run lock let go) however the connection ends.
-void serveClient(const tds::ServeSettings &settings, int fd, int id, std::string peer) {
+void serveClient(const tds::ServeSettings &settings, int fd, int id, std::string peer,
+                 std::atomic<int> &active) {
+    auto say = [&](const std::string &line) {
+        if (settings.log)
+            settings.log("session " + std::to_string(id) + ": " + line);
+    };
     {
         tds::Session session(settings, id, std::move(peer));
         // While a statement runs, the client's next bytes are looked at without being taken:
@@ -51,25 +89,44 @@ void serveClient(const tds::ServeSettings &settings, int fd, int id, std::string
             return n == 0 || (n == 1 && type == tds::packet::kAttention) ||
                    (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
         });
+        const Clock::time_point loginDeadline = Clock::now() + settings.loginTimeout;
         std::string buffer(kReadSize, '\0');
+        bool bounded = true;
+        auto timedOut = [&] {
+            say("ended: no login within " + std::to_string(settings.loginTimeout.count()) + " ms");
+        };
         while (!session.finished()) {
+            if (bounded &&
+                !waitNoLongerThan(fd, session.loggedIn() ? std::nullopt
+                                                         : std::optional(loginDeadline))) {
+                timedOut();
+                break;
+            }
+            bounded = !session.loggedIn();
             const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
             if (n < 0 && errno == EINTR)
                 continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                timedOut();
+                break;
+            }
             if (n <= 0)
                 break;
             try {
-                if (!sendAll(fd, session.receive(
-                                     std::string_view(buffer.data(), static_cast<std::size_t>(n)))))
+                const std::string reply =
+                    session.receive(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+                if (session.loginFailed())
+                    std::this_thread::sleep_until(refusalTime(settings.failedLoginDelay));
+                if (!sendAll(fd, reply))
                     break;
             } catch (const tds::ProtocolError &e) {
-                if (settings.log)
-                    settings.log("session " + std::to_string(id) + ": ended: " + e.what());
+                say(std::string("ended: ") + e.what());
                 break;
             }
         }
     }
     ::close(fd);
+    --active;
 }
 
 } // namespace
@@ -97,6 +154,8 @@ bool serveTds(const tds::ServeSettings &settings, int port,
         return false;
     }
     listening(ntohs(address.sin_port));
+    // Lives as long as the process, as the sessions' threads do.
+    static std::atomic<int> active{0};
     for (int id = 1;; ++id) {
         sockaddr_in peer{};
         socklen_t peerLength = sizeof peer;
@@ -114,8 +173,25 @@ bool serveTds(const tds::ServeSettings &settings, int port,
             ::close(server);
             return false;
         }
+        if (active.load() >= settings.maxConnections) {
+            // Each connection holds a thread and its buffers: past the cap, none is taken.
+            if (settings.log)
+                settings.log("connection from " + peerName(peer) +
+                             " refused: " + std::to_string(settings.maxConnections) +
+                             " connections are served already");
+            ::close(fd);
+            continue;
+        }
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-        std::thread(serveClient, std::cref(settings), fd, id, peerName(peer)).detach();
+        ++active;
+        try {
+            std::thread(serveClient, std::cref(settings), fd, id, peerName(peer), std::ref(active))
+                .detach();
+        } catch (const std::system_error &) {
+            // No thread to be had: the client is told by its connection's end.
+            --active;
+            ::close(fd);
+        }
     }
 }
 

@@ -2,10 +2,12 @@
 // through the packet reader in pieces of any size, and each message through the reader of its
 // kind. Anything must be read or refused with a ProtocolError (or, for T-SQL, a TsqlError),
 // never crash, and the reader never holds more than its bound.
+#include "standin/tds/CatalogProcedures.h"
 #include "standin/tds/TdsBytes.h"
 #include "standin/tds/TdsLogin.h"
 #include "standin/tds/TdsPacket.h"
 #include "standin/tds/TdsRequests.h"
+#include "standin/tds/TdsTypes.h"
 #include "standin/tds/TsqlTranslation.h"
 
 #include <cstddef>
@@ -17,30 +19,54 @@ namespace {
 
 constexpr std::size_t kMaxMessage = 1 << 20;
 
+// Every text a parameter brings is also read as a date, and written back in its type.
+void readValues(const zeph::tds::RpcRequest &request) {
+    using namespace zeph::tds;
+    for (const auto &call : request.calls) {
+        for (const auto &param : call.params) {
+            ByteWriter out;
+            writeTypedValue(out, param.type, param.value);
+            if (auto text = std::get_if<std::string>(&param.value))
+                parseDateText(*text);
+        }
+        if (!call.params.empty())
+            if (auto text = std::get_if<std::string>(&call.params[0].value))
+                translate(*text, {"@P1", "@P2"});
+    }
+}
+
+// A request after the login is read with and without the headers of TDS 7.2 and later, as a
+// session of either version would; one the server cannot take is refused.
 void readMessage(const zeph::tds::Message &m) {
     using namespace zeph::tds;
-    switch (m.type) {
-    case packet::kPreLogin:
-        preLoginReply(m.payload);
-        break;
-    case packet::kLogin7:
-        parseLogin7(m.payload);
-        break;
-    case packet::kSqlBatch:
-        translate(parseSqlBatch(m.payload).text, {});
-        break;
-    case packet::kRpc:
-        for (const auto &call : parseRpc(m.payload).calls) {
-            if (!call.params.empty())
-                if (auto text = std::get_if<std::string>(&call.params[0].value))
-                    translate(*text, {"@P1", "@P2"});
+    for (bool headers : {true, false}) {
+        try {
+            switch (m.type) {
+            case packet::kPreLogin:
+                preLoginReply(m.payload);
+                break;
+            case packet::kLogin7:
+                parseLogin7(m.payload);
+                break;
+            case packet::kSqlBatch: {
+                const std::string text = parseSqlBatch(m.payload, headers).text;
+                catalogBatch(text);
+                translate(text, {});
+                break;
+            }
+            case packet::kRpc:
+                readValues(parseRpc(m.payload, headers));
+                break;
+            case packet::kTransactionManager:
+                parseTransactionRequest(m.payload, headers);
+                break;
+            default:
+                break;
+            }
+        } catch (const ProtocolError &) {
+        } catch (const UnsupportedRequest &) {
+        } catch (const TsqlError &) {
         }
-        break;
-    case packet::kTransactionManager:
-        parseTransactionRequest(m.payload);
-        break;
-    default:
-        break;
     }
 }
 
@@ -56,10 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         for (std::size_t at = size ? 1 : 0; at < size; at += piece) {
             reader.feed(bytes.substr(at, piece));
             while (auto m = reader.next()) {
-                try {
-                    readMessage(*m);
-                } catch (const TsqlError &) {
-                }
+                readMessage(*m);
             }
             if (reader.pending() > kMaxMessage + 2 * packet::kMaxSize)
                 std::abort(); // held beyond its bound

@@ -676,4 +676,19 @@ std::optional<DbRowSet> callProcedure(sqlite3 *db, const std::string &name,
     return result;
 }
 
+std::optional<std::vector<std::string>> procedureParameterNames(const std::string &name) {
+    std::string wanted = lowerAscii(trim(name));
+    if (wanted.rfind("dbo.", 0) == 0)
+        wanted = wanted.substr(4);
+    for (const ProcedureSpec &p : procedures()) {
+        if (lowerAscii(p.name) != wanted)
+            continue;
+        std::vector<std::string> names;
+        for (const DeclaredParam &d : p.params)
+            names.emplace_back(d.name);
+        return names;
+    }
+    return std::nullopt;
+}
+
 } // namespace zeph::sqlite::server

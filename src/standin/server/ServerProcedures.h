@@ -18,4 +18,8 @@ SyncOutcome syncOutcome(const ServerContext &context);
 /// A GUID text in the server's form (braced, upper case), or nothing when it is not a GUID.
 std::optional<std::string> normalGuid(const std::string &text);
 
+/// The parameter names of a procedure of the server's in their declared order (for a call that
+/// gives its arguments by position); nothing for a name the server has not.
+std::optional<std::vector<std::string>> procedureParameterNames(const std::string &name);
+
 } // namespace zeph::sqlite::server

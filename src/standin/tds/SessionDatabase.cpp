@@ -1,5 +1,7 @@
 #include "SessionDatabase.h"
 
+#include "CatalogProcedures.h"
+
 #include "platform/AsciiText.h"
 #include "platform/DbErrors.h"
 #include "platform/Error.h"
@@ -7,6 +9,7 @@
 #include "platform/sqlite/TsqlFunctions.h"
 #include "standin/server/ServerIdentity.h"
 #include "standin/server/ServerSchema.h"
+#include "standin/server/ServerProcedures.h"
 #include "standin/server/ServerSql.h"
 
 #include <sqlite3.h>
@@ -27,16 +30,27 @@ std::string textOrEmpty(const DbValue &v) {
     return sqlite::server::isNull(v) ? std::string() : sqlite::server::asText(v);
 }
 
-DbRowSet fetch(sqlite::Statement &stmt) {
+// The rows of a statement; `binary` tells the columns that held a byte string.
+DbRowSet fetch(sqlite::Statement &stmt, std::vector<bool> &binary) {
     DbRowSet rows;
     const int n = stmt.columnCount();
+    binary.assign(static_cast<std::size_t>(n), false);
     for (int c = 0; c < n; ++c)
         rows.columns.push_back({stmt.columnName(c), false});
     while (stmt.step()) {
         std::vector<DbValue> row;
         row.reserve(static_cast<std::size_t>(n));
-        for (int c = 0; c < n; ++c)
-            row.push_back(stmt.value(c));
+        for (int c = 0; c < n; ++c) {
+            if (sqlite3_column_type(stmt.get(), c) == SQLITE_BLOB) {
+                binary[static_cast<std::size_t>(c)] = true;
+                const auto *data = static_cast<const char *>(sqlite3_column_blob(stmt.get(), c));
+                row.emplace_back(
+                    std::string(data ? data : "",
+                                static_cast<std::size_t>(sqlite3_column_bytes(stmt.get(), c))));
+            } else {
+                row.push_back(stmt.value(c));
+            }
+        }
         rows.rows.push_back(std::move(row));
     }
     return rows;
@@ -111,7 +125,8 @@ const sqltext::TsqlCatalogue &SessionDatabase::catalogue() {
     return *m_catalogue;
 }
 
-StatementResult SessionDatabase::query(const std::string &sql, const std::vector<DbValue> &values) {
+StatementResult SessionDatabase::query(const std::string &sql, const std::vector<DbValue> &values,
+                                       const std::vector<bool> &binary) {
     sqlite3 *db = m_handle->connection.get();
     try {
         sqlite::Statement stmt(db, sql);
@@ -120,9 +135,19 @@ StatementResult SessionDatabase::query(const std::string &sql, const std::vector
         // A change outside a transaction is committed by itself; it is lasting once flushed.
         m_unflushed = m_unflushed || (!reading && !m_inTransaction);
         stmt.bindAll(values);
+        // A byte string is bound as one, so that it is stored and compared as bytes.
+        for (std::size_t i = 0; i < values.size() && i < binary.size(); ++i) {
+            const auto *bytes = std::get_if<std::string>(&values[i]);
+            if (!binary[i] || !bytes)
+                continue;
+            const int rc = sqlite3_bind_blob64(stmt.get(), static_cast<int>(i + 1), bytes->data(),
+                                               bytes->size(), SQLITE_TRANSIENT);
+            if (rc != SQLITE_OK)
+                sqlite::throwError(db, rc);
+        }
         StatementResult result;
         if (stmt.columnCount() > 0) {
-            result.rows = fetch(stmt);
+            result.rows = fetch(stmt, result.binaryColumns);
             result.count = static_cast<std::int64_t>(result.rows->rows.size());
         } else {
             stmt.step();
@@ -241,8 +266,8 @@ StatementResult SessionDatabase::call(const std::string &name, const std::vector
         return appLock(arg("@Resource"), arg("@LockMode"), arg("@LockOwner"));
     if (plain == "sp_releaseapplock")
         return appUnlock();
-    if (plain == "sp_pkeys")
-        return primaryKeys(arg("@table_name"));
+    if (auto catalog = catalogProcedure(m_handle->connection.get(), plain, arg))
+        return std::move(*catalog);
     if (plain == "sp_flush_log") {
         flushLog();
         return {};
@@ -266,13 +291,34 @@ std::optional<StatementResult> SessionDatabase::callByPosition(const std::string
         return appLock(at(0), at(1), at(2));
     if (plain == "sp_releaseapplock")
         return appUnlock();
-    if (plain == "sp_pkeys")
-        return primaryKeys(at(0));
     if (plain == "sp_flush_log" && values.empty()) {
         flushLog();
         return StatementResult{};
     }
-    return std::nullopt;
+    const std::vector<std::string_view> names = catalogArgumentOrder(plain);
+    if (!names.empty()) {
+        return catalogProcedure(m_handle->connection.get(), plain, [&](std::string_view wanted) {
+            for (std::size_t i = 0; i < names.size(); ++i) {
+                if (equalsIgnoreCase(names[i], wanted))
+                    return at(i);
+            }
+            return DbValue();
+        });
+    }
+    // A procedure of the server's takes its arguments in its declared order.
+    const auto declared = sqlite::server::procedureParameterNames(name);
+    if (!declared)
+        return std::nullopt;
+    if (values.size() > declared->size())
+        throw Error(sqlerr::kSyntaxOrObject,
+                    "Procedure or function " + name + " has too many arguments specified.");
+    std::vector<DbParam> args;
+    for (std::size_t i = 0; i < values.size(); ++i)
+        args.push_back({(*declared)[i],
+                        std::holds_alternative<std::int64_t>(values[i]) ? DbParamType::Integer
+                                                                        : DbParamType::Text,
+                        values[i]});
+    return call(name, args);
 }
 
 // The stand-in has one application lock: its run lock, which embedded runs take too. A
@@ -311,43 +357,6 @@ StatementResult SessionDatabase::appUnlock() {
     }
     if (--m_runLockCount == 0)
         m_runLock.reset();
-    return result;
-}
-
-// The key of a table or of a view the server lets programs update, as sp_pkeys lists it.
-StatementResult SessionDatabase::primaryKeys(const DbValue &table) {
-    sqlite3 *db = m_handle->connection.get();
-    const std::string name = textOrEmpty(table);
-    DbRowSet keys;
-    for (const char *column :
-         {"TABLE_QUALIFIER", "TABLE_OWNER", "TABLE_NAME", "COLUMN_NAME", "KEY_SEQ", "PK_NAME"})
-        keys.columns.push_back({column, false});
-    const DbRowSet found = sqlite::server::queryRows(
-        db,
-        "SELECT t.name, k.name FROM pragma_table_list t, pragma_table_info(t.name) k "
-        "WHERE t.schema = 'main' AND t.type = 'table' AND t.name = ?1 COLLATE NOCASE "
-        "AND k.pk > 0 ORDER BY k.pk",
-        {DbValue(name)});
-    DbRowSet viewKeys;
-    if (found.rows.empty()) {
-        try {
-            viewKeys = sqlite::server::queryRows(
-                db,
-                "SELECT ViewName, KeyColumn FROM zeph_ViewKey WHERE ViewName = ?1 COLLATE "
-                "NOCASE ORDER BY rowid",
-                {DbValue(name)});
-        } catch (const Error &) {
-            // No list of view keys: no view can be updated.
-        }
-    }
-    std::int64_t sequence = 0;
-    for (const auto &row : found.rows.empty() ? viewKeys.rows : found.rows) {
-        keys.rows.push_back({DbValue(std::string("TarvoDb")), DbValue(std::string("dbo")), row[0],
-                             row[1], DbValue(++sequence), DbValue("PK_" + textOrEmpty(row[0]))});
-    }
-    StatementResult result;
-    result.count = sequence;
-    result.rows = std::move(keys);
     return result;
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 // The stand-in database as one TDS session sees it: its own handle on the database file, the
 // session's transaction, queries and changes, the server's stored procedures, the system
-// procedures a client library calls (sp_pkeys for a table's key, sp_getapplock and
-// sp_releaseapplock on the stand-in's run lock), and the server's numbers for failures.
+// procedures a client library calls (the catalogue's, and sp_getapplock and sp_releaseapplock
+// on the stand-in's run lock), and the server's numbers for failures.
 
 #include "platform/Database.h"
 #include "platform/sqltext/Tsql.h"
@@ -21,6 +21,8 @@ struct StatementResult {
     std::optional<DbRowSet> rows;
     std::int64_t count = 0;
     int returnStatus = 0;
+    /// The columns of `rows` that hold byte strings.
+    std::vector<bool> binaryColumns;
 };
 
 /// A failure as SQL Server numbers it, with the message the client shows.
@@ -41,15 +43,17 @@ public:
     SessionDatabase(const SessionDatabase &) = delete;
     SessionDatabase &operator=(const SessionDatabase &) = delete;
 
-    /// Runs one statement in the shared dialect with positional values. Throws Error, or
-    /// TsqlError for a failure SQL Server numbers (a missing table, a duplicate key ...).
-    StatementResult query(const std::string &sql, const std::vector<DbValue> &values);
+    /// Runs one statement in the shared dialect with positional values; `binary` tells the
+    /// values that are byte strings. Throws Error, or TsqlError for a failure SQL Server numbers
+    /// (a missing table, a duplicate key ...).
+    StatementResult query(const std::string &sql, const std::vector<DbValue> &values,
+                          const std::vector<bool> &binary = {});
     /// The database's column types, for translating T-SQL queries. Throws Error.
     const sqltext::TsqlCatalogue &catalogue();
     /// Calls a procedure with arguments by name (system procedures first). Throws Error.
     StatementResult call(const std::string &name, const std::vector<DbParam> &args);
-    /// Calls a system procedure whose arguments came by position (sp_getapplock ...); nothing
-    /// when `name` is none of them.
+    /// Calls a procedure whose arguments came by position, in the order it declares them;
+    /// nothing when the server has no procedure of that name. Throws Error.
     std::optional<StatementResult> callByPosition(const std::string &name,
                                                   const std::vector<DbValue> &values);
 
@@ -70,7 +74,6 @@ public:
 private:
     StatementResult appLock(const DbValue &resource, const DbValue &mode, const DbValue &owner);
     StatementResult appUnlock();
-    StatementResult primaryKeys(const DbValue &table);
     /// Begins the database's transaction of an open one for a statement that reads only
     /// (`reading`) or writes; a first write after reads takes the write lock.
     void beginPending(bool reading);

@@ -46,6 +46,8 @@ public:
     std::optional<Message> next();
     /// Bytes held that do not yet make a whole message.
     std::size_t pending() const { return m_buffer.size() + m_partial.payload.size(); }
+    /// Changes the bound (a client that has logged in may send longer messages).
+    void setMaxMessage(std::size_t maxMessage) { m_maxMessage = maxMessage; }
 
     static constexpr std::size_t kDefaultMaxMessage = 64u << 20;
 

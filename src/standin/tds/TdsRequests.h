@@ -2,6 +2,7 @@
 // The client's requests after login: SQL batches (a text), remote procedure calls (a procedure
 // by name or by the server's number, with typed parameters) and transaction manager requests.
 
+#include "TdsTypes.h"
 #include "platform/Database.h"
 
 #include <cstdint>
@@ -29,6 +30,7 @@ inline constexpr std::uint16_t kUnprepare = 15;
 struct RpcParam {
     std::string name; // with its "@", or empty
     bool output = false;
+    SqlType type;
     DbValue value;
 };
 
@@ -55,11 +57,14 @@ struct TransactionRequest {
     TransactionRequestKind kind = TransactionRequestKind::Other;
     /// A commit or rollback that asks for a new transaction to begin at once.
     bool beginAnother = false;
+    /// The transaction's name, when the client gave one.
+    std::string name;
 };
 
-/// Each reader throws ProtocolError for a malformed request.
-SqlBatch parseSqlBatch(std::string_view payload);
-RpcRequest parseRpc(std::string_view payload);
-TransactionRequest parseTransactionRequest(std::string_view payload);
+/// Each reader throws ProtocolError for a malformed request, UnsupportedRequest for one this
+/// server cannot take. `headers`: the request begins with its headers (TDS 7.2 and later).
+SqlBatch parseSqlBatch(std::string_view payload, bool headers = true);
+RpcRequest parseRpc(std::string_view payload, bool headers = true);
+TransactionRequest parseTransactionRequest(std::string_view payload, bool headers = true);
 
 } // namespace zeph::tds

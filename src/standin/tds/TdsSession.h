@@ -9,6 +9,7 @@
 #include "TdsTokens.h"
 #include "TsqlTranslation.h"
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -25,6 +26,13 @@ struct ServeSettings {
     sqlite::ServerContext context;
     /// Told one line per connection, login and statement when set (the --verbose log).
     std::function<void(const std::string &)> log;
+    /// Connections served at once; one more is closed at once.
+    int maxConnections = 64;
+    /// A connection that has not logged in within this time is closed.
+    std::chrono::milliseconds loginTimeout{30000};
+    /// A refused login is answered no sooner than this, and refusals to all clients together
+    /// no more often than ten times this long apart.
+    std::chrono::milliseconds failedLoginDelay{1000};
 };
 
 class Session {
@@ -43,6 +51,11 @@ public:
     /// attention is waiting to be read) or has gone away. The statement is then stopped, and
     /// the attention acknowledged when it is read.
     void watchForAttention(std::function<bool()> attention);
+    /// True once the client has logged in.
+    bool loggedIn() const { return m_stage == Stage::Ready; }
+    /// True when the session ended with a login refused for its name or password (the
+    /// connection's owner slows such answers down).
+    bool loginFailed() const { return m_loginFailed; }
 
 private:
     enum class Stage { PreLogin, Login, Ready };
@@ -57,12 +70,35 @@ private:
     void sqlBatch(const Message &message, TokenWriter &out);
     void rpc(const Message &message, TokenWriter &out);
     void rpcCall(const RpcCall &call, TokenWriter &out);
+    void request(const Message &message, TokenWriter &out);
+    void refuseRequest(const std::string &why, TokenWriter &out);
+    bool hasHeaders() const { return m_version >= version::k72; }
+
+    /// What a procedure call gives besides its tokens.
+    struct CallOutcome {
+        int returnStatus = 0;
+        std::optional<std::int32_t> handle; // a statement prepared by the call
+    };
+    /// Runs a call; false when it failed (its error written).
+    using CallHandler = bool (Session::*)(const RpcCall &, CallOutcome &, TokenWriter &);
+    struct SystemProcedure {
+        std::string_view name;
+        std::uint16_t number;
+        CallHandler handler;
+    };
+    static const std::vector<SystemProcedure> &systemProcedures();
+    bool executeSql(const RpcCall &call, CallOutcome &outcome, TokenWriter &out);
+    bool prepare(const RpcCall &call, CallOutcome &outcome, TokenWriter &out);
+    bool prepExec(const RpcCall &call, CallOutcome &outcome, TokenWriter &out);
+    bool execute(const RpcCall &call, CallOutcome &outcome, TokenWriter &out);
+    bool unprepare(const RpcCall &call, CallOutcome &outcome, TokenWriter &out);
+    bool databaseProcedure(const RpcCall &call, CallOutcome &outcome, TokenWriter &out);
     void transactionRequest(const Message &message, TokenWriter &out);
     /// Runs a text's statements; false when one failed (its error written). `inProc`: the
     /// statements run inside a procedure call (sp_executesql), so each ends with DONEINPROC.
     bool runText(const std::string &text, const std::vector<std::string> &parameters,
-                 const std::vector<DbValue> &values, bool inProc, TokenWriter &out);
-    void runStatement(const TsqlStatement &s, const std::vector<DbValue> &values, bool inProc,
+                 const std::vector<TypedValue> &values, bool inProc, TokenWriter &out);
+    void runStatement(const TsqlStatement &s, const std::vector<TypedValue> &values, bool inProc,
                       TokenWriter &out);
     void beginIfImplicit(TokenWriter &out);
     void endTransaction(bool commit, bool ifOpen, TokenWriter &out);
@@ -78,6 +114,8 @@ private:
     Stage m_stage = Stage::PreLogin;
     std::size_t m_packetSize = packet::kDefaultSize;
     bool m_finished = false;
+    bool m_loginFailed = false;
+    std::uint32_t m_version = version::k74;
     bool m_implicitTransactions = false;
     std::uint64_t m_transactionId = 0;
     std::string m_user;

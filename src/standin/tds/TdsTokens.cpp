@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 
 namespace zeph::tds {
@@ -23,6 +24,12 @@ constexpr std::uint8_t kColInfo = 0xA5;
 constexpr std::uint8_t kKeyColumn = 0x08;
 
 constexpr std::uint8_t kIntN = 0x26;
+constexpr std::uint8_t kVarBinary = 0xA5;
+constexpr std::uint8_t kNText = 0x63;
+constexpr std::uint8_t kImage = 0x22;
+// Byte strings of up to this many bytes travel as varbinary(8000); longer ones as
+// varbinary(max).
+constexpr std::size_t kShortBinary = 8000;
 constexpr std::uint8_t kFltN = 0x6D;
 constexpr std::uint8_t kNVarChar = 0xE7;
 constexpr std::uint16_t kNullableFlag = 0x0001;
@@ -49,24 +56,38 @@ std::string textOf(const DbValue &value) {
 
 } // namespace
 
-std::vector<ColumnType> columnTypes(const DbRowSet &rows) {
+std::vector<ColumnType> columnTypes(const DbRowSet &rows, const std::vector<bool> &binary) {
     std::vector<ColumnType> types;
     for (std::size_t c = 0; c < rows.columns.size(); ++c) {
-        bool anyInt = false, anyFloat = false, anyText = false, longText = false;
+        bool anyInt = false, anyFloat = false, anyText = false, longText = false, wideInt = false;
         for (const auto &row : rows.rows) {
             if (c >= row.size())
                 continue;
             const DbValue &v = row[c];
-            anyInt |= std::holds_alternative<std::int64_t>(v);
+            if (auto i = std::get_if<std::int64_t>(&v)) {
+                anyInt = true;
+                wideInt |= *i < INT32_MIN || *i > INT32_MAX;
+            }
             anyFloat |= std::holds_alternative<double>(v);
             if (auto s = std::get_if<std::string>(&v)) {
                 anyText = true;
                 longText |= s->size() > kShortTextUnits; // a cheap bound on the UTF-16 length
             }
         }
+        if (c < binary.size() && binary[c]) {
+            bool longBinary = false;
+            for (const auto &row : rows.rows) {
+                if (c < row.size())
+                    if (auto s = std::get_if<std::string>(&row[c]))
+                        longBinary |= s->size() > kShortBinary;
+            }
+            types.push_back(longBinary ? ColumnType::VarBinaryMax : ColumnType::VarBinary);
+            continue;
+        }
         ColumnType type = anyText || (!anyInt && !anyFloat) ? ColumnType::NVarChar
                           : anyFloat                        ? ColumnType::Float
-                                                            : ColumnType::BigInt;
+                          : wideInt                         ? ColumnType::BigInt
+                                                            : ColumnType::Int;
         if (type == ColumnType::NVarChar && longText)
             type = ColumnType::NVarCharMax;
         types.push_back(type);
@@ -78,7 +99,10 @@ void TokenWriter::loginAck(std::string_view program) {
     m_out.u8(kLoginAck);
     const std::size_t at = m_out.size();
     m_out.u16(0).u8(1); // SQL_TSQL
-    m_out.bytes(std::string("\x74\x00\x00\x04", 4));
+    m_out.u8(static_cast<std::uint8_t>(m_version >> 24))
+        .u8(static_cast<std::uint8_t>(m_version >> 16))
+        .u8(static_cast<std::uint8_t>(m_version >> 8))
+        .u8(static_cast<std::uint8_t>(m_version));
     m_out.bVarchar(program).u8(15).u8(0).u8(0x07).u8(0xD0);
     m_out.patchLength16(at);
 }
@@ -113,18 +137,52 @@ void TokenWriter::message(const ServerMessage &m, bool isError) {
     m_out.u8(isError ? kError : kInfo);
     const std::size_t at = m_out.size();
     m_out.u16(0).u32(static_cast<std::uint32_t>(m.number)).u8(m.state).u8(m.severity);
-    m_out.usVarchar(m.text).bVarchar(m_server).bVarchar(m.procedure).u32(1);
+    m_out.usVarchar(m.text).bVarchar(m_server).bVarchar(m.procedure);
+    if (wide())
+        m_out.u32(1);
+    else
+        m_out.u16(1);
     m_out.patchLength16(at);
 }
 
-void TokenWriter::rowSet(const DbRowSet &rows) {
-    const std::vector<ColumnType> types = columnTypes(rows);
+void TokenWriter::rowSet(const DbRowSet &rows, const std::vector<bool> &binary) {
+    std::vector<ColumnType> types = columnTypes(rows, binary);
+    if (!wide()) {
+        // TDS 7.1 has no (max) types: long values travel as ntext and image.
+        for (auto &t : types) {
+            if (t == ColumnType::NVarCharMax)
+                t = ColumnType::NText;
+            if (t == ColumnType::VarBinaryMax)
+                t = ColumnType::Image;
+        }
+    }
     m_out.u8(kColMetadata).u16(static_cast<std::uint16_t>(rows.columns.size()));
     for (std::size_t c = 0; c < rows.columns.size(); ++c) {
-        m_out.u32(0).u16(kNullableFlag);
+        if (wide())
+            m_out.u32(0);
+        else
+            m_out.u16(0);
+        m_out.u16(kNullableFlag);
         switch (types[c]) {
+        case ColumnType::Int:
+            m_out.u8(kIntN).u8(4);
+            break;
+        case ColumnType::VarBinary:
+            m_out.u8(kVarBinary).u16(kShortBinary);
+            break;
+        case ColumnType::VarBinaryMax:
+            m_out.u8(kVarBinary).u16(kMaxLength);
+            break;
         case ColumnType::BigInt:
             m_out.u8(kIntN).u8(8);
+            break;
+        case ColumnType::NText:
+        case ColumnType::Image:
+            // The long types name their table; these values have none.
+            m_out.u8(types[c] == ColumnType::NText ? kNText : kImage).u32(0x7FFFFFFF);
+            if (types[c] == ColumnType::NText)
+                m_out.bytes(kCollation);
+            m_out.u16(0);
             break;
         case ColumnType::Float:
             m_out.u8(kFltN).u8(8);
@@ -138,7 +196,7 @@ void TokenWriter::rowSet(const DbRowSet &rows) {
         }
         m_out.bVarchar(rows.columns[c].name);
     }
-    if (!rows.updateTarget.empty())
+    if (!rows.updateTarget.empty() && wide())
         baseTable(rows);
     for (const auto &row : rows.rows) {
         m_out.u8(kRow);
@@ -170,6 +228,46 @@ void TokenWriter::baseTable(const DbRowSet &rows) {
 void TokenWriter::columnValue(ColumnType type, const DbValue &value) {
     const bool null = std::holds_alternative<std::monostate>(value);
     switch (type) {
+    case ColumnType::Int:
+        if (null)
+            m_out.u8(0);
+        else
+            m_out.u8(4).u32(static_cast<std::uint32_t>(std::get<std::int64_t>(value)));
+        return;
+    case ColumnType::VarBinary: {
+        if (null) {
+            m_out.u16(kMaxLength);
+            return;
+        }
+        const std::string bytes = textOf(value);
+        const std::size_t size = std::min(bytes.size(), kShortBinary);
+        m_out.u16(static_cast<std::uint16_t>(size)).bytes(std::string_view(bytes).substr(0, size));
+        return;
+    }
+    case ColumnType::VarBinaryMax: {
+        if (null) {
+            m_out.u64(kPlpNull);
+            return;
+        }
+        const std::string bytes = textOf(value);
+        m_out.u64(bytes.size());
+        if (!bytes.empty())
+            m_out.u32(static_cast<std::uint32_t>(bytes.size())).bytes(bytes);
+        m_out.u32(0);
+        return;
+    }
+    case ColumnType::NText:
+    case ColumnType::Image: {
+        if (null) {
+            m_out.u8(0); // no text pointer
+            return;
+        }
+        const std::string bytes =
+            type == ColumnType::NText ? toUtf16(textOf(value)) : textOf(value);
+        m_out.u8(16).bytes(std::string(16, '\0')).bytes(std::string(8, '\0'));
+        m_out.u32(static_cast<std::uint32_t>(bytes.size())).bytes(bytes);
+        return;
+    }
     case ColumnType::BigInt:
         if (null)
             m_out.u8(0);
@@ -215,7 +313,11 @@ void TokenWriter::columnValue(ColumnType type, const DbValue &value) {
 
 void TokenWriter::doneToken(std::uint8_t kind, std::uint16_t status, std::uint16_t command,
                             std::uint64_t rows) {
-    m_out.u8(kind).u16(status).u16(command).u64(rows);
+    m_out.u8(kind).u16(status).u16(command);
+    if (wide())
+        m_out.u64(rows);
+    else
+        m_out.u32(static_cast<std::uint32_t>(rows));
 }
 
 void TokenWriter::returnStatus(std::int32_t status) {
@@ -224,12 +326,43 @@ void TokenWriter::returnStatus(std::int32_t status) {
 
 void TokenWriter::returnInt(std::uint16_t ordinal, std::string_view name,
                             std::optional<std::int32_t> value) {
-    m_out.u8(kReturnValue).u16(ordinal).bVarchar(name).u8(0x01).u32(0).u16(kNullableFlag);
-    m_out.u8(kIntN).u8(4);
-    if (value)
-        m_out.u8(4).u32(static_cast<std::uint32_t>(*value));
+    returnValue(ordinal, name, SqlType{SqlKind::Int},
+                value ? DbValue(static_cast<std::int64_t>(*value)) : DbValue());
+}
+
+void TokenWriter::returnValue(std::uint16_t ordinal, std::string_view name, const SqlType &type,
+                              const DbValue &value) {
+    m_out.u8(kReturnValue).u16(ordinal).bVarchar(name).u8(0x01);
+    if (wide())
+        m_out.u32(0);
     else
-        m_out.u8(0);
+        m_out.u16(0);
+    m_out.u16(kNullableFlag);
+    SqlType sent = type;
+    if (!wide()) {
+        // TDS 7.1 has neither the (max) types nor the newer dates: a value goes as text.
+        const bool newer = type.kind == SqlKind::Null || type.kind == SqlKind::Text ||
+                           type.kind == SqlKind::NText || type.kind == SqlKind::Binary ||
+                           type.kind == SqlKind::Date || type.kind == SqlKind::Time ||
+                           type.kind == SqlKind::DateTime2 ||
+                           type.kind == SqlKind::DateTimeOffset ||
+                           type.kind == SqlKind::SmallDateTime || type.kind == SqlKind::DateTime;
+        if (newer) {
+            m_out.u8(kNVarChar).u16(kShortTextUnits * 2).bytes(kCollation);
+            if (std::holds_alternative<std::monostate>(value)) {
+                m_out.u16(kMaxLength);
+                return;
+            }
+            const std::string bytes = toUtf16(textOf(value));
+            const std::size_t size = std::min<std::size_t>(bytes.size(), kShortTextUnits * 2);
+            m_out.u16(static_cast<std::uint16_t>(size))
+                .bytes(std::string_view(bytes).substr(0, size));
+            return;
+        }
+    }
+    ByteWriter typed;
+    writeTypedValue(typed, sent, value);
+    m_out.bytes(typed.data());
 }
 
 } // namespace zeph::tds

@@ -4,6 +4,7 @@
 // output parameters.
 
 #include "TdsBytes.h"
+#include "TdsTypes.h"
 #include "platform/Database.h"
 
 #include <cstdint>
@@ -27,8 +28,28 @@ inline constexpr std::uint8_t kDoneInProc = 0xFF;
 } // namespace token
 
 /// How a result column travels: SQLite's values have no declared type, so a column's type is
-/// that of the values it holds.
-enum class ColumnType { BigInt, Float, NVarChar, NVarCharMax };
+/// that of the values it holds: whole numbers as int, or bigint when one needs it; byte
+/// strings as varbinary.
+enum class ColumnType {
+    Int,
+    BigInt,
+    Float,
+    NVarChar,
+    NVarCharMax,
+    VarBinary,
+    VarBinaryMax,
+    NText, // long texts before TDS 7.2, which has no nvarchar(max)
+    Image, // long byte strings before TDS 7.2
+};
+
+/// The TDS versions this server answers in, as a login gives them.
+namespace version {
+inline constexpr std::uint32_t k71 = 0x71000001;
+inline constexpr std::uint32_t k72 = 0x72090002;
+inline constexpr std::uint32_t k73A = 0x730A0003;
+inline constexpr std::uint32_t k73B = 0x730B0003;
+inline constexpr std::uint32_t k74 = 0x74000004;
+} // namespace version
 
 /// A message of the server's (an error when its class is 11 or more).
 struct ServerMessage {
@@ -41,8 +62,10 @@ struct ServerMessage {
 
 class TokenWriter {
 public:
-    explicit TokenWriter(std::string serverName = "ZEPHRANE-SIM")
-        : m_server(std::move(serverName)) {}
+    explicit TokenWriter(std::uint32_t tdsVersion = version::k74,
+                         std::string serverName = "ZEPHRANE-SIM")
+        : m_version(tdsVersion)
+        , m_server(std::move(serverName)) {}
 
     void loginAck(std::string_view program);
     void envChange(std::uint8_t type, std::string_view newValue, std::string_view oldValue);
@@ -50,13 +73,17 @@ public:
     /// A transaction began (type 8), was committed (9) or rolled back (10).
     void envTransaction(std::uint8_t type, std::uint64_t descriptor);
     void message(const ServerMessage &m, bool isError);
-    /// A result set: its column metadata and every row.
-    void rowSet(const DbRowSet &rows);
+    /// A result set: its column metadata and every row. `binary`: the columns that hold byte
+    /// strings (a text of the database's is never one).
+    void rowSet(const DbRowSet &rows, const std::vector<bool> &binary = {});
     void doneToken(std::uint8_t kind, std::uint16_t status, std::uint16_t command,
                    std::uint64_t rows);
     void returnStatus(std::int32_t status);
     /// An output parameter holding a whole number (a prepared statement's handle).
     void returnInt(std::uint16_t ordinal, std::string_view name, std::optional<std::int32_t> value);
+    /// An output parameter's value in the type the client declared it with.
+    void returnValue(std::uint16_t ordinal, std::string_view name, const SqlType &type,
+                     const DbValue &value);
 
     std::size_t size() const { return m_out.size(); }
     std::string take() { return m_out.take(); }
@@ -65,11 +92,15 @@ private:
     void columnValue(ColumnType type, const DbValue &value);
     void baseTable(const DbRowSet &rows);
 
+    /// Before TDS 7.2 a user type and a line number are two bytes, a row count four.
+    bool wide() const { return m_version >= version::k72; }
+
+    std::uint32_t m_version;
     ByteWriter m_out;
     std::string m_server;
 };
 
 /// The type each column of the rows travels as.
-std::vector<ColumnType> columnTypes(const DbRowSet &rows);
+std::vector<ColumnType> columnTypes(const DbRowSet &rows, const std::vector<bool> &binary = {});
 
 } // namespace zeph::tds
