@@ -131,6 +131,9 @@ def a_parameter_of_a_type_the_server_does_not_take_is_refused_and_the_session_go
         after = c.batch("SELECT 41 + 1")
         expect(after is not None and not error_numbers(after), what + ": the session is gone")
         expect(struct.pack("<i", 42) in after, what + ": no answer to the next batch")
+    c.send(0x07, b"\x81\x00\x00")  # a bulk load
+    expect_equal(error_numbers(c.reply()), [8009], "a bulk load")
+    expect(not error_numbers(c.batch("SELECT 1")), "the session after a bulk load")
     c.close()
 
 

@@ -200,8 +200,14 @@ std::string Session::reply(const Message &message) {
             m_cancelled = false;
             out.doneToken(token::kDone, done::kAttention, 0, 0);
             break;
-        default:
-            throw ProtocolError("a request of an unknown kind");
+        default: {
+            // A bulk load, a federated login ...: refused, and the session goes on.
+            char kind[8];
+            std::snprintf(kind, sizeof kind, "0x%02X", message.type);
+            refuseRequest(std::string("a request of kind ") + kind + " is not taken by this server",
+                          out);
+            break;
+        }
         }
         break;
     }

@@ -213,7 +213,7 @@ std::uint8_t checkedScale(std::uint8_t scale) {
 }
 
 std::string twoDigits(int v) {
-    char text[4];
+    char text[16];
     std::snprintf(text, sizeof text, "%02d", v);
     return text;
 }
@@ -311,8 +311,8 @@ std::string dateText(std::int64_t daysSinceYear1) {
     std::int64_t y = 0;
     unsigned m = 0, d = 0;
     civilFromDays(daysSinceYear1 + kDaysYear1, y, m, d);
-    char text[32];
-    std::snprintf(text, sizeof text, "%04lld-%02u-%02u", static_cast<long long>(y), m, d);
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(y), m, d);
     return text;
 }
 
