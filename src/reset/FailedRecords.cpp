@@ -64,6 +64,18 @@ void FailedRecords::endSubscriber() {
     m_inSubscriber = false;
 }
 
+void FailedRecords::recordCurrent(const std::string &reason) {
+    if (m_currentRecorded)
+        return;
+    m_currentRecorded = true;
+    m_records.push_back(Record{m_current.alias, m_current.extension, reason});
+}
+
+void FailedRecords::record(const std::string &alias, const std::string &extension,
+                           const std::string &reason) {
+    m_records.push_back(Record{alias, extension, reason});
+}
+
 void FailedRecords::observe(const std::string &line) {
     if (!m_inSubscriber || m_currentRecorded || !holdsErrorMarker(line))
         return;

@@ -37,6 +37,12 @@ public:
     void beginSubscriber(const std::string &alias, const std::string &extension);
     /// Its reset has ended: later lines belong to no subscriber.
     void endSubscriber();
+    /// True when the current (or just ended) subscriber has a record.
+    bool currentRecorded() const { return m_currentRecorded; }
+    /// Records the current subscriber with `reason` unless a line has recorded it already.
+    void recordCurrent(const std::string &reason);
+    /// Records a subscriber the run did not reach.
+    void record(const std::string &alias, const std::string &extension, const std::string &reason);
     /// One run log line as it is written. The first line of the current subscriber that holds
     /// the error marker (in any letter case) makes it a record.
     void observe(const std::string &line);

@@ -32,7 +32,15 @@ const char *const ResetPage::kConfirmation =
 const char *const ResetPage::kDryRunLine =
     "** Dry run: nothing is changed; each change is logged as what the run would do **";
 
+std::string RunOutcome::text() const {
+    return std::to_string(reset) + " reset, " + std::to_string(resetWithErrors) +
+           " reset with errors, " + std::to_string(skipped) + " skipped, " +
+           std::to_string(notAttempted) + " not attempted";
+}
+
 namespace {
+
+constexpr const char *kStoppedByRequest = "stopped by request";
 
 // Shows the run log's lines to the failed records first and then to the log's own observer
 // (the terminal program prints them) for as long as the run lasts, also when it is left by an
@@ -128,18 +136,25 @@ void ResetPage::cmdResetSubscribers_Click() {
         nameServer(m_host, connection, m_server, unnamed);
     }
     m_started = true;
+    m_stopRequested = false;
     RunningFlag runningFlag(m_running);
     FailedRecordsObserver observing(m_log, m_failedRecords);
 
     ResetRun run(m_host, m_tarvoDb, m_log, m_inputs);
     int rows = startRun(run);
-    for (int row = 1; row < rows && !run.stopped(); ++row) {
-        if (!resetRow(run, row))
+    int row = 1;
+    for (; row < rows && !run.stopped(); ++row) {
+        const RowResult result = resetRow(run, row);
+        if (result == RowResult::NotBegun)
+            break;
+        if (result == RowResult::Unticked)
             continue;
         ++ProgressBar.Value;
         progress.update(ProgressBar.Value, "");
         changed();
     }
+    if (run.stopped())
+        noteNotAttempted(run, row, rows);
     endRun(run, m_subscribersResetCount);
 }
 
@@ -177,6 +192,13 @@ ResetReview ResetPage::review(int listed) const {
         return {};
     }
     return review;
+}
+
+void ResetPage::requestStop() {
+    if (!m_running || m_stopRequested.exchange(true))
+        return;
+    progress.stopping = true;
+    changed();
 }
 
 std::string ResetPage::confirmationDetails() const {
@@ -226,11 +248,12 @@ int ResetPage::startRun(ResetRun &run) {
     ProgressBar.Value = 0;
     progress.start(ProgressBar.Max);
     m_subscribersResetCount = 0;
+    m_outcome = RunOutcome{};
     changed();
     return rows;
 }
 
-bool ResetPage::resetRow(ResetRun &run, int row) {
+ResetPage::RowResult ResetPage::resetRow(ResetRun &run, int row) {
     std::string alias;
     std::string objectId;
     std::string extension;
@@ -245,21 +268,56 @@ bool ResetPage::resetRow(ResetRun &run, int row) {
         }
     });
     if (!checked)
-        return false;
+        return RowResult::Unticked;
+    // Asked for between two subscribers only: the one under way has always been finished.
+    if (m_stopRequested) {
+        run.stop(kStoppedByRequest, ResetRun::StopKind::Requested);
+        return RowResult::NotBegun;
+    }
     progress.update(ProgressBar.Value, alias);
     changed();
     m_failedRecords.beginSubscriber(alias, extension);
     if (ResetSubscriber(run, alias, objectId)) {
         ++m_subscribersResetCount;
+        ++(m_failedRecords.currentRecorded() ? m_outcome.resetWithErrors : m_outcome.reset);
         lblSubscribersAddedCount = std::to_string(m_subscribersResetCount);
         changed();
+    } else {
+        ++m_outcome.skipped;
+        m_failedRecords.recordCurrent("skipped");
     }
     m_failedRecords.endSubscriber();
-    return true;
+    return RowResult::Done;
+}
+
+void ResetPage::noteNotAttempted(ResetRun &run, int row, int rows) {
+    const std::string reason = run.stoppedByRequest()
+                                   ? "not attempted: the run was stopped by request"
+                                   : "not attempted: the run stopped (" + run.stopReason() + ")";
+    for (; row < rows; ++row) {
+        // Read without the run's rule: the run is over, and a row that cannot be read is
+        // still counted below from the ticked total.
+        try {
+            const SubscriberGrid &grid = m_inputs.grid();
+            if (!grid.isChecked(row))
+                continue;
+            m_failedRecords.record(grid.TextMatrix(row, grid.ColIndex("Alias")),
+                                   grid.TextMatrix(row, grid.ColIndex("Extension")), reason);
+            ++m_outcome.notAttempted;
+        } catch (const std::exception &) {
+            continue;
+        }
+    }
 }
 
 void ResetPage::endRun(ResetRun &run, int subscribersReset) {
-    if (run.stopped()) {
+    m_stoppedByRequest = run.stoppedByRequest();
+    if (m_stoppedByRequest) {
+        // Not an error: the operator's choice, said in the log and in the closing message.
+        run.line("** The run was stopped by request after the subscriber under way; " +
+                 std::to_string(m_outcome.notAttempted) + " subscriber(s) not attempted **");
+        m_stopReason = run.stopReason();
+    } else if (run.stopped()) {
         // Said in the log, where it can still be written, and in the closing message.
         run.line("(error) The run stopped before resetting every subscriber: " +
                  sentence(run.stopReason()));
@@ -273,6 +331,8 @@ void ResetPage::endRun(ResetRun &run, int subscribersReset) {
 
     ResetSummary summary;
     summary.subscribersReset = subscribersReset;
+    summary.outcome = m_outcome;
+    summary.stoppedByRequest = m_stoppedByRequest;
     summary.errorCount = m_log.LogErrorCount();
     summary.logFilePath = m_log.LogFilePath();
     summary.logFallbackReason = m_log.LogFallbackReason();
@@ -318,18 +378,27 @@ void ResetPage::writeFailedRecords(ResetSummary &summary) {
 }
 
 std::string ResetPage::closingMessage(int subscribersReset) const {
-    std::string text =
-        dryRun ? "Dry run complete, nothing was changed: " + std::to_string(subscribersReset) +
-                     " subscribers would be reset.  " + std::to_string(m_log.LogErrorCount()) +
-                     " error(s) encountered." + "\r\n"
-               : "Subscriber mailbox reset process complete, reset " +
-                     std::to_string(subscribersReset) + " subscribers reset.  " +
-                     std::to_string(m_log.LogErrorCount()) + " error(s) encountered." + "\r\n" +
-                     "NOTE: It may take a few minutes for the Recipient Update "
-                     "Service to complete creating new mailstores for the reset "
-                     "boxes." +
-                     "\r\n";
-    if (!m_stopReason.empty())
+    const std::string counts = std::to_string(subscribersReset) + " subscribers reset.  " +
+                               std::to_string(m_log.LogErrorCount()) + " error(s) encountered.";
+    std::string text;
+    if (dryRun)
+        text = "Dry run complete, nothing was changed: " + std::to_string(subscribersReset) +
+               " subscribers would be reset.  " + std::to_string(m_log.LogErrorCount()) +
+               " error(s) encountered.\r\n";
+    else if (m_stoppedByRequest)
+        text = "Subscriber mailbox reset process stopped by request, reset " + counts + "\r\n";
+    else if (!m_stopReason.empty())
+        text = "Subscriber mailbox reset process stopped early, reset " + counts + "\r\n";
+    else
+        text = "Subscriber mailbox reset process complete, reset " + counts + "\r\n";
+    if (!dryRun && subscribersReset > 0)
+        text += "NOTE: It may take a few minutes for the Recipient Update Service to complete "
+                "creating new mailstores for the reset boxes.\r\n";
+    // Each ticked subscriber once, so that the counts add up to the selection.
+    if (!dryRun && (m_outcome.ticked() != m_outcome.reset || !m_stopReason.empty()))
+        text +=
+            "Of " + std::to_string(m_outcome.ticked()) + " ticked: " + m_outcome.text() + ".\r\n";
+    if (!m_stopReason.empty() && !m_stoppedByRequest)
         text +=
             "The run stopped before resetting every subscriber: " + sentence(m_stopReason) + "\r\n";
     // The operator must be able to find the log when it is not where it is always kept.

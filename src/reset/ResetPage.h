@@ -8,6 +8,7 @@
 #include "ResetRun.h"
 #include "RunProgress.h"
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,9 +32,27 @@ struct ProgressBarState {
     int Value = 0;
 };
 
+/// What became of the ticked subscribers of a run; each is counted once.
+struct RunOutcome {
+    /// Taken through every step without an error line.
+    int reset = 0;
+    /// Taken through every step, with at least one error line on the way.
+    int resetWithErrors = 0;
+    /// Left untouched by its checks (not found, no directory account, a conflict, ...).
+    int skipped = 0;
+    /// Not reached: the run stopped before it.
+    int notAttempted = 0;
+
+    int ticked() const { return reset + resetWithErrors + skipped + notAttempted; }
+    /// "2 reset, 1 reset with errors, 1 skipped, 3 not attempted".
+    std::string text() const;
+};
+
 /// What a finished run leaves for its caller (the terminal program prints it).
 struct ResetSummary {
+    /// Taken through the reset (with or without errors): outcome.reset + outcome.resetWithErrors.
     int subscribersReset = 0;
+    RunOutcome outcome;
     int errorCount = 0;
     std::string logFilePath;
     /// Empty while the log is in the program folder's logs folder; otherwise why and where.
@@ -46,7 +65,8 @@ struct ResetSummary {
     std::string failedRecordsPath;
     /// Why the failed-records file could not be written; empty when it was.
     std::string failedRecordsProblem;
-    /// The subscribers the run skipped or that logged an error, as the file lists them.
+    /// Every ticked subscriber not cleanly reset (skipped, reset with errors, not attempted),
+    /// as the file lists them.
     std::vector<FailedRecords::Record> failedRecords;
     /// The run's recovery journal; empty when no subscriber was removed (or a dry run).
     std::string journalPath;
@@ -55,6 +75,8 @@ struct ResetSummary {
     /// written, the server stopped answering, or a right it needs is missing); empty when it
     /// went through its list.
     std::string stopReason;
+    /// The run stopped because the operator asked for it (stopReason then says so too).
+    bool stoppedByRequest = false;
 };
 
 /// What a run would reset, shown on the page before its button is pressed.
@@ -117,6 +139,17 @@ public:
     /// True while a run is under way: the window must then refuse to close, because ending the
     /// program between a subscriber's removal and its re-creation loses the subscriber.
     bool running() const { return m_running; }
+
+    /// Asks the run under way to stop after the subscriber under way: that subscriber goes
+    /// through all its steps and its journal entry is closed, no further subscriber is begun,
+    /// and the run ends as any run does (the lists' synchronisation, the log's end, the
+    /// summary), counting the rest as not attempted. Meant for a Stop button, Escape, closing
+    /// the window or an interrupt: it only notes the request and returns at once, so it may be
+    /// called from an event handler while the run is under way (or from another thread).
+    /// Nothing happens when no run is under way.
+    void requestStop();
+    /// True once a stop has been asked for the run under way (or the last run).
+    bool stopRequested() const { return m_stopRequested.load(); }
     /// True once a confirmed run has ended.
     bool finished() const { return m_summary.has_value(); }
     /// The last run's outcome; nothing before a run has ended.
@@ -161,8 +194,11 @@ private:
     std::string confirmationDetails() const;
     /// The start steps; returns the grid's row count (header row included).
     int startRun(ResetRun &run);
-    /// Resets the row's subscriber when it is ticked; false for an unticked row.
-    bool resetRow(ResetRun &run, int row);
+    enum class RowResult { Unticked, Done, NotBegun };
+    /// Resets the row's subscriber when it is ticked; NotBegun when a stop was asked for.
+    RowResult resetRow(ResetRun &run, int row);
+    /// Records the ticked rows from `row` on as not attempted.
+    void noteNotAttempted(ResetRun &run, int row, int rows);
     void endRun(ResetRun &run, int subscribersReset);
     void writeFailedRecords(ResetSummary &summary);
     std::string closingMessage(int subscribersReset) const;
@@ -178,7 +214,10 @@ private:
     bool m_running = false;
     bool m_started = false;
     int m_subscribersResetCount = 0;
+    RunOutcome m_outcome;
+    std::atomic<bool> m_stopRequested{false};
     std::string m_stopReason;
+    bool m_stoppedByRequest = false;
     std::optional<ResetSummary> m_summary;
     FailedRecords m_failedRecords;
     std::unique_ptr<RecoveryJournal> m_journal;

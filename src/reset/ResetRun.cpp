@@ -58,9 +58,11 @@ bool ResetRun::makeChangesDurable() {
     return attempt([&] { connection.MakeDurable(); });
 }
 
-void ResetRun::stop(const std::string &why) {
-    if (m_stopReason.empty())
-        m_stopReason = why;
+void ResetRun::stop(const std::string &why, StopKind kind) {
+    if (!m_stopReason.empty())
+        return;
+    m_stopReason = why;
+    m_stopKind = kind;
 }
 
 void ResetRun::serverAnswered(bool answered) {
@@ -136,6 +138,11 @@ bool ResetRun::writeEnd(bool skipListSync) {
     bool settled = skipListSync;
     if (skipListSync) {
         line("** Skipping synchronization of all distribution lists by request **");
+    } else if (stopped() && !listSyncOwed && !dryRun) {
+        // A run stopped before its first change left every membership as it was.
+        line("** No subscriber was changed: no synchronization of the distribution lists is "
+             "needed **");
+        settled = true;
     } else if (dryRun) {
         line("** (dry run) would start synchronization of all distribution lists **");
     } else {

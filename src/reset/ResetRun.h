@@ -140,7 +140,8 @@ public:
     bool makeChangesDurable();
 
     /// The run's end lines: the distribution lists' synchronisation (started, skipped by
-    /// request, or in a dry run what would be done) and the completion time. When the run owed
+    /// request, not needed by a run stopped before its first change, or in a dry run what
+    /// would be done) and the completion time. When the run owed
     /// the synchronisation and it was asked for (or skipped by request), the journal is told.
     /// True when it was asked for or skipped by request.
     bool writeEnd(bool skipListSync);
@@ -170,11 +171,22 @@ public:
     /// destructive step may go without its record.
     void line(const std::string &text);
 
-    /// Ends the run before the next subscriber's first change; the first reason given is kept.
-    void stop(const std::string &why);
+    /// Why a run ends before its last subscriber.
+    enum class StopKind {
+        /// Something the run needs failed (its log, its journal, the server).
+        Fault,
+        /// The operator asked for it (Stop, closing the window, an interrupt): asked only
+        /// between two subscribers, so every subscriber begun is finished.
+        Requested,
+    };
+    /// Ends the run before the next subscriber's first change; the first reason given is kept,
+    /// with its kind.
+    void stop(const std::string &why, StopKind kind = StopKind::Fault);
     /// Why the run stops; empty while it goes on.
     const std::string &stopReason() const { return m_stopReason; }
     bool stopped() const { return !m_stopReason.empty(); }
+    /// True when the run stops because the operator asked for it (and nothing failed first).
+    bool stoppedByRequest() const { return stopped() && m_stopKind == StopKind::Requested; }
 
     /// How many operations of the run failed so far: a subscriber whose checks raised the
     /// count was not checked, and is not changed.
@@ -228,6 +240,7 @@ public:
 private:
     std::function<void(const std::string &)> m_report;
     std::string m_stopReason;
+    StopKind m_stopKind = StopKind::Fault;
     int m_failures = 0;
     int m_unansweredInARow = 0;
 };

@@ -10,6 +10,7 @@ void RunProgress::start(int total, Clock::time_point now) {
     m_total = total;
     m_done = 0;
     m_current.clear();
+    stopping = false;
 }
 
 void RunProgress::update(int done, const std::string &current) {
@@ -37,7 +38,9 @@ std::string RunProgress::text(Clock::time_point now) const {
     if (!m_current.empty())
         line += ": " + m_current;
     line += ", " + durationText(elapsed(now)) + " elapsed";
-    if (const auto left = remaining(now))
+    if (stopping)
+        line += m_current.empty() ? ", stopping" : ", stopping after this subscriber";
+    else if (const auto left = remaining(now))
         line += ", about " + durationText(*left) + " left";
     return line;
 }

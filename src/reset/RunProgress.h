@@ -24,8 +24,12 @@ public:
     /// Estimated from the pace so far; nothing to go on before the first subscriber is done.
     std::optional<std::chrono::seconds> remaining(Clock::time_point now = Clock::now()) const;
 
-    /// "3 of 10: jsmith, 0:42 elapsed, about 1:38 left".
+    /// "3 of 10: jsmith, 0:42 elapsed, about 1:38 left"; once a stop is asked for,
+    /// "3 of 10: jsmith, 0:42 elapsed, stopping after this subscriber".
     std::string text(Clock::time_point now = Clock::now()) const;
+
+    /// A stop has been asked for: the run ends after the subscriber under way.
+    bool stopping = false;
 
     /// "0:07", "12:30", "1:02:03".
     static std::string durationText(std::chrono::seconds duration);

@@ -88,8 +88,11 @@ TEST(ResetRun, SkipsWhatItMustAndResetsTheRestLineByLineWithEveryArgumentBound) 
     EXPECT_EQ(b.summary().closingMessage,
               "Subscriber mailbox reset process complete, reset 1 subscribers reset.  3 error(s) "
               "encountered.\r\nNOTE: It may take a few minutes for the Recipient Update Service to "
-              "complete creating new mailstores for the reset boxes.\r\nPress OK to view the "
-              "output log now.");
+              "complete creating new mailstores for the reset boxes.\r\nOf 4 ticked: 1 reset, "
+              "0 reset with errors, 3 skipped, 0 not attempted.\r\nPress OK to view the output "
+              "log now.");
+    EXPECT_EQ(b.summary().outcome.reset, 1);
+    EXPECT_EQ(b.summary().outcome.skipped, 3);
     EXPECT_EQ(b.page->lblSubscribersAddedCount, "1");
 
     // The journal holds the one finished reset; the failed-records file the skipped ones.
