@@ -7,6 +7,7 @@
 #include "ResetRun.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -40,6 +41,9 @@ struct FixUp {
     /// Where the created rows come from: always made by the creation, or copied from the
     /// template's own rows (those a dry run counts to foresee "nothing found").
     Source source = Source::Creation;
+    /// The new id the lines end with, where it is not the one the query looks for: the
+    /// primary call handler is looked up by its id and reported for its subscriber.
+    std::optional<NewId> lineId = std::nullopt;
 };
 
 void moveToOldSubscriber(ResetRun &run, db::Recordset &rs) {
@@ -93,7 +97,8 @@ const std::vector<FixUp> &fixUps() {
          "CallHandlerObjectID=?",
          NewId::CallHandler, Expect::ExactlyOne, fixCallHandlerOwner,
          "(error) no primary call handler found for SubscriberObjectID=",
-         "(error) more than one primary call handler found for SubscriberObjectID= "},
+         "(error) more than one primary call handler found for SubscriberObjectID= ", true, nullptr,
+         Source::Creation, NewId::Subscriber},
         {"SELECT Alias, IsPrimary, CallHandlerObjectID FROM CallHandler WHERE "
          "CallHandlerObjectID=?",
          NewId::CallHandler, Expect::ExactlyOne, fixCallHandlerId,
@@ -138,7 +143,10 @@ void runFixUp(ResetRun &run, const FixUp &fixUp, int number) {
     const std::string step = "fixup-" + std::to_string(number);
     run.openQuery(fixUp.sql, {DbValue(newId)}, db::adLockOptimistic);
     long count = run.queryRowCount();
-    std::string suffix = fixUp.appendId ? newId : std::string();
+    const NewId named = fixUp.lineId.value_or(fixUp.key);
+    std::string suffix = !fixUp.appendId              ? std::string()
+                         : named == NewId::Subscriber ? run.ids.newSubscriberId
+                                                      : run.ids.newCallHandlerId;
     if (count == 0 && run.recovering) {
         // The interrupted run moved these rows already (or the template gave none).
         run.line("    nothing left to move in " + tableOf(fixUp));

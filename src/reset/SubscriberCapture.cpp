@@ -42,7 +42,13 @@ bool LookUpAndCapture(ResetRun &run, const std::string &alias, const std::string
     s.CallHandlerObjectID = run.read<std::string>([&] { return rs["CallHandlerObjectID"].Text(); });
     s.FirstName = run.read<std::string>([&] { return textOrEmpty(rs, "FirstName"); });
     s.LastName = run.read<std::string>([&] { return textOrEmpty(rs, "LastName"); });
-    s.DisplayName = run.read<std::string>([&] { return rs["DisplayName"].Text(); });
+    // A NULL display name cannot be read as text: the run's rule reports it, and the
+    // subscriber is reset with an empty one, as it had none. Any other failed read is a check
+    // that could not be made.
+    if (run.read<bool>([&] { return rs["DisplayName"].IsNull(); }))
+        s.DisplayName = run.readNotCounted<std::string>([&] { return rs["DisplayName"].Text(); });
+    else
+        s.DisplayName = run.read<std::string>([&] { return rs["DisplayName"].Text(); });
     s.DTMFAccessID = run.read<std::string>([&] { return rs["DTMFAccessID"].Text(); });
 
     // Nothing has changed yet: a directory id that cannot be read skips the subscriber too.

@@ -1,0 +1,79 @@
+// Values the server may hold as NULL, and the ids the fix-up lines name.
+#include "reset_helpers.h"
+
+#include "reset/RecoveryJournal.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+
+using namespace zeph;
+
+namespace {
+
+const std::string kNullRead = "(error):94 (Invalid use of Null) in procedure "
+                              "cmdResetSubscribers_Click of Form frmResetSubscribers";
+
+std::size_t countOf(const std::vector<std::string> &lines, const std::string &line) {
+    return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+// A subscriber without a display name is reset after the one line its unreadable name gives,
+// and comes back without one; the run counts it as reset with errors.
+TEST(NullNames, ASubscriberWithoutADisplayNameIsResetAfterOneLine) {
+    test::ResetBench b;
+    const test::SubscriberFacts s = b.find([&](const auto &f) { return b.ordinary(f); });
+    b.sql("UPDATE Subscriber SET DisplayName=NULL WHERE SubscriberObjectID=?", {s.objectId}, false);
+    // The run reads the names from the tables cached at start.
+    ASSERT_TRUE(b.tarvoDb->bOpenDatabase(b.tarvoDb->DbConnectionString()));
+    b.addRow(s.objectId);
+
+    const std::vector<std::string> lines = b.run();
+    EXPECT_EQ(countOf(lines, kNullRead), 1u);
+    EXPECT_EQ(countOf(lines, "    Directory sync complete for creation"), 1u);
+    // The line comes with the capture, before any change.
+    const auto nullAt = std::find(lines.begin(), lines.end(), kNullRead);
+    const auto removalAt =
+        std::find(lines.begin(), lines.end(), "    Removing subscriber from SQL");
+    EXPECT_LT(nullAt, removalAt);
+    EXPECT_EQ(b.summary().errorCount, 1);
+    EXPECT_EQ(b.summary().subscribersReset, 1);
+    EXPECT_EQ(b.summary().outcome.resetWithErrors, 1);
+    EXPECT_EQ(b.summary().outcome.skipped, 0);
+    EXPECT_EQ(b.sqlCount("SELECT COUNT(*) FROM vw_Subscriber WHERE SubscriberObjectID=? AND "
+                         "Alias=? AND COALESCE(DisplayName,'')=''",
+                         {s.objectId, s.alias}),
+              1);
+    ASSERT_EQ(b.summary().failedRecords.size(), 1u);
+    EXPECT_EQ(b.summary().failedRecords[0].reason, kNullRead);
+    EXPECT_EQ(b.serverProblems(), std::vector<std::string>{});
+}
+
+// The primary call handler is looked for by its new id; when it is not found, the lines of the
+// owner's fix-up name the new subscriber, and the id's fix-up the new call handler.
+TEST(FixUpLines, TheCallHandlerOwnerLinesNameTheNewSubscriber) {
+    test::ResetBench b;
+    const test::SubscriberFacts s = b.find([&](const auto &f) { return b.ordinary(f); });
+    b.addRow(s.objectId);
+    // The re-created primary call handler moves away as soon as it is made.
+    b.sql("CREATE TRIGGER moveNewHandler AFTER INSERT ON CallHandler WHEN NEW.IsPrimary=1 BEGIN "
+          "UPDATE CallHandler SET CallHandlerObjectID='{0BADBEEF-0000-0000-0000-000000000001}' "
+          "WHERE CallHandlerObjectID=NEW.CallHandlerObjectID; END",
+          {}, false);
+
+    const std::vector<std::string> lines = b.run();
+    std::string problem;
+    const auto journal = readJournal(*b.host().files, b.summary().journalPath, problem);
+    ASSERT_TRUE(journal && journal->entries.size() == 1) << problem;
+    const IdentityMap &created = journal->entries[0].created;
+    ASSERT_FALSE(created.newSubscriberId.empty());
+    ASSERT_NE(created.newSubscriberId, created.newCallHandlerId);
+    EXPECT_EQ(countOf(lines, "(error) no primary call handler found for SubscriberObjectID=" +
+                                 created.newSubscriberId),
+              1u);
+    EXPECT_EQ(countOf(lines, "(error) could not find new primary call handler for subscriber by "
+                             "ObjectID=" +
+                                 created.newCallHandlerId),
+              1u);
+}
+
+} // namespace
