@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <string>
+#include <vector>
 
 namespace zeph::cli {
 
@@ -13,33 +14,33 @@ const char *kUsage =
     "Usage:\n"
     "  zephrane-cli --template ALIAS SELECTION [--preserve-alternate-extensions]\n"
     "               [--skip-dl-sync] [--dry-run] [--yes]\n"
-    "      Resets the selected subscribers to the defaults of the template ALIAS: each is\n"
-    "      removed and created again from the template, its greetings, voice name and\n"
-    "      messages are deleted; it keeps its ids, alias, names, extension, directory account\n"
-    "      and distribution-list membership. Asks for confirmation on the terminal (--yes\n"
-    "      answers it). Every run log line is printed as it is written, then the paths of the\n"
-    "      log and of the failed-records file.\n"
-    "      Before a subscriber is removed, what re-creating it needs is written to a\n"
-    "      recovery journal beside the log (Zephrane_Journal_<time>.txt).\n"
+    "      Resets the selected subscribers to the defaults of the template ALIAS:\n"
+    "      each is removed and created again from the template, and its greetings,\n"
+    "      voice name and messages are deleted; it keeps its ids, alias, names,\n"
+    "      extension, directory account and distribution-list membership. Checks\n"
+    "      first that the run can be made (run lock, database rights, mail store,\n"
+    "      recordings folder), then asks (--yes answers). Prints every run log line\n"
+    "      as it is written, then the outcome and the paths of the log and of the\n"
+    "      failed-records file. Before a subscriber is removed, what re-creating it\n"
+    "      needs goes to a recovery journal beside the log.\n"
     "  zephrane-cli SELECTION --list [--format tsv|csv|json]\n"
-    "      Prints the rows the selection grid would hold, after a header row naming the\n"
-    "      columns (Alias, DisplayName, FirstName, LastName, Extension, HomeServer, COS,\n"
-    "      LegacyMailbox, RemoteNodeID, HandlerObjectID, ObjectID), and stops.\n"
-    "  zephrane-cli --recover [--journal FILE] [--accept-changed ALIAS]... [--template ALIAS]\n"
-    "               [--skip-dl-sync] [--yes]\n"
-    "      Finishes the resets that were interrupted (the program or the machine died): for\n"
-    "      each unfinished journal entry it finds out how far the reset got and takes the\n"
-    "      remaining steps, logging as a reset does. Both programs name such subscribers at\n"
-    "      start, and a reset skips them until they are recovered. A damaged journal is\n"
-    "      refused (exit status 2) and nothing is changed. --template ALIAS creates the\n"
-    "      subscribers from that template instead of the journaled one (for a template\n"
-    "      that is gone). Only the journals of the server it is connected to are used;\n"
-    "      others are named and left alone. --journal FILE uses that journal alone, also\n"
-    "      one written before journals named their server. Before it changes anything it\n"
-    "      lists per subscriber what the server shows and what it will do, and asks. A\n"
-    "      subscriber never removed is closed without a reset. One changed since the\n"
-    "      journal was written (extension, names, directory id, other ids) is left open\n"
-    "      with its differences until --accept-changed ALIAS names it.\n"
+    "      Prints the rows the selection would hold (a header row, then Alias,\n"
+    "      DisplayName, FirstName, LastName, Extension, HomeServer, COS,\n"
+    "      LegacyMailbox, RemoteNodeID, HandlerObjectID, ObjectID) and stops.\n"
+    "  zephrane-cli --recover [--journal FILE] [--accept-changed ALIAS]...\n"
+    "               [--template ALIAS] [--skip-dl-sync] [--yes]\n"
+    "      Finishes the resets that were interrupted (the program or the machine\n"
+    "      died): for each unfinished journal entry it finds out how far the reset\n"
+    "      got and takes the remaining steps, logging as a reset does. It first\n"
+    "      lists per subscriber what the server shows and what it will do, and\n"
+    "      asks. A damaged journal is refused (exit status 2), nothing changed.\n"
+    "      --template ALIAS  create them from that template instead of the\n"
+    "                        journaled one (for a template that is gone)\n"
+    "      --journal FILE    use that journal alone, also one older than journals\n"
+    "                        that name their server; otherwise only the journals\n"
+    "                        of this server are used, others are named and left\n"
+    "      --accept-changed ALIAS  recover a subscriber changed since its journal\n"
+    "                        entry was written (it is held with its differences)\n"
     "  zephrane-cli --list-templates [--format tsv|csv|json]\n"
     "      Runs the start-up checks, then lists the templates (Alias, DisplayName).\n"
     "  zephrane-cli --host-info     shows which stand-in host and database are used\n"
@@ -47,53 +48,60 @@ const char *kUsage =
     "  zephrane-cli --help, -h      this text\n"
     "\n"
     "SELECTION is exactly one of:\n"
-    "  --all                  all subscribers\n"
-    "  --extensions LOW-HIGH  subscribers with extensions from LOW to HIGH (whole numbers)\n"
-    "  --switch N             subscribers of telephone-system integration N (1 or 2)\n"
-    "  --cos ALIAS            subscribers of the class of service ALIAS\n"
-    "  --mail-server NAME     subscribers homed on the mail server NAME\n"
-    "  --csv FILE             subscribers listed in FILE (header alias,extension); the lines\n"
-    "                         that matched no subscriber are named by line number\n"
-    "  --where \"TAIL\"         the subscribers of the advanced search's query\n"
-    "                         \"SELECT vw_Subscriber.* FROM vw_Subscriber TAIL\", for example\n"
-    "                         --where \"WHERE Alias LIKE 'sales%'\". The query is guarded as in\n"
-    "                         the wizard and may only read: a refused text is told on standard\n"
-    "                         error with exit status 2 and nothing is run\n"
+    "  --all                 all subscribers\n"
+    "  --extensions LOW-HIGH extensions from LOW to HIGH (whole numbers)\n"
+    "  --switch N            subscribers of telephone-system integration N (1 or 2)\n"
+    "  --cos ALIAS           subscribers of the class of service ALIAS\n"
+    "  --mail-server NAME    subscribers homed on the mail server NAME\n"
+    "  --csv FILE            subscribers listed in FILE (header alias,extension);\n"
+    "                        lines that match no subscriber are named by number\n"
+    "  --where \"TAIL\"        the subscribers of the advanced search's query\n"
+    "                        \"SELECT vw_Subscriber.* FROM vw_Subscriber TAIL\",\n"
+    "                        e.g. --where \"WHERE Alias LIKE 'sales%'\". Guarded as\n"
+    "                        in the wizard, it may only read: a refused text is\n"
+    "                        told with exit status 2 and nothing is run\n"
     "\n"
     "Options:\n"
-    "  --preserve-alternate-extensions   save the alternate extensions and add them back\n"
-    "  --skip-dl-sync                    skip the final synchronisation of all distribution\n"
-    "                                    lists\n"
-    "  --dry-run                         read and check everything, change nothing: each\n"
-    "                                    change is logged as what the run would do (no\n"
-    "                                    question is asked, no journal is written)\n"
-    "  --yes                             answer the confirmation with Yes\n"
-    "  --quiet, -q                       no progress line on the terminal\n"
-    "  --query-timeout SECONDS           stop a --where query that runs longer (0: no\n"
-    "                                    limit; the default is the host's setting\n"
-    "                                    query-timeout, 30 seconds). A query stopped, or one\n"
-    "                                    that finds more than 32767 subscribers, imports\n"
-    "                                    nothing: exit status 2\n"
-    "  --format tsv|csv|json             how a list is printed: tab- or comma-separated\n"
-    "                                    with a header row (the default is tsv), or one\n"
-    "                                    JSON array of objects keyed by column\n"
-    "An option's value may also follow it after \"=\" (--template=ALIAS); \"--\" ends the\n"
-    "options.\n"
+    "  --preserve-alternate-extensions  save the alternate extensions, add them back\n"
+    "  --skip-dl-sync        skip the final synchronisation of distribution lists\n"
+    "  --dry-run             read and check everything, change nothing: each change\n"
+    "                        is logged as what the run would do (no question, no\n"
+    "                        journal)\n"
+    "  --yes                 answer the confirmation with Yes\n"
+    "  --quiet, -q           no progress line on the terminal\n"
+    "  --query-timeout SECONDS  stop a --where query that runs longer (0: no limit;\n"
+    "                        default: the host's setting query-timeout, 30 s). A\n"
+    "                        query stopped, or one that finds more than 32767\n"
+    "                        subscribers, imports nothing: exit status 2\n"
+    "  --format tsv|csv|json how a list is printed: tab- or comma-separated with a\n"
+    "                        header row (default tsv), or one JSON array of objects\n"
+    "An option's value may also follow it after \"=\" (--template=ALIAS); \"--\" ends\n"
+    "the options.\n"
     "\n"
-    "Output: run log lines go to standard output as they are written; messages, questions\n"
-    "and, when standard error is a terminal, one progress line redrawn in place (subscriber\n"
-    "N of M, its alias, elapsed and remaining time) go to standard error. On a terminal\n"
-    "\"(error)\" and \"(warning)\" lines are coloured; NO_COLOR (set to anything) turns that off.\n"
+    "Output: run log lines go to standard output as they are written. Messages,\n"
+    "questions and, when standard error is a terminal, one progress line redrawn in\n"
+    "place (subscriber N of M, its alias, time elapsed and left, cut to the\n"
+    "terminal's width or COLUMNS) go to standard error. On a terminal the log's\n"
+    "\"(error)\" and \"(warning)\" lines are coloured, unless NO_COLOR is set or TERM\n"
+    "is dumb.\n"
     "\n"
-    "The host is the stand-in host folder named by ZEPHRANE_HOST, or the default host\n"
-    "(created on first use). Run logs go to the logs folder beside the program; beside each\n"
-    "log the run writes Zephrane_Failed_<time>.csv, a subscriber list (alias,extension,reason)\n"
-    "of the subscribers it skipped or that logged an error, for a later --csv run.\n"
+    "Interrupts: during a run, the first Ctrl+C (SIGINT) or SIGTERM stops it after\n"
+    "the subscriber under way: that subscriber is finished, no other is begun, the\n"
+    "run ends as usual and counts the rest as not attempted (exit status 130 for\n"
+    "SIGINT, 143 for SIGTERM). A second one ends the program at once, the same\n"
+    "status; its subscriber may be half reset: run zephrane-cli --recover.\n"
     "\n"
-    "Exit status: 0 a run whose summary counts no error (or a list), 1 a run that logged\n"
-    "errors, 2 nothing was run (bad input: usage, a selection the page refuses, such as a\n"
-    "reversed range or a file that cannot be read, also with --list; a failed start-up\n"
-    "check, an empty selection, a refused question).\n";
+    "The host is the stand-in host folder named by ZEPHRANE_HOST, or the default\n"
+    "host (made on first use). Run logs go to the logs folder beside the program;\n"
+    "beside each log the run writes Zephrane_Failed_<time>.csv, a subscriber list\n"
+    "(alias,extension,reason) of every subscriber not cleanly reset (skipped, reset\n"
+    "with errors, not attempted), for a later --csv run.\n"
+    "\n"
+    "Exit status: 0 a run whose summary counts no error (or a list); 1 a run that\n"
+    "logged errors; 2 nothing was reset (bad input: usage, a selection the page\n"
+    "refuses, such as a reversed range or a file that cannot be read, also with\n"
+    "--list; a failed start-up check, an empty selection, a run refused before its\n"
+    "question, a question answered No); 130 or 143 a run stopped by an interrupt.\n";
 
 bool wholeNumber(const std::string &text) {
     return !text.empty() && text.size() <= 9 && std::all_of(text.begin(), text.end(), [](char c) {
@@ -142,7 +150,75 @@ bool parseFormat(const std::string &text, ListFormat &format, std::string &probl
     return true;
 }
 
+// Every option the program knows, for the suggestion after a mistyped one.
+constexpr const char *kKnownOptions[] = {"--help",
+                                         "--version",
+                                         "--quiet",
+                                         "--host-info",
+                                         "--list-templates",
+                                         "--list",
+                                         "--yes",
+                                         "--preserve-alternate-extensions",
+                                         "--skip-dl-sync",
+                                         "--dry-run",
+                                         "--recover",
+                                         "--format",
+                                         "--accept-changed",
+                                         "--journal",
+                                         "--query-timeout",
+                                         "--template",
+                                         "--all",
+                                         "--extensions",
+                                         "--switch",
+                                         "--where",
+                                         "--cos",
+                                         "--mail-server",
+                                         "--csv"};
+
+// The edit distance of two texts (insertions, deletions, substitutions, and swaps of two
+// neighbours: the usual typing slips).
+std::size_t editDistance(const std::string &a, const std::string &b) {
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i)
+        d[i][0] = i;
+    for (std::size_t j = 0; j <= b.size(); ++j)
+        d[0][j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    }
+    return d[a.size()][b.size()];
+}
+
 } // namespace
+
+std::string nearestOption(const std::string &arg) {
+    const std::string typed = lowerAscii(arg);
+    std::string best;
+    std::size_t bestDistance = 0;
+    bool tie = false;
+    for (const char *known : kKnownOptions) {
+        const std::string option = known;
+        // A unique beginning ("--preserve") or a slip of a few letters.
+        std::size_t distance = editDistance(typed, option);
+        if (typed.size() >= 4 && option.rfind(typed, 0) == 0)
+            distance = std::min<std::size_t>(distance, 1);
+        if (best.empty() || distance < bestDistance) {
+            best = option;
+            bestDistance = distance;
+            tie = false;
+        } else if (distance == bestDistance) {
+            tie = true;
+        }
+    }
+    const std::size_t allowed = typed.size() <= 6 ? 1 : 2;
+    return best.empty() || tie || bestDistance == 0 || bestDistance > allowed ? std::string()
+                                                                              : best;
+}
 
 const char *usageText() {
     return kUsage;
@@ -266,6 +342,8 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
                 return std::nullopt;
         } else {
             problem = "unknown option '" + arg + "'";
+            if (const std::string near = nearestOption(arg); !near.empty())
+                problem += "; did you mean " + near + "?";
             return std::nullopt;
         }
         if (inlineValue && !valueTaken) {

@@ -57,7 +57,11 @@ struct Options {
 /// options (no operand is taken after it).
 std::optional<Options> parseOptions(const std::vector<std::string> &args, std::string &problem);
 
-/// The usage text (--help).
+/// The known option a mistyped one most likely means ("--tempalte" gives "--template");
+/// empty when none is near enough or two are equally near.
+std::string nearestOption(const std::string &arg);
+
+/// The usage text (--help), no line wider than 80 columns.
 const char *usageText();
 
 } // namespace zeph::cli

@@ -19,6 +19,7 @@
 #include "standin/SimHost.h"
 
 #include <memory>
+#include <regex>
 
 namespace zeph::cli {
 
@@ -39,7 +40,8 @@ public:
                          const std::string &title) override {
         if (onMessage)
             onMessage();
-        std::string shown = title.empty() ? text : title + ": " + text;
+        const std::string said = reword ? reword(text) : text;
+        std::string shown = title.empty() ? said : title + ": " + said;
         if (buttons == MsgButtons::OKCancel) {
             if (const auto at = shown.find(kViewLogSentence); at != std::string::npos && logPath)
                 shown.replace(at, std::string(kViewLogSentence).size(), "The log: " + logPath());
@@ -62,6 +64,9 @@ public:
     std::string clipboardText() override { return m_terminal->clipboardText(); }
     void setClipboardText(const std::string &text) override { m_terminal->setClipboardText(text); }
 
+    /// The program's own words for a page's message meant for a window (the text as it is
+    /// when there are none).
+    std::function<std::string(const std::string &)> reword;
     /// The run log's path as the terminal user opens it (set while a run is under way).
     std::function<std::string()> logPath;
     /// Told before a message is shown (the progress line makes way) and at each event pass.
@@ -93,6 +98,43 @@ std::string joined(const std::vector<std::string> &list) {
     for (const auto &entry : list)
         text += (text.empty() ? "" : ", ") + entry;
     return text.empty() ? "(none)" : text;
+}
+
+// The selection as the command line gave it, for messages: "--extensions 4000-4010".
+std::string selectionText(const Selection &selection) {
+    switch (selection.code) {
+    case 2:
+        return selection.option + " " + selection.low + "-" + selection.high;
+    case 4:
+        return selection.option + " " + std::to_string(selection.switchNumber);
+    case 1:
+        return selection.option;
+    default:
+        return selection.option + " '" + selection.value + "'";
+    }
+}
+
+// The selection pages' messages in the terminal program's words: what was selected, and a
+// refused input with the file or value it concerns. A text not known here stays as it is.
+std::string selectionMessage(const std::string &text, const Selection &selection) {
+    static const std::regex imported(
+        R"(Import complete\.  (\d+) lines read in from text file, (\d+) users added to grid\.)");
+    static const std::regex queried(R"((\d+) new subscribers added to grid)");
+    std::smatch m;
+    if (std::regex_match(text, m, imported))
+        return "the CSV file '" + selection.value + "': " + m[1].str() + " line(s) read, " +
+               m[2].str() + " subscriber(s) selected";
+    if (std::regex_match(text, m, queried))
+        return "the query selected " + m[1].str() + " subscriber(s)";
+    if (text.rfind("Error! Could not open CSV input file.", 0) == 0)
+        return "the CSV file '" + selection.value + "' cannot be opened; nothing was run";
+    if (text.rfind("Error! CSV file is not a valid format.", 0) == 0)
+        return "the CSV file '" + selection.value +
+               "' is not a subscriber list: its first line must name the column alias or "
+               "extension (or both); nothing was run";
+    if (text == "You must first select subscribers to delete")
+        return "no subscriber matches " + selectionText(selection) + "; nothing was reset";
+    return text;
 }
 
 // Sets the selection page's controls the way an operator would for the criterion.
@@ -177,6 +219,53 @@ void printGrid(const SubscriberGrid &grid, ListFormat format, std::ostream &out)
     }
     printRows(columns, rows, format, out);
 }
+
+// The words a second interrupt leaves on the terminal as the program ends at once.
+constexpr const char *kEndedAtOnce =
+    "\nzephrane-cli: ended at once by a second interrupt; the subscriber under way may be left "
+    "half reset.  Run zephrane-cli --recover to finish it.\n";
+
+// Interrupts while a run is under way: watched from the run's start to its end, and turned
+// into a stop request of the page when the run next tells of itself (after every log line and
+// between the slices of a wait).
+class InterruptWatch {
+public:
+    InterruptWatch(ResetPage &page, RunOutput &output, std::ostream &err)
+        : m_page(page)
+        , m_output(output)
+        , m_err(err) {}
+    InterruptWatch(const InterruptWatch &) = delete;
+    InterruptWatch &operator=(const InterruptWatch &) = delete;
+    ~InterruptWatch() { end(); }
+
+    void poll() {
+        if (!m_watching && m_page.running() && !m_page.finished()) {
+            native::watchInterrupts(kEndedAtOnce);
+            m_watching = true;
+        }
+        if (!m_watching || m_told || native::interruptsReceived() == 0)
+            return;
+        m_told = true;
+        m_page.requestStop();
+        m_output.makeWay();
+        m_err << kMessagePrefix
+              << "stopping after the subscriber under way; interrupt again to end at once "
+                 "(that subscriber is then left for --recover)"
+              << std::endl;
+    }
+    void end() {
+        if (m_watching)
+            native::unwatchInterrupts();
+        m_watching = false;
+    }
+
+private:
+    ResetPage &m_page;
+    RunOutput &m_output;
+    std::ostream &m_err;
+    bool m_watching = false;
+    bool m_told = false;
+};
 
 struct Session {
     std::unique_ptr<Host> host;
@@ -264,13 +353,24 @@ int reset(Session &session, ChooseSubscribersPage &choose, const Options &option
     page.chkSkipDLResynch.Value = options.skipDlSync;
     page.dryRun = options.dryRun;
     RunOutput output(out, err, terminal, options.quiet);
-    page.stateChanged = [&] { output.progress(page.progress); };
+    // While the run is under way, a first interrupt (Ctrl+C, SIGINT, SIGTERM) asks it to stop
+    // after the subscriber under way; a second one ends the program at once. Before the run
+    // nothing is changed, and an interrupt ends the program as it always does.
+    InterruptWatch interrupts(page, output, err);
+    page.stateChanged = [&] {
+        interrupts.poll();
+        output.progress(page.progress);
+    };
     CliUserInterface &ui = *session.ui;
-    ui.onEvents = [&] { output.progress(page.progress); };
+    ui.onEvents = [&] {
+        interrupts.poll();
+        output.progress(page.progress);
+    };
     ui.onMessage = [&] { output.makeWay(); };
     ui.logPath = [&program] { return program.host.files->nativePath(program.log.LogFilePath()); };
     program.log.setLineObserver([&output](const std::string &line) { output.logLine(line); });
     page.cmdResetSubscribers_Click();
+    interrupts.end();
     program.log.setLineObserver(nullptr);
     output.finish();
     ui.onEvents = nullptr;
@@ -291,6 +391,14 @@ int reset(Session &session, ChooseSubscribersPage &choose, const Options &option
     else
         err << "zephrane-cli: the failed-records file could not be written: "
             << summary.failedRecordsProblem << "\n";
+    if (summary.refusedBeforeAnyChange)
+        return kExitNothingRun;
+    if (summary.stoppedByRequest) {
+        err << "zephrane-cli: the run was stopped by request after the subscriber under way; "
+            << summary.outcome.notAttempted
+            << " subscriber(s) not attempted (listed in the failed-records file)\n";
+        return native::interruptExitStatus();
+    }
     if (!summary.stopReason.empty()) {
         err << "zephrane-cli: the run stopped before resetting every subscriber: "
             << summary.stopReason << "\n";
@@ -431,6 +539,15 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
     }
 
     Program &program = *session.program;
+    session.ui->reword = [&options, &program](const std::string &text) {
+        // A file that is not there is the usual cause, and the file system can tell.
+        if (options.selection->code == 6 &&
+            text.rfind("Error! Could not open CSV input file.", 0) == 0 &&
+            !program.host.files->fileExists(options.selection->value))
+            return "the CSV file '" + options.selection->value +
+                   "' does not exist; nothing was run";
+        return selectionMessage(text, *options.selection);
+    };
     ChooseSubscribersPage choose(program.host, program.registry, program.tarvoDb, &program.localize,
                                  program.host.commandLine);
     choose.Form_Load();
@@ -452,6 +569,7 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
     }
     if (!choose.cmdNext_Click())
         return kExitNothingRun;
+    session.ui->reword = nullptr;
     return reset(session, choose, options, terminal, out, err);
 }
 

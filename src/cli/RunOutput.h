@@ -15,10 +15,18 @@ struct Terminal {
     bool output = false;  ///< standard output is a terminal
     bool error = false;   ///< standard error is a terminal
     bool noColor = false; ///< NO_COLOR is set to a non-empty text
+    bool dumb = false;    ///< TERM is "dumb": no escapes at all
+    int columns = 0;      ///< standard error's width (COLUMNS first); 0 when unknown
 };
 
-/// The log line with "(error)" lines in red and "(warning)" lines in yellow (ANSI escapes).
+/// The log line with its marker's colour: red for a line that begins (after blanks) with
+/// "(error)", yellow for "(warning)", in any letter case (ANSI escapes); other lines, such as
+/// the header's words about the markers, as they are.
 std::string colouredLogLine(const std::string &line);
+
+/// The text cut to `columns` characters (UTF-8 sequences kept whole), with "..." at its end
+/// when it was cut; as it is when `columns` is 0 or the text fits.
+std::string fittedToColumns(const std::string &text, int columns);
 
 /// A message for a window made fit for a terminal: each line (CR LF, CR or LF) begins with
 /// `prefix`, and no CR is left.
@@ -49,6 +57,8 @@ private:
     std::ostream &m_out;
     std::ostream &m_err;
     bool m_colour = false;
+    bool m_escapes = true;
+    int m_columns = 0;
     bool m_showProgress = false;
     bool m_shared = false; ///< log lines and progress share one terminal
     bool m_drawn = false;

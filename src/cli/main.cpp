@@ -14,5 +14,7 @@ int main(int argc, char **argv) {
     terminal.error = zeph::native::isTerminal(StandardStream::Error);
     // https://no-color.org: set and not empty turns colour off.
     terminal.noColor = !zeph::native::environment("NO_COLOR").empty();
+    terminal.dumb = zeph::native::environment("TERM") == "dumb";
+    terminal.columns = zeph::native::terminalColumns(StandardStream::Error);
     return zeph::cli::run(args, std::cout, std::cerr, terminal);
 }

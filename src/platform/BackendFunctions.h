@@ -23,6 +23,24 @@ std::string environment(const char *name);
 enum class StandardStream { Input, Output, Error };
 /// True when the stream is a terminal or console (not a file, pipe or null device).
 bool isTerminal(StandardStream stream);
+/// The width in columns of the terminal a stream is connected to: the environment's COLUMNS
+/// when it holds a positive number, else what the terminal says; 0 when neither tells.
+int terminalColumns(StandardStream stream);
+
+/// Interrupts sent to the program from its terminal or by another program: SIGINT and
+/// SIGTERM on POSIX; Ctrl+C, Ctrl+Break and closing the console on Windows. While they are
+/// watched, the first one is only counted (see interruptsReceived), for the program to end its
+/// work cleanly; the second writes `lastWords` to standard error and ends the program at once
+/// with interruptExitStatus(). Unwatched (the start), an interrupt ends the program as the
+/// system does by default.
+void watchInterrupts(const std::string &lastWords);
+void unwatchInterrupts();
+/// How many interrupts have come while they were watched.
+int interruptsReceived();
+/// The exit status that tells which interrupt came first: 128 + its signal number (130 for
+/// SIGINT or Ctrl+C, 143 for SIGTERM or closing the console); 130 when none came.
+int interruptExitStatus();
+
 /// Local time of a moment, through the C library's time zone rules.
 LocalTime localTimeOf(TimePoint t);
 

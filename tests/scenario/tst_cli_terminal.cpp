@@ -2,7 +2,9 @@
 // spellings, list formats, progress and colour on a terminal only, messages fit for a terminal.
 #include "scenario_helpers.h"
 
+#include <chrono>
 #include <gtest/gtest.h>
+#include <regex>
 
 using zeph::test::contains;
 using zeph::test::fields;
@@ -136,15 +138,101 @@ TEST_F(CliTerminal, ErrorLinesAreColouredOnATerminalUnlessNoColor) {
     const ScenarioHost::Result coloured = scenario.onTerminal("zephrane-cli", kReset, false);
     ASSERT_EQ(coloured.status, 1) << coloured.err;
     EXPECT_TRUE(contains(coloured.err, "\x1b[31m")) << coloured.err;
+    // The body's error lines are red; the header's words about the markers are not.
+    bool headerSeen = false;
     for (const std::string &line : lines(coloured.err)) {
-        if (contains(line, "(error)")) {
-            EXPECT_TRUE(contains(line, "\x1b[31m")) << line;
+        if (contains(line, "Search for '(error)'")) {
+            headerSeen = true;
+            EXPECT_FALSE(contains(line, "\x1b[3")) << line;
+        } else if (contains(line, "(error)") && !contains(line, "zephrane-cli: ")) {
+            EXPECT_TRUE(contains(line, "\x1b[31m(error)")) << line;
         }
     }
+    EXPECT_TRUE(headerSeen) << coloured.err;
     const ScenarioHost::Result plain =
         scenario.onTerminal("zephrane-cli", kReset, false, "NO_COLOR=1");
     ASSERT_EQ(plain.status, 1) << plain.err;
     EXPECT_TRUE(contains(plain.err, "(error)"));
     EXPECT_FALSE(contains(plain.err, "\x1b[31m"));
     EXPECT_FALSE(contains(plain.err, "\x1b[33m"));
+    // A terminal that takes no escapes gets none at all, the progress line included.
+    const ScenarioHost::Result dumb =
+        scenario.onTerminal("zephrane-cli", kReset, false, "TERM=dumb");
+    ASSERT_EQ(dumb.status, 1) << dumb.err;
+    EXPECT_TRUE(contains(dumb.err, "(error)"));
+    EXPECT_FALSE(contains(dumb.err, "\x1b")) << dumb.err;
+    EXPECT_TRUE(contains(dumb.err, "\rzephrane-cli: 1 of 3: ")) << dumb.err;
+}
+
+// The progress line's time counts from the run's start, not from the machine's; no line is
+// wider than COLUMNS.
+TEST_F(CliTerminal, ProgressCountsFromTheRunsStartAndFitsTheWidth) {
+    const auto began = std::chrono::steady_clock::now();
+    const ScenarioHost::Result r = scenario.onTerminal("zephrane-cli", kReset, true, "COLUMNS=40");
+    const auto took =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - began);
+    ASSERT_EQ(r.status, 1) << r.err;
+    std::vector<std::string> drawn;
+    for (std::size_t at = r.err.find("\r\x1b[K"); at != std::string::npos;) {
+        const std::size_t from = at + 4;
+        at = r.err.find_first_of("\r\n", from);
+        drawn.push_back(
+            r.err.substr(from, at == std::string::npos ? std::string::npos : at - from));
+        at = r.err.find("\r\x1b[K", from);
+    }
+    ASSERT_FALSE(drawn.empty()) << r.err;
+    bool cut = false;
+    for (const std::string &line : drawn) {
+        EXPECT_LE(line.size(), 39u) << line;
+        cut = cut || line.ends_with("...");
+    }
+    EXPECT_TRUE(cut) << r.err;
+    // The first line drawn: no more time has passed than the whole command took.
+    const std::string wide = scenario.onTerminal("zephrane-cli", kReset, true, "COLUMNS=200").err;
+    const std::size_t first = wide.find("\r\x1b[Kzephrane-cli: ");
+    ASSERT_NE(first, std::string::npos) << wide;
+    const std::string line =
+        wide.substr(first + 4, wide.find_first_of("\r\n", first + 4) - first - 4);
+    const std::smatch m = [&] {
+        std::smatch found;
+        std::regex_search(line, found, std::regex(R"(, (\d+):(\d+) elapsed)"));
+        return found;
+    }();
+    ASSERT_FALSE(m.empty()) << line;
+    EXPECT_LE(std::stol(m[1]) * 60 + std::stol(m[2]), took.count() + 60) << line;
+    EXPECT_FALSE(contains(wide, ", 0 of 0")) << wide;
+}
+
+// The program's own words: the option meant, the file or value a refusal concerns, never the
+// wizard's words for its window.
+TEST_F(CliTerminal, MistakesAreToldInTheProgramsOwnWords) {
+    const struct {
+        const char *args;
+        const char *said;
+    } cases[] = {
+        {"--tempalte x --all --yes", "unknown option '--tempalte'; did you mean --template?"},
+        {"--extension 4000-4001 --list",
+         "unknown option '--extension'; did you mean --extensions?"},
+        {"--lsit --all", "unknown option '--lsit'; did you mean --list?"},
+        {"--preserve --all --list", "unknown option '--preserve'; did you mean "
+                                    "--preserve-alternate-extensions?"},
+        {"--x", "unknown option '--x'; see --help"},
+        {"--csv /nonexistent/list.csv --list",
+         "the CSV file '/nonexistent/list.csv' does not exist; nothing was run"},
+        {"--extensions 9990-9991 --template defaultTemplate --yes",
+         "no subscriber matches --extensions 9990-9991; nothing was reset"},
+    };
+    for (const auto &c : cases) {
+        const ScenarioHost::Result r = scenario.cli(c.args);
+        EXPECT_EQ(r.status, 2) << c.args;
+        EXPECT_TRUE(contains(r.err, std::string("zephrane-cli: ") + c.said)) << c.args << "\n"
+                                                                             << r.err;
+        for (const char *window : {"You must first", "added to grid", "Error! "})
+            EXPECT_FALSE(contains(r.err, window)) << c.args << "\n" << r.err;
+    }
+    const ScenarioHost::Result help = scenario.cli("--help");
+    ASSERT_EQ(help.status, 0);
+    for (const std::string &line : lines(help.out))
+        EXPECT_LE(line.size(), 80u) << line;
+    EXPECT_TRUE(contains(help.out, "Interrupts:")) << help.out;
 }
