@@ -1,5 +1,6 @@
 #include "MainPage.h"
 #include "platform/AsciiText.h"
+#include "reset/RunLock.h"
 
 #include "Program.h"
 #include "app/host/ServiceAccount.h"
@@ -72,9 +73,30 @@ void MainPage::Form_Load() {
 // A subscriber removed and not yet created again is lost until the reset is finished: the
 // administrator must hear of it before anything else is done.
 void MainPage::warnAboutUnfinished() {
-    const std::string text = m_program.scanRecoveryJournals().warning(*m_program.host.files);
+    Host &host = m_program.host;
+    JournalScan scan = m_program.scanRecoveryJournals();
+    // Other servers' journals are no work of this one: named in one quiet note, with no advice.
+    if (!scan.elsewhere.empty()) {
+        std::string note = "Recovery journals of other servers, left alone here:";
+        for (const JournalFile &journal : scan.elsewhere)
+            note += " " + host.files->nativePath(journal.path) +
+                    (journal.server.empty() ? " (no server named)" : " (" + journal.server + ")");
+        if (host.notice)
+            host.notice(note);
+        scan.elsewhere.clear();
+    }
+    // A run under way holds entries open for the subscriber it is working on: they are its
+    // work, not an unfinished reset.
+    std::string heldBy;
+    if (runLockHeldElsewhere(host, m_program.tarvoDb.DbConnectionString(), heldBy)) {
+        host.ui->messageBox("A reset is running now (" + heldBy +
+                                ").  Another reset can start when it has ended.",
+                            MsgButtons::OK, MsgIcon::Information);
+        return;
+    }
+    const std::string text = scan.warning(*host.files);
     if (!text.empty())
-        m_program.host.ui->messageBox(text, MsgButtons::OK, MsgIcon::Warning);
+        host.ui->messageBox(text, MsgButtons::OK, MsgIcon::Warning);
 }
 
 bool MainPage::checkVersion() {

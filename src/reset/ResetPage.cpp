@@ -29,6 +29,7 @@ const char *const ResetPage::kExitCaption = "Exit";
 const char *const ResetPage::kConfirmation =
     "Restting subscirber mailboxes will result in all messages for those subscribers being lost "
     "with no way to recover them.  Are you sure you want to do this?";
+const char *const ResetPage::kNothingWasReset = "Nothing was reset: ";
 const char *const ResetPage::kDryRunLine =
     "** Dry run: nothing is changed; each change is logged as what the run would do **";
 
@@ -113,25 +114,21 @@ void ResetPage::Form_Load() {
 void ResetPage::cmdResetSubscribers_Click() {
     if (m_started || m_running)
         return;
-    // A dry run deletes nothing, so there is nothing to confirm.
-    if (!dryRun &&
-        m_host.ui->askDestructive(kConfirmation, confirmationDetails()) != MsgAnswer::Yes)
-        return;
-    // Before the log, the journal and the first change: a refused run leaves no trace.
     m_refusal.clear();
     const std::string &connection = m_tarvoDb.DbConnectionString();
     if (!dryRun) {
-        m_runLock = takeServerRunLock(m_host, connection, m_refusal);
-        // The journal names its server: without the name it could be applied to another one.
-        if (m_runLock && !nameServer(m_host, connection, m_server, m_refusal)) {
-            m_refusal += ".  Nothing was changed.";
-            m_runLock.reset();
+        // Before the question: a run that cannot be made is refused before the operator is
+        // asked to agree to it, and leaves no trace (no log, no journal, no change).
+        if (!readyToChange()) {
+            m_host.ui->messageBox(m_refusal, MsgButtons::OK, MsgIcon::Critical);
+            return;
         }
-        if (!m_runLock) {
-            m_host.ui->messageBox(m_refusal, MsgButtons::OK);
+        if (m_host.ui->askDestructive(kConfirmation, confirmationDetails()) != MsgAnswer::Yes) {
+            m_runLock.reset();
             return;
         }
     } else {
+        // A dry run deletes nothing, so there is nothing to confirm.
         std::string unnamed;
         nameServer(m_host, connection, m_server, unnamed);
     }
@@ -199,6 +196,26 @@ void ResetPage::requestStop() {
         return;
     progress.stopping = true;
     changed();
+}
+
+bool ResetPage::readyToChange() {
+    const std::string &connection = m_tarvoDb.DbConnectionString();
+    std::string problem;
+    m_runLock = takeServerRunLock(m_host, connection, problem);
+    // The journal names its server: without the name it could be applied to another one.
+    if (m_runLock && !nameServer(m_host, connection, m_server, problem))
+        m_runLock.reset();
+    if (m_runLock) {
+        for (const MissingRight &missing :
+             missingRights(m_host, connection, streamFilesRoot(m_registry)))
+            problem += (problem.empty() ? "" : "; ") + missing.why;
+        if (!problem.empty())
+            m_runLock.reset();
+    }
+    if (m_runLock)
+        return true;
+    m_refusal = std::string(kNothingWasReset) + sentence(problem);
+    return false;
 }
 
 std::string ResetPage::confirmationDetails() const {
@@ -312,6 +329,8 @@ void ResetPage::noteNotAttempted(ResetRun &run, int row, int rows) {
 
 void ResetPage::endRun(ResetRun &run, int subscribersReset) {
     m_stoppedByRequest = run.stoppedByRequest();
+    // Stopped by a fault before the first subscriber's first change: a refusal, told as one.
+    m_refusedBeforeAnyChange = !dryRun && run.stopped() && !m_stoppedByRequest && !run.listSyncOwed;
     if (m_stoppedByRequest) {
         // Not an error: the operator's choice, said in the log and in the closing message.
         run.line("** The run was stopped by request after the subscriber under way; " +
@@ -333,6 +352,7 @@ void ResetPage::endRun(ResetRun &run, int subscribersReset) {
     summary.subscribersReset = subscribersReset;
     summary.outcome = m_outcome;
     summary.stoppedByRequest = m_stoppedByRequest;
+    summary.refusedBeforeAnyChange = m_refusedBeforeAnyChange;
     summary.errorCount = m_log.LogErrorCount();
     summary.logFilePath = m_log.LogFilePath();
     summary.logFallbackReason = m_log.LogFallbackReason();
@@ -380,6 +400,12 @@ void ResetPage::writeFailedRecords(ResetSummary &summary) {
 std::string ResetPage::closingMessage(int subscribersReset) const {
     const std::string counts = std::to_string(subscribersReset) + " subscribers reset.  " +
                                std::to_string(m_log.LogErrorCount()) + " error(s) encountered.";
+    if (m_refusedBeforeAnyChange) {
+        std::string text = std::string(kNothingWasReset) + sentence(m_stopReason) + "\r\n";
+        if (!m_log.LogFallbackReason().empty())
+            text += m_log.LogFallbackReason() + "\r\n";
+        return text + "Press OK to view the output log now.";
+    }
     std::string text;
     if (dryRun)
         text = "Dry run complete, nothing was changed: " + std::to_string(subscribersReset) +

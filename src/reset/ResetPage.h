@@ -77,6 +77,9 @@ struct ResetSummary {
     std::string stopReason;
     /// The run stopped because the operator asked for it (stopReason then says so too).
     bool stoppedByRequest = false;
+    /// The run stopped before its first change (a right it needs went missing after the
+    /// question): nothing was reset, and the closing message says so first.
+    bool refusedBeforeAnyChange = false;
 };
 
 /// What a run would reset, shown on the page before its button is pressed.
@@ -109,6 +112,8 @@ public:
     static const char *const kExitCaption;
     /// The question asked before anything is done.
     static const char *const kConfirmation;
+    /// The first words of a refusal before any change.
+    static const char *const kNothingWasReset;
     /// The first line after the log's header in a dry run.
     static const char *const kDryRunLine;
 
@@ -154,8 +159,10 @@ public:
     bool finished() const { return m_summary.has_value(); }
     /// The last run's outcome; nothing before a run has ended.
     const std::optional<ResetSummary> &summary() const { return m_summary; }
-    /// Why the last confirmed run did not start (another run holds the server's run lock);
-    /// empty when it started. The page stays as it was, so the run can be started again.
+    /// Why the last run did not start, told before the question: "Nothing was reset: " and
+    /// the reason (another run holds the server's run lock, the database cannot be written,
+    /// the recordings folder or the mail store cannot be reached); empty when it started. The
+    /// page stays as it was, so the run can be started again.
     const std::string &refusal() const { return m_refusal; }
 
     /// The results panel's buttons, once a run has ended: each opens the run's log, its
@@ -190,6 +197,9 @@ public:
 
 private:
     void changed();
+    /// Takes the server's run lock and checks what a run needs; false, with m_refusal set and
+    /// nothing held, when the run cannot be made.
+    bool readyToChange();
     /// The line under the question: how many subscribers, which template.
     std::string confirmationDetails() const;
     /// The start steps; returns the grid's row count (header row included).
@@ -218,6 +228,7 @@ private:
     std::atomic<bool> m_stopRequested{false};
     std::string m_stopReason;
     bool m_stoppedByRequest = false;
+    bool m_refusedBeforeAnyChange = false;
     std::optional<ResetSummary> m_summary;
     FailedRecords m_failedRecords;
     std::unique_ptr<RecoveryJournal> m_journal;

@@ -116,21 +116,44 @@ std::string ResetRun::foreseen(const std::string &errorLine) const {
 }
 
 void ResetRun::proveRights() {
-    auto missing = [&](const std::string &errorLine, const std::string &why) {
-        line(dryRun ? foreseen(errorLine) : errorLine);
+    for (const MissingRight &missing : missingRights(host, connectionText(), StreamFilesRoot)) {
+        line(dryRun ? foreseen(missing.errorLine) : missing.errorLine);
         if (!dryRun)
-            stop(why);
-    };
-    if (const std::string problem = unwritableDatabase(host, connectionText()); !problem.empty())
-        missing("(error) the server database cannot be written (" + problem + ")",
-                kNoDatabaseRights);
-    const std::string recordings = host.files->nativePath(StreamFilesRoot);
-    if (!read<bool>([&] { return host.files->folderExists(StreamFilesRoot); }))
-        missing("(error) the recordings folder " + recordings + " cannot be reached",
-                "the recordings folder " + recordings + " cannot be reached");
+            stop(missing.why);
+    }
+}
+
+std::string streamFilesRoot(RegistryAPI &registry) {
+    std::string root;
+    try {
+        root = regText(registry.QueryValue(HKEY_LOCAL_MACHINE, kPradixKey, kRootPathValue, REG_SZ,
+                                           std::string()));
+    } catch (const std::exception &) {
+        // Without the value the folder below is not found, which is then the reason given.
+    }
+    return root + "Stream Files\\";
+}
+
+std::vector<MissingRight> missingRights(Host &host, const std::string &connectionText,
+                                        const std::string &streamFilesRoot) {
+    std::vector<MissingRight> missing;
+    if (const std::string problem = unwritableDatabase(host, connectionText); !problem.empty())
+        missing.push_back(
+            {"(error) the server database cannot be written (" + problem + ")",
+             "the server database cannot be written (" + problem + ").  " + kNoDatabaseRights});
+    const std::string recordings = host.files->nativePath(streamFilesRoot);
+    bool reachable = false;
+    try {
+        reachable = host.files->folderExists(streamFilesRoot);
+    } catch (const std::exception &) {
+    }
+    if (!reachable)
+        missing.push_back({"(error) the recordings folder " + recordings + " cannot be reached",
+                           "the recordings folder " + recordings + " cannot be reached"});
     if (!mailStoreReachable(host))
-        missing("(error) the mail store cannot be reached: no mail session can be made",
-                "the mail store cannot be reached");
+        missing.push_back({"(error) the mail store cannot be reached: no mail session can be made",
+                           "the mail store cannot be reached"});
+    return missing;
 }
 
 bool ResetRun::writeEnd(bool skipListSync) {

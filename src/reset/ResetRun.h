@@ -84,6 +84,20 @@ inline constexpr const char *kNoDatabaseRights =
 inline constexpr const char *kPradixKey = "SOFTWARE\\Ambrel\\Pradix\\1.0";
 inline constexpr const char *kRootPathValue = "Root Path";
 
+/// Something a run that changes the server needs and cannot do: the error line the run writes
+/// for it and the reason the run gives for not going on.
+struct MissingRight {
+    std::string errorLine;
+    std::string why;
+};
+/// What of the run's needs is missing, checked without changing anything: writing the server
+/// database (a change taken back), the recordings folder, the mail store.
+std::vector<MissingRight> missingRights(Host &host, const std::string &connectionText,
+                                        const std::string &streamFilesRoot);
+/// The server's recordings folder as a run finds it: "Root Path" followed by "Stream Files\";
+/// a value that cannot be read counts as empty.
+std::string streamFilesRoot(RegistryAPI &registry);
+
 class ResetRun {
 public:
     ResetRun(Host &host, db::modTarvoDB &tarvoDb, Logging &log, ResetInputs inputs);
@@ -206,6 +220,16 @@ public:
     template <class T, class Read> T read(Read &&readValue, T fallback = T{}) {
         T value = fallback;
         attempt([&] { value = readValue(); });
+        return value;
+    }
+
+    /// Reads a value whose failure the run's rules let a subscriber's reset go on after: it is
+    /// reported as any failure, but not counted as a check that could not be made.
+    template <class T, class Read> T readNotCounted(Read &&readValue, T fallback = T{}) {
+        T value = fallback;
+        trap(
+            kResetWhere, [this](const std::string &text) { line(text); },
+            [&] { value = readValue(); });
         return value;
     }
 

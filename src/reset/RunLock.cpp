@@ -53,4 +53,17 @@ std::unique_ptr<IRunLock> takeServerRunLock(Host &host, const std::string &conne
     return nullptr;
 }
 
+bool runLockHeldElsewhere(Host &host, const std::string &connectionText, std::string &heldBy) {
+    heldBy.clear();
+    try {
+        if (host.database->takeRunLock(connectionText, runLockHolder(host), heldBy))
+            return false; // free: taken and let go at once
+    } catch (const Error &) {
+        return false;
+    }
+    if (heldBy.empty())
+        heldBy = "it has not named itself yet";
+    return true;
+}
+
 } // namespace zeph

@@ -24,4 +24,9 @@ bool nameServer(Host &host, const std::string &connectionText, std::string &serv
 std::unique_ptr<IRunLock> takeServerRunLock(Host &host, const std::string &connectionText,
                                             std::string &refusal);
 
+/// True, with the holder's text in `heldBy`, when another run holds the server's run lock now
+/// (a reset or a recovery under way). Asked by taking the lock and letting it go at once; false
+/// when it is free or cannot be asked for.
+bool runLockHeldElsewhere(Host &host, const std::string &connectionText, std::string &heldBy);
+
 } // namespace zeph

@@ -7,6 +7,7 @@ namespace zeph {
 
 void RunProgress::start(int total, Clock::time_point now) {
     m_start = now;
+    m_started = true;
     m_total = total;
     m_done = 0;
     m_current.clear();
@@ -19,11 +20,13 @@ void RunProgress::update(int done, const std::string &current) {
 }
 
 std::chrono::seconds RunProgress::elapsed(Clock::time_point now) const {
+    if (!m_started)
+        return std::chrono::seconds(0);
     return std::chrono::duration_cast<std::chrono::seconds>(now - m_start);
 }
 
 std::optional<std::chrono::seconds> RunProgress::remaining(Clock::time_point now) const {
-    if (m_done <= 0 || m_total <= m_done)
+    if (!m_started || m_done <= 0 || m_total <= m_done)
         return m_total <= m_done && m_total > 0 ? std::optional(std::chrono::seconds(0))
                                                 : std::nullopt;
     const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(now - m_start);

@@ -17,9 +17,12 @@ public:
     /// `done` subscribers are finished; `current` is the one under way ("" between them).
     void update(int done, const std::string &current);
 
+    /// True once start() was called: before it there is no run to tell of.
+    bool started() const { return m_started; }
     int done() const { return m_done; }
     int total() const { return m_total; }
     const std::string &current() const { return m_current; }
+    /// From the run's start; zero before it has started.
     std::chrono::seconds elapsed(Clock::time_point now = Clock::now()) const;
     /// Estimated from the pace so far; nothing to go on before the first subscriber is done.
     std::optional<std::chrono::seconds> remaining(Clock::time_point now = Clock::now()) const;
@@ -36,6 +39,7 @@ public:
 
 private:
     Clock::time_point m_start{};
+    bool m_started = false;
     int m_total = 0;
     int m_done = 0;
     std::string m_current;

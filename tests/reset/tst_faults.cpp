@@ -1,6 +1,7 @@
 // The faults a reset meets on the stand-in server: the exact lines, the error count, and the
 // server's state afterwards.
 #include "reset/Recovery.h"
+#include "reset/RunLock.h"
 #include "reset_helpers.h"
 
 #include <algorithm>
@@ -15,6 +16,10 @@ namespace {
 const char *const kSyncFailed = "Syncronization process failed";
 const char *const kRunErrorTail =
     ") in procedure cmdResetSubscribers_Click of Form frmResetSubscribers";
+
+bool contains(const std::string &text, const std::string &part) {
+    return text.find(part) != std::string::npos;
+}
 
 void append(std::vector<std::string> &to, const std::vector<std::string> &lines) {
     to.insert(to.end(), lines.begin(), lines.end());
@@ -72,27 +77,67 @@ TEST(ProcedureFault, AProcedureErrorIsLoggedAndEveryLaterStepStillRuns) {
     EXPECT_EQ(b.summary().stopReason, "");
 }
 
-// A run that could not empty mailboxes would remove subscribers with their messages kept: it
-// changes nothing and says why.
-TEST(ProcedureFault, AMissingMailLibraryStopsTheRunBeforeItsFirstChange) {
-    test::ResetBench b(20, {{"mail-library", "missing"}});
+// A run that cannot be made is refused before the question, in words that begin with
+// "Nothing was reset": no log, no journal, no change, not even the lists' synchronisation; and
+// once the cause is gone the same page runs.
+struct Refusal {
+    const char *name;
+    /// The stand-in setting that makes the run impossible, and its value.
+    const char *setting;
+    const char *value;
+    /// Another run holds the server's run lock.
+    bool lockHeld;
+    const char *reason;
+};
+
+class RunRefusal : public testing::TestWithParam<Refusal> {};
+
+TEST_P(RunRefusal, ComesBeforeTheQuestionAndLeavesNoTrace) {
+    const Refusal &c = GetParam();
+    test::ResetBench b(20);
     test::SubscriberFacts s =
         b.find([&](const auto &f) { return !f.directoryId.empty() && !b.conflicting(f); });
     b.addRow(s.objectId);
-    const test::Snapshot before = b.snapshot({s.alias});
+    const test::Snapshot before = b.snapshot();
     const int messages = b.messagesOf(s);
-    std::vector<std::string> lines = test::withoutEnd(b.run());
-    EXPECT_EQ(lines, (std::vector<std::string>{
-                         "(error) the mail store cannot be reached: no mail session can be made",
-                         "(error) The run stopped before resetting every subscriber: the mail "
-                         "store cannot be reached."}));
-    EXPECT_EQ(b.summary().stopReason, "the mail store cannot be reached");
-    EXPECT_NE(b.summary().closingMessage.find("The run stopped before resetting every "
-                                              "subscriber: the mail store cannot be reached."),
-              std::string::npos);
+    if (*c.setting)
+        b.temp.set(c.setting, c.value);
+    std::unique_ptr<IRunLock> other;
+    if (c.lockHeld) {
+        std::string refusal;
+        other = takeServerRunLock(b.host(), b.tarvoDb->DbConnectionString(), refusal);
+        ASSERT_TRUE(other) << refusal;
+    }
+
+    b.ui().expectBox(std::string("Nothing was reset: ") + c.reason);
+    b.page->cmdResetSubscribers_Click();
+    b.ui().verifyAllShown();
+    ASSERT_EQ(b.ui().boxes().size(), 1u);
+    EXPECT_EQ(b.ui().boxes()[0].text.rfind("Nothing was reset: ", 0), 0u);
+    EXPECT_EQ(b.ui().boxes()[0].icon, MsgIcon::Critical);
+    EXPECT_FALSE(contains(b.ui().boxes()[0].text, "Recipient Update Service"));
+    EXPECT_EQ(b.page->refusal(), b.ui().boxes()[0].text);
+    EXPECT_FALSE(b.page->summary());
+    EXPECT_TRUE(b.page->cmdResetSubscribers.Enabled);
+    EXPECT_TRUE(b.log->LogFilePath().empty() || !b.host().files->fileExists(b.log->LogFilePath()));
+    EXPECT_TRUE(b.db().calls.empty());
     EXPECT_EQ(b.messagesOf(s), messages);
-    test::expectSame(before, b.snapshot({s.alias}));
+    test::expectSame(before, b.snapshot());
+
+    // The cause gone, the same page asks and runs.
+    if (*c.setting)
+        b.temp.set(c.setting, "");
+    other.reset();
+    b.run();
+    EXPECT_EQ(b.summary().subscribersReset, 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, RunRefusal,
+    testing::Values(Refusal{"MailLibraryMissing", "mail-library", "missing", false,
+                            "the mail store cannot be reached."},
+                    Refusal{"RunLockHeld", "", "", true, "Another run is changing this server: "}),
+    [](const testing::TestParamInfo<Refusal> &param) { return std::string(param.param.name); });
 
 // A mailbox without address and one that does not resolve are logged, a read-only recording
 // goes, and every reset goes on.

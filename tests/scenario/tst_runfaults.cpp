@@ -248,12 +248,19 @@ TEST(ReadOnlyDatabase, TheRunRefusesWithTheSystemsMessageAndChangesNothing) {
     const auto before = digestsOf(scenario.host());
     const ScenarioHost::Result run = scenario.run(
         "zephrane-cli", kResetAll, "setpriv --reuid=nobody --regid=nogroup --clear-groups --");
-    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    // Refused before the question, first thing said: nothing was reset, and why.
+    EXPECT_EQ(run.status, 2) << run.out << run.err;
+    EXPECT_EQ(run.err.rfind("zephrane-cli: Nothing was reset: the server database cannot be "
+                            "written (",
+                            0),
+              0u)
+        << run.err;
     EXPECT_TRUE(contains(run.err, "Unable to open TarvoDB with necessary rights needed for this "
                                   "tool."))
         << run.err;
-    EXPECT_TRUE(contains(run.out, "(error) the server database cannot be written")) << run.out;
-    EXPECT_FALSE(contains(run.out, "** Resetting Subscriber **")) << run.out;
+    EXPECT_FALSE(contains(run.err, "Restting subscirber mailboxes")) << run.err;
+    EXPECT_FALSE(contains(run.err, "Recipient Update Service")) << run.err;
+    EXPECT_EQ(run.out, "");
     const auto after = digestsOf(scenario.host());
     for (const auto &[path, digest] : before) {
         if (path.find("TarvoDb.sqlite-") != std::string::npos)
