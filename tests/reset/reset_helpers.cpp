@@ -111,11 +111,17 @@ ResetBench::ResetBench(int subscribers,
     m_db = database.get();
     h.database = std::move(database);
     registry = std::make_unique<RegistryAPI>(*h.registry);
+    log = std::make_unique<Logging>(h);
+    reopenTables();
+    templateAlias = sqlText("SELECT Alias FROM vw_SubscriberTemplate ORDER BY Alias");
+}
+
+void ResetBench::reopenTables() {
+    Host &h = host();
+    page.reset();
     tarvoDb = std::make_unique<db::modTarvoDB>(*h.database);
     if (!tarvoDb->bOpenDatabase(tarvoDb->DbConnectionString()))
         throw std::runtime_error("the cached tables do not open");
-    log = std::make_unique<Logging>(h);
-    templateAlias = sqlText("SELECT Alias FROM vw_SubscriberTemplate ORDER BY Alias");
     ResetInputs inputs;
     inputs.grid = [this]() -> const SubscriberGrid & { return grid; };
     inputs.templateAlias = [this] { return templateAlias; };

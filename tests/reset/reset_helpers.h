@@ -70,6 +70,9 @@ public:
     bool preserve = false;
     std::unique_ptr<ResetPage> page;
 
+    /// Opens the cached tables again (after a change made straight on the server) and makes a
+    /// new page over them.
+    void reopenTables();
     /// A grid row as the selection page makes it; with an alias, for an id the server lacks.
     void addRow(const std::string &objectId, bool checked = true, const char *alias = nullptr);
     /// Confirms with Yes, answers the closing message with Cancel; the run's own log lines.

@@ -69,12 +69,13 @@ TEST_P(CliInterrupt, StopsAfterTheSubscriberUnderWayOrEndsAtOnce) {
             feeder += " printf '\\003'; sleep 0.3;";
         feeder +=
             " for i in $(seq 1200); do [ -e " + shellQuoted(done) + " ] && break; sleep 0.1; done";
+        // The program's end is marked inside the terminal, so that the feeder stops then.
         const std::string inner = "ZEPHRANE_HOST=" + shellQuoted(scenario.host()) + " " +
                                   shellQuoted(scenario.programsFolder() + "/zephrane-cli") + " " +
-                                  kReset + " >" + shellQuoted(outFile);
-        const std::string command = "(" + feeder + ") | script -qec " + shellQuoted(inner) +
-                                    " /dev/null; status=$?; touch " + shellQuoted(done) +
-                                    "; exit $status";
+                                  kReset + " >" + shellQuoted(outFile) + "; status=$?; touch " +
+                                  shellQuoted(done) + "; exit $status";
+        const std::string command =
+            "(" + feeder + ") | script -qec " + shellQuoted(inner) + " /dev/null";
         const zeph::test::CommandOutput shown = runCommand(command);
         result = {shown.status, readAll(outFile), shown.out};
     } else {

@@ -183,6 +183,9 @@ TEST_F(CliTerminal, ProgressCountsFromTheRunsStartAndFitsTheWidth) {
     ASSERT_FALSE(drawn.empty()) << r.err;
     bool cut = false;
     for (const std::string &line : drawn) {
+        // Messages take the progress line's place after erasing it; only progress is cut.
+        if (!std::regex_search(line, std::regex("^zephrane-cli: \\d+ of \\d")))
+            continue;
         EXPECT_LE(line.size(), 39u) << line;
         cut = cut || line.ends_with("...");
     }

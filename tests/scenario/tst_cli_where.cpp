@@ -184,8 +184,8 @@ TEST_F(CliWhere, ACsvImportNamesTheLinesThatMatchedNobody) {
     const Result r = cli("--csv " + shellQuoted(csv) + " --list");
     ASSERT_EQ(r.status, 0);
     EXPECT_EQ(listedRows(r.out).size(), 1u);
-    const std::string summary = "zephrane-cli: the CSV file '" + csv +
-                                "': 4 line(s) read, 1 subscriber(s) selected";
+    const std::string summary =
+        "zephrane-cli: the CSV file '" + csv + "': 4 line(s) read, 1 subscriber(s) selected";
     const std::string unmatched =
         "Lines of the CSV file that matched no subscriber (the header is line 1): 3, 5.";
     const auto at = r.err.find(summary);

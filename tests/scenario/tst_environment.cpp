@@ -124,7 +124,6 @@ TEST(CsvFile, ALineFeedAloneEndsALine) {
     const Result listed = scenario.cli("--csv " + shellQuoted(csv) + " --list");
     EXPECT_EQ(listed.status, 0) << listed.err;
     EXPECT_EQ(lines(listed.out), (std::vector<std::string>{rows[0], rows[1], rows[2]}));
-    EXPECT_NE(listed.err.find("': 3 line(s) read, 2 subscriber(s) selected"),
-              std::string::npos)
+    EXPECT_NE(listed.err.find("': 3 line(s) read, 2 subscriber(s) selected"), std::string::npos)
         << listed.err;
 }
