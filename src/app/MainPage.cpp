@@ -85,8 +85,10 @@ void MainPage::warnAboutUnfinished() {
             host.notice(note);
         scan.elsewhere.clear();
     }
+    if (!scan.needsAttention())
+        return;
     // A run under way holds entries open for the subscriber it is working on: they are its
-    // work, not an unfinished reset.
+    // work, not an unfinished reset. (Asked only then: asking takes the lock for a moment.)
     std::string heldBy;
     if (runLockHeldElsewhere(host, m_program.tarvoDb.DbConnectionString(), heldBy)) {
         host.ui->messageBox("A reset is running now (" + heldBy +

@@ -391,6 +391,10 @@ int reset(Session &session, ChooseSubscribersPage &choose, const Options &option
     else
         err << "zephrane-cli: the failed-records file could not be written: "
             << summary.failedRecordsProblem << "\n";
+    // Each ticked subscriber once, so that a script's counts add up to its selection; after
+    // the lines scripts already read.
+    if (!summary.dryRun && !summary.refusedBeforeAnyChange)
+        out << "Outcome: " << summary.outcome.text() << "\n";
     if (summary.refusedBeforeAnyChange)
         return kExitNothingRun;
     if (summary.stoppedByRequest) {

@@ -99,6 +99,9 @@ TEST_P(CliInterrupt, StopsAfterTheSubscriberUnderWayOrEndsAtOnce) {
         EXPECT_TRUE(contains(result.err, "stopped by request, reset 1 subscribers reset."))
             << result.err;
         EXPECT_TRUE(contains(result.err, "2 subscriber(s) not attempted")) << result.err;
+        EXPECT_TRUE(contains(result.out, "\nOutcome: 1 reset, 0 reset with errors, 0 skipped, 2 "
+                                         "not attempted\n"))
+            << result.out;
         // Nothing is left for a recovery.
         const ScenarioHost::Result recover = scenario.cli("--recover --yes");
         EXPECT_EQ(recover.status, 0) << recover.err;

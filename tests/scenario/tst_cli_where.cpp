@@ -139,10 +139,12 @@ TEST_F(CliWhere, AResetWritesTheFailedRecordsBesideItsLogForALaterCsvRun) {
     EXPECT_EQ(fs::path(failed).parent_path(), fs::path(log).parent_path());
     EXPECT_EQ(fs::path(failed).filename().string(),
               "Zephrane_Failed_" + fs::path(log).stem().string().substr(13) + ".csv");
-    // The line follows the log's.
+    // The line follows the log's; the outcome comes last, each ticked subscriber once.
     const auto outLines = lines(r.out);
-    ASSERT_GE(outLines.size(), 2u);
-    EXPECT_EQ(outLines[outLines.size() - 2].rfind("Log: ", 0), 0u);
+    ASSERT_GE(outLines.size(), 3u);
+    EXPECT_EQ(outLines[outLines.size() - 3].rfind("Log: ", 0), 0u);
+    EXPECT_EQ(outLines[outLines.size() - 2].rfind("Failed records: ", 0), 0u);
+    EXPECT_EQ(outLines.back().rfind("Outcome: ", 0), 0u) << outLines.back();
 
     const std::vector<std::string> records = lines(readAll(failed));
     ASSERT_EQ(records.size(), 4u) << readAll(failed);
