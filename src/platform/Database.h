@@ -46,6 +46,13 @@ struct DbRowSet {
     bool cut = false;
 };
 
+/// A right a run needs on one object of the server: "EXECUTE" on a procedure, "UPDATE" or
+/// "INSERT" on a table or view.
+struct DbRight {
+    std::string object;
+    std::string permission;
+};
+
 class IDbConnection {
 public:
     virtual ~IDbConnection() = default;
@@ -87,6 +94,13 @@ public:
     /// Proves that this connection may change the database: makes a change and takes it back,
     /// so that nothing is left of it. Throws Error (why not) when it may not.
     virtual void proveWritable() = 0;
+    /// Proves that this connection has each of `rights`, changing nothing. Throws Error (which
+    /// right is missing) when it has not. A backend whose rights are those of a file proves
+    /// that it may write it (the default).
+    virtual void proveRights(const std::vector<DbRight> &rights) {
+        static_cast<void>(rights);
+        proveWritable();
+    }
 };
 
 /// The server's run lock, held for as long as this object lives. It also ends with whatever

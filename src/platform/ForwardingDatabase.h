@@ -43,6 +43,7 @@ public:
     void rollbackTransaction() override { m_inner->rollbackTransaction(); }
     void makeDurable() override { m_inner->makeDurable(); }
     void proveWritable() override { m_inner->proveWritable(); }
+    void proveRights(const std::vector<DbRight> &rights) override { m_inner->proveRights(rights); }
 
 protected:
     IDbConnection &inner() { return *m_inner; }

@@ -341,6 +341,16 @@ void RestoreAlternateExtensions(ResetRun &run, const std::vector<int> *only) {
     run.reached("alternate-extensions");
 }
 
+std::vector<std::string> fixUpTables() {
+    std::vector<std::string> tables;
+    for (const FixUp &fixUp : fixUps()) {
+        const std::string table = tableOf(fixUp);
+        if (std::find(tables.begin(), tables.end(), table) == tables.end())
+            tables.push_back(table);
+    }
+    return tables;
+}
+
 void FixUpReferences(ResetRun &run) {
     if (run.dryRun) {
         std::string tables;

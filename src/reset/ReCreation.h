@@ -3,6 +3,7 @@
 // the creation, the alternate extension restore, the ten reference fix-ups and the directory
 // re-synchronisation.
 
+#include <string>
 #include <vector>
 
 namespace zeph {
@@ -23,6 +24,8 @@ void RestoreAlternateExtensions(ResetRun &run, const std::vector<int> *only = nu
 
 /// Moves every row that refers to the new ids to the old ones, in ten fixed steps.
 void FixUpReferences(ResetRun &run);
+/// The tables whose rows those steps change, each once, in the steps' order.
+std::vector<std::string> fixUpTables();
 
 /// sp_ModifySubscriber for the old id, and the wait for the directory.
 void ResynchronizeSubscriber(ResetRun &run);

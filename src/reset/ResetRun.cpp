@@ -1,8 +1,11 @@
 #include "ResetRun.h"
 
+#include "ReCreation.h"
+
 #include "RecoveryJournal.h"
 #include "app/registry/RegistryAPI.h"
 
+#include <algorithm>
 #include <future>
 
 namespace zeph {
@@ -89,10 +92,30 @@ void ResetRun::prepare(RegistryAPI &registry) {
 
 namespace {
 
+// The rights a reset uses: the server's procedures it calls and the tables and views whose
+// rows it changes (the fix-ups' tables among them).
+std::vector<DbRight> runRights() {
+    std::vector<DbRight> rights;
+    for (const char *procedure :
+         {"sp_DeleteSubscriber", "sp_CreateSubscriber", "sp_ModifySubscriber",
+          "sp_DeleteDirectorySyncTicket", "sp_SqlDirectorySync"})
+        rights.push_back({procedure, "EXECUTE"});
+    for (const char *table : {"vw_Subscriber", "Subscriber", "MessagingRule", "DTMFAccessID"})
+        rights.push_back({table, "UPDATE"});
+    rights.push_back({"DTMFAccessID", "INSERT"});
+    for (const std::string &table : fixUpTables()) {
+        if (std::none_of(rights.begin(), rights.end(), [&](const DbRight &r) {
+                return r.object == table && r.permission == "UPDATE";
+            }))
+            rights.push_back({table, "UPDATE"});
+    }
+    return rights;
+}
+
 // Why the database cannot be changed through a new connection; empty when it can.
 std::string unwritableDatabase(Host &host, const std::string &connectionText) {
     try {
-        host.database->connect(connectionText)->proveWritable();
+        host.database->connect(connectionText)->proveRights(runRights());
         return {};
     } catch (const Error &e) {
         return e.description();

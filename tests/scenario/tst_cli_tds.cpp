@@ -1,5 +1,6 @@
 // The programs on the stand-in server reached over TDS: zephrane-sim serve as a real process,
 // unixODBC and FreeTDS's driver as an administrator's machine has them.
+#include "platform/AsciiText.h"
 #include "platform/Error.h"
 #include "platform/odbc/OdbcDatabase.h"
 #include "platform/sqlite/RunLockFile.h"
@@ -154,6 +155,77 @@ TEST_F(CliTds, TwoClientsAtOnceEachWithItsOwnSessionAndOneRunLock) {
                                                    embeddedHeldBy)) != nullptr;
     }));
     EXPECT_FALSE(second->takeRunLock(kProgramText, "second", heldBy));
+}
+
+// The run proves the rights it uses before its first change, and nothing more: EXECUTE on the
+// procedures it calls, UPDATE and INSERT on the tables it changes, each asked or tried without
+// a change; no table is made.
+TEST_F(CliTds, TheRightsProbeAsksForTheRightsTheRunUsesAndMakesNothing) {
+    ServedHost served(m_host, "--verbose");
+    auto db = odbc::makeDatabase(served.connectionText());
+    auto conn = db->connect(kProgramText);
+    struct Grant {
+        const char *object;
+        const char *kind;
+        const char *permission;
+        DbValue granted;
+    };
+    const DbValue yes = std::int64_t{1};
+    const Grant grants[] = {
+        {"sp_DeleteSubscriber", "OBJECT", "EXECUTE", yes},
+        {"dbo.sp_SqlDirectorySync", "OBJECT", "EXECUTE", yes},
+        {"Subscriber", "OBJECT", "UPDATE", yes},
+        {"vw_Subscriber", "OBJECT", "SELECT", yes},
+        {"DTMFAccessID", "object", "insert", yes},
+        {"sp_NoSuchProcedure", "OBJECT", "EXECUTE", DbValue()},
+        {"NoSuchTable", "OBJECT", "UPDATE", DbValue()},
+        {"Subscriber", "OBJECT", "FLY", DbValue()},
+        {"TarvoDb", "DATABASE", "CREATE TABLE", DbValue()},
+    };
+    for (const Grant &g : grants) {
+        DbRowSet rows = conn->query("SELECT HAS_PERMS_BY_NAME(?, ?, ?) AS granted",
+                                    {DbValue(std::string(g.object)), DbValue(std::string(g.kind)),
+                                     DbValue(std::string(g.permission))},
+                                    true);
+        ASSERT_EQ(rows.rows.size(), 1u) << g.object;
+        EXPECT_EQ(rows.rows[0][0], g.granted) << g.object << " " << g.permission;
+    }
+    struct Probe {
+        std::vector<DbRight> rights;
+        std::string refusal; // empty: proved
+    };
+    const Probe probes[] = {
+        {{{"sp_CreateSubscriber", "EXECUTE"}, {"Subscriber", "UPDATE"}, {"DTMFAccessID", "INSERT"}},
+         ""},
+        {{{"sp_NoSuchProcedure", "EXECUTE"}}, "Could not find stored procedure"},
+        {{{"NoSuchTable", "UPDATE"}}, "NoSuchTable"},
+        {{{"Subscriber; DROP TABLE Subscriber", "UPDATE"}}, "Invalid object name"},
+    };
+    const Dump before = dumpServer(m_host.host(), nullptr);
+    for (const Probe &p : probes) {
+        if (p.refusal.empty()) {
+            EXPECT_NO_THROW(conn->proveRights(p.rights));
+        } else {
+            Error e = errorOf([&] { conn->proveRights(p.rights); });
+            EXPECT_TRUE(contains(e.description(), p.refusal)) << e.description();
+        }
+    }
+    // A dry run over the server proves the run's rights as a reset does, and changes nothing.
+    m_host.useDatabase(served.connectionText());
+    auto dry = m_host.cli("--template defaultTemplate --all --dry-run");
+    EXPECT_EQ(dry.status, 1) << dry.err;
+    EXPECT_FALSE(contains(dry.out, "cannot be written")) << dry.out;
+    EXPECT_EQ(difference(before, dumpServer(m_host.host(), nullptr)), "");
+    const std::string log = served.output();
+    EXPECT_FALSE(contains(lowerAscii(log), "create table")) << log;
+    // EXECUTE asked once for each procedure of the two probes above and the run's five.
+    std::size_t asked = 0;
+    const std::string ask = "HAS_PERMS_BY_NAME(@P1, 'OBJECT', 'EXECUTE')";
+    for (std::size_t at = log.find(ask); at != std::string::npos; at = log.find(ask, at + 1))
+        ++asked;
+    EXPECT_EQ(asked, 7u) << log;
+    EXPECT_TRUE(contains(log, "UPDATE \"Subscriber\" SET")) << log;
+    EXPECT_TRUE(contains(log, "INSERT INTO \"DTMFAccessID\"")) << log;
 }
 
 // Bytes of a packet that never ends, then the connection is gone.

@@ -216,6 +216,12 @@ public:
     // change the database, and nothing of the change stays.
     void proveWritable() override;
 
+    // Each right as the server grants it: a procedure's EXECUTE asked of HAS_PERMS_BY_NAME
+    // (a data source without it has no procedures to grant), a table's UPDATE or INSERT by a
+    // statement that changes no row, inside a transaction that is taken back. Nothing is made
+    // or changed, so an account with exactly the rights the run uses is accepted.
+    void proveRights(const std::vector<DbRight> &rights) override;
+
     // The changes that follow are one transaction of the server's (autocommit off) until
     // commitTransaction or rollbackTransaction (SQLEndTran).
     void beginTransaction() override;
@@ -490,6 +496,67 @@ OdbcConnection::insertRow(const std::string &target, const std::vector<std::stri
     } catch (const Error &) {
         return std::nullopt; // the row is stored; only its read-back failed
     }
+}
+
+void OdbcConnection::proveRights(const std::vector<DbRight> &rights) {
+    inTransaction(false, [&] {
+        bool asksPermissions = true;
+        for (const DbRight &right : rights) {
+            if (!isPlainName(right.object, false))
+                throw Error(sqlerr::kSyntaxOrObject, "Invalid object name '" + right.object + "'.");
+            if (right.permission == "EXECUTE") {
+                if (!asksPermissions)
+                    continue;
+                std::optional<DbValue> granted;
+                try {
+                    Statement stmt(m_link->get());
+                    stmt.bind(std::vector<DbValue>{DbValue(right.object)});
+                    stmt.execute("SELECT HAS_PERMS_BY_NAME(?, 'OBJECT', 'EXECUTE')");
+                    DbRowSet rows = stmt.fetchAll(0);
+                    stmt.drain();
+                    if (rows.rows.size() == 1 && rows.rows[0].size() == 1)
+                        granted = rows.rows[0][0];
+                } catch (const Error &) {
+                    asksPermissions = false; // not SQL Server: no procedures, no grants
+                    continue;
+                }
+                const auto *yes = granted ? std::get_if<std::int64_t>(&*granted) : nullptr;
+                const auto *text = granted ? std::get_if<std::string>(&*granted) : nullptr;
+                if (!granted || std::holds_alternative<std::monostate>(*granted))
+                    throw Error(sqlerr::kSyntaxOrObject,
+                                "Could not find stored procedure '" + right.object + "'.");
+                if (!(yes && *yes == 1) && !(text && *text == "1"))
+                    throw Error(sqlerr::kPermission, "The EXECUTE permission was denied on the "
+                                                     "object '" +
+                                                         right.object + "'.");
+                continue;
+            }
+            // A column to name: the first the table shows.
+            std::string column;
+            {
+                Statement stmt(m_link->get());
+                stmt.execute("SELECT * FROM " + quoteName(right.object) + " WHERE 1 = 0");
+                const std::vector<std::string> columns = stmt.columnNames();
+                stmt.drain();
+                if (columns.empty())
+                    throw Error(sqlerr::kGeneral, "The table " + right.object + " has no columns.");
+                column = quoteName(columns.front());
+            }
+            const std::string table = quoteName(right.object);
+            std::string probe;
+            if (right.permission == "UPDATE")
+                probe = "UPDATE " + table + " SET " + column + " = " + column + " WHERE 1 = 0";
+            else if (right.permission == "INSERT")
+                probe = "INSERT INTO " + table + " (" + column + ") SELECT " + column + " FROM " +
+                        table + " WHERE 1 = 0";
+            else
+                throw Error(sqlerr::kGeneral, "No proof of the right " + right.permission + ".");
+            Statement stmt(m_link->get());
+            stmt.execute(probe);
+            stmt.drain();
+        }
+        return 0;
+    });
 }
 
 void OdbcConnection::beginTransaction() {

@@ -659,6 +659,15 @@ std::optional<std::string> normalGuid(const std::string &text) {
     return "{" + t + "}";
 }
 
+bool isProcedure(const std::string &name) {
+    std::string wanted = lowerAscii(trim(name));
+    if (wanted.rfind("dbo.", 0) == 0)
+        wanted = wanted.substr(4);
+    const auto &all = procedures();
+    return std::any_of(all.begin(), all.end(),
+                       [&](const ProcedureSpec &p) { return lowerAscii(p.name) == wanted; });
+}
+
 std::optional<DbRowSet> callProcedure(sqlite3 *db, const std::string &name,
                                       const std::vector<DbParam> &args, ServerContext &context) {
     std::string wanted = lowerAscii(trim(name));

@@ -11,6 +11,9 @@ namespace zeph::sqlite::server {
 std::optional<DbRowSet> callProcedure(sqlite3 *db, const std::string &name,
                                       const std::vector<DbParam> &args, ServerContext &context);
 
+/// True when `name` (letter case ignored, "dbo." allowed) is one of the server's procedures.
+bool isProcedure(const std::string &name);
+
 /// What the directory synchroniser does, from the host's "directory-sync" setting.
 enum class SyncOutcome { Ok, Fail, Never };
 SyncOutcome syncOutcome(const ServerContext &context);

@@ -8,11 +8,15 @@
 #include "platform/sqlite/RunLockFile.h"
 #include "platform/sqlite/TsqlFunctions.h"
 #include "standin/server/ServerIdentity.h"
+#include "standin/server/ServerProcedures.h"
 #include "standin/server/ServerSchema.h"
 #include "standin/server/ServerProcedures.h"
 #include "standin/server/ServerSql.h"
 
 #include <sqlite3.h>
+
+#include <algorithm>
+#include <iterator>
 
 namespace zeph::tds {
 namespace {
@@ -77,6 +81,50 @@ int serverErrorNumber(long clientNumber) {
     }
 }
 
+// HAS_PERMS_BY_NAME(securable, class, permission): the one SQL login of the stand-in owns
+// the database, so it holds every permission on each of its objects: 1 for an object that
+// exists (a table, a view, a procedure of the server's) and a permission an object can have;
+// NULL, as on SQL Server, for a securable that is not found or a class or permission it does
+// not know.
+void hasPermsByName(sqlite3_context *call, int argc, sqlite3_value **argv) {
+    auto text = [&](int i) {
+        const unsigned char *t = argc > i ? sqlite3_value_text(argv[i]) : nullptr;
+        return t ? std::string(reinterpret_cast<const char *>(t)) : std::string();
+    };
+    std::string object = text(0);
+    const std::string kind = upperAscii(text(1));
+    const std::string permission = upperAscii(text(2));
+    static const char *const kObjectPermissions[] = {
+        "SELECT",     "INSERT", "UPDATE",  "DELETE",         "EXECUTE",
+        "REFERENCES", "ALTER",  "CONTROL", "TAKE OWNERSHIP", "VIEW DEFINITION"};
+    if (kind != "OBJECT" ||
+        std::none_of(std::begin(kObjectPermissions), std::end(kObjectPermissions),
+                     [&](const char *p) { return permission == p; })) {
+        sqlite3_result_null(call);
+        return;
+    }
+    const std::string lower = lowerAscii(object);
+    if (lower.rfind("dbo.", 0) == 0)
+        object = object.substr(4);
+    bool found = sqlite::server::isProcedure(object);
+    if (!found) {
+        try {
+            found = sqlite::server::queryCount(
+                        sqlite3_context_db_handle(call),
+                        "SELECT count(*) FROM sqlite_schema WHERE type IN ('table', 'view') "
+                        "AND name = ?1 COLLATE NOCASE AND name NOT LIKE 'sqlite%' "
+                        "AND name NOT LIKE 'zeph%'",
+                        {DbValue(object)}) > 0;
+        } catch (const Error &) {
+            found = false;
+        }
+    }
+    if (found)
+        sqlite3_result_int(call, 1);
+    else
+        sqlite3_result_null(call);
+}
+
 struct SessionDatabase::Handle {
     explicit Handle(const std::string &path)
         : connection(path, false) {
@@ -89,6 +137,8 @@ struct SessionDatabase::Handle {
         sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
         if (sqlite::server::queryCount(db, "SELECT count(*) FROM sqlite_schema") == 0)
             throw Error(sqlerr::kGeneral, "The server database " + path + " holds no tables.");
+        sqlite3_create_function(db, "HAS_PERMS_BY_NAME", 3, SQLITE_UTF8, nullptr, &hasPermsByName,
+                                nullptr, nullptr);
         // A commit is in the log file when it returns; the log reaches the disk when a client
         // asks (sys.sp_flush_log), at a checkpoint, or at the session's end.
         sqlite::exec(db, "PRAGMA synchronous=NORMAL");
