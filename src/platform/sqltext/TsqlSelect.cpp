@@ -1273,6 +1273,13 @@ private:
         if (name == "IIF") {
             unsupported("The function IIF");
         }
+        if (name == "HAS_PERMS_BY_NAME") {
+            // Answered by the server that runs the statement, which knows its grants.
+            argumentCount(name, args, 3, 3);
+            return {"HAS_PERMS_BY_NAME(" + args[0].sql + ", " + args[1].sql + ", " + args[2].sql +
+                        ")",
+                    TsqlType::Int};
+        }
         throw TsqlError(tsqlerr::kNotFunction,
                         "'" + nameToken.text + "' is not a recognized built-in function name.");
     }
