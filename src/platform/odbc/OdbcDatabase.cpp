@@ -302,7 +302,7 @@ DbRowSet OdbcConnection::readOnlyQuery(const std::string &sql, const std::vector
     return inTransaction(false, [&] {
         Statement stmt(m_link->get(), seconds);
         stmt.bind(params);
-        return runStoppable(stmt.get(), within, [&] {
+        return runStoppable(stmt, within, [&] {
             stmt.execute(sql);
             if (stmt.columnCount() == 0)
                 throw Error(sqlerr::kPermission, "The statement was refused: a read-only query "

@@ -165,6 +165,7 @@ DbRowSet Statement::fetchAll(std::size_t hidden, const DbQueryLimits &limits) {
         m_stmt.check(rc, "Reading a row");
         if (!budget.roomForRow()) {
             // The rest is never read: closing the cursor lets the driver drop it.
+            const std::lock_guard<std::mutex> closing(m_closing);
             SQLFreeStmt(m_stmt.get(), SQL_CLOSE);
             rows.cut = true;
             break;
@@ -258,6 +259,11 @@ std::string Statement::baseTable() {
         table = column;
     }
     return table;
+}
+
+void Statement::cancel() {
+    const std::lock_guard<std::mutex> closing(m_closing);
+    SQLCancel(m_stmt.get());
 }
 
 void Statement::drain() {

@@ -6,6 +6,7 @@
 #include "platform/Database.h"
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,10 @@ public:
     std::string baseTable();
 
     SQLHSTMT get() const { return m_stmt.get(); }
+    /// Asks the driver to stop the statement's running call, from another thread. Some drivers
+    /// drop the statement's cursor when they cancel, so this never meets the reading's own
+    /// closing of the cursor (which would free it twice).
+    void cancel();
 
 private:
     struct ColumnInfo {
@@ -58,6 +63,7 @@ private:
     std::string readText(SQLUSMALLINT column, bool &isNull, ReadBudget &budget);
 
     Handle m_stmt;
+    std::mutex m_closing;
     // Parameter buffers: reserved before binding, so they never move while bound.
     std::vector<std::basic_string<SQLWCHAR>> m_texts;
     std::vector<std::int64_t> m_integers;

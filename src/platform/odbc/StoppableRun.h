@@ -6,6 +6,7 @@
 // another thread on a statement that is running.
 
 #include "OdbcCall.h"
+#include "OdbcStatement.h"
 #include "platform/QueryLimits.h"
 
 #include <chrono>
@@ -15,7 +16,7 @@
 namespace zeph::odbc {
 
 template <class Work>
-auto runStoppable(SQLHSTMT statement, const DbQueryLimits &limits, Work &&work) {
+auto runStoppable(Statement &statement, const DbQueryLimits &limits, Work &&work) {
     if (limits.timeoutSeconds <= 0 && !limits.keepGoing)
         return work();
     using Clock = std::chrono::steady_clock;
@@ -33,7 +34,7 @@ auto runStoppable(SQLHSTMT statement, const DbQueryLimits &limits, Work &&work) 
         else if (limits.keepGoing && !limits.keepGoing())
             stop = Stop::Cancel;
         if (stop != Stop::None)
-            SQLCancel(statement);
+            statement.cancel();
     }
     auto stopped = [&](const Error *failure) -> Error {
         if (stop == Stop::Time || (failure && failure->number() == kQueryTimedOut))
