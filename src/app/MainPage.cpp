@@ -188,8 +188,9 @@ bool MainPage::cmdNext_Click() {
         kNext, [this](const std::string &t) { reportError(t); },
         [&] {
             if (templateListText().empty()) {
-                m_program.message("You must first select a template to use when resetting "
-                                  "subscribers");
+                m_program.host.ui->messageBox("You must first select a template to use when "
+                                              "resetting subscribers",
+                                              MsgButtons::OK, MsgIcon::Warning);
                 return;
             }
             moveOn = true;

@@ -64,7 +64,10 @@ void Program::message(const std::string &text) {
 }
 
 std::function<void(const std::string &)> Program::messageReporter() {
-    return [this](const std::string &text) { message(text); };
+    // What it reports are failures: they carry the error icon.
+    return [this](const std::string &text) {
+        host.ui->messageBox(text, MsgButtons::OK, MsgIcon::Critical);
+    };
 }
 
 } // namespace zeph

@@ -1,5 +1,7 @@
 #include "frmAbout.h"
 
+#include "ui/WindowPlacement.h"
+
 #include <QCursor>
 #include <QFont>
 #include <QGridLayout>
@@ -87,6 +89,8 @@ frmAbout::frmAbout(AboutPage &page, QWidget *parent)
             [this](const QString &) { lblChangeLanguage_Click(); });
     // OK hides the window; it stays loaded, and the next showing runs no new load step.
     connect(cmdOK, &QPushButton::clicked, this, &QDialog::hide);
+    // Never so small that the texts run over the logo or each other, in any language's font.
+    ui::setUsableMinimumSize(this, 420);
 }
 
 void frmAbout::Form_Load() {
@@ -101,6 +105,12 @@ void frmAbout::Form_Load() {
         connect(action, &QAction::triggered, this,
                 [this, index] { m_page.mnuLanguageList_Click(index); });
     }
+}
+
+void frmAbout::showEvent(QShowEvent *event) {
+    // The language may have changed the fonts since the box was last shown.
+    ui::setUsableMinimumSize(this, 420);
+    QDialog::showEvent(event);
 }
 
 void frmAbout::lblChangeLanguage_Click() {

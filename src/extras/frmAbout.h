@@ -7,6 +7,7 @@
 #include <QDialog>
 
 class QLabel;
+class QShowEvent;
 class QMenu;
 class QPushButton;
 
@@ -24,6 +25,9 @@ public:
     QLabel *lblChangeLanguage = nullptr;
     QPushButton *cmdOK = nullptr;
     QMenu *mnuSelectLanguage = nullptr;
+
+protected:
+    void showEvent(QShowEvent *event) override;
 
 private:
     void lblChangeLanguage_Click();

@@ -261,7 +261,10 @@ void AdvancedSearchPage::message(const std::string &text) {
 }
 
 std::function<void(const std::string &)> AdvancedSearchPage::reporter() {
-    return [this](const std::string &text) { message(text); };
+    return [this](const std::string &text) {
+        if (m_host.ui)
+            m_host.ui->messageBox(text, MsgButtons::OK, MsgIcon::Critical);
+    };
 }
 
 void AdvancedSearchPage::closeResults() {

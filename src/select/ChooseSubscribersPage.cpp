@@ -182,11 +182,15 @@ void ChooseSubscribersPage::message(const std::string &text) {
 
 void ChooseSubscribersPage::refuse(const std::string &text) {
     m_inputRefused = true;
-    message(text);
+    if (m_host.ui)
+        m_host.ui->messageBox(text, MsgButtons::OK, MsgIcon::Warning);
 }
 
 std::function<void(const std::string &)> ChooseSubscribersPage::reporter() {
-    return [this](const std::string &text) { message(text); };
+    return [this](const std::string &text) {
+        if (m_host.ui)
+            m_host.ui->messageBox(text, MsgButtons::OK, MsgIcon::Critical);
+    };
 }
 
 void ChooseSubscribersPage::changed() {

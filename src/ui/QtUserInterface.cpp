@@ -6,6 +6,8 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 
+#include <cctype>
+
 namespace zeph::ui {
 
 QtUserInterface::QtUserInterface(QWidget *fallbackParent)
@@ -17,12 +19,23 @@ QWidget *QtUserInterface::parentWidget() const {
     return m_parent;
 }
 
+MsgIcon QtUserInterface::iconOf(const std::string &text, MsgButtons buttons, MsgIcon asked) {
+    if (asked != MsgIcon::None)
+        return asked;
+    std::string start = text.substr(0, 7);
+    for (char &c : start)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (start.starts_with("(error)") || start.starts_with("error"))
+        return MsgIcon::Critical;
+    return buttons == MsgButtons::YesNo ? MsgIcon::Question : MsgIcon::Information;
+}
+
 MsgAnswer QtUserInterface::messageBox(const std::string &text, MsgButtons buttons, MsgIcon icon,
                                       const std::string &title) {
     QMessageBox box(parentWidget());
     box.setWindowTitle(title.empty() ? QStringLiteral("Zephrane") : QString::fromStdString(title));
     box.setText(QString::fromStdString(text));
-    switch (icon) {
+    switch (iconOf(text, buttons, icon)) {
     case MsgIcon::Information:
         box.setIcon(QMessageBox::Information);
         break;

@@ -25,6 +25,11 @@ public:
 
     void setFallbackParent(QWidget *parent) { m_parent = parent; }
 
+    /// The icon a box shows: the one asked for; without one, the icon of the text's meaning
+    /// (an error report or a text that begins with "Error" gets the error icon, a question
+    /// the question mark, anything else the information icon).
+    static MsgIcon iconOf(const std::string &text, MsgButtons buttons, MsgIcon asked);
+
 private:
     QWidget *parentWidget() const;
     /// Shows the box modally with the normal pointer; its result.

@@ -7,11 +7,19 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScreen>
+#include <QSet>
 #include <QSortFilterProxyModel>
 #include <QTableView>
+#include <QTimer>
+
+#include "ui/QtUserInterface.h"
+
+#include <cstdlib>
+#include <filesystem>
 
 using namespace zeph;
 using test::WizardRun;
@@ -174,4 +182,109 @@ TEST(WorkingList, SizeAndPlaceAreKeptBetweenProgramRuns) {
     EXPECT_EQ(opened, left) << opened.x() << "," << opened.y() << " " << opened.width() << "x"
                             << opened.height() << " / " << left.x() << "," << left.y() << " "
                             << left.width() << "x" << left.height();
+}
+
+// The About box in every language: nothing lies over the logo or another text.
+TEST(WorkingList, TheAboutBoxIsLaidOutInEveryLanguage) {
+    WizardRun run;
+    for (const char *code : {"DEU", "FRA", "JPN"}) {
+        const std::string library = std::string(ZEPH_BIN_DIR) + "/zephrane_" + code + ".dll";
+        if (!std::filesystem::exists(library))
+            GTEST_SKIP() << "the language libraries were not built";
+        std::filesystem::copy_file(library,
+                                   run.host.programFolder() + "/zephrane_" + code + ".dll");
+    }
+    QWidget *about = nullptr;
+    QTimer::singleShot(0, [&] {
+        about = QApplication::activeModalWidget();
+        if (about)
+            about->hide();
+    });
+    run.wizard->showAbout();
+    ASSERT_NE(about, nullptr);
+    for (const std::int32_t language : {1033, 1031, 1036, 1041}) {
+        run.program->localize.switchLanguage(language);
+        about->show();
+        about->resize(1, 1); // as small as it lets itself be
+        settle();
+        SCOPED_TRACE(language);
+        expectUsable(about);
+        if (const char *shots = std::getenv("ZEPH_TEST_SHOTS"))
+            about->grab().save(QString::fromUtf8(shots) +
+                               QStringLiteral("/about-%1.png").arg(language));
+        about->hide();
+    }
+}
+
+// Every button and check box of every page has an Alt key of its own, in every language.
+TEST(WorkingList, EveryButtonHasItsOwnAltKeyInEveryLanguage) {
+    WizardRun run;
+    for (const char *code : {"DEU", "FRA", "JPN"}) {
+        const std::string library = std::string(ZEPH_BIN_DIR) + "/zephrane_" + code + ".dll";
+        if (!std::filesystem::exists(library))
+            GTEST_SKIP() << "the language libraries were not built";
+        std::filesystem::copy_file(library,
+                                   run.host.programFolder() + "/zephrane_" + code + ".dll");
+    }
+    run.toFilledGrid();
+    run.click(run.wizard->chooseWindow()->cmdNext);
+    for (const std::int32_t language : {1031, 1036, 1041, 1033}) {
+        run.program->localize.switchLanguage(language);
+        settle();
+        for (QWidget *page : std::initializer_list<QWidget *>{
+                 run.wizard->mainWindow(), run.wizard->chooseWindow(), run.wizard->resetWindow()}) {
+            QSet<QChar> keys;
+            for (QAbstractButton *button : page->findChildren<QAbstractButton *>()) {
+                if (button->text().isEmpty())
+                    continue;
+                const QKeySequence key = QKeySequence::mnemonic(button->text());
+                const std::string what =
+                    page->objectName().toStdString() + "." + button->objectName().toStdString() +
+                    " \"" + button->text().toStdString() + "\" in " + std::to_string(language);
+                ASSERT_FALSE(key.isEmpty()) << what << " has no Alt key";
+                const QChar letter = QChar(key[0].key());
+                EXPECT_FALSE(keys.contains(letter)) << what << " shares its Alt key";
+                keys.insert(letter);
+            }
+        }
+    }
+}
+
+// A message box carries the icon of its meaning.
+TEST(WorkingList, MessageBoxesCarryTheIconOfTheirMeaning) {
+    const struct {
+        const char *text;
+        MsgButtons buttons;
+        MsgIcon asked, shown;
+    } cases[] = {
+        {"(error):5 (Invalid procedure call) in procedure Form_Load of Form frmMain",
+         MsgButtons::OK, MsgIcon::None, MsgIcon::Critical},
+        {"Error! CSV file is not a valid format.", MsgButtons::OK, MsgIcon::None,
+         MsgIcon::Critical},
+        {"error in myLoadResString: Resource with identifier '9' not found", MsgButtons::OK,
+         MsgIcon::None, MsgIcon::Critical},
+        {"Import complete.  3 lines read in from text file, 2 users added to grid.", MsgButtons::OK,
+         MsgIcon::None, MsgIcon::Information},
+        {"A newer version is available.  Open the page now?", MsgButtons::YesNo, MsgIcon::None,
+         MsgIcon::Question},
+        {"Errors in a refusal keep the icon asked for", MsgButtons::OK, MsgIcon::Warning,
+         MsgIcon::Warning},
+        {"You must first select a COS", MsgButtons::OK, MsgIcon::Warning, MsgIcon::Warning},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(ui::QtUserInterface::iconOf(c.text, c.buttons, c.asked), c.shown) << c.text;
+    // The selection page's refusals warn.
+    WizardRun run;
+    run.toFilledGrid();
+    frmChooseSubscribers *choose = run.wizard->chooseWindow();
+    choose->cmbSubscriberSelectType->setCurrentIndex(1);
+    choose->txtSubscriberExtensionRangeLow->setText(QStringLiteral("9"));
+    choose->txtSubscriberExtensionRangeHigh->setText(QStringLiteral("1"));
+    run.wizard->choosePage()->txtSubscriberExtensionRangeLow.Text = "9";
+    run.wizard->choosePage()->txtSubscriberExtensionRangeHigh.Text = "1";
+    run.ui.expectBox("Invalid extension range.");
+    run.click(choose->cmdView);
+    run.ui.verifyAllShown();
+    ASSERT_FALSE(run.ui.boxes().empty());
+    EXPECT_EQ(run.ui.boxes().back().icon, MsgIcon::Warning);
 }
