@@ -61,10 +61,16 @@ constexpr std::array kStrings = {
     OwnString{514, "Open Folder"},
     OwnString{515, "Stopping after the subscriber under way..."},
     OwnString{516, "Unfinished resets"},
-    OwnString{517, "These resets of this server did not finish: until they are recovered, the subscribers listed may be missing from the server or not fully reset. Recover finishes each one as listed, with a run log; Not Now leaves them for later."},
+    OwnString{517, "These resets of this server did not finish: until they are recovered, the "
+                   "subscribers listed may be missing from the server or not fully reset. Recover "
+                   "finishes each one as listed, with a run log; Not Now leaves them for later."},
     OwnString{518, "Recover"},
     OwnString{519, "Not Now"},
     OwnString{520, "Journals of other servers (left as they are):"},
+    OwnString{521, "Stop the reset after the subscriber under way?  That subscriber is finished "
+                   "first; the subscribers after it are not reset."},
+    OwnString{522, "A reset is under way.  Stop it after the subscriber under way and close "
+                   "Zephrane once it has stopped?"},
 };
 
 static_assert(std::is_sorted(kStrings.begin(), kStrings.end(),

@@ -10,6 +10,7 @@
 #include <QFont>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -20,10 +21,6 @@
 #include <algorithm>
 
 namespace zeph {
-
-const char *const frmResetSubscribers::kCloseRefused =
-    "The subscriber reset is still running.  Wait until it is complete before closing Zephrane: "
-    "ending the program now could lose the subscriber that is being reset.";
 
 namespace {
 
@@ -83,9 +80,11 @@ frmResetSubscribers::frmResetSubscribers(ResetPage &page, i18n::modLocalize *loc
     layout->addWidget(frmReview);
 
     cmdResetSubscribers = button("cmdResetSubscribers", ResetPage::kResetCaption, central);
+    cmdStop = button("cmdStop", "", central);
     auto *resetLine = new QHBoxLayout;
     resetLine->addStretch(1);
     resetLine->addWidget(cmdResetSubscribers);
+    resetLine->addWidget(cmdStop);
     resetLine->addStretch(1);
     layout->addLayout(resetLine);
 
@@ -154,7 +153,10 @@ void frmResetSubscribers::retranslate() {
     cmdOpenLog->setText(text(512));
     cmdOpenFailedRecords->setText(text(513));
     cmdOpenLogFolder->setText(text(514));
-    ui::giveMnemonics(this, {{cmdHelp, 'h'},
+    cmdStop->setText(text(510));
+    cmdStop->setToolTip(text(515));
+    ui::giveMnemonics(this, {{cmdStop, 's'},
+                             {cmdHelp, 'h'},
                              {cmdExit, 'x'},
                              {cmdPrevious, 'p'},
                              {cmdNext, 'n'},
@@ -250,9 +252,12 @@ void frmResetSubscribers::connectEvents() {
         bool wasFinished = m_page.finished();
         m_page.cmdResetSubscribers_Click();
         refresh();
-        if (!wasFinished && m_page.finished())
+        if (!wasFinished && m_page.finished()) {
             emit runFinished();
+            runEnded();
+        }
     });
+    connect(cmdStop, &QPushButton::clicked, this, &frmResetSubscribers::stopRun);
     connect(cmdPrevious, &QPushButton::clicked, this, [this] {
         if (m_page.cmdPrevious.Enabled)
             emit previousRequested();
@@ -289,6 +294,7 @@ void frmResetSubscribers::refresh() {
     showControl(cmdNext, m_page.cmdNext);
     showControl(cmdHelp, m_page.cmdHelp);
     showControl(cmdExit, m_page.cmdExit);
+    cmdStop->setEnabled(m_page.running() && !m_page.stopRequested());
     showControl(chkSkipDLResynch, m_page.chkSkipDLResynch);
     {
         QSignalBlocker block(chkSkipDLResynch);
@@ -304,11 +310,64 @@ void frmResetSubscribers::refresh() {
     showResults();
 }
 
+void frmResetSubscribers::stopRun() {
+    if (m_stopQuestion)
+        m_stopQuestion->close();
+    m_page.requestStop();
+    refresh();
+}
+
+void frmResetSubscribers::askToStop(bool thenExit) {
+    if (!m_page.running() || m_page.stopRequested())
+        return;
+    if (m_stopQuestion) {
+        m_stopQuestion->raise();
+        return;
+    }
+    // Not modal: the run goes on while the operator reads, and stops only on Yes.
+    auto *box =
+        new QMessageBox(QMessageBox::Question, qs(ResetPage::kWindowCaption),
+                        text(thenExit ? 522 : 521), QMessageBox::Yes | QMessageBox::No, this);
+    box->setObjectName(QStringLiteral("stopQuestion"));
+    box->setDefaultButton(QMessageBox::No);
+    box->setEscapeButton(QMessageBox::No);
+    box->setWindowModality(Qt::NonModal);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QMessageBox::finished, this, [this, box, thenExit](int) {
+        if (box->clickedButton() != box->button(QMessageBox::Yes))
+            return;
+        m_exitWhenEnded = m_exitWhenEnded || thenExit;
+        m_page.requestStop();
+        refresh();
+    });
+    m_stopQuestion = box;
+    box->show();
+}
+
+void frmResetSubscribers::runEnded() {
+    if (m_stopQuestion)
+        m_stopQuestion->close();
+    if (m_exitWhenEnded) {
+        m_exitWhenEnded = false;
+        emit exitRequested();
+    }
+}
+
+void frmResetSubscribers::keyPressEvent(QKeyEvent *event) {
+    // Escape during a run asks whether to stop it; otherwise it means nothing here.
+    if (event->key() == Qt::Key_Escape && m_page.running()) {
+        askToStop(false);
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
 void frmResetSubscribers::closeEvent(QCloseEvent *event) {
     event->ignore();
-    // Ending the program between a subscriber's removal and its re-creation would lose it.
+    // Ending the program between a subscriber's removal and its re-creation would lose it:
+    // during a run, closing asks whether to stop after the subscriber under way and then end.
     if (m_page.running()) {
-        QMessageBox::warning(this, qs(ResetPage::kWindowCaption), qs(kCloseRefused));
+        askToStop(true);
         return;
     }
     // Otherwise closing through the frame ends the program the way Exit does.

@@ -8,10 +8,14 @@
 #include "i18n/modLocalize.h"
 
 #include <QMainWindow>
+#include <QMessageBox>
+#include <QPointer>
 
 class QCheckBox;
 class QGroupBox;
+class QKeyEvent;
 class QLabel;
+
 class QProgressBar;
 class QPushButton;
 
@@ -31,8 +35,9 @@ public:
     /// Shows the page's state (buttons, check box, progress, count).
     void refresh();
 
-    /// The message shown when closing through the frame is refused during a run.
-    static const char *const kCloseRefused;
+    /// Asks the run under way to stop after the subscriber under way (Stop, Escape after its
+    /// question). The run goes on while the question is open.
+    void stopRun();
 
     QLabel *Label1 = nullptr;
     QLabel *lblAddSubscribers = nullptr;
@@ -42,6 +47,11 @@ public:
     QGroupBox *frmReview = nullptr;
     QLabel *lblReview = nullptr;
     QPushButton *cmdResetSubscribers = nullptr;
+    /// Stops the run after the subscriber under way; usable only while a run goes on.
+    QPushButton *cmdStop = nullptr;
+    /// The question that Escape or closing the window asks during a run; it does not hold the
+    /// run up (null while none is open).
+    QMessageBox *stopQuestion() const { return m_stopQuestion; }
     QGroupBox *frmProgress = nullptr;
     QProgressBar *ProgressBar = nullptr;
     QLabel *lblSubscribersAdded = nullptr;
@@ -71,6 +81,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void connectEvents();
@@ -82,8 +93,16 @@ private:
     void retranslate();
     QString text(std::uint32_t id) const;
 
+    /// Asks, without holding up the run, whether to stop it (and then close the program).
+    void askToStop(bool thenExit);
+    /// The run has ended: a pending question has nothing left to ask, and an exit asked for
+    /// during the run is carried out.
+    void runEnded();
+
     ResetPage &m_page;
     i18n::modLocalize *m_localize;
+    QPointer<QMessageBox> m_stopQuestion;
+    bool m_exitWhenEnded = false;
     i18n::WindowRegistration m_languageRegistration;
 };
 

@@ -241,12 +241,10 @@ void Wizard::checkForUpdate() {
 void Wizard::exitProgram() {
     if (m_recoveryPage && m_recoveryPage->running())
         return;
-    if (m_program.resetRunning && m_program.resetRunning()) {
-        m_program.message("A subscriber reset is under way.  Wait until it is complete before "
-                          "leaving, or a subscriber may be lost between its removal and its "
-                          "re-creation.");
+    // During a run the reset window asks whether to stop it first; nothing modal may stand
+    // between two steps of a subscriber, so any other way out waits for the run's end.
+    if (m_program.resetRunning && m_program.resetRunning())
         return;
-    }
     rememberPlace();
     m_program.ExitApplication(0);
 }
