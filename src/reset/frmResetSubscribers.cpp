@@ -226,6 +226,8 @@ void frmResetSubscribers::showResults() {
     QString text =
         (summary->dryRun ? tr("Subscribers that would be reset: %1") : tr("Subscribers reset: %1"))
             .arg(summary->subscribersReset);
+    // What became of each ticked subscriber, counted once.
+    text += QStringLiteral("\n") + QString::fromStdString(summary->outcome.text());
     text += QStringLiteral("\n") + tr("Errors: %1").arg(summary->errorCount);
     text += QStringLiteral("\n") +
             tr("Log: %1").arg(QString::fromStdString(m_page.nativePath(summary->logFilePath)));

@@ -3,11 +3,14 @@
 #include "Wizard.h"
 #include "app/frmMain.h"
 #include "extras/frmHelp.h"
+#include "reset/RecoveryPage.h"
 #include "reset/ResetPage.h"
+#include "reset/frmRecovery.h"
 #include "reset/frmResetSubscribers.h"
 #include "select/ChooseSubscribersPage.h"
 #include "select/frmChooseSubscribers.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -68,12 +71,57 @@ void runSteps(QObject *owner, std::shared_ptr<std::vector<std::function<void()>>
     });
 }
 
+// Presses Stop once the run has finished its first subscriber and saves the page then.
+void stopDuringTheRun(Wizard *w, const QString &folder) {
+    auto *watch = new QTimer(w);
+    QObject::connect(watch, &QTimer::timeout, w, [w, watch, folder] {
+        ResetPage *page = w->resetPage();
+        if (!page || !page->running() || page->ProgressBar.Value < 1)
+            return;
+        w->resetWindow()->cmdStop->click();
+        save(w->resetWindow(), folder, QStringLiteral("5-stop"));
+        watch->deleteLater();
+    });
+    watch->start(50);
+}
+
+// Answers the recovery's question with Yes and its closing message with OK.
+void answerRecoveryBoxes(QObject *owner) {
+    auto *watch = new QTimer(owner);
+    QObject::connect(watch, &QTimer::timeout, owner, [watch] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        if (QAbstractButton *yes = box->button(QMessageBox::Yes)) {
+            yes->click();
+        } else if (QAbstractButton *ok = box->button(QMessageBox::Ok)) {
+            ok->click();
+            watch->deleteLater();
+        }
+    });
+    watch->start(200);
+}
+
 } // namespace
 
 void takeScreenshots(Wizard &wizard, const QString &folder) {
     QDir().mkpath(folder);
     Wizard *w = &wizard;
     auto steps = std::make_shared<std::vector<std::function<void()>>>();
+    // A start that found an interrupted run shows the recovery page first.
+    steps->push_back([w, folder] {
+        if (!w->recoveryWindow())
+            return;
+        save(w->recoveryWindow(), folder, QStringLiteral("0-recovery"));
+        answerRecoveryBoxes(w);
+        w->recoveryWindow()->cmdRecover->click();
+    });
+    steps->push_back([w, folder] {
+        if (!w->recoveryWindow())
+            return;
+        save(w->recoveryWindow(), folder, QStringLiteral("0-recovered"));
+        w->recoveryWindow()->cmdClose->click();
+    });
     steps->push_back([w, folder] {
         w->mainWindow()->cmbTemplateListDisplayName->setCurrentIndex(0);
         save(w->mainWindow(), folder, QStringLiteral("1-template"));
@@ -104,6 +152,7 @@ void takeScreenshots(Wizard &wizard, const QString &folder) {
     steps->push_back([w, folder] {
         save(w->resetWindow(), folder, QStringLiteral("3-reset"));
         answerRunBoxes(w, folder);
+        stopDuringTheRun(w, folder);
         w->resetWindow()->cmdResetSubscribers->click();
     });
     steps->push_back([w, folder] {
