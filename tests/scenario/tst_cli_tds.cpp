@@ -118,6 +118,65 @@ TEST_F(CliTds, AStatementTheServerDoesNotRunIsAnErrorNeverASuccess) {
     EXPECT_GT(std::get<std::int64_t>(rows.rows[0][0]), 0);
 }
 
+TEST_F(CliTds, FailuresComeBackInSqlServersWords) {
+    ServedHost served(m_host);
+    auto db = odbc::makeDatabase(served.connectionText());
+    auto conn = db->connect(kProgramText);
+    const std::string alias = std::get<std::string>(
+        conn->query("SELECT Alias FROM Subscriber ORDER BY Alias", {}, true).rows.at(0).at(0));
+    const Dump before = dumpServer(m_host.host(), nullptr);
+    struct Case {
+        std::string sql;
+        std::string words;
+    };
+    const Case cases[] = {
+        {"SELECT * FROM NoSuchTable", "Invalid object name 'NoSuchTable'."},
+        {"SELECT NoSuchColumn FROM Subscriber", "Invalid column name 'NoSuchColumn'."},
+        {"EXEC sp_NoSuchProcedure", "Could not find stored procedure 'sp_NoSuchProcedure'."},
+        {"SELECT 1 / (SubscriberType - SubscriberType) FROM Subscriber",
+         "Divide by zero error encountered."},
+        {"SELECT Alias + 1 FROM Subscriber",
+         "Conversion failed when converting the varchar value '"},
+        {"SELECT CAST('2024-02-30' AS datetime)",
+         "The conversion of a varchar data type to a datetime data type resulted in an "
+         "out-of-range value."},
+        {"SELECT length(Alias) FROM Subscriber",
+         "'length' is not a recognized built-in function name."},
+        {"INSERT INTO Subscriber (SubscriberObjectID, Alias, SubscriberType) "
+         "VALUES ('{00000000-0000-0000-0000-00000000000A}', NULL, 1)",
+         "Cannot insert the value NULL into column 'Alias', table 'TarvoDb.dbo.Subscriber'; "
+         "column does not allow nulls. INSERT fails."},
+        {"INSERT INTO Subscriber (SubscriberObjectID, Alias, SubscriberType) "
+         "SELECT SubscriberObjectID, 'another-" +
+             alias + "', 1 FROM Subscriber WHERE Alias = '" + alias + "'",
+         "Violation of PRIMARY KEY constraint 'PK_Subscriber'. Cannot insert duplicate key in "
+         "object 'dbo.Subscriber'."},
+    };
+    for (const Case &c : cases) {
+        const Error e = errorOf([&] { conn->query(c.sql, {}, false); });
+        EXPECT_NE(e.description().find(c.words), std::string::npos) << c.sql << "\n"
+                                                                    << e.description();
+    }
+    EXPECT_EQ(difference(before, dumpServer(m_host.host(), nullptr)), "");
+
+    // With SQL Server's numbers, as FreeTDS's own client shows them.
+    const std::string script = m_host.temp().path() + "/batches.sql";
+    std::ofstream(script) << "SELECT * FROM NoSuchTable\ngo\nEXEC sp_NoSuchProcedure\ngo\n"
+                             "SELECT 1 / 0\ngo\nSELECT nosuch(1)\ngo\nSELECT 1 +\ngo\n"
+                             "SELECT CAST('2030-01-01' AS datetime), 'a' + 'b', 0x414243\ngo\n";
+    const std::string out = m_host.temp().path() + "/tsql.out";
+    const std::string command = "TDSVER=7.4 tsql -H 127.0.0.1 -p " + std::to_string(served.port()) +
+                                " -U zephrane -P " + ServedHost::kPassword + " < " + script +
+                                " > " + out + " 2>&1";
+    ASSERT_EQ(std::system(command.c_str()) == -1, false);
+    const std::string shown = readAll(out);
+    for (const char *number : {"Msg 208 ", "Msg 2812 ", "Msg 8134 ", "Msg 195 ", "Msg 102 "})
+        EXPECT_NE(shown.find(number), std::string::npos) << number << "\n" << shown;
+    EXPECT_NE(shown.find("2030-01-01 00:00:00.000"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("\tab\t"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("tsql_"), std::string::npos) << shown; // an expression has no name
+}
+
 TEST_F(CliTds, TwoClientsAtOnceEachWithItsOwnSessionAndOneRunLock) {
     ServedHost served(m_host);
     auto first = odbc::makeDatabase(served.connectionText());

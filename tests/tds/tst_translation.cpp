@@ -28,7 +28,9 @@ TEST(TsqlTranslation, QueriesKeepTheirTextWithNamedParametersMadePositional) {
         {"UPDATE \"T\" SET \"A\" = @P1 WHERE \"K\" = @p3",
          "UPDATE \"T\" SET \"A\" = ? WHERE \"K\" = ?",
          {1, 3}},
-        {"SELECT '@P1', N'it''s' FROM [My Table]", "SELECT '@P1', 'it''s' FROM \"My Table\"", {}},
+        {"SELECT '@P1', N'it''s' FROM [My Table]",
+         "SELECT '@P1' AS \"\", 'it''s' AS \"\" FROM \"My Table\"",
+         {}},
         {"SELECT a -- @P9 is a comment\nFROM t", "SELECT a FROM \"t\"", {}},
         {"CREATE TABLE zeph_WriteProbe (x INT)", "CREATE TABLE zeph_WriteProbe (x INT)", {}},
     };
@@ -109,7 +111,7 @@ TEST(TsqlTranslation, WhatTheServerDoesNotRunIsRefusedWithItsNumber) {
 TEST(TsqlTranslation, TheServersNameAndDatabaseAreValuesTheServerGives) {
     auto s = translate("SELECT @@SERVERNAME, DB_NAME() AS db WHERE 1 = @P1", {"@P1"});
     ASSERT_EQ(s.size(), 1u);
-    EXPECT_EQ(s[0].sql, "SELECT ?, ? AS \"db\" WHERE 1 = ?");
+    EXPECT_EQ(s[0].sql, "SELECT ? AS \"\", ? AS \"db\" WHERE 1 = ?");
     EXPECT_EQ(s[0].parameters,
               (std::vector<int>{serverValue::kServerName, serverValue::kDatabaseName, 1}));
 }

@@ -496,13 +496,15 @@ private:
             ++m_at;
             return value().sql + " AS " + alias;
         }
-        std::string sql = value().sql;
+        const Expr e = value();
         if (takeWord("AS"))
-            return sql + " AS " + columnAlias();
+            return e.sql + " AS " + columnAlias();
         if ((peek().kind == Token::Word && !isKeyword(peek())) || peek().kind == Token::Name ||
             peek().kind == Token::String)
-            return sql + " AS " + columnAlias();
-        return sql;
+            return e.sql + " AS " + columnAlias();
+        // A column keeps its name; an expression has none on SQL Server (never the text the
+        // database runs in its place).
+        return e.column ? e.sql : e.sql + " AS \"\"";
     }
 
     std::string tableReference() {
