@@ -427,11 +427,21 @@ int recover(Session &session, const Options &options, std::ostream &out, std::os
     }
     JournalScan scan;
     if (options.journal) {
+        // A journal the operator names must be one: a file without a single journal record
+        // (empty, or lines that are not records) is refused, not taken for a finished run.
         std::string problem;
-        if (std::optional<JournalFile> named = readJournal(*host.files, *options.journal, problem))
-            scan.journals.push_back(std::move(*named));
-        else
-            scan.problems.push_back(problem);
+        std::optional<JournalFile> named = readJournal(*host.files, *options.journal, problem);
+        if (named && named->logPath.empty()) {
+            named.reset();
+            problem = "the recovery journal " + host.files->nativePath(*options.journal) +
+                      " holds no journal record";
+        }
+        if (!named) {
+            err << "zephrane-cli: " << problem << "\n"
+                << "zephrane-cli: nothing was changed\n";
+            return kExitNothingRun;
+        }
+        scan.journals.push_back(std::move(*named));
     } else {
         scan = program.scanRecoveryJournals();
     }

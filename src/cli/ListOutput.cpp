@@ -1,5 +1,7 @@
 #include "ListOutput.h"
 
+#include "select/CsvText.h"
+
 #include <cstdio>
 
 namespace zeph::cli {
@@ -7,15 +9,21 @@ namespace zeph::cli {
 namespace {
 
 std::string tsvField(const std::string &text) {
-    std::string field = text;
-    for (char &c : field) {
+    std::string field;
+    field.reserve(text.size());
+    for (char c : text) {
         if (c == '\t' || c == '\n' || c == '\r')
-            c = ' ';
+            field += ' ';
+        else if (c != '\0')
+            field += c;
     }
     return field;
 }
 
-std::string csvField(const std::string &text) {
+// Quoted where the value holds a separator, a quote or a line break; a value a spreadsheet
+// would run as a formula is written as text.
+std::string csvField(const std::string &value) {
+    const std::string text = inertCsvCell(value);
     if (text.find_first_of(",\"\r\n") == std::string::npos)
         return text;
     std::string field = "\"";

@@ -44,6 +44,11 @@ int interruptExitStatus();
 /// Local time of a moment, through the C library's time zone rules.
 LocalTime localTimeOf(TimePoint t);
 
+/// The bytes of a text in the system's ANSI code page as UTF-8 (Windows: the code page GetACP
+/// names); nothing where the system has no such code page (POSIX) or the bytes are not text
+/// of it.
+std::optional<std::string> ansiCodePageText(std::string_view bytes);
+
 enum class ReadOutcome { Read, Missing, Failed };
 /// Appends a whole file's bytes to content, unchanged (no text-mode translation); Missing when
 /// there is no such file, Failed with the reason in error when it cannot be read.
@@ -51,6 +56,15 @@ ReadOutcome readWholeFile(const std::string &path, std::string &content, std::st
 /// Writes a file by writing a new one beside it, making it durable and moving it over the
 /// old, so that a crash never leaves a torn file. False with an error text on failure.
 bool writeFileAtomically(const std::string &path, const std::string &content, std::string &error);
+/// Makes the folder `path`, and the folders above it that are missing, the last one for its
+/// owner alone (mode 0700 on POSIX; on Windows it takes its parent's rights). False with the
+/// reason when it cannot be made or something already has that name.
+bool createPrivateFolder(const std::string &path, std::string &error);
+/// Why the existing folder `path` cannot keep files that only their owner reads: it is not a
+/// folder (a link, a file), it belongs to another user, or others may write in it (and so
+/// plant links or files at the names its owner's programs use); "" when it can. On Windows a
+/// folder's rights come from its parent and only its kind is judged.
+std::string sharedFolderProblem(const std::string &path);
 /// An exclusive lock of the operating system on a file, taken without waiting, that the
 /// system drops when its holder's process ends however it ends. The holder's text (with the
 /// process id added) stays readable in the file while it is held. Nothing, with the holder's

@@ -18,6 +18,15 @@ struct FileEntry {
     TimePoint lastModified;
 };
 
+/// Why a file is not read: it holds more than the most that is read of it.
+inline std::string tooLargeProblem(std::size_t maxBytes) {
+    constexpr std::size_t kMB = 1024 * 1024;
+    return "it is larger than " +
+           (maxBytes >= kMB ? std::to_string(maxBytes / kMB) + " MB"
+                            : std::to_string(maxBytes) + " bytes") +
+           ", the most that is read of it";
+}
+
 /// A text file open for writing line by line.
 class ITextFileWriter {
 public:
@@ -54,6 +63,11 @@ public:
     virtual std::unique_ptr<ITextFileWriter> createNewTextFile(const std::string &path) = 0;
     /// The whole content of a file, or nothing when it cannot be read.
     virtual std::optional<std::string> readFile(const std::string &path) = 0;
+    /// The whole content of a file the operator named: a plain file (not a folder, a device or
+    /// a pipe, which is never waited on) of at most maxBytes. Nothing, with why in `problem`,
+    /// otherwise.
+    virtual std::optional<std::string> readPlainFile(const std::string &path, std::size_t maxBytes,
+                                                     std::string &problem) = 0;
     /// At most the last `bytes` bytes of a file, or nothing when it cannot be read: a look at
     /// how a file ends that costs the same however long the file grew.
     virtual std::optional<std::string> readFileTail(const std::string &path, std::size_t bytes) {
@@ -62,6 +76,11 @@ public:
             all->erase(0, all->size() - bytes);
         return all;
     }
+    /// True when `path` is `folder` itself or lies below it once both are made full and ".",
+    /// "..", drive and root prefixes and every link that exists are resolved, as this file
+    /// system reaches them; false when either cannot be resolved. The wall that keeps a
+    /// deletion inside the folder it belongs to.
+    virtual bool liesInside(const std::string &path, const std::string &folder) = 0;
     /// The path as this OS writes it (separators converted), for showing to people.
     virtual std::string nativePath(const std::string &path) = 0;
     /// A folder of the user's own where the program may write when its own folder is not

@@ -54,8 +54,15 @@ public:
     std::optional<std::string> readFile(const std::string &path) override {
         return m_inner->readFile(path);
     }
+    std::optional<std::string> readPlainFile(const std::string &path, std::size_t maxBytes,
+                                             std::string &problem) override {
+        return m_inner->readPlainFile(path, maxBytes, problem);
+    }
     std::optional<std::string> readFileTail(const std::string &path, std::size_t bytes) override {
         return m_inner->readFileTail(path, bytes);
+    }
+    bool liesInside(const std::string &path, const std::string &folder) override {
+        return m_inner->liesInside(path, folder);
     }
     std::string nativePath(const std::string &path) override { return m_inner->nativePath(path); }
     std::string userDataFolder() override { return m_inner->userDataFolder(); }

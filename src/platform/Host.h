@@ -12,7 +12,9 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace zeph {
 
@@ -28,6 +30,10 @@ struct Host {
     std::unique_ptr<IClock> clock;
     std::unique_ptr<IGuidSource> guids;
     std::unique_ptr<IResourceLoader> resources;
+    /// The bytes of a text file written in the system's ANSI code page, as UTF-8 (Windows: the
+    /// code page GetACP names); empty, or nothing returned, where the system has none, and
+    /// Windows-1252 is read instead.
+    std::function<std::optional<std::string>(std::string_view)> ansiText;
     /// Set by the program: windows, terminal or a test script.
     IUserInterface *ui = nullptr;
 

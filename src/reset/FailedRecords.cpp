@@ -3,6 +3,7 @@
 
 #include "platform/Error.h"
 #include "platform/FileSystem.h"
+#include "select/CsvText.h"
 
 #include <algorithm>
 #include <memory>
@@ -85,9 +86,12 @@ void FailedRecords::observe(const std::string &line) {
 
 namespace {
 
+// Each field also made inert for a spreadsheet that opens the file; the import drops the text
+// marker again, so the file still selects the same subscribers.
 std::string recordLine(const FailedRecords::Record &r) {
-    return failedRecordsField(r.alias) + "," + failedRecordsField(r.extension) + "," +
-           failedRecordsField(r.reason);
+    return inertCsvCell(failedRecordsField(r.alias)) + "," +
+           inertCsvCell(failedRecordsField(r.extension)) + "," +
+           inertCsvCell(failedRecordsField(r.reason));
 }
 
 } // namespace

@@ -8,13 +8,38 @@ namespace {
 
 const char *const kNotFoundLine = "    wav file not found on system";
 
-// Deletes the file, read-only or not. A file that cannot be deleted is reported by the run's
-// rule; its StreamPath is cleared all the same, so the server no longer offers it.
-void deleteRecording(ResetRun &run, const std::string &path) {
-    if (run.dryRun)
+// The server's recordings live below its "Root Path" folder: the stream folder and the
+// folders beside it that hold imported names. StreamFilesRoot is that folder followed by
+// "Stream Files\".
+std::string recordingsRoot(const ResetRun &run) {
+    const std::string stream = "Stream Files\\";
+    const std::string &root = run.StreamFilesRoot;
+    if (root.size() < stream.size() ||
+        root.compare(root.size() - stream.size(), stream.size(), stream) != 0)
+        return {};
+    return root.substr(0, root.size() - stream.size());
+}
+
+// Deletes the file, read-only or not, when it lies inside the recordings folder once "..",
+// drive prefixes and links are resolved: a StreamPath written to lead elsewhere never deletes
+// another file. A file that cannot be deleted is reported by the run's rule; its StreamPath is
+// cleared all the same, so the server no longer offers it. False when the wall refused it.
+bool deleteRecording(ResetRun &run, const std::string &path) {
+    const std::string root = recordingsRoot(run);
+    IFileSystem &files = *run.host.files;
+    if (!run.read<bool>([&] { return !root.empty() && files.liesInside(path, root); })) {
+        const std::string refused = "(error) the recording " + path +
+                                    " lies outside the recordings folder " + root +
+                                    " and is not deleted";
+        run.line(run.dryRun ? run.foreseen(refused) : refused);
+        return false;
+    }
+    if (run.dryRun) {
         run.line(dryRunLine("delete " + path));
-    else
-        run.attempt([&] { run.host.files->deleteFile(path, true); });
+        return true;
+    }
+    run.attempt([&] { files.deleteFile(path, true); });
+    return true;
 }
 
 // Clears the current row's StreamPath of a record set and saves the row.
@@ -78,13 +103,11 @@ void RemoveVoiceNameFile(ResetRun &run) {
     std::string streamPath = run.read<std::string>([&] { return rs["StreamPath"].Text(); });
     switch (locateRecording(run, streamPath)) {
     case RecordingPlace::UnderStreamRoot:
-        deleteRecording(run, run.StreamFilesRoot + streamPath);
-        if (!run.dryRun)
+        if (deleteRecording(run, run.StreamFilesRoot + streamPath) && !run.dryRun)
             run.line("    Deleting " + run.StreamFilesRoot + streamPath);
         break;
     case RecordingPlace::AtPath:
-        deleteRecording(run, streamPath);
-        if (!run.dryRun)
+        if (deleteRecording(run, streamPath) && !run.dryRun)
             run.line("    Deleting " + streamPath);
         break;
     case RecordingPlace::Missing:

@@ -19,6 +19,9 @@ constexpr const char *kMagic = "zephrane-journal";
 constexpr const char *kVersion = "2";
 constexpr const char *kVersionWithoutServer = "1";
 constexpr const char *kJournalPrefix = "Zephrane_Journal_";
+// The largest journal read: a run of the most subscribers a selection holds writes far less,
+// and a file of another kind given by mistake is never read whole into memory.
+constexpr std::size_t kJournalMaxBytes = std::size_t{512} * 1024 * 1024;
 // The last record of a journal that has nothing left to do: the start-up scan reads no further
 // than this line.
 constexpr const char *kClosed = "closed";
@@ -229,9 +232,10 @@ std::vector<const JournalEntry *> JournalFile::unfinished() const {
 std::optional<JournalFile> readJournal(IFileSystem &files, const std::string &path,
                                        std::string &problem) {
     const std::string shown = files.nativePath(path);
-    std::optional<std::string> text = files.readFile(path);
+    std::string why;
+    std::optional<std::string> text = files.readPlainFile(path, kJournalMaxBytes, why);
     if (!text) {
-        problem = "the recovery journal " + shown + " cannot be read";
+        problem = "the recovery journal " + shown + " cannot be read: " + why;
         return std::nullopt;
     }
     JournalFile file;

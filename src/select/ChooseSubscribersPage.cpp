@@ -24,6 +24,9 @@ using db::adOpenKeyset;
 using db::adUseClient;
 
 constexpr long kInvalidPropertyArrayIndex = 381;
+// The largest subscriber list read: far more than the lines of the most subscribers the grid
+// holds, and never the whole of a device or a runaway file.
+constexpr std::size_t kCsvMaxBytes = std::size_t{64} * 1024 * 1024;
 
 // The criterion list, in the order its entries are added; the texts are fixed English.
 struct CriterionEntry {
@@ -683,13 +686,14 @@ void ChooseSubscribersPage::ImportCSV() {
     int linesRead = 0;
 
     std::optional<std::string> bytes;
-    silently([&] { bytes = m_host.files->readFile(txtCSVPath.Text); });
+    std::string problem = "it cannot be read";
+    silently([&] { bytes = m_host.files->readPlainFile(txtCSVPath.Text, kCsvMaxBytes, problem); });
     if (!bytes) {
-        refuse(res(131));
+        refuse(res(131) + "\r\n" + m_host.files->nativePath(txtCSVPath.Text) + ": " + problem);
         csvSummary(linesRead, rowsBefore);
         return;
     }
-    const std::string text = decodeAnsiText(*bytes);
+    const std::string text = decodeAnsiText(*bytes, m_host.ansiText);
     bytes.reset();
 
     LineReader lines(text);
@@ -753,11 +757,13 @@ ChooseSubscribersPage::Lookup ChooseSubscribersPage::importLine(std::string_view
         connection.Open(m_db.DbConnectionString());
 
     // Extension first: the first row that leads to a subscriber ends the line.
-    if (auto extension = field(extensionColumn); extension && isNumericText(*extension)) {
+    // A cell written so that a spreadsheet cannot run it carries a text marker, dropped here.
+    if (auto extension = field(extensionColumn);
+        extension && isNumericText(csvCellValue(*extension))) {
         db::Recordset query;
         query.CursorLocation(adUseClient);
         query.Open(kCsvExtensionQuery, connection, adOpenKeyset, adLockReadOnly,
-                   {std::string(trimSpaces(*extension))});
+                   {std::string(csvCellValue(*extension))});
         while (!query.Eof()) {
             const std::string id = fieldText(query, "SubscriberObjectID");
             if (positionOn(id)) {
@@ -777,7 +783,7 @@ ChooseSubscribersPage::Lookup ChooseSubscribersPage::importLine(std::string_view
         db::Recordset query;
         query.CursorLocation(adUseClient);
         query.Open(kCsvAliasQuery, connection, adOpenForwardOnly, adLockReadOnly,
-                   {std::string(trimSpaces(*alias))});
+                   {std::string(csvCellValue(*alias))});
         while (!query.Eof()) {
             if (positionOn(fieldText(query, "SubscriberObjectID"))) {
                 const AddResult added = AddUserToGrid();

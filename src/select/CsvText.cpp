@@ -73,11 +73,17 @@ bool isValidUtf8(std::string_view s) {
     return true;
 }
 
-std::string decodeAnsiText(std::string_view bytes) {
+std::string
+decodeAnsiText(std::string_view bytes,
+               const std::function<std::optional<std::string>(std::string_view)> &systemCodePage) {
     if (isValidUtf8(bytes)) {
         if (bytes.substr(0, 3) == "\xEF\xBB\xBF")
             bytes.remove_prefix(3);
         return std::string(bytes);
+    }
+    if (systemCodePage) {
+        if (std::optional<std::string> text = systemCodePage(bytes))
+            return std::move(*text);
     }
     std::string out;
     out.reserve(bytes.size() + bytes.size() / 4);
@@ -106,6 +112,35 @@ std::string_view trimSpaces(std::string_view text) {
         return {};
     const auto last = text.find_last_not_of(' ');
     return text.substr(first, last - first + 1);
+}
+
+namespace {
+
+// The characters that make a spreadsheet read a cell as a formula, and the text marker.
+bool startsActive(std::string_view text) {
+    return !text.empty() &&
+           std::string_view("=+-@\t\r'").find(text.front()) != std::string_view::npos;
+}
+
+} // namespace
+
+std::string inertCsvCell(std::string_view value) {
+    std::string cell;
+    cell.reserve(value.size() + 1);
+    for (char c : value) {
+        if (c != '\0')
+            cell += c;
+    }
+    if (startsActive(cell))
+        cell.insert(cell.begin(), '\'');
+    return cell;
+}
+
+std::string_view csvCellValue(std::string_view cell) {
+    cell = trimSpaces(cell);
+    if (cell.size() >= 2 && cell.front() == '\'' && startsActive(cell.substr(1)))
+        cell.remove_prefix(1);
+    return cell;
 }
 
 bool sameTextIgnoringCase(std::string_view a, std::string_view b) {

@@ -1,12 +1,14 @@
 #pragma once
 // Reading a subscriber list file: its bytes as text, its lines, its fields and its header.
 //
-// The file is plain text as a Windows server writes it: UTF-8, or Windows-1252 when the bytes are
-// not valid UTF-8. A line ends with CR LF, a CR alone or a LF alone (files
-// written on this OS end their lines with LF).
-// Fields are separated by "," with no quoting.
+// The file is plain text as a Windows server writes it: UTF-8, or the system's ANSI code page
+// when the bytes are not valid UTF-8 (Windows-1252 where the system has none). A line ends with CR
+// LF, a CR alone or a LF alone (files written on this OS end their lines with LF). Fields are
+// separated by "," with no quoting.
 
 #include <cstddef>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,14 +20,28 @@ namespace zeph {
 bool isValidUtf8(std::string_view bytes);
 
 /// The file's text as UTF-8: the bytes as they are when they are valid UTF-8 (a leading byte-order
-/// mark dropped), otherwise each byte read as Windows-1252.
-std::string decodeAnsiText(std::string_view bytes);
+/// mark dropped), otherwise read in the system's ANSI code page by `systemCodePage` (the host's
+/// ansiText) when it is given and reads them, otherwise each byte read as Windows-1252.
+std::string decodeAnsiText(
+    std::string_view bytes,
+    const std::function<std::optional<std::string>(std::string_view)> &systemCodePage = {});
 
 /// Characters (code points) of a UTF-8 text.
 std::size_t characterCount(std::string_view utf8);
 
 /// The text without leading and trailing spaces (only the blank character, as the system trims).
 std::string_view trimSpaces(std::string_view text);
+
+/// A value as a cell of a CSV file that a spreadsheet may open, so that it cannot run as a
+/// formula: a value beginning with "=", "+", "-", "@", a tab or a CR, or with the text marker
+/// "'" itself, gets a leading "'", which a spreadsheet takes as "this cell is text" and does not
+/// show. NUL characters are dropped.
+std::string inertCsvCell(std::string_view value);
+
+/// A cell of a subscriber list as the value it holds: trimmed of blanks, and without the text
+/// marker "'" that inertCsvCell puts before a value (a "'" followed by "=", "+", "-", "@", a tab,
+/// a CR or another "'").
+std::string_view csvCellValue(std::string_view cell);
 
 /// Equal when the texts differ at most in letter case (ASCII and Latin-1 letters).
 bool sameTextIgnoringCase(std::string_view a, std::string_view b);

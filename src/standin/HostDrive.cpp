@@ -3,6 +3,7 @@
 #include "FileRegistry.h"
 #include "SimHost.h"
 #include "platform/AsciiText.h"
+#include "platform/Error.h"
 #include "platform/Native.h"
 #include "standin/server/StandInServer.h"
 
@@ -40,10 +41,11 @@ bool isInside(const std::string &path, const std::string &folder) {
     return true;
 }
 
-// A path the host can reach: on its drive (always inside) or a full path of this OS.
+// A path the host can reach: on its drive or a full path of this OS, either of them inside the
+// host folder once "..", "." and links are resolved ("C:\..\other" is not on the host).
 std::string outsideProblem(const std::string &hostFolder, const std::string &path) {
-    if (onHostDrive(hostFolder, path))
-        return {};
+    if (std::optional<std::string> inside = onHostDrive(hostFolder, path))
+        return isInside(*inside, hostFolder) ? std::string() : path;
     const std::string native = slashes(path);
     // A full path: "/a/b" here, also "D:/a/b" on Windows.
     if (native.empty() || !fs::path(native).has_root_directory() || isInside(native, hostFolder))
@@ -102,8 +104,14 @@ public:
     std::vector<FileEntry> listFiles(const std::string &folder) override {
         return m_machine->listFiles(at(folder));
     }
+    // A path on the host's drive that leads out of the host folder ("C:\..\x", a link to
+    // elsewhere) names no file of this host: nothing outside the folder is deleted for it.
     void deleteFile(const std::string &path, bool force) override {
-        m_machine->deleteFile(at(path), force);
+        const std::string target = at(path);
+        if (target != path && !m_machine->liesInside(target, m_folder))
+            throw Error(errnum::kPermissionDenied,
+                        "Permission denied: " + path + " leads out of the stand-in host folder");
+        m_machine->deleteFile(target, force);
     }
     std::unique_ptr<ITextFileWriter> openTextFile(const std::string &path, bool append) override {
         return m_machine->openTextFile(at(path), append);
@@ -114,8 +122,15 @@ public:
     std::optional<std::string> readFile(const std::string &path) override {
         return m_machine->readFile(at(path));
     }
+    std::optional<std::string> readPlainFile(const std::string &path, std::size_t maxBytes,
+                                             std::string &problem) override {
+        return m_machine->readPlainFile(at(path), maxBytes, problem);
+    }
     std::optional<std::string> readFileTail(const std::string &path, std::size_t bytes) override {
         return m_machine->readFileTail(at(path), bytes);
+    }
+    bool liesInside(const std::string &path, const std::string &folder) override {
+        return m_machine->liesInside(at(path), at(folder));
     }
     std::string nativePath(const std::string &path) override {
         return m_machine->nativePath(at(path));

@@ -105,13 +105,25 @@ bool initHost(const std::string &folder, const InitOptions &options, std::string
         return false;
     }
     std::error_code ec;
-    fs::create_directories(folder, ec);
-    if (ec) {
-        error = "cannot create " + folder + ": " + ec.message();
-        return false;
-    }
-    if (isHostFolder(folder) || fs::exists(databasePath(folder))) {
-        error = folder + " already holds a stand-in host; choose an empty folder";
+    // The folder is made here, for its owner alone. One that exists already is taken only when
+    // it is empty, this user's, and others may not write in it: in a shared folder such as
+    // /tmp another user could have made it beforehand and planted links at the names that
+    // the programs open.
+    if (fs::exists(fs::symlink_status(folder, ec))) {
+        if (isHostFolder(folder) || fs::exists(databasePath(folder))) {
+            error = folder + " already holds a stand-in host; choose an empty folder";
+            return false;
+        }
+        if (std::string problem = native::sharedFolderProblem(folder); !problem.empty()) {
+            error = folder + " cannot hold a stand-in host: " + problem +
+                    ". Name a new folder; zephrane-sim init makes it itself";
+            return false;
+        }
+        if (!fs::is_empty(folder, ec) || ec) {
+            error = folder + " is not empty; choose a new or empty folder";
+            return false;
+        }
+    } else if (!native::createPrivateFolder(folder, error)) {
         return false;
     }
     fs::create_directories(defaultRootPath(folder) + "Stream Files", ec);
@@ -208,6 +220,7 @@ std::unique_ptr<Host> openHost(const std::string &folder,
     std::error_code ec;
     host->files = limitFileSpace(
         makeHostFileSystem(fs::absolute(folder, ec).string(), native::makeFileSystem()), settings);
+    host->ansiText = native::ansiCodePageText;
     host->shell = native::makeShell();
     host->http = native::makeHttp();
     host->clock = makeClock(settings);

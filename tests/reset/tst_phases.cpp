@@ -42,6 +42,26 @@ TEST(FailedRecords, TheFirstErrorLineOfEachSubscriberIsItsReasonAsOneImportableF
     EXPECT_THROW(records.write(*host.host().files, host.folder() + "/no/such/folder/x.csv"), Error);
 }
 
+TEST(FailedRecords, NoFieldCanRunInASpreadsheetAndNoNulIsWritten) {
+    FailedRecords records;
+    const std::pair<std::string, std::string> subscribers[] = {{"=cmd|' /C calc'!A0", "4001"},
+                                                               {"-dash", "+4002"},
+                                                               {"@at", ""},
+                                                               {std::string("n\0ul", 4), ""}};
+    for (const auto &[alias, extension] : subscribers) {
+        records.beginSubscriber(alias, extension);
+        records.observe("-(error) begins with a minus");
+        records.endSubscriber();
+    }
+    EXPECT_EQ(records.lines(), (std::vector<std::string>{
+                                   "alias,extension,reason",
+                                   "'=cmd|' /C calc'!A0,4001,'-(error) begins with a minus",
+                                   "'-dash,'+4002,'-(error) begins with a minus",
+                                   "'@at,,'-(error) begins with a minus",
+                                   "nul,,'-(error) begins with a minus",
+                               }));
+}
+
 // A mail store whose folders fail as the test says.
 struct ScriptedStore : IMailStore {
     std::map<int, std::vector<std::string>> folders;

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -208,7 +209,9 @@ ScenarioHost::ScenarioHost(int subscribers, unsigned seed)
     // The programs keep their logs beside themselves: a link of their own keeps each test's.
     fs::create_directories(m_programs);
     for (const char *program : {"zephrane-cli", "zephrane-sim"}) {
-        const fs::path built = fs::path(ZEPH_BIN_DIR) / program;
+        // ZEPH_SCENARIO_BIN runs the scenarios on the programs of another build.
+        const char *other = std::getenv("ZEPH_SCENARIO_BIN");
+        const fs::path built = fs::path(other && *other ? other : ZEPH_BIN_DIR) / program;
         std::error_code linkFailed;
         fs::create_hard_link(built, fs::path(m_programs) / program, linkFailed);
         if (linkFailed)

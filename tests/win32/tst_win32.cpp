@@ -14,6 +14,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <windows.h>
 
 namespace fs = std::filesystem;
 using namespace zeph;
@@ -145,6 +146,19 @@ TEST(Win32Files, ATailIsReadWhileAnotherWriterAppends) {
     }
     writer->close();
     EXPECT_EQ(files->readFileTail(path, 10), "entry 39\r\n");
+}
+
+// A subscriber list saved by a spreadsheet on a Japanese system is in code page 932; a list
+// that is not UTF-8 is read in the system's own ANSI code page.
+TEST(Win32Text, CodePagesAndTheSystemsAnsiCodePage) {
+    EXPECT_EQ(win32::codePageText("\x93\xfa\x96\x7b,4001", 932), "\xE6\x97\xA5\xE6\x9C\xAC,4001");
+    EXPECT_EQ(win32::codePageText("\x80", 1252), "\xE2\x82\xAC");
+    EXPECT_EQ(win32::codePageText("\x82", 932), std::nullopt) << "a lead byte cut short";
+    EXPECT_EQ(win32::ansiCodePageText("\xE9t\xE9"), win32::codePageText("\xE9t\xE9", ::GetACP()));
+    // Under Wine with a Japanese locale (LANG=ja_JP.UTF-8) the system's code page is 932.
+    if (::GetACP() == 932) {
+        EXPECT_EQ(win32::ansiCodePageText("\x93\xfa\x96\x7b"), "\xE6\x97\xA5\xE6\x9C\xAC");
+    }
 }
 
 TEST(Win32Files, FoldersListTheirPlainFilesWithWindowsSeparators) {

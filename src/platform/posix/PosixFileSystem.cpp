@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -34,6 +35,17 @@ Error errorFromErrno(int err, const std::string &path) {
     else if (err == EACCES || err == EPERM || err == EROFS)
         number = errnum::kPermissionDenied;
     return Error(number, std::string(std::strerror(err)) + ": " + path);
+}
+
+// The path made full, with "." and ".." resolved and every link that exists followed; empty
+// when it cannot be.
+fs::path resolved(const std::string &path) {
+    std::error_code ec;
+    const fs::path full = fs::absolute(toNativePath(path), ec);
+    if (ec || path.empty())
+        return {};
+    fs::path real = fs::weakly_canonical(full, ec);
+    return ec ? fs::path() : real;
 }
 
 TimePoint toTimePoint(const struct stat &st) {
@@ -158,8 +170,9 @@ public:
 
     std::unique_ptr<ITextFileWriter> openTextFile(const std::string &path, bool append) override {
         std::string native = toNativePath(path);
-        int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
-        int fd = ::open(native.c_str(), flags, 0666);
+        // Never through a link planted at the name; a new file is its owner's alone.
+        int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (append ? O_APPEND : O_TRUNC);
+        int fd = ::open(native.c_str(), flags, 0600);
         if (fd < 0)
             throw errorFromErrno(errno, native);
         return std::make_unique<PosixTextWriter>(fd);
@@ -167,7 +180,7 @@ public:
 
     std::unique_ptr<ITextFileWriter> createNewTextFile(const std::string &path) override {
         std::string native = toNativePath(path);
-        int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0 && errno == EEXIST)
             return nullptr;
         if (fd < 0)
@@ -186,6 +199,47 @@ public:
         return buffer.str();
     }
 
+    std::optional<std::string> readPlainFile(const std::string &path, std::size_t maxBytes,
+                                             std::string &problem) override {
+        problem.clear();
+        // Opened without waiting: a pipe with no writer would otherwise hold the open for ever.
+        const int fd = ::open(toNativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) {
+            problem = std::strerror(errno);
+            return std::nullopt;
+        }
+        std::string content;
+        struct stat st {};
+        if (::fstat(fd, &st) != 0)
+            problem = std::strerror(errno);
+        else if (S_ISDIR(st.st_mode))
+            problem = "it is a folder";
+        else if (!S_ISREG(st.st_mode))
+            problem = "it is not a plain file (a device, a pipe or a socket)";
+        else if (static_cast<std::uintmax_t>(st.st_size) > maxBytes)
+            problem = tooLargeProblem(maxBytes);
+        else
+            content.reserve(static_cast<std::size_t>(st.st_size));
+        char buffer[65536];
+        while (problem.empty()) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                problem = std::strerror(errno);
+            else if (n == 0)
+                break;
+            else if (content.size() + static_cast<std::size_t>(n) > maxBytes)
+                problem = tooLargeProblem(maxBytes); // it grew while it was read
+            else
+                content.append(buffer, static_cast<std::size_t>(n));
+        }
+        ::close(fd);
+        if (!problem.empty())
+            return std::nullopt;
+        return content;
+    }
+
     std::optional<std::string> readFileTail(const std::string &path, std::size_t bytes) override {
         std::ifstream in(toNativePath(path), std::ios::binary | std::ios::ate);
         if (!in)
@@ -201,6 +255,22 @@ public:
             return std::nullopt;
         tail.resize(static_cast<std::size_t>(in.gcount()));
         return tail;
+    }
+
+    bool liesInside(const std::string &path, const std::string &folder) override {
+        const fs::path p = resolved(path);
+        const fs::path f = resolved(folder);
+        if (p.empty() || f.empty())
+            return false;
+        auto pi = p.begin();
+        for (const fs::path &part : f) {
+            if (part.empty())
+                continue; // a trailing separator
+            if (pi == p.end() || *pi != part)
+                return false;
+            ++pi;
+        }
+        return true;
     }
 
     std::string nativePath(const std::string &path) override { return toNativePath(path); }

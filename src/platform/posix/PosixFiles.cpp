@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace zeph::posix {
@@ -39,8 +41,11 @@ ReadOutcome readWholeFile(const std::string &path, std::string &content, std::st
 }
 
 bool writeFileAtomically(const std::string &path, const std::string &content, std::string &error) {
+    // The new file is made new (a file or link left at its name by anyone is removed first),
+    // readable by its owner alone: settings files hold passwords.
     std::string temp = path + ".new";
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    ::unlink(temp.c_str());
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         error = "cannot write " + temp + ": " + std::strerror(errno);
         return false;
@@ -71,6 +76,41 @@ bool writeFileAtomically(const std::string &path, const std::string &content, st
         return false;
     }
     return true;
+}
+
+std::optional<std::string> ansiCodePageText(std::string_view) {
+    return std::nullopt; // this OS has no ANSI code page; Windows-1252 is read instead
+}
+
+bool createPrivateFolder(const std::string &path, std::string &error) {
+    std::error_code ec;
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    if (!parent.empty())
+        std::filesystem::create_directories(parent, ec);
+    if (ec) {
+        error = "cannot create " + parent.string() + ": " + ec.message();
+        return false;
+    }
+    if (::mkdir(path.c_str(), 0700) != 0) {
+        error = "cannot create " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+std::string sharedFolderProblem(const std::string &path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        return std::strerror(errno);
+    if (S_ISLNK(st.st_mode))
+        return "it is a symbolic link";
+    if (!S_ISDIR(st.st_mode))
+        return "it is not a folder";
+    if (st.st_uid != ::geteuid())
+        return "it belongs to another user (uid " + std::to_string(st.st_uid) + ")";
+    if ((st.st_mode & S_IWOTH) != 0)
+        return "other users may write in it";
+    return {};
 }
 
 namespace {
@@ -128,13 +168,42 @@ bool writeHolder(int fd, const std::string &text) {
     return ::fsync(fd) == 0 || errno == EINVAL;
 }
 
+// Opens the lock file: made new for its owner alone, or the existing one, never through a
+// link. An existing one must be a plain file of this user with no other name, since holding
+// the lock writes to it: a file or link planted at its name by another user is refused.
+int openLockFile(const std::string &path, std::string &problem) {
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0 && errno == EEXIST)
+        fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        problem = errno == ELOOP ? "it is a symbolic link" : std::strerror(errno);
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        problem = std::strerror(errno);
+    else if (!S_ISREG(st.st_mode))
+        problem = "it is not a plain file";
+    else if (st.st_uid != ::geteuid())
+        problem = "it belongs to another user";
+    else if (st.st_nlink != 1)
+        problem = "the file has other names (hard links)";
+    if (!problem.empty()) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 } // namespace
 
 std::unique_ptr<IRunLock> takeFileLock(const std::string &path, const std::string &holder,
                                        std::string &heldBy) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    std::string problem;
+    const int fd = openLockFile(path, problem);
     if (fd < 0)
-        throw lockError(path, errno);
+        throw Error(errnum::kInternal,
+                    "The server's run lock " + path + " cannot be taken: " + problem);
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         if (error == EWOULDBLOCK)

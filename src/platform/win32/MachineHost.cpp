@@ -21,6 +21,7 @@ std::unique_ptr<Host> openServerMachine(std::function<void(const std::string &)>
     host->database = odbc::makeDatabase(databaseText);
     host->mail = makeMapiMailStore();
     host->files = makeFileSystem();
+    host->ansiText = ansiCodePageText;
     host->shell = makeShell();
     host->http = makeHttp();
     host->clock = makeSystemClock();

@@ -16,4 +16,7 @@ namespace zeph::win32 {
 
 #include "platform/BackendFunctions.h"
 
+/// The bytes of a text in a Windows code page as UTF-8; nothing when they are not text of it.
+std::optional<std::string> codePageText(std::string_view bytes, unsigned int codePage);
+
 } // namespace zeph::win32

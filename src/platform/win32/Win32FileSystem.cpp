@@ -5,6 +5,7 @@
 
 #include "platform/Error.h"
 
+#include <filesystem>
 #include <windows.h>
 
 namespace zeph::win32 {
@@ -39,6 +40,27 @@ TimePoint toTimePoint(const FILETIME &time) {
     const auto since1970 = static_cast<long long>(ticks.QuadPart - kTicksTo1970);
     return TimePoint(std::chrono::duration_cast<TimePoint::duration>(
         std::chrono::duration<long long, std::ratio<1, 10000000>>(since1970)));
+}
+
+// The path made full, with "." and "..", drive and root prefixes resolved and every link
+// that exists followed; empty when it cannot be.
+std::filesystem::path resolved(const std::string &path) {
+    std::error_code ec;
+    if (path.empty())
+        return {};
+    const std::filesystem::path full = std::filesystem::absolute(widen(toNativePath(path)), ec);
+    if (ec)
+        return {};
+    std::filesystem::path real = std::filesystem::weakly_canonical(full, ec);
+    return ec ? std::filesystem::path() : real;
+}
+
+// Names of files and folders compare without letter case, as Windows does.
+bool sameName(const std::filesystem::path &a, const std::filesystem::path &b) {
+    const std::wstring &x = a.native();
+    const std::wstring &y = b.native();
+    return ::CompareStringOrdinal(x.c_str(), static_cast<int>(x.size()), y.c_str(),
+                                  static_cast<int>(y.size()), TRUE) == CSTR_EQUAL;
 }
 
 DWORD attributesOf(const std::string &path) {
@@ -239,6 +261,38 @@ public:
         return content;
     }
 
+    std::optional<std::string> readPlainFile(const std::string &path, std::size_t maxBytes,
+                                             std::string &problem) override {
+        problem.clear();
+        const std::string native = toNativePath(path);
+        const DWORD a = attributesOf(native);
+        if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY)) {
+            problem = "it is a folder";
+            return std::nullopt;
+        }
+        HANDLE file = openForReading(native);
+        if (file == INVALID_HANDLE_VALUE) {
+            problem = systemMessage(::GetLastError());
+            return std::nullopt;
+        }
+        std::string content;
+        LARGE_INTEGER size{};
+        if (::GetFileType(file) != FILE_TYPE_DISK)
+            problem = "it is not a plain file (a device or a pipe)";
+        else if (!::GetFileSizeEx(file, &size))
+            problem = systemMessage(::GetLastError());
+        else if (static_cast<unsigned long long>(size.QuadPart) > maxBytes)
+            problem = tooLargeProblem(maxBytes);
+        else if (!readUpTo(file, static_cast<std::size_t>(size.QuadPart) + 1, content))
+            problem = systemMessage(::GetLastError());
+        else if (content.size() > static_cast<std::size_t>(size.QuadPart))
+            problem = "it grew while it was read";
+        ::CloseHandle(file);
+        if (!problem.empty())
+            return std::nullopt;
+        return content;
+    }
+
     std::optional<std::string> readFileTail(const std::string &path, std::size_t bytes) override {
         HANDLE file = openForReading(toNativePath(path));
         if (file == INVALID_HANDLE_VALUE)
@@ -246,6 +300,22 @@ public:
         std::optional<std::string> tail = readTailOf(file, bytes);
         ::CloseHandle(file);
         return tail;
+    }
+
+    bool liesInside(const std::string &path, const std::string &folder) override {
+        const std::filesystem::path p = resolved(path);
+        const std::filesystem::path f = resolved(folder);
+        if (p.empty() || f.empty())
+            return false;
+        auto pi = p.begin();
+        for (const std::filesystem::path &part : f) {
+            if (part.empty())
+                continue; // a trailing separator
+            if (pi == p.end() || !sameName(*pi, part))
+                return false;
+            ++pi;
+        }
+        return true;
     }
 
     std::string nativePath(const std::string &path) override { return toNativePath(path); }
@@ -312,6 +382,58 @@ bool writeFileAtomically(const std::string &path, const std::string &content, st
         return false;
     }
     return true;
+}
+
+std::optional<std::string> codePageText(std::string_view bytes, unsigned int codePage) {
+    if (bytes.empty())
+        return std::string();
+    const int size = static_cast<int>(bytes.size());
+    const int wide =
+        ::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0);
+    if (wide <= 0)
+        return std::nullopt;
+    std::wstring text(static_cast<std::size_t>(wide), L'\0');
+    if (::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), size, text.data(),
+                              wide) != wide)
+        return std::nullopt;
+    return narrow(text);
+}
+
+std::optional<std::string> ansiCodePageText(std::string_view bytes) {
+    // A system whose code page is UTF-8 has no other: bytes that are not UTF-8 are read as the
+    // description's Windows-1252.
+    const UINT codePage = ::GetACP();
+    if (codePage == CP_UTF8 || bytes.size() > 0x7FFFFFFF)
+        return std::nullopt;
+    return codePageText(bytes, codePage);
+}
+
+bool createPrivateFolder(const std::string &path, std::string &error) {
+    const std::wstring wide = widen(toNativePath(path));
+    std::error_code ec;
+    const std::filesystem::path parent = std::filesystem::path(wide).parent_path();
+    if (!parent.empty())
+        std::filesystem::create_directories(parent, ec);
+    if (ec) {
+        error = "cannot create " + narrow(parent.native()) + ": " + ec.message();
+        return false;
+    }
+    if (!::CreateDirectoryW(wide.c_str(), nullptr)) {
+        error = "cannot create " + path + ": " + systemMessage(::GetLastError());
+        return false;
+    }
+    return true;
+}
+
+std::string sharedFolderProblem(const std::string &path) {
+    const DWORD a = attributesOf(path);
+    if (a == INVALID_FILE_ATTRIBUTES)
+        return systemMessage(::GetLastError());
+    if (a & FILE_ATTRIBUTE_REPARSE_POINT)
+        return "it is a link (a reparse point)";
+    if ((a & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        return "it is not a folder";
+    return {};
 }
 
 std::unique_ptr<IFileSystem> makeFileSystem() {

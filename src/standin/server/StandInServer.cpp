@@ -8,6 +8,7 @@
 #include "ServerSchema.h"
 #include "ServerSeed.h"
 #include "ServerSql.h"
+#include "platform/Native.h"
 #include "platform/sqlite/SqliteDatabase.h"
 
 #include <filesystem>
@@ -23,6 +24,10 @@ bool createServerDatabase(const std::string &path, const SeedOptions &options, s
     std::error_code ec;
     fs::remove(part, ec);
     try {
+        // The file is made first, new and for its owner alone; SQLite keeps its mode for the
+        // files it adds beside it.
+        if (auto file = native::makeFileSystem()->createNewTextFile(part))
+            file->close();
         {
             server::Connection db(part, true);
             // Nothing to recover on failure: the file is thrown away.
