@@ -105,7 +105,7 @@ zeph_jobs() {
 
 # --- the Windows programs: cross-built with mingw-w64 and run under Wine ---------------------
 ZEPH_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64 tcl curl
-    xz-utils)
+    xz-utils sqlite3)
 
 # SQLite for the Windows build: Debian 12's own source of it (the upstream release Debian ships),
 # fetched through apt's configured sources and pinned by version and checksum, made once into the

@@ -108,4 +108,27 @@ invariants_hold recover
 both_cli recover --all --list
 expect_status 0
 
+step "a list saved in the system's code page (932 on a Japanese system) is read in it"
+twin_hosts codepage --subscribers 6 --seed 13
+# A subscriber with a Japanese alias (the alias in UTF-8, as the server keeps it).
+japanese=$'\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e'
+first="$(ZEPHRANE_HOST="$hosts/codepage.linux" "$LINUX_BIN/zephrane-cli" --all --list | sed -n 2p |
+    cut -f1)"
+for db in "$hosts/codepage.win/TarvoDb.sqlite" "$hosts/codepage.linux/TarvoDb.sqlite"; do
+    sqlite3 "$db" "UPDATE Subscriber SET Alias='$japanese' WHERE Alias='$first';
+        UPDATE GlobalSubscriber SET Alias='$japanese' WHERE Alias='$first';"
+done
+# The same alias in Shift-JIS (code page 932), as a spreadsheet there saves it.
+printf 'alias,extension\r\n\x93\xfa\x96\x7b\x8c\xea,\r\n' >"$WORK/japanese.csv"
+LC_ALL=ja_JP.UTF-8 ZEPHRANE_HOST="$(wine_path "$hosts/codepage.win")" \
+    wine_run "$WIN_BIN/zephrane-cli.exe" --csv "$(wine_path "$WORK/japanese.csv")" --list \
+    >"$WORK/win.out" 2>&1 || fail "the list in code page 932 was refused" "$WORK/win.out"
+grep -q "1 lines read in from text file, 1 users added to grid" "$WORK/win.out" ||
+    fail "the alias in code page 932 did not select its subscriber" "$WORK/win.out"
+# Where the system's code page is another (Linux reads Windows-1252), the bytes name no one.
+ZEPHRANE_HOST="$hosts/codepage.linux" "$LINUX_BIN/zephrane-cli" --csv "$WORK/japanese.csv" \
+    --list >"$WORK/linux.out" 2>&1 || true
+grep -q "0 users added to grid" "$WORK/linux.out" ||
+    fail "Windows-1252 took the bytes of code page 932 for the alias" "$WORK/linux.out"
+
 echo "Windows scenarios under Wine: all passed."
