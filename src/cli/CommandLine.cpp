@@ -554,12 +554,21 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
 
     Program &program = *session.program;
     session.ui->reword = [&options, &program](const std::string &text) {
-        // A file that is not there is the usual cause, and the file system can tell.
-        if (options.selection->code == 6 &&
-            text.rfind("Error! Could not open CSV input file.", 0) == 0 &&
-            !program.host.files->fileExists(options.selection->value))
-            return "the CSV file '" + options.selection->value +
-                   "' does not exist; nothing was run";
+        // A file that is not there is the usual cause, and the file system can tell; otherwise
+        // the page's second line says why the file was not read (a folder, a device, its size).
+        const std::string kCannotOpen = "Error! Could not open CSV input file.";
+        if (options.selection->code == 6 && text.rfind(kCannotOpen, 0) == 0) {
+            IFileSystem &files = *program.host.files;
+            const std::string &path = options.selection->value;
+            if (!files.fileExists(path) && !files.folderExists(path) &&
+                (text.find("No such file") != std::string::npos ||
+                 text.find("\r\n") == std::string::npos))
+                return "the CSV file '" + path + "' does not exist; nothing was run";
+            const std::size_t why = text.rfind(": ");
+            if (why != std::string::npos && text.find("\r\n") != std::string::npos)
+                return "the CSV file '" + path + "' cannot be read: " + text.substr(why + 2) +
+                       "; nothing was run";
+        }
         return selectionMessage(text, *options.selection);
     };
     ChooseSubscribersPage choose(program.host, program.registry, program.tarvoDb, &program.localize,
