@@ -508,3 +508,29 @@ INSTANTIATE_TEST_SUITE_P(Interruptions, BlankNames,
                                  c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
                              return name;
                          });
+
+// "STEP#N" ends the program the N-th time the step is reached, and only then; a count that is
+// not a whole number from 1 is refused when it is set.
+TEST(AbortAfter, EndsTheProgramTheNthTimeItsStepIsReached) {
+    for (const int n : {1, 2, 3}) {
+        ScenarioHost scenario(kSubscribers, kSeed);
+        scenario.set("abort-after", "mailbox#" + std::to_string(n));
+        const ScenarioHost::Result run =
+            scenario.cli("--template defaultTemplate --all --skip-dl-sync --yes");
+        EXPECT_EQ(run.status, kAborted) << n << "\n" << run.err;
+        long removals = 0;
+        for (const std::string &line : lines(run.out))
+            removals += line == "    Removing subscriber from SQL";
+        // Each subscriber before the N-th went on from its mailbox to its removal.
+        EXPECT_EQ(removals, n - 1) << run.out;
+        EXPECT_TRUE(contains(run.err, "after mailbox (abort-after)")) << run.err;
+    }
+    ScenarioHost scenario(kSubscribers, kSeed);
+    for (const char *wrong : {"sp_DeleteSubscriber#0", "sp_DeleteSubscriber#x", "#2"}) {
+        const ScenarioHost::Result set =
+            scenario.run("zephrane-sim", "set " + shellQuoted(scenario.host()) + " abort-after " +
+                                             shellQuoted(wrong));
+        EXPECT_NE(set.status, 0) << wrong;
+        EXPECT_TRUE(contains(set.err, "takes STEP or STEP#N")) << wrong << ": " << set.err;
+    }
+}
