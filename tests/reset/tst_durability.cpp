@@ -141,8 +141,15 @@ TEST(Durability, ATakenJournalNameStopsTheRunBeforeItsFirstChange) {
     }
     ASSERT_EQ(added, 3);
     const test::Snapshot before = b.snapshot();
-    const std::vector<std::string> lines = b.run();
+    b.ui().expectBox(ResetPage::kConfirmation, MsgAnswer::Yes);
+    b.ui().expectBox("Nothing was reset: the recovery journal could not be written",
+                     MsgAnswer::Cancel);
+    b.page->cmdResetSubscribers_Click();
+    b.ui().verifyAllShown();
+    const std::vector<std::string> lines =
+        test::readLogFile(b.host().files->nativePath(b.log->LogFilePath()));
     test::expectSame(before, b.snapshot());
+    ASSERT_TRUE(b.page->summary());
     EXPECT_EQ(b.summary().subscribersReset, 0);
     EXPECT_NE(b.summary().stopReason.find("the recovery journal could not be written"),
               std::string::npos)
