@@ -15,18 +15,31 @@
 
 namespace zeph {
 
+/// What a failure says about the server beyond its number.
+enum class ErrorKind {
+    Plain,
+    /// The server cannot take a write for a reason of its own, not of the statement: its disk or
+    /// file is full, it is read-only, its storage failed, or a lock was not granted in time.
+    /// The next write is refused as well until someone sees to the server.
+    WriteRefused,
+};
+
 class Error : public std::runtime_error {
 public:
-    Error(long number, std::string description)
+    Error(long number, std::string description, ErrorKind kind = ErrorKind::Plain)
         : std::runtime_error(description)
         , m_number(number)
-        , m_description(std::move(description)) {}
+        , m_description(std::move(description))
+        , m_kind(kind) {}
     long number() const { return m_number; }
     const std::string &description() const { return m_description; }
+    ErrorKind kind() const { return m_kind; }
+    bool writeRefused() const { return m_kind == ErrorKind::WriteRefused; }
 
 private:
     long m_number;
     std::string m_description;
+    ErrorKind m_kind;
 };
 
 /// Error numbers the core raises itself (the registry's own errors use 1001).

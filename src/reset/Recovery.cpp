@@ -187,8 +187,11 @@ RecoveryPlanEntry planEntry(ResetRun &run, const JournalFile &journal, const Jou
         planned.differences = differencesOf(entry, *live, planned.state);
     if (!failures.empty())
         planned.differences.push_back("the server could not be read for it: " + failures);
-    planned.action = planned.state == InterruptedAt::BeforeRemoval ? RecoveryAction::Close
-                                                                   : RecoveryAction::Finish;
+    // A subscriber never removed is closed without a reset, unless its recordings and messages
+    // were already being removed: its reset is then finished.
+    planned.action = planned.state == InterruptedAt::BeforeRemoval && !entry.cleaned
+                         ? RecoveryAction::Close
+                         : RecoveryAction::Finish;
     if (!planned.differences.empty()) {
         planned.changeAccepted = acceptChanged.count(upperAscii(entry.snapshot.Alias)) > 0;
         if (!planned.changeAccepted)

@@ -174,6 +174,8 @@ std::string applyRecord(JournalFile &file, const std::vector<std::string> &f) {
     auto expect = [&](std::size_t count) { return f.size() == count; };
     if (kind == "removal-ticket" && expect(3)) {
         entry.removalTicket = f[2];
+    } else if (kind == "cleaning" && expect(2)) {
+        entry.cleaned = true;
     } else if (kind == "created" && expect(4)) {
         entry.created = IdentityMap{f[2], f[3]};
     } else if (kind == "creation-ticket" && expect(3)) {
@@ -468,6 +470,10 @@ bool RecoveryJournal::begin(const SubscriberSnapshot &s, const std::string &temp
 
 bool RecoveryJournal::removalTicket(const std::string &ticket, std::string &problem) {
     return append({"removal-ticket", std::to_string(m_entry), ticket}, problem);
+}
+
+bool RecoveryJournal::cleaning(std::string &problem) {
+    return append({"cleaning", std::to_string(m_entry)}, problem, false);
 }
 
 bool RecoveryJournal::created(const IdentityMap &ids, const std::string &creationTicket,

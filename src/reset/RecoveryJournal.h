@@ -36,6 +36,9 @@ struct JournalEntry {
     std::string templateAlias;
     /// The sync ticket of the removal, once the run was about to remove the subscriber.
     std::string removalTicket;
+    /// The run was about to remove the subscriber's recordings and messages: once it was, the
+    /// reset must be finished even when the subscriber itself was never removed.
+    bool cleaned = false;
     /// The ids the re-created subscriber came back with, once known.
     IdentityMap created;
     /// The sync ticket of the re-synchronisation, once the run was about to ask for it.
@@ -116,6 +119,10 @@ public:
     // Records of the current entry. False, with the reason, when they could not be written;
     // the journal then takes no more records (a half line must not be followed by others).
     bool removalTicket(const std::string &ticket, std::string &problem);
+    /// The recordings and messages are removed next. Not synced on its own: it reaches the
+    /// disk with the next synced record, and at once the file system's cache, which a program
+    /// that dies does not lose.
+    bool cleaning(std::string &problem);
     /// With a creation ticket, its record follows at once (both on disk with one sync).
     bool created(const IdentityMap &ids, const std::string &creationTicket, std::string &problem);
     bool creationTicket(const std::string &ticket, std::string &problem);

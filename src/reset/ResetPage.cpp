@@ -342,6 +342,7 @@ void ResetPage::endRun(ResetRun &run, int subscribersReset) {
                  sentence(run.stopReason()));
         m_stopReason = run.stopReason();
     }
+    m_cleanedNotReCreated = run.cleanedNotReCreated;
     run.writeEnd(chkSkipDLResynch.Value);
     m_log.CloseLogFile();
     m_host.ui->setBusy(false);
@@ -353,6 +354,7 @@ void ResetPage::endRun(ResetRun &run, int subscribersReset) {
     summary.outcome = m_outcome;
     summary.stoppedByRequest = m_stoppedByRequest;
     summary.refusedBeforeAnyChange = m_refusedBeforeAnyChange;
+    summary.cleanedNotReCreated = m_cleanedNotReCreated;
     summary.errorCount = m_log.LogErrorCount();
     summary.logFilePath = m_log.LogFilePath();
     summary.logFallbackReason = m_log.LogFallbackReason();
@@ -424,6 +426,13 @@ std::string ResetPage::closingMessage(int subscribersReset) const {
     if (!dryRun && (m_outcome.ticked() != m_outcome.reset || !m_stopReason.empty()))
         text +=
             "Of " + std::to_string(m_outcome.ticked()) + " ticked: " + m_outcome.text() + ".\r\n";
+    // Beside the count, which holds every subscriber that got past its checks: those of them
+    // that lost their recordings or messages and are not back.
+    if (m_cleanedNotReCreated > 0)
+        text += std::to_string(m_cleanedNotReCreated) +
+                " subscriber(s) cleaned (recordings and messages removed) but not created again; "
+                "\"zephrane-cli --recover\" finishes them." +
+                "\r\n";
     if (!m_stopReason.empty() && !m_stoppedByRequest)
         text +=
             "The run stopped before resetting every subscriber: " + sentence(m_stopReason) + "\r\n";

@@ -53,6 +53,9 @@ struct ResetSummary {
     /// Taken through the reset (with or without errors): outcome.reset + outcome.resetWithErrors.
     int subscribersReset = 0;
     RunOutcome outcome;
+    /// Of those, the subscribers whose recordings or messages were removed and that were not
+    /// created again (their journal entries keep them for the recovery).
+    int cleanedNotReCreated = 0;
     int errorCount = 0;
     std::string logFilePath;
     /// Empty while the log is in the program folder's logs folder; otherwise why and where.
@@ -226,6 +229,7 @@ private:
     int m_subscribersResetCount = 0;
     RunOutcome m_outcome;
     std::atomic<bool> m_stopRequested{false};
+    int m_cleanedNotReCreated = 0;
     std::string m_stopReason;
     bool m_stoppedByRequest = false;
     bool m_refusedBeforeAnyChange = false;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <future>
+#include <system_error>
 
 namespace zeph {
 
@@ -40,8 +41,15 @@ bool ResetRun::withLogSynced(const std::function<bool()> &write) {
     if (!log.HasUnsyncedLines())
         return write();
     // Two files' syncs wait for the disk at the same time rather than one after the other;
-    // nothing else touches the log until its sync is done.
-    auto logSynced = std::async(std::launch::async, [this] { log.SyncLogFile(); });
+    // nothing else touches the log until its sync is done. A machine that cannot start the
+    // thread (no memory or threads left) has them done one after the other.
+    std::future<void> logSynced;
+    try {
+        logSynced = std::async(std::launch::async, [this] { log.SyncLogFile(); });
+    } catch (const std::system_error &) {
+        syncLog();
+        return write();
+    }
     bool written = false;
     try {
         written = write();
@@ -66,6 +74,14 @@ void ResetRun::stop(const std::string &why, StopKind kind) {
         return;
     m_stopReason = why;
     m_stopKind = kind;
+}
+
+void ResetRun::refuseWrites(const std::string &why) {
+    if (!m_writesRefused.empty())
+        return;
+    m_writesRefused = why.empty() ? std::string("no reason given") : why;
+    stop("the server refused a write (" + m_writesRefused +
+         "); nothing more is changed until it takes writes again");
 }
 
 void ResetRun::serverAnswered(bool answered) {

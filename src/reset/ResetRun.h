@@ -212,10 +212,28 @@ public:
     void serverAnswered(bool answered);
 
     /// Runs one operation; when it fails, its "(error):" line goes to the run log and the
-    /// caller goes on. True when the operation finished.
+    /// caller goes on. True when the operation finished. A failure by which the server refuses
+    /// writes for a reason of its own also stops the run (see writesRefused).
     template <class Step> bool attempt(Step &&step) {
-        return trap(kResetWhere, m_report, std::forward<Step>(step));
+        return trap(kResetWhere, m_report, [&] {
+            try {
+                step();
+            } catch (const Error &e) {
+                if (e.writeRefused())
+                    refuseWrites(e.description());
+                throw;
+            }
+        });
     }
+
+    /// True once the server refused a write for a reason of its own (its disk or file full,
+    /// read-only, its storage failing, a lock not granted in time): every further change would
+    /// be refused as well, so the subscriber under way takes no further step and the run stops.
+    bool writesRefused() const { return !m_writesRefused.empty(); }
+    /// Notes such a refusal (the server's own words) and stops the run.
+    void refuseWrites(const std::string &why);
+    /// Subscribers whose recordings or messages were removed and that were not created again.
+    int cleanedNotReCreated = 0;
     /// Reads a value; a failed read is reported and leaves `fallback`.
     template <class T, class Read> T read(Read &&readValue, T fallback = T{}) {
         T value = fallback;
@@ -265,6 +283,7 @@ private:
     std::function<void(const std::string &)> m_report;
     std::string m_stopReason;
     StopKind m_stopKind = StopKind::Fault;
+    std::string m_writesRefused;
     int m_failures = 0;
     int m_unansweredInARow = 0;
 };

@@ -3,6 +3,7 @@
 #include "ResetRun.h"
 #include "platform/AsciiText.h"
 
+#include <string_view>
 #include <vector>
 
 namespace zeph {
@@ -73,6 +74,48 @@ constexpr Reference kReferences[] = {
     {"MenuEntry", "ParentObjectID", true},
 };
 
+// The subscriber's row keeps the alias and names the reset promises to keep, exactly: blanks
+// and letter case included. A NULL name reads as the empty text it was captured as. An empty
+// display name is the server's to fill in.
+std::string namesChanged(ResetRun &run) {
+    const SubscriberSnapshot &s = run.snapshot;
+    if (!run.openQuery("SELECT Alias, FirstName, LastName, DisplayName, DirectoryID FROM "
+                       "Subscriber WHERE SubscriberObjectID=?",
+                       {DbValue(s.ObjectID)}, db::adLockReadOnly))
+        return "the subscriber could not be read";
+    std::string problem;
+    if (run.queryRowCount() != 1) {
+        problem = "the subscriber is missing";
+    } else {
+        db::Recordset &rs = run.querySet;
+        auto text = [&](const char *column) {
+            return run.read<std::string>(
+                [&] { return rs[column].IsNull() ? std::string() : rs[column].Text(); });
+        };
+        struct Kept {
+            const char *column;
+            const std::string &value;
+            bool exact;
+        };
+        const bool displayNameGiven = s.DisplayName.find_first_not_of(' ') != std::string::npos;
+        for (const Kept &k :
+             {Kept{"Alias", s.Alias, true}, Kept{"FirstName", s.FirstName, true},
+              Kept{"LastName", s.LastName, true}, Kept{"DisplayName", s.DisplayName, true},
+              Kept{"DirectoryID", s.DirectoryID, false}}) {
+            if (std::string_view(k.column) == "DisplayName" && !displayNameGiven)
+                continue;
+            const std::string value = text(k.column);
+            if (k.exact ? value != k.value : !equalsIgnoreCase(value, k.value)) {
+                problem = "the subscriber has " + std::string(k.column) + "='" + value +
+                          "' instead of '" + k.value + "'";
+                break;
+            }
+        }
+    }
+    run.closeQuery();
+    return problem;
+}
+
 std::string referencesLeft(ResetRun &run) {
     for (const Reference &r : kReferences) {
         const std::string &id = r.callHandler ? run.ids.newCallHandlerId : run.ids.newSubscriberId;
@@ -115,6 +158,8 @@ std::string UnverifiedReset(ResetRun &run) {
                            "SELECT DTMFAccessID FROM DTMFAccessID WHERE ParentObjectID=? AND "
                            "IsPrimaryID=1",
                            s.ObjectID, {{"DTMFAccessID", s.DTMFAccessID}});
+    if (problem.empty())
+        problem = namesChanged(run);
     if (problem.empty())
         problem = referencesLeft(run);
     if (problem.empty() && run.failureCount() != failuresBefore)

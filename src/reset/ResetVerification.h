@@ -10,8 +10,9 @@ class ResetRun;
 
 /// Reads the subscriber back and checks what the reset promises: the subscriber and its global
 /// row carry the old object and call handler ids, the old call handler is its primary one, the
-/// primary extension is there, and (when the run knows the new ids) no row still refers to
-/// them. Empty when all holds; otherwise what does not, or that it could not be read.
+/// primary extension is there, the alias, names and directory id are as captured (the alias
+/// and names exactly, blanks included), and (when the run knows the new ids) no row still
+/// refers to them. Empty when all holds; otherwise what does not, or that it could not be read.
 std::string UnverifiedReset(ResetRun &run);
 
 } // namespace zeph

@@ -161,6 +161,9 @@ void RemoveFromDatabase(ResetRun &run) {
         [&] { run.command.AppendParameter("@DirectorySyncTicket", db::adGUID, s.SyncTicket); });
     run.line("    Removing subscriber from SQL");
     run.attempt([&] { run.command.Execute(); });
+    // A removal the server refused has no synchronisation to wait for.
+    if (run.writesRefused())
+        return;
     if (WaitForSyncToFinished(run.host, run.connectionText(), run.log, s.SyncTicket,
                               &run.connection))
         run.line("    Directory sync complete for removal");

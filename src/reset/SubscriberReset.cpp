@@ -22,12 +22,17 @@ bool openJournalEntry(ResetRun &run) {
     std::string problem;
     // Until the run's end asks for it, the reset subscribers are out of their distribution
     // lists: a run that dies owes that synchronisation, and the journal says so.
+    // A journal that cannot be written (its name taken, its disk full) would refuse every
+    // further subscriber as well: the run stops before this one's first change.
+    auto refused = [&] {
+        run.line("(error) the recovery journal could not be written (" + problem +
+                 ") - skipping user");
+        run.stop("the recovery journal could not be written (" + problem + ")");
+        return false;
+    };
     if (!run.listSyncOwed) {
-        if (!run.journal->listSyncOwed(problem)) {
-            run.line("(error) the recovery journal could not be written (" + problem +
-                     ") - skipping user");
-            return false;
-        }
+        if (!run.journal->listSyncOwed(problem))
+            return refused();
         run.listSyncOwed = true;
     }
     run.announcedRemovalTicket.clear();
@@ -39,8 +44,7 @@ bool openJournalEntry(ResetRun &run) {
         run.reached("journal");
         return true;
     }
-    run.line("(error) the recovery journal could not be written (" + problem + ") - skipping user");
-    return false;
+    return refused();
 }
 
 // A subscriber whose removal failed is still there, untouched by the failed creation.
@@ -59,9 +63,17 @@ bool closeJournalEntry(ResetRun &run) {
         return true;
     // A server that did not take this subscriber's changes would break the next ones too.
     if (run.ids.newSubscriberId.empty() && !stillOnServer(run)) {
+        ++run.cleanedNotReCreated;
         run.line("    The subscriber was not created again; the recovery journal keeps it for "
                  "\"zephrane-cli --recover\"");
         run.stop("the subscriber " + run.snapshot.Alias + " was not created again");
+        return false;
+    }
+    // A change of this subscriber the server refused leaves it unfinished, whatever can be
+    // read back of it.
+    if (run.writesRefused()) {
+        run.line("(error) the server refused a write while this subscriber was reset; the "
+                 "recovery journal keeps it for \"zephrane-cli --recover\"");
         return false;
     }
     if (const std::string problem = UnverifiedReset(run); !problem.empty()) {
@@ -144,14 +156,55 @@ bool ResetSubscriber(ResetRun &run, const std::string &alias, const std::string 
     return reset;
 }
 
+namespace {
+
+// The journal entry tells that the subscriber's recordings and messages are about to go, so
+// that a recovery finishes its reset even when it was never removed. Written as the log's lines
+// are, without a sync of its own: a program that dies loses none of it, and after a power loss
+// without it the entry is closed as one whose subscriber was never touched.
+void noteCleaning(ResetRun &run) {
+    if (run.dryRun || !run.journal)
+        return;
+    std::string problem;
+    if (!run.journal->cleaning(problem)) {
+        run.line("(error) the recovery journal could not be written (" + problem + ")");
+        run.stop("the recovery journal could not be written (" + problem + ")");
+    }
+}
+
+// The description's order removes the recordings and the mailbox before the subscriber: when
+// the server then takes no more writes, the subscriber is cleaned and not reset. Its entry stays
+// open for the recovery, and the log says so in one line.
+bool stoppedCleaned(ResetRun &run) {
+    if (run.dryRun || !run.writesRefused() || !run.ids.newSubscriberId.empty())
+        return false;
+    ++run.cleanedNotReCreated;
+    run.line("(error) this subscriber's recordings and messages were removed, but it was not "
+             "created again (the server refused a write); the recovery journal keeps it for "
+             "\"zephrane-cli --recover\"");
+    return true;
+}
+
+} // namespace
+
 bool RemoveAndReCreate(ResetRun &run) {
+    run.ids = IdentityMap{};
+    noteCleaning(run);
     RemoveVoiceNameFile(run);
+    if (stoppedCleaned(run))
+        return false;
     RemoveGreetingFiles(run);
     run.reached("recordings");
+    if (stoppedCleaned(run))
+        return false;
     CleanMailbox(run);
     run.reached("mailbox");
     RemoveFromDatabase(run);
+    if (stoppedCleaned(run))
+        return false;
     ReCreateSubscriber(run);
+    if (stoppedCleaned(run))
+        return false;
     return FinishReCreation(run);
 }
 

@@ -13,9 +13,6 @@ namespace fs = std::filesystem;
 
 namespace zeph::sim {
 
-namespace {
-
-// "STEP" or "STEP#N": the step and the how-manieth time it is reached (1 when not given).
 std::pair<std::string, int> stepAndCount(const std::string &setting) {
     const std::size_t hash = setting.rfind('#');
     if (hash == std::string::npos)
@@ -28,6 +25,8 @@ std::pair<std::string, int> stepAndCount(const std::string &setting) {
     }
     return {lowerAscii(setting.substr(0, hash)), count};
 }
+
+namespace {
 
 // A line writer that draws on a budget shared by every file the host's programs write.
 class BudgetedWriter : public ForwardingTextWriter {

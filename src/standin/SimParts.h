@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace zeph::sim {
 
@@ -20,10 +21,14 @@ std::unique_ptr<IClock> makeClock(const SimSettings &settings);
 std::unique_ptr<IMailStore> makeMailStore(const std::string &mailstoreFolder,
                                           const SimSettings &settings);
 
+/// A fault setting's "STEP" or "STEP#N": the step (lower case) and the how-manieth time it is
+/// reached (1 when not given).
+std::pair<std::string, int> stepAndCount(const std::string &setting);
+
 /// The exit status of a program ended by the setting "abort-after".
 inline constexpr int kAbortedExitStatus = 86;
 /// Ends the program abruptly (no clean-up, as a power cut would) when told the step that the
-/// setting "abort-after" names; empty when the setting is not set.
+/// setting "abort-after" names ("STEP" or "STEP#N", the N-th time); empty when it is not set.
 std::function<void(const std::string &)> makeAbortHook(const SimSettings &settings);
 /// Moves the host folder away (to "<folder>.vanished") when told the step that the setting
 /// "vanish-after" names ("STEP" or "STEP#N", the N-th time); empty when it is not set.

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 namespace zeph::sim {
 
@@ -86,11 +87,13 @@ std::unique_ptr<IClock> makeClock(const SimSettings &settings) {
 }
 
 std::function<void(const std::string &)> makeAbortHook(const SimSettings &settings) {
-    const std::string target = lowerAscii(settings.get("abort-after"));
-    if (target.empty())
+    const std::string setting = settings.get("abort-after");
+    if (setting.empty())
         return {};
-    return [target](const std::string &step) {
-        if (lowerAscii(step) != target)
+    auto [target, count] = stepAndCount(setting);
+    auto seen = std::make_shared<int>(0);
+    return [target, count, seen](const std::string &step) {
+        if (lowerAscii(step) != target || ++*seen != count)
             return;
         // Whatever the program has not yet made sure of is lost, as in a real crash: no
         // destructors, no buffered output, no closing of files or connections.

@@ -64,6 +64,12 @@ std::string validate(const std::string &name, const std::string &value) {
         return oneOf({"full", "none"});
     if (name == "mail-library")
         return oneOf({"present", "missing"});
+    if ((name == "abort-after" || name == "vanish-after") && !value.empty()) {
+        const std::size_t hash = value.rfind('#');
+        const std::string count = hash == std::string::npos ? "1" : value.substr(hash + 1);
+        if (hash == 0 || !isNumber(count) || count.size() > 6 || std::stoi(count) < 1)
+            return "setting " + name + " takes STEP or STEP#N, N a whole number from 1";
+    }
     if (name == "file-space" && !value.empty() && !isNumber(value))
         return "setting file-space takes a number of bytes";
     if (name == "query-timeout") {
@@ -93,7 +99,8 @@ std::vector<SettingInfo> SimSettings::known() {
         {"abort-after", "",
          "end the program abruptly (exit status 86) right after the named stored procedure "
          "(sp_DeleteSubscriber, ...) or reset step (journal, recordings, mailbox, write-back, "
-         "alternate-extensions, fixup-1 ... fixup-10, fixup-N.row-K); empty: never"},
+         "alternate-extensions, fixup-1 ... fixup-10, fixup-N.row-K); STEP#N: the N-th time; "
+         "empty: never"},
         {"vanish-after", "",
          "move the host folder away (to HOST.vanished) when the named procedure or reset step "
          "(as for abort-after, and finished) is reached; STEP#N: the N-th time; empty: never"},

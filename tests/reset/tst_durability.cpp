@@ -109,5 +109,56 @@ TEST(Durability, ALogThatCannotBeSyncedStopsTheRunAfterTheSubscriberUnderWay) {
     }
 }
 
+// Another program takes the journal's name just before the run makes its journal: the name
+// is then a file of someone else's, as when a run of the same second on another machine
+// shares the logs folder.
+class JournalNameTaken : public ForwardingFileSystem {
+public:
+    using ForwardingFileSystem::ForwardingFileSystem;
+    std::unique_ptr<ITextFileWriter> createNewTextFile(const std::string &path) override {
+        if (path.find("Zephrane_Journal_") != std::string::npos) {
+            if (auto other = inner().createNewTextFile(path)) {
+                other->writeLine("another program's file");
+                other->close();
+            }
+        }
+        return inner().createNewTextFile(path);
+    }
+};
+
+// A journal that cannot be made stops the run before its first change: the subscriber
+// skipped is the first, and no other is looked at.
+TEST(Durability, ATakenJournalNameStopsTheRunBeforeItsFirstChange) {
+    test::ResetBench b(12);
+    b.host().files = std::make_unique<JournalNameTaken>(std::move(b.host().files));
+    int added = 0;
+    for (const auto &row : b.sql("SELECT SubscriberObjectID FROM Subscriber ORDER BY Alias").rows) {
+        const test::SubscriberFacts f = b.facts(std::get<std::string>(row[0]));
+        if (added < 3 && b.ordinary(f)) {
+            b.addRow(f.objectId);
+            ++added;
+        }
+    }
+    ASSERT_EQ(added, 3);
+    const test::Snapshot before = b.snapshot();
+    b.ui().expectBox(ResetPage::kConfirmation, MsgAnswer::Yes);
+    b.ui().expectBox("Nothing was reset: the recovery journal could not be written",
+                     MsgAnswer::Cancel);
+    b.page->cmdResetSubscribers_Click();
+    b.ui().verifyAllShown();
+    const std::vector<std::string> lines =
+        test::readLogFile(b.host().files->nativePath(b.log->LogFilePath()));
+    test::expectSame(before, b.snapshot());
+    ASSERT_TRUE(b.page->summary());
+    EXPECT_EQ(b.summary().subscribersReset, 0);
+    EXPECT_NE(b.summary().stopReason.find("the recovery journal could not be written"),
+              std::string::npos)
+        << b.summary().stopReason;
+    long started = 0;
+    for (const std::string &line : lines)
+        started += line == "** Resetting Subscriber **";
+    EXPECT_EQ(started, 1) << "the run went on to other subscribers";
+}
+
 } // namespace
 } // namespace zeph

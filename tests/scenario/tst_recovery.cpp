@@ -120,8 +120,10 @@ TEST_P(Recovery, FinishesAsAnUninterruptedResetWould) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryStep, Recovery,
-    testing::Values(Interruption{"journal", "", true}, Interruption{"recordings", "", true},
-                    Interruption{"mailbox", "", true}, Interruption{"sp_DeleteSubscriber"},
+    // Once its recordings or messages were being removed, a subscriber never removed is reset
+    // by the recovery all the same: it is not left cleaned and not reset.
+    testing::Values(Interruption{"journal", "", true}, Interruption{"recordings"},
+                    Interruption{"mailbox"}, Interruption{"sp_DeleteSubscriber"},
                     Interruption{"sp_DeleteDirectorySyncTicket"},
                     Interruption{"sp_CreateSubscriber"}, Interruption{"write-back"},
                     Interruption{"alternate-extensions"}, Interruption{"fixup-1"},
@@ -431,4 +433,106 @@ TEST(KeptJournals, AStartReadsOnlyTheClosedMarkOfEachKeptJournal) {
     start = scenario.cli("--list-templates");
     EXPECT_TRUE(contains(start.err, "Zephrane_Journal_20261115_10_00_00.txt")) << start.err;
     EXPECT_TRUE(contains(start.err, "damaged")) << start.err;
+}
+
+namespace {
+
+// The alias and names of a subscriber, as its own row and its global row hold them.
+std::vector<std::string> namesOf(const std::string &host, const std::string &objectId) {
+    std::vector<std::string> names;
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2((host + "/TarvoDb.sqlite").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    for (const char *table : {"Subscriber", "GlobalSubscriber"}) {
+        sqlite3_stmt *row = nullptr;
+        const std::string sql =
+            std::string("SELECT Alias, FirstName, LastName, DisplayName FROM ") + table +
+            " WHERE SubscriberObjectID=?";
+        sqlite3_prepare_v2(db, sql.c_str(), -1, &row, nullptr);
+        sqlite3_bind_text(row, 1, objectId.c_str(), -1, SQLITE_TRANSIENT);
+        while (sqlite3_step(row) == SQLITE_ROW) {
+            for (int c = 0; c < 4; ++c) {
+                const unsigned char *text = sqlite3_column_text(row, c);
+                names.push_back(std::string(table) + "." + sqlite3_column_name(row, c) + "=[" +
+                                (text ? reinterpret_cast<const char *>(text) : "NULL") + "]");
+            }
+        }
+        sqlite3_finalize(row);
+    }
+    sqlite3_close(db);
+    return names;
+}
+
+class BlankNames : public testing::TestWithParam<const char *> {};
+
+} // namespace
+
+// An alias and names with blanks around them come back exactly as they were, from a reset
+// and from the recovery of one interrupted at the creation, the write-back or a fix-up.
+TEST_P(BlankNames, ComeBackExactlyAlsoThroughTheRecovery) {
+    ScenarioHost scenario(kSubscribers, kSeed);
+    const std::string setNames = " SET Alias=' kcarter  ', FirstName=' Kim', LastName='Carter ', "
+                                 "DisplayName='  Kim  Carter ' WHERE Alias='kcarter'";
+    changeByHand(scenario.host(),
+                 "UPDATE GlobalSubscriber" + setNames + "; UPDATE Subscriber" + setNames);
+    sqlite3 *db = nullptr;
+    sqlite3_open((scenario.host() + "/TarvoDb.sqlite").c_str(), &db);
+    sqlite3_stmt *row = nullptr;
+    sqlite3_prepare_v2(db, "SELECT SubscriberObjectID FROM Subscriber WHERE Alias=' kcarter  '", -1,
+                       &row, nullptr);
+    ASSERT_EQ(sqlite3_step(row), SQLITE_ROW);
+    const std::string objectId = reinterpret_cast<const char *>(sqlite3_column_text(row, 0));
+    sqlite3_finalize(row);
+    sqlite3_close(db);
+    const std::vector<std::string> before = namesOf(scenario.host(), objectId);
+    ASSERT_EQ(before.size(), 8u);
+
+    scenario.set("abort-after", GetParam());
+    const ScenarioHost::Result run = scenario.cli(kReset);
+    scenario.set("abort-after", "");
+    if (*GetParam()) {
+        ASSERT_EQ(run.status, kAborted) << run.out << run.err;
+        const ScenarioHost::Result recovered = scenario.cli("--recover --yes");
+        EXPECT_EQ(recovered.status, 0) << recovered.out << recovered.err;
+        EXPECT_TRUE(contains(recovered.out, "1 interrupted reset(s) finished")) << recovered.out;
+    } else {
+        EXPECT_EQ(run.status, 0) << run.out << run.err;
+    }
+    EXPECT_EQ(namesOf(scenario.host(), objectId), before);
+    EXPECT_EQ(scenario.run("zephrane-sim", "check " + shellQuoted(scenario.host())).status, 0);
+    EXPECT_TRUE(contains(scenario.cli("--recover --yes").out, "No interrupted reset to finish"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Interruptions, BlankNames,
+                         testing::Values("", "sp_CreateSubscriber", "write-back", "fixup-7"),
+                         [](const testing::TestParamInfo<const char *> &point) {
+                             std::string name = *point.param ? point.param : "none";
+                             for (char &c : name)
+                                 c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                             return name;
+                         });
+
+// "STEP#N" ends the program the N-th time the step is reached, and only then; a count that is
+// not a whole number from 1 is refused when it is set.
+TEST(AbortAfter, EndsTheProgramTheNthTimeItsStepIsReached) {
+    for (const int n : {1, 2, 3}) {
+        ScenarioHost scenario(kSubscribers, kSeed);
+        scenario.set("abort-after", "mailbox#" + std::to_string(n));
+        const ScenarioHost::Result run =
+            scenario.cli("--template defaultTemplate --all --skip-dl-sync --yes");
+        EXPECT_EQ(run.status, kAborted) << n << "\n" << run.err;
+        long removals = 0;
+        for (const std::string &line : lines(run.out))
+            removals += line == "    Removing subscriber from SQL";
+        // Each subscriber before the N-th went on from its mailbox to its removal.
+        EXPECT_EQ(removals, n - 1) << run.out;
+        EXPECT_TRUE(contains(run.err, "after mailbox (abort-after)")) << run.err;
+    }
+    ScenarioHost scenario(kSubscribers, kSeed);
+    for (const char *wrong : {"sp_DeleteSubscriber#0", "sp_DeleteSubscriber#x", "#2"}) {
+        const ScenarioHost::Result set =
+            scenario.run("zephrane-sim", "set " + shellQuoted(scenario.host()) + " abort-after " +
+                                             shellQuoted(wrong));
+        EXPECT_NE(set.status, 0) << wrong;
+        EXPECT_TRUE(contains(set.err, "takes STEP or STEP#N")) << wrong << ": " << set.err;
+    }
 }

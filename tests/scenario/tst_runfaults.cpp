@@ -148,27 +148,108 @@ void expectLogIsAnIntactPrefix(const std::string &log, const std::string &printe
 
 // --- the database cannot grow -----------------------------------------------------------------
 
+// Which subscriber each recording and mailbox file of the host belongs to, by path inside the
+// host: its voice name, its greetings and the messages of its mailbox folder.
+std::map<std::string, std::string> ownersOfFiles(const std::string &host) {
+    std::map<std::string, std::string> byName; // a recording's file name, or a mailbox folder
+    auto add = [&](const std::string &sql) {
+        for (const std::string &row : column(host, sql)) {
+            const std::size_t bar = row.find('|');
+            std::string path = row.substr(bar + 1);
+            path = path.substr(path.find_last_of("\\/") + 1);
+            if (!path.empty() && path != "NULL")
+                byName[path] = row.substr(0, bar);
+        }
+    };
+    add("SELECT Alias || '|' || StreamPath FROM GlobalSubscriber WHERE StreamPath IS NOT NULL");
+    add("SELECT s.Alias || '|' || m.StreamPath FROM MessagingRule m JOIN Subscriber s ON "
+        "m.ParentObjectID = s.CallHandlerObjectID WHERE m.StreamPath IS NOT NULL");
+    add("SELECT Alias || '|' || SMTPAddress FROM vw_Subscriber WHERE SMTPAddress IS NOT NULL");
+    std::map<std::string, std::string> owners;
+    for (const std::string &file : zeph::test::filesOf(host)) {
+        for (const fs::path &part : fs::path(file)) {
+            if (byName.count(part.string())) {
+                owners[file] = byName.at(part.string());
+                break;
+            }
+        }
+    }
+    return owners;
+}
+
 class DatabaseFileLimit : public testing::TestWithParam<int> {};
 
-// The limit is above the database file by the parameter's kilobytes: the write-ahead log and
-// the run log fill it at different points of the run.
-TEST_P(DatabaseFileLimit, StopsCleanlyAndRecovers) {
+// The limit is above the database file by the parameter's kilobytes: the server refuses its
+// first write at a different point of the run for each. The run stops there: no subscriber
+// after the one under way loses a recording or a message, the one under way is named in the
+// log, the closing message and the journal, and --recover finishes it once the limit is gone.
+TEST_P(DatabaseFileLimit, StopsAtTheFirstRefusedWriteAndRecovers) {
     ScenarioHost scenario(kSubscribers, kSeed);
     const std::set<std::string> skipped = skippedByANormalRun(scenario);
     const auto before = subscribers(scenario.host());
+    const std::map<std::string, std::string> owners = ownersOfFiles(scenario.host());
+    ASSERT_GT(owners.size(), 100u) << "the host has recordings and messages to lose";
     const auto limit = fs::file_size(scenario.host() + "/TarvoDb.sqlite") + GetParam() * 1024;
     const ScenarioHost::Result run =
         scenario.run("zephrane-cli", kResetAll, "prlimit --fsize=" + std::to_string(limit) + " --");
     ASSERT_NE(run.status, -1) << "the program was killed: " << run.err;
-    if (run.status == 0) {
-        EXPECT_EQ(checkHost(scenario), "") << "a run that reports no error left a sound server";
-        return;
+    ASSERT_EQ(run.status, 1) << run.err;
+
+    // Whose files are gone: subscribers created again by the run, and at most the one under way.
+    const auto after = subscribers(scenario.host());
+    const std::set<std::string> left = zeph::test::filesOf(scenario.host());
+    std::set<std::string> cleanedNotReset;
+    for (const auto &[file, alias] : owners) {
+        const bool reCreated = after.count(alias) && after.at(alias) != before.at(alias);
+        if (!left.count(file) && !reCreated)
+            cleanedNotReset.insert(alias);
     }
-    EXPECT_EQ(run.status, 1) << run.err;
-    expectSoundOrRecovered(scenario, before, skipped);
+    EXPECT_LE(cleanedNotReset.size(), 1u)
+        << "subscribers the run did not reset lost recordings or messages";
+    EXPECT_TRUE(contains(run.err, "the run stopped before resetting every subscriber: the server "
+                                  "refused a write"))
+        << run.err;
+    EXPECT_TRUE(contains(lastLog(scenario), "(error) The run stopped before resetting every "
+                                            "subscriber: the server refused a write"));
+    const std::string cleanedLine = "were removed, but it was not created again";
+    for (const std::string &alias : cleanedNotReset) {
+        EXPECT_TRUE(contains(run.err, "1 subscriber(s) cleaned (recordings and messages removed) "
+                                      "but not created again"))
+            << "the closing message counts " << alias << ": " << run.err;
+        EXPECT_TRUE(contains(run.out, cleanedLine)) << alias;
+    }
+    std::size_t cleanedLines = 0;
+    for (const std::string &line : lines(run.out))
+        cleanedLines += contains(line, cleanedLine);
+    EXPECT_EQ(cleanedLines, cleanedNotReset.size()) << run.out;
+
+    // Writes taken again: the recovery finishes the one under way.
+    const ScenarioHost::Result recover = scenario.cli("--recover --yes");
+    const std::set<std::string> recovered = recoveredAliases(recover.out);
+    for (const std::string &alias : cleanedNotReset) {
+        EXPECT_TRUE(recovered.count(alias)) << alias << " is not finished by --recover\n"
+                                            << recover.out << recover.err;
+        const auto now = subscribers(scenario.host());
+        EXPECT_NE(now.count(alias) ? now.at(alias) : "", before.at(alias))
+            << alias << " was not created again by --recover";
+    }
+    for (const std::string &alias : skipped)
+        EXPECT_EQ(subscribers(scenario.host()).at(alias), before.at(alias)) << alias;
+    EXPECT_EQ(checkHost(scenario), "");
+    const std::map<std::string, std::string> recoveredState = subscribers(scenario.host());
+    for (const auto &[alias, row] : before) {
+        ASSERT_TRUE(recoveredState.count(alias)) << alias << " was lost";
+        EXPECT_EQ(recoveredState.at(alias).substr(0, 77), row.substr(0, 77))
+            << alias << " came back with other ids";
+    }
+    EXPECT_TRUE(contains(scenario.cli("--recover --yes").out, "No interrupted reset to finish."));
+    if (HasFailure())
+        std::cerr << run.out.substr(0, 6000) << run.err << recover.out.substr(0, 4000)
+                  << recover.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(Levels, DatabaseFileLimit, testing::Values(0, 16, 64, 160));
+// The first write of the run; the first subscribers; well into the run.
+INSTANTIATE_TEST_SUITE_P(Levels, DatabaseFileLimit, testing::Values(0, 64, 256, 1024));
 
 // --- the logs folder fills ----------------------------------------------------------------------
 
@@ -190,11 +271,12 @@ TEST_P(LogSpace, StopsBeforeTheNextSubscribersFirstChangeWithTheLogIntact) {
     EXPECT_TRUE(contains(run.err, "The run stopped before resetting every subscriber"))
         << "the closing message says so: " << run.err;
     expectLogIsAnIntactPrefix(lastLog(scenario), run.out);
-    // Nothing after the line that failed removed a subscriber.
+    // No subscriber was started after the line that failed (which may itself be the first line
+    // of a subscriber, who then goes no further than its checks).
     const std::vector<std::string> out = lines(run.out);
     const std::size_t logged = lines(lastLog(scenario)).size();
     std::size_t subscribersStarted = 0;
-    for (std::size_t i = logged; i < out.size(); ++i)
+    for (std::size_t i = logged + 1; i < out.size(); ++i)
         subscribersStarted += out[i] == "** Resetting Subscriber **";
     EXPECT_EQ(subscribersStarted, 0u) << "a subscriber was started after the log failed";
     expectSoundOrRecovered(scenario, before, skipped);
@@ -265,6 +347,39 @@ TEST(ReadOnlyDatabase, TheRunRefusesWithTheSystemsMessageAndChangesNothing) {
             continue; // SQLite's shared-memory index
         EXPECT_EQ(after.count(path) ? after.at(path) : "", digest) << path;
     }
+}
+
+// --- no thread can be started ---------------------------------------------------------------
+
+// The account may start no further process or thread (a process limit of one, as nobody: root
+// passes it): the run does the work it would give a thread itself, and ends as a run on a
+// machine with threads to spare does.
+TEST(NoThreads, TheRunDoesItsWorkItselfAndEndsAsAnyRun) {
+    ScenarioHost scenario(kSubscribers, kSeed);
+    const std::string asNobody = "setpriv --reuid=nobody --regid=nogroup --clear-groups --";
+    const ScenarioHost::Result probe = scenario.run("zephrane-sim", "--help", asNobody);
+    if (probe.status == -1 || contains(probe.err, "setpriv:"))
+        GTEST_SKIP() << "the programs cannot be run as another account here: " << probe.err;
+    ScenarioHost twin(kSubscribers, kSeed);
+    const ScenarioHost::Result expected = twin.cli(kResetAll);
+    fs::permissions(scenario.temp().path(), fs::perms::all, fs::perm_options::add);
+    for (const auto &entry : fs::recursive_directory_iterator(scenario.temp().path()))
+        fs::permissions(entry.path(), fs::perms::all, fs::perm_options::add);
+    // The leak check at the program's end needs a thread of its own.
+    const ScenarioHost::Result run =
+        scenario.run("zephrane-cli", kResetAll,
+                     asNobody + " env ASAN_OPTIONS=detect_leaks=0 prlimit --nproc=1 --");
+    EXPECT_EQ(run.status, expected.status) << run.err;
+    EXPECT_FALSE(contains(run.err, "terminate")) << run.err;
+    EXPECT_TRUE(contains(run.err, "Subscriber mailbox reset process complete")) << run.err;
+    auto counts = [](const std::string &err) {
+        std::smatch match;
+        static const std::regex closing("reset (\\d+) subscribers reset\\.  (\\d+) error");
+        return std::regex_search(err, match, closing) ? match.str(0) : std::string("none");
+    };
+    EXPECT_EQ(counts(run.err), counts(expected.err));
+    EXPECT_NE(counts(run.err), "none") << run.err;
+    EXPECT_EQ(checkHost(scenario), "");
 }
 
 // --- the host folder vanishes ------------------------------------------------------------------

@@ -25,6 +25,28 @@ long errorNumber(std::string_view sqlState) {
     return sqlerr::kGeneral;
 }
 
+ErrorKind errorKind(std::string_view sqlState, long nativeError) {
+    switch (nativeError) {
+    case 1101: // no new page: the filegroup is full
+    case 1105: // no space for an object: the filegroup is full
+    case 9002: // the transaction log is full
+    case 3906: // the database is read-only
+    case 823:  // the operating system failed a read or write of a database file
+    case 824:  // a page read back is not what was written
+    case 825:  // a read had to be retried
+    case 1222: // a lock was not granted in time
+    case 1204: // no lock can be had: the server has run out of them
+        return ErrorKind::WriteRefused;
+    default:
+        break;
+    }
+    auto is = [&](std::string_view prefix) { return sqlState.substr(0, prefix.size()) == prefix; };
+    // The query time-out ran out, or the connection to the server is gone.
+    if (is("HYT") || is("08"))
+        return ErrorKind::WriteRefused;
+    return ErrorKind::Plain;
+}
+
 namespace {
 
 // Drivers put the names of the layers a message passed through before it
@@ -60,7 +82,8 @@ Error diagnosticError(SQLSMALLINT handleType, SQLHANDLE handle, std::string_view
     std::string text = withoutSourceNames(fromWide(message, shown));
     // A refused permission is an error of its own kind on the server: 229/230 (object/column).
     long number = native == 229 || native == 230 ? sqlerr::kPermission : errorNumber(sqlState);
-    return Error(number, text.empty() ? std::string(what) + " failed (" + sqlState + ")." : text);
+    return Error(number, text.empty() ? std::string(what) + " failed (" + sqlState + ")." : text,
+                 errorKind(sqlState, native));
 }
 
 void check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle, std::string_view what) {

@@ -16,6 +16,10 @@ namespace zeph::odbc {
 
 /// The error number for a diagnostic's SQLSTATE, as the SQL Server driver's clients see it.
 long errorNumber(std::string_view sqlState);
+/// WriteRefused when SQL Server's native error number or the state says that the server cannot
+/// take a write for a reason of its own (full, read-only, failing storage, a lock not granted
+/// in time, the connection gone); Plain otherwise.
+ErrorKind errorKind(std::string_view sqlState, long nativeError);
 
 /// The error of a failed call on a handle: the first diagnostic record's number and text (the
 /// driver's own text, e.g. "[FreeTDS][SQL Server]Invalid object name 'X'.").

@@ -29,9 +29,23 @@ long errorNumber(int resultCode) {
     }
 }
 
+ErrorKind errorKind(int resultCode) {
+    switch (resultCode & 0xff) {
+    case SQLITE_FULL:     // the disk, or the file-size limit, is reached
+    case SQLITE_IOERR:    // the storage failed a read, write or sync
+    case SQLITE_READONLY: // the file or the file system takes no writes
+    case SQLITE_BUSY:     // another writer held the file past the busy time-out
+    case SQLITE_LOCKED:
+    case SQLITE_CANTOPEN: // the write-ahead log or a temporary file cannot be made
+        return ErrorKind::WriteRefused;
+    default:
+        return ErrorKind::Plain;
+    }
+}
+
 Error sqliteError(sqlite3 *db, int resultCode, ErrorNumbering numbering) {
     std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(resultCode);
-    return Error(numbering(resultCode), message);
+    return Error(numbering(resultCode), message, errorKind(resultCode));
 }
 
 void throwError(sqlite3 *db, int resultCode, ErrorNumbering numbering) {
@@ -45,7 +59,7 @@ void exec(sqlite3 *db, std::string_view sql, ErrorNumbering numbering) {
     if (rc != SQLITE_OK) {
         std::string description = message ? message : sqlite3_errstr(rc);
         sqlite3_free(message);
-        throw Error(numbering(rc), description);
+        throw Error(numbering(rc), description, errorKind(rc));
     }
 }
 

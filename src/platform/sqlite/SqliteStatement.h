@@ -27,6 +27,9 @@ using ErrorNumbering = long (*)(int resultCode);
 
 /// The driver's number for an SQLite result code.
 long errorNumber(int resultCode);
+/// WriteRefused for the codes by which the database file refuses a write for a reason of its
+/// own (full, read-only, failing storage, held by another writer); Plain for the others.
+ErrorKind errorKind(int resultCode);
 /// Error(numbering(rc), SQLite's message for the connection, or for the code without one).
 Error sqliteError(sqlite3 *db, int resultCode, ErrorNumbering numbering = errorNumber);
 [[noreturn]] void throwError(sqlite3 *db, int resultCode, ErrorNumbering numbering = errorNumber);

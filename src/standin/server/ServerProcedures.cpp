@@ -372,9 +372,11 @@ struct NewSubscriber {
 
 NewSubscriber checkedRequest(sqlite3 *db, const Args &args) {
     NewSubscriber n;
-    n.alias = trim(args.text("@Alias").value_or(""));
+    // The alias and names are stored as given, blanks included, as SQL Server stores a text
+    // parameter; only the extension, digits alone, is taken without blanks around it.
+    n.alias = args.text("@Alias").value_or("");
     n.ext = trim(args.text("@DtmfAccessId").value_or(""));
-    if (n.alias.empty())
+    if (trim(n.alias).empty())
         throw serverError("A subscriber needs an alias.");
     if (!allDigits(n.ext))
         throw serverError("The extension '" + n.ext +
@@ -388,8 +390,8 @@ NewSubscriber checkedRequest(sqlite3 *db, const Args &args) {
         throw serverError("The directory account " + *directoryId +
                           " already belongs to another subscriber.");
     }
-    n.display = trim(args.text("@DisplayName").value_or(""));
-    if (n.display.empty())
+    n.display = args.text("@DisplayName").value_or("");
+    if (trim(n.display).empty())
         n.display =
             trim(args.text("@FirstName").value_or("") + " " + args.text("@LastName").value_or(""));
     if (n.display.empty())

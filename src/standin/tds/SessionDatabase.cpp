@@ -10,7 +10,6 @@
 #include "standin/server/ServerIdentity.h"
 #include "standin/server/ServerProcedures.h"
 #include "standin/server/ServerSchema.h"
-#include "standin/server/ServerProcedures.h"
 #include "standin/server/ServerSql.h"
 
 #include <sqlite3.h>
@@ -123,6 +122,19 @@ void hasPermsByName(sqlite3_context *call, int argc, sqlite3_value **argv) {
         sqlite3_result_int(call, 1);
     else
         sqlite3_result_null(call);
+}
+
+int serverErrorNumber(const Error &error) {
+    if (!error.writeRefused())
+        return serverErrorNumber(error.number());
+    switch (error.number()) {
+    case sqlerr::kTimeout:
+        return 1222; // lock request time out
+    case sqlerr::kPermission:
+        return 3906; // the database is read-only
+    default:
+        return 823; // the operating system failed a write (a full disk or file included)
+    }
 }
 
 struct SessionDatabase::Handle {

@@ -5,6 +5,7 @@
 // on the stand-in's run lock), and the server's numbers for failures.
 
 #include "platform/Database.h"
+#include "platform/Error.h"
 #include "platform/sqltext/Tsql.h"
 #include "standin/server/StandInServer.h"
 
@@ -34,6 +35,10 @@ struct ServerFailure {
 /// SQL Server's error number for a failure the stand-in numbered as its client would see it,
 /// so that a client library gives the same kind of failure back.
 int serverErrorNumber(long clientNumber);
+/// The same for a failure as thrown: a write the database file refused for a reason of its own
+/// gets the number SQL Server gives such a refusal (a lock not granted in time, a read-only
+/// database, a failed write of a database file), which its clients take as such.
+int serverErrorNumber(const Error &error);
 
 class SessionDatabase {
 public:

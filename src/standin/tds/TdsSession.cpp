@@ -118,7 +118,7 @@ ServerFailure failureOf(const std::exception_ptr &thrown) {
     } catch (const Error &e) {
         if (auto server = sqltext::serverErrorOf(e.description()))
             return {server->number(), server->what()};
-        return {serverErrorNumber(e.number()), e.description()};
+        return {serverErrorNumber(e), e.description()};
     } catch (const std::bad_alloc &) {
         return {701, "There is insufficient system memory to run this query."};
     } catch (const std::exception &e) {
