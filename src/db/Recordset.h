@@ -83,7 +83,8 @@ public:
     Field &operator=(std::int64_t n) { return *this = DbValue(n); }
     Field &operator=(int n) { return *this = DbValue(std::int64_t{n}); }
     /// Copies the other field's value (as `rs["A"] = other["B"]`), not the handle.
-    // NOLINTNEXTLINE(bugprone-unhandled-self-assignment): a field copied onto itself keeps its value.
+    // A field copied onto itself keeps its value.
+    // NOLINTNEXTLINE(bugprone-unhandled-self-assignment)
     Field &operator=(const Field &other) { return *this = other.Value(); }
 
     /// The field's "Optimize" property: true builds a hash index on it, so that a Find on this

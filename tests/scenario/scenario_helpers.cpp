@@ -169,6 +169,10 @@ std::string shellQuoted(const std::string &text) {
     return q + "'";
 }
 
+void writeText(const std::string &path, const std::string &text) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
 std::string readAll(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;

@@ -22,6 +22,8 @@ CommandOutput runCommand(const std::string &commandLine);
 
 std::string shellQuoted(const std::string &text);
 std::string readAll(const std::string &path);
+/// Replaces the file at `path` with `text`, byte for byte.
+void writeText(const std::string &path, const std::string &text);
 /// The lines of a text, without their CR.
 std::vector<std::string> lines(const std::string &text);
 /// The rows a --list printed, without its header row (which must be there).

@@ -13,6 +13,7 @@ using zeph::test::readAll;
 using zeph::test::ScenarioHost;
 using zeph::test::shellQuoted;
 using zeph::test::TempHost;
+using zeph::test::writeText;
 
 namespace {
 
@@ -40,10 +41,6 @@ std::string firstTemplate(const ScenarioHost &scenario) {
     const Result templates = scenario.cli("--list-templates");
     EXPECT_EQ(templates.status, 0) << templates.err;
     return zeph::test::fields(lines(templates.out).at(1))[0]; // under the header
-}
-
-void writeText(const std::string &path, const std::string &text) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
 void copyFolder(const std::string &from, const std::string &to) {

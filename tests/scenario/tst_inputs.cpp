@@ -17,14 +17,11 @@ using zeph::test::lines;
 using zeph::test::readAll;
 using zeph::test::ScenarioHost;
 using zeph::test::shellQuoted;
+using zeph::test::writeText;
 
 namespace {
 
 using Result = ScenarioHost::Result;
-
-void writeText(const std::string &path, const std::string &text) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
 
 // A file of the given size that takes no room: its bytes are a hole.
 void makeSparse(const std::string &path, std::uintmax_t size) {

@@ -14,14 +14,11 @@ using zeph::test::lines;
 using zeph::test::readAll;
 using zeph::test::ScenarioHost;
 using zeph::test::shellQuoted;
+using zeph::test::writeText;
 
 namespace {
 
 using Result = ScenarioHost::Result;
-
-void writeText(const std::string &path, const std::string &text) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
 
 // Runs one statement on the host's database with its values bound.
 void execute(const std::string &host, const std::string &sql,

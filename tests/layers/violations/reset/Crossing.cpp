@@ -1,9 +1,9 @@
 // Each include below crosses a wall the layer check must report.
+#include "db/Recordset.h"
+#include "platform/Database.h"
+#include "platform/sqlite/SqliteDatabase.h"
+#include "search/AdvancedSearchPage.h"
+#include "standin/SimHost.h"
 #include <QString>
 #include <unistd.h>
-#include "standin/SimHost.h"
-#include "search/AdvancedSearchPage.h"
-#include "platform/sqlite/SqliteDatabase.h"
 #include <vector>
-#include "platform/Database.h"
-#include "db/Recordset.h"
