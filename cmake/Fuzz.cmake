@@ -17,7 +17,8 @@ if(ZEPH_FUZZ)
     target_link_libraries(fuzz_regfile PRIVATE zeph_standin)
     target_link_libraries(fuzz_csv_text PRIVATE zeph_select)
     target_link_libraries(fuzz_tool_page PRIVATE zeph_extras)
-    # Only the readers of what a client sends: they need nothing of the stand-in's server.
+    # Only the readers of what a client sends (and the T-SQL text layer the translation uses):
+    # they need nothing of the stand-in's server.
     target_sources(fuzz_tds_packets PRIVATE
         ${CMAKE_SOURCE_DIR}/src/standin/tds/TdsBytes.cpp
         ${CMAKE_SOURCE_DIR}/src/standin/tds/TdsPacket.cpp
@@ -26,5 +27,5 @@ if(ZEPH_FUZZ)
         ${CMAKE_SOURCE_DIR}/src/standin/tds/TdsTypes.cpp
         ${CMAKE_SOURCE_DIR}/src/standin/tds/CatalogText.cpp
         ${CMAKE_SOURCE_DIR}/src/standin/tds/TsqlTranslation.cpp)
-    target_link_libraries(fuzz_tds_packets PRIVATE zeph_platform)
+    target_link_libraries(fuzz_tds_packets PRIVATE zeph_sqltext)
 endif()
