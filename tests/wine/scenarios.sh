@@ -16,13 +16,6 @@ hosts="$WORK/hosts"
 rm -rf "$hosts"
 mkdir -p "$hosts"
 
-# Output without what differs by nature: CR of line ends, times, and log paths.
-normalised() {
-    tr -d '\r' | sed -E -e 's#[0-9]{1,2}/[0-9]{1,2}/[0-9]{4} [0-9]{1,2}:[0-9]{2}:[0-9]{2} [AP]M#TIME#g' \
-        -e 's#[0-9]{8}_[0-9]{2}_[0-9]{2}_[0-9]{2}(_[0-9]+)?#STAMP#g' \
-        -e 's#\{[0-9A-Fa-f-]{36}\}#{GUID}#g' -e 's#(Z:)?[^ :]*[/\\]logs[/\\]#LOGS/#g' -e 's#[0-9]+(\.[0-9]+)? (seconds|ms)#N \2#g'
-}
-
 # Makes one host per program: NAME.win (made by zephrane-sim.exe) and NAME.linux.
 twin_hosts() {
     local name="$1"

@@ -40,3 +40,10 @@ wine_path() {
     path="$(realpath -m "$1")"
     echo "Z:${path//\//\\}"
 }
+
+# Output without what differs by nature: CR of line ends, times, and log paths.
+normalised() {
+    tr -d '\r' | sed -E -e 's#[0-9]{1,2}/[0-9]{1,2}/[0-9]{4} [0-9]{1,2}:[0-9]{2}:[0-9]{2} [AP]M#TIME#g' \
+        -e 's#[0-9]{8}_[0-9]{2}_[0-9]{2}_[0-9]{2}(_[0-9]+)?#STAMP#g' \
+        -e 's#\{[0-9A-Fa-f-]{36}\}#{GUID}#g' -e 's#(Z:)?[^ :]*[/\\]logs[/\\]#LOGS/#g' -e 's#[0-9]+(\.[0-9]+)? (seconds|ms)#N \2#g'
+}
