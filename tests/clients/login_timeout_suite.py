@@ -34,8 +34,13 @@ def a_connection_past_the_cap_is_closed_and_the_slots_come_back():
         c.close()
 
     def logs_in():
+        # The held sessions end on the server's own threads: until they have, a new connection
+        # is still one past the cap and is closed before its pre-login is answered. Try again.
         c = RawClient()
-        reply = c.login()
+        try:
+            reply = c.login()
+        except AssertionError:
+            reply = None
         c.close()
         return reply is not None and not error_numbers(reply)
 
