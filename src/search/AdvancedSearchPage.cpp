@@ -80,6 +80,9 @@ public:
     std::optional<std::string> refusal() {
         while (m_at < m_text.size()) {
             const char c = m_text[m_at];
+            // Blanks are passed over before the semicolon test, unlike any other character:
+            // a blank after the last statement is no second statement.
+            // NOLINTNEXTLINE(bugprone-branch-clone)
             if (isBlank(c)) {
                 ++m_at;
             } else if (startsComment()) {
