@@ -12,6 +12,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <optional>
+#include <poll.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -24,16 +25,31 @@ using Clock = std::chrono::steady_clock;
 constexpr int kBacklog = 16;
 constexpr std::size_t kReadSize = 64 * 1024;
 
-bool sendAll(int fd, const std::string &bytes) {
+// Sends every byte, waiting for as long as the client takes to read them: a client that stops
+// reading holds its own session's thread here, and nothing else (its statement holds no lock
+// that stops a writer). False once the client has gone.
+bool sendAll(int fd, std::string_view bytes) {
     std::size_t sent = 0;
     while (sent < bytes.size()) {
         // MSG_NOSIGNAL: a client that went away ends its session, not the server.
-        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        const ssize_t n =
+            ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            continue;
+        }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
-            return false;
-        sent += static_cast<std::size_t>(n);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // The client's buffers are full: wait until it reads, or its connection ends.
+            pollfd writable{fd, POLLOUT, 0};
+            if (::poll(&writable, 1, -1) < 0 && errno != EINTR)
+                return false;
+            if (writable.revents & (POLLERR | POLLHUP | POLLNVAL))
+                return false;
+            continue;
+        }
+        return false;
     }
     return true;
 }
@@ -89,6 +105,8 @@ void serveClient(const tds::ServeSettings &settings, int fd, int id, std::string
             return n == 0 || (n == 1 && type == tds::packet::kAttention) ||
                    (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
         });
+        // A long result goes out packet by packet as its rows are read.
+        session.sendAhead([fd](std::string_view bytes) { return sendAll(fd, bytes); });
         const Clock::time_point loginDeadline = Clock::now() + settings.loginTimeout;
         std::string buffer(kReadSize, '\0');
         bool bounded = true;

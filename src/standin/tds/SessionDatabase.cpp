@@ -33,13 +33,32 @@ std::string textOrEmpty(const DbValue &v) {
     return sqlite::server::isNull(v) ? std::string() : sqlite::server::asText(v);
 }
 
-// The rows of a statement; `binary` tells the columns that held a byte string.
-DbRowSet fetch(sqlite::Statement &stmt, std::vector<bool> &binary) {
-    DbRowSet rows;
+// A result of up to about this many bytes is read whole before any of it goes out, so that a
+// short result's columns are typed by all of its values; a longer one goes out in parts of
+// about kPartBytes, and the server never holds more of it than that.
+constexpr std::size_t kWholeResultBytes = 1u << 20;
+constexpr std::size_t kPartBytes = 64u << 10;
+
+std::size_t bytesOf(const DbValue &value) {
+    const auto *text = std::get_if<std::string>(&value);
+    return sizeof(DbValue) + (text ? text->size() : 0);
+}
+
+// The rows of a statement; `binary` tells the columns that held a byte string. With `parts`,
+// a result over kWholeResultBytes is given to it in parts and not kept.
+struct Fetched {
+    std::int64_t count = 0;
+    bool inParts = false;
+};
+Fetched fetch(sqlite::Statement &stmt, DbRowSet &rows, std::vector<bool> &binary,
+              const SessionDatabase::RowParts &parts) {
     const int n = stmt.columnCount();
     binary.assign(static_cast<std::size_t>(n), false);
     for (int c = 0; c < n; ++c)
         rows.columns.push_back({stmt.columnName(c), false});
+    std::int64_t count = 0;
+    std::size_t held = 0;
+    bool streaming = false;
     while (stmt.step()) {
         std::vector<DbValue> row;
         row.reserve(static_cast<std::size_t>(n));
@@ -53,10 +72,22 @@ DbRowSet fetch(sqlite::Statement &stmt, std::vector<bool> &binary) {
             } else {
                 row.push_back(stmt.value(c));
             }
+            held += bytesOf(row.back());
         }
         rows.rows.push_back(std::move(row));
+        ++count;
+        if (parts && held >= (streaming ? kPartBytes : kWholeResultBytes)) {
+            parts(rows, binary, !streaming);
+            streaming = true;
+            rows.rows.clear();
+            held = 0;
+        }
     }
-    return rows;
+    if (streaming && !rows.rows.empty())
+        parts(rows, binary, false);
+    if (streaming)
+        rows.rows.clear();
+    return {count, streaming};
 }
 
 } // namespace
@@ -188,7 +219,7 @@ const sqltext::TsqlCatalogue &SessionDatabase::catalogue() {
 }
 
 StatementResult SessionDatabase::query(const std::string &sql, const std::vector<DbValue> &values,
-                                       const std::vector<bool> &binary) {
+                                       const std::vector<bool> &binary, const RowParts &parts) {
     sqlite3 *db = m_handle->connection.get();
     try {
         sqlite::Statement stmt(db, sql);
@@ -209,8 +240,12 @@ StatementResult SessionDatabase::query(const std::string &sql, const std::vector
         }
         StatementResult result;
         if (stmt.columnCount() > 0) {
-            result.rows = fetch(stmt, result.binaryColumns);
-            result.count = static_cast<std::int64_t>(result.rows->rows.size());
+            DbRowSet rows;
+            const Fetched read = fetch(stmt, rows, result.binaryColumns, parts);
+            // A result given out in parts is not kept.
+            if (!read.inParts)
+                result.rows = std::move(rows);
+            result.count = read.count;
         } else {
             stmt.step();
             result.count = sqlite3_changes(db);

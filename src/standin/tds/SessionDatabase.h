@@ -48,11 +48,19 @@ public:
     SessionDatabase(const SessionDatabase &) = delete;
     SessionDatabase &operator=(const SessionDatabase &) = delete;
 
+    /// Told the rows of a result that is too long to hold whole, in parts as they are read:
+    /// `first` with the first part, whose columns are the result's. `binary` tells the columns
+    /// that have held a byte string so far. It may throw to stop the statement.
+    using RowParts =
+        std::function<void(const DbRowSet &part, const std::vector<bool> &binary, bool first)>;
+
     /// Runs one statement in the shared dialect with positional values; `binary` tells the
     /// values that are byte strings. Throws Error, or TsqlError for a failure SQL Server numbers
-    /// (a missing table, a duplicate key ...).
+    /// (a missing table, a duplicate key ...). With `parts`, a result longer than a bound is
+    /// given to it in parts as it is read (the result's `rows` are then empty, its count says
+    /// how many there were); a shorter one comes whole as without.
     StatementResult query(const std::string &sql, const std::vector<DbValue> &values,
-                          const std::vector<bool> &binary = {});
+                          const std::vector<bool> &binary = {}, const RowParts &parts = {});
     /// The database's column types, for translating T-SQL queries. Throws Error.
     const sqltext::TsqlCatalogue &catalogue();
     /// Calls a procedure with arguments by name (system procedures first). Throws Error.

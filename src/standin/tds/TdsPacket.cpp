@@ -54,24 +54,53 @@ std::optional<Message> PacketReader::next() {
     return done;
 }
 
+namespace {
+
+std::size_t payloadRoom(std::size_t packetSize) {
+    return std::max(packetSize, packet::kMinSize) - packet::kHeaderSize;
+}
+
+} // namespace
+
 std::string packetsFor(std::uint8_t type, std::string_view payload, std::size_t packetSize) {
-    const std::size_t room = std::max(packetSize, packet::kMinSize) - packet::kHeaderSize;
+    PacketCutter cutter(type);
+    cutter.add(payload);
+    return cutter.finish(packetSize);
+}
+
+std::string PacketCutter::packets(std::size_t count, std::size_t room, bool last) {
     ByteWriter out;
-    std::uint8_t number = 1;
     std::size_t at = 0;
-    do {
-        const std::size_t part = std::min(room, payload.size() - at);
-        const bool last = at + part == payload.size();
-        out.u8(type)
-            .u8(last ? packet::kEndOfMessage : 0)
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t part = std::min(room, m_pending.size() - at);
+        const bool end = last && i + 1 == count;
+        out.u8(m_type)
+            .u8(end ? packet::kEndOfMessage : 0)
             .u16be(static_cast<std::uint16_t>(part + packet::kHeaderSize))
             .u16be(0)
-            .u8(number++)
+            .u8(m_number++) // counts on from 255 to 0, as the protocol's packet ids do
             .u8(0)
-            .bytes(payload.substr(at, part));
+            .bytes(std::string_view(m_pending).substr(at, part));
         at += part;
-    } while (at < payload.size());
+    }
+    m_pending.erase(0, at);
     return out.take();
+}
+
+std::string PacketCutter::takeWhole(std::size_t packetSize) {
+    const std::size_t room = payloadRoom(packetSize);
+    if (m_pending.size() <= room)
+        return {};
+    return packets((m_pending.size() - 1) / room, room, false);
+}
+
+std::string PacketCutter::finish(std::size_t packetSize) {
+    const std::size_t room = payloadRoom(packetSize);
+    // An empty message is still one packet.
+    const std::size_t count = std::max<std::size_t>(1, (m_pending.size() + room - 1) / room);
+    std::string out = packets(count, room, true);
+    m_number = 1;
+    return out;
 }
 
 } // namespace zeph::tds

@@ -61,4 +61,29 @@ private:
 /// A message's payload cut into packets of at most `packetSize` bytes (header included).
 std::string packetsFor(std::uint8_t type, std::string_view payload, std::size_t packetSize);
 
+/// A message cut into packets as its payload is written, so that its first packets can go out
+/// before its end: a result of any length is then never held whole.
+class PacketCutter {
+public:
+    explicit PacketCutter(std::uint8_t type)
+        : m_type(type) {}
+    /// Appends payload.
+    void add(std::string_view bytes) { m_pending.append(bytes); }
+    /// Payload not yet given out as packets.
+    std::size_t pending() const { return m_pending.size(); }
+    /// The whole packets of the payload so far, none of them the message's last (at least a
+    /// byte is kept back for that one); they are given out once.
+    std::string takeWhole(std::size_t packetSize);
+    /// The packets of the rest of the payload, the last one marked as the message's end;
+    /// the cutter then begins a new message.
+    std::string finish(std::size_t packetSize);
+
+private:
+    std::string packets(std::size_t count, std::size_t room, bool last);
+
+    std::uint8_t m_type;
+    std::string m_pending;
+    std::uint8_t m_number = 1;
+};
+
 } // namespace zeph::tds

@@ -4,6 +4,7 @@
 #include "TdsLogin.h"
 #include "platform/AsciiText.h"
 #include "platform/Error.h"
+#include "platform/QueryLimits.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -211,7 +212,23 @@ std::string Session::reply(const Message &message) {
         }
         break;
     }
-    return packetsFor(packet::kReply, out.take(), m_packetSize);
+    m_reply.add(out.take());
+    return m_reply.finish(m_packetSize);
+}
+
+void Session::sendWhole(TokenWriter &out) {
+    if (m_send) {
+        m_reply.add(out.take());
+        const std::string packets = m_reply.takeWhole(m_packetSize);
+        if (!packets.empty() && !m_send(packets)) {
+            // The client has gone: nothing more is sent, and the session ends.
+            m_finished = true;
+            m_send = nullptr;
+            say("ended: the client stopped taking the result");
+        }
+    }
+    if (m_finished || stopWanted())
+        throw Error(kQueryCancelled, "The statement was stopped: its client cancelled it.");
 }
 
 void Session::preLogin(const Message &message, TokenWriter &, std::string &raw) {
@@ -405,7 +422,17 @@ void Session::runStatement(const TsqlStatement &s, const std::vector<TypedValue>
             bound.push_back(std::move(v.value));
         }
         beginIfImplicit(out);
-        StatementResult result = m_database->query(s.sql, bound, binary);
+        // A long result goes out as it is read, in the types its first rows give.
+        std::vector<ColumnType> types;
+        auto parts = [&](const DbRowSet &part, const std::vector<bool> &binaryColumns, bool first) {
+            if (first) {
+                types = streamedColumnTypes(part, binaryColumns);
+                out.columnMetadata(part, types);
+            }
+            out.rowTokens(part, types);
+            sendWhole(out);
+        };
+        StatementResult result = m_database->query(s.sql, bound, binary, parts);
         if (result.rows)
             out.rowSet(*result.rows, result.binaryColumns);
         m_lastCount = static_cast<std::uint64_t>(result.count);

@@ -51,6 +51,11 @@ public:
     /// attention is waiting to be read) or has gone away. The statement is then stopped, and
     /// the attention acknowledged when it is read.
     void watchForAttention(std::function<bool()> attention);
+    /// `send` takes the first packets of a long reply while the rest is still being read, so
+    /// that no reply is held whole; it returns false when the client has gone (the statement
+    /// is then stopped and the session ends). It may wait for the client to read. Without it,
+    /// receive returns the whole reply.
+    void sendAhead(std::function<bool(std::string_view)> send) { m_send = std::move(send); }
     /// True once the client has logged in.
     bool loggedIn() const { return m_stage == Stage::Ready; }
     /// True when the session ended with a login refused for its name or password (the
@@ -106,6 +111,9 @@ private:
     void say(const std::string &line) const;
     /// True once the client's attention was seen, until it is acknowledged.
     bool stopWanted();
+    /// Gives the reply's whole packets so far to the client; stops the statement (throws) when
+    /// the client has cancelled it or gone away.
+    void sendWhole(TokenWriter &out);
 
     const ServeSettings &m_settings;
     int m_id;
@@ -124,6 +132,8 @@ private:
     std::int32_t m_nextHandle = 1;
     std::uint64_t m_lastCount = 0; // rows the last statement read or changed
     std::function<bool()> m_attention;
+    std::function<bool(std::string_view)> m_send;
+    PacketCutter m_reply{packet::kReply};
     bool m_cancelled = false; // an attention was seen and is not yet acknowledged
 };
 

@@ -1,6 +1,7 @@
 #include "TdsTokens.h"
 
 #include "platform/AsciiText.h"
+#include "platform/sqltext/Tsql.h"
 
 #include <algorithm>
 #include <bit>
@@ -52,6 +53,65 @@ std::string textOf(const DbValue &value) {
         return ec == std::errc() ? std::string(buffer, end) : std::string();
     }
     return {};
+}
+
+const char *sqlTypeName(ColumnType type) {
+    switch (type) {
+    case ColumnType::Int:
+        return "int";
+    case ColumnType::BigInt:
+        return "bigint";
+    default:
+        return "float";
+    }
+}
+
+// A value in its column's type: whole numbers and numbers written as text go into a number
+// column, any value into a text or byte column; what SQL Server could not convert is refused
+// with its error, as when a column's values change type in the middle of its result.
+DbValue fitted(ColumnType type, const DbValue &value) {
+    const bool whole = type == ColumnType::Int || type == ColumnType::BigInt;
+    if (!whole && type != ColumnType::Float)
+        return value;
+    if (std::holds_alternative<std::monostate>(value))
+        return value;
+    std::int64_t number = 0;
+    if (auto i = std::get_if<std::int64_t>(&value)) {
+        number = *i;
+    } else if (auto d = std::get_if<double>(&value)) {
+        if (!whole)
+            return value;
+        if (!(*d > -9.3e18 && *d < 9.3e18))
+            throw sqltext::TsqlError(sqltext::tsqlerr::kOverflow,
+                                     std::string("Arithmetic overflow error converting float to "
+                                                 "data type ") +
+                                         sqlTypeName(type) + ".");
+        number = static_cast<std::int64_t>(*d); // as CAST does: the fraction is dropped
+    } else {
+        const std::string text(trimBlanks(std::get<std::string>(value)));
+        if (whole) {
+            auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+            if (text.empty() || ec != std::errc() || end != text.data() + text.size())
+                throw sqltext::TsqlError(sqltext::tsqlerr::kConversion,
+                                         "Conversion failed when converting the nvarchar value '" +
+                                             std::get<std::string>(value) + "' to data type " +
+                                             sqlTypeName(type) + ".");
+        } else {
+            double real = 0;
+            auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), real);
+            if (text.empty() || ec != std::errc() || end != text.data() + text.size())
+                throw sqltext::TsqlError(sqltext::tsqlerr::kNumeric,
+                                         "Error converting data type nvarchar to float.");
+            return real;
+        }
+    }
+    if (type == ColumnType::Float)
+        return static_cast<double>(number);
+    if (type == ColumnType::Int && (number < INT32_MIN || number > INT32_MAX))
+        throw sqltext::TsqlError(
+            sqltext::tsqlerr::kOverflow,
+            "Arithmetic overflow error converting expression to data type int.");
+    return number;
 }
 
 } // namespace
@@ -145,8 +205,21 @@ void TokenWriter::message(const ServerMessage &m, bool isError) {
     m_out.patchLength16(at);
 }
 
-void TokenWriter::rowSet(const DbRowSet &rows, const std::vector<bool> &binary) {
-    std::vector<ColumnType> types = columnTypes(rows, binary);
+std::vector<ColumnType> streamedColumnTypes(const DbRowSet &firstRows,
+                                            const std::vector<bool> &binary) {
+    std::vector<ColumnType> types = columnTypes(firstRows, binary);
+    for (auto &t : types) {
+        if (t == ColumnType::Int)
+            t = ColumnType::BigInt;
+        else if (t == ColumnType::NVarChar)
+            t = ColumnType::NVarCharMax;
+        else if (t == ColumnType::VarBinary)
+            t = ColumnType::VarBinaryMax;
+    }
+    return types;
+}
+
+std::vector<ColumnType> TokenWriter::sentTypes(std::vector<ColumnType> types) const {
     if (!wide()) {
         // TDS 7.1 has no (max) types: long values travel as ntext and image.
         for (auto &t : types) {
@@ -156,6 +229,17 @@ void TokenWriter::rowSet(const DbRowSet &rows, const std::vector<bool> &binary) 
                 t = ColumnType::Image;
         }
     }
+    return types;
+}
+
+void TokenWriter::rowSet(const DbRowSet &rows, const std::vector<bool> &binary) {
+    const std::vector<ColumnType> types = columnTypes(rows, binary);
+    columnMetadata(rows, types);
+    rowTokens(rows, types);
+}
+
+void TokenWriter::columnMetadata(const DbRowSet &rows, const std::vector<ColumnType> &declared) {
+    const std::vector<ColumnType> types = sentTypes(declared);
     m_out.u8(kColMetadata).u16(static_cast<std::uint16_t>(rows.columns.size()));
     for (std::size_t c = 0; c < rows.columns.size(); ++c) {
         if (wide())
@@ -198,10 +282,14 @@ void TokenWriter::rowSet(const DbRowSet &rows, const std::vector<bool> &binary) 
     }
     if (!rows.updateTarget.empty() && wide())
         baseTable(rows);
+}
+
+void TokenWriter::rowTokens(const DbRowSet &rows, const std::vector<ColumnType> &declared) {
+    const std::vector<ColumnType> types = sentTypes(declared);
     for (const auto &row : rows.rows) {
         m_out.u8(kRow);
         for (std::size_t c = 0; c < types.size(); ++c)
-            columnValue(types[c], c < row.size() ? row[c] : DbValue());
+            columnValue(types[c], c < row.size() ? fitted(types[c], row[c]) : DbValue());
     }
 }
 

@@ -76,6 +76,13 @@ public:
     /// A result set: its column metadata and every row. `binary`: the columns that hold byte
     /// strings (a text of the database's is never one).
     void rowSet(const DbRowSet &rows, const std::vector<bool> &binary = {});
+    /// The column metadata of a result whose rows follow in parts (`rows` gives the columns,
+    /// and the base table when it has one), each column in the type given.
+    void columnMetadata(const DbRowSet &rows, const std::vector<ColumnType> &types);
+    /// Rows of a result whose metadata declared `types`. A value of another kind than its
+    /// column's is converted as SQL Server converts it, or refused with SQL Server's error
+    /// (TsqlError) when it cannot be: the rows before it are written.
+    void rowTokens(const DbRowSet &rows, const std::vector<ColumnType> &types);
     void doneToken(std::uint8_t kind, std::uint16_t status, std::uint16_t command,
                    std::uint64_t rows);
     void returnStatus(std::int32_t status);
@@ -90,6 +97,8 @@ public:
 
 private:
     void columnValue(ColumnType type, const DbValue &value);
+    /// The types as this session's TDS version carries them.
+    std::vector<ColumnType> sentTypes(std::vector<ColumnType> types) const;
     void baseTable(const DbRowSet &rows);
 
     /// Before TDS 7.2 a user type and a line number are two bytes, a row count four.
@@ -102,5 +111,10 @@ private:
 
 /// The type each column of the rows travels as.
 std::vector<ColumnType> columnTypes(const DbRowSet &rows, const std::vector<bool> &binary = {});
+/// The type each column of a result travels as when its first rows must go out before the
+/// rest is read: the types of those rows, widened so that the later rows fit too (whole
+/// numbers as bigint, texts and byte strings of any length).
+std::vector<ColumnType> streamedColumnTypes(const DbRowSet &firstRows,
+                                            const std::vector<bool> &binary = {});
 
 } // namespace zeph::tds
