@@ -49,7 +49,7 @@ set(standard_headers
 set(foreign_allowed_regex
     "^bench/Measure\\.cpp:malloc\\.h$"
     "^standin/(server|tds)/[^/]+:sqlite3\\.h$"
-    "^sim/TdsListener\\.cpp:(arpa/inet|netinet/in|netinet/tcp|sys/socket|unistd)\\.h$")
+    "^sim/TdsListener\\.cpp:(arpa/inet|netinet/in|netinet/tcp|poll|sys/socket|unistd)\\.h$")
 
 set(problems "")
 macro(problem text)
