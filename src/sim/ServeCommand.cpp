@@ -78,12 +78,10 @@ int serveCommand(const std::vector<std::string> &args) {
     for (std::size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--verbose") {
             verbose = true;
-        } else if (args[i] == "--port" && number(i, 0, 65535, port)) {
-            ++i;
-        } else if (args[i] == "--max-connections" && number(i, 1, 10000, maxConnections)) {
-            ++i;
-        } else if (args[i] == "--login-timeout" && number(i, 1, 3600, loginTimeout)) {
-            ++i;
+        } else if ((args[i] == "--port" && number(i, 0, 65535, port)) ||
+                   (args[i] == "--max-connections" && number(i, 1, 10000, maxConnections)) ||
+                   (args[i] == "--login-timeout" && number(i, 1, 3600, loginTimeout))) {
+            ++i; // the option's value
         } else {
             std::cerr << "zephrane-sim: " << kServeUsage
                       << " (--port takes 0 to 65535, --max-connections 1 to 10000, "
