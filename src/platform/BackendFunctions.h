@@ -65,6 +65,11 @@ bool createPrivateFolder(const std::string &path, std::string &error);
 /// plant links or files at the names its owner's programs use); "" when it can. On Windows a
 /// folder's rights come from its parent and only its kind is judged.
 std::string sharedFolderProblem(const std::string &path);
+/// What tells a file apart from every other file of the machine while it exists, whatever its
+/// path: its device and file number (volume serial and file index on Windows). A copy of the
+/// file is another file; the file moved within its disk stays the same. Empty when it cannot
+/// be read.
+std::string fileIdentity(const std::string &path);
 /// An exclusive lock of the operating system on a file, taken without waiting, that the
 /// system drops when its holder's process ends however it ends. The holder's text (with the
 /// process id added) stays readable in the file while it is held. Nothing, with the holder's

@@ -106,6 +106,10 @@ int serveCommand(const std::vector<std::string> &args) {
     serve.context.guids = &guids;
     serve.maxConnections = maxConnections;
     serve.loginTimeout = std::chrono::seconds(loginTimeout);
+    serve.context.notice = [](const std::string &text) {
+        std::lock_guard lock(outputMutex);
+        std::cerr << "zephrane-sim: " << text << std::endl;
+    };
     if (verbose) {
         serve.log = [](const std::string &line) {
             std::lock_guard lock(outputMutex);

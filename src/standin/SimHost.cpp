@@ -231,6 +231,7 @@ std::unique_ptr<Host> openHost(const std::string &folder,
     context.setting = [settings](const std::string &name) { return settings.get(name); };
     context.clock = host->clock.get();
     context.guids = host->guids.get();
+    context.notice = once;
     context.procedureDone = [abort = makeAbortHook(settings),
                              vanish = makeVanishHook(settings, folder)](const std::string &step) {
         if (vanish)

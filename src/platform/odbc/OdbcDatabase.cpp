@@ -783,6 +783,33 @@ public:
     }
 
 private:
+    /// The one row of `count` texts a query answers, the first not empty; nothing when the
+    /// server refuses it or answers otherwise.
+    static std::optional<std::vector<std::string>> readTexts(Link &link, const char *sql,
+                                                             std::size_t count) {
+        try {
+            Statement stmt(link.get());
+            stmt.execute(sql);
+            DbRowSet rows = stmt.fetchAll(0);
+            stmt.drain();
+            if (rows.rows.size() != 1 || rows.rows[0].size() != count)
+                return std::nullopt;
+            std::vector<std::string> texts;
+            for (const DbValue &value : rows.rows[0]) {
+                const auto *text = std::get_if<std::string>(&value);
+                if (!text)
+                    return std::nullopt;
+                texts.push_back(*text);
+            }
+            if (texts[0].empty())
+                return std::nullopt;
+            return texts;
+        } catch (const Error &) {
+            // A data source that is not SQL Server, or a query it does not take.
+            return std::nullopt;
+        }
+    }
+
     /// Nothing when the server cannot say; throws when it cannot be reached at all.
     std::optional<std::string> toldServerName(const std::string &text) {
         std::unique_ptr<Link> link = m_pool->take(text);
@@ -791,20 +818,19 @@ private:
         if (!link)
             link = std::make_unique<Link>(environment(), text);
         std::optional<std::string> name;
-        try {
-            Statement stmt(link->get());
-            stmt.execute("SELECT @@SERVERNAME, DB_NAME()");
-            DbRowSet rows = stmt.fetchAll(0);
-            stmt.drain();
-            const auto *server = rows.rows.size() == 1 && rows.rows[0].size() == 2
-                                     ? std::get_if<std::string>(&rows.rows[0][0])
-                                     : nullptr;
-            const auto *database = server ? std::get_if<std::string>(&rows.rows[0][1]) : nullptr;
-            if (server && database && !server->empty())
-                name = "SQL Server " + *server + ", database " + *database;
-        } catch (const Error &) {
-            // A data source that is not SQL Server: named by its connection text.
-        }
+        // What a restore or a clone of the database does not keep, its creation time and its
+        // service broker's GUID, tells two servers restored from one backup apart; a server
+        // that does not answer it is named by its name and database alone.
+        if (std::optional<std::vector<std::string>> told =
+                readTexts(*link,
+                          "SELECT @@SERVERNAME, DB_NAME(), CONVERT(varchar(33), create_date, 126), "
+                          "CONVERT(varchar(36), service_broker_guid) FROM sys.databases WHERE "
+                          "database_id = DB_ID()",
+                          4))
+            name = "SQL Server " + (*told)[0] + ", database " + (*told)[1] + ", created " +
+                   (*told)[2] + ", broker " + (*told)[3];
+        else if ((told = readTexts(*link, "SELECT @@SERVERNAME, DB_NAME()", 2)))
+            name = "SQL Server " + (*told)[0] + ", database " + (*told)[1];
         m_pool->giveBack(text, std::move(link));
         return name;
     }

@@ -40,6 +40,14 @@ ReadOutcome readWholeFile(const std::string &path, std::string &content, std::st
     return ReadOutcome::Read;
 }
 
+std::string fileIdentity(const std::string &path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return {};
+    return "device " + std::to_string(static_cast<unsigned long long>(st.st_dev)) + ", file " +
+           std::to_string(static_cast<unsigned long long>(st.st_ino));
+}
+
 bool writeFileAtomically(const std::string &path, const std::string &content, std::string &error) {
     // The new file is made new (a file or link left at its name by anyone is removed first),
     // readable by its owner alone: settings files hold passwords.

@@ -436,6 +436,24 @@ std::string sharedFolderProblem(const std::string &path) {
     return {};
 }
 
+std::string fileIdentity(const std::string &path) {
+    // Opened for no access at all, so that a file others hold open is read too.
+    HANDLE file = ::CreateFileW(widen(toNativePath(path)).c_str(), 0,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return {};
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool read = ::GetFileInformationByHandle(file, &info) != 0;
+    ::CloseHandle(file);
+    if (!read)
+        return {};
+    const unsigned long long index =
+        (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return "volume " + std::to_string(info.dwVolumeSerialNumber) + ", file " +
+           std::to_string(index);
+}
+
 std::unique_ptr<IFileSystem> makeFileSystem() {
     return std::make_unique<Win32FileSystem>();
 }

@@ -76,7 +76,9 @@ std::unique_ptr<IDatabase> makeStandInDatabase(const std::string &path, ServerCo
         [shared](sqlite3 *db, const std::string &name, const std::vector<DbParam> &args) {
             return callServerProcedure(db, name, args, *shared);
         },
-        [shared](sqlite3 *db) { return "stand-in server " + standInServerId(db, *shared->guids); },
+        [shared](sqlite3 *db) {
+            return standInServerName(standInServerId(db, *shared->guids, shared->notice));
+        },
         OperatorDialect{true, server::dateTimeColumns()});
 }
 

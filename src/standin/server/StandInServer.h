@@ -23,6 +23,9 @@ struct ServerContext {
     IGuidSource *guids = nullptr;
     /// Told the name of each procedure whose work has been committed (may be empty).
     std::function<void(const std::string &)> procedureDone;
+    /// Told a note for the administrator about the server itself (a copied host given an
+    /// identity of its own); may be empty.
+    std::function<void(const std::string &)> notice;
 };
 
 struct SeedOptions {
