@@ -5,6 +5,7 @@
 #include "Clock.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -81,6 +82,13 @@ public:
     /// system reaches them; false when either cannot be resolved. The wall that keeps a
     /// deletion inside the folder it belongs to.
     virtual bool liesInside(const std::string &path, const std::string &folder) = 0;
+    /// The size of a file in bytes, or nothing when it cannot be read.
+    virtual std::optional<std::uint64_t> fileSize(const std::string &path) {
+        std::optional<std::string> all = readFile(path);
+        if (!all)
+            return std::nullopt;
+        return all->size();
+    }
     /// The path as this OS writes it (separators converted), for showing to people.
     virtual std::string nativePath(const std::string &path) = 0;
     /// A folder of the user's own where the program may write when its own folder is not

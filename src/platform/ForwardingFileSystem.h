@@ -64,6 +64,9 @@ public:
     bool liesInside(const std::string &path, const std::string &folder) override {
         return m_inner->liesInside(path, folder);
     }
+    std::optional<std::uint64_t> fileSize(const std::string &path) override {
+        return m_inner->fileSize(path);
+    }
     std::string nativePath(const std::string &path) override { return m_inner->nativePath(path); }
     std::string userDataFolder() override { return m_inner->userDataFolder(); }
 

@@ -155,7 +155,8 @@ std::vector<std::string> differencesOf(const JournalEntry &entry, const LiveSubs
     compare("DirectoryID", s.DirectoryID, live.directoryId);
     if (!live.extension.empty() || state == InterruptedAt::BeforeRemoval)
         compare("DTMFAccessID", s.DTMFAccessID, live.extension);
-    if (state == InterruptedAt::BeforeRemoval)
+    // The old call handler id is the subscriber's own again once its ids were written back.
+    if (state == InterruptedAt::BeforeRemoval || state == InterruptedAt::IdsWrittenBack)
         compare("CallHandlerObjectID", s.CallHandlerObjectID, live.callHandlerId);
     if (state == InterruptedAt::CreatedWithNewIds && !entry.created.newSubscriberId.empty()) {
         compare("ObjectID of the re-created subscriber", entry.created.newSubscriberId,
@@ -166,10 +167,64 @@ std::vector<std::string> differencesOf(const JournalEntry &entry, const LiveSubs
     return found;
 }
 
+// What of the entry names another subscriber on the server: one of its ids (old or new), its
+// directory id or its extension held by a subscriber of another alias. Finishing such an entry
+// would change that other subscriber, so each is a difference that holds it.
+std::vector<std::string> foreignIds(ResetRun &run, const JournalEntry &entry) {
+    const SubscriberSnapshot &s = entry.snapshot;
+    std::vector<std::string> found;
+    struct Named {
+        const char *what;
+        const char *column;
+        const std::string &value;
+    };
+    const Named ids[] = {
+        {"ObjectID", "SubscriberObjectID", s.ObjectID},
+        {"CallHandlerObjectID", "CallHandlerObjectID", s.CallHandlerObjectID},
+        {"ObjectID of the re-created subscriber", "SubscriberObjectID",
+         entry.created.newSubscriberId},
+        {"CallHandlerObjectID of the re-created subscriber", "CallHandlerObjectID",
+         entry.created.newCallHandlerId},
+        {"DirectoryID", "DirectoryID", s.DirectoryID},
+    };
+    db::Recordset &rs = run.querySet;
+    for (const Named &id : ids) {
+        if (id.value.empty())
+            continue;
+        run.openQuery(std::string("SELECT Alias FROM Subscriber WHERE ") + id.column + "=?",
+                      {DbValue(id.value)}, db::adLockReadOnly);
+        for (bool more = run.queryOnRow(); more; more = run.queryMoveNext() && run.queryOnRow()) {
+            const std::string alias = run.read<std::string>([&] { return rs["Alias"].Text(); });
+            if (!equalsIgnoreCase(alias, s.Alias))
+                found.push_back(std::string(id.what) + ": '" + id.value +
+                                "' in the journal names the subscriber '" + alias +
+                                "' on the server");
+        }
+        run.closeQuery();
+    }
+    if (!s.DTMFAccessID.empty()) {
+        // Another subscriber's extension of the same number (a call handler's, or one of
+        // another location, may share it).
+        run.openQuery("SELECT s.Alias FROM DTMFAccessID d JOIN Subscriber s ON "
+                      "s.SubscriberObjectID = d.ParentObjectID WHERE d.DTMFAccessID=?",
+                      {DbValue(s.DTMFAccessID)}, db::adLockReadOnly);
+        for (bool more = run.queryOnRow(); more; more = run.queryMoveNext() && run.queryOnRow()) {
+            const std::string alias = run.read<std::string>([&] { return rs["Alias"].Text(); });
+            if (!equalsIgnoreCase(alias, s.Alias))
+                found.push_back("DTMFAccessID: '" + s.DTMFAccessID +
+                                "' in the journal is an extension of the subscriber '" + alias +
+                                "' on the server");
+        }
+        run.closeQuery();
+    }
+    return found;
+}
+
 // `failures` holds the first read that failed while the entry was looked at.
 RecoveryPlanEntry planEntry(ResetRun &run, const JournalFile &journal, const JournalEntry &entry,
                             const std::set<std::string> &acceptChanged,
                             const std::string &failures) {
+    const int failuresBefore = run.failureCount();
     RecoveryPlanEntry planned;
     planned.journal = &journal;
     planned.entry = &entry;
@@ -185,8 +240,12 @@ RecoveryPlanEntry planEntry(ResetRun &run, const JournalFile &journal, const Jou
     }
     if (live)
         planned.differences = differencesOf(entry, *live, planned.state);
+    for (std::string &foreign : foreignIds(run, entry))
+        planned.differences.push_back(std::move(foreign));
     if (!failures.empty())
         planned.differences.push_back("the server could not be read for it: " + failures);
+    else if (run.failureCount() != failuresBefore)
+        planned.differences.push_back("the server could not be read for it");
     // A subscriber never removed is closed without a reset, unless its recordings and messages
     // were already being removed: its reset is then finished.
     planned.action = planned.state == InterruptedAt::BeforeRemoval && !entry.cleaned
@@ -226,6 +285,23 @@ const char *actionText(const RecoveryPlanEntry &planned) {
     }
     return "it was changed since the journal was written: left as it is until \"zephrane-cli "
            "--recover --accept-changed ALIAS\" names it";
+}
+
+// The entry as the server shows it now, just before the recovery acts on it: the plan was read
+// before the administrator confirmed it. An entry whose action would now be another than the
+// plan's is held.
+RecoveryPlanEntry checkedAgain(ResetRun &run, const RecoveryPlanEntry &planned) {
+    std::set<std::string> accepted;
+    if (planned.changeAccepted)
+        accepted.insert(upperAscii(planned.entry->snapshot.Alias));
+    RecoveryPlanEntry now = planEntry(run, *planned.journal, *planned.entry, accepted, "");
+    if (now.action != planned.action) {
+        now.differences.push_back("the server shows it otherwise than when the recovery was "
+                                  "planned");
+        now.action = RecoveryAction::Hold;
+        now.changeAccepted = false;
+    }
+    return now;
 }
 
 // An entry that is closed or held takes none of the reset's steps.
@@ -373,13 +449,21 @@ RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::
                     break; // the entries left stay open for the next recovery
                 const JournalEntry &entry = *planned.entry;
                 run.journal->resume(entry.number);
-                if (planned.action != RecoveryAction::Finish) {
-                    closeOrHold(run, planned, summary);
+                const RecoveryPlanEntry now = checkedAgain(run, planned);
+                if (now.action != RecoveryAction::Finish) {
+                    closeOrHold(run, now, summary);
                     continue;
                 }
                 templateAlias = templateOverride.empty() ? entry.templateAlias : templateOverride;
-                if (finishEntry(run, journal, entry))
+                if (finishEntry(run, journal, entry)) {
                     ++summary.subscribersFinished;
+                } else if (!run.stopped()) {
+                    // One subscriber that cannot be finished keeps none of the others waiting.
+                    run.line("(error) the interrupted reset of this subscriber could not be "
+                             "finished; its journal entry is left open and the recovery goes on "
+                             "with the next one");
+                    ++summary.entriesUnfinished;
+                }
             }
         }
         run.journal = nullptr;
@@ -404,7 +488,9 @@ RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::
     summary.closingMessage = "Recovery complete: " + std::to_string(summary.subscribersFinished) +
                              " interrupted reset(s) finished, " +
                              std::to_string(summary.entriesClosed) + " closed without a reset, " +
-                             std::to_string(summary.entriesHeld) + " left open (changed since).  " +
+                             std::to_string(summary.entriesHeld) + " left open (changed since), " +
+                             std::to_string(summary.entriesUnfinished) +
+                             " left open (could not be finished).  " +
                              std::to_string(summary.errorCount) + " error(s) encountered.";
     if (!summary.stopReason.empty())
         summary.closingMessage += "  The recovery stopped early: " + summary.stopReason;

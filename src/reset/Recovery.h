@@ -76,6 +76,9 @@ struct RecoverySummary {
     int subscribersFinished = 0;
     int entriesClosed = 0;
     int entriesHeld = 0;
+    /// Entries whose remaining steps were taken but did not bring the subscriber back; left
+    /// open for the next recovery.
+    int entriesUnfinished = 0;
     int errorCount = 0;
     std::string logFilePath;
     std::string closingMessage;

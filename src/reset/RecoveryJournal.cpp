@@ -23,8 +23,11 @@ constexpr const char *kJournalPrefix = "Zephrane_Journal_";
 // and a file of another kind given by mistake is never read whole into memory.
 constexpr std::size_t kJournalMaxBytes = std::size_t{512} * 1024 * 1024;
 // The last record of a journal that has nothing left to do: the start-up scan reads no further
-// than this line.
+// than this line. It names where it begins in the file, so that a mark copied or added to the
+// end of another journal is not taken for that journal's own.
 constexpr const char *kClosed = "closed";
+// Every line a writer writes ends in CR LF.
+constexpr std::size_t kLineEnd = 2;
 // begin: number, the eight snapshot values, the template, then the saved extensions.
 constexpr std::size_t kBeginFixedFields = 11;
 
@@ -140,7 +143,7 @@ std::string applyRecord(JournalFile &file, const std::vector<std::string> &f) {
         file.listSyncOwed = false;
         return {};
     }
-    if (kind == kClosed && f.size() == 1)
+    if (kind == kClosed && (f.size() == 1 || f.size() == 2))
         return {}; // a mark for the scan: the records before it say all
 
     int number = 0;
@@ -242,6 +245,7 @@ std::optional<JournalFile> readJournal(IFileSystem &files, const std::string &pa
     }
     JournalFile file;
     file.path = path;
+    file.size = text->size();
     const std::vector<std::string_view> lines = splitLines(*text);
     const bool endsWithBreak = !text->empty() && text->back() == '\n';
     for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -339,20 +343,27 @@ std::string elsewhereLine(IFileSystem &files, const JournalFile &journal) {
            "): it is not applied here.";
 }
 
-// True when the journal's last line is its closed mark: nothing in it is left to do, and the
-// rest of it need not be read.
+// True when the journal's last line is its own closed mark: nothing in it is left to do, and
+// the rest of it need not be read. A mark that does not begin where it says (added to the
+// journal, or copied from another) or that names no place is not trusted: the journal is
+// read whole.
 bool endsClosed(IFileSystem &files, const std::string &path) {
+    const std::optional<std::uint64_t> size = files.fileSize(path);
     std::optional<std::string> tail = files.readFileTail(path, 64);
-    if (!tail || tail->empty() || tail->back() != '\n')
+    if (!size || !tail || tail->empty() || tail->back() != '\n' || tail->size() > *size)
         return false;
     std::string_view line(*tail);
     line.remove_suffix(1);
     if (!line.empty() && line.back() == '\r')
         line.remove_suffix(1);
-    if (const std::size_t newline = line.rfind('\n'); newline != std::string_view::npos)
-        line.remove_prefix(newline + 1);
+    const std::size_t newline = line.rfind('\n');
+    if (newline == std::string_view::npos)
+        return false; // the mark's beginning is not in the tail
+    line.remove_prefix(newline + 1);
+    const std::uint64_t begins = *size - (tail->size() - newline - 1);
     const std::optional<std::vector<std::string>> fields = checkedFields(line);
-    return fields && fields->size() == 1 && (*fields)[0] == kClosed;
+    return fields && fields->size() == 2 && (*fields)[0] == kClosed &&
+           (*fields)[1] == std::to_string(begins);
 }
 
 JournalScan scanJournals(IFileSystem &files, const std::vector<std::string> &folders) {
@@ -370,6 +381,10 @@ JournalScan scanJournals(IFileSystem &files, const std::vector<std::string> &fol
                                     e.description() + ")");
             continue;
         }
+        // Oldest first (their names carry the time their run began): an interrupted reset is
+        // finished in the order the runs were made, whatever order the folder lists them in.
+        std::sort(entries.begin(), entries.end(),
+                  [](const FileEntry &a, const FileEntry &b) { return a.name < b.name; });
         for (const FileEntry &entry : entries) {
             if (!isJournalName(entry.name) || endsClosed(files, entry.path))
                 continue;
@@ -402,6 +417,7 @@ RecoveryJournal::RecoveryJournal(IFileSystem &files, const JournalFile &existing
     , m_path(existing.path)
     , m_logPath(existing.logPath)
     , m_server(existing.server)
+    , m_size(existing.size)
     , m_lastEntry(static_cast<int>(existing.entries.size()))
     , m_tornTail(existing.tornTail)
     , m_resuming(true) {
@@ -432,12 +448,15 @@ bool RecoveryJournal::append(std::vector<std::string> fields, std::string &probl
             m_writer = m_files.createNewTextFile(m_path);
             if (!m_writer)
                 throw Error(58, "File already exists");
-            if (!m_writer->writeLine(recordLine({kMagic, kVersion, m_logPath, m_server})))
+            const std::string header = recordLine({kMagic, kVersion, m_logPath, m_server});
+            if (!m_writer->writeLine(header))
                 throw Error(errnum::kInternal, "the journal's first line could not be written");
+            m_size += header.size() + kLineEnd;
         }
         const std::string line = recordLine(fields);
         if (!(synced ? m_writer->writeLine(line) : m_writer->writeLineUnsynced(line)))
             throw Error(errnum::kInternal, "the record could not be written");
+        m_size += line.size() + kLineEnd;
         return true;
     } catch (const Error &e) {
         problem = m_files.nativePath(m_path) + ": " + e.description();
@@ -509,7 +528,7 @@ bool RecoveryJournal::listSyncDone(std::string &problem) {
     // costs a later start-up that reading.
     if (m_open.empty() && !m_tornTail) {
         std::string ignored;
-        append({kClosed}, ignored);
+        append({kClosed, std::to_string(m_size)}, ignored);
     }
     return true;
 }

@@ -10,6 +10,7 @@
 
 #include "ResetRun.h"
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <set>
@@ -56,6 +57,8 @@ struct JournalFile {
     std::vector<JournalEntry> entries;
     /// The last line was cut short (the program ended while writing it); it is not counted.
     bool tornTail = false;
+    /// The file's size in bytes when it was read.
+    std::size_t size = 0;
     /// The run changed subscribers and has not yet asked for the final synchronisation of the
     /// distribution lists, which puts the reset subscribers back into their lists.
     bool listSyncOwed = false;
@@ -141,6 +144,8 @@ private:
     std::string m_logPath;
     std::string m_server;
     std::unique_ptr<ITextFileWriter> m_writer;
+    /// The file's size in bytes: where the next record begins.
+    std::uint64_t m_size = 0;
     int m_entry = 0;
     int m_lastEntry = 0;
     /// The entries begun and not yet finished, in this file: those of an existing journal and

@@ -84,6 +84,11 @@ void ResetRun::refuseWrites(const std::string &why) {
          "); nothing more is changed until it takes writes again");
 }
 
+void ResetRun::stopSubscriber(const std::string &why) {
+    if (!recovering)
+        stop(why);
+}
+
 void ResetRun::serverAnswered(bool answered) {
     m_unansweredInARow = answered ? 0 : m_unansweredInARow + 1;
     if (m_unansweredInARow >= kUnansweredLimit)
@@ -215,6 +220,9 @@ bool ResetRun::writeEnd(bool skipListSync) {
             command.AppendParameter("@SyncDistributionList", db::adInteger, 1);
             command.Execute();
         });
+        // The journal is told that the lists were put back only once that change is on disk:
+        // a power loss after its record must not leave the reset subscribers out of them.
+        settled = settled && makeChangesDurable();
     }
     if (settled && listSyncOwed)
         journalRecord(

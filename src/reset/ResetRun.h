@@ -196,6 +196,11 @@ public:
     /// Ends the run before the next subscriber's first change; the first reason given is kept,
     /// with its kind.
     void stop(const std::string &why, StopKind kind = StopKind::Fault);
+    /// The subscriber under way could not be brought to its end, for a reason of its own. A
+    /// reset stops (a server that did not take this subscriber's changes would break the next
+    /// ones too); a recovery leaves this entry open and goes on with the next, each of which
+    /// is compared with the server on its own.
+    void stopSubscriber(const std::string &why);
     /// Why the run stops; empty while it goes on.
     const std::string &stopReason() const { return m_stopReason; }
     bool stopped() const { return !m_stopReason.empty(); }

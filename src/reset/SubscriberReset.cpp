@@ -66,7 +66,7 @@ bool closeJournalEntry(ResetRun &run) {
         ++run.cleanedNotReCreated;
         run.line("    The subscriber was not created again; the recovery journal keeps it for "
                  "\"zephrane-cli --recover\"");
-        run.stop("the subscriber " + run.snapshot.Alias + " was not created again");
+        run.stopSubscriber("the subscriber " + run.snapshot.Alias + " was not created again");
         return false;
     }
     // A change of this subscriber the server refused leaves it unfinished, whatever can be
@@ -79,7 +79,8 @@ bool closeJournalEntry(ResetRun &run) {
     if (const std::string problem = UnverifiedReset(run); !problem.empty()) {
         run.line("(error) the reset of this subscriber could not be verified (" + problem +
                  "); the recovery journal keeps it for \"zephrane-cli --recover\"");
-        run.stop("the reset of " + run.snapshot.Alias + " could not be verified (" + problem + ")");
+        run.stopSubscriber("the reset of " + run.snapshot.Alias + " could not be verified (" +
+                           problem + ")");
         return false;
     }
     // The entry closes only over changes that a power loss can no longer take back.

@@ -132,6 +132,9 @@ public:
     bool liesInside(const std::string &path, const std::string &folder) override {
         return m_machine->liesInside(at(path), at(folder));
     }
+    std::optional<std::uint64_t> fileSize(const std::string &path) override {
+        return m_machine->fileSize(at(path));
+    }
     std::string nativePath(const std::string &path) override {
         return m_machine->nativePath(at(path));
     }

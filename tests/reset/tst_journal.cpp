@@ -205,6 +205,18 @@ TEST_F(Journal, AJournalWithNothingLeftIsMarkedClosedAndNeverReadWholeAgain) {
     EXPECT_FALSE(journalMustBeKept(files, journalPath(done)));
     EXPECT_TRUE(journalMustBeKept(files, journalPath(open)));
 
+    // The mark names where it begins: copied to the end of a journal whose entry is open, it is
+    // not taken for that journal's own, and the open entry is still found.
+    const std::string openText = contentOf(journalPath(open));
+    std::ofstream(journalPath(open), std::ios::binary | std::ios::trunc)
+        << openText << closed.substr(closed.rfind('\n', closed.size() - 2) + 1);
+    EXPECT_TRUE(journalMustBeKept(files, journalPath(open)));
+    bool found = false;
+    for (const JournalFile &journal : scanJournals(files, {host.programFolder()}).journals)
+        found = found || (journal.path == journalPath(open) && journal.unfinished().size() == 1);
+    EXPECT_TRUE(found);
+    std::ofstream(journalPath(open), std::ios::binary | std::ios::trunc) << openText;
+
     // Everything before the mark damaged: neither the scan nor the purge notices, as neither
     // reads it. readJournal (recovery of a named journal) still reads every line.
     const std::size_t markAt = closed.rfind('\n', closed.size() - 2) + 1;

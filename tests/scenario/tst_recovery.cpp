@@ -2,6 +2,7 @@
 // procedure or step, and `--recover` must leave the server exactly as an uninterrupted reset
 // does. Also the dry run's proof that nothing changes, and a damaged journal's refusal.
 #include "scenario_helpers.h"
+#include "tds_helpers.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -236,7 +237,7 @@ TEST(OtherServersJournals, AreNamedAndNeverApplied) {
     // Named once, quietly, with no advice that does not apply here.
     EXPECT_TRUE(contains(start.err, "Recovery journals of other servers, left alone here: "))
         << start.err;
-    EXPECT_TRUE(contains(start.err, " (stand-in server {")) << start.err;
+    EXPECT_TRUE(contains(start.err, " (SQL Server {")) << start.err;
     EXPECT_FALSE(contains(start.err, "did not finish")) << start.err;
     EXPECT_FALSE(contains(start.err, "--recover")) << start.err;
     EXPECT_EQ(lines(start.err).size(), 1u) << start.err;
@@ -534,5 +535,205 @@ TEST(AbortAfter, EndsTheProgramTheNthTimeItsStepIsReached) {
                                              shellQuoted(wrong));
         EXPECT_NE(set.status, 0) << wrong;
         EXPECT_TRUE(contains(set.err, "takes STEP or STEP#N")) << wrong << ": " << set.err;
+    }
+}
+
+namespace {
+
+// A host's folder copied as an administrator would, every file's times and modes kept.
+void copyHost(const std::string &from, const std::string &to) {
+    fs::remove_all(to);
+    const auto copied =
+        zeph::test::runCommand("cp -a " + shellQuoted(from) + " " + shellQuoted(to) + " 2>&1");
+    ASSERT_EQ(copied.status, 0) << copied.out;
+}
+
+// The values of one subscriber's row of vw_Subscriber, by column.
+std::map<std::string, std::string> subscriberRow(const std::string &host,
+                                                 const std::string &alias) {
+    std::map<std::string, std::string> values;
+    sqlite3 *db = nullptr;
+    sqlite3_open((host + "/TarvoDb.sqlite").c_str(), &db);
+    sqlite3_stmt *row = nullptr;
+    sqlite3_prepare_v2(db, "SELECT * FROM vw_Subscriber WHERE Alias=?", -1, &row, nullptr);
+    sqlite3_bind_text(row, 1, alias.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(row) == SQLITE_ROW) {
+        for (int c = 0; c < sqlite3_column_count(row); ++c) {
+            const unsigned char *text = sqlite3_column_text(row, c);
+            values[sqlite3_column_name(row, c)] = text ? reinterpret_cast<const char *>(text) : "";
+        }
+    }
+    sqlite3_finalize(row);
+    sqlite3_close(db);
+    return values;
+}
+
+// The journal's lines with one record's field changed and its checksum made anew.
+void rewriteRecord(const std::string &journal, const std::string &startsWith, std::size_t field,
+                   const std::string &value) {
+    std::string text;
+    for (std::string line : lines(zeph::test::readAll(journal))) {
+        if (line.rfind(startsWith, 0) == 0) {
+            std::vector<std::string> f = zeph::test::fields(line);
+            f.pop_back(); // the checksum
+            f.at(field) = value;
+            text += journalLine(f);
+        } else if (!line.empty()) {
+            text += line + "\r\n";
+        }
+    }
+    std::ofstream(journal, std::ios::binary | std::ios::trunc) << text;
+}
+
+std::vector<std::string> journalsOf(const ScenarioHost &scenario) {
+    std::vector<std::string> found;
+    for (const auto &entry : fs::directory_iterator(scenario.logsFolder()))
+        if (entry.path().filename().string().rfind("Zephrane_Journal_", 0) == 0)
+            found.push_back(entry.path().string());
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+} // namespace
+
+// A copy of a host is another server: the first program that finds the copy gives it an
+// identity of its own and says so; from the shared program folder the copy's recovery never
+// applies the original's journal, and the original's own recovery still finds its entry open.
+// A host moved within its disk keeps its identity.
+TEST(CopiedHost, IsAnotherServerAndNeverTakesTheOriginalsJournal) {
+    ScenarioHost original(kSubscribers, kSeed);
+    original.set("abort-after", "write-back");
+    ASSERT_EQ(original.cli(kReset).status, kAborted);
+    original.set("abort-after", "");
+    ScenarioHost copy(kSubscribers, kSeed);
+    copy.sharePrograms(original);
+    copyHost(original.host(), copy.host());
+
+    const Dump before = dumpServer(copy.host(), nullptr);
+    const ScenarioHost::Result start = copy.cli("--list-templates");
+    EXPECT_TRUE(contains(start.err, "is given an identity of its own")) << start.err;
+    EXPECT_TRUE(contains(start.err, "Recovery journals of other servers")) << start.err;
+    const ScenarioHost::Result recovery = copy.cli("--recover --yes");
+    EXPECT_EQ(recovery.status, 0) << recovery.out << recovery.err;
+    EXPECT_TRUE(contains(recovery.out, "No interrupted reset to finish")) << recovery.out;
+    EXPECT_FALSE(contains(recovery.err, "identity of its own")) << "told once: " << recovery.err;
+    EXPECT_EQ(difference(before, dumpServer(copy.host(), nullptr)), "");
+
+    // The original, moved within its disk, is still itself.
+    const std::string moved = original.host() + "-moved";
+    fs::rename(original.host(), moved);
+    const ScenarioHost::Result recovered = original.runOn(moved, "zephrane-cli", "--recover --yes");
+    EXPECT_EQ(recovered.status, 0) << recovered.out << recovered.err;
+    EXPECT_TRUE(contains(recovered.out, "1 interrupted reset(s) finished")) << recovered.out;
+    EXPECT_FALSE(contains(recovered.err, "identity of its own")) << recovered.err;
+    EXPECT_EQ(original.run("zephrane-sim", "check " + shellQuoted(moved)).status, 0);
+    fs::rename(moved, original.host());
+}
+
+// Recovery reads the server, not the journal's word: an entry whose recorded ids name another
+// subscriber is held as changed, and that subscriber keeps its extension and everything else.
+TEST(RecoveryChecks, AnEntryWhoseIdsNameAnotherSubscriberIsHeld) {
+    ScenarioHost scenario(kSubscribers, kSeed);
+    scenario.set("abort-after", "write-back");
+    ASSERT_EQ(scenario.cli(kReset).status, kAborted);
+    scenario.set("abort-after", "");
+    ASSERT_EQ(scenario.cli("--list-templates").status, 0); // folds the database's log in
+    const auto other = subscriberRow(scenario.host(), "rnelson");
+    ASSERT_FALSE(other.empty());
+    const std::string journal = journalOf(scenario);
+    std::ofstream(journal, std::ios::binary | std::ios::app) << journalLine(
+        {"created", "1", other.at("SubscriberObjectID"), other.at("CallHandlerObjectID")});
+
+    const Dump before = dumpServer(scenario.host(), nullptr);
+    const ScenarioHost::Result held = scenario.cli("--recover --yes");
+    EXPECT_EQ(held.status, 1) << held.out << held.err;
+    EXPECT_TRUE(contains(held.out, "in the journal names the subscriber 'rnelson'")) << held.out;
+    EXPECT_TRUE(contains(held.out, "will do: it was changed since")) << held.out;
+    EXPECT_TRUE(contains(held.out, "0 interrupted reset(s) finished")) << held.out;
+    const Dump after = dumpServer(scenario.host(), nullptr);
+    for (const char *table : {"Subscriber", "GlobalSubscriber", "CallHandler", "DTMFAccessID",
+                              "MessagingRule", "NotificationDevice", "MenuEntry"})
+        EXPECT_EQ(before.at(table), after.at(table)) << table;
+    EXPECT_EQ(subscriberRow(scenario.host(), "rnelson"), other);
+    EXPECT_TRUE(contains(scenario.cli("--list-templates").err, kAlias));
+}
+
+// The closed mark names where it begins: one added to the end of a journal whose entries are
+// open (by hand, or copied from another journal) hides none of them from the start-up scan or
+// the recovery.
+TEST(KeptJournals, AClosedMarkAddedToAJournalWithOpenEntriesHidesNothing) {
+    ScenarioHost scenario(kSubscribers, kSeed);
+    scenario.set("abort-after", "sp_DeleteSubscriber");
+    ASSERT_EQ(scenario.cli(kReset).status, kAborted);
+    scenario.set("abort-after", "");
+    const std::string journal = journalOf(scenario);
+    const std::string text = zeph::test::readAll(journal);
+    for (const std::vector<std::string> &mark :
+         {std::vector<std::string>{"closed"}, std::vector<std::string>{"closed", "120"},
+          std::vector<std::string>{"closed", std::to_string(text.size())}}) {
+        std::ofstream(journal, std::ios::binary | std::ios::trunc)
+            << text << journalLine({"lists-done"}) << journalLine(mark);
+        const ScenarioHost::Result start = scenario.cli("--list-templates");
+        EXPECT_TRUE(contains(start.err, "A reset did not finish")) << mark.back() << start.err;
+        EXPECT_TRUE(contains(start.err, kAlias)) << start.err;
+    }
+    const ScenarioHost::Result recovered = scenario.cli("--recover --yes");
+    EXPECT_EQ(recovered.status, 0) << recovered.out << recovered.err;
+    EXPECT_TRUE(contains(recovered.out, "1 interrupted reset(s) finished")) << recovered.out;
+    EXPECT_EQ(scenario.run("zephrane-sim", "check " + shellQuoted(scenario.host())).status, 0);
+}
+
+// One entry that cannot be finished (its template is gone) is left open with its reason, and
+// the recovery goes on: the other run's subscriber is brought back. Named again with a template
+// that exists, the stuck one is finished too.
+TEST(RecoveryChecks, OneEntryThatCannotBeFinishedKeepsNoneOfTheOthersWaiting) {
+    ScenarioHost scenario(kSubscribers, kSeed);
+    scenario.set("abort-after", "sp_DeleteSubscriber");
+    ASSERT_EQ(scenario.cli(kReset).status, kAborted);
+    const std::string stuck = journalOf(scenario);
+    rewriteRecord(stuck, "begin\t1\t", 10, "goneTemplate");
+    const ScenarioHost::Result second =
+        scenario.cli("--template defaultTemplate --extensions 4001-4001 --yes");
+    ASSERT_EQ(second.status, kAborted) << second.out << second.err;
+    scenario.set("abort-after", "");
+    ASSERT_EQ(journalsOf(scenario).size(), 2u);
+    ASSERT_EQ(journalsOf(scenario).front(), stuck) << "the older run's journal comes first";
+
+    const ScenarioHost::Result recovered = scenario.cli("--recover --yes");
+    EXPECT_EQ(recovered.status, 1) << recovered.out << recovered.err;
+    EXPECT_TRUE(contains(recovered.out, "1 interrupted reset(s) finished")) << recovered.out;
+    EXPECT_TRUE(contains(recovered.out, "1 left open (could not be finished)")) << recovered.out;
+    EXPECT_TRUE(contains(recovered.out, "the recovery goes on with the next one")) << recovered.out;
+    const ScenarioHost::Result start = scenario.cli("--list-templates");
+    EXPECT_TRUE(contains(start.err, kAlias)) << start.err;
+
+    const ScenarioHost::Result named = scenario.cli("--recover --template defaultTemplate --yes");
+    EXPECT_EQ(named.status, 0) << named.out << named.err;
+    EXPECT_TRUE(contains(named.out, "1 interrupted reset(s) finished")) << named.out;
+    EXPECT_FALSE(contains(scenario.cli("--list-templates").err, "did not finish"));
+    EXPECT_EQ(scenario.run("zephrane-sim", "check " + shellQuoted(scenario.host())).status, 0);
+}
+
+// One host, one identity: a reset interrupted in process is finished over TDS (unixODBC,
+// FreeTDS, zephrane-sim serve), and one interrupted over TDS is finished in process.
+TEST(OneHostOneIdentity, AJournalWrittenOneWayIsRecoveredTheOther) {
+    if (!zeph::test::freeTdsInstalled())
+        GTEST_SKIP() << "FreeTDS's ODBC driver is not registered as \"SQL Server\"";
+    for (const bool writtenOverTds : {false, true}) {
+        SCOPED_TRACE(writtenOverTds ? "written over TDS" : "written in process");
+        ScenarioHost scenario(kSubscribers, kSeed);
+        zeph::test::ServedHost served(scenario);
+        if (writtenOverTds)
+            scenario.useDatabase(served.connectionText());
+        scenario.set("abort-after", "sp_DeleteSubscriber");
+        ASSERT_EQ(scenario.cli(kReset).status, kAborted);
+        scenario.set("abort-after", "");
+        scenario.useDatabase(writtenOverTds ? "" : served.connectionText());
+        const ScenarioHost::Result recovered = scenario.cli("--recover --yes");
+        EXPECT_EQ(recovered.status, 0) << recovered.out << recovered.err;
+        EXPECT_FALSE(contains(recovered.out, "another server")) << recovered.out;
+        EXPECT_TRUE(contains(recovered.out, "1 interrupted reset(s) finished")) << recovered.out;
+        served.kill();
+        EXPECT_EQ(scenario.run("zephrane-sim", "check " + shellQuoted(scenario.host())).status, 0);
     }
 }

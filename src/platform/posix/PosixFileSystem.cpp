@@ -48,6 +48,24 @@ fs::path resolved(const std::string &path) {
     return ec ? fs::path() : real;
 }
 
+// Makes the names in a folder lasting: a file just created there survives a power loss with
+// its name, not only with its data. A file system that cannot sync a folder (EINVAL) keeps
+// its names by its own means.
+void syncFolderOf(const std::string &native) {
+    const std::size_t slash = native.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? std::string(".")
+                               : slash == 0               ? "/"
+                                                          : native.substr(0, slash);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        throw errorFromErrno(errno, folder);
+    const int rc = ::fsync(fd);
+    const int err = errno;
+    ::close(fd);
+    if (rc != 0 && err != EINVAL)
+        throw errorFromErrno(err, folder);
+}
+
 TimePoint toTimePoint(const struct stat &st) {
     using namespace std::chrono;
     return system_clock::time_point(
@@ -137,6 +155,7 @@ public:
         std::string native = toNativePath(path);
         if (::mkdir(native.c_str(), 0777) != 0)
             throw errorFromErrno(errno, native);
+        syncFolderOf(native);
     }
 
     std::vector<FileEntry> listFiles(const std::string &folder) override {
@@ -185,6 +204,15 @@ public:
             return nullptr;
         if (fd < 0)
             throw errorFromErrno(errno, native);
+        // Each new file is a log, a journal or a failed-records file: its records are synced as
+        // they are written, which keeps nothing if its name is lost.
+        try {
+            syncFolderOf(native);
+        } catch (const Error &) {
+            ::close(fd);
+            ::unlink(native.c_str());
+            throw;
+        }
         return std::make_unique<PosixTextWriter>(fd);
     }
 
@@ -238,6 +266,13 @@ public:
         if (!problem.empty())
             return std::nullopt;
         return content;
+    }
+
+    std::optional<std::uint64_t> fileSize(const std::string &path) override {
+        struct stat st {};
+        if (::stat(toNativePath(path).c_str(), &st) != 0)
+            return std::nullopt;
+        return static_cast<std::uint64_t>(st.st_size);
     }
 
     std::optional<std::string> readFileTail(const std::string &path, std::size_t bytes) override {

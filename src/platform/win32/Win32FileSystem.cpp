@@ -293,6 +293,14 @@ public:
         return content;
     }
 
+    std::optional<std::uint64_t> fileSize(const std::string &path) override {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        if (!::GetFileAttributesExW(widen(toNativePath(path)).c_str(), GetFileExInfoStandard,
+                                    &data))
+            return std::nullopt;
+        return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    }
+
     std::optional<std::string> readFileTail(const std::string &path, std::size_t bytes) override {
         HANDLE file = openForReading(toNativePath(path));
         if (file == INVALID_HANDLE_VALUE)
@@ -438,8 +446,7 @@ std::string sharedFolderProblem(const std::string &path) {
 
 std::string fileIdentity(const std::string &path) {
     // Opened for no access at all, so that a file others hold open is read too.
-    HANDLE file = ::CreateFileW(widen(toNativePath(path)).c_str(), 0,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    HANDLE file = ::CreateFileW(widen(toNativePath(path)).c_str(), 0, kShareAll, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return {};

@@ -288,7 +288,8 @@ void SessionDatabase::watch(std::function<bool()> stopWanted) {
 
 std::string SessionDatabase::serverName() {
     if (m_serverName.empty() && m_context.guids)
-        m_serverName = sqlite::standInServerId(m_handle->connection.get(), *m_context.guids);
+        m_serverName =
+            sqlite::standInServerId(m_handle->connection.get(), *m_context.guids, m_context.notice);
     return m_serverName;
 }
 
