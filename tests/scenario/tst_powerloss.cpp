@@ -1,9 +1,9 @@
-// A power loss at any moment of a reset, replayed: the real zephrane-cli runs with a preloaded
-// library that records every write and sync of the server's database and the programs' logs
-// folder; for each moment at which the disk changed, the host and the logs are put back to what
-// a power loss there would leave (only what was synced, and a new file only once its folder
-// was synced), then `--recover` runs and the server must be whole: every subscriber in the
-// distribution lists it was in, and `zephrane-sim check` clean.
+// A power loss at any moment of a reset or of a recovery, replayed: the real zephrane-cli runs
+// with a preloaded library that records every write and sync of the server's database and the
+// programs' logs folder; for each moment at which the disk changed, the host and the logs are
+// put back to what a power loss there would leave (only what was synced, and a new file only
+// once its folder was synced), then `--recover` runs and the server must be whole: every
+// subscriber in the distribution lists it was in, and `zephrane-sim check` clean.
 #include "scenario_helpers.h"
 
 #include <cstdint>
@@ -180,35 +180,37 @@ std::size_t members(const std::map<std::string, std::set<std::string>> &lists) {
     return count;
 }
 
-} // namespace
+using Memberships = std::map<std::string, std::set<std::string>>;
 
-TEST(PowerLoss, AtEveryMomentOfAResetRecoveryLeavesEverySubscriberInItsLists) {
-    ScenarioHost scenario(12, 3);
+constexpr int kAborted = 86;
+
+// Runs zephrane-cli with `args`, every write and sync recorded; then, for each moment at which
+// what a power loss leaves has changed, puts the host and the logs back to that and runs
+// `--recover`: every subscriber must then be in the lists `expected` names, no reset left
+// unfinished and `zephrane-sim check` clean. The files the run starts from are lasting.
+void replayEveryMoment(ScenarioHost &scenario, const std::string &args,
+                       const Memberships &expected) {
     const std::string database = scenario.host() + "/TarvoDb.sqlite";
     const std::string logs = scenario.logsFolder();
-    // The traced run starts from this disk, its logs folder made already.
-    fs::create_directories(logs);
-    const auto before = memberships(scenario.host());
-    ASSERT_GT(members(before), 0u);
-
     Disk disk({database, database + "-wal", logs});
     disk.start(database);
     disk.start(database + "-wal");
+    for (const auto &entry : fs::directory_iterator(logs))
+        disk.start(entry.path().string());
 
     const std::string trace = scenario.temp().path() + "/writes.trace";
+    fs::remove(trace);
     const char *asan = std::getenv("ASAN_OPTIONS");
     const std::string preload =
         "env LD_PRELOAD=" + shellQuoted(std::string(ZEPH_BIN_DIR) + "/libzeph_write_trace.so") +
         " ZEPH_TRACE_FILE=" + shellQuoted(trace) +
         " ZEPH_TRACE_ROOTS=" + shellQuoted(scenario.host() + ":" + logs) +
         " ASAN_OPTIONS=" + shellQuoted(std::string(asan ? asan : "") + ":verify_asan_link_order=0");
-    const ScenarioHost::Result run = scenario.run(
-        "zephrane-cli",
-        "--template defaultTemplate --extensions 4001-4002 --preserve-alternate-extensions --yes",
-        preload);
+    const ScenarioHost::Result run = scenario.run("zephrane-cli", args, preload);
     ASSERT_EQ(run.status, 0) << run.out << run.err;
-    const auto afterRun = memberships(scenario.host());
-    ASSERT_EQ(afterRun, before) << "an uninterrupted reset keeps every list membership";
+    ASSERT_EQ(memberships(scenario.host()), expected)
+        << "the run, uninterrupted, leaves every list membership\n"
+        << run.out;
 
     const std::vector<Op> ops = readTrace(trace);
     int moments = 0;
@@ -226,10 +228,10 @@ TEST(PowerLoss, AtEveryMomentOfAResetRecoveryLeavesEverySubscriberInItsLists) {
         const ScenarioHost::Result recovered = scenario.cli("--recover --yes");
         EXPECT_NE(recovered.status, 2) << recovered.out << recovered.err;
         EXPECT_FALSE(contains(scenario.cli("--list-templates").err, "did not finish"));
-        const auto now = memberships(scenario.host());
-        EXPECT_EQ(now.size(), before.size()) << "a subscriber is gone\n" << recovered.out;
-        EXPECT_EQ(members(now), members(before)) << recovered.out;
-        EXPECT_EQ(now, before);
+        const Memberships now = memberships(scenario.host());
+        EXPECT_EQ(now.size(), expected.size()) << "a subscriber is gone\n" << recovered.out;
+        EXPECT_EQ(members(now), members(expected)) << recovered.out;
+        EXPECT_EQ(now, expected);
         const ScenarioHost::Result check =
             scenario.run("zephrane-sim", "check " + shellQuoted(scenario.host()));
         EXPECT_EQ(check.status, 0) << check.out << check.err;
@@ -238,4 +240,36 @@ TEST(PowerLoss, AtEveryMomentOfAResetRecoveryLeavesEverySubscriberInItsLists) {
     }
     EXPECT_GT(syncs, 10u);
     EXPECT_GT(moments, 10);
+}
+
+} // namespace
+
+TEST(PowerLoss, AtEveryMomentOfAResetRecoveryLeavesEverySubscriberInItsLists) {
+    ScenarioHost scenario(12, 3);
+    // The traced run starts from this disk, its logs folder made already.
+    fs::create_directories(scenario.logsFolder());
+    const Memberships before = memberships(scenario.host());
+    ASSERT_GT(members(before), 0u);
+    replayEveryMoment(
+        scenario,
+        "--template defaultTemplate --extensions 4001-4002 --preserve-alternate-extensions --yes",
+        before);
+}
+
+// The recovery's own end is as safe as a reset's: its subscriber's entry and the lists'
+// synchronisation it owes are recorded as done only once they are on disk, so a power loss at
+// any moment of it leaves the next recovery something to finish, never a subscriber out of
+// its lists with nothing left to do.
+TEST(PowerLoss, AtEveryMomentOfARecoveryTheNextOneLeavesEverySubscriberInItsLists) {
+    ScenarioHost scenario(12, 3);
+    const Memberships before = memberships(scenario.host());
+    ASSERT_GT(members(before), 0u);
+    scenario.set("abort-after", "write-back");
+    const ScenarioHost::Result interrupted = scenario.cli(
+        "--template defaultTemplate --extensions 4001-4002 --preserve-alternate-extensions --yes");
+    ASSERT_EQ(interrupted.status, kAborted) << interrupted.out << interrupted.err;
+    scenario.set("abort-after", "");
+    ASSERT_NE(memberships(scenario.host()), before)
+        << "the interrupted subscriber is out of its lists";
+    replayEveryMoment(scenario, "--recover --yes", before);
 }
