@@ -29,6 +29,7 @@ namespace {
 
 constexpr Where kFormLoad{"Form_Load", "Form", "frmMain"};
 constexpr Where kNext{"cmdNext_Click", "Form", "frmMain"};
+constexpr Where kReloadTables{"reloadTables", "Form", "frmMain"};
 
 constexpr const char *kBackEndKey = "SOFTWARE\\Ambrel\\SystemParameters\\1.0";
 constexpr const char *kBackEndValue = "IDCProgID";
@@ -133,6 +134,24 @@ bool MainPage::openDatabase() {
     if (!m_program.tarvoDb.bOpenDatabase(m_program.tarvoDb.DbConnectionString()))
         fatal("Unable to open TarvoDB with necessary rights needed for this tool.  Make sure "
               "you are running this tool logged in as a member of the local admins group.");
+    return true;
+}
+
+bool MainPage::reloadTables() {
+    const std::string chosen = chosenTemplateAlias();
+    if (!m_program.tarvoDb.bReopenDatabase(m_program.tarvoDb.DbConnectionString())) {
+        m_program.host.ui->messageBox("The server's subscribers and templates could not be read "
+                                      "again after the recovery.  Restart Zephrane before you "
+                                      "reset subscribers.",
+                                      MsgButtons::OK, MsgIcon::Warning);
+        return false;
+    }
+    trap(
+        kReloadTables, [this](const std::string &text) { reportError(text); },
+        [&] { fillTemplateLists(); });
+    for (std::size_t i = 0; i < cmbSubscriberTemplateAlias.size(); ++i)
+        if (!chosen.empty() && cmbSubscriberTemplateAlias[i] == chosen)
+            templateListIndex = static_cast<int>(i);
     return true;
 }
 

@@ -34,6 +34,11 @@ public:
     /// which lists them anyway, turns it off).
     bool warnAboutUnfinishedResets = true;
 
+    /// Reads the cached tables and the template lists again (a recovery changed the server
+    /// after they were read at start), keeping the chosen template when it is still there.
+    /// False, after its message, when the tables could not be read again.
+    bool reloadTables();
+
     /// The text of the visible template list (its chosen entry), "" when none is chosen.
     std::string templateListText() const;
     /// The alias at the chosen position of the hidden list ("" when none is chosen).

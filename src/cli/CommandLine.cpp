@@ -224,47 +224,63 @@ void printGrid(const SubscriberGrid &grid, ListFormat format, std::ostream &out)
 constexpr const char *kEndedAtOnce =
     "\nzephrane-cli: ended at once by a second interrupt; the subscriber under way may be left "
     "half reset.  Run zephrane-cli --recover to finish it.\n";
+constexpr const char *kRecoveryEndedAtOnce =
+    "\nzephrane-cli: ended at once by a second interrupt; the subscriber under way may be left "
+    "half recovered.  Run zephrane-cli --recover again to finish it.\n";
 
-// Interrupts while a run is under way: watched from the run's start to its end, and turned
-// into a stop request of the page when the run next tells of itself (after every log line and
-// between the slices of a wait).
+// Interrupts while a run that changes the server is under way: watched from the run's start
+// to its end, and turned into a stop request when the run next tells of itself (after every
+// log line and between the slices of a wait). The first interrupt stops the run after the
+// subscriber under way; a second one ends the program at once with `lastWords`.
 class InterruptWatch {
 public:
-    InterruptWatch(ResetPage &page, RunOutput &output, std::ostream &err)
-        : m_page(page)
-        , m_output(output)
+    struct Run {
+        /// True once the run is under way (watching begins then).
+        std::function<bool()> underWay;
+        /// Asks the run to stop after the subscriber under way.
+        std::function<void()> stop;
+        /// Clears the terminal's progress line before a message.
+        std::function<void()> makeWay;
+        const char *lastWords;
+    };
+    InterruptWatch(Run run, std::ostream &err)
+        : m_run(std::move(run))
         , m_err(err) {}
     InterruptWatch(const InterruptWatch &) = delete;
     InterruptWatch &operator=(const InterruptWatch &) = delete;
     ~InterruptWatch() { end(); }
 
     void poll() {
-        if (!m_watching && m_page.running() && !m_page.finished()) {
-            native::watchInterrupts(kEndedAtOnce);
+        if (!m_watching && !m_ended && m_run.underWay()) {
+            native::watchInterrupts(m_run.lastWords);
             m_watching = true;
         }
         if (!m_watching || m_told || native::interruptsReceived() == 0)
             return;
         m_told = true;
-        m_page.requestStop();
-        m_output.makeWay();
+        m_run.stop();
+        if (m_run.makeWay)
+            m_run.makeWay();
         m_err << kMessagePrefix
               << "stopping after the subscriber under way; interrupt again to end at once "
                  "(that subscriber is then left for --recover)"
               << std::endl;
     }
+    /// True once an interrupt asked the run to stop.
+    bool stopAsked() const { return m_told; }
     void end() {
         if (m_watching)
             native::unwatchInterrupts();
         m_watching = false;
+        m_ended = true;
     }
 
 private:
-    ResetPage &m_page;
-    RunOutput &m_output;
+    Run m_run;
     std::ostream &m_err;
     bool m_watching = false;
     bool m_told = false;
+    bool m_ended = false;
 };
 
 struct Session {
@@ -356,7 +372,10 @@ int reset(Session &session, ChooseSubscribersPage &choose, const Options &option
     // While the run is under way, a first interrupt (Ctrl+C, SIGINT, SIGTERM) asks it to stop
     // after the subscriber under way; a second one ends the program at once. Before the run
     // nothing is changed, and an interrupt ends the program as it always does.
-    InterruptWatch interrupts(page, output, err);
+    InterruptWatch interrupts({[&page] { return page.running() && !page.finished(); },
+                               [&page] { page.requestStop(); }, [&output] { output.makeWay(); },
+                               kEndedAtOnce},
+                              err);
     page.stateChanged = [&] {
         interrupts.poll();
         output.progress(page.progress);
@@ -485,13 +504,33 @@ int recover(Session &session, const Options &options, std::ostream &out, std::os
         err << "zephrane-cli: the recovery was not confirmed; nothing was changed\n";
         return kExitNothingRun;
     }
-    program.log.setLineObserver([&out](const std::string &line) { out << line << std::endl; });
-    const RecoverySummary summary =
-        recoverInterruptedResets(host, program.registry, program.tarvoDb, program.log, open, plan,
-                                 options.skipDlSync, options.templateAlias.value_or(""));
+    // As in a reset: the first interrupt (Ctrl+C, SIGINT, SIGTERM) stops the recovery after
+    // the subscriber under way, with its journal entry closed; a second one ends it at once.
+    InterruptWatch interrupts({[] { return true; }, [] {}, {}, kRecoveryEndedAtOnce}, err);
+    interrupts.poll();
+    CliUserInterface &ui = *session.ui;
+    ui.onEvents = [&interrupts] { interrupts.poll(); };
+    program.log.setLineObserver([&out, &interrupts](const std::string &line) {
+        out << line << std::endl;
+        interrupts.poll();
+    });
+    const RecoverySummary summary = recoverInterruptedResets(
+        host, program.registry, program.tarvoDb, program.log, open, plan, options.skipDlSync,
+        options.templateAlias.value_or(""), [&](int, const RecoveryPlanEntry &) {
+            interrupts.poll();
+            return interrupts.stopAsked();
+        });
+    interrupts.end();
     program.log.setLineObserver(nullptr);
+    ui.onEvents = nullptr;
     out << summary.closingMessage << "\n"
         << "Log: " << host.files->nativePath(summary.logFilePath) << "\n";
+    if (summary.stoppedByRequest) {
+        err << "zephrane-cli: the recovery was stopped by request after the subscriber under way; "
+            << summary.entriesLeft
+            << " entr(ies) left open: run zephrane-cli --recover again to finish them\n";
+        return native::interruptExitStatus();
+    }
     if (!summary.stopReason.empty())
         err << "zephrane-cli: the recovery stopped early: " << summary.stopReason << "\n";
     return summary.errorCount == 0 ? kExitOk : kExitRunErrors;

@@ -22,6 +22,17 @@ bool modTarvoDB::bOpenDatabase(const std::string &connectionText) {
     }
 }
 
+bool modTarvoDB::bReopenDatabase(const std::string &connectionText) {
+    try {
+        for (Recordset *table : {&m_nonPrimaryCallHandlers, &m_primaryCallHandlers, &m_subscribers,
+                                 &m_subscriberTemplates, &m_cos})
+            table->Close();
+    } catch (const std::exception &) {
+        return false; // a row is being edited: the tables stay as they are
+    }
+    return bOpenDatabase(connectionText);
+}
+
 void modTarvoDB::openTables(const std::string &connectionText) {
     m_nonPrimaryCallHandlers.CursorLocation(adUseClient);
     m_nonPrimaryCallHandlers.Open(

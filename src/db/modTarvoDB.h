@@ -27,6 +27,10 @@ public:
     /// unopened. Nothing is reported: the caller shows its own message.
     bool bOpenDatabase(const std::string &connectionText);
 
+    /// Reads the five tables again from the server (after a recovery changed it): closes
+    /// them and opens them as bOpenDatabase does. False on the first failure, as there.
+    bool bReopenDatabase(const std::string &connectionText);
+
     /// The cached tables. Each exists (unopened) from the start and is never replaced.
     Recordset &rsNonPrimaryCallHandlers() { return m_nonPrimaryCallHandlers; }
     Recordset &rsPrimaryCallHandlers() { return m_primaryCallHandlers; }

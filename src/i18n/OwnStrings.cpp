@@ -71,6 +71,19 @@ constexpr std::array kStrings = {
                    "first; the subscribers after it are not reset."},
     OwnString{522, "A reset is under way.  Stop it after the subscriber under way and close "
                    "Zephrane once it has stopped?"},
+    OwnString{523, "Subscribers reset: %1"},
+    OwnString{524, "Subscribers that would be reset: %1"},
+    OwnString{525, "%1 reset, %2 reset with errors, %3 skipped, %4 not attempted"},
+    OwnString{526, "Errors: %1"},
+    OwnString{527, "Log: %1"},
+    OwnString{528, "Failed records: %1 (%2 subscriber)"},
+    OwnString{529, "Failed records: %1 (%2 subscribers)"},
+    OwnString{530, "Failed records: not written (%1)"},
+    OwnString{531, "Accept Changed"},
+    OwnString{532, "Stop the recovery after the subscriber under way?  That subscriber is finished first; the "
+                   "others stay in the journal for a later recovery."},
+    OwnString{533, "1 row"},
+    OwnString{534, "%1 rows"},
 };
 
 static_assert(std::is_sorted(kStrings.begin(), kStrings.end(),

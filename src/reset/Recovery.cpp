@@ -14,6 +14,10 @@ namespace zeph {
 
 const char *const kRecoveryStartLine = "** Finishing resets that were interrupted **";
 
+namespace {
+constexpr const char *kStoppedByRequest = "stopped by request";
+} // namespace
+
 const char *interruptedAtLine(InterruptedAt state) {
     switch (state) {
     case InterruptedAt::BeforeRemoval:
@@ -283,8 +287,9 @@ const char *actionText(const RecoveryPlanEntry &planned) {
     case RecoveryAction::Hold:
         break;
     }
-    return "it was changed since the journal was written: left as it is until \"zephrane-cli "
-           "--recover --accept-changed ALIAS\" names it";
+    return "it was changed since the journal was written: left as it is until it is accepted "
+           "(Accept Changed on the wizard's recovery page, or \"zephrane-cli --recover "
+           "--accept-changed ALIAS\")";
 }
 
 // The entry as the server shows it now, just before the recovery acts on it: the plan was read
@@ -415,7 +420,8 @@ std::string describeRecoveryPlan(IFileSystem &files, const std::vector<RecoveryP
 RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::modTarvoDB &tarvoDb,
                                          Logging &log, const std::vector<JournalFile> &journals,
                                          const std::vector<RecoveryPlanEntry> &plan,
-                                         bool skipListSync, const std::string &templateOverride) {
+                                         bool skipListSync, const std::string &templateOverride,
+                                         const BeforeRecoveryEntry &beforeEntry) {
     log.WriteLogHeader(log.GenerateNewLogFileName(), false);
     RecoverySummary summary;
     {
@@ -433,6 +439,11 @@ RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::
         // Each journal's writer lives to the end: the lists' synchronisation is settled in
         // every journal that owes it once the recovery has asked for it.
         std::vector<std::unique_ptr<RecoveryJournal>> writers;
+        // Every journal taken up owes the lists' synchronisation (the interrupted run's, or
+        // recorded below before its first entry): the end asks for it however the recovery
+        // stops, and only a synchronisation asked for settles it.
+        run.listSyncOwed = !journals.empty();
+        int begun = 0;
         run.proveRights();
         for (const JournalFile &journal : journals) {
             writers.push_back(std::make_unique<RecoveryJournal>(*host.files, journal));
@@ -445,8 +456,14 @@ RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::
             for (const RecoveryPlanEntry &planned : plan) {
                 if (planned.journal != &journal)
                     continue;
-                if (run.stopped())
-                    break; // the entries left stay open for the next recovery
+                // Asked between two entries only: the one under way has always been finished.
+                if (!run.stopped() && beforeEntry && beforeEntry(begun, planned))
+                    run.stop(kStoppedByRequest, ResetRun::StopKind::Requested);
+                if (run.stopped()) {
+                    ++summary.entriesLeft; // stays open for the next recovery
+                    continue;
+                }
+                ++begun;
                 const JournalEntry &entry = *planned.entry;
                 run.journal->resume(entry.number);
                 const RecoveryPlanEntry now = checkedAgain(run, planned);
@@ -467,7 +484,14 @@ RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::
             }
         }
         run.journal = nullptr;
-        if (run.stopped()) {
+        if (run.stoppedByRequest()) {
+            // Not an error: the operator's choice.
+            run.line("** The recovery was stopped by request after the subscriber under way; " +
+                     std::to_string(summary.entriesLeft) +
+                     " entr(ies) left open for the next recovery **");
+            summary.stopReason = run.stopReason();
+            summary.stoppedByRequest = true;
+        } else if (run.stopped()) {
             run.line("(error) The recovery stopped before finishing every interrupted reset: " +
                      run.stopReason());
             summary.stopReason = run.stopReason();
@@ -492,7 +516,15 @@ RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::
                              std::to_string(summary.entriesUnfinished) +
                              " left open (could not be finished).  " +
                              std::to_string(summary.errorCount) + " error(s) encountered.";
-    if (!summary.stopReason.empty())
+    if (summary.stoppedByRequest)
+        summary.closingMessage =
+            "Recovery stopped by request: " + std::to_string(summary.subscribersFinished) +
+            " interrupted reset(s) finished, " + std::to_string(summary.entriesClosed) +
+            " closed without a reset, " + std::to_string(summary.entriesHeld) +
+            " left open (changed since), " + std::to_string(summary.entriesLeft) +
+            " not begun (left for the next recovery).  " + std::to_string(summary.errorCount) +
+            " error(s) encountered.";
+    else if (!summary.stopReason.empty())
         summary.closingMessage += "  The recovery stopped early: " + summary.stopReason;
     return summary;
 }

@@ -6,6 +6,7 @@
 
 #include "RecoveryJournal.h"
 
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -85,6 +86,10 @@ struct RecoverySummary {
     /// Why the recovery stopped before its last entry (whose entries stay open); empty when it
     /// went through them all.
     std::string stopReason;
+    /// The recovery stopped because the operator asked for it (stopReason then says so too).
+    bool stoppedByRequest = false;
+    /// Entries not begun because the recovery stopped: they stay open in their journals.
+    int entriesLeft = 0;
 };
 
 /// The log line that opens a recovery.
@@ -93,10 +98,16 @@ extern const char *const kRecoveryStartLine;
 /// Carries out the plan, journal by journal, writing a run log as a reset does (header, each
 /// subscriber's lines, the distribution lists' synchronisation unless `skipListSync`, the
 /// completion line) and appending to each journal as it goes. A subscriber is created from
-/// `templateAlias` when one is given, else from its journaled template.
+/// `templateAlias` when one is given, else from its journaled template. `beforeEntry` is told
+/// before each entry is begun, with how many were finished or closed before it: when it
+/// answers true (a stop was asked for), the entry under way has been finished and no further
+/// one is begun; those left stay open for the next recovery, and the recovery ends as any does
+/// (the lists' synchronisation, the log's end).
+using BeforeRecoveryEntry = std::function<bool(int done, const RecoveryPlanEntry &next)>;
 RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::modTarvoDB &tarvoDb,
                                          Logging &log, const std::vector<JournalFile> &journals,
                                          const std::vector<RecoveryPlanEntry> &plan,
-                                         bool skipListSync, const std::string &templateAlias = "");
+                                         bool skipListSync, const std::string &templateAlias = "",
+                                         const BeforeRecoveryEntry &beforeEntry = {});
 
 } // namespace zeph

@@ -3,6 +3,7 @@
 #include "RunLock.h"
 #include "db/modTarvoDB.h"
 #include "log/Logging.h"
+#include "platform/AsciiText.h"
 #include "platform/Host.h"
 
 namespace zeph {
@@ -19,7 +20,9 @@ RecoveryPage::RecoveryPage(Host &host, RegistryAPI &registry, db::modTarvoDB &ta
     , m_registry(registry)
     , m_tarvoDb(tarvoDb)
     , m_log(log)
-    , m_scan(std::move(scan)) {}
+    , m_scan(std::move(scan)) {
+    progress.useClock(*host.clock);
+}
 
 void RecoveryPage::survey() {
     JournalScan scan = m_scan();
@@ -38,8 +41,17 @@ void RecoveryPage::survey() {
         m_open.push_back(std::move(journal));
     }
     // The plan points into m_open, which stays as it is from here on.
-    m_plan = planRecovery(m_host, m_tarvoDb, m_open, {});
+    m_plan = planRecovery(m_host, m_tarvoDb, m_open, m_acceptChanged);
     plan = describeRecoveryPlan(*m_host.files, m_plan);
+    changedSubscribers.clear();
+    for (const RecoveryPlanEntry &planned : m_plan) {
+        if (planned.action != RecoveryAction::Hold)
+            continue;
+        std::string line = planned.entry->snapshot.Alias + ":";
+        for (const std::string &difference : planned.differences)
+            line += (line.ends_with(':') ? " " : "; ") + difference;
+        changedSubscribers.push_back(line);
+    }
     for (const JournalFile &journal : m_open)
         if (journal.listSyncOwed)
             plan += "The run of " + m_host.files->nativePath(journal.logPath) +
@@ -98,6 +110,7 @@ bool RecoveryPage::cmdRecover_Click() {
     });
     m_host.ui->setBusy(true);
     m_running = true;
+    m_stopRequested = false;
     if (stateChanged)
         stateChanged();
     // Put back however the recovery is left (the program ending unwinds through here).
@@ -110,13 +123,55 @@ bool RecoveryPage::cmdRecover_Click() {
             page.m_log.setLineObserver(observer);
         }
     } restore{*this, previous};
-    summary = recoverInterruptedResets(m_host, m_registry, m_tarvoDb, m_log, m_open, m_plan, false);
+    progress.start(static_cast<int>(m_plan.size()));
+    summary = recoverInterruptedResets(
+        m_host, m_registry, m_tarvoDb, m_log, m_open, m_plan, false, "",
+        [this](int done, const RecoveryPlanEntry &next) {
+            progress.update(done, m_stopRequested ? "" : next.entry->snapshot.Alias);
+            if (stateChanged)
+                stateChanged();
+            return m_stopRequested;
+        });
+    progress.update(progress.total() - summary->entriesLeft, "");
+    progress.finish();
     if (stateChanged)
         stateChanged();
     m_host.ui->messageBox(summary->closingMessage, MsgButtons::OK,
-                          summary->errorCount == 0 && summary->stopReason.empty()
+                          summary->errorCount == 0 &&
+                                  (summary->stopReason.empty() || summary->stoppedByRequest)
                               ? MsgIcon::Information
                               : MsgIcon::Warning);
+    return true;
+}
+
+void RecoveryPage::requestStop() {
+    if (!m_running || m_stopRequested)
+        return;
+    m_stopRequested = true;
+    progress.stopping = true;
+    if (stateChanged)
+        stateChanged();
+}
+
+bool RecoveryPage::cmdAcceptChanged_Click() {
+    if (!acceptChangedEnabled())
+        return false;
+    std::string question = "These subscribers were changed since their reset was interrupted:\n";
+    for (const std::string &changed : changedSubscribers)
+        question += "\n" + changed;
+    question += "\n\nRecover them anyway, as if they were unchanged?  A subscriber that was "
+                "never removed then has its entry closed without a reset; any other has its "
+                "reset finished, and its messages and recordings are deleted as the reset would "
+                "have done.  Nothing is changed until Recover is pressed.";
+    if (m_host.ui->messageBox(question, MsgButtons::YesNo, MsgIcon::Warning) != MsgAnswer::Yes)
+        return false;
+    for (const RecoveryPlanEntry &planned : m_plan)
+        if (planned.action == RecoveryAction::Hold)
+            m_acceptChanged.insert(upperAscii(planned.entry->snapshot.Alias));
+    // Planned again, read only: what Recover will do now, with the changes accepted.
+    survey();
+    if (stateChanged)
+        stateChanged();
     return true;
 }
 

@@ -6,9 +6,11 @@
 
 #include "Recovery.h"
 #include "RecoveryJournal.h"
+#include "RunProgress.h"
 
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -42,6 +44,20 @@ public:
     /// True when the recovery ran.
     bool cmdRecover_Click();
 
+    /// Stop: the recovery under way finishes the subscriber under way (its journal entry is
+    /// closed) and begins no other; the entries left stay open in their journals for the next
+    /// recovery. Only notes the request and returns at once, so it may be called from an
+    /// event handler while the recovery runs. Nothing happens when none runs.
+    void requestStop();
+    bool stopRequested() const { return m_stopRequested; }
+
+    /// Accept Changed: the subscribers held because they were changed since their reset was
+    /// interrupted (changedAliases) are named with their differences in a question; on Yes the
+    /// plan is made again with their changes accepted, so that Recover finishes them as they
+    /// are on the server now (what "--recover --accept-changed ALIAS" does for each). True
+    /// when they were accepted.
+    bool cmdAcceptChanged_Click();
+
     // --- the page's state ---------------------------------------------------------------------
     /// What was found and what will be done, one entry after another (the text the
     /// terminal's --recover prints before its question).
@@ -54,8 +70,13 @@ public:
     std::string lockHolder;
     /// Unfinished subscribers found.
     std::size_t subscribers = 0;
+    /// The subscribers held because they were changed since their journal entry was written,
+    /// and not accepted: "ALIAS: what differs".
+    std::vector<std::string> changedSubscribers;
     /// Runs that owe the synchronisation of all distribution lists.
     std::size_t syncsOwed = 0;
+    /// How far the recovery has got: entry N of M, the subscriber under way, the times.
+    RunProgress progress;
     /// The recovery's outcome once it ran.
     std::optional<RecoverySummary> summary;
     /// Why a Recover press did not run (the lock is held, a journal became damaged, nothing
@@ -67,6 +88,8 @@ public:
         return !summary && !m_running && lockHolder.empty() && problems.empty() &&
                (subscribers || syncsOwed);
     }
+    bool stopEnabled() const { return m_running && !m_stopRequested; }
+    bool acceptChangedEnabled() const { return recoverEnabled() && !changedSubscribers.empty(); }
     /// A path as this machine writes it (for showing it).
     std::string nativePath(const std::string &path) const;
     /// Told after the page's state changed, and after every log line of the recovery.
@@ -83,7 +106,10 @@ private:
     std::function<JournalScan()> m_scan;
     std::vector<JournalFile> m_open;
     std::vector<RecoveryPlanEntry> m_plan;
+    /// The aliases (upper case) whose changes the operator accepted.
+    std::set<std::string> m_acceptChanged;
     bool m_running = false;
+    bool m_stopRequested = false;
 };
 
 } // namespace zeph

@@ -95,7 +95,11 @@ ResetPage::ResetPage(Host &host, RegistryAPI &registry, db::modTarvoDB &tarvoDb,
     , m_registry(registry)
     , m_tarvoDb(tarvoDb)
     , m_log(log)
-    , m_inputs(std::move(inputs)) {}
+    , m_inputs(std::move(inputs)) {
+    // The run's times are the host's, as its log's are: a rehearsal on virtual time counts the
+    // directory waits it stands for.
+    progress.useClock(*host.clock);
+}
 
 void ResetPage::changed() {
     if (stateChanged)
@@ -345,6 +349,8 @@ void ResetPage::endRun(ResetRun &run, int subscribersReset) {
     m_cleanedNotReCreated = run.cleanedNotReCreated;
     run.writeEnd(chkSkipDLResynch.Value);
     m_log.CloseLogFile();
+    // The run is over: its time stands still while the closing message waits for the operator.
+    progress.finish();
     m_host.ui->setBusy(false);
     busy = false;
     changed();

@@ -16,7 +16,8 @@ namespace zeph {
 frmRecovery::frmRecovery(RecoveryPage &page, i18n::modLocalize *localize, QWidget *parent)
     : QDialog(parent)
     , m_page(page)
-    , m_localize(localize) {
+    , m_localize(localize)
+    , m_stopQuestion(new ui::StopQuestion(this)) {
     setObjectName(QLatin1String(RecoveryPage::kFormName));
     setWindowTitle(QStringLiteral("Zephrane"));
     auto *layout = new QVBoxLayout(this);
@@ -36,29 +37,45 @@ frmRecovery::frmRecovery(RecoveryPage &page, i18n::modLocalize *localize, QWidge
     txtPlan->setReadOnly(true);
     txtPlan->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     layout->addWidget(txtPlan, 1);
+    lblProgress = new QLabel(this);
+    lblProgress->setObjectName(QStringLiteral("lblProgress"));
+    layout->addWidget(lblProgress);
     auto *buttons = new QHBoxLayout;
-    cmdHelp = new QPushButton(
-        QString::fromStdString(m_localize ? m_localize->myLoadResString(153) : std::string("Help")),
-        this);
+    cmdHelp = new QPushButton(text(153), this);
     cmdHelp->setObjectName(QStringLiteral("cmdHelp"));
+    cmdAcceptChanged = new QPushButton(text(531), this);
+    cmdAcceptChanged->setObjectName(QStringLiteral("cmdAcceptChanged"));
     cmdRecover = new QPushButton(text(518), this);
     cmdRecover->setObjectName(QStringLiteral("cmdRecover"));
+    cmdStop = new QPushButton(text(510), this);
+    cmdStop->setObjectName(QStringLiteral("cmdStop"));
+    cmdStop->setToolTip(text(515));
     cmdClose = new QPushButton(text(519), this);
     cmdClose->setObjectName(QStringLiteral("cmdClose"));
     buttons->addWidget(cmdHelp);
     buttons->addStretch(1);
-    buttons->addWidget(cmdRecover);
-    buttons->addWidget(cmdClose);
+    for (QPushButton *b : {cmdAcceptChanged, cmdRecover, cmdStop, cmdClose})
+        buttons->addWidget(b);
     layout->addLayout(buttons);
     // Enter must not start a recovery: only a deliberate press of Recover does.
     cmdClose->setDefault(true);
-    cmdRecover->setAutoDefault(false);
-    cmdHelp->setAutoDefault(false);
-    ui::giveMnemonics(this, {{cmdRecover, 'r'}, {cmdHelp, 'h'}, {cmdClose, 'n'}});
+    for (QPushButton *b : {cmdAcceptChanged, cmdRecover, cmdStop, cmdHelp})
+        b->setAutoDefault(false);
+    ui::giveMnemonics(this, {{cmdRecover, 'r'},
+                             {cmdHelp, 'h'},
+                             {cmdClose, 'n'},
+                             {cmdStop, 's'},
+                             {cmdAcceptChanged, 'a'}});
     resize(760, 480);
 
-    connect(cmdRecover, &QPushButton::clicked, this, [this] {
-        m_page.cmdRecover_Click();
+    connect(cmdRecover, &QPushButton::clicked, this, &frmRecovery::recover);
+    connect(cmdStop, &QPushButton::clicked, this, [this] {
+        m_stopQuestion->close();
+        m_page.requestStop();
+        refresh();
+    });
+    connect(cmdAcceptChanged, &QPushButton::clicked, this, [this] {
+        m_page.cmdAcceptChanged_Click();
         refresh();
     });
     connect(cmdClose, &QPushButton::clicked, this, &QDialog::accept);
@@ -71,17 +88,45 @@ frmRecovery::~frmRecovery() {
     m_page.stateChanged = nullptr;
 }
 
+void frmRecovery::recover() {
+    const bool ran = m_page.cmdRecover_Click();
+    m_stopQuestion->close();
+    refresh();
+    if (ran)
+        emit recovered();
+    // A close asked for during the recovery is carried out once it has ended.
+    if (m_closeWhenEnded) {
+        m_closeWhenEnded = false;
+        accept();
+    }
+}
+
+void frmRecovery::askToStop(bool thenClose) {
+    if (!m_page.stopEnabled())
+        return;
+    m_stopQuestion->ask(text(532), [this, thenClose] {
+        m_closeWhenEnded = m_closeWhenEnded || thenClose;
+        m_page.requestStop();
+        refresh();
+    });
+}
+
 void frmRecovery::reject() {
-    if (!m_page.running())
+    if (m_page.running())
+        askToStop(false);
+    else
         QDialog::reject();
 }
 
 void frmRecovery::closeEvent(QCloseEvent *event) {
-    // Ending the recovery between a subscriber's steps would leave it as the interrupted run did.
-    if (m_page.running())
+    // Ending the recovery between a subscriber's steps would leave it as the interrupted run
+    // did: closing asks to stop after the subscriber under way, and closes once it has.
+    if (m_page.running()) {
         event->ignore();
-    else
+        askToStop(true);
+    } else {
         QDialog::closeEvent(event);
+    }
 }
 
 QString frmRecovery::text(std::uint32_t id) const {
@@ -100,12 +145,17 @@ void frmRecovery::refresh() {
     if (m_page.summary) {
         shown += QLatin1Char('\n') + QString::fromStdString(m_page.summary->closingMessage);
         if (!m_page.summary->logFilePath.empty())
-            shown += QLatin1Char('\n') + QStringLiteral("Log: ") +
-                     QString::fromStdString(m_page.nativePath(m_page.summary->logFilePath));
+            shown += QLatin1Char('\n') + text(527).arg(QString::fromStdString(
+                                             m_page.nativePath(m_page.summary->logFilePath)));
     }
     if (txtPlan->toPlainText() != shown)
         txtPlan->setPlainText(shown);
+    lblProgress->setVisible(m_page.progress.started());
+    lblProgress->setText(QString::fromStdString(m_page.progress.text()));
     cmdRecover->setEnabled(m_page.recoverEnabled());
+    cmdAcceptChanged->setEnabled(m_page.acceptChangedEnabled());
+    cmdAcceptChanged->setVisible(!m_page.changedSubscribers.empty() || m_page.summary);
+    cmdStop->setEnabled(m_page.stopEnabled());
     cmdClose->setEnabled(!m_page.running());
 }
 

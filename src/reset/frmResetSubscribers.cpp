@@ -12,7 +12,6 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -45,7 +44,8 @@ frmResetSubscribers::frmResetSubscribers(ResetPage &page, i18n::modLocalize *loc
                                          QWidget *parent)
     : QMainWindow(parent)
     , m_page(page)
-    , m_localize(localize) {
+    , m_localize(localize)
+    , m_stopQuestion(new ui::StopQuestion(this)) {
     setWindowTitle(qs(ResetPage::kWindowCaption));
     setObjectName(qs(ResetPage::kFormName));
     auto *central = new QWidget(this);
@@ -165,6 +165,7 @@ void frmResetSubscribers::retranslate() {
                              {cmdOpenFailedRecords, 'f'},
                              {cmdOpenLogFolder, 'd'}});
     showReview();
+    showResults();
     ui::setUsableMinimumSize(this);
 }
 
@@ -223,25 +224,24 @@ void frmResetSubscribers::showResults() {
     frmResults->setVisible(summary.has_value());
     if (!summary)
         return;
-    QString text =
-        (summary->dryRun ? tr("Subscribers that would be reset: %1") : tr("Subscribers reset: %1"))
-            .arg(summary->subscribersReset);
+    const RunOutcome &outcome = summary->outcome;
+    QStringList lines;
+    lines << text(summary->dryRun ? 524 : 523).arg(summary->subscribersReset);
     // What became of each ticked subscriber, counted once.
-    text += QStringLiteral("\n") + QString::fromStdString(summary->outcome.text());
-    text += QStringLiteral("\n") + tr("Errors: %1").arg(summary->errorCount);
-    text += QStringLiteral("\n") +
-            tr("Log: %1").arg(QString::fromStdString(m_page.nativePath(summary->logFilePath)));
+    lines << text(525)
+                 .arg(outcome.reset)
+                 .arg(outcome.resetWithErrors)
+                 .arg(outcome.skipped)
+                 .arg(outcome.notAttempted);
+    lines << text(526).arg(summary->errorCount);
+    lines << text(527).arg(QString::fromStdString(m_page.nativePath(summary->logFilePath)));
     if (!summary->failedRecordsPath.empty())
-        text += QStringLiteral("\n") +
-                (summary->failedRecords.size() == 1 ? tr("Failed records: %1 (%2 subscriber)")
-                                                    : tr("Failed records: %1 (%2 subscribers)"))
-                    .arg(QString::fromStdString(m_page.nativePath(summary->failedRecordsPath)))
-                    .arg(summary->failedRecords.size());
+        lines << text(summary->failedRecords.size() == 1 ? 528 : 529)
+                     .arg(QString::fromStdString(m_page.nativePath(summary->failedRecordsPath)))
+                     .arg(summary->failedRecords.size());
     else
-        text +=
-            QStringLiteral("\n") + tr("Failed records: not written (%1)")
-                                       .arg(QString::fromStdString(summary->failedRecordsProblem));
-    lblResults->setText(text);
+        lines << text(530).arg(QString::fromStdString(summary->failedRecordsProblem));
+    lblResults->setText(lines.join(QLatin1Char('\n')));
     cmdOpenLog->setEnabled(!summary->logFilePath.empty());
     cmdOpenLogFolder->setEnabled(!summary->logFilePath.empty());
     cmdOpenFailedRecords->setEnabled(!summary->failedRecordsPath.empty());
@@ -313,8 +313,7 @@ void frmResetSubscribers::refresh() {
 }
 
 void frmResetSubscribers::stopRun() {
-    if (m_stopQuestion)
-        m_stopQuestion->close();
+    m_stopQuestion->close();
     m_page.requestStop();
     refresh();
 }
@@ -322,33 +321,16 @@ void frmResetSubscribers::stopRun() {
 void frmResetSubscribers::askToStop(bool thenExit) {
     if (!m_page.running() || m_page.stopRequested())
         return;
-    if (m_stopQuestion) {
-        m_stopQuestion->raise();
-        return;
-    }
     // Not modal: the run goes on while the operator reads, and stops only on Yes.
-    auto *box =
-        new QMessageBox(QMessageBox::Question, qs(ResetPage::kWindowCaption),
-                        text(thenExit ? 522 : 521), QMessageBox::Yes | QMessageBox::No, this);
-    box->setObjectName(QStringLiteral("stopQuestion"));
-    box->setDefaultButton(QMessageBox::No);
-    box->setEscapeButton(QMessageBox::No);
-    box->setWindowModality(Qt::NonModal);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    connect(box, &QMessageBox::finished, this, [this, box, thenExit](int) {
-        if (box->clickedButton() != box->button(QMessageBox::Yes))
-            return;
+    m_stopQuestion->ask(text(thenExit ? 522 : 521), [this, thenExit] {
         m_exitWhenEnded = m_exitWhenEnded || thenExit;
         m_page.requestStop();
         refresh();
     });
-    m_stopQuestion = box;
-    box->show();
 }
 
 void frmResetSubscribers::runEnded() {
-    if (m_stopQuestion)
-        m_stopQuestion->close();
+    m_stopQuestion->close();
     if (m_exitWhenEnded) {
         m_exitWhenEnded = false;
         emit exitRequested();

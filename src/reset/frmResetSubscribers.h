@@ -6,10 +6,9 @@
 #include "reset/ResetPage.h"
 
 #include "i18n/modLocalize.h"
+#include "ui/StopQuestion.h"
 
 #include <QMainWindow>
-#include <QMessageBox>
-#include <QPointer>
 
 class QCheckBox;
 class QGroupBox;
@@ -51,7 +50,7 @@ public:
     QPushButton *cmdStop = nullptr;
     /// The question that Escape or closing the window asks during a run; it does not hold the
     /// run up (null while none is open).
-    QMessageBox *stopQuestion() const { return m_stopQuestion; }
+    QMessageBox *stopQuestion() const { return m_stopQuestion->box(); }
     QGroupBox *frmProgress = nullptr;
     QProgressBar *ProgressBar = nullptr;
     QLabel *lblSubscribersAdded = nullptr;
@@ -101,7 +100,7 @@ private:
 
     ResetPage &m_page;
     i18n::modLocalize *m_localize;
-    QPointer<QMessageBox> m_stopQuestion;
+    ui::StopQuestion *m_stopQuestion;
     bool m_exitWhenEnded = false;
     i18n::WindowRegistration m_languageRegistration;
 };

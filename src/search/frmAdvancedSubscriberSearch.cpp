@@ -2,6 +2,7 @@
 
 #include "i18n/modLocalize.h"
 #include "ui/Fonts.h"
+#include "ui/OwnText.h"
 
 #include <QAction>
 #include <QFontDatabase>
@@ -300,6 +301,7 @@ frmAdvancedSubscriberSearch::frmAdvancedSubscriberSearch(AdvancedSearchPage &pag
                                                          QWidget *parent)
     : QDialog(parent)
     , m_page(page)
+    , m_localize(localize)
     , m_layout(designLayout()) {
     setObjectName(QLatin1String(AdvancedSearchPage::kFormName));
     setWindowTitle(QString::fromUtf8(AdvancedSearchPage::kWindowCaption));
@@ -480,7 +482,8 @@ void frmAdvancedSubscriberSearch::showColors(const QueryColors &colors) {
 void frmAdvancedSubscriberSearch::showRowCount() {
     // The grid's first row holds the column names.
     const int rows = std::max(0, m_page.gridSQL.Rows() - 1);
-    lblRowCount->setText(rows == 1 ? tr("1 row") : tr("%1 rows").arg(rows));
+    lblRowCount->setText(rows == 1 ? ui::ownText(m_localize, 533)
+                                   : ui::ownText(m_localize, 534).arg(rows));
 }
 
 void frmAdvancedSubscriberSearch::showPlainText() {

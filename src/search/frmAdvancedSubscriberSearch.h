@@ -114,6 +114,7 @@ private:
     void placeControls();
 
     AdvancedSearchPage &m_page;
+    i18n::modLocalize *m_localize;
     ResultGridModel *m_model = nullptr;
     AdvancedSearchLayout m_layout;
     /// Set while the window itself changes the editor, so that the change is not read back.

@@ -85,6 +85,20 @@ void stopDuringTheRun(Wizard *w, const QString &folder) {
     watch->start(50);
 }
 
+// Presses the recovery page's Stop once its first subscriber is done and saves the page then.
+void stopDuringTheRecovery(Wizard *w, const QString &folder) {
+    auto *watch = new QTimer(w);
+    QObject::connect(watch, &QTimer::timeout, w, [w, watch, folder] {
+        RecoveryPage *page = w->recoveryPage();
+        if (!page || !page->running() || page->progress.done() < 1)
+            return;
+        w->recoveryWindow()->cmdStop->click();
+        save(w->recoveryWindow(), folder, QStringLiteral("0-recovery-stop"));
+        watch->deleteLater();
+    });
+    watch->start(50);
+}
+
 // Answers the recovery's question with Yes and its closing message with OK.
 void answerRecoveryBoxes(QObject *owner) {
     auto *watch = new QTimer(owner);
@@ -114,6 +128,7 @@ void takeScreenshots(Wizard &wizard, const QString &folder) {
             return;
         save(w->recoveryWindow(), folder, QStringLiteral("0-recovery"));
         answerRecoveryBoxes(w);
+        stopDuringTheRecovery(w, folder);
         w->recoveryWindow()->cmdRecover->click();
     });
     steps->push_back([w, folder] {
@@ -157,6 +172,11 @@ void takeScreenshots(Wizard &wizard, const QString &folder) {
     });
     steps->push_back([w, folder] {
         save(w->resetWindow(), folder, QStringLiteral("5-results"));
+        w->localize().switchLanguage(kJapanese);
+    });
+    steps->push_back([w, folder] {
+        save(w->resetWindow(), folder, QStringLiteral("5-results-ja"));
+        w->localize().switchLanguage(kEnglish);
         w->showHelp();
     });
     steps->push_back([w, folder] {

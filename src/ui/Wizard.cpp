@@ -95,10 +95,20 @@ void Wizard::offerRecovery() {
     m_recoveryWindow =
         std::make_unique<frmRecovery>(*m_recoveryPage, &m_program.localize, m_main.get());
     connect(m_recoveryWindow.get(), &frmRecovery::helpRequested, this, &Wizard::showHelp);
+    connect(m_recoveryWindow.get(), &frmRecovery::recovered, this, &Wizard::reloadTables);
     ui::placeOver(m_recoveryWindow.get(), m_main.get());
     // Over the first page, which waits until the recovery page is closed.
     m_recoveryWindow->setWindowModality(Qt::WindowModal);
     m_recoveryWindow->show();
+}
+
+void Wizard::reloadTables() {
+    // What was read at start no longer shows the server: the recovered subscribers are back
+    // (and a reset looks each one up in the cached subscribers), a template may be gone.
+    // The recovery page stands over the first page at start, so no selection has been made
+    // yet: the selection page, loaded later, fills its grid from the tables read here.
+    m_mainPage.reloadTables();
+    m_main->refresh();
 }
 
 void Wizard::rememberPlace() {

@@ -67,6 +67,8 @@ private:
     /// At start: the recovery page over the first page, when this server has unfinished
     /// resets or an owed synchronisation.
     void offerRecovery();
+    /// After a recovery: the cached tables and the template lists are read again.
+    void reloadTables();
     void loadChoosePage();
     void loadResetPage();
     /// Shows `to` at the position of `from` and hides `from`.

@@ -53,38 +53,45 @@ struct Interrupt {
 
 class CliInterrupt : public testing::TestWithParam<Interrupt> {};
 
+// Runs zephrane-cli with `args` and interrupts it `c.times` times once its output holds
+// `marker`: Ctrl+C typed on its pseudo-terminal, or SIGTERM sent by another process.
+ScenarioHost::Result interrupted(ScenarioHost &scenario, const std::string &args,
+                                 const std::string &marker, const Interrupt &c) {
+    const std::string outFile = scenario.temp().path() + "/run.out";
+    std::filesystem::remove(outFile);
+    if (!c.typed) {
+        zeph::test::Process process = scenario.start("zephrane-cli", args);
+        EXPECT_TRUE(waitUntil([&] { return contains(readAll(process.outFile), marker); }));
+        for (int i = 0; i < c.times; ++i)
+            ::kill(process.pid, SIGTERM);
+        return scenario.finish(process);
+    }
+    // The feeder types ^C into the terminal once the marker is written, and holds the
+    // terminal's input open until the program has ended.
+    const std::string done = scenario.temp().path() + "/ended";
+    std::filesystem::remove(done);
+    std::string feeder = "for i in $(seq 600); do grep -q " + shellQuoted(marker) + " " +
+                         shellQuoted(outFile) + " 2>/dev/null && break; sleep 0.1; done;";
+    for (int i = 0; i < c.times; ++i)
+        feeder += " printf '\\003'; sleep 0.3;";
+    feeder +=
+        " for i in $(seq 1200); do [ -e " + shellQuoted(done) + " ] && break; sleep 0.1; done";
+    // The program's end is marked inside the terminal, so that the feeder stops then.
+    const std::string inner = "ZEPHRANE_HOST=" + shellQuoted(scenario.host()) + " " +
+                              shellQuoted(scenario.programsFolder() + "/zephrane-cli") + " " +
+                              args + " >" + shellQuoted(outFile) + "; status=$?; touch " +
+                              shellQuoted(done) + "; exit $status";
+    const std::string command =
+        "(" + feeder + ") | script -qec " + shellQuoted(inner) + " /dev/null";
+    const zeph::test::CommandOutput shown = runCommand(command);
+    return {shown.status, readAll(outFile), shown.out};
+}
+
 TEST_P(CliInterrupt, StopsAfterTheSubscriberUnderWayOrEndsAtOnce) {
     const Interrupt &c = GetParam();
     ScenarioHost scenario(12, 3);
     scenario.set("virtual-time", "off");
-    const std::string outFile = scenario.temp().path() + "/run.out";
-    ScenarioHost::Result result;
-    if (c.typed) {
-        // The feeder types ^C into the terminal once the first subscriber is being removed,
-        // and holds the terminal's input open until the program has ended.
-        const std::string done = scenario.temp().path() + "/ended";
-        std::string feeder = "for i in $(seq 600); do grep -q " + shellQuoted(kMidSubscriber) +
-                             " " + shellQuoted(outFile) + " 2>/dev/null && break; sleep 0.1; done;";
-        for (int i = 0; i < c.times; ++i)
-            feeder += " printf '\\003'; sleep 0.3;";
-        feeder +=
-            " for i in $(seq 1200); do [ -e " + shellQuoted(done) + " ] && break; sleep 0.1; done";
-        // The program's end is marked inside the terminal, so that the feeder stops then.
-        const std::string inner = "ZEPHRANE_HOST=" + shellQuoted(scenario.host()) + " " +
-                                  shellQuoted(scenario.programsFolder() + "/zephrane-cli") + " " +
-                                  kReset + " >" + shellQuoted(outFile) + "; status=$?; touch " +
-                                  shellQuoted(done) + "; exit $status";
-        const std::string command =
-            "(" + feeder + ") | script -qec " + shellQuoted(inner) + " /dev/null";
-        const zeph::test::CommandOutput shown = runCommand(command);
-        result = {shown.status, readAll(outFile), shown.out};
-    } else {
-        zeph::test::Process process = scenario.start("zephrane-cli", kReset);
-        ASSERT_TRUE(waitUntil([&] { return contains(readAll(process.outFile), kMidSubscriber); }));
-        for (int i = 0; i < c.times; ++i)
-            ::kill(process.pid, SIGTERM);
-        result = scenario.finish(process);
-    }
+    const ScenarioHost::Result result = interrupted(scenario, kReset, kMidSubscriber, c);
     EXPECT_EQ(result.status, c.status) << result.out << result.err;
 
     if (c.times == 1) {
@@ -127,6 +134,57 @@ TEST_P(CliInterrupt, StopsAfterTheSubscriberUnderWayOrEndsAtOnce) {
     EXPECT_FALSE(journals(scenario).empty());
     const ScenarioHost::Result again = scenario.cli("--recover --yes");
     EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_TRUE(contains(again.out, "No interrupted reset to finish.")) << again.out;
+    const ScenarioHost::Result check =
+        scenario.run("zephrane-sim", "check " + shellQuoted(scenario.host()));
+    EXPECT_EQ(check.status, 0) << check.out << check.err;
+}
+
+// --recover stops alike: the first interrupt finishes the entry under way and leaves the
+// others open in their journals; a second ends it at once, and a later --recover finishes all.
+TEST_P(CliInterrupt, RecoverStopsAfterTheSubscriberUnderWayOrEndsAtOnce) {
+    const Interrupt &c = GetParam();
+    ScenarioHost scenario(12, 3);
+    // Three runs, each ended by the stand-in after its first removal: each skips the
+    // subscribers left unfinished before it and leaves one of its own.
+    scenario.set("abort-after", "sp_DeleteSubscriber");
+    for (int run = 0; run < 3; ++run)
+        ASSERT_EQ(scenario.cli("--template defaultTemplate --all --yes").status, 86) << run;
+    scenario.set("abort-after", "");
+    scenario.set("virtual-time", "off");
+    const ScenarioHost::Result result = interrupted(
+        scenario, "--recover --yes", "    Finishing the interrupted reset recorded in", c);
+    EXPECT_EQ(result.status, c.status) << result.out << result.err;
+    EXPECT_EQ(count(result.out, "** Resetting Subscriber **"), 1u) << result.out;
+    std::string finished = "Recovery complete: 3 interrupted reset(s) finished";
+    if (c.times == 1) {
+        EXPECT_TRUE(contains(result.err, "stopping after the subscriber under way")) << result.err;
+        EXPECT_EQ(count(result.out, "    Directory sync complete for creation"), 1u);
+        for (const char *line :
+             {"** The recovery was stopped by request after the subscriber under way; 2 "
+              "entr(ies) left open for the next recovery **",
+              "** Starting synchronization of all distribution lists",
+              "Recovery stopped by request: 1 interrupted reset(s) finished, 0 closed without a "
+              "reset, 0 left open (changed since), 2 not begun (left for the next recovery).  0 "
+              "error(s) encountered."})
+            EXPECT_TRUE(contains(result.out, line)) << line << "\n" << result.out;
+        // No error line: "(error)" stands only in the log header's hint.
+        EXPECT_EQ(count(result.out, "(error)"), 1u) << result.out;
+        EXPECT_TRUE(contains(result.err, "2 entr(ies) left open: run zephrane-cli --recover "
+                                         "again"))
+            << result.err;
+        finished = "Recovery complete: 2 interrupted reset(s) finished";
+    } else {
+        EXPECT_TRUE(contains(result.err, "Run zephrane-cli --recover again to finish it."))
+            << result.err;
+        EXPECT_FALSE(contains(result.out, "Recovery complete")) << result.out;
+        EXPECT_FALSE(contains(result.out, "Recovery stopped")) << result.out;
+    }
+    // What was left is finished by the next recovery, and the server is whole.
+    const ScenarioHost::Result rest = scenario.cli("--recover --yes");
+    EXPECT_EQ(rest.status, 0) << rest.out << rest.err;
+    EXPECT_TRUE(contains(rest.out, finished)) << rest.out;
+    const ScenarioHost::Result again = scenario.cli("--recover --yes");
     EXPECT_TRUE(contains(again.out, "No interrupted reset to finish.")) << again.out;
     const ScenarioHost::Result check =
         scenario.run("zephrane-sim", "check " + shellQuoted(scenario.host()));

@@ -14,17 +14,6 @@ using test::WizardRun;
 
 namespace {
 
-// The wizard on its reset page with the first `ticked` subscribers ticked.
-frmResetSubscribers *toResetPage(WizardRun &run, int ticked) {
-    run.toFilledGrid();
-    SubscriberGrid &grid = run.wizard->choosePage()->myGrid;
-    grid.deselectAll();
-    for (int row = 1; row <= ticked; ++row)
-        grid.setChecked(row, true);
-    run.click(run.wizard->chooseWindow()->cmdNext);
-    return run.wizard->resetWindow();
-}
-
 // Log lines counted as the run writes them.
 struct LineCount {
     explicit LineCount(WizardRun &run)
@@ -56,7 +45,7 @@ TEST(Stop, StopEscapeAndCloseFinishTheSubscriberUnderWay) {
     for (const How how : {How::StopButton, How::Escape, How::Close}) {
         SCOPED_TRACE(static_cast<int>(how));
         WizardRun run;
-        frmResetSubscribers *reset = toResetPage(run, 5);
+        frmResetSubscribers *reset = run.toResetPage(5);
         ASSERT_NE(reset, nullptr);
         QSignalSpy exits(reset, &frmResetSubscribers::exitRequested);
         // The wizard's own exit would end this test program: the request is only counted.
@@ -121,7 +110,7 @@ TEST(Stop, StopEscapeAndCloseFinishTheSubscriberUnderWay) {
 // No to the question leaves the run going to its end.
 TEST(Stop, NoToTheQuestionLetsTheRunEnd) {
     WizardRun run;
-    frmResetSubscribers *reset = toResetPage(run, 3);
+    frmResetSubscribers *reset = run.toResetPage(3);
     bool asked = false;
     run.ui.onPass = [&] {
         if (!run.wizard->resetPage()->running() || asked)

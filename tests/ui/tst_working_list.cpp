@@ -22,6 +22,7 @@
 #include <filesystem>
 
 using namespace zeph;
+using test::settle;
 using test::WizardRun;
 
 namespace {
@@ -66,11 +67,6 @@ void expectUsable(QWidget *window) {
                 << what << " lies over " << other->objectName().toStdString();
         }
     }
-}
-
-void settle() {
-    for (int i = 0; i < 3; ++i)
-        QCoreApplication::processEvents();
 }
 
 } // namespace
@@ -187,13 +183,8 @@ TEST(WorkingList, SizeAndPlaceAreKeptBetweenProgramRuns) {
 // The About box in every language: nothing lies over the logo or another text.
 TEST(WorkingList, TheAboutBoxIsLaidOutInEveryLanguage) {
     WizardRun run;
-    for (const char *code : {"DEU", "FRA", "JPN"}) {
-        const std::string library = std::string(ZEPH_BIN_DIR) + "/zephrane_" + code + ".dll";
-        if (!std::filesystem::exists(library))
-            GTEST_SKIP() << "the language libraries were not built";
-        std::filesystem::copy_file(library,
-                                   run.host.programFolder() + "/zephrane_" + code + ".dll");
-    }
+    if (!run.installLanguages())
+        GTEST_SKIP() << "the language libraries were not built";
     QWidget *about = nullptr;
     QTimer::singleShot(0, [&] {
         about = QApplication::activeModalWidget();
@@ -219,13 +210,8 @@ TEST(WorkingList, TheAboutBoxIsLaidOutInEveryLanguage) {
 // Every button and check box of every page has an Alt key of its own, in every language.
 TEST(WorkingList, EveryButtonHasItsOwnAltKeyInEveryLanguage) {
     WizardRun run;
-    for (const char *code : {"DEU", "FRA", "JPN"}) {
-        const std::string library = std::string(ZEPH_BIN_DIR) + "/zephrane_" + code + ".dll";
-        if (!std::filesystem::exists(library))
-            GTEST_SKIP() << "the language libraries were not built";
-        std::filesystem::copy_file(library,
-                                   run.host.programFolder() + "/zephrane_" + code + ".dll");
-    }
+    if (!run.installLanguages())
+        GTEST_SKIP() << "the language libraries were not built";
     run.toFilledGrid();
     run.click(run.wizard->chooseWindow()->cmdNext);
     for (const std::int32_t language : {1031, 1036, 1041, 1033}) {

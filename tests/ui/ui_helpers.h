@@ -30,6 +30,12 @@ inline QString plainText(QString text) {
     return text;
 }
 
+/// Lets the event loop lay out and paint what changed.
+inline void settle() {
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+}
+
 inline QApplication &testApplication() {
     static int argc = 1;
     static char *argv[] = {const_cast<char *>("test_ui"), nullptr};

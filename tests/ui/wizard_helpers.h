@@ -5,6 +5,7 @@
 #include "app/MainPage.h"
 #include "app/Program.h"
 #include "app/frmMain.h"
+#include "reset/frmResetSubscribers.h"
 #include "select/ChooseSubscribersPage.h"
 #include "select/frmChooseSubscribers.h"
 #include "support/TempHost.h"
@@ -16,6 +17,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -25,6 +27,14 @@ namespace zeph::test {
 // The scripted user interface, giving the event loop its pass and telling the test of it.
 struct PassingUi : ScriptedUi {
     std::function<void()> onPass;
+    /// Told of each message box before it is answered.
+    std::function<void(const std::string &)> onBox;
+    MsgAnswer messageBox(const std::string &text, MsgButtons buttons, MsgIcon icon,
+                         const std::string &title) override {
+        if (onBox)
+            onBox(text);
+        return ScriptedUi::messageBox(text, buttons, icon, title);
+    }
     void doEvents() override {
         ScriptedUi::doEvents();
         QCoreApplication::processEvents(QEventLoop::AllEvents);
@@ -72,6 +82,27 @@ struct WizardRun {
         ASSERT_NE(wizard->chooseWindow(), nullptr);
         click(wizard->chooseWindow()->cmdView);
         ASSERT_GT(wizard->choosePage()->myGrid.Rows(), 1);
+    }
+    /// The built language libraries beside the program; false when this build has none.
+    bool installLanguages() {
+        for (const char *code : {"DEU", "FRA", "JPN"}) {
+            const std::string name = std::string("/zephrane_") + code + ".dll";
+            const std::string library = std::string(ZEPH_BIN_DIR) + name;
+            if (!std::filesystem::exists(library))
+                return false;
+            std::filesystem::copy_file(library, host.programFolder() + name);
+        }
+        return true;
+    }
+    /// From the first page to the reset page with the grid's first `ticked` rows ticked.
+    frmResetSubscribers *toResetPage(int ticked) {
+        toFilledGrid();
+        SubscriberGrid &grid = wizard->choosePage()->myGrid;
+        grid.deselectAll();
+        for (int row = 1; row <= ticked; ++row)
+            grid.setChecked(row, true);
+        click(wizard->chooseWindow()->cmdNext);
+        return wizard->resetWindow();
     }
 
     // Put back when the run goes, so that no later test writes into a removed folder.

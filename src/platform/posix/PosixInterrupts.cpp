@@ -1,10 +1,10 @@
 // SIGINT and SIGTERM watched: the first is counted, the second ends the program at once.
 #include "Posix.h"
+#include "platform/TerminalColumns.h"
 
 #include <algorithm>
 #include <atomic>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -72,11 +72,8 @@ int interruptExitStatus() {
 }
 
 int terminalColumns(StandardStream stream) {
-    const std::string columns = environment("COLUMNS");
-    char *end = nullptr;
-    const long fromEnvironment = std::strtol(columns.c_str(), &end, 10);
-    if (!columns.empty() && end && *end == '\0' && fromEnvironment > 0 && fromEnvironment < 100000)
-        return static_cast<int>(fromEnvironment);
+    if (const std::optional<int> columns = columnsSetting(environment("COLUMNS")))
+        return *columns;
     const int fd = stream == StandardStream::Input    ? STDIN_FILENO
                    : stream == StandardStream::Output ? STDOUT_FILENO
                                                       : STDERR_FILENO;

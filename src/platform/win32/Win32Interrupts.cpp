@@ -1,13 +1,13 @@
 // The console's Ctrl+C, Ctrl+Break and close events watched: the first is counted, the second
 // ends the program at once.
 #include "Win32.h"
+#include "platform/TerminalColumns.h"
 
 // windows.h first: the other system headers need its types.
 #include <windows.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -72,11 +72,8 @@ int interruptExitStatus() {
 }
 
 int terminalColumns(StandardStream stream) {
-    const std::string columns = environment("COLUMNS");
-    char *end = nullptr;
-    const long fromEnvironment = std::strtol(columns.c_str(), &end, 10);
-    if (!columns.empty() && end && *end == '\0' && fromEnvironment > 0 && fromEnvironment < 100000)
-        return static_cast<int>(fromEnvironment);
+    if (const std::optional<int> columns = columnsSetting(environment("COLUMNS")))
+        return *columns;
     const DWORD which = stream == StandardStream::Input    ? STD_INPUT_HANDLE
                         : stream == StandardStream::Output ? STD_OUTPUT_HANDLE
                                                            : STD_ERROR_HANDLE;
