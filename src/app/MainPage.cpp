@@ -92,9 +92,7 @@ void MainPage::warnAboutUnfinished() {
     // work, not an unfinished reset. (Asked only then: asking takes the lock for a moment.)
     std::string heldBy;
     if (runLockHeldElsewhere(host, m_program.tarvoDb.DbConnectionString(), heldBy)) {
-        host.ui->messageBox("A reset is running now (" + heldBy +
-                                ").  Another reset can start when it has ended.",
-                            MsgButtons::OK, MsgIcon::Information);
+        host.ui->messageBox(resetRunningNow(heldBy), MsgButtons::OK, MsgIcon::Information);
         return;
     }
     const std::string text = scan.warning(*host.files);

@@ -69,8 +69,11 @@ bool RecoveryPage::look() {
     const std::unique_ptr<IRunLock> lock =
         takeServerRunLock(m_host, m_tarvoDb.DbConnectionString(), refused);
     if (!lock) {
-        // Another run is under way: its open entries are its own work.
-        lockHolder = refused;
+        // Another run is under way: its open entries are its own work, not unfinished ones.
+        std::string heldBy;
+        lockHolder = runLockHeldElsewhere(m_host, m_tarvoDb.DbConnectionString(), heldBy)
+                         ? resetRunningNow(heldBy)
+                         : refused;
         return false;
     }
     survey();

@@ -66,4 +66,8 @@ bool runLockHeldElsewhere(Host &host, const std::string &connectionText, std::st
     return true;
 }
 
+std::string resetRunningNow(const std::string &heldBy) {
+    return "A reset is running now (" + heldBy + ").  Another reset can start when it has ended.";
+}
+
 } // namespace zeph

@@ -28,5 +28,8 @@ std::unique_ptr<IRunLock> takeServerRunLock(Host &host, const std::string &conne
 /// (a reset or a recovery under way). Asked by taking the lock and letting it go at once; false
 /// when it is free or cannot be asked for.
 bool runLockHeldElsewhere(Host &host, const std::string &connectionText, std::string &heldBy);
+/// What a start tells while another run holds the server's run lock: "A reset is running now
+/// (program, user, process, since ...)", and that another may start once it has ended.
+std::string resetRunningNow(const std::string &heldBy);
 
 } // namespace zeph

@@ -11,8 +11,10 @@
 #include <QPushButton>
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 namespace fs = std::filesystem;
 using namespace zeph;
@@ -72,6 +74,16 @@ void interruptedThenChanged(test::TempHost &host) {
     EXPECT_EQ(sqlite3_exec(db, rename, nullptr, nullptr, nullptr), SQLITE_OK);
     EXPECT_EQ(sqlite3_changes(db), 1);
     sqlite3_close(db);
+}
+
+// Waits (up to a minute) until `ready` says yes.
+bool waitFor(const std::function<bool()> &ready) {
+    for (int i = 0; i < 600; ++i) {
+        if (ready())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
 }
 
 // The subscriber with this alias is in the wizard's cached subscribers.
@@ -269,4 +281,43 @@ TEST(RecoveryPage, AcceptChangedRecoversASubscriberChangedSinceItsJournal) {
     EXPECT_EQ(recovery.summary->entriesHeld, 0);
     EXPECT_FALSE(run.program->scanRecoveryJournals().needsAttention());
     EXPECT_TRUE(serverWhole(run.host));
+}
+
+// A start while another program resets this server: the run under way is named with who runs
+// it, its open journal entry is not taken for an unfinished reset, and no recovery is offered.
+TEST(RecoveryPage, AStartWhileAnotherRunChangesTheServerSaysSoAndOffersNoRecovery) {
+    const auto startRun = [](test::TempHost &host) {
+        // Real time: the directory waits keep the run going while the wizard starts.
+        host.set("virtual-time", "off");
+        ASSERT_EQ(cli(host, "--version"), 0);
+        const std::string command =
+            "(ZEPHRANE_HOST=" + quoted(host.folder()) + " " +
+            quoted(host.programFolder() + "/zephrane-cli") +
+            " --template defaultTemplate --extensions 4001-4002 --yes </dev/null >" +
+            quoted(host.folder() + "/run.out") + " 2>&1; echo $? >" +
+            quoted(host.folder() + "/run.status") + ") &";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        ASSERT_TRUE(waitFor([&] {
+            return host.readFile("run.out").find("    Removing subscriber from SQL") !=
+                   std::string::npos;
+        })) << host.readFile("run.out");
+    };
+    WizardRun run({}, {}, [&run, &startRun](test::TempHost &host) {
+        run.ui.expectBox("A reset is running now (");
+        startRun(host);
+    });
+    run.ui.verifyAllShown();
+    ASSERT_FALSE(run.ui.boxes().empty());
+    const std::string told = run.ui.boxes().front().text;
+    EXPECT_NE(told.find("zephrane-cli"), std::string::npos) << told;
+    for (const char *wrong : {"did not finish", "--recover", "unfinished"})
+        EXPECT_EQ(told.find(wrong), std::string::npos) << wrong << " in " << told;
+    EXPECT_EQ(run.wizard->recoveryWindow(), nullptr);
+    EXPECT_TRUE(run.wizard->mainWindow()->isVisible());
+    // The other run ends as it would have alone.
+    ASSERT_TRUE(
+        waitFor([&] { return std::filesystem::exists(run.host.folder() + "/run.status"); }));
+    EXPECT_NE(run.host.readFile("run.out").find("Subscriber mailbox reset process complete, "),
+              std::string::npos)
+        << run.host.readFile("run.out");
 }
