@@ -521,7 +521,8 @@ RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::
             "Recovery stopped by request: " + std::to_string(summary.subscribersFinished) +
             " interrupted reset(s) finished, " + std::to_string(summary.entriesClosed) +
             " closed without a reset, " + std::to_string(summary.entriesHeld) +
-            " left open (changed since), " + std::to_string(summary.entriesLeft) +
+            " left open (changed since), " + std::to_string(summary.entriesUnfinished) +
+            " left open (could not be finished), " + std::to_string(summary.entriesLeft) +
             " not begun (left for the next recovery).  " + std::to_string(summary.errorCount) +
             " error(s) encountered.";
     else if (!summary.stopReason.empty())
