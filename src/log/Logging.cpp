@@ -304,8 +304,13 @@ void Logging::WriteLogLine(const std::string &text) {
         // The line is in the file once written; it reaches the disk with the next sync. After
         // the first line that could not be written no more are: the log ends with its last
         // whole line, and the run learns of the loss through LogWriteProblem.
+        // The file holds the line in the system's ANSI code page, as plain text there is read.
+        std::optional<std::string> encoded;
+        if (m_host.ansiBytes)
+            encoded = m_host.ansiBytes(text);
         bool written = false;
-        auto failure = attempt([&] { written = m_file->writeLineUnsynced(text); });
+        auto failure =
+            attempt([&] { written = m_file->writeLineUnsynced(encoded ? *encoded : text); });
         m_unsynced = true;
         if (failure)
             m_writeProblem = failure->description();

@@ -48,6 +48,10 @@ LocalTime localTimeOf(TimePoint t);
 /// names); nothing where the system has no such code page (POSIX) or the bytes are not text
 /// of it.
 std::optional<std::string> ansiCodePageText(std::string_view bytes);
+/// UTF-8 text in the system's ANSI code page (Windows: the code page GetACP names; a character
+/// it lacks becomes "?"); nothing where the system has no such code page but UTF-8 (POSIX, or
+/// Windows set to UTF-8), and the text stays as it is.
+std::optional<std::string> ansiCodePageBytes(std::string_view text);
 
 enum class ReadOutcome { Read, Missing, Failed };
 /// Appends a whole file's bytes to content, unchanged (no text-mode translation); Missing when

@@ -34,6 +34,11 @@ struct Host {
     /// code page GetACP names); empty, or nothing returned, where the system has none, and
     /// Windows-1252 is read instead.
     std::function<std::optional<std::string>(std::string_view)> ansiText;
+    /// UTF-8 text as the system's ANSI code page writes it (Windows: the code page GetACP
+    /// names, a character it lacks written "?"); empty, or nothing returned, where the system
+    /// has no code page but UTF-8, and the text is written as it is. The run log is written so,
+    /// for Notepad and the other readers of plain text there.
+    std::function<std::optional<std::string>(std::string_view)> ansiBytes;
     /// Set by the program: windows, terminal or a test script.
     IUserInterface *ui = nullptr;
 

@@ -221,6 +221,7 @@ std::unique_ptr<Host> openHost(const std::string &folder,
     host->files = limitFileSpace(
         makeHostFileSystem(fs::absolute(folder, ec).string(), native::makeFileSystem()), settings);
     host->ansiText = native::ansiCodePageText;
+    host->ansiBytes = native::ansiCodePageBytes;
     host->shell = native::makeShell();
     host->http = native::makeHttp();
     host->clock = makeClock(settings);

@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sstream>
+#include <string_view>
 
 using namespace zeph;
 namespace fs = std::filesystem;
@@ -171,6 +173,57 @@ TEST_F(LoggingTest, MarkersCountWithoutRegardToCaseOncePerLineUpToSixteenBits) {
         logging.WriteLogLine("(error) (warning)");
     EXPECT_EQ(logging.LogErrorCount(), 32767);
     EXPECT_EQ(logging.LogWarningCount(), 32767);
+}
+
+// The file holds each line as the system's ANSI code page writes it, header included; the
+// counts and the window read the text itself. Where the system has no such code page the
+// line is written as it is.
+TEST_F(LoggingTest, LinesAreWrittenInTheSystemsAnsiCodePage) {
+    // A western code page: "ü" is one byte, a character it lacks "?"; "as is" marks a text the
+    // system would keep.
+    int asked = 0;
+    host().ansiBytes = [&](std::string_view text) -> std::optional<std::string> {
+        ++asked;
+        if (text.find("as is") != std::string_view::npos)
+            return std::nullopt;
+        std::string out;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const auto c = static_cast<unsigned char>(text[i]);
+            if (c < 0x80) {
+                out += text[i];
+            } else if (text.substr(i, 2) == "\xC3\xBC") {
+                out += '\xFC';
+                ++i;
+            } else if ((c & 0xC0) != 0x80) {
+                out += '?';
+            }
+        }
+        return out;
+    };
+    Logging logging(host());
+    Lines seen;
+    logging.setLineObserver([&](const std::string &text) { seen.push_back(text); });
+    const std::string path = started(logging);
+    EXPECT_EQ(asked, 12) << "the header's lines too";
+    const struct {
+        std::string text;
+        std::string written;
+    } lines[] = {
+        {"    Alias=M\xC3\xBCller", "    Alias=M\xFCller"},
+        {"(error) \xE6\x97\xA5\xE6\x9C\xAC is missing", "(error) ?? is missing"},
+        {"as is: M\xC3\xBCller", "as is: M\xC3\xBCller"},
+        {"", ""},
+    };
+    for (const auto &line : lines)
+        logging.WriteLogLine(line.text);
+    logging.CloseLogFile();
+    const Lines file = linesOf(native(path));
+    ASSERT_EQ(file.size(), 16u);
+    for (std::size_t i = 0; i < std::size(lines); ++i) {
+        EXPECT_EQ(file[12 + i], lines[i].written) << i;
+        EXPECT_EQ(seen.at(12 + i), lines[i].text) << i;
+    }
+    EXPECT_EQ(logging.LogErrorCount(), 1);
 }
 
 TEST_F(LoggingTest, LogFileThatCannotBeOpenedGoesToTheUsersFolderOrIsToldMissing) {

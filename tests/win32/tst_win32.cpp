@@ -161,6 +161,37 @@ TEST(Win32Text, CodePagesAndTheSystemsAnsiCodePage) {
     }
 }
 
+// The run log is written in the system's ANSI code page: each character as the code page
+// holds it, one it lacks as "?" and never as a look-alike.
+TEST(Win32Text, TextWrittenInACodePage) {
+    const struct {
+        const char *text;
+        unsigned int codePage;
+        const char *bytes;
+    } cases[] = {
+        {"Alias=M\xC3\xBCller, 4001", 1252, "Alias=M\xFCller, 4001"},
+        {"\xE2\x82\xAC", 1252, "\x80"},
+        {"\xE6\x97\xA5\xE6\x9C\xAC", 1252, "??"},
+        {"\xC5\x81\xC3\xB3"
+         "d\xC5\xBA",
+         1252,
+         "?\xF3"
+         "d?"}, // no "L" for "\xC5\x81"
+        {"\xE6\x97\xA5\xE6\x9C\xAC,4001", 932, "\x93\xfa\x96\x7b,4001"},
+        {"", 1252, ""},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(win32::codePageBytes(c.text, c.codePage), c.bytes) << c.text;
+        EXPECT_EQ(win32::codePageText(*win32::codePageBytes(c.text, c.codePage), c.codePage),
+                  win32::codePageText(c.bytes, c.codePage));
+    }
+    EXPECT_EQ(win32::ansiCodePageBytes("M\xC3\xBCller"),
+              win32::codePageBytes("M\xC3\xBCller", ::GetACP()));
+    if (::GetACP() == 932) {
+        EXPECT_EQ(win32::ansiCodePageBytes("\xE6\x97\xA5\xE6\x9C\xAC"), "\x93\xfa\x96\x7b");
+    }
+}
+
 TEST(Win32Files, FoldersListTheirPlainFilesWithWindowsSeparators) {
     test::TempFolder folder;
     auto files = win32::makeFileSystem();

@@ -72,10 +72,11 @@ service() {
 }
 
 # Runs the program on the machine; its exit status in last_status, its output in WORK/cli.out.
+# An English locale: the system's ANSI code page is Windows-1252.
 machine_cli() {
     last_status=0
-    env -u ZEPHRANE_HOST -u ZEPHRANE_DATABASE wine "$program/zephrane-cli.exe" "$@" \
-        >"$WORK/cli.out" 2>&1 || last_status=$?
+    env -u ZEPHRANE_HOST -u ZEPHRANE_DATABASE LC_ALL=en_US.UTF-8 wine "$program/zephrane-cli.exe" \
+        "$@" >"$WORK/cli.out" 2>&1 || last_status=$?
 }
 
 expect_message() {
@@ -234,9 +235,11 @@ linux_path() {
     echo "${path//\\//}"
 }
 
-# A run log without what differs by nature: line ends, times, and paths of log files.
+# A file of the run without what differs by nature: line ends and times; read from the code
+# page given (UTF-8 when none).
 log_normalised() {
-    tr -d '\r' <"$1" | sed -E -e 's#[0-9]{1,2}/[0-9]{1,2}/[0-9]{4} [0-9]{1,2}:[0-9]{2}:[0-9]{2} [AP]M#TIME#g'
+    iconv -f "${2:-UTF-8}" -t UTF-8 <"$1" | tr -d '\r' |
+        sed -E -e 's#[0-9]{1,2}/[0-9]{1,2}/[0-9]{4} [0-9]{1,2}:[0-9]{2}:[0-9]{2} [AP]M#TIME#g'
 }
 
 step "a whole reset on the machine: the same log, database and files as the stand-in's"
@@ -246,6 +249,17 @@ mapfile -t mailboxes < <(cd "$host/mailstore" && find . -mindepth 2 -maxdepth 2 
 [ "${#mailboxes[@]}" -ge 3 ] || fail "the host has fewer than three mailboxes"
 for folder in "$host" "$twin"; do
     rm -rf "$folder/mailstore/${mailboxes[-1]}" "$folder/mailstore/${mailboxes[1]}/Sent Items"
+done
+# The second one's alias goes beyond ASCII ("o" with two dots after it), alike on both hosts:
+# the machine's log holds it in the system's ANSI code page (Windows-1252 in an English
+# locale), the Linux log in UTF-8; journals and failed-records files in UTF-8 on both.
+address="${mailboxes[1]##*/}"
+alias="$(sqlite3 "$host/TarvoDb.sqlite" "SELECT Alias FROM Subscriber WHERE SMTPAddress = '$address'")"
+[ -n "$alias" ] || fail "no subscriber has the mailbox $address"
+renamed="$alias"$'\xc3\xb6'
+for folder in "$host" "$twin"; do
+    sqlite3 "$folder/TarvoDb.sqlite" "UPDATE Subscriber SET Alias = '$renamed' WHERE Alias = '$alias';
+        UPDATE GlobalSubscriber SET Alias = '$renamed' WHERE Alias = '$alias';"
 done
 server_rows "$host" "" | grep -oE '[{]?[0-9A-Fa-f]{8}(-[0-9A-Fa-f]{4}){3}-[0-9A-Fa-f]{12}[}]?' |
     sort -u >"$WORK/known-ids"
@@ -276,14 +290,28 @@ ZEPHRANE_HOST="$twin" "$LINUX_BIN/zephrane-cli" --template defaultTemplate --all
         "$WORK/machine-reset.out"
 diff <(normalised <"$WORK/machine-reset.out") <(normalised <"$WORK/twin-reset.out") \
     >"$WORK/diff.out" || fail "the machine's run printed otherwise than the stand-in's" "$WORK/diff.out"
-for kind in "Log" "Failed records"; do
+for kind in "Log:CP1252" "Failed records:UTF-8"; do
     machine_file="$(linux_path "$(tr -d '\r' <"$WORK/machine-reset.out" |
-        sed -n "s/^$kind: \\([^ ]*\\).*/\\1/p" | head -n 1)")"
-    twin_file="$(sed -n "s/^$kind: \\([^ ]*\\).*/\\1/p" "$WORK/twin-reset.out" | head -n 1)"
-    [ -f "$machine_file" ] && [ -f "$twin_file" ] || fail "no $kind file named" "$WORK/machine-reset.out"
-    diff <(log_normalised "$machine_file") <(log_normalised "$twin_file") >"$WORK/diff.out" ||
-        fail "the machine's $kind file differs from the stand-in's" "$WORK/diff.out"
+        sed -n "s/^${kind%%:*}: \\([^ ]*\\).*/\\1/p" | head -n 1)")"
+    twin_file="$(sed -n "s/^${kind%%:*}: \\([^ ]*\\).*/\\1/p" "$WORK/twin-reset.out" | head -n 1)"
+    if [ ! -f "$machine_file" ] || [ ! -f "$twin_file" ]; then
+        fail "no ${kind%%:*} file named" "$WORK/machine-reset.out"
+    fi
+    diff <(log_normalised "$machine_file" "${kind#*:}") <(log_normalised "$twin_file") \
+        >"$WORK/diff.out" || fail "the machine's ${kind%%:*} file differs from the stand-in's" \
+        "$WORK/diff.out"
+    case "$kind" in
+    Log:*) machine_log="$machine_file" ;;
+    *) machine_failed="$machine_file" ;;
+    esac
 done
+# The bytes themselves: the alias in Windows-1252 in the log, in UTF-8 in the others.
+LC_ALL=C grep -qF "Alias=$alias"$'\xf6' "$machine_log" ||
+    fail "the machine's log does not hold the alias in Windows-1252" "$machine_log"
+LC_ALL=C grep -qF "$renamed" "$machine_failed" ||
+    fail "the machine's failed-records file does not hold the alias in UTF-8" "$machine_failed"
+LC_ALL=C grep -qF "$renamed" "${machine_log%/*}/$(basename "$machine_log" .TXT | sed 's/_Log_/_Journal_/').txt" ||
+    fail "the machine's journal does not hold the alias in UTF-8" "$machine_log"
 server_rows "$host" "$WORK/known-ids" >"$WORK/machine-after.rows"
 server_rows "$twin" "$WORK/known-ids" >"$WORK/twin-after.rows"
 diff "$WORK/machine-after.rows" "$WORK/twin-after.rows" >"$WORK/diff.out" ||

@@ -90,6 +90,10 @@ std::optional<std::string> ansiCodePageText(std::string_view) {
     return std::nullopt; // this OS has no ANSI code page; Windows-1252 is read instead
 }
 
+std::optional<std::string> ansiCodePageBytes(std::string_view) {
+    return std::nullopt; // this OS has no ANSI code page; text is written as UTF-8
+}
+
 bool createPrivateFolder(const std::string &path, std::string &error) {
     std::error_code ec;
     const std::filesystem::path parent = std::filesystem::path(path).parent_path();

@@ -22,6 +22,7 @@ std::unique_ptr<Host> openServerMachine(std::function<void(const std::string &)>
     host->mail = makeMapiMailStore();
     host->files = makeFileSystem();
     host->ansiText = ansiCodePageText;
+    host->ansiBytes = ansiCodePageBytes;
     host->shell = makeShell();
     host->http = makeHttp();
     host->clock = makeSystemClock();

@@ -18,5 +18,8 @@ namespace zeph::win32 {
 
 /// The bytes of a text in a Windows code page as UTF-8; nothing when they are not text of it.
 std::optional<std::string> codePageText(std::string_view bytes, unsigned int codePage);
+/// UTF-8 text in a Windows code page, a character it lacks written "?" (never a look-alike);
+/// nothing when the system cannot write that code page.
+std::optional<std::string> codePageBytes(std::string_view text, unsigned int codePage);
 
 } // namespace zeph::win32

@@ -416,6 +416,39 @@ std::optional<std::string> ansiCodePageText(std::string_view bytes) {
     return codePageText(bytes, codePage);
 }
 
+std::optional<std::string> codePageBytes(std::string_view text, unsigned int codePage) {
+    if (text.size() > 0x7FFFFFFF)
+        return std::nullopt;
+    const std::wstring wide = widen(std::string(text));
+    if (wide.empty())
+        return std::string();
+    const int size = static_cast<int>(wide.size());
+    // No best fit: "?" says a character is missing where a look-alike would pass for it. Some
+    // code pages take neither the flag nor a replacement of the caller's: then their own.
+    DWORD flags = WC_NO_BEST_FIT_CHARS;
+    const char *missing = "?";
+    int n = ::WideCharToMultiByte(codePage, flags, wide.data(), size, nullptr, 0, missing, nullptr);
+    if (n <= 0) {
+        flags = 0;
+        missing = nullptr;
+        n = ::WideCharToMultiByte(codePage, flags, wide.data(), size, nullptr, 0, missing, nullptr);
+    }
+    if (n <= 0)
+        return std::nullopt;
+    std::string out(static_cast<std::size_t>(n), '\0');
+    if (::WideCharToMultiByte(codePage, flags, wide.data(), size, out.data(), n, missing,
+                              nullptr) != n)
+        return std::nullopt;
+    return out;
+}
+
+std::optional<std::string> ansiCodePageBytes(std::string_view text) {
+    const UINT codePage = ::GetACP();
+    if (codePage == CP_UTF8)
+        return std::nullopt;
+    return codePageBytes(text, codePage);
+}
+
 bool createPrivateFolder(const std::string &path, std::string &error) {
     const std::wstring wide = widen(toNativePath(path));
     std::error_code ec;
