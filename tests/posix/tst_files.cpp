@@ -116,3 +116,24 @@ TEST(PosixFiles, AHandedInFileIsReadOnlyWhenPlainAndSmallEnough) {
     std::string problem;
     EXPECT_EQ(files->readPlainFile(plain, 1024, problem), "alias,extension\r\n");
 }
+
+// What tells a file apart from the others: the file written in place, renamed, or moved to
+// another folder of its disk is the same file; a copy (as `cp -a` makes) is another; a file
+// that is not there has nothing that tells it apart.
+TEST(PosixFiles, AFileIsItselfWhereverItMovesOnItsDiskAndACopyIsAnother) {
+    test::TempFolder dir;
+    const std::string database = dir.path() + "/TarvoDb.sqlite";
+    std::ofstream(database) << "pages";
+    const std::string identity = posix::fileIdentity(database);
+    ASSERT_FALSE(identity.empty());
+
+    std::ofstream(database, std::ios::app) << " and more pages";
+    EXPECT_EQ(posix::fileIdentity(database), identity) << "written in place";
+    fs::copy_file(database, dir.path() + "/copy.sqlite");
+    EXPECT_NE(posix::fileIdentity(dir.path() + "/copy.sqlite"), identity) << "a copy";
+    EXPECT_FALSE(posix::fileIdentity(dir.path() + "/copy.sqlite").empty());
+    fs::create_directories(dir.path() + "/moved");
+    fs::rename(database, dir.path() + "/moved/TarvoDb.sqlite");
+    EXPECT_EQ(posix::fileIdentity(dir.path() + "/moved/TarvoDb.sqlite"), identity) << "moved";
+    EXPECT_EQ(posix::fileIdentity(database), "") << "not there";
+}

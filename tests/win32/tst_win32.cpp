@@ -150,6 +150,30 @@ TEST(Win32Files, ATailIsReadWhileAnotherWriterAppends) {
 
 // A subscriber list saved by a spreadsheet on a Japanese system is in code page 932; a list
 // that is not UTF-8 is read in the system's own ANSI code page.
+// What tells a file apart from the others: the file written in place, renamed, or moved to
+// another folder of its volume is the same file; a copy is another; a file that is not there
+// has nothing that tells it apart. A file another program holds open is read too.
+TEST(Win32Files, AFileIsItselfWhereverItMovesOnItsVolumeAndACopyIsAnother) {
+    test::TempFolder folder;
+    const std::string database = folder.path() + "/TarvoDb.sqlite";
+    std::ofstream(database) << "pages";
+    const std::string identity = win32::fileIdentity(database);
+    ASSERT_FALSE(identity.empty());
+
+    {
+        std::ofstream held(database, std::ios::app);
+        held << " and more pages" << std::flush;
+        EXPECT_EQ(win32::fileIdentity(database), identity) << "written in place, held open";
+    }
+    fs::copy_file(database, folder.path() + "/copy.sqlite");
+    EXPECT_NE(win32::fileIdentity(folder.path() + "/copy.sqlite"), identity) << "a copy";
+    EXPECT_FALSE(win32::fileIdentity(folder.path() + "/copy.sqlite").empty());
+    fs::create_directories(folder.path() + "/moved");
+    fs::rename(database, folder.path() + "/moved/TarvoDb.sqlite");
+    EXPECT_EQ(win32::fileIdentity(folder.path() + "/moved/TarvoDb.sqlite"), identity) << "moved";
+    EXPECT_EQ(win32::fileIdentity(database), "") << "not there";
+}
+
 TEST(Win32Text, CodePagesAndTheSystemsAnsiCodePage) {
     EXPECT_EQ(win32::codePageText("\x93\xfa\x96\x7b,4001", 932), "\xE6\x97\xA5\xE6\x9C\xAC,4001");
     EXPECT_EQ(win32::codePageText("\x80", 1252), "\xE2\x82\xAC");
