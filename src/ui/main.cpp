@@ -2,6 +2,7 @@
 #include "app/MainPage.h"
 #include "app/Program.h"
 #include "standin/SimHost.h"
+#include "ui/DrivenRun.h"
 #include "ui/QtUserInterface.h"
 #include "ui/Screenshots.h"
 #include "ui/Wizard.h"
@@ -51,5 +52,8 @@ int main(int argc, char **argv) {
     // scripts/screenshots: walk the pages, save a picture of each, and end.
     if (const QString shots = qEnvironmentVariable("ZEPHRANE_SCREENSHOTS"); !shots.isEmpty())
         zeph::takeScreenshots(wizard, shots);
+    // tests/wine: a whole reset clicked through the windows.
+    else if (const QString alias = qEnvironmentVariable("ZEPHRANE_DRIVE_RESET"); !alias.isEmpty())
+        zeph::driveReset(wizard, mainPage, alias);
     return app.exec();
 }
