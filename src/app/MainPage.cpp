@@ -129,7 +129,18 @@ bool MainPage::checkConnectorService(const std::string &service) {
 
 bool MainPage::openDatabase() {
     m_program.tarvoDb.setDbConnectionString(kConnectionString);
-    if (!m_program.tarvoDb.bOpenDatabase(m_program.tarvoDb.DbConnectionString()))
+    bool opened = false;
+    if (openCachedTables) {
+        opened = m_program.tarvoDb.bOpenDatabase(m_program.tarvoDb.DbConnectionString());
+    } else {
+        try {
+            opened = m_program.tarvoDb.database().connect(m_program.tarvoDb.DbConnectionString()) !=
+                     nullptr;
+        } catch (const std::exception &) {
+            opened = false;
+        }
+    }
+    if (!opened)
         fatal("Unable to open TarvoDB with necessary rights needed for this tool.  Make sure "
               "you are running this tool logged in as a member of the local admins group.");
     return true;
@@ -157,7 +168,12 @@ void MainPage::fillTemplateLists() {
     cmbSubscriberTemplateAlias.clear();
     cmbTemplateListDisplayName.clear();
     templateListIndex = -1;
-    db::Recordset &templates = m_program.tarvoDb.rsSubscriberTemplates();
+    // Without the cached tables the templates are read on their own.
+    db::Recordset read(m_program.tarvoDb.database());
+    if (!openCachedTables)
+        read.Open("Select * from vw_SubscriberTemplate", m_program.tarvoDb.DbConnectionString(),
+                  db::adOpenForwardOnly, db::adLockReadOnly);
+    db::Recordset &templates = openCachedTables ? m_program.tarvoDb.rsSubscriberTemplates() : read;
     templates.MoveFirst();
     while (!templates.Eof()) {
         cmbSubscriberTemplateAlias.push_back(templates.Fields("Alias").Text());

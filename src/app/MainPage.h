@@ -33,6 +33,10 @@ public:
     /// Whether the load step tells about resets that did not finish (the recovery itself,
     /// which lists them anyway, turns it off).
     bool warnAboutUnfinishedResets = true;
+    /// Whether the load step opens the cached tables. A listing that reads what it lists in
+    /// one query of its own turns it off: the load step then proves that the database can be
+    /// reached and reads the template lists on their own.
+    bool openCachedTables = true;
 
     /// Reads the cached tables and the template lists again (a recovery changed the server
     /// after they were read at start), keeping the chosen template when it is still there.

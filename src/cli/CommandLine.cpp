@@ -283,6 +283,15 @@ private:
     bool m_ended = false;
 };
 
+// True when the listing asked for is read in one query of its own, without the cached tables:
+// every selection but a CSV file's lines and the advanced search's query.
+bool listsByQuery(const Options &options) {
+    if (options.listTemplates)
+        return true;
+    return options.list && options.selection && options.selection->code != 6 &&
+           options.selection->code != kSelectionWhere;
+}
+
 struct Session {
     std::unique_ptr<Host> host;
     std::unique_ptr<CliUserInterface> ui;
@@ -337,6 +346,7 @@ std::optional<int> startUp(const std::vector<std::string> &args, const Options &
     session.mainPage = std::make_unique<MainPage>(*session.program);
     // The recovery lists the unfinished resets itself.
     session.mainPage->warnAboutUnfinishedResets = !options.recover;
+    session.mainPage->openCachedTables = !listsByQuery(options);
     try {
         session.mainPage->Form_Load();
     } catch (const ProgramEnded &ended) {
@@ -346,11 +356,11 @@ std::optional<int> startUp(const std::vector<std::string> &args, const Options &
 }
 
 int listTemplates(const MainPage &mainPage, ListFormat format, std::ostream &out) {
-    std::vector<Row> rows;
+    RowPrinter printer({"Alias", "DisplayName"}, format, out);
     for (std::size_t i = 0; i < mainPage.cmbSubscriberTemplateAlias.size(); ++i)
-        rows.push_back(
+        printer.row(
             {mainPage.cmbSubscriberTemplateAlias[i], mainPage.cmbTemplateListDisplayName[i]});
-    printRows({"Alias", "DisplayName"}, rows, format, out);
+    printer.finish();
     return kExitOk;
 }
 
@@ -613,6 +623,32 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
     ChooseSubscribersPage choose(program.host, program.registry, program.tarvoDb, &program.localize,
                                  program.host.commandLine);
     choose.Form_Load();
+    if (listsByQuery(options)) {
+        if (!applySelection(choose, *options.selection, err))
+            return kExitNothingRun;
+        // The header goes out with the first row: a refused input lists nothing at all.
+        std::optional<RowPrinter> printer;
+        auto begin = [&] {
+            if (!printer)
+                printer.emplace(ChooseSubscribersPage::kListingColumns, options.format, out);
+        };
+        try {
+            choose.listSubscribers([&](const Row &cells) {
+                begin();
+                printer->row(cells);
+            });
+        } catch (const Error &e) {
+            // A listing cut short is left unfinished, so that no reader takes it for whole.
+            out.flush();
+            err << "zephrane-cli: the subscribers could not be read: " << e.description() << "\n";
+            return kExitNothingRun;
+        }
+        if (choose.inputRefused())
+            return kExitNothingRun;
+        begin();
+        printer->finish();
+        return kExitOk;
+    }
     if (options.selection->code == kSelectionWhere) {
         if (!selectByQuery(program, choose, options.selection->value))
             return kExitNothingRun;

@@ -35,26 +35,13 @@ std::string csvField(const std::string &value) {
     return field + "\"";
 }
 
-void printSeparated(const Row &row, char separator, std::ostream &out) {
+void appendSeparated(const Row &row, char separator, std::string &line) {
     for (std::size_t i = 0; i < row.size(); ++i) {
         if (i > 0)
-            out << separator;
-        out << (separator == ',' ? csvField(row[i]) : tsvField(row[i]));
+            line += separator;
+        line += separator == ',' ? csvField(row[i]) : tsvField(row[i]);
     }
-    out << "\n";
-}
-
-void printJson(const Row &columns, const std::vector<Row> &rows, std::ostream &out) {
-    out << "[";
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-        out << (r == 0 ? "\n  {" : ",\n  {");
-        for (std::size_t c = 0; c < columns.size(); ++c) {
-            out << (c == 0 ? "" : ", ") << jsonString(columns[c]) << ": "
-                << jsonString(c < rows[r].size() ? rows[r][c] : "");
-        }
-        out << "}";
-    }
-    out << (rows.empty() ? "]\n" : "\n]\n");
+    line += '\n';
 }
 
 } // namespace
@@ -85,14 +72,47 @@ std::string jsonString(const std::string &text) {
 
 void printRows(const Row &columns, const std::vector<Row> &rows, ListFormat format,
                std::ostream &out) {
-    if (format == ListFormat::Json) {
-        printJson(columns, rows, out);
+    RowPrinter printer(columns, format, out);
+    for (const Row &row : rows)
+        printer.row(row);
+    printer.finish();
+}
+
+RowPrinter::RowPrinter(Row columns, ListFormat format, std::ostream &out)
+    : m_columns(std::move(columns))
+    , m_format(format)
+    , m_out(out) {
+    if (m_format == ListFormat::Json) {
+        m_out << "[";
         return;
     }
-    const char separator = format == ListFormat::Csv ? ',' : '\t';
-    printSeparated(columns, separator, out);
-    for (const Row &row : rows)
-        printSeparated(row, separator, out);
+    appendSeparated(m_columns, m_format == ListFormat::Csv ? ',' : '\t', m_line);
+    m_out << m_line;
+}
+
+void RowPrinter::row(const Row &cells) {
+    m_line.clear();
+    if (m_format == ListFormat::Json) {
+        m_line += m_rows == 0 ? "\n  {" : ",\n  {";
+        for (std::size_t c = 0; c < m_columns.size(); ++c) {
+            if (c > 0)
+                m_line += ", ";
+            m_line += jsonString(m_columns[c]);
+            m_line += ": ";
+            m_line += jsonString(c < cells.size() ? cells[c] : std::string());
+        }
+        m_line += '}';
+    } else {
+        appendSeparated(cells, m_format == ListFormat::Csv ? ',' : '\t', m_line);
+    }
+    ++m_rows;
+    m_out << m_line;
+}
+
+void RowPrinter::finish() {
+    if (m_format == ListFormat::Json)
+        m_out << (m_rows == 0 ? "]\n" : "\n]\n");
+    m_out.flush();
 }
 
 } // namespace zeph::cli

@@ -18,6 +18,22 @@ using Row = std::vector<std::string>;
 void printRows(const Row &columns, const std::vector<Row> &rows, ListFormat format,
                std::ostream &out);
 
+/// The same output written row by row as the rows come, none of them kept: the header when
+/// made, each row as it is told, the end by finish (the same bytes as printRows).
+class RowPrinter {
+public:
+    RowPrinter(Row columns, ListFormat format, std::ostream &out);
+    void row(const Row &cells);
+    void finish();
+
+private:
+    Row m_columns;
+    ListFormat m_format;
+    std::ostream &m_out;
+    std::size_t m_rows = 0;
+    std::string m_line;
+};
+
 /// A JSON string literal of UTF-8 text.
 std::string jsonString(const std::string &text);
 

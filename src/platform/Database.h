@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -60,6 +61,18 @@ public:
     /// anything is refused. Throws Error (number and description) on failure.
     virtual DbRowSet query(const std::string &sql, const std::vector<DbValue> &params,
                            bool readOnly) = 0;
+    /// Runs a read-only query and tells `row` each row's values as they are read, keeping
+    /// none, so that a listing of any length needs the memory of one row; `row` returns false
+    /// to stop the reading. A backend that cannot read one row at a time reads the rows whole
+    /// first (the default). Throws Error on failure.
+    virtual void readRows(const std::string &sql, const std::vector<DbValue> &params,
+                          const std::function<bool(const std::vector<DbValue> &)> &row) {
+        const DbRowSet rows = query(sql, params, true);
+        for (const auto &values : rows.rows) {
+            if (!row(values))
+                return;
+        }
+    }
     /// Runs a read-only query within limits (see DbQueryLimits). Throws Error on failure.
     virtual DbRowSet queryWithin(const std::string &sql, const std::vector<DbValue> &params,
                                  const DbQueryLimits &limits) = 0;

@@ -19,6 +19,10 @@ public:
                    bool readOnly) override {
         return m_inner->query(sql, params, readOnly);
     }
+    void readRows(const std::string &sql, const std::vector<DbValue> &params,
+                  const std::function<bool(const std::vector<DbValue> &)> &row) override {
+        m_inner->readRows(sql, params, row);
+    }
     DbRowSet queryWithin(const std::string &sql, const std::vector<DbValue> &params,
                          const DbQueryLimits &limits) override {
         return m_inner->queryWithin(sql, params, limits);

@@ -72,6 +72,39 @@ constexpr const char *kMailServerSubscribersQuery =
     "SELECT Alias, SubscriberObjectID from vw_Subscriber " ZEPH_BASE_CONDITION " AND HomeServer=?";
 #undef ZEPH_BASE_CONDITION
 
+// The same searches as listings: the grid's columns of each subscriber found, in the search's
+// order, read in one query without the cached tables. A subscriber is listed as the grid would
+// add it: of type 1 or 3 and with its primary call handler; its extension is its primary one,
+// the class of service by its name.
+#define ZEPH_LISTING_COLUMNS                                                                       \
+    "SELECT vw_Subscriber.Alias, vw_Subscriber.DisplayName, vw_Subscriber.FirstName, "             \
+    "vw_Subscriber.LastName, vw_Subscriber.DTMFAccessID, vw_Subscriber.HomeServer, "               \
+    "(SELECT vw_COS.TextName FROM vw_COS WHERE vw_COS.COSObjectID=vw_Subscriber.COSObjectID), "    \
+    "vw_Subscriber.LegacyMailbox, vw_Subscriber.RemoteNodeID, vw_Subscriber.CallHandlerObjectID, " \
+    "vw_Subscriber.SubscriberObjectID FROM vw_Subscriber "
+#define ZEPH_LISTING_CONDITION                                                                     \
+    "WHERE vw_Subscriber.SubscriberType IN (1,3) AND EXISTS (SELECT 1 FROM "                       \
+    "vw_CallHandler_Primary "                                                                      \
+    "WHERE vw_CallHandler_Primary.CallHandlerObjectID=vw_Subscriber.CallHandlerObjectID)"
+constexpr const char *kAllListing =
+    ZEPH_LISTING_COLUMNS ZEPH_LISTING_CONDITION " ORDER BY vw_Subscriber.Alias";
+// The search's DISTINCT gives each subscriber once, in the order of their object ids.
+constexpr const char *kExtensionRangeListing = ZEPH_LISTING_COLUMNS ZEPH_LISTING_CONDITION
+    " AND vw_Subscriber.SubscriberObjectID IN (SELECT vw_DTMFAccessID.ParentObjectID "
+    "FROM vw_DTMFAccessID WHERE vw_DTMFAccessID.DTMFAccessID<= CAST(? as BigInt)"
+    " AND vw_DTMFAccessID.DTMFAccessID>=CAST(? as BigInt))"
+    " ORDER BY vw_Subscriber.SubscriberObjectID";
+constexpr const char *kClassOfServiceListing = ZEPH_LISTING_COLUMNS ZEPH_LISTING_CONDITION
+    " AND vw_Subscriber.COSObjectID=? ORDER BY vw_Subscriber.Alias";
+constexpr const char *kFirstSwitchListing = ZEPH_LISTING_COLUMNS ZEPH_LISTING_CONDITION
+    " AND (vw_Subscriber.SwitchID IS NULL or vw_Subscriber.SwitchID=0)";
+constexpr const char *kOtherSwitchListing =
+    ZEPH_LISTING_COLUMNS ZEPH_LISTING_CONDITION " AND vw_Subscriber.SwitchID=?";
+constexpr const char *kMailServerListing =
+    ZEPH_LISTING_COLUMNS ZEPH_LISTING_CONDITION " AND vw_Subscriber.HomeServer=?";
+#undef ZEPH_LISTING_CONDITION
+#undef ZEPH_LISTING_COLUMNS
+
 constexpr const char *kCsvExtensionQuery =
     "SELECT vw_Subscriber.Alias, vw_Subscriber.SubscriberObjectID, vw_DTMFAccessID.DTMFAccessID "
     "FROM vw_Subscriber INNER JOIN vw_DTMFAccessID "
@@ -232,12 +265,20 @@ void ChooseSubscribersPage::Form_Load() {
 }
 
 void ChooseSubscribersPage::fillClassOfServiceLists() {
-    db::Recordset &cos = m_db.rsCOS();
+    m_cosObjectIds.clear();
+    // A listing reads the classes of service on their own; the wizard has them cached.
+    db::Recordset read(m_db.database());
+    const bool cached = m_db.rsCOS().State() == db::adStateOpen;
+    if (!cached)
+        read.Open("Select * from vw_COS", m_db.DbConnectionString(), adOpenForwardOnly,
+                  adLockReadOnly);
+    db::Recordset &cos = cached ? m_db.rsCOS() : read;
     cos.MoveFirst(); // an empty table fails here, and the list stays empty
     while (!cos.Eof()) {
         const std::string alias = cos["Alias"].Text();
         const std::string textName = cos["TextName"].Text();
         comHiddenCOS.AddItem(alias);
+        m_cosObjectIds.push_back(cos["CosObjectID"].Value());
         ComSubscribersCOS.AddItem(textName);
         ComSubscribersCOS.setItemData(ComSubscribersCOS.NewIndex(), comHiddenCOS.NewIndex());
         cos.MoveNext();
@@ -456,7 +497,7 @@ void ChooseSubscribersPage::noteGridFull() {
 
 void ChooseSubscribersPage::searchAll() {
     silently([&] { m_db.rsSubscribers().MoveFirst(); });
-    addFromQuery(kAllQuery, {});
+    addFromQuery(kAllQuery, kAllListing, {});
 }
 
 void ChooseSubscribersPage::searchExtensionRange() {
@@ -467,7 +508,8 @@ void ChooseSubscribersPage::searchExtensionRange() {
         return;
     }
     if (*low >= 0 && *low <= *high && *high >= 0) {
-        addFromQuery(kExtensionRangeQuery, {numberText(*high), numberText(*low)});
+        addFromQuery(kExtensionRangeQuery, kExtensionRangeListing,
+                     {numberText(*high), numberText(*low)});
         return;
     }
     refuse(res(168));
@@ -480,13 +522,19 @@ void ChooseSubscribersPage::searchClassOfService() {
     }
     const std::string alias =
         comHiddenCOS.List.at(static_cast<std::size_t>(ComSubscribersCOS.ListIndex));
+    if (m_listRow) {
+        const auto hidden =
+            static_cast<std::size_t>(ComSubscribersCOS.itemDataAt(ComSubscribersCOS.ListIndex));
+        addFromQuery(kClassOfServiceQuery, kClassOfServiceListing, {m_cosObjectIds.at(hidden)});
+        return;
+    }
     db::Recordset &cos = m_db.rsCOS();
     cos.MoveFirst();
     cos.Find("Alias", alias);
     // The class of service may have gone since the list was filled: then nothing is added.
     if (cos.Eof())
         return;
-    addFromQuery(kClassOfServiceQuery, {cos["CosObjectID"].Value()});
+    addFromQuery(kClassOfServiceQuery, kClassOfServiceListing, {cos["CosObjectID"].Value()});
 }
 
 void ChooseSubscribersPage::searchSwitch() {
@@ -496,9 +544,9 @@ void ChooseSubscribersPage::searchSwitch() {
     }
     const int position = comSubscriberSwitch.ListIndex;
     if (position == 0)
-        addFromQuery(kFirstSwitchQuery, {});
+        addFromQuery(kFirstSwitchQuery, kFirstSwitchListing, {});
     else
-        addFromQuery(kOtherSwitchQuery, {std::int64_t{position}});
+        addFromQuery(kOtherSwitchQuery, kOtherSwitchListing, {std::int64_t{position}});
 }
 
 void ChooseSubscribersPage::searchMailServer() {
@@ -507,11 +555,15 @@ void ChooseSubscribersPage::searchMailServer() {
         refuse(res(332));
         return;
     }
-    addFromQuery(kMailServerSubscribersQuery, {server});
+    addFromQuery(kMailServerSubscribersQuery, kMailServerListing, {server});
 }
 
-void ChooseSubscribersPage::addFromQuery(const std::string &sql,
+void ChooseSubscribersPage::addFromQuery(const std::string &sql, const std::string &listing,
                                          const std::vector<DbValue> &params) {
+    if (m_listRow) {
+        listFromQuery(listing, params);
+        return;
+    }
     db::Recordset query(m_db.database());
     query.CursorLocation(adUseClient);
     query.Open(sql, m_db.DbConnectionString(), adOpenForwardOnly, adLockReadOnly, params);
@@ -525,6 +577,61 @@ void ChooseSubscribersPage::addFromQuery(const std::string &sql,
         query.MoveNext();
     }
     query.Close();
+}
+
+void ChooseSubscribersPage::listFromQuery(const std::string &sql,
+                                          const std::vector<DbValue> &params) {
+    std::unique_ptr<IDbConnection> connection = m_db.database().connect(m_db.DbConnectionString());
+    std::vector<std::string> cells(kListingColumns.size());
+    int rows = 0;
+    connection->readRows(sql, params, [&](const std::vector<DbValue> &values) {
+        if (rows >= myGrid.rowLimit()) {
+            noteGridFull();
+            return false;
+        }
+        ++rows;
+        for (std::size_t c = 0; c < cells.size() && c < values.size(); ++c)
+            cells[c] = db::isNull(values[c]) ? std::string() : db::valueText(values[c]);
+        (*m_listRow)(cells);
+        return true;
+    });
+}
+
+bool ChooseSubscribersPage::listSubscribers(const ListRow &row) {
+    if (criterionCode() == kCriterionCsvFile)
+        return false;
+    m_inputRefused = false;
+    m_gridFullHit = false;
+    m_gridFullReported = false;
+    m_listRow = &row;
+    struct Reset {
+        const ListRow *&listRow;
+        ~Reset() { listRow = nullptr; }
+    } reset{m_listRow};
+    switch (criterionCode()) {
+    case kCriterionAllSubscribers:
+        searchAll();
+        break;
+    case kCriterionExtensionRange:
+        searchExtensionRange();
+        break;
+    case kCriterionClassOfService:
+        searchClassOfService();
+        break;
+    case kCriterionSwitch:
+        searchSwitch();
+        break;
+    case kCriterionMailServer:
+        searchMailServer();
+        break;
+    default:
+        break;
+    }
+    if (m_gridFullHit) {
+        m_gridFullReported = true;
+        message(gridFullMessage());
+    }
+    return true;
 }
 
 bool ChooseSubscribersPage::positionOn(const std::string &subscriberObjectId) {

@@ -167,6 +167,21 @@ public:
         txtUsersInGrid;
     SubscriberGrid myGrid;
 
+    // --- a listing ---------------------------------------------------------------------------
+    /// A subscriber's cells in the order of kListingColumns.
+    using ListRow = std::function<void(const std::vector<std::string> &cells)>;
+    /// The columns of a listing, by their grid keys.
+    static inline const std::vector<std::string> kListingColumns = {
+        "Alias", "DisplayName",   "FirstName",    "LastName",        "Extension", "HomeServer",
+        "COS",   "LegacyMailbox", "RemoteNodeID", "HandlerObjectID", "ObjectID"};
+    /// The chosen criterion's subscribers as "Add Subscribers To Grid" would put them in the
+    /// grid, told to `row` one at a time as the server reads them, in one query and without
+    /// the cached tables or the grid; the input is checked and refused as by that button (see
+    /// inputRefused), and a search beyond the grid's rows stops where the grid would, with its
+    /// message. False (nothing done) for a CSV file, whose lines are looked up one by one.
+    /// Throws Error when the server fails the query.
+    bool listSubscribers(const ListRow &row);
+
     // --- hooks the window sets --------------------------------------------------------------
     /// SetFormFonts on the window, run first by frmChooseSubscribers_Auto_Init.
     std::function<void()> setFormFonts;
@@ -196,8 +211,11 @@ private:
     void searchClassOfService();
     void searchSwitch();
     void searchMailServer();
-    /// Opens a query and runs the lookup-and-add loop over its rows.
-    void addFromQuery(const std::string &sql, const std::vector<DbValue> &params);
+    /// Opens a query and runs the lookup-and-add loop over its rows; while a listing is made,
+    /// runs `listing` instead and tells its rows.
+    void addFromQuery(const std::string &sql, const std::string &listing,
+                      const std::vector<DbValue> &params);
+    void listFromQuery(const std::string &sql, const std::vector<DbValue> &params);
     /// Positions the cached tables on a subscriber and its primary call handler.
     bool positionOn(const std::string &subscriberObjectId);
     Lookup lookUpAndAdd(const std::string &subscriberObjectId);
@@ -217,8 +235,10 @@ private:
     std::string m_commandLine;
     bool m_busy = false;
     bool m_inputRefused = false;
-    bool m_gridFullHit = false;      // a search of this press found more than the grid holds
-    bool m_gridFullReported = false; // and its message has been shown
+    bool m_gridFullHit = false;          // a search of this press found more than the grid holds
+    bool m_gridFullReported = false;     // and its message has been shown
+    const ListRow *m_listRow = nullptr;  // set while a listing is made
+    std::vector<DbValue> m_cosObjectIds; // the object id of each entry of comHiddenCOS
 };
 
 } // namespace zeph

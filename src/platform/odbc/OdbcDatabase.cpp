@@ -197,6 +197,9 @@ public:
                    bool readOnly) override {
         return readOnly ? readOnlyQuery(sql, params) : updatableQuery(sql, params);
     }
+    // The rows as the driver fetches them, one at a time.
+    void readRows(const std::string &sql, const std::vector<DbValue> &params,
+                  const std::function<bool(const std::vector<DbValue> &)> &row) override;
     // A statement an operator wrote: read only, and stopped by its limits (the driver's time
     // limit, a watch from this thread that cancels it, the rows and bytes read).
     DbRowSet queryWithin(const std::string &sql, const std::vector<DbValue> &params,
@@ -313,6 +316,30 @@ DbRowSet OdbcConnection::readOnlyQuery(const std::string &sql, const std::vector
             return rows;
         });
     });
+}
+
+void OdbcConnection::readRows(const std::string &sql, const std::vector<DbValue> &params,
+                              const std::function<bool(const std::vector<DbValue> &)> &row) {
+    const bool plain = plainReading(sql);
+    if (!plain && m_grouping)
+        throw Error(sqlerr::kPermission, "The statement was refused: inside a transaction only "
+                                         "a reading of one table or view may run read-only.");
+    auto read = [&] {
+        Statement stmt(m_link->get());
+        stmt.bind(params);
+        stmt.execute(sql);
+        if (stmt.columnCount() == 0)
+            throw Error(sqlerr::kPermission, "The statement was refused: a read-only query "
+                                             "may only read data (it returned no rows).");
+        if (stmt.fetchEach(row))
+            stmt.drain();
+        return true;
+    };
+    // A statement that might change something is undone: its transaction is never committed.
+    if (plain)
+        read();
+    else
+        inTransaction(false, read);
 }
 
 DbRowSet OdbcConnection::updatableQuery(const std::string &sql,

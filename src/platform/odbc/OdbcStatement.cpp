@@ -180,6 +180,27 @@ DbRowSet Statement::fetchAll(std::size_t hidden, const DbQueryLimits &limits) {
     return rows;
 }
 
+bool Statement::fetchEach(const std::function<bool(const std::vector<DbValue> &)> &row) {
+    static const DbQueryLimits kNone;
+    ReadBudget budget(kNone);
+    const std::vector<ColumnInfo> columns = describe();
+    std::vector<DbValue> values(columns.size());
+    for (;;) {
+        SQLRETURN rc = SQLFetch(m_stmt.get());
+        if (rc == SQL_NO_DATA)
+            return true;
+        m_stmt.check(rc, "Reading a row");
+        for (std::size_t c = 0; c < columns.size(); ++c)
+            values[c] = readValue(static_cast<SQLUSMALLINT>(c + 1), columns[c].type, budget);
+        if (!row(values)) {
+            // The rest is never read: closing the cursor lets the driver drop it.
+            const std::lock_guard<std::mutex> closing(m_closing);
+            SQLFreeStmt(m_stmt.get(), SQL_CLOSE);
+            return false;
+        }
+    }
+}
+
 DbValue Statement::readValue(SQLUSMALLINT column, SQLSMALLINT sqlType, ReadBudget &budget) {
     SQLLEN indicator = 0;
     if (sqlType == kWholeDecimal || isWholeNumber(sqlType)) {

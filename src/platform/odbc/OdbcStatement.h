@@ -6,6 +6,7 @@
 #include "platform/Database.h"
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -35,6 +36,9 @@ public:
     /// limits, the reading stops after limits.maxRows rows (DbRowSet::cut) and a value or all
     /// data beyond the byte limits stops it with an error.
     DbRowSet fetchAll(std::size_t hidden, const DbQueryLimits &limits = {});
+    /// Reads the current result one row at a time, telling `row` each row's values, until its
+    /// end (true) or until `row` says false (false: the rest is never read).
+    bool fetchEach(const std::function<bool(const std::vector<DbValue> &)> &row);
     /// The rows the statement changed, as the driver tells it (-1 when it does not).
     SQLLEN rowCount();
     /// Goes on to the next result; false when there is none. Errors the server raised after

@@ -45,6 +45,7 @@ constexpr const char *kDatabaseName = "TarvoDb";
 // kKeptCacheBytes of it, so that the handles held for the whole program stay small.
 constexpr const char *kCacheSizePragma = "PRAGMA cache_size=-65536"; // 64 MB
 constexpr int kKeptCacheBytes = 4 << 20;
+constexpr const char *kStreamingCachePragma = "PRAGMA cache_size=-2048"; // 2 MB
 // Handles kept for reuse. A reset run holds one query and one command at a time beside the
 // cached tables' own connections.
 constexpr std::size_t kIdleHandles = 4;
@@ -266,6 +267,9 @@ public:
         return readOnly ? readOnlyQuery(sql, params) : updatableQuery(sql, params);
     }
 
+    void readRows(const std::string &sql, const std::vector<DbValue> &params,
+                  const std::function<bool(const std::vector<DbValue> &)> &row) override;
+
     DbRowSet queryWithin(const std::string &sql, const std::vector<DbValue> &params,
                          const DbQueryLimits &limits) override;
 
@@ -423,6 +427,42 @@ DbRowSet SqliteConnection::readOnlyQuery(const std::string &sql, const std::vect
                     "The statement was refused: a read-only query may only read data (" +
                         e.description() + ").");
     }
+}
+
+void SqliteConnection::readRows(const std::string &sql, const std::vector<DbValue> &params,
+                                const std::function<bool(const std::vector<DbValue> &)> &row) {
+    checkInPlace();
+    // Rows read once and let go need no more than a small cache: a listing of a whole large
+    // server then holds a few pages, not the tables it passes through.
+    struct SmallCache {
+        explicit SmallCache(Handle &h)
+            : handle(h) {
+            run(handle, kStreamingCachePragma);
+        }
+        ~SmallCache() {
+            try {
+                run(handle, kCacheSizePragma);
+            } catch (const Error &) {
+                // The handle keeps the small cache; it still works.
+            }
+        }
+        Handle &handle;
+    } smallCache(*m_handle);
+    ReadOnlyGuard guard(*this);
+    StatementUse stmt = m_handle->useReadOnly(sql);
+    if (!sqlite3_stmt_readonly(stmt->get()))
+        throw Error(sqlerr::kPermission,
+                    "The statement was refused: a read-only query may only read data.");
+    stmt->bindAll(params);
+    const int n = stmt->columnCount();
+    std::vector<DbValue> values(static_cast<std::size_t>(n));
+    while (stmt->step()) {
+        for (int c = 0; c < n; ++c)
+            values[static_cast<std::size_t>(c)] = stmt->value(c);
+        if (!row(values))
+            break;
+    }
+    trimCache(m_db);
 }
 
 namespace {
