@@ -80,8 +80,10 @@ constexpr std::array kStrings = {
     OwnString{529, "Failed records: %1 (%2 subscribers)"},
     OwnString{530, "Failed records: not written (%1)"},
     OwnString{531, "Accept Changed"},
-    OwnString{532, "Stop the recovery after the subscriber under way?  That subscriber is finished first; the "
-                   "others stay in the journal for a later recovery."},
+    OwnString{
+        532,
+        "Stop the recovery after the subscriber under way?  That subscriber is finished first; the "
+        "others stay in the journal for a later recovery."},
     OwnString{533, "1 row"},
     OwnString{534, "%1 rows"},
 };
