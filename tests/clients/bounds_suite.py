@@ -11,7 +11,7 @@ import time
 
 from clientlib import (RawClient, RPC, PRELOGIN, SQL_BATCH, TDS71, all_headers, check,
                        error_numbers, expect, expect_equal, login_ack_version, packet,
-                       run_checks, serve_log, SERVE_PID)
+                       run_checks, serve_log, SERVE_PID, a_new_client_logs_in, wait_for)
 
 MAX_CONNECTIONS = 64
 
@@ -20,13 +20,6 @@ def proc_status():
     with open("/proc/%d/status" % SERVE_PID) as f:
         fields = dict(line.split(":", 1) for line in f if ":" in line)
     return int(fields["Threads"]), int(fields["VmRSS"].split()[0])
-
-
-def wait_for(condition, what, seconds=120):
-    deadline = time.monotonic() + seconds
-    while not condition():
-        expect(time.monotonic() < deadline, "never happened: " + what)
-        time.sleep(0.05)
 
 
 def rpc_with_param(type_bytes):
@@ -56,17 +49,7 @@ def idle_connections_hold_a_bounded_number_of_threads_and_memory():
     for c in clients:
         c.close()
     # The slots come back: a new client logs in.
-    def logs_in():
-        # Until the server has seen the idle connections end, a new one may be past the cap and
-        # closed before its pre-login is answered: then it is tried again.
-        c = RawClient()
-        try:
-            reply = c.login()
-        except AssertionError:
-            reply = None
-        c.close()
-        return reply is not None and not error_numbers(reply)
-    wait_for(logs_in, "a login after the idle clients went")
+    wait_for(a_new_client_logs_in, "a login after the idle clients went")
 
 
 @check

@@ -4,14 +4,8 @@ is closed, one past the cap is closed at once and said so in the log, and the sl
 for clients that log in."""
 import time
 
-from clientlib import RawClient, check, error_numbers, expect, run_checks, serve_log
-
-
-def wait_for(condition, what, seconds=120):
-    deadline = time.monotonic() + seconds
-    while not condition():
-        expect(time.monotonic() < deadline, "never happened: " + what)
-        time.sleep(0.05)
+from clientlib import (RawClient, a_new_client_logs_in, check, error_numbers, expect, run_checks,
+                       serve_log, wait_for)
 
 
 @check
@@ -33,18 +27,7 @@ def a_connection_past_the_cap_is_closed_and_the_slots_come_back():
     for c in held:
         c.close()
 
-    def logs_in():
-        # The held sessions end on the server's own threads: until they have, a new connection
-        # is still one past the cap and is closed before its pre-login is answered. Try again.
-        c = RawClient()
-        try:
-            reply = c.login()
-        except AssertionError:
-            reply = None
-        c.close()
-        return reply is not None and not error_numbers(reply)
-
-    wait_for(logs_in, "a login once the held connections went")
+    wait_for(a_new_client_logs_in, "a login once the held connections went")
 
 
 @check

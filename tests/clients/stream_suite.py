@@ -12,7 +12,7 @@ import time
 
 from clientlib import (LOGIN, PASSWORD, PORT, SERVE_PID, SQL_BATCH, RawClient, all_headers,
                        check, error_numbers, expect, expect_equal, packet, run_checks,
-                       serve_log)
+                       serve_log, wait_for)
 
 try:
     import pyodbc
@@ -60,13 +60,6 @@ def read_packet(c):
         return None
     _, status, length = struct.unpack(">BBH", header[:4])
     return status, c._exactly(length - 8)
-
-
-def wait_for(condition, what, seconds=120):
-    deadline = time.monotonic() + seconds
-    while not condition():
-        expect(time.monotonic() < deadline, "never happened: " + what)
-        time.sleep(0.05)
 
 
 @check
