@@ -44,6 +44,24 @@ template <class Row> void eachRow(sqlite3 *db, const std::string &sql, Row &&row
 
 } // namespace
 
+void changeServer(const std::string &host, const std::string &sql,
+                  const std::vector<std::string> &values) {
+    sqlite3 *db = nullptr;
+    const bool opened = sqlite3_open((host + "/TarvoDb.sqlite").c_str(), &db) == SQLITE_OK;
+    sqlite3_stmt *statement = nullptr;
+    const bool prepared =
+        opened && sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK;
+    for (std::size_t i = 0; prepared && i < values.size(); ++i)
+        sqlite3_bind_text(statement, static_cast<int>(i + 1), values[i].data(),
+                          static_cast<int>(values[i].size()), SQLITE_TRANSIENT);
+    const bool done = prepared && sqlite3_step(statement) == SQLITE_DONE;
+    const std::string reason = db ? sqlite3_errmsg(db) : "out of memory";
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    if (!done)
+        throw std::runtime_error("cannot change the server (" + reason + "): " + sql);
+}
+
 // Every table's rows, compared as sets: ids the reset generated (absent from `known`) read as
 // "<new>", the host's own folder as "<host>", and the time stamps the clock wrote are left out.
 // A row that still names a new id where an uninterrupted reset names the old one shows as a

@@ -45,6 +45,10 @@ std::set<std::string> idsOf(const std::string &host);
 std::set<std::string> filesOf(const std::string &host);
 /// Digests of every file of the host: the proof that nothing at all was changed.
 std::map<std::string, std::string> digestsOf(const std::string &host);
+/// Changes the host's server by hand, as an administrator's tool would: one statement with its
+/// values bound as ?1, ?2, ... Throws with SQLite's reason when the statement fails.
+void changeServer(const std::string &host, const std::string &sql,
+                  const std::vector<std::string> &values = {});
 /// What the rows differ in, for a readable failure; empty when they are the same.
 std::string difference(const Dump &expected, const Dump &actual);
 

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
+using zeph::test::changeServer;
 using zeph::test::contains;
 using zeph::test::lines;
 using zeph::test::readAll;
@@ -121,21 +122,6 @@ TEST(InputFiles, AJournalThatIsNoPlainFileOrHoldsNoRecordIsRefused) {
 
 namespace {
 
-void execute(const std::string &host, const std::string &sql,
-             const std::vector<std::string> &values) {
-    sqlite3 *db = nullptr;
-    ASSERT_EQ(sqlite3_open((host + "/TarvoDb.sqlite").c_str(), &db), SQLITE_OK);
-    sqlite3_stmt *statement = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr), SQLITE_OK)
-        << sqlite3_errmsg(db);
-    for (std::size_t i = 0; i < values.size(); ++i)
-        sqlite3_bind_text(statement, static_cast<int>(i + 1), values[i].data(),
-                          static_cast<int>(values[i].size()), SQLITE_TRANSIENT);
-    EXPECT_EQ(sqlite3_step(statement), SQLITE_DONE) << sqlite3_errmsg(db);
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
-}
-
 // No cell of a CSV text begins as a formula would (this file's cells hold no quoted commas).
 std::string activeCell(const std::string &csv) {
     for (const std::string &line : lines(csv)) {
@@ -163,13 +149,13 @@ TEST(WrittenCsv, FormulasNeverRunAndTheFailedRecordsComeBackToTheSameSubscribers
     for (std::size_t i = 0; i < renamed.size(); ++i) {
         const std::string old = zeph::test::fields(rows[i])[0];
         for (const char *table : {"Subscriber", "GlobalSubscriber"})
-            execute(scenario.host(),
-                    std::string("UPDATE ") + table + " SET Alias=?1 WHERE Alias=?2",
-                    {renamed[i], old});
+            changeServer(scenario.host(),
+                         std::string("UPDATE ") + table + " SET Alias=?1 WHERE Alias=?2",
+                         {renamed[i], old});
         aliases.insert(renamed[i]);
     }
-    execute(scenario.host(), "UPDATE Subscriber SET DisplayName=?1 WHERE Alias=?2",
-            {std::string("nul\0here", 8), "-dash"});
+    changeServer(scenario.host(), "UPDATE Subscriber SET DisplayName=?1 WHERE Alias=?2",
+                 {std::string("nul\0here", 8), "-dash"});
 
     const Result list = scenario.cli("--all --list --format csv");
     ASSERT_EQ(list.status, 0) << list.err;

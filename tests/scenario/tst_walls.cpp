@@ -9,6 +9,7 @@
 #include <sqlite3.h>
 
 namespace fs = std::filesystem;
+using zeph::test::changeServer;
 using zeph::test::contains;
 using zeph::test::lines;
 using zeph::test::readAll;
@@ -19,22 +20,6 @@ using zeph::test::writeText;
 namespace {
 
 using Result = ScenarioHost::Result;
-
-// Runs one statement on the host's database with its values bound.
-void execute(const std::string &host, const std::string &sql,
-             const std::vector<std::string> &values) {
-    sqlite3 *db = nullptr;
-    ASSERT_EQ(sqlite3_open((host + "/TarvoDb.sqlite").c_str(), &db), SQLITE_OK);
-    sqlite3_stmt *statement = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr), SQLITE_OK)
-        << sqlite3_errmsg(db);
-    for (std::size_t i = 0; i < values.size(); ++i)
-        sqlite3_bind_text(statement, static_cast<int>(i + 1), values[i].c_str(), -1,
-                          SQLITE_TRANSIENT);
-    EXPECT_EQ(sqlite3_step(statement), SQLITE_DONE) << sqlite3_errmsg(db);
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
-}
 
 // (A recording named by a full path outside the host folder makes the stand-in refuse the host
 // at start; the wall of the run keeps such a path on a real server from deleting anything.)
@@ -93,13 +78,13 @@ TEST(HostWalls, ARecordingPathThatLeadsOutDeletesNothingOutside) {
         const std::string alias = firstSubscriber(scenario);
         const std::string path = escape.streamPath(outside);
         if (escape.greeting)
-            execute(scenario.host(),
-                    "UPDATE MessagingRule SET StreamPath=?1 WHERE ParentObjectID=(SELECT "
-                    "CallHandlerObjectID FROM Subscriber WHERE Alias=?2)",
-                    {path, alias});
+            changeServer(scenario.host(),
+                         "UPDATE MessagingRule SET StreamPath=?1 WHERE ParentObjectID=(SELECT "
+                         "CallHandlerObjectID FROM Subscriber WHERE Alias=?2)",
+                         {path, alias});
         else
-            execute(scenario.host(), "UPDATE Subscriber SET StreamPath=?1 WHERE Alias=?2",
-                    {path, alias});
+            changeServer(scenario.host(), "UPDATE Subscriber SET StreamPath=?1 WHERE Alias=?2",
+                         {path, alias});
         const std::string args = "--template " + firstTemplate(scenario) + " --where " +
                                  shellQuoted("WHERE Alias='" + alias + "'") +
                                  " --skip-dl-sync --yes";
