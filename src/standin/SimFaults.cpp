@@ -13,17 +13,21 @@ namespace fs = std::filesystem;
 
 namespace zeph::sim {
 
-std::pair<std::string, int> stepAndCount(const std::string &setting) {
+std::function<bool(const std::string &)> nthTimeAt(const std::string &setting) {
     const std::size_t hash = setting.rfind('#');
-    if (hash == std::string::npos)
-        return {lowerAscii(setting), 1};
     int count = 1;
-    try {
-        count = std::stoi(setting.substr(hash + 1));
-    } catch (const std::exception &) {
-        count = 1;
+    if (hash != std::string::npos) {
+        try {
+            count = std::stoi(setting.substr(hash + 1));
+        } catch (const std::exception &) {
+            count = 1;
+        }
     }
-    return {lowerAscii(setting.substr(0, hash)), count};
+    const std::string target = lowerAscii(setting.substr(0, hash));
+    auto seen = std::make_shared<int>(0);
+    return [target, count, seen](const std::string &step) {
+        return lowerAscii(step) == target && ++*seen == count;
+    };
 }
 
 namespace {
@@ -83,14 +87,8 @@ std::function<void(const std::string &)> makeVanishHook(const SimSettings &setti
     const std::string setting = settings.get("vanish-after");
     if (setting.empty())
         return {};
-    // Named copies, not a structured binding: the lambda captures them (clang before 16
-    // cannot capture a binding).
-    const auto [stepName, stepCount] = stepAndCount(setting);
-    const std::string target = stepName;
-    const int count = stepCount;
-    auto seen = std::make_shared<int>(0);
-    return [target, count, seen, hostFolder](const std::string &step) {
-        if (lowerAscii(step) != target || ++*seen != count)
+    return [reached = nthTimeAt(setting), hostFolder](const std::string &step) {
+        if (!reached(step))
             return;
         const std::string away = hostFolder + ".vanished";
         std::error_code failed;

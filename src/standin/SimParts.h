@@ -21,9 +21,9 @@ std::unique_ptr<IClock> makeClock(const SimSettings &settings);
 std::unique_ptr<IMailStore> makeMailStore(const std::string &mailstoreFolder,
                                           const SimSettings &settings);
 
-/// A fault setting's "STEP" or "STEP#N": the step (lower case) and the how-manieth time it is
-/// reached (1 when not given).
-std::pair<std::string, int> stepAndCount(const std::string &setting);
+/// A fault setting's "STEP" or "STEP#N" as a test of each step the program reaches: true once,
+/// the N-th time (the first when N is not given) the step of that name (any case) is reached.
+std::function<bool(const std::string &)> nthTimeAt(const std::string &setting);
 
 /// The exit status of a program ended by the setting "abort-after".
 inline constexpr int kAbortedExitStatus = 86;

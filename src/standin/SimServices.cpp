@@ -90,14 +90,8 @@ std::function<void(const std::string &)> makeAbortHook(const SimSettings &settin
     const std::string setting = settings.get("abort-after");
     if (setting.empty())
         return {};
-    // Named copies, not a structured binding: the lambda captures them (clang before 16
-    // cannot capture a binding).
-    const auto [stepName, stepCount] = stepAndCount(setting);
-    const std::string target = stepName;
-    const int count = stepCount;
-    auto seen = std::make_shared<int>(0);
-    return [target, count, seen](const std::string &step) {
-        if (lowerAscii(step) != target || ++*seen != count)
+    return [reached = nthTimeAt(setting)](const std::string &step) {
+        if (!reached(step))
             return;
         // Whatever the program has not yet made sure of is lost, as in a real crash: no
         // destructors, no buffered output, no closing of files or connections.
