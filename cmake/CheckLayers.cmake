@@ -121,8 +121,10 @@ foreach(file ${sources})
         folder_of("${inc}" target)
         string(REGEX MATCH "^[^/]+" target_top "${inc}")
         if(is_core)
-            # The program's own version is a constant every layer may name.
-            if(target STREQUAL "platform" OR inc STREQUAL "app/Version.h")
+            # The program's own version is a constant every layer may name, and so are the
+            # scope guards (standard C++ only).
+            if(target STREQUAL "platform" OR inc STREQUAL "app/Version.h"
+               OR inc STREQUAL "app/ScopeGuards.h")
                 continue()
             endif()
             if(target STREQUAL dir)

@@ -6,6 +6,7 @@
 #include "DryRunForesight.h"
 #include "db/Command.h"
 #include "db/Recordset.h"
+#include "db/Transaction.h"
 #include "db/modTarvoDB.h"
 #include "log/Logging.h"
 #include "platform/Error.h"
@@ -13,6 +14,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -258,13 +260,15 @@ public:
 
     /// Runs `step` (the changes of one changing step) as one transaction on the run's
     /// connection: one commit for all its rows. A commit that fails is reported by the run's
-    /// rule. Without the run's connection each change stays its own.
+    /// rule; a step that throws leaves none of its rows behind. Without the run's connection
+    /// each change stays its own.
     template <class Step> void inOneTransaction(Step &&step) {
-        const bool grouped =
-            !dryRun && connection.IsOpen() && attempt([&] { connection.BeginTrans(); });
+        std::optional<db::Transaction> transaction;
+        if (!dryRun && connection.IsOpen())
+            attempt([&] { transaction.emplace(connection); });
         step();
-        if (grouped && !attempt([&] { connection.CommitTrans(); }))
-            attempt([&] { connection.RollbackTrans(); });
+        if (transaction && !attempt([&] { transaction->commit(); }))
+            attempt([&] { transaction->rollback(); });
     }
 
     /// Opens a query into the query set on the run's connection; the values replace the "?" of
