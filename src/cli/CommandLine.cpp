@@ -4,6 +4,7 @@
 #include "ListOutput.h"
 #include "app/MainPage.h"
 #include "app/Program.h"
+#include "app/ScopeGuards.h"
 #include "app/Version.h"
 #include "db/Recordset.h"
 #include "db/modTarvoDB.h"
@@ -386,25 +387,29 @@ int reset(Session &session, ChooseSubscribersPage &choose, const Options &option
                                [&page] { page.requestStop(); }, [&output] { output.makeWay(); },
                                kEndedAtOnce},
                               err);
+    // The callbacks and the observer below point at this function's objects: each is taken
+    // away again on every way out of it, an exception included.
+    CliUserInterface &ui = *session.ui;
+    const SaveAndRestore logPath(ui.logPath, [&program] {
+        return program.host.files->nativePath(program.log.LogFilePath());
+    });
+    const SaveAndRestore onMessage(ui.onMessage, [&output] { output.makeWay(); });
+    const SaveAndRestore onEvents(ui.onEvents, [&] {
+        interrupts.poll();
+        output.progress(page.progress);
+    });
     page.stateChanged = [&] {
         interrupts.poll();
         output.progress(page.progress);
     };
-    CliUserInterface &ui = *session.ui;
-    ui.onEvents = [&] {
-        interrupts.poll();
-        output.progress(page.progress);
-    };
-    ui.onMessage = [&] { output.makeWay(); };
-    ui.logPath = [&program] { return program.host.files->nativePath(program.log.LogFilePath()); };
-    program.log.setLineObserver([&output](const std::string &line) { output.logLine(line); });
-    page.cmdResetSubscribers_Click();
-    interrupts.end();
-    program.log.setLineObserver(nullptr);
+    const ScopeExit forgetState([&page] { page.stateChanged = nullptr; });
+    {
+        program.log.setLineObserver([&output](const std::string &line) { output.logLine(line); });
+        const ScopeExit unobserve([&program] { program.log.setLineObserver(nullptr); });
+        page.cmdResetSubscribers_Click();
+        interrupts.end();
+    }
     output.finish();
-    ui.onEvents = nullptr;
-    ui.onMessage = nullptr;
-    ui.logPath = nullptr;
     // The refusal was shown as the page's message.
     if (!page.refusal().empty())
         return kExitNothingRun;
@@ -518,21 +523,24 @@ int recover(Session &session, const Options &options, std::ostream &out, std::os
     // the subscriber under way, with its journal entry closed; a second one ends it at once.
     InterruptWatch interrupts({[] { return true; }, [] {}, {}, kRecoveryEndedAtOnce}, err);
     interrupts.poll();
+    // The callback and the observer point at this function's objects: both are taken away
+    // again on every way out of it, an exception included.
     CliUserInterface &ui = *session.ui;
-    ui.onEvents = [&interrupts] { interrupts.poll(); };
-    program.log.setLineObserver([&out, &interrupts](const std::string &line) {
-        out << line << std::endl;
-        interrupts.poll();
-    });
-    const RecoverySummary summary = recoverInterruptedResets(
-        host, program.registry, program.tarvoDb, program.log, open, plan, options.skipDlSync,
-        options.templateAlias.value_or(""), [&](int, const RecoveryPlanEntry &) {
+    const SaveAndRestore onEvents(ui.onEvents, [&interrupts] { interrupts.poll(); });
+    const RecoverySummary summary = [&] {
+        program.log.setLineObserver([&out, &interrupts](const std::string &line) {
+            out << line << std::endl;
             interrupts.poll();
-            return interrupts.stopAsked();
         });
+        const ScopeExit unobserve([&program] { program.log.setLineObserver(nullptr); });
+        return recoverInterruptedResets(
+            host, program.registry, program.tarvoDb, program.log, open, plan, options.skipDlSync,
+            options.templateAlias.value_or(""), [&](int, const RecoveryPlanEntry &) {
+                interrupts.poll();
+                return interrupts.stopAsked();
+            });
+    }();
     interrupts.end();
-    program.log.setLineObserver(nullptr);
-    ui.onEvents = nullptr;
     out << summary.closingMessage << "\n"
         << "Log: " << host.files->nativePath(summary.logFilePath) << "\n";
     if (summary.stoppedByRequest) {

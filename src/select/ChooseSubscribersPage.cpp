@@ -4,6 +4,7 @@
 #include "CsvText.h"
 #include "CsvUnmatched.h"
 #include "NumberChecks.h"
+#include "app/ScopeGuards.h"
 #include "app/registry/RegistryAPI.h"
 #include "db/modTarvoDB.h"
 #include "i18n/OwnStrings.h"
@@ -402,12 +403,26 @@ void ChooseSubscribersPage::cmdView_Click() {
     // A press may already be running: the user interface was let in while it worked.
     if (m_busy)
         return;
-    m_busy = true;
+    searchIntoGrid();
+    changed();
+    if (m_gridFullHit && !m_gridFullReported) {
+        m_gridFullReported = true;
+        message(gridFullMessage());
+    }
+}
+
+// The press's search: the page is busy until it returns, however it returns.
+void ChooseSubscribersPage::searchIntoGrid() {
+    const SaveAndRestore busy(m_busy, true);
     m_inputRefused = false;
     m_gridFullHit = false;
     m_gridFullReported = false;
     if (m_host.ui)
         m_host.ui->setBusy(true);
+    const ScopeExit idle([this] {
+        if (m_host.ui)
+            m_host.ui->setBusy(false);
+    });
     myGrid.setRedraw(false);
     myGrid.setRows(1);
 
@@ -441,14 +456,6 @@ void ChooseSubscribersPage::cmdView_Click() {
     myGrid.setRedraw(true);
     showUsersInGrid();
     gridSource = myGrid.Rows() > 1 ? criterionDescription() : std::string();
-    if (m_host.ui)
-        m_host.ui->setBusy(false);
-    m_busy = false;
-    changed();
-    if (m_gridFullHit && !m_gridFullReported) {
-        m_gridFullReported = true;
-        message(gridFullMessage());
-    }
 }
 
 std::string ChooseSubscribersPage::criterionDescription() const {

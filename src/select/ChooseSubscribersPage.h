@@ -205,7 +205,9 @@ private:
     void fillSwitchList();
     void checkExtensionBox(TextControl &box);
 
-    // The searches of cmdView_Click, one per criterion.
+    // The searches of cmdView_Click, one per criterion, and the part of the press that runs
+    // them with the page busy.
+    void searchIntoGrid();
     void searchAll();
     void searchExtensionRange();
     void searchClassOfService();
