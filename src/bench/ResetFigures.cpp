@@ -91,11 +91,13 @@ ResetRunResult runReset(const std::string &folder, const ResetRunSetup &setup) {
         throw std::runtime_error("no subscriber to reset on " + folder);
 
     const std::string templateAlias = firstTemplateAlias(tarvo);
-    ResetInputs inputs;
-    inputs.grid = [&selection]() -> const SubscriberGrid & { return selection.myGrid; };
-    inputs.templateAlias = [templateAlias] { return templateAlias; };
-    inputs.preserveAlternateExtensions = [] { return true; };
-    ResetPage page(host, registry, tarvo, log, inputs);
+    ResetPage page(host, registry, tarvo, log, [&selection, templateAlias] {
+        ResetRequest request;
+        request.templateAlias = templateAlias;
+        request.preserveAlternateExtensions = true;
+        request.subscribers = selection.tickedSubscribers();
+        return request;
+    });
     page.Form_Load();
 
     // The run's memory beyond what the cached tables and the grid hold already.

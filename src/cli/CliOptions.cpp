@@ -312,12 +312,12 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
                 return std::nullopt;
             options.templateAlias = alias;
         } else if (arg == "--all") {
-            selection.code = 1;
+            selection.code = kCriterionAllSubscribers;
             if (!choose(options.selection, selection, problem))
                 return std::nullopt;
         } else if (arg == "--extensions") {
             std::string range;
-            selection.code = 2;
+            selection.code = kCriterionExtensionRange;
             if (!value(range) || !parseRange(range, selection, problem) ||
                 !choose(options.selection, selection, problem))
                 return std::nullopt;
@@ -329,7 +329,7 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
                 problem = "--switch takes 1 (the first telephone-system integration) or 2";
                 return std::nullopt;
             }
-            selection.code = 4;
+            selection.code = kCriterionSwitch;
             selection.switchNumber = number[0] - '0';
             if (!choose(options.selection, selection, problem))
                 return std::nullopt;
@@ -338,7 +338,9 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
             if (!value(selection.value) || !choose(options.selection, selection, problem))
                 return std::nullopt;
         } else if (arg == "--cos" || arg == "--mail-server" || arg == "--csv") {
-            selection.code = arg == "--cos" ? 7 : arg == "--mail-server" ? 5 : 6;
+            selection.code = arg == "--cos"           ? kCriterionClassOfService
+                             : arg == "--mail-server" ? kCriterionMailServer
+                                                      : kCriterionCsvFile;
             if (!value(selection.value) || !choose(options.selection, selection, problem))
                 return std::nullopt;
         } else {

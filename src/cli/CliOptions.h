@@ -1,6 +1,8 @@
 #pragma once
 // zephrane-cli's options: what the command line asks for, checked before anything runs.
 
+#include "select/SubscriberSelection.h"
+
 #include <optional>
 #include <set>
 #include <string>
@@ -14,8 +16,8 @@ inline constexpr int kSelectionWhere = 100;
 
 /// One selection criterion, with the code the selection page knows it by.
 struct Selection {
-    /// 1 all, 2 extension range, 4 switch, 5 mail server, 6 CSV file, 7 COS, kSelectionWhere
-    int code = 0;
+    /// A SubscriberCriterion, or kSelectionWhere
+    int code = kCriterionNone;
     std::string option;
     std::string low, high; ///< extension range
     int switchNumber = 0;

@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include "CliOptions.h"
+#include "CliRequest.h"
 #include "ListOutput.h"
 #include "app/MainPage.h"
 #include "app/Program.h"
@@ -12,7 +13,7 @@
 #include "platform/console/Console.h"
 #include "platform/odbc/OdbcDatabase.h"
 #include "reset/Recovery.h"
-#include "reset/ResetPage.h"
+#include "reset/ResetJob.h"
 #include "reset/RunLock.h"
 #include "search/AdvancedSearchPage.h"
 #include "search/SetQueryColors.h"
@@ -86,29 +87,14 @@ int indexOf(const std::vector<std::string> &list, const std::string &text) {
     return -1;
 }
 
-int indexOfItemData(const ListControl &list, long data) {
-    for (std::size_t i = 0; i < list.ItemData.size(); ++i) {
-        if (list.ItemData[i] == data)
-            return static_cast<int>(i);
-    }
-    return -1;
-}
-
-std::string joined(const std::vector<std::string> &list) {
-    std::string text;
-    for (const auto &entry : list)
-        text += (text.empty() ? "" : ", ") + entry;
-    return text.empty() ? "(none)" : text;
-}
-
 // The selection as the command line gave it, for messages: "--extensions 4000-4010".
 std::string selectionText(const Selection &selection) {
     switch (selection.code) {
-    case 2:
+    case kCriterionExtensionRange:
         return selection.option + " " + selection.low + "-" + selection.high;
-    case 4:
+    case kCriterionSwitch:
         return selection.option + " " + std::to_string(selection.switchNumber);
-    case 1:
+    case kCriterionAllSubscribers:
         return selection.option;
     default:
         return selection.option + " '" + selection.value + "'";
@@ -138,87 +124,16 @@ std::string selectionMessage(const std::string &text, const Selection &selection
     return text;
 }
 
-// Sets the selection page's controls the way an operator would for the criterion.
-bool applySelection(ChooseSubscribersPage &page, const Selection &selection, std::ostream &err) {
-    const int entry = indexOfItemData(page.cmbSubscriberSelectType, selection.code);
-    if (entry < 0) {
-        err << "zephrane-cli: the selection page has no criterion " << selection.code << "\n";
-        return false;
-    }
-    page.chooseCriterion(entry);
-    switch (selection.code) {
-    case 2:
-        page.txtSubscriberExtensionRangeLow.Text = selection.low;
-        page.txtSubscriberExtensionRangeHigh.Text = selection.high;
-        break;
-    case 4:
-        if (selection.switchNumber > page.comSubscriberSwitch.ListCount()) {
-            err << "zephrane-cli: this server has only " << page.comSubscriberSwitch.ListCount()
-                << " telephone-system integration(s)\n";
-            return false;
-        }
-        page.comSubscriberSwitch.ListIndex = selection.switchNumber - 1;
-        break;
-    case 5: {
-        const int server = indexOf(page.comSubscriberMailServer.List, selection.value);
-        if (server < 0) {
-            err << "zephrane-cli: no subscriber is homed on a mail server named '"
-                << selection.value << "'; known: " << joined(page.comSubscriberMailServer.List)
-                << "\n";
-            return false;
-        }
-        page.comSubscriberMailServer.ListIndex = server;
-        break;
-    }
-    case 6:
-        page.txtCSVPath.Text = selection.value;
-        break;
-    case 7: {
-        const int alias = indexOf(page.comHiddenCOS.List, selection.value);
-        const int shown = alias < 0 ? -1 : indexOfItemData(page.ComSubscribersCOS, alias);
-        if (shown < 0) {
-            err << "zephrane-cli: no class of service has the alias '" << selection.value
-                << "'; known: " << joined(page.comHiddenCOS.List) << "\n";
-            return false;
-        }
-        page.ComSubscribersCOS.ListIndex = shown;
-        break;
-    }
-    default:
-        break;
-    }
-    return true;
-}
-
-// The advanced search window's Execute and Import, as an operator would press them: the same
+// The advanced search's query, run and imported as its window's Execute and Import do: the same
 // guard, the statement on a connection that may only read, the result replacing the grid.
 // False when the statement did not run (its message has been shown).
 bool selectByQuery(Program &program, ChooseSubscribersPage &choose, const std::string &tail) {
     search::AdvancedSearchPage search(program.host, program.registry, program.tarvoDb, choose);
-    search.keepHistory = false;
-    search.txtSQL = search::toEditorLineBreaks(tail);
-    search.cmdExecute_Click();
-    if (search.rsResults().State() != db::adStateOpen)
-        return false;
-    // No rows: the grid stays empty, and a reset is refused by Next as for any empty search.
-    if (search.gridSQL.Rows() >= 2)
-        search.cmdImport_Click();
-    return true;
+    return search.selectByQuery(search::toEditorLineBreaks(tail));
 }
 
-void printGrid(const SubscriberGrid &grid, ListFormat format, std::ostream &out) {
-    const Row columns = {"Alias",        "DisplayName",     "FirstName", "LastName",
-                         "Extension",    "HomeServer",      "COS",       "LegacyMailbox",
-                         "RemoteNodeID", "HandlerObjectID", "ObjectID"};
-    std::vector<Row> rows;
-    rows.reserve(static_cast<std::size_t>(grid.Rows()));
-    for (int row = 1; row < grid.Rows(); ++row) {
-        Row cells;
-        for (const std::string &key : columns)
-            cells.push_back(grid.TextMatrix(row, grid.ColIndex(key)));
-        rows.push_back(std::move(cells));
-    }
-    printRows(columns, rows, format, out);
+void printGrid(const ChooseSubscribersPage &choose, ListFormat format, std::ostream &out) {
+    printRows(ChooseSubscribersPage::kListingColumns, choose.gridRows(), format, out);
 }
 
 // The words a second interrupt leaves on the terminal as the program ends at once.
@@ -289,7 +204,7 @@ private:
 bool listsByQuery(const Options &options) {
     if (options.listTemplates)
         return true;
-    return options.list && options.selection && options.selection->code != 6 &&
+    return options.list && options.selection && options.selection->code != kCriterionCsvFile &&
            options.selection->code != kSelectionWhere;
 }
 
@@ -365,26 +280,16 @@ int listTemplates(const MainPage &mainPage, ListFormat format, std::ostream &out
     return kExitOk;
 }
 
-int reset(Session &session, ChooseSubscribersPage &choose, const Options &options,
+int reset(Session &session, const ResetRequest &request, const Options &options,
           const Terminal &terminal, std::ostream &out, std::ostream &err) {
     Program &program = *session.program;
-    ResetInputs inputs;
-    inputs.grid = [&choose]() -> const SubscriberGrid & { return choose.myGrid; };
-    MainPage &mainPage = *session.mainPage;
-    inputs.templateAlias = [&mainPage] { return mainPage.chosenTemplateAlias(); };
-    inputs.preserveAlternateExtensions = [&mainPage] {
-        return mainPage.chkPreserveAlternateExtensions;
-    };
-    ResetPage page(program.host, program.registry, program.tarvoDb, program.log, inputs);
-    page.Form_Load();
-    page.chkSkipDLResynch.Value = options.skipDlSync;
-    page.dryRun = options.dryRun;
+    ResetJob job(program.host, program.registry, program.tarvoDb, program.log);
     RunOutput output(out, err, terminal, options.quiet);
     // While the run is under way, a first interrupt (Ctrl+C, SIGINT, SIGTERM) asks it to stop
     // after the subscriber under way; a second one ends the program at once. Before the run
     // nothing is changed, and an interrupt ends the program as it always does.
-    InterruptWatch interrupts({[&page] { return page.running() && !page.finished(); },
-                               [&page] { page.requestStop(); }, [&output] { output.makeWay(); },
+    InterruptWatch interrupts({[&job] { return job.running() && !job.finished(); },
+                               [&job] { job.requestStop(); }, [&output] { output.makeWay(); },
                                kEndedAtOnce},
                               err);
     // The callbacks and the observer below point at this function's objects: each is taken
@@ -396,28 +301,28 @@ int reset(Session &session, ChooseSubscribersPage &choose, const Options &option
     const SaveAndRestore onMessage(ui.onMessage, [&output] { output.makeWay(); });
     const SaveAndRestore onEvents(ui.onEvents, [&] {
         interrupts.poll();
-        output.progress(page.progress);
+        output.progress(job.progress);
     });
-    page.stateChanged = [&] {
+    job.stateChanged = [&] {
         interrupts.poll();
-        output.progress(page.progress);
+        output.progress(job.progress);
     };
-    const ScopeExit forgetState([&page] { page.stateChanged = nullptr; });
+    const ScopeExit forgetState([&job] { job.stateChanged = nullptr; });
     {
         program.log.setLineObserver([&output](const std::string &line) { output.logLine(line); });
         const ScopeExit unobserve([&program] { program.log.setLineObserver(nullptr); });
-        page.cmdResetSubscribers_Click();
+        job.run(request);
         interrupts.end();
     }
     output.finish();
-    // The refusal was shown as the page's message.
-    if (!page.refusal().empty())
+    // The refusal was shown as the job's message.
+    if (!job.refusal().empty())
         return kExitNothingRun;
-    if (!page.summary()) {
+    if (!job.summary()) {
         err << "zephrane-cli: the reset was not confirmed; nothing was changed\n";
         return kExitNothingRun;
     }
-    const ResetSummary &summary = *page.summary();
+    const ResetSummary &summary = *job.summary();
     out << "Log: " << program.host.files->nativePath(summary.logFilePath) << "\n";
     if (!summary.failedRecordsPath.empty())
         out << "Failed records: " << program.host.files->nativePath(summary.failedRecordsPath)
@@ -597,16 +502,12 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
         return recover(session, options, out, err);
     }
 
-    MainPage &mainPage = *session.mainPage;
-    if (options.templateAlias) {
-        mainPage.templateListIndex =
-            indexOf(mainPage.cmbSubscriberTemplateAlias, *options.templateAlias);
-        if (mainPage.templateListIndex < 0) {
-            err << "zephrane-cli: no subscriber template has the alias '" << *options.templateAlias
-                << "'; zephrane-cli --list-templates lists them. Nothing was changed.\n";
-            return kExitNothingRun;
-        }
-        mainPage.chkPreserveAlternateExtensions = options.preserveAlternateExtensions;
+    const MainPage &mainPage = *session.mainPage;
+    if (options.templateAlias &&
+        indexOf(mainPage.cmbSubscriberTemplateAlias, *options.templateAlias) < 0) {
+        err << "zephrane-cli: no subscriber template has the alias '" << *options.templateAlias
+            << "'; zephrane-cli --list-templates lists them. Nothing was changed.\n";
+        return kExitNothingRun;
     }
 
     Program &program = *session.program;
@@ -614,7 +515,7 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
         // A file that is not there is the usual cause, and the file system can tell; otherwise
         // the page's second line says why the file was not read (a folder, a device, its size).
         const std::string kCannotOpen = "Error! Could not open CSV input file.";
-        if (options.selection->code == 6 && text.rfind(kCannotOpen, 0) == 0) {
+        if (options.selection->code == kCriterionCsvFile && text.rfind(kCannotOpen, 0) == 0) {
             IFileSystem &files = *program.host.files;
             const std::string &path = options.selection->value;
             if (!files.fileExists(path) && !files.folderExists(path) &&
@@ -631,9 +532,13 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
     ChooseSubscribersPage choose(program.host, program.registry, program.tarvoDb, &program.localize,
                                  program.host.commandLine);
     choose.Form_Load();
-    if (listsByQuery(options)) {
-        if (!applySelection(choose, *options.selection, err))
+    std::optional<SubscriberSelection> criterion;
+    if (options.selection->code != kSelectionWhere) {
+        criterion = criterionOf(*options.selection, choose, err);
+        if (!criterion)
             return kExitNothingRun;
+    }
+    if (listsByQuery(options)) {
         // The header goes out with the first row: a refused input lists nothing at all.
         std::optional<RowPrinter> printer;
         auto begin = [&] {
@@ -641,7 +546,7 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
                 printer.emplace(ChooseSubscribersPage::kListingColumns, options.format, out);
         };
         try {
-            choose.listSubscribers([&](const Row &cells) {
+            choose.listSubscribers(*criterion, [&](const Row &cells) {
                 begin();
                 printer->row(cells);
             });
@@ -657,26 +562,25 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
         printer->finish();
         return kExitOk;
     }
-    if (options.selection->code == kSelectionWhere) {
+    if (!criterion) {
         if (!selectByQuery(program, choose, options.selection->value))
             return kExitNothingRun;
     } else {
-        if (!applySelection(choose, *options.selection, err))
-            return kExitNothingRun;
-        choose.cmdView_Click();
+        choose.addSubscribers(*criterion);
         // The page has told what is wrong with the input; a list of it would look like an
         // empty selection.
         if (choose.inputRefused())
             return kExitNothingRun;
     }
     if (options.list) {
-        printGrid(choose.myGrid, options.format, out);
+        printGrid(choose, options.format, out);
         return kExitOk;
     }
-    if (!choose.cmdNext_Click())
+    if (!choose.readyToHandOver())
         return kExitNothingRun;
     session.ui->reword = nullptr;
-    return reset(session, choose, options, terminal, out, err);
+    return reset(session, resetRequestOf(options, choose.tickedSubscribers()), options, terminal,
+                 out, err);
 }
 
 } // namespace zeph::cli

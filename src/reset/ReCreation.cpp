@@ -248,14 +248,14 @@ void ReCreateSubscriber(ResetRun &run) {
     run.ids = IdentityMap{};
     if (run.dryRun) {
         run.line("    Adding subscriber back to SQL with new template settings");
-        ForeseeCreation(run, run.read<std::string>([&] { return run.inputs.templateAlias(); }));
+        ForeseeCreation(run, run.request.templateAlias);
         return;
     }
     db::Command command(*run.host.database);
     prepareCommand(run, command);
     run.line("    Adding subscriber back to SQL with new template settings");
 
-    std::string templateAlias = run.read<std::string>([&] { return run.inputs.templateAlias(); });
+    std::string templateAlias = run.request.templateAlias;
     run.attempt([&] { command.CommandText("sp_CreateSubscriber"); });
     auto argument = [&](const char *name, db::DataTypeEnum type, DbValue value) {
         run.attempt([&] { command.AppendParameter(name, type, value); });

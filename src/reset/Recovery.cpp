@@ -388,8 +388,7 @@ std::vector<RecoveryPlanEntry> planRecovery(Host &host, db::modTarvoDB &tarvoDb,
         if (failures.empty())
             failures = line;
     });
-    ResetInputs inputs;
-    ResetRun run(host, tarvoDb, scratch, inputs);
+    ResetRun run(host, tarvoDb, scratch, ResetRequest{});
     run.attempt([&] { run.querySet.CursorLocation(db::adUseClient); });
     std::vector<RecoveryPlanEntry> plan;
     for (const JournalFile &journal : journals) {
@@ -425,14 +424,9 @@ RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::
     log.WriteLogHeader(log.GenerateNewLogFileName(), false);
     RecoverySummary summary;
     {
-        ResetInputs inputs;
-        std::string templateAlias;
-        inputs.templateAlias = [&templateAlias] { return templateAlias; };
-        inputs.preserveAlternateExtensions = [] { return false; };
-        inputs.grid = []() -> const SubscriberGrid & {
-            throw Error(errnum::kInternal, "a recovery has no selection grid");
-        };
-        ResetRun run(host, tarvoDb, log, inputs);
+        // No subscriber is chosen and no alternate extension kept: the journal's entries are
+        // the work, each with its own template.
+        ResetRun run(host, tarvoDb, log, ResetRequest{});
         run.recovering = true;
         run.line(kRecoveryStartLine);
         run.prepare(registry);
@@ -471,7 +465,8 @@ RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::
                     closeOrHold(run, now, summary);
                     continue;
                 }
-                templateAlias = templateOverride.empty() ? entry.templateAlias : templateOverride;
+                run.request.templateAlias =
+                    templateOverride.empty() ? entry.templateAlias : templateOverride;
                 if (finishEntry(run, journal, entry)) {
                     ++summary.subscribersFinished;
                 } else if (!run.stopped()) {

@@ -12,11 +12,11 @@
 namespace zeph {
 
 ResetRun::ResetRun(Host &hostRef, db::modTarvoDB &tarvoDbRef, Logging &logRef,
-                   ResetInputs inputsRef)
+                   ResetRequest requestRef)
     : host(hostRef)
     , tarvoDb(tarvoDbRef)
     , log(logRef)
-    , inputs(std::move(inputsRef))
+    , request(std::move(requestRef))
     , connection(*hostRef.database)
     , command(*hostRef.database)
     , querySet(*hostRef.database)

@@ -4,6 +4,7 @@
 // operation that fails (one "(error):" line in the log, then the next operation).
 
 #include "DryRunForesight.h"
+#include "ResetRequest.h"
 #include "db/Command.h"
 #include "db/Recordset.h"
 #include "db/Transaction.h"
@@ -49,23 +50,6 @@ struct IdentityMap {
     std::string newCallHandlerId;
 };
 
-/// Where the run reads "the controls of the hidden pages" when it needs them. Each accessor
-/// may throw zeph::Error (for example when the page is gone); the run reports it as a failed
-/// control access and goes on with an empty value.
-struct ResetInputs {
-    /// The selection grid `myGrid` of the selection page.
-    std::function<const SubscriberGrid &()> grid;
-    /// The chosen template's alias: the hidden alias list's entry at the position chosen in
-    /// the visible template list.
-    std::function<std::string()> templateAlias;
-    /// The first page's check box chkPreserveAlternateExtensions.
-    std::function<bool()> preserveAlternateExtensions;
-    /// For the review before the question (optional): the chosen template's display name as
-    /// the template list shows it, and what the grid's rows came from.
-    std::function<std::string()> templateName;
-    std::function<std::string()> selectionSource;
-};
-
 /// The line that replaces a change in a dry run.
 inline std::string dryRunLine(const std::string &what) {
     return "    (dry run) would " + what;
@@ -102,14 +86,15 @@ std::string streamFilesRoot(RegistryAPI &registry);
 
 class ResetRun {
 public:
-    ResetRun(Host &host, db::modTarvoDB &tarvoDb, Logging &log, ResetInputs inputs);
+    ResetRun(Host &host, db::modTarvoDB &tarvoDb, Logging &log, ResetRequest request);
     ResetRun(const ResetRun &) = delete;
     ResetRun &operator=(const ResetRun &) = delete;
 
     Host &host;
     db::modTarvoDB &tarvoDb;
     Logging &log;
-    ResetInputs inputs;
+    /// What was asked for; a recovery names each entry's template here as it comes to it.
+    ResetRequest request;
 
     /// The server's recording folder: "Root Path" followed by "Stream Files\".
     std::string StreamFilesRoot;

@@ -18,7 +18,7 @@ namespace {
 bool openJournalEntry(ResetRun &run) {
     if (run.dryRun || !run.journal)
         return true;
-    std::string templateAlias = run.read<std::string>([&] { return run.inputs.templateAlias(); });
+    std::string templateAlias = run.request.templateAlias;
     std::string problem;
     // Until the run's end asks for it, the reset subscribers are out of their distribution
     // lists: a run that dies owes that synchronisation, and the journal says so.
@@ -138,8 +138,7 @@ bool resetOne(ResetRun &run, const std::string &alias, const std::string &object
         return false;
     if (!CheckExtensionConflict(run))
         return false;
-    bool preserve = run.read<bool>([&] { return run.inputs.preserveAlternateExtensions(); });
-    SaveAlternateExtensions(run, preserve);
+    SaveAlternateExtensions(run, run.request.preserveAlternateExtensions);
     if (!checkedBeforeFirstChange(run, failuresBefore))
         return false;
     // From here on the subscriber goes through every step; each reports its own failures.

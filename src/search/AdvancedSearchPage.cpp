@@ -1,6 +1,7 @@
 #include "AdvancedSearchPage.h"
 #include "platform/AsciiText.h"
 
+#include "app/ScopeGuards.h"
 #include "app/registry/RegistryAPI.h"
 #include "db/Command.h"
 #include "db/modTarvoDB.h"
@@ -278,6 +279,26 @@ void AdvancedSearchPage::closeResults() {
 }
 
 void AdvancedSearchPage::cmdExecute_Click() {
+    execute();
+}
+
+void AdvancedSearchPage::cmdImport_Click() {
+    importIntoSelection();
+}
+
+bool AdvancedSearchPage::selectByQuery(const std::string &editorText) {
+    const SaveAndRestore history(keepHistory, false);
+    txtSQL = editorText;
+    execute();
+    if (m_results.State() != db::adStateOpen)
+        return false;
+    // No rows: the grid stays empty, and a reset is refused as for any empty search.
+    if (gridSQL.Rows() >= 2)
+        importIntoSelection();
+    return true;
+}
+
+void AdvancedSearchPage::execute() {
     gridSQL.clearRows();
     if (gridChanged)
         gridChanged();
@@ -371,7 +392,7 @@ void AdvancedSearchPage::showResults() {
     }
 }
 
-void AdvancedSearchPage::cmdImport_Click() {
+void AdvancedSearchPage::importIntoSelection() {
     if (gridSQL.Rows() < 2) {
         message(kNoResults);
         return;

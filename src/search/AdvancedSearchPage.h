@@ -118,6 +118,11 @@ public:
     /// Replaces the selection grid's rows with the result's subscribers, tells how many, and
     /// unloads the window.
     void cmdImport_Click();
+    /// Execute and then Import for a query given rather than typed (a script's): the same
+    /// guard and messages, the statement on a connection that may only read, the result
+    /// replacing the selection grid's rows (an empty result leaves the grid empty). The query
+    /// is not kept in the history. False when the statement did not run.
+    bool selectByQuery(const std::string &editorText);
     /// The editor's whole text becomes the clipboard's text (not recoloured).
     void cmdPaste_Click();
     /// The editor's text becomes empty.
@@ -164,6 +169,8 @@ private:
     void message(const std::string &text);
     std::function<void(const std::string &)> reporter();
     void closeResults();
+    void execute();
+    void importIntoSelection();
     void runStatement();
     void showResults();
     void importResults();

@@ -400,10 +400,14 @@ void ChooseSubscribersPage::txtSubscriberExtensionRangeLow_LostFocus() {
 // --- searches ------------------------------------------------------------------------------------
 
 void ChooseSubscribersPage::cmdView_Click() {
+    addSubscribers(chosenSelection());
+}
+
+void ChooseSubscribersPage::addSubscribers(const SubscriberSelection &selection) {
     // A press may already be running: the user interface was let in while it worked.
     if (m_busy)
         return;
-    searchIntoGrid();
+    searchIntoGrid(selection);
     changed();
     if (m_gridFullHit && !m_gridFullReported) {
         m_gridFullReported = true;
@@ -412,7 +416,7 @@ void ChooseSubscribersPage::cmdView_Click() {
 }
 
 // The press's search: the page is busy until it returns, however it returns.
-void ChooseSubscribersPage::searchIntoGrid() {
+void ChooseSubscribersPage::searchIntoGrid(const SubscriberSelection &selection) {
     const SaveAndRestore busy(m_busy, true);
     m_inputRefused = false;
     m_gridFullHit = false;
@@ -428,64 +432,150 @@ void ChooseSubscribersPage::searchIntoGrid() {
 
     // A step that fails is passed over without a report; the press ends as usual.
     try {
-        switch (criterionCode()) {
-        case kCriterionAllSubscribers:
-            searchAll();
-            break;
-        case kCriterionExtensionRange:
-            searchExtensionRange();
-            break;
-        case kCriterionClassOfService:
-            searchClassOfService();
-            break;
-        case kCriterionSwitch:
-            searchSwitch();
-            break;
-        case kCriterionMailServer:
-            searchMailServer();
-            break;
-        case kCriterionCsvFile:
-            ImportCSV();
-            break;
-        default:
-            break;
-        }
+        search(selection);
     } catch (const std::exception &) {
     }
 
     myGrid.setRedraw(true);
     showUsersInGrid();
-    gridSource = myGrid.Rows() > 1 ? criterionDescription() : std::string();
+    gridSource = myGrid.Rows() > 1 ? describe(selection) : std::string();
+}
+
+// Into the grid, or told row by row while a listing is made (a listing never reads a CSV file).
+void ChooseSubscribersPage::search(const SubscriberSelection &selection) {
+    switch (selection.criterion) {
+    case kCriterionAllSubscribers:
+        searchAll();
+        break;
+    case kCriterionExtensionRange:
+        searchExtensionRange(selection);
+        break;
+    case kCriterionClassOfService:
+        searchClassOfService(selection);
+        break;
+    case kCriterionSwitch:
+        searchSwitch(selection);
+        break;
+    case kCriterionMailServer:
+        searchMailServer(selection);
+        break;
+    case kCriterionCsvFile:
+        if (!m_listRow)
+            ImportCSV(selection.csvPath);
+        break;
+    case kCriterionNone:
+        break;
+    }
+}
+
+std::string ChooseSubscribersPage::entryAt(const ListControl &list, int index) {
+    if (index < 0 || index >= list.ListCount())
+        return {};
+    return list.List[static_cast<std::size_t>(index)];
+}
+
+SubscriberSelection ChooseSubscribersPage::chosenSelection() const {
+    SubscriberSelection selection;
+    selection.criterion = static_cast<SubscriberCriterion>(criterionCode());
+    switch (selection.criterion) {
+    case kCriterionExtensionRange:
+        selection.extensionLow = txtSubscriberExtensionRangeLow.Text;
+        selection.extensionHigh = txtSubscriberExtensionRangeHigh.Text;
+        break;
+    case kCriterionSwitch: {
+        const int at = comSubscriberSwitch.ListIndex;
+        selection.switchNumber = at >= 0 && at < comSubscriberSwitch.ListCount() ? at + 1 : 0;
+        break;
+    }
+    case kCriterionMailServer:
+        selection.mailServer = comSubscriberMailServer.Text();
+        break;
+    case kCriterionCsvFile:
+        selection.csvPath = txtCSVPath.Text;
+        break;
+    case kCriterionClassOfService: {
+        // The shown list's entries carry the position of their alias in the hidden list.
+        const int at = ComSubscribersCOS.ListIndex;
+        if (at >= 0 && at < ComSubscribersCOS.ListCount())
+            selection.classOfService =
+                entryAt(comHiddenCOS,
+                        static_cast<int>(ComSubscribersCOS.ItemData[static_cast<std::size_t>(at)]));
+        break;
+    }
+    case kCriterionAllSubscribers:
+    case kCriterionNone:
+        break;
+    }
+    return selection;
+}
+
+int ChooseSubscribersPage::classOfServiceIndex(const std::string &alias) const {
+    if (alias.empty())
+        return -1;
+    for (int i = 0; i < comHiddenCOS.ListCount(); ++i) {
+        if (comHiddenCOS.List[static_cast<std::size_t>(i)] == alias)
+            return i;
+    }
+    return -1;
+}
+
+std::string ChooseSubscribersPage::classOfServiceName(const std::string &alias) const {
+    const int hidden = classOfServiceIndex(alias);
+    for (int i = 0; hidden >= 0 && i < ComSubscribersCOS.ListCount(); ++i) {
+        if (ComSubscribersCOS.ItemData[static_cast<std::size_t>(i)] == hidden)
+            return ComSubscribersCOS.List[static_cast<std::size_t>(i)];
+    }
+    return {};
+}
+
+std::vector<std::vector<std::string>> ChooseSubscribersPage::gridRows() const {
+    std::vector<std::vector<std::string>> rows;
+    rows.reserve(static_cast<std::size_t>(myGrid.Rows()));
+    for (int row = 1; row < myGrid.Rows(); ++row) {
+        std::vector<std::string> cells;
+        cells.reserve(kListingColumns.size());
+        for (const std::string &key : kListingColumns)
+            cells.push_back(myGrid.TextMatrix(row, myGrid.ColIndex(key)));
+        rows.push_back(std::move(cells));
+    }
+    return rows;
 }
 
 std::string ChooseSubscribersPage::criterionDescription() const {
-    std::string entry = cmbSubscriberSelectType.Text();
+    return describe(chosenSelection());
+}
+
+std::string ChooseSubscribersPage::describe(const SubscriberSelection &selection) const {
+    std::string entry;
+    for (int i = 0; i < cmbSubscriberSelectType.ListCount(); ++i) {
+        if (cmbSubscriberSelectType.ItemData[static_cast<std::size_t>(i)] == selection.criterion)
+            entry = cmbSubscriberSelectType.List[static_cast<std::size_t>(i)];
+    }
     // The list's texts lead to their value with a colon.
     if (entry.ends_with(':'))
         entry.pop_back();
-    switch (criterionCode()) {
+    switch (selection.criterion) {
     case kCriterionExtensionRange:
-        return entry + " " + txtSubscriberExtensionRangeLow.Text + " " +
+        return entry + " " + selection.extensionLow + " " +
                (lblExtensionRangeTo.Caption.ends_with(':')
                     ? lblExtensionRangeTo.Caption.substr(0, lblExtensionRangeTo.Caption.size() - 1)
                     : lblExtensionRangeTo.Caption) +
-               " " + txtSubscriberExtensionRangeHigh.Text;
+               " " + selection.extensionHigh;
     case kCriterionSwitch:
-        return entry + ": " + comSubscriberSwitch.Text();
+        return entry + ": " + entryAt(comSubscriberSwitch, selection.switchNumber - 1);
     case kCriterionCsvFile:
-        return entry + ": " + txtCSVPath.Text;
+        return entry + ": " + selection.csvPath;
     case kCriterionMailServer:
-        return entry + ": " + comSubscriberMailServer.Text();
+        return entry + ": " + selection.mailServer;
     case kCriterionClassOfService: {
-        const int at = ComSubscribersCOS.ListIndex;
-        const std::string alias = at >= 0 && at < comHiddenCOS.ListCount()
-                                      ? comHiddenCOS.List[static_cast<std::size_t>(at)]
-                                      : std::string();
-        return entry + ": " + ComSubscribersCOS.Text() + (alias.empty() ? "" : " (" + alias + ")");
+        const std::string &alias = selection.classOfService;
+        return entry + ": " + classOfServiceName(alias) + (alias.empty() ? "" : " (" + alias + ")");
     }
-    default:
-        return entry;
+    case kCriterionAllSubscribers:
+    case kCriterionNone:
+        break;
     }
+    return entry;
 }
 
 void ChooseSubscribersPage::showUsersInGrid() {
@@ -507,9 +597,9 @@ void ChooseSubscribersPage::searchAll() {
     addFromQuery(kAllQuery, kAllListing, {});
 }
 
-void ChooseSubscribersPage::searchExtensionRange() {
-    const auto low = numericValue(txtSubscriberExtensionRangeLow.Text);
-    const auto high = numericValue(txtSubscriberExtensionRangeHigh.Text);
+void ChooseSubscribersPage::searchExtensionRange(const SubscriberSelection &selection) {
+    const auto low = numericValue(selection.extensionLow);
+    const auto high = numericValue(selection.extensionHigh);
     if (!low || !high) {
         refuse(res(169));
         return;
@@ -522,17 +612,17 @@ void ChooseSubscribersPage::searchExtensionRange() {
     refuse(res(168));
 }
 
-void ChooseSubscribersPage::searchClassOfService() {
-    if (ComSubscribersCOS.Text().empty()) {
+void ChooseSubscribersPage::searchClassOfService(const SubscriberSelection &selection) {
+    // A class of service without a name in the list is refused as no choice.
+    const std::string &alias = selection.classOfService;
+    if (classOfServiceName(alias).empty()) {
         refuse(res(333));
         return;
     }
-    const std::string alias =
-        comHiddenCOS.List.at(static_cast<std::size_t>(ComSubscribersCOS.ListIndex));
     if (m_listRow) {
-        const auto hidden =
-            static_cast<std::size_t>(ComSubscribersCOS.itemDataAt(ComSubscribersCOS.ListIndex));
-        addFromQuery(kClassOfServiceQuery, kClassOfServiceListing, {m_cosObjectIds.at(hidden)});
+        const int hidden = classOfServiceIndex(alias);
+        addFromQuery(kClassOfServiceQuery, kClassOfServiceListing,
+                     {m_cosObjectIds.at(static_cast<std::size_t>(hidden))});
         return;
     }
     db::Recordset &cos = m_db.rsCOS();
@@ -544,20 +634,20 @@ void ChooseSubscribersPage::searchClassOfService() {
     addFromQuery(kClassOfServiceQuery, kClassOfServiceListing, {cos["CosObjectID"].Value()});
 }
 
-void ChooseSubscribersPage::searchSwitch() {
-    if (comSubscriberSwitch.Text().empty()) {
+void ChooseSubscribersPage::searchSwitch(const SubscriberSelection &selection) {
+    const int position = selection.switchNumber - 1;
+    if (entryAt(comSubscriberSwitch, position).empty()) {
         refuse(res(331));
         return;
     }
-    const int position = comSubscriberSwitch.ListIndex;
     if (position == 0)
         addFromQuery(kFirstSwitchQuery, kFirstSwitchListing, {});
     else
         addFromQuery(kOtherSwitchQuery, kOtherSwitchListing, {std::int64_t{position}});
 }
 
-void ChooseSubscribersPage::searchMailServer() {
-    const std::string server = comSubscriberMailServer.Text();
+void ChooseSubscribersPage::searchMailServer(const SubscriberSelection &selection) {
+    const std::string &server = selection.mailServer;
     if (server.empty()) {
         refuse(res(332));
         return;
@@ -605,35 +695,18 @@ void ChooseSubscribersPage::listFromQuery(const std::string &sql,
 }
 
 bool ChooseSubscribersPage::listSubscribers(const ListRow &row) {
-    if (criterionCode() == kCriterionCsvFile)
+    return listSubscribers(chosenSelection(), row);
+}
+
+bool ChooseSubscribersPage::listSubscribers(const SubscriberSelection &selection,
+                                            const ListRow &row) {
+    if (selection.criterion == kCriterionCsvFile)
         return false;
     m_inputRefused = false;
     m_gridFullHit = false;
     m_gridFullReported = false;
-    m_listRow = &row;
-    struct Reset {
-        const ListRow *&listRow;
-        ~Reset() { listRow = nullptr; }
-    } reset{m_listRow};
-    switch (criterionCode()) {
-    case kCriterionAllSubscribers:
-        searchAll();
-        break;
-    case kCriterionExtensionRange:
-        searchExtensionRange();
-        break;
-    case kCriterionClassOfService:
-        searchClassOfService();
-        break;
-    case kCriterionSwitch:
-        searchSwitch();
-        break;
-    case kCriterionMailServer:
-        searchMailServer();
-        break;
-    default:
-        break;
-    }
+    const SaveAndRestore listing(m_listRow, &row);
+    search(selection);
     if (m_gridFullHit) {
         m_gridFullReported = true;
         message(gridFullMessage());
@@ -767,6 +840,10 @@ void ChooseSubscribersPage::cmdClearGrid_Click() {
 }
 
 bool ChooseSubscribersPage::cmdNext_Click() {
+    return readyToHandOver();
+}
+
+bool ChooseSubscribersPage::readyToHandOver() {
     if (m_busy)
         return false;
     if (myGrid.Rows() < 2) {
@@ -795,15 +872,15 @@ void ChooseSubscribersPage::cmdBrowseForCSV_Click() {
     changed();
 }
 
-void ChooseSubscribersPage::ImportCSV() {
+void ChooseSubscribersPage::ImportCSV(const std::string &path) {
     const int rowsBefore = gridDataRows();
     int linesRead = 0;
 
     std::optional<std::string> bytes;
     std::string problem = "it cannot be read";
-    silently([&] { bytes = m_host.files->readPlainFile(txtCSVPath.Text, kCsvMaxBytes, problem); });
+    silently([&] { bytes = m_host.files->readPlainFile(path, kCsvMaxBytes, problem); });
     if (!bytes) {
-        refuse(res(131) + "\r\n" + m_host.files->nativePath(txtCSVPath.Text) + ": " + problem);
+        refuse(res(131) + "\r\n" + m_host.files->nativePath(path) + ": " + problem);
         csvSummary(linesRead, rowsBefore);
         return;
     }

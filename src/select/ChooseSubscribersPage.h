@@ -6,6 +6,7 @@
 // the reset run reads `myGrid` from the page.
 
 #include "SubscriberGrid.h"
+#include "SubscriberSelection.h"
 #include "platform/Host.h"
 
 #include <cstdint>
@@ -25,16 +26,6 @@ class modTarvoDB;
 namespace i18n {
 class modLocalize;
 } // namespace i18n
-
-/// Criterion codes, carried as item data by the criterion list. 3, 8 and 9 are not used.
-enum SubscriberCriterion : int {
-    kCriterionAllSubscribers = 1,
-    kCriterionExtensionRange = 2,
-    kCriterionSwitch = 4,
-    kCriterionMailServer = 5,
-    kCriterionCsvFile = 6,
-    kCriterionClassOfService = 7,
-};
 
 /// A drop-down list: its entries, each with item data, the chosen entry and its visibility.
 struct ListControl {
@@ -99,6 +90,9 @@ public:
     /// "Add Subscribers To Grid": replaces the grid's rows with the chosen criterion's
     /// subscribers and sets txtUsersInGrid.
     void cmdView_Click();
+    /// What "Add Subscribers To Grid" does, for the selection given rather than the one the
+    /// controls show: the same search, checks, refusals and messages.
+    void addSubscribers(const SubscriberSelection &selection);
     /// "Browse...": lets the operator pick the CSV file into txtCSVPath.
     void cmdBrowseForCSV_Click();
     void cmdSelectAll_Click();
@@ -111,6 +105,9 @@ public:
     void cmdPrevious_Click() { cmdClearGrid_Click(); }
     /// Next: true when the wizard may move on to the reset page; otherwise a message was shown.
     bool cmdNext_Click();
+    /// The checks of Next: true when the grid holds ticked subscribers to hand over to a reset;
+    /// otherwise a message was shown.
+    bool readyToHandOver();
 
     /// A click on a grid cell; myGrid.Row and myGrid.Col name it first.
     void myGrid_Click();
@@ -135,6 +132,17 @@ public:
 
     /// The criterion code of the chosen entry (0 when none is chosen).
     int criterionCode() const;
+    /// The criterion and value the controls show.
+    SubscriberSelection chosenSelection() const;
+    /// The ticked rows of the grid, in the grid's order: the subscribers a reset takes.
+    std::vector<SelectedSubscriber> tickedSubscribers() const { return myGrid.tickedSubscribers(); }
+    /// Every row of the grid, its cells in the order of kListingColumns.
+    std::vector<std::vector<std::string>> gridRows() const;
+    /// The lists the criteria choose from, as Form_Load filled them: how many telephone-system
+    /// integrations, the mail servers' names, the classes of service's aliases.
+    int switchCount() const { return comSubscriberSwitch.ListCount(); }
+    const std::vector<std::string> &mailServers() const { return comSubscriberMailServer.List; }
+    const std::vector<std::string> &classOfServiceAliases() const { return comHiddenCOS.List; }
     /// True while a search or import runs (events the window lets through are then ignored).
     bool busy() const { return m_busy; }
     /// True when the last View refused its input (a value that is no number, a reversed
@@ -149,6 +157,8 @@ public:
     std::string gridSource;
     /// The chosen criterion and its value as the operator set them.
     std::string criterionDescription() const;
+    /// A selection in the operator's words.
+    std::string describe(const SubscriberSelection &selection) const;
 
     /// Lines of a CSV file between two yields to the user interface.
     static constexpr int kCsvYieldLines = 256;
@@ -181,6 +191,8 @@ public:
     /// message. False (nothing done) for a CSV file, whose lines are looked up one by one.
     /// Throws Error when the server fails the query.
     bool listSubscribers(const ListRow &row);
+    /// The same for the selection given rather than the one the controls show.
+    bool listSubscribers(const SubscriberSelection &selection, const ListRow &row);
 
     // --- hooks the window sets --------------------------------------------------------------
     /// SetFormFonts on the window, run first by frmChooseSubscribers_Auto_Init.
@@ -205,14 +217,22 @@ private:
     void fillSwitchList();
     void checkExtensionBox(TextControl &box);
 
-    // The searches of cmdView_Click, one per criterion, and the part of the press that runs
-    // them with the page busy.
-    void searchIntoGrid();
+    // The searches of cmdView_Click, one per criterion, the one place that picks the search of
+    // a criterion (for the grid and for a listing), and the part of the press that runs them
+    // with the page busy.
+    void searchIntoGrid(const SubscriberSelection &selection);
+    void search(const SubscriberSelection &selection);
     void searchAll();
-    void searchExtensionRange();
-    void searchClassOfService();
-    void searchSwitch();
-    void searchMailServer();
+    void searchExtensionRange(const SubscriberSelection &selection);
+    void searchClassOfService(const SubscriberSelection &selection);
+    void searchSwitch(const SubscriberSelection &selection);
+    void searchMailServer(const SubscriberSelection &selection);
+    /// A class of service's position in the hidden list and its name in the shown one (-1 and
+    /// "" when the lists lack it).
+    int classOfServiceIndex(const std::string &alias) const;
+    std::string classOfServiceName(const std::string &alias) const;
+    /// The entry of a list at a position, "" outside it.
+    static std::string entryAt(const ListControl &list, int index);
     /// Opens a query and runs the lookup-and-add loop over its rows; while a listing is made,
     /// runs `listing` instead and tells its rows.
     void addFromQuery(const std::string &sql, const std::string &listing,
@@ -223,7 +243,7 @@ private:
     Lookup lookUpAndAdd(const std::string &subscriberObjectId);
 
     // The CSV import.
-    void ImportCSV();
+    void ImportCSV(const std::string &path);
     Lookup importLine(std::string_view line, int aliasColumn, int extensionColumn,
                       db::Connection &connection);
     void csvSummary(int linesRead, int rowsBefore);

@@ -178,4 +178,18 @@ void SubscriberGrid::changed(int first, int last) {
         m_pending = true;
 }
 
+std::vector<SelectedSubscriber> SubscriberGrid::tickedSubscribers() const {
+    std::vector<SelectedSubscriber> subscribers;
+    const int alias = ColIndex("Alias");
+    const int name = ColIndex("DisplayName");
+    const int extension = ColIndex("Extension");
+    const int objectId = ColIndex("ObjectID");
+    for (int row = 1; row < Rows(); ++row) {
+        if (isChecked(row))
+            subscribers.push_back({TextMatrix(row, alias), TextMatrix(row, name),
+                                   TextMatrix(row, extension), TextMatrix(row, objectId)});
+    }
+    return subscribers;
+}
+
 } // namespace zeph

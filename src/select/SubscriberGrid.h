@@ -3,6 +3,8 @@
 // says whether the subscriber is to be reset. Columns are addressed by key (letter case
 // ignored). Windows draw it through a GridListener; the reset run reads it directly.
 
+#include "SubscriberSelection.h"
+
 #include <array>
 #include <cstddef>
 #include <string>
@@ -86,6 +88,8 @@ public:
     /// The first subscriber row whose box is checked, or 0 when none is.
     int firstCheckedRow() const;
     int checkedCount() const;
+    /// The ticked rows as subscribers to reset, in the grid's order.
+    std::vector<SelectedSubscriber> tickedSubscribers() const;
 
     // --- drawing ----------------------------------------------------------------------------
     /// While redraw is off, changes are collected and told as one reset when it comes back on.

@@ -1,5 +1,6 @@
 #include "Wizard.h"
 
+#include "app/ResetHandOver.h"
 #include "app/frmMain.h"
 #include "extras/AboutPage.h"
 #include "extras/HelpWindowLayout.h"
@@ -143,24 +144,15 @@ void Wizard::loadChoosePage() {
 }
 
 void Wizard::loadResetPage() {
-    ResetInputs inputs;
-    // The run reads the other pages' controls when it needs them; a page that is gone is a
-    // failed control access, which the run reports and goes on from.
-    inputs.grid = [this]() -> const SubscriberGrid & {
+    // The run takes what the other pages hand over when its button is pressed; a page that is
+    // gone hands nothing over, which the reset page tells.
+    auto handOver = [this] {
         if (!m_choosePage)
             throw Error(errnum::kInternal, "The selection page is not loaded");
-        return m_choosePage->myGrid;
-    };
-    inputs.templateAlias = [this] { return m_mainPage.chosenTemplateAlias(); };
-    inputs.templateName = [this] { return m_mainPage.templateListText(); };
-    inputs.selectionSource = [this] {
-        return m_choosePage ? m_choosePage->gridSource : std::string();
-    };
-    inputs.preserveAlternateExtensions = [this] {
-        return m_mainPage.chkPreserveAlternateExtensions;
+        return handOverRequest(m_mainPage, *m_choosePage);
     };
     m_resetPage = std::make_unique<ResetPage>(m_program.host, m_program.registry, m_program.tarvoDb,
-                                              m_program.log, inputs);
+                                              m_program.log, handOver);
     m_resetWindow = std::make_unique<frmResetSubscribers>(*m_resetPage, &m_program.localize);
     connect(m_resetWindow.get(), &frmResetSubscribers::previousRequested, this,
             &Wizard::resetPrevious);

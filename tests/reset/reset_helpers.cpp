@@ -122,11 +122,15 @@ void ResetBench::reopenTables() {
     tarvoDb = std::make_unique<db::modTarvoDB>(*h.database);
     if (!tarvoDb->bOpenDatabase(tarvoDb->DbConnectionString()))
         throw std::runtime_error("the cached tables do not open");
-    ResetInputs inputs;
-    inputs.grid = [this]() -> const SubscriberGrid & { return grid; };
-    inputs.templateAlias = [this] { return templateAlias; };
-    inputs.preserveAlternateExtensions = [this] { return preserve; };
-    page = std::make_unique<ResetPage>(h, *registry, *tarvoDb, *log, inputs);
+    // As the wizard's pages hand it over when the button is pressed.
+    auto handOver = [this] {
+        ResetRequest request;
+        request.templateAlias = templateAlias;
+        request.preserveAlternateExtensions = preserve;
+        request.subscribers = grid.tickedSubscribers();
+        return request;
+    };
+    page = std::make_unique<ResetPage>(h, *registry, *tarvoDb, *log, handOver);
     page->Form_Load();
 }
 

@@ -16,7 +16,7 @@ namespace {
 class OneTransaction : public ::testing::Test {
 protected:
     test::ResetBench m_bench{3};
-    ResetRun m_run{m_bench.host(), *m_bench.tarvoDb, *m_bench.log, ResetInputs{}};
+    ResetRun m_run{m_bench.host(), *m_bench.tarvoDb, *m_bench.log, ResetRequest{}};
     std::vector<std::string> m_aliases;
 
     void SetUp() override {
