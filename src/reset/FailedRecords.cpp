@@ -55,6 +55,13 @@ std::string failedRecordsField(const std::string &text) {
     return field.substr(first, field.find_last_not_of(' ') - first + 1);
 }
 
+FailedRecords::FailedRecords() = default;
+
+FailedRecords::~FailedRecords() {
+    if (m_file)
+        m_file->close();
+}
+
 void FailedRecords::beginSubscriber(const std::string &alias, const std::string &extension) {
     m_inSubscriber = true;
     m_currentRecorded = false;
@@ -69,19 +76,19 @@ void FailedRecords::recordCurrent(const std::string &reason) {
     if (m_currentRecorded)
         return;
     m_currentRecorded = true;
-    m_records.push_back(Record{m_current.alias, m_current.extension, reason});
+    add(Record{m_current.alias, m_current.extension, reason});
 }
 
 void FailedRecords::record(const std::string &alias, const std::string &extension,
                            const std::string &reason) {
-    m_records.push_back(Record{alias, extension, reason});
+    add(Record{alias, extension, reason});
 }
 
 void FailedRecords::observe(const std::string &line) {
     if (!m_inSubscriber || m_currentRecorded || !holdsErrorMarker(line))
         return;
     m_currentRecorded = true;
-    m_records.push_back(Record{m_current.alias, m_current.extension, line});
+    add(Record{m_current.alias, m_current.extension, line});
 }
 
 namespace {
@@ -104,27 +111,64 @@ std::vector<std::string> FailedRecords::lines() const {
     return out;
 }
 
-void FailedRecords::write(IFileSystem &files, const std::string &path) const {
-    // One write for the whole file: the writer makes each call durable, which costs a few
-    // milliseconds, so a run with thousands of failures pays it once rather than per line.
-    // The text is built in place, at its final size: a long run's records are held a second
-    // time only once, not as lines and not in the doubling of a growing text.
-    std::size_t size = std::string_view(kHeader).size();
-    for (const Record &r : m_records)
-        size += 2 + recordLine(r).size();
-    std::string text;
-    text.reserve(size);
-    text = kHeader;
-    for (const Record &r : m_records)
-        text.append("\r\n").append(recordLine(r));
+void FailedRecords::add(Record record) {
+    m_records.push_back(std::move(record));
+    if (!m_file || !m_problem.empty())
+        return;
+    // Without waiting for the disk: the line is in the file once the call returns, so a killed
+    // program loses none; the disk has it at the next sync, at the subscriber's end.
+    if (m_file->writeLineUnsynced(recordLine(m_records.back())))
+        m_unsynced = true;
+    else
+        fail("Device I/O error: " + m_files->nativePath(m_path));
+}
+
+void FailedRecords::fail(const std::string &why) {
+    if (m_problem.empty())
+        m_problem = why;
+}
+
+void FailedRecords::open(IFileSystem &files, const std::string &path) {
     // The name belongs to this run's log, which was made new; a file already there is not ours.
     std::unique_ptr<ITextFileWriter> file = files.createNewTextFile(path);
     if (!file)
         throw Error(58, "File already exists: " + files.nativePath(path));
-    const bool written = file->writeLine(text);
-    file->close();
-    if (!written)
-        throw Error(57, "Device I/O error: " + files.nativePath(path));
+    m_files = &files;
+    m_path = path;
+    m_problem.clear();
+    bool written = file->writeLineUnsynced(kHeader);
+    for (std::size_t i = 0; written && i < m_records.size(); ++i)
+        written = file->writeLineUnsynced(recordLine(m_records[i]));
+    m_file = std::move(file);
+    m_unsynced = true;
+    if (!written) {
+        fail("Device I/O error: " + files.nativePath(path));
+        throw Error(57, close());
+    }
+}
+
+void FailedRecords::sync() {
+    if (!m_file || !m_unsynced || !m_problem.empty())
+        return;
+    m_unsynced = false;
+    if (!m_file->sync())
+        fail("Device I/O error: " + m_files->nativePath(m_path));
+}
+
+std::string FailedRecords::close() {
+    if (!m_file)
+        return m_problem;
+    sync();
+    m_file->close();
+    m_file.reset();
+    if (!m_problem.empty()) {
+        try {
+            m_files->deleteFile(m_path, false);
+        } catch (const std::exception &) {
+            // Said by the problem already: the file is not to be used.
+        }
+    }
+    return m_problem;
 }
 
 } // namespace zeph

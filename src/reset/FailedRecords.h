@@ -2,8 +2,10 @@
 // The run's failed-records file: beside the run log, a subscriber list in the CSV import's
 // format that names every subscriber the run skipped or that logged an error, with its first
 // error line as the reason. After fixing the causes the administrator imports exactly these
-// subscribers again.
+// subscribers again. The file is written as the run goes: each record is appended when it is
+// made, so a run that ends abruptly leaves the records of the subscribers that failed so far.
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,6 +13,7 @@
 namespace zeph {
 
 class IFileSystem;
+class ITextFileWriter;
 
 /// The failed-records file of a run log, in the log's folder: "Zephrane_Log_<stamp>.TXT"
 /// gives "Zephrane_Failed_<stamp>.csv".
@@ -26,6 +29,11 @@ std::string failedRecordsField(const std::string &text);
 class FailedRecords {
 public:
     static constexpr const char *kHeader = "alias,extension,reason";
+
+    FailedRecords();
+    ~FailedRecords();
+    FailedRecords(const FailedRecords &) = delete;
+    FailedRecords &operator=(const FailedRecords &) = delete;
 
     struct Record {
         std::string alias;
@@ -52,10 +60,27 @@ public:
     std::vector<Record> takeRecords() { return std::exchange(m_records, {}); }
     /// The file's lines: the header, then one line per record in the run's order.
     std::vector<std::string> lines() const;
-    /// Writes the file (cut to empty first). Throws zeph::Error when it cannot be written.
-    void write(IFileSystem &files, const std::string &path) const;
+    /// Makes the file, new, at `path` with its header and the records made so far; every
+    /// record made after is appended to it at once (it survives the program being killed).
+    /// Throws zeph::Error when the file cannot be made or written.
+    void open(IFileSystem &files, const std::string &path);
+    /// Makes the records appended since the last sync durable; nothing when there are none.
+    void sync();
+    /// Syncs and closes the file. A file that missed a record is deleted: it would not name
+    /// every failed subscriber. Returns "" or why the file is not (or no longer) complete.
+    std::string close();
+    /// Empty while every record made since open() is in the file; otherwise why one is not.
+    const std::string &problem() const { return m_problem; }
 
 private:
+    void add(Record record);
+    void fail(const std::string &why);
+
+    IFileSystem *m_files = nullptr;
+    std::unique_ptr<ITextFileWriter> m_file;
+    std::string m_path;
+    std::string m_problem;
+    bool m_unsynced = false;
     bool m_inSubscriber = false;
     bool m_currentRecorded = false;
     Record m_current;

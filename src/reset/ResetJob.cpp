@@ -166,6 +166,7 @@ void ResetJob::startRun(ResetRun &run) {
     setPhase(Phase::Running);
 
     m_log.WriteLogHeader(m_log.GenerateNewLogFileName(), false);
+    openFailedRecords();
     // A run that changes the server keeps a record of every step, or takes none.
     if (!m_request.dryRun && !m_log.IsLogOpen())
         run.stop("the run has no log");
@@ -208,6 +209,8 @@ ResetJob::RowResult ResetJob::resetOne(ResetRun &run, const SelectedSubscriber &
         m_failedRecords.recordCurrent("skipped");
     }
     m_failedRecords.endSubscriber();
+    // With the subscriber's log lines, which are on disk by now.
+    m_failedRecords.sync();
     return RowResult::Done;
 }
 
@@ -273,23 +276,34 @@ void ResetJob::endRun(ResetRun &run) {
     setPhase(Phase::Finished);
 }
 
-// Beside the log, so that the two are found and purged together. A run without a log path has
-// nowhere to put it; a file that cannot be written is told in the summary, not in the log,
-// which is closed by now and whose lines and counts stay as they are.
-void ResetJob::writeFailedRecords(ResetSummary &summary) {
-    if (summary.logFilePath.empty()) {
-        summary.failedRecordsProblem = "the run has no log to put it beside";
-    } else {
-        const std::string path = failedRecordsPath(summary.logFilePath);
-        try {
-            m_failedRecords.write(*m_host.files, path);
-            summary.failedRecordsPath = path;
-        } catch (const Error &e) {
-            summary.failedRecordsProblem = e.description();
-        } catch (const std::exception &e) {
-            summary.failedRecordsProblem = e.what();
-        }
+// Beside the log, so that the two are found and purged together; made as the run begins and
+// written as it goes. A run without a log path has nowhere to put it; a file that cannot be
+// written is told in the summary, not in the log, whose lines and counts stay as they are.
+void ResetJob::openFailedRecords() {
+    m_failedRecordsPath.clear();
+    m_failedRecordsProblem.clear();
+    if (m_log.LogFilePath().empty()) {
+        m_failedRecordsProblem = "the run has no log to put it beside";
+        return;
     }
+    const std::string path = failedRecordsPath(m_log.LogFilePath());
+    try {
+        m_failedRecords.open(*m_host.files, path);
+        m_failedRecordsPath = path;
+    } catch (const Error &e) {
+        m_failedRecordsProblem = e.description();
+    } catch (const std::exception &e) {
+        m_failedRecordsProblem = e.what();
+    }
+}
+
+void ResetJob::writeFailedRecords(ResetSummary &summary) {
+    if (!m_failedRecordsPath.empty()) {
+        m_failedRecordsProblem = m_failedRecords.close();
+        if (m_failedRecordsProblem.empty())
+            summary.failedRecordsPath = m_failedRecordsPath;
+    }
+    summary.failedRecordsProblem = m_failedRecordsProblem;
     // The page shows one run: its records go to the summary rather than being held twice.
     summary.failedRecords = m_failedRecords.takeRecords();
 }

@@ -144,6 +144,7 @@ private:
     RowResult resetOne(ResetRun &run, const SelectedSubscriber &subscriber);
     void noteNotAttempted(ResetRun &run, std::size_t next);
     void endRun(ResetRun &run);
+    void openFailedRecords();
     void writeFailedRecords(ResetSummary &summary);
     std::string closingMessage(int subscribersReset) const;
     void openLog();
@@ -167,6 +168,8 @@ private:
     bool m_refusedBeforeAnyChange = false;
     std::optional<ResetSummary> m_summary;
     FailedRecords m_failedRecords;
+    std::string m_failedRecordsPath;
+    std::string m_failedRecordsProblem;
     std::unique_ptr<RecoveryJournal> m_journal;
     std::unique_ptr<IRunLock> m_runLock;
     std::string m_refusal;

@@ -19,8 +19,12 @@ const char *kUsage =
     "(registry, database, recordings, mailboxes, services) for zephrane and zephrane-cli.\n"
     "\n"
     "Commands:\n"
-    "  init HOST [--subscribers N] [--seed S]   create a host folder (default 50 subscribers,\n"
-    "                                           seed 1; the same seed gives the same host)\n"
+    "  init HOST [--subscribers N] [--seed S] [--busy B]\n"
+    "                                           create a host folder (default 50 subscribers,\n"
+    "                                           seed 1; the same seed gives the same host);\n"
+    "                                           every subscriber has a mailbox and recordings\n"
+    "                                           as on a small host, or only the first B\n"
+    "                                           (the others few recordings and no mailbox)\n"
     "  set HOST NAME VALUE                      change a setting of the host (see show)\n"
     "  show HOST                                list the host's settings\n"
     "  check HOST                               verify the server database's invariants\n"
@@ -54,12 +58,15 @@ int init(const std::vector<std::string> &args) {
     zeph::sim::InitOptions options;
     for (std::size_t i = 1; i < args.size(); ++i) {
         long value = 0;
-        if ((args[i] == "--subscribers" || args[i] == "--seed") && i + 1 < args.size()) {
+        if ((args[i] == "--subscribers" || args[i] == "--seed" || args[i] == "--busy") &&
+            i + 1 < args.size()) {
             long max = args[i] == "--seed" ? 999999999L : 200000L;
             if (!parseCount(args[i + 1], max, value))
                 return usage(args[i] + " takes a whole number from 0 to " + std::to_string(max));
             if (args[i] == "--seed")
                 options.seed = static_cast<unsigned>(value);
+            else if (args[i] == "--busy")
+                options.busySubscribers = static_cast<int>(value);
             else
                 options.subscribers = static_cast<int>(value);
             ++i;

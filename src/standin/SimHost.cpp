@@ -142,6 +142,7 @@ bool initHost(const std::string &folder, const InitOptions &options, std::string
     sqlite::SeedOptions seed;
     seed.subscribers = options.subscribers;
     seed.seed = options.seed;
+    seed.busySubscribers = options.busySubscribers;
     seed.rootPath = defaultRootPath(folder);
     seed.serverRootPath = defaultServerRootPath();
     seed.mailstoreFolder = mailstorePath(folder);

@@ -12,6 +12,8 @@ namespace zeph::sim {
 struct InitOptions {
     int subscribers = 50;
     unsigned seed = 1;
+    /// See sqlite::SeedOptions::busySubscribers; negative: all.
+    int busySubscribers = -1;
 };
 
 /// $XDG_DATA_HOME/zephrane/host, falling back to ~/.local/share/zephrane/host.

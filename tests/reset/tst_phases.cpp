@@ -1,6 +1,7 @@
 // The reset engine's small pieces on their own: the object type words, the
 // failed-records file's fields and reasons, and the mailbox clean-up against stores that fail.
 #include "platform/Error.h"
+#include "platform/FileSystem.h"
 #include "reset/FailedRecords.h"
 #include "reset/GetObjectTypeName.h"
 #include "reset/MailboxCleanup.h"
@@ -39,7 +40,7 @@ TEST(FailedRecords, TheFirstErrorLineOfEachSubscriberIsItsReasonAsOneImportableF
                                }));
     EXPECT_EQ(failedRecordsField("   "), "");
     test::TempHost host(2, 1);
-    EXPECT_THROW(records.write(*host.host().files, host.folder() + "/no/such/folder/x.csv"), Error);
+    EXPECT_THROW(records.open(*host.host().files, host.folder() + "/no/such/folder/x.csv"), Error);
 }
 
 TEST(FailedRecords, NoFieldCanRunInASpreadsheetAndNoNulIsWritten) {
@@ -60,6 +61,39 @@ TEST(FailedRecords, NoFieldCanRunInASpreadsheetAndNoNulIsWritten) {
                                    "'@at,,'-(error) begins with a minus",
                                    "nul,,'-(error) begins with a minus",
                                }));
+}
+
+// Each record is in the file as soon as it is made, records made before the file was opened
+// included; the closed file holds exactly the lines, each ended by CR LF.
+TEST(FailedRecords, EachRecordIsInTheFileWhenItIsMadeAndTheClosedFileHoldsTheLines) {
+    test::TempHost host(2, 1);
+    IFileSystem &files = *host.host().files;
+    const std::string path = host.folder() + "/Zephrane_Failed_x.csv";
+    const auto content = [&] { return files.readFile(path).value_or("(none)"); };
+    FailedRecords records;
+    records.record("early", "4001", "not attempted: before the file");
+    records.open(files, path);
+    EXPECT_EQ(content(), "alias,extension,reason\r\nearly,4001,not attempted: before the file\r\n");
+    records.beginSubscriber("a", "4002");
+    records.observe("(error) first");
+    EXPECT_EQ(content().substr(content().rfind("a,4002")), "a,4002,(error) first\r\n")
+        << "appended before the subscriber ends";
+    records.observe("(error) second");
+    records.endSubscriber();
+    records.sync();
+    records.beginSubscriber("b", "4003");
+    records.recordCurrent("skipped");
+    records.endSubscriber();
+    EXPECT_EQ(records.close(), "");
+    std::string expected;
+    for (const std::string &line : records.lines())
+        expected += line + "\r\n";
+    EXPECT_EQ(content(), expected);
+    EXPECT_EQ(records.lines().size(), 4u);
+    // The name is this run's alone: a file already there is not taken over.
+    FailedRecords again;
+    EXPECT_THROW(again.open(files, path), Error);
+    EXPECT_EQ(content(), expected);
 }
 
 // A mail store whose folders fail as the test says.

@@ -1,12 +1,13 @@
 // Runs that meet, run for real as separate processes: two resets of one server at once, a
-// holder killed, two runs from one program folder in the same second, and a reset killed
-// between its subscribers.
+// holder killed, two runs from one program folder in the same second, a reset killed between
+// its subscribers, and one killed after some of its subscribers failed.
 #include "scenario_helpers.h"
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <set>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -146,4 +147,53 @@ TEST(KilledBetweenSubscribers, TheRecoveryPutsEveryListMembershipBack) {
     EXPECT_EQ(before.at("DistributionListMember"),
               dumpServer(scenario.host(), nullptr).at("DistributionListMember"));
     EXPECT_TRUE(contains(scenario.cli("--recover --yes").out, "No interrupted reset to finish"));
+}
+
+// The failed-records file grows with the run: a run killed after some subscribers failed leaves
+// the records of those subscribers, whole, and the file selects exactly them again.
+TEST(KilledAfterAFailure, TheFailedRecordsSoFarAreInTheFileAndImportBack) {
+    ScenarioHost scenario(kSubscribers, kSeed);
+    // Real time, so that the run is still going when it is killed; every subscriber fails its
+    // directory synchronisation, so every subscriber that ends is a failed record.
+    scenario.set("virtual-time", "off");
+    scenario.set("directory-sync", "fail");
+    Process run =
+        scenario.start("zephrane-cli", "--template defaultTemplate --extensions 4001-4010 --yes");
+    ASSERT_TRUE(waitForLine(run, "** Resetting Subscriber **", 3));
+    EXPECT_EQ(scenario.kill(run).status, -SIGKILL);
+
+    const std::vector<std::string> logs = filesNamed(scenario.logsFolder(), "Zephrane_Log_");
+    const std::vector<std::string> failed = filesNamed(scenario.logsFolder(), "Zephrane_Failed_");
+    ASSERT_EQ(logs.size(), 1u);
+    ASSERT_EQ(failed.size(), 1u) << "a killed run leaves its failed records";
+    long begun = 0;
+    for (const std::string &line : lines(readAll(logs[0])))
+        begun += line == "** Resetting Subscriber **";
+    ASSERT_LT(begun, 10) << "the run ended before it was killed";
+
+    const std::string text = readAll(failed[0]);
+    const std::vector<std::string> records = lines(text);
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records[0], "alias,extension,reason");
+    // Every subscriber that ended is there, and the one under way only when it has failed.
+    const long recorded = static_cast<long>(records.size()) - 1;
+    EXPECT_GE(recorded, begun - 1) << text;
+    EXPECT_LE(recorded, begun) << text;
+    EXPECT_GE(recorded, 2) << text;
+    std::set<std::string> extensions;
+    for (std::size_t i = 1; i < records.size(); ++i) {
+        const std::vector<std::string> f = fields(records[i], ',');
+        ASSERT_EQ(f.size(), 3u) << records[i];
+        EXPECT_TRUE(f[2] == "skipped" || f[2].rfind("(error)", 0) == 0) << records[i];
+        extensions.insert(f[1]);
+    }
+    EXPECT_EQ(extensions.size(), static_cast<std::size_t>(recorded)) << text;
+
+    scenario.set("directory-sync", "ok");
+    const ScenarioHost::Result back = scenario.cli("--csv " + shellQuoted(failed[0]) + " --list");
+    ASSERT_EQ(back.status, 0) << back.err;
+    std::set<std::string> listed;
+    for (const std::string &row : listedRows(back.out))
+        listed.insert(fields(row)[4]);
+    EXPECT_EQ(listed, extensions);
 }

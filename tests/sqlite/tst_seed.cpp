@@ -2,6 +2,7 @@
 // and each class of broken reference is named.
 #include "server_helpers.h"
 #include "standin/server/ServerCheck.h"
+#include "standin/server/ServerSeed.h"
 
 #include <filesystem>
 #include <fstream>
@@ -42,6 +43,80 @@ TEST(Seed, TheSeedDecidesTheServerAndAFreshServerPassesTheCheck) {
         SeededServer s(subscribers, 3);
         EXPECT_EQ(s.count("SELECT COUNT(*) FROM Subscriber"), subscribers);
         EXPECT_EQ(s.check(), std::vector<std::string>{}) << subscribers << " subscribers";
+    }
+}
+
+// What one group of seeded subscribers (by index) carries: mailbox folders, messages in them
+// and recorded greetings.
+struct GroupLoad {
+    std::int64_t mailboxes = 0;
+    std::int64_t messages = 0;
+    std::int64_t recordings = 0;
+};
+
+GroupLoad groupLoad(const std::string &folder, sqlite3 *db, int from, int to) {
+    GroupLoad load;
+    const std::string index = "(CAST(g.DTMFAccessID AS INTEGER) - 4000)";
+    load.recordings = server::queryCount(
+        db,
+        "SELECT COUNT(*) FROM GlobalSubscriber g JOIN MessagingRule r ON r.ParentObjectID = "
+        "g.CallHandlerObjectID WHERE r.StreamPath IS NOT NULL AND " +
+            index + " >= ? AND " + index + " < ?",
+        {std::int64_t{from}, std::int64_t{to}});
+    for (int i = from; i < to; ++i) {
+        const auto home = server::queryValue(
+            db,
+            "SELECT s.HomeServer || '/' || s.SMTPAddress FROM Subscriber s JOIN "
+            "GlobalSubscriber g USING (SubscriberObjectID) WHERE g.DTMFAccessID = ?",
+            {server::seededExtension(i)});
+        if (!home || server::asText(*home).empty())
+            continue;
+        const fs::path box = fs::path(folder) / "mailstore" / server::asText(*home);
+        if (!fs::is_directory(box))
+            continue;
+        ++load.mailboxes;
+        for (const auto &entry : fs::recursive_directory_iterator(box))
+            load.messages += entry.is_regular_file() ? 1 : 0;
+    }
+    return load;
+}
+
+// A large host's later subscribers are as busy as its first ones, so that a reset of a large
+// host does the mailbox and recording work of a small one for every subscriber; a host made
+// light on purpose keeps that work to its first subscribers.
+TEST(Seed, EverySubscriberOfALargeHostIsAsBusyAsOnASmallOneUnlessMadeLight) {
+    struct Case {
+        int subscribers, busy, groupSize;
+        bool laterBusy;
+    };
+    for (const Case c : {Case{2200, -1, 200, true}, Case{300, 100, 100, false}}) {
+        SCOPED_TRACE(std::to_string(c.subscribers) + " subscribers, busy " +
+                     std::to_string(c.busy));
+        zeph::test::TempFolder temp;
+        zeph::sqlite::SeedOptions options{c.subscribers, 5, temp.path() + "/Pradix/",
+                                          temp.path() + "/mailstore", ""};
+        options.busySubscribers = c.busy;
+        std::string error;
+        ASSERT_TRUE(
+            zeph::sqlite::createServerDatabase(temp.path() + "/TarvoDb.sqlite", options, error))
+            << error;
+        const server::Connection db(temp.path() + "/TarvoDb.sqlite", false);
+        const GroupLoad first = groupLoad(temp.path(), db.get(), 0, c.groupSize);
+        const GroupLoad later =
+            groupLoad(temp.path(), db.get(), c.subscribers - c.groupSize, c.subscribers);
+        ASSERT_GT(first.mailboxes, c.groupSize / 2);
+        ASSERT_GT(first.messages, first.mailboxes);
+        ASSERT_GT(first.recordings, c.groupSize / 10);
+        if (c.laterBusy) {
+            // The same proportions, give or take the seed's chance.
+            EXPECT_GT(later.mailboxes * 10, first.mailboxes * 8);
+            EXPECT_GT(later.messages * 10, first.messages * 7);
+            EXPECT_GT(later.recordings * 10, first.recordings * 7);
+        } else {
+            EXPECT_EQ(later.mailboxes, 0);
+            EXPECT_LT(later.recordings * 5, first.recordings);
+        }
+        EXPECT_EQ(server::checkInvariants(db.get()), std::vector<std::string>{});
     }
 }
 

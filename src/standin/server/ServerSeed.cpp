@@ -143,12 +143,9 @@ constexpr int kActGoto = 2;
 constexpr int kActSkipGreeting = 4;
 constexpr int kActSignIn = 6;
 
-// Recordings and messages are kept small and, on large hosts, few: subscribers after the first
-// kBusyPrefix have few recordings and empty mailboxes, and only the first kMailboxPrefix have a
-// mailbox folder at all (later mailboxes do not resolve), so a large host stays quick to make
-// and to remove.
-constexpr int kBusyPrefix = 2000;
-constexpr int kMailboxPrefix = 5000;
+// Recordings and messages are kept small. Every subscriber has the recordings and mailbox of a
+// busy one unless options.busySubscribers is set: those after it then have few recordings and
+// no mailbox folder at all (their mailboxes do not resolve), for a light host.
 
 // The subscriber templates. Two share a display name; the kiosk template has no message
 // waiting indicator, one notification device and a locked menu.
@@ -194,6 +191,10 @@ public:
     void run();
 
 private:
+    // The subscriber of that index has the recordings and mailbox of a busy host.
+    bool busy(int index) const {
+        return m_options.busySubscribers < 0 || index < m_options.busySubscribers;
+    }
     void prepare();
     void seedLocations();
     void seedClassesOfService();
@@ -516,7 +517,7 @@ PlannedSubscriber Seeder::planSubscriber(int i) {
         p.smtp = p.alias + "@" + kMailDomain;
         p.home = kHomeServers[i % 7 == 6 ? 2 : m_rng.below(2)];
         p.legacy = "/o=Zephrane/ou=First Administrative Group/cn=Recipients/cn=" + p.alias;
-        p.mailbox = !noMailbox && i < kMailboxPrefix;
+        p.mailbox = !noMailbox && busy(i);
     }
     return p;
 }
@@ -805,7 +806,7 @@ void Seeder::addMenu(const std::string &parent, const std::map<std::string, std:
 
 void Seeder::seedSubscriber(const PlannedSubscriber &p) {
     addSubscriberRows(p, voiceName(p));
-    int recordPercent = !p.isVoice() ? 0 : p.index < kBusyPrefix ? 25 : 1;
+    int recordPercent = !p.isVoice() ? 0 : busy(p.index) ? 25 : 1;
     if (p.index == role::kModel)
         recordPercent = 60;
     addGreetings(p.chId, recordPercent, p.index == role::kReadOnlyRecordings,
@@ -828,15 +829,15 @@ void Seeder::seedSubscriber(const PlannedSubscriber &p) {
 // The voice name: relative to the stream folder, except for a few given as full paths (names
 // imported from elsewhere).
 std::optional<std::string> Seeder::voiceName(const PlannedSubscriber &p) {
-    const bool busy = p.index < kBusyPrefix;
+    const bool isBusy = busy(p.index);
     if (p.index == role::kFullPathVoice)
         return importedRecording(p.alias);
     if (p.index == role::kReadOnlyRecordings || p.index == role::kModel)
         return newRecording(p.index == role::kReadOnlyRecordings, true);
     if (p.index == role::kMissingRecordings)
         return newRecording(false, false);
-    if (p.isVoice() && p.index > role::kModel && m_rng.chance(busy ? 30 : 2))
-        return busy && m_rng.chance(5) ? importedRecording(p.alias) : newRecording(false, true);
+    if (p.isVoice() && p.index > role::kModel && m_rng.chance(isBusy ? 30 : 2))
+        return isBusy && m_rng.chance(5) ? importedRecording(p.alias) : newRecording(false, true);
     return std::nullopt;
 }
 
@@ -940,7 +941,7 @@ void Seeder::writeMailbox(const PlannedSubscriber &p) {
     for (int f = 0; f < 3; ++f) {
         fs::path folder = box / folders[f];
         fs::create_directories(folder);
-        int messages = p.index < kBusyPrefix ? m_rng.below(most[f]) : 0;
+        int messages = busy(p.index) ? m_rng.below(most[f]) : 0;
         if (p.index == role::kModel)
             messages = 5 - f * 2;
         for (int m = 0; m < messages; ++m) {

@@ -38,6 +38,10 @@ struct SeedOptions {
     /// The same folder as the server names it (the registry's "Root Path" value), for the
     /// recordings the database names by full path; empty: rootPath itself.
     std::string serverRootPath;
+    /// How many of the first subscribers have a mailbox folder with messages and recordings
+    /// of their own as often as on a small host; the others have few recordings and no
+    /// mailbox folder. Negative: every subscriber, so a large host is as busy as a small one.
+    int busySubscribers = -1;
 };
 
 /// Creates the database file with every table, view and seeded row, the recordings under
