@@ -315,16 +315,7 @@ public:
 
     void makeDurable() override {
         checkInPlace();
-        // Every commit of every handle is appended to the one write-ahead log; syncing it makes
-        // them all lasting. Without a log file open there is nothing unsynced: a checkpoint
-        // synced what it copied.
-        sqlite3_file *log = nullptr;
-        if (sqlite3_file_control(m_db, "main", SQLITE_FCNTL_JOURNAL_POINTER, &log) != SQLITE_OK ||
-            !log || !log->pMethods)
-            return;
-        const int rc = log->pMethods->xSync(log, SQLITE_SYNC_NORMAL);
-        if (rc != SQLITE_OK)
-            throw sqliteError(m_db, rc);
+        syncCommits(m_db);
     }
 
     void proveWritable() override {
@@ -885,12 +876,7 @@ private:
             sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
             sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
             checkHoldsTables(*handle);
-            exec(db, "PRAGMA journal_mode=WAL");
-            // A commit is in the log file when it returns, so a killed program loses none; the
-            // log reaches the disk at the program's durable points (makeDurable), at each
-            // checkpoint, or when the file closes, instead of at every commit.
-            exec(db, "PRAGMA synchronous=NORMAL");
-            exec(db, kCacheSizePragma);
+            useProgramSettings(db);
             registerTsqlFunctions(db);
         } catch (const Error &e) {
             throw Error(sqlerr::kGeneral, "The server database \"" + m_path +
@@ -907,6 +893,28 @@ private:
 };
 
 } // namespace
+
+void useProgramSettings(sqlite3 *db) {
+    exec(db, "PRAGMA journal_mode=WAL");
+    // A commit is in the log file when it returns, so a killed program loses none; the log
+    // reaches the disk at the program's durable points (syncCommits), at each checkpoint, or
+    // when the file closes, instead of at every commit.
+    exec(db, "PRAGMA synchronous=NORMAL");
+    exec(db, kCacheSizePragma);
+}
+
+void syncCommits(sqlite3 *db) {
+    // Every commit of every handle is appended to the one write-ahead log; syncing it makes them
+    // all lasting. Without a log file open there is nothing unsynced: a checkpoint synced what
+    // it copied.
+    sqlite3_file *log = nullptr;
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_JOURNAL_POINTER, &log) != SQLITE_OK || !log ||
+        !log->pMethods)
+        return;
+    const int rc = log->pMethods->xSync(log, SQLITE_SYNC_NORMAL);
+    if (rc != SQLITE_OK)
+        throw sqliteError(db, rc);
+}
 
 std::unique_ptr<IDatabase> makeDatabase(const std::string &path, ProcedureHandler procedures,
                                         ServerNamer namer, OperatorDialect dialect) {

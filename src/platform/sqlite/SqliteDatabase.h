@@ -32,6 +32,16 @@ struct OperatorDialect {
     std::vector<std::string> dateTimeColumns;
 };
 
+/// Sets a newly opened handle of the server database to work as the program's connections do:
+/// its write-ahead log, synced at the program's durable points instead of at every commit, and
+/// its page cache. For whoever works on the file beside the program and is to be compared with
+/// it (the benchmark). Throws Error.
+void useProgramSettings(sqlite3 *db);
+
+/// Makes every commit made so far on the handle's file lasting: one sync of its write-ahead
+/// log. Throws Error when the sync fails.
+void syncCommits(sqlite3 *db);
+
 /// A database whose connections (for the connection text of TarvoDb) open the given file.
 /// Stored procedures are run by the given handler (none: every call is an error). Its run
 /// lock is an operating-system lock on a file beside the database file (RunLockFile.h).

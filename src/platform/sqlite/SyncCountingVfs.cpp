@@ -9,15 +9,34 @@
 namespace zeph::sqlite {
 namespace {
 
+// What the files of one folder were asked for.
+struct Counts {
+    long syncs = 0;
+    long commits = 0;
+};
+
 // A counted file: this header, then the file of the layer below.
 struct CountedFile {
     sqlite3_file base;
     sqlite3_file *real;
-    long *syncs;
+    Counts *counts;
+    bool writeAheadLog;
 };
 
+// A frame of the write-ahead log begins with a header of its own, written on its own: the
+// page's number, then for the last frame of a transaction (its commit) the database's size in
+// pages after it, for any other frame zero (big-endian 32-bit numbers).
+constexpr int kFrameHeaderBytes = 24;
+
+bool isCommitFrameHeader(const void *data, int bytes) {
+    if (bytes != kFrameHeaderBytes)
+        return false;
+    const auto *header = static_cast<const unsigned char *>(data);
+    return (header[4] | header[5] | header[6] | header[7]) != 0;
+}
+
 std::mutex g_mutex;
-std::map<std::string, long> g_syncsByFolder; // nodes stay put, so files keep their counter
+std::map<std::string, Counts> g_countsByFolder; // nodes stay put, so files keep their counts
 sqlite3_vfs *g_real = nullptr;
 sqlite3_vfs g_counting;
 sqlite3_io_methods g_methods;
@@ -38,7 +57,7 @@ int countedSync(sqlite3_file *f, int flags) {
     auto *file = reinterpret_cast<CountedFile *>(f);
     {
         std::lock_guard lock(g_mutex);
-        ++*file->syncs;
+        ++file->counts->syncs;
     }
     return file->real->pMethods->xSync(file->real, flags);
 }
@@ -56,7 +75,13 @@ void passOnTheRest() {
         return real(f)->pMethods->xRead(real(f), p, n, at);
     };
     g_methods.xWrite = [](sqlite3_file *f, const void *p, int n, sqlite3_int64 at) {
-        return real(f)->pMethods->xWrite(real(f), p, n, at);
+        auto *file = reinterpret_cast<CountedFile *>(f);
+        const int rc = file->real->pMethods->xWrite(file->real, p, n, at);
+        if (rc == SQLITE_OK && file->writeAheadLog && isCommitFrameHeader(p, n)) {
+            std::lock_guard lock(g_mutex);
+            ++file->counts->commits;
+        }
+        return rc;
     };
     g_methods.xTruncate = [](sqlite3_file *f, sqlite3_int64 size) {
         return real(f)->pMethods->xTruncate(real(f), size);
@@ -107,8 +132,9 @@ int countedOpen(sqlite3_vfs *, const char *name, sqlite3_file *f, int flags, int
     }
     {
         std::lock_guard lock(g_mutex);
-        file->syncs = &g_syncsByFolder[folderOf(name)];
+        file->counts = &g_countsByFolder[folderOf(name)];
     }
+    file->writeAheadLog = (flags & SQLITE_OPEN_WAL) != 0;
     // The layer below decides which calls exist (the version of its methods).
     static std::once_flag versions;
     std::call_once(versions, [&] { g_methods.iVersion = file->real->pMethods->iVersion; });
@@ -140,9 +166,19 @@ void countDatabaseSyncs() {
 long databaseSyncsUnder(const std::string &folder) {
     std::lock_guard lock(g_mutex);
     long total = 0;
-    for (const auto &[path, syncs] : g_syncsByFolder) {
+    for (const auto &[path, counts] : g_countsByFolder) {
         if (path.compare(0, folder.size(), folder) == 0)
-            total += syncs;
+            total += counts.syncs;
+    }
+    return total;
+}
+
+long databaseCommitsUnder(const std::string &folder) {
+    std::lock_guard lock(g_mutex);
+    long total = 0;
+    for (const auto &[path, counts] : g_countsByFolder) {
+        if (path.compare(0, folder.size(), folder) == 0)
+            total += counts.commits;
     }
     return total;
 }
