@@ -59,7 +59,9 @@ void measureSelection(const BenchOptions &options, const std::string &hostFolder
 void measureQueryColors(const BenchOptions &options, Report &report);
 
 /// reset_per_subscriber_ms, reset_floor_per_subscriber_ms, reset_vs_floor_ratio,
-/// reset_scaling_ratio and reset_floor_scaling_ratio, on copies of a host of their own.
+/// reset_cpu_vs_floor_ratio, the syncs and commits a subscriber of the run and of its floor,
+/// whether the floor left the same content, reset_scaling_ratio and reset_floor_scaling_ratio,
+/// on copies of a host of their own.
 void measureReset(const BenchOptions &options, Report &report);
 
 /// reset_30k_s, reset_30k_per_subscriber_ms and reset_30k_peak_rss_above_tables_mb: every
@@ -78,7 +80,8 @@ class Floor;
 
 /// What a reset run of the benchmark does beside the reset.
 struct ResetRunSetup {
-    /// Each request of the run to the database is passed to it; none for a run on its own.
+    /// Resets the same subscribers on a copy of the host, one after each the run finished;
+    /// none for a run on its own.
     std::shared_ptr<Floor> floor;
     /// The subscribers to reset, spread over "All subscribers" (SpreadSelection.h); 0 for all.
     int spread = 0;
@@ -104,7 +107,7 @@ struct ResetRunResult {
 /// first template, alternate extensions kept, the run confirmed).
 ResetRunResult runReset(const std::string &hostFolder, const ResetRunSetup &setup = {});
 
-/// The disk syncs of a reset run and of its floor, counted.
+/// The disk syncs (or the commits) of a reset run and of its floor, counted.
 struct ResetSyncs {
     long program = 0;
     long floor = 0;

@@ -1,232 +1,434 @@
 #include "Floor.h"
-#include "platform/AsciiText.h"
 
 #include "BenchHost.h"
+#include "app/registry/RegistryAPI.h"
+#include "platform/AsciiText.h"
 #include "platform/Error.h"
-#include "platform/ForwardingDatabase.h"
+#include "platform/MailStore.h"
 #include "platform/SyncCountingFiles.h"
-#include "platform/posix/Posix.h"
+#include "platform/sqlite/SqliteDatabase.h"
 #include "platform/sqlite/SqliteStatement.h"
-#include "platform/sqltext/SqlText.h"
+#include "reset/ResetRun.h"
 #include "standin/SimHost.h"
 #include "standin/SimSettings.h"
 #include "standin/server/ServerSql.h"
 #include "standin/server/StandInServer.h"
 
-#include <cctype>
 #include <optional>
-#include <unordered_map>
+#include <stdexcept>
 
 namespace zeph::bench {
 namespace {
 
 namespace server = zeph::sqlite::server;
 
-bool isGuidText(const std::string &s) {
-    return s.size() == 38 && s.front() == '{' && s.back() == '}';
-}
-
-/// Ids the database made up itself (random keys of added rows) differ between the program's
-/// database and the floor's; they are learnt from the rows that come back and put in place of
-/// the program's in later statements.
-class IdMap {
-public:
-    DbValue map(const DbValue &v) const {
-        if (m_ids.empty())
-            return v;
-        const auto *text = std::get_if<std::string>(&v);
-        if (!text || !isGuidText(*text))
-            return v;
-        auto it = m_ids.find(upperAscii(*text));
-        return it == m_ids.end() ? v : DbValue(it->second);
-    }
-    std::vector<DbValue> map(const std::vector<DbValue> &values) const {
-        std::vector<DbValue> out;
-        out.reserve(values.size());
-        for (const DbValue &v : values)
-            out.push_back(map(v));
-        return out;
-    }
-    void learn(const DbValue &program, const DbValue &floor) {
-        const auto *a = std::get_if<std::string>(&program);
-        const auto *b = std::get_if<std::string>(&floor);
-        if (a && b && isGuidText(*a) && isGuidText(*b) && upperAscii(*a) != upperAscii(*b))
-            m_ids[upperAscii(*a)] = *b;
-    }
-
-private:
-    std::unordered_map<std::string, std::string> m_ids;
+// The moves that give the re-created subscriber's rows the old ids, one statement a table:
+// ?1 is the old id, ?2 the new one. The call handler's owner and recipient are the subscriber.
+const char *const kSubscriberMoves[] = {
+    "UPDATE NotificationDevice SET ParentObjectID = ?1 WHERE ParentObjectID = ?2",
+    "UPDATE NotificationRule SET ParentObjectID = ?1 WHERE ParentObjectID = ?2",
+    "UPDATE NotificationMWI SET ParentObjectID = ?1 WHERE ParentObjectID = ?2",
+    "UPDATE DTMFAccessID SET ParentObjectID = ?1 WHERE ParentObjectID = ?2",
+};
+const char *const kCallHandlerMoves[] = {
+    "UPDATE ContactRule SET ParentObjectID = ?1 WHERE ParentObjectID = ?2",
+    "UPDATE MessagingRule SET ParentObjectID = ?1 WHERE ParentObjectID = ?2",
+    "UPDATE MenuEntry SET ParentObjectID = ?1 WHERE ParentObjectID = ?2",
 };
 
-std::string nameInSql(const std::string &name) {
-    return name == "rowid" ? name : sqlite::quoteName(name);
+constexpr int kMailFolders[] = {kFolderInbox, kFolderSentItems, kFolderDeletedItems};
+
+// What the reset of one subscriber keeps.
+struct Subscriber {
+    // A name that is NULL is passed on as empty text, as the program reads it.
+    std::string objectId, alias, callHandlerId, firstName, lastName, displayName, extension,
+        directoryId;
+    std::optional<std::string> voiceName, smtpAddress, homeServer;
+    std::vector<std::string> alternateExtensions;
+};
+
+DbValue text(const std::string &value) {
+    return DbValue(value);
 }
 
-// The statement a request becomes, made before the clock starts.
-std::string statementText(const Request &r) {
-    switch (r.kind) {
-    case Request::Kind::Query: {
-        if (r.columns.empty())
-            return r.text;
-        // The backend reads the keys of an updatable query's rows too, so the floor does.
-        auto shape = sqltext::singleSourceSelect(r.text);
-        if (!shape)
-            return r.text;
-        std::string keys;
-        for (const std::string &key : r.columns)
-            keys += " " + nameInSql(key) + ",";
-        std::string sql = r.text;
-        sql.insert(shape->selectListOffset, keys);
-        return sql;
-    }
-    case Request::Kind::Update: {
-        const std::size_t changed = r.columns.size() - r.keyCount;
-        std::string sql = "UPDATE " + sqlite::quoteName(r.text) + " SET ";
-        for (std::size_t i = 0; i < changed; ++i)
-            sql += (i ? ", " : "") + sqlite::quoteName(r.columns[i]) + " = ?";
-        for (std::size_t i = changed; i < r.columns.size(); ++i)
-            sql += (i == changed ? " WHERE " : " AND ") + nameInSql(r.columns[i]) + " = ?";
-        return sql;
-    }
-    case Request::Kind::Insert: {
-        std::string sql = "INSERT INTO " + sqlite::quoteName(r.text);
-        if (r.columns.empty())
-            return sql + " DEFAULT VALUES";
-        std::string names;
-        std::string marks;
-        for (std::size_t i = 0; i < r.columns.size(); ++i) {
-            names += (i ? ", " : "") + sqlite::quoteName(r.columns[i]);
-            marks += i ? ", ?" : "?";
-        }
-        return sql + " (" + names + ") VALUES (" + marks + ")";
-    }
-    case Request::Kind::Procedure:
-        break;
-    }
-    return r.text;
+std::optional<std::string> optionalText(const DbValue &value) {
+    if (server::isNull(value))
+        return std::nullopt;
+    return server::asText(value);
 }
 
-const char *kindName(Request::Kind kind) {
-    switch (kind) {
-    case Request::Kind::Query:
-        return "query";
-    case Request::Kind::Update:
-        return "update of";
-    case Request::Kind::Insert:
-        return "insert into";
-    case Request::Kind::Procedure:
-        return "procedure";
-    }
-    return "request";
+DbParam param(const char *name, DbParamType type, DbValue value) {
+    DbParam p;
+    p.name = name;
+    p.type = type;
+    p.value = std::move(value);
+    return p;
 }
 
 } // namespace
 
 struct Floor::Impl {
     Impl(const std::string &hostFolder, std::uint64_t serverGuidSeed)
-        : settings(sim::SimSettings::load(hostFolder, nullptr))
-        , guids(serverGuidSeed)
+        : host(sim::openHost(hostFolder, [](const std::string &) {}))
+        , settings(sim::SimSettings::load(hostFolder, nullptr))
+        , serverGuids(serverGuidSeed)
         , connection(sim::databasePath(hostFolder), false)
-        , journalCounts(std::make_shared<FileSyncCounts>())
-        , files(posix::makeFileSystem(), journalCounts) {
+        , journalCounts(std::make_shared<FileSyncCounts>()) {
+        if (!host)
+            throw std::runtime_error("the floor cannot open the host " + hostFolder);
         context.setting = [this](const std::string &name) { return settings.get(name); };
-        context.guids = &guids;
-        // Each commit reaches the disk before it returns: one durable commit per subscriber.
-        server::exec(connection.get(), "PRAGMA synchronous=FULL");
-        journal = files.openTextFile(hostFolder + "/floor-journal.txt", false);
+        context.clock = host->clock.get();
+        context.guids = &serverGuids;
+        sqlite::useProgramSettings(db());
+        server::exec(db(), "PRAGMA busy_timeout=10000");
+        files = std::make_unique<SyncCountingFiles>(std::move(host->files), journalCounts);
+        RegistryAPI registry(*host->registry);
+        const std::string root = regText(registry.QueryValue(
+            HKEY_LOCAL_MACHINE, kPradixKey, kRootPathValue, REG_SZ, std::string()));
+        recordingsRoot = root;
+        streamFilesRoot = root + "Stream Files\\";
+        journal = files->openTextFile(hostFolder + "/floor-journal.txt", false);
         if (!journal)
-            throw Error(errnum::kInternal, "the floor's journal cannot be made in " + hostFolder);
+            throw std::runtime_error("the floor's journal cannot be made in " + hostFolder);
     }
 
-    /// A subscriber's requests go into one transaction, begun by its first.
-    void beginIfNeeded() {
-        if (!inTransaction)
-            server::exec(connection.get(), "BEGIN");
-        inTransaction = true;
+    sqlite3 *db() const { return connection.get(); }
+
+    void failed(const std::string &what, const Error &e) {
+        if (failures++ == 0)
+            firstFailure = what + ": " + e.description();
     }
 
-    void commit() {
-        if (inTransaction)
-            server::exec(connection.get(), "COMMIT");
-        inTransaction = false;
+    // --- reading and checking ------------------------------------------------------------------
+
+    std::optional<Subscriber> capture(const std::string &objectId) {
+        sqlite::StatementUse read = server::statement(
+            db(), "SELECT Alias, CallHandlerObjectID, FirstName, LastName, DisplayName, "
+                  "DTMFAccessID, DirectoryID, StreamPath, SMTPAddress, HomeServer "
+                  "FROM vw_Subscriber WHERE SubscriberObjectID = ?");
+        read->bind(1, text(objectId));
+        if (!read->step())
+            return std::nullopt;
+        // A subscriber without a call handler, a primary extension or a directory account is
+        // skipped, as the program skips one whose checks cannot all be made.
+        if (read->isNull(1) || read->isNull(5) || read->isNull(6))
+            return std::nullopt;
+        Subscriber s;
+        s.objectId = objectId;
+        s.alias = read->text(0);
+        s.callHandlerId = read->text(1);
+        s.firstName = read->text(2);
+        s.lastName = read->text(3);
+        s.displayName = read->text(4);
+        s.extension = read->text(5);
+        s.directoryId = read->text(6);
+        s.voiceName = optionalText(read->value(7));
+        s.smtpAddress = optionalText(read->value(8));
+        s.homeServer = optionalText(read->value(9));
+        return s;
     }
 
-    void endSubscriber() {
-        commit();
-        for (const char *record : {"begin", "created", "finished"})
-            journal->writeLine(record);
+    // The extension must be the subscriber's alone in the dialing domain.
+    bool extensionShared(const Subscriber &s) {
+        sqlite::StatementUse count = server::statement(
+            db(), "SELECT count(*) FROM (SELECT 1 FROM vw_DTMFAccessID_DialingDomain "
+                  "WHERE DTMFAccessID = ? LIMIT 2)");
+        count->bind(1, text(s.extension));
+        return count->step() && count->integer(0) >= 2;
     }
 
-    /// Issues one request; false when its outcome differs from the program's.
-    bool issue(const Request &r, const std::string &sql) {
-        lastError.clear();
-        try {
-            beginIfNeeded();
-            bool same = true;
-            switch (r.kind) {
-            case Request::Kind::Query:
-                same = query(r, sql);
-                break;
-            case Request::Kind::Update:
-            case Request::Kind::Insert:
-                server::statement(connection.get(), sql)->bindAll(ids.map(r.values)).run();
-                break;
-            case Request::Kind::Procedure:
-                same = procedure(r);
-                break;
-            }
-            return same && !r.failed;
-        } catch (const Error &e) {
-            lastError = e.description();
-            return r.failed;
+    void saveAlternateExtensions(Subscriber &s) {
+        sqlite::StatementUse alternates = server::statement(
+            db(), "SELECT DTMFAccessID FROM vw_DTMFAccessID WHERE ParentObjectID = ? "
+                  "and IsPrimaryID = 0");
+        alternates->bind(1, text(s.objectId));
+        while (alternates->step()) {
+            if (!alternates->isNull(0))
+                s.alternateExtensions.push_back(alternates->text(0));
         }
     }
 
-    bool query(const Request &r, const std::string &sql) {
-        sqlite::StatementUse use = server::statement(connection.get(), sql);
-        sqlite::Statement &stmt = *use;
-        stmt.bindAll(ids.map(r.values));
-        const int columns = stmt.columnCount();
-        std::size_t row = 0;
-        for (; stmt.step(); ++row) {
-            const bool seen = row < r.rows.size();
-            for (int c = 0; c < columns; ++c) {
-                DbValue v = stmt.value(c);
-                const auto col = static_cast<std::size_t>(c);
-                if (seen && col < r.rows[row].size())
-                    ids.learn(r.rows[row][col], v);
-            }
-        }
-        return row == r.rows.size();
-    }
+    // --- the journal -----------------------------------------------------------------------------
 
-    bool procedure(const Request &r) {
-        std::vector<DbParam> args = r.args;
-        for (DbParam &a : args)
-            a.value = ids.map(a.value);
-        std::optional<DbRowSet> rows =
-            sqlite::callServerProcedure(connection.get(), r.text, args, context);
-        if (rows.has_value() != r.hasRows)
-            return false;
-        if (!rows)
+    bool record(const std::string &line) {
+        if (journal->writeLine(line))
             return true;
-        for (std::size_t i = 0; i < rows->rows.size() && i < r.rows.size(); ++i) {
-            for (std::size_t c = 0; c < rows->rows[i].size() && c < r.rows[i].size(); ++c)
-                ids.learn(r.rows[i][c], rows->rows[i][c]);
-        }
-        return rows->rows.size() == r.rows.size();
+        throw std::runtime_error("the floor's journal cannot be written");
     }
 
+    void recordBegin(const Subscriber &s, const std::string &ticket) {
+        std::string line = "begin\t" + s.objectId + "\t" + s.callHandlerId + "\t" + s.alias + "\t" +
+                           s.displayName + "\t" + s.firstName + "\t" + s.lastName + "\t" +
+                           s.extension + "\t" + s.directoryId + "\t" + plan.templateAlias + "\t" +
+                           ticket;
+        for (const std::string &extension : s.alternateExtensions)
+            line += "\t" + extension;
+        record(line);
+    }
+
+    // --- files and mailbox -----------------------------------------------------------------------
+
+    // As the program finds a recording: below the stream folder, else at the path itself; never
+    // outside the recordings folder.
+    void deleteRecording(const std::string &streamPath) {
+        std::string path = streamFilesRoot + streamPath;
+        if (!files->fileExists(path)) {
+            path = streamPath;
+            if (!files->fileExists(path))
+                return;
+        }
+        if (!files->liesInside(path, recordingsRoot))
+            return;
+        try {
+            files->deleteFile(path, true);
+        } catch (const Error &e) {
+            failed("deleting " + path, e);
+        }
+    }
+
+    std::vector<std::string> greetings(const Subscriber &s) {
+        std::vector<std::string> paths;
+        sqlite::StatementUse read =
+            server::statement(db(), "SELECT StreamPath FROM MessagingRule WHERE ParentObjectID = ? "
+                                    "AND StreamPath IS NOT NULL");
+        read->bind(1, text(s.callHandlerId));
+        while (read->step())
+            paths.push_back(read->text(0));
+        return paths;
+    }
+
+    void emptyMailbox(const Subscriber &s) {
+        if (!s.smtpAddress || !host->mail)
+            return;
+        try {
+            std::unique_ptr<IMailSession> session = host->mail->createSession();
+            if (!session)
+                return;
+            session->logon("", "", false, s.homeServer.value_or("") + "\n" + *s.smtpAddress);
+            if (equalsIgnoreCase(session->currentUser(), "unknown"))
+                return;
+            for (int number : kMailFolders) {
+                std::unique_ptr<IMailFolder> folder = session->defaultFolder(number);
+                while (std::optional<std::string> message = folder->firstMessage())
+                    folder->deleteMessage(*message);
+            }
+        } catch (const Error &) {
+            // A mailbox that does not resolve or cannot be emptied fails in the program too.
+        }
+    }
+
+    // --- the database ----------------------------------------------------------------------------
+
+    std::optional<DbRowSet> call(const std::string &name, const std::vector<DbParam> &args) {
+        return sqlite::callServerProcedure(db(), name, args, context);
+    }
+
+    void run(const char *sql, const std::vector<DbValue> &values) {
+        server::statement(db(), sql)->bindAll(values).run();
+    }
+
+    // The synchroniser's answer to a ticket: true once it has answered (the ticket is then
+    // deleted in the next transaction).
+    bool answered(const std::string &ticket) {
+        sqlite::StatementUse read =
+            server::statement(db(), "SELECT result FROM vw_DirectorySyncTicket WHERE Ticket = ?");
+        read->bind(1, text(ticket));
+        return read->step() && !read->isNull(0);
+    }
+
+    void deleteAnsweredTickets() {
+        for (const std::string &ticket : answeredTickets)
+            call("sp_DeleteDirectorySyncTicket", {param("@Ticket", DbParamType::Guid, ticket)});
+        answeredTickets.clear();
+    }
+
+    // Each of the two transactions commits what it could do: a step the server refuses is
+    // refused alone, as in the program.
+    template <class Step> void step(const std::string &what, Step &&work) {
+        try {
+            work();
+        } catch (const Error &e) {
+            failed(what, e);
+        }
+    }
+
+    void removal(const Subscriber &s, const std::vector<std::string> &greetingPaths,
+                 const std::string &ticket) {
+        server::exec(db(), "BEGIN IMMEDIATE");
+        step("deleting answered tickets", [&] { deleteAnsweredTickets(); });
+        if (s.voiceName)
+            step("clearing the voice name", [&] {
+                run("UPDATE Subscriber SET StreamPath = NULL WHERE SubscriberObjectID = ?",
+                    {s.objectId});
+            });
+        if (!greetingPaths.empty())
+            step("clearing the greetings", [&] {
+                run("UPDATE MessagingRule SET StreamPath = NULL WHERE ParentObjectID = ? "
+                    "AND StreamPath IS NOT NULL",
+                    {s.callHandlerId});
+            });
+        bool removed = false;
+        step("sp_DeleteSubscriber", [&] {
+            call("sp_DeleteSubscriber",
+                 {param("@SubscriberObjectID", DbParamType::Guid, s.objectId),
+                  param("@DirectorySync", DbParamType::Integer, 1),
+                  param("@ForceRemove", DbParamType::Integer, 0),
+                  param("@DirectorySyncTicket", DbParamType::Guid, ticket)});
+            removed = true;
+        });
+        server::exec(db(), "COMMIT");
+        if (removed && answered(ticket))
+            answeredTickets.push_back(ticket);
+    }
+
+    void creation(const Subscriber &s, const std::string &ticket) {
+        server::exec(db(), "BEGIN IMMEDIATE");
+        step("deleting answered tickets", [&] { deleteAnsweredTickets(); });
+        std::string newId;
+        std::string newHandlerId;
+        step("sp_CreateSubscriber", [&] {
+            std::optional<DbRowSet> rows =
+                call("sp_CreateSubscriber",
+                     {param("@Alias", DbParamType::Text, s.alias),
+                      param("@DtmfAccessId", DbParamType::Text, s.extension),
+                      param("@templateAlias", DbParamType::Text, plan.templateAlias),
+                      param("@SubscriberType", DbParamType::Integer, 1),
+                      param("@Undeletable", DbParamType::Integer, 0),
+                      param("@DisplayName", DbParamType::Text, s.displayName),
+                      param("@DirectoryID", DbParamType::Guid, s.directoryId),
+                      param("@Uid", DbParamType::Text, s.alias),
+                      param("@FirstName", DbParamType::Text, s.firstName),
+                      param("@LastName", DbParamType::Text, s.lastName),
+                      param("@DirectorySync", DbParamType::Integer, 0)});
+            if (!rows || rows->rows.size() != 1)
+                return;
+            for (std::size_t c = 0; c < rows->columns.size(); ++c) {
+                const std::string &name = rows->columns[c].name;
+                if (equalsIgnoreCase(name, "SubscriberObjectID"))
+                    newId = server::asText(rows->rows[0][c]);
+                else if (equalsIgnoreCase(name, "CallHandlerObjectID"))
+                    newHandlerId = server::asText(rows->rows[0][c]);
+            }
+        });
+        if (!newId.empty()) {
+            step("writing back the ids", [&] {
+                run("UPDATE Subscriber SET SubscriberObjectID = ?, CallHandlerObjectID = ? "
+                    "WHERE SubscriberObjectID = ?",
+                    {s.objectId, s.callHandlerId, newId});
+            });
+            addBackAlternateExtensions(s);
+            step("moving the references", [&] { moveReferences(s, newId, newHandlerId); });
+        }
+        step("sp_ModifySubscriber", [&] {
+            call("sp_ModifySubscriber",
+                 {param("@SubscriberObjectID", DbParamType::Guid, s.objectId),
+                  param("@DirectorySyncTicket", DbParamType::Guid, ticket),
+                  param("@DirectorySync", DbParamType::Integer, 1)});
+        });
+        server::exec(db(), "COMMIT");
+    }
+
+    // An extension taken meanwhile is not added back, and the others still are.
+    void addBackAlternateExtensions(const Subscriber &s) {
+        int n = 0;
+        for (const std::string &extension : s.alternateExtensions) {
+            ++n;
+            try {
+                run("INSERT INTO DTMFAccessID (ParentObjectID, ParentObjectIDType, DTMFAccessID, "
+                    "DTMFAccessIDType, Alias, IsPrimaryID) VALUES (?, 1, ?, 1, ?, 0)",
+                    {s.objectId, extension, "SYSTEM_DEFINED_ALT_EXT_" + std::to_string(n)});
+            } catch (const Error &) {
+            }
+        }
+    }
+
+    void moveReferences(const Subscriber &s, const std::string &newId,
+                        const std::string &newHandlerId) {
+        run("UPDATE GlobalSubscriber SET SubscriberObjectID = ?, CallHandlerObjectID = ?, "
+            "StreamPath = NULL WHERE SubscriberObjectID = ?",
+            {s.objectId, s.callHandlerId, newId});
+        for (const char *sql : kSubscriberMoves)
+            run(sql, {s.objectId, newId});
+        run("UPDATE CallHandler SET AdministratorObjectID = ?1, RecipientObjectID = ?1, "
+            "CallHandlerObjectID = ?2, IsPrimary = 1 WHERE CallHandlerObjectID = ?3",
+            {s.objectId, s.callHandlerId, newHandlerId});
+        for (const char *sql : kCallHandlerMoves)
+            run(sql, {s.callHandlerId, newHandlerId});
+    }
+
+    // --- a subscriber and the run ----------------------------------------------------------------
+
+    /// False when the subscriber was skipped.
+    bool reset(const std::string &objectId) {
+        std::optional<Subscriber> found = capture(objectId);
+        if (!found || extensionShared(*found))
+            return false;
+        Subscriber &s = *found;
+        if (plan.preserveAlternateExtensions)
+            saveAlternateExtensions(s);
+        const std::string removalTicket = host->guids->newGuid();
+        const std::string creationTicket = host->guids->newGuid();
+        recordBegin(s, removalTicket);
+
+        // The description's order: the recordings and the mailbox go before the subscriber.
+        if (s.voiceName)
+            deleteRecording(*s.voiceName);
+        const std::vector<std::string> greetingPaths = greetings(s);
+        for (const std::string &path : greetingPaths)
+            deleteRecording(path);
+        emptyMailbox(s);
+
+        removal(s, greetingPaths, removalTicket);
+        creation(s, creationTicket);
+        sqlite::syncCommits(db());
+        if (answered(creationTicket))
+            answeredTickets.push_back(creationTicket);
+        record("end\t" + s.objectId);
+        return true;
+    }
+
+    void resetNext() {
+        while (next < plan.objectIds.size()) {
+            if (reset(plan.objectIds[next++])) {
+                ++resetCount;
+                return;
+            }
+            ++skippedCount;
+        }
+    }
+
+    void endRun() {
+        while (next < plan.objectIds.size())
+            resetNext();
+        // The program asks for it at the end of every run it was not stopped in.
+        server::exec(db(), "BEGIN IMMEDIATE");
+        step("deleting answered tickets", [&] { deleteAnsweredTickets(); });
+        step("sp_SqlDirectorySync", [&] {
+            call("sp_SqlDirectorySync", {param("@SyncDistributionList", DbParamType::Integer, 1)});
+        });
+        server::exec(db(), "COMMIT");
+        sqlite::syncCommits(db());
+        record("lists synchronised");
+    }
+
+    std::unique_ptr<Host> host;
     sim::SimSettings settings;
-    SequenceGuids guids;
+    SequenceGuids serverGuids;
     sqlite::ServerContext context;
     server::Connection connection;
-    IdMap ids;
-    std::string lastError;
     std::shared_ptr<FileSyncCounts> journalCounts;
-    SyncCountingFiles files;
+    std::unique_ptr<IFileSystem> files;
     std::unique_ptr<ITextFileWriter> journal;
-    bool inTransaction = false;
+    std::string recordingsRoot;
+    std::string streamFilesRoot;
+
+    FloorPlan plan;
+    std::size_t next = 0;
+    int resetCount = 0;
+    int skippedCount = 0;
+    std::vector<std::string> answeredTickets;
+    int failures = 0;
+    std::string firstFailure;
 };
 
 Floor::Floor(const std::string &hostFolder, std::uint64_t serverGuidSeed)
@@ -234,18 +436,25 @@ Floor::Floor(const std::string &hostFolder, std::uint64_t serverGuidSeed)
 
 Floor::~Floor() = default;
 
-void Floor::endSubscriber() {
+void Floor::plan(FloorPlan plan) {
+    m_impl->plan = std::move(plan);
+    m_impl->next = 0;
+}
+
+void Floor::resetNext() {
     if (!active)
         return;
     Stopwatch watch;
-    m_impl->endSubscriber();
+    m_impl->resetNext();
     m_spent.wallMs += watch.ms();
     m_spent.cpuMs += watch.cpuMs();
 }
 
 void Floor::endRun() {
+    if (!active)
+        return;
     Stopwatch watch;
-    m_impl->commit();
+    m_impl->endRun();
     m_spent.wallMs += watch.ms();
     m_spent.cpuMs += watch.cpuMs();
 }
@@ -254,140 +463,20 @@ long Floor::journalSyncs() const {
     return m_impl->journalCounts->syncs;
 }
 
-void Floor::issue(const Request &request) {
-    if (!active)
-        return;
-    const std::string sql = statementText(request);
-    Stopwatch watch;
-    const bool same = m_impl->issue(request, sql);
-    m_spent.wallMs += watch.ms();
-    m_spent.cpuMs += watch.cpuMs();
-    if (!same && m_mismatches++ == 0) {
-        m_firstMismatch = std::string(kindName(request.kind)) + " " + request.text + " (request " +
-                          std::to_string(m_requests) + "): " +
-                          (request.failed              ? "it failed in the program's run, not here"
-                           : m_impl->lastError.empty() ? std::string("other rows came back")
-                                                       : "here it failed: " + m_impl->lastError);
-    }
-    ++m_requests;
+int Floor::subscribersReset() const {
+    return m_impl->resetCount;
 }
 
-namespace {
+int Floor::subscribersSkipped() const {
+    return m_impl->skippedCount;
+}
 
-// An operator's query (queryWithin), the transaction calls and the write probe pass on
-// unmirrored: they are no part of a reset's requests.
-class MirroredConnection : public ForwardingConnection {
-public:
-    MirroredConnection(std::unique_ptr<IDbConnection> connection, std::shared_ptr<Floor> floor)
-        : ForwardingConnection(std::move(connection))
-        , m_floor(std::move(floor)) {}
+int Floor::failures() const {
+    return m_impl->failures;
+}
 
-    DbRowSet query(const std::string &sql, const std::vector<DbValue> &params,
-                   bool readOnly) override {
-        if (!m_floor->active)
-            return inner().query(sql, params, readOnly);
-        Request r = request(Request::Kind::Query, sql);
-        r.values = params;
-        return mirror(r, [&] { return inner().query(sql, params, readOnly); });
-    }
-
-    void updateRow(const std::string &target, const std::vector<std::string> &keyColumns,
-                   const std::vector<DbValue> &keyValues, const std::vector<std::string> &columns,
-                   const std::vector<DbValue> &values) override {
-        if (!m_floor->active)
-            return inner().updateRow(target, keyColumns, keyValues, columns, values);
-        Request r = request(Request::Kind::Update, target);
-        r.columns = columns;
-        r.columns.insert(r.columns.end(), keyColumns.begin(), keyColumns.end());
-        r.values = values;
-        r.values.insert(r.values.end(), keyValues.begin(), keyValues.end());
-        r.keyCount = keyColumns.size();
-        mirror(r, [&] {
-            inner().updateRow(target, keyColumns, keyValues, columns, values);
-            return 0;
-        });
-    }
-
-    std::optional<std::vector<DbValue>>
-    insertRow(const std::string &target, const std::vector<std::string> &columns,
-              const std::vector<DbValue> &values,
-              const std::vector<std::string> &readBack) override {
-        if (!m_floor->active)
-            return inner().insertRow(target, columns, values, readBack);
-        Request r = request(Request::Kind::Insert, target);
-        r.columns = columns;
-        r.values = values;
-        return mirror(r, [&] { return inner().insertRow(target, columns, values, readBack); });
-    }
-
-    std::optional<DbRowSet> callProcedure(const std::string &name,
-                                          const std::vector<DbParam> &args) override {
-        if (!m_floor->active)
-            return inner().callProcedure(name, args);
-        Request r = request(Request::Kind::Procedure, name);
-        r.args = args;
-        return mirror(r, [&] { return inner().callProcedure(name, args); });
-    }
-
-private:
-    static Request request(Request::Kind kind, const std::string &text) {
-        Request r;
-        r.kind = kind;
-        r.text = text;
-        return r;
-    }
-
-    // Runs the program's request, then the floor's with what the program's gave.
-    template <class Run> auto mirror(Request &r, Run &&run) -> decltype(run()) {
-        try {
-            auto result = run();
-            note(r, result);
-            m_floor->issue(r);
-            return result;
-        } catch (...) {
-            r.failed = true;
-            m_floor->issue(r);
-            throw;
-        }
-    }
-
-    static void note(Request &r, const DbRowSet &rows) {
-        r.hasRows = true;
-        for (const DbColumn &c : rows.columns) {
-            if (c.hidden)
-                r.columns.push_back(c.name);
-        }
-        r.rows = rows.rows;
-    }
-    static void note(Request &r, const std::optional<DbRowSet> &rows) {
-        if (rows) {
-            r.hasRows = true;
-            r.rows = rows->rows;
-        }
-    }
-    template <class Other> static void note(Request &, const Other &) {}
-
-    std::shared_ptr<Floor> m_floor;
-};
-
-class MirroredDatabase : public ForwardingDatabase {
-public:
-    MirroredDatabase(std::unique_ptr<IDatabase> database, std::shared_ptr<Floor> floor)
-        : ForwardingDatabase(std::move(database))
-        , m_floor(std::move(floor)) {}
-    std::unique_ptr<IDbConnection> connect(const std::string &connectionText) override {
-        return std::make_unique<MirroredConnection>(inner().connect(connectionText), m_floor);
-    }
-
-private:
-    std::shared_ptr<Floor> m_floor;
-};
-
-} // namespace
-
-std::unique_ptr<IDatabase> mirroredDatabase(std::unique_ptr<IDatabase> inner,
-                                            std::shared_ptr<Floor> floor) {
-    return std::make_unique<MirroredDatabase>(std::move(inner), std::move(floor));
+const std::string &Floor::firstFailure() const {
+    return m_impl->firstFailure;
 }
 
 } // namespace zeph::bench

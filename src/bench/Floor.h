@@ -1,90 +1,73 @@
 #pragma once
-// The floor that SQLite itself sets for a reset run: the minimal work of a reset. Every request
-// the program makes of the database during the run is issued again, the moment it returns,
-// straight to SQLite on a copy of the host's database as it was before the run, with no program
-// logic around it: each statement prepared once and kept, each query bound and read to its end,
-// each row change one UPDATE or INSERT, each stored procedure as the server runs it, and one
-// durable transaction per subscriber, plus the syncs of the three journal records a recovery
-// needs (the entry's beginning, the creation, the end).
+// The floor of a reset run: the least work a correct reset of the same subscribers needs, done
+// on a copy of the host as it was before the run, written on its own and not as a replay of
+// the program's requests. It reads each subscriber with one keyed query, checks it as the
+// program does, saves its alternate extensions, deletes its recordings and empties its mailbox
+// through the host's own interfaces, and changes the database in two transactions: the removal
+// (with its recordings' paths cleared), then the creation, the old ids written back, the
+// alternate extensions added back, the references moved in one statement a table, and the
+// re-synchronisation. The server's stored procedures are the same and the database connection
+// is set as the program's (Database layer settings). Three disk syncs a subscriber: a journal
+// record before its first change, the database's write-ahead log after its second transaction,
+// and a journal record that closes it. The run ends with the distribution lists' synchronisation.
 //
-// Issuing each request right after the program's own puts both under the same conditions on a
-// shared machine (a busy disk slows both alike); the floor's time is kept apart and taken off
-// the program's.
+// The program's run calls it after each subscriber it finished, so that both meet the disk of
+// the same moment; the floor's time is kept apart and taken off the program's.
 
 #include "Measure.h"
-#include "platform/Database.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace zeph::bench {
 
-/// One request the program made, with what it got back.
-struct Request {
-    enum class Kind { Query, Update, Insert, Procedure };
-    Kind kind = Kind::Query;
-    /// The query text, the table or view saved to, or the procedure's name.
-    std::string text;
-    /// Query: its values. Update: the new values, then the key values. Insert: the values.
-    std::vector<DbValue> values;
-    /// Query: the key columns the backend read beside the selected ones. Update: the changed
-    /// columns, then the key columns. Insert: the columns.
-    std::vector<std::string> columns;
-    std::size_t keyCount = 0;
-    std::vector<DbParam> args;
-    /// The rows that came back (query, procedure); none for a procedure without a result.
-    bool hasRows = false;
-    std::vector<std::vector<DbValue>> rows;
-    /// The request failed in the program's run.
-    bool failed = false;
+/// What a floor run is to reset, as the program's run is given it.
+struct FloorPlan {
+    /// The subscribers' object ids, in the order of the grid's ticked rows.
+    std::vector<std::string> objectIds;
+    std::string templateAlias;
+    bool preserveAlternateExtensions = true;
 };
 
 class Floor {
 public:
-    /// Opens the database of `hostFolder`, a copy of the program's host made before the run.
-    /// Stored procedures draw their ids from a sequence seeded with `serverGuidSeed`, as the
-    /// program's do; ids the database makes up itself are carried over from what comes back.
+    /// Opens `hostFolder`, a copy of the program's host made before the run. Stored procedures
+    /// draw their ids from a sequence seeded with `serverGuidSeed`, as the program's do.
     Floor(const std::string &hostFolder, std::uint64_t serverGuidSeed);
     ~Floor();
     Floor(const Floor &) = delete;
     Floor &operator=(const Floor &) = delete;
 
-    /// Requests are issued only while active.
+    /// The subscribers to reset; taken from the start again.
+    void plan(FloorPlan plan);
+
+    /// Work is done only while active.
     bool active = false;
 
-    /// Issues a request the program has just made.
-    void issue(const Request &request);
-    /// The program finished a subscriber: its transaction commits and the journal's records
-    /// are synced.
-    void endSubscriber();
-    /// The program's run ended: what is still in the floor's transaction (a subscriber the
-    /// program skipped) commits.
+    /// The program finished a subscriber: the floor resets its next one (passing over those its
+    /// checks skip, as the program's do).
+    void resetNext();
+    /// The program's run ended: the floor resets the subscribers it has left and ends its run.
     void endRun();
-    /// The disk syncs of the floor's journal records so far (its database's are counted by
-    /// the folder of its host).
-    long journalSyncs() const;
 
-    /// Time spent issuing requests.
+    /// The disk syncs of the floor's journal so far (its database's are counted by the folder of
+    /// its host).
+    long journalSyncs() const;
+    /// Time spent working.
     const Timing &spent() const { return m_spent; }
-    std::size_t requests() const { return m_requests; }
-    /// Requests whose outcome differed from the program's (row count, failure): the floor did
-    /// not repeat the program's work exactly.
-    std::size_t mismatches() const { return m_mismatches; }
-    const std::string &firstMismatch() const { return m_firstMismatch; }
+    int subscribersReset() const;
+    int subscribersSkipped() const;
+    /// Steps the server refused (a procedure that failed, a statement that failed); the first's
+    /// description. A floor that failed where the program did not did other work than it.
+    int failures() const;
+    const std::string &firstFailure() const;
 
 private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
     Timing m_spent;
-    std::size_t m_requests = 0;
-    std::size_t m_mismatches = 0;
-    std::string m_firstMismatch;
 };
-
-/// A layer over the host's database that passes every request of the program to the floor
-/// (while it is active) after it has run.
-std::unique_ptr<IDatabase> mirroredDatabase(std::unique_ptr<IDatabase> inner,
-                                            std::shared_ptr<Floor> floor);
 
 } // namespace zeph::bench
