@@ -423,11 +423,23 @@ void Recordset::Update() {
     if (m_edit == adEditNone)
         return;
     requireUpdatable();
+    save(*m_connection);
+}
+
+void Recordset::Update(Connection &through) {
+    requireOpen();
+    if (m_edit == adEditNone)
+        return;
+    requireUpdatable();
+    save(*through.handle());
+}
+
+void Recordset::save(IDbConnection &connection) {
     try {
         if (m_edit == adEditAdd)
-            commitNewRow();
+            commitNewRow(connection);
         else
-            commitChanges();
+            commitChanges(connection);
     } catch (...) {
         // A failed save must not stay pending: the next move would try it again and again.
         CancelUpdate();
@@ -446,7 +458,7 @@ void Recordset::changedColumns(std::vector<std::string> &names,
     }
 }
 
-void Recordset::commitChanges() {
+void Recordset::commitChanges(IDbConnection &connection) {
     std::vector<std::string> names;
     std::vector<DbValue> values;
     changedColumns(names, values);
@@ -460,7 +472,7 @@ void Recordset::commitChanges() {
         keyNames.push_back(m_columns[k].name);
         keyValues.push_back(stored[k]);
     }
-    m_connection->updateRow(m_target, keyNames, keyValues, names, values);
+    connection.updateRow(m_target, keyNames, keyValues, names, values);
     // Only the changed values replace the row's own: a row of a table held for the whole
     // program is not made anew, so its other values stay where they were allocated.
     for (std::size_t c = 0; c < m_columns.size(); ++c) {
@@ -469,14 +481,14 @@ void Recordset::commitChanges() {
     }
 }
 
-void Recordset::commitNewRow() {
+void Recordset::commitNewRow(IDbConnection &connection) {
     std::vector<std::string> names;
     std::vector<DbValue> values;
     changedColumns(names, values);
     std::vector<std::string> all;
     for (const auto &c : m_columns)
         all.push_back(c.name);
-    auto stored = m_connection->insertRow(m_target, names, values, all);
+    auto stored = connection.insertRow(m_target, names, values, all);
     if (stored && stored->size() == m_columns.size())
         m_buffer = std::move(*stored); // defaults and generated keys as the server made them
     m_rows.emplace_back(m_columns.size());

@@ -52,6 +52,10 @@ public:
     void RollbackTrans() { handle()->rollbackTransaction(); }
     /// Makes every change committed so far lasting on disk (see IDbConnection::makeDurable).
     void MakeDurable() { handle()->makeDurable(); }
+    /// The database's place is made sure of before the first request after CheckPlaceNext()
+    /// only, not before each (see IDbConnection::checkPlaceWhenAsked).
+    void CheckPlaceWhenAsked() { handle()->checkPlaceWhenAsked(); }
+    void CheckPlaceNext() { handle()->checkPlaceNext(); }
     /// The backend connection; throws (3704) while closed.
     const std::shared_ptr<IDbConnection> &handle() const;
 
@@ -176,6 +180,9 @@ public:
     /// Saves the current row's pending changes (or inserts the new row). When the save fails the
     /// changes are dropped (the row keeps what the server has) and the error is thrown.
     void Update();
+    /// The same through another open connection, so that the change joins what is done there
+    /// (its transaction); the set keeps the saved values as Update does.
+    void Update(Connection &through);
     /// Drops the current row's pending changes.
     void CancelUpdate();
     EditModeEnum EditMode() const { return m_edit; }
@@ -202,8 +209,9 @@ private:
     void findKey(std::size_t column, std::string_view key);
     /// The names and pending values of the columns changed in the edit buffer.
     void changedColumns(std::vector<std::string> &names, std::vector<DbValue> &values) const;
-    void commitChanges();
-    void commitNewRow();
+    void save(IDbConnection &connection);
+    void commitChanges(IDbConnection &connection);
+    void commitNewRow(IDbConnection &connection);
     void storeRow(std::size_t row, std::vector<DbValue> values);
     void storeValue(std::size_t row, std::size_t col, DbValue value);
     void reset();

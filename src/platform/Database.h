@@ -104,6 +104,12 @@ public:
     /// a power loss after this returns loses none. A backend whose every commit is lasting
     /// does nothing (the default). Throws Error when they could not be made so.
     virtual void makeDurable() {}
+    /// Where the backend makes sure before a request that the database is still the one it
+    /// opened (a file not moved, removed or replaced since), it does so from now on only before
+    /// the first request after checkPlaceNext(): a run asks once a subscriber, not once a
+    /// request. A backend that needs no such check ignores both (the default).
+    virtual void checkPlaceWhenAsked() {}
+    virtual void checkPlaceNext() {}
     /// Proves that this connection may change the database: makes a change and takes it back,
     /// so that nothing is left of it. Throws Error (why not) when it may not.
     virtual void proveWritable() = 0;

@@ -46,6 +46,8 @@ public:
     void commitTransaction() override { m_inner->commitTransaction(); }
     void rollbackTransaction() override { m_inner->rollbackTransaction(); }
     void makeDurable() override { m_inner->makeDurable(); }
+    void checkPlaceWhenAsked() override { m_inner->checkPlaceWhenAsked(); }
+    void checkPlaceNext() override { m_inner->checkPlaceNext(); }
     void proveWritable() override { m_inner->proveWritable(); }
     void proveRights(const std::vector<DbRight> &rights) override { m_inner->proveRights(rights); }
 

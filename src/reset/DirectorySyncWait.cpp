@@ -24,13 +24,41 @@ void pauseBeforePoll(Host &host) {
 
 } // namespace
 
-bool WaitForSyncToFinished(Host &host, const std::string &connectionText, Logging &log,
-                           const std::string &ticket, const db::Connection *connection) {
-    const bool shared = connection && connection->IsOpen();
-    std::function<void(const std::string &)> show = [&host](const std::string &text) {
+namespace {
+
+std::function<void(const std::string &)> shownIn(Host &host) {
+    return [&host](const std::string &text) {
         if (host.ui)
             host.ui->messageBox(text, MsgButtons::OK);
     };
+}
+
+void deleteTicket(Host &host, const std::string &connectionText, const DbValue &ticket,
+                  const db::Connection *connection) {
+    db::Command command(*host.database);
+    if (connection && connection->IsOpen())
+        command.ActiveConnection(*connection);
+    else
+        command.ActiveConnection(connectionText);
+    command.CommandType(db::adCmdStoredProc);
+    command.CommandText("sp_DeleteDirectorySyncTicket");
+    command.AppendParameter("@Ticket", db::adGUID, ticket);
+    command.Execute();
+}
+
+} // namespace
+
+void DeleteDirectorySyncTicket(Host &host, const std::string &connectionText,
+                               const std::string &ticket, const db::Connection *connection) {
+    trap(kSyncWaitWhere, shownIn(host),
+         [&] { deleteTicket(host, connectionText, DbValue(ticket), connection); });
+}
+
+bool WaitForSyncToFinished(Host &host, const std::string &connectionText, Logging &log,
+                           const std::string &ticket, const db::Connection *connection,
+                           std::vector<std::string> *answered) {
+    const bool shared = connection && connection->IsOpen();
+    std::function<void(const std::string &)> show = shownIn(host);
     auto attempt = [&](auto &&step) { return trap(kSyncWaitWhere, show, step); };
 
     db::Recordset rs(*host.database);
@@ -60,15 +88,10 @@ bool WaitForSyncToFinished(Host &host, const std::string &connectionText, Loggin
     bool succeeded = false;
     attempt([&] { succeeded = rs["result"].Long() == 0; });
     attempt([&] {
-        db::Command command(*host.database);
-        if (shared)
-            command.ActiveConnection(*connection);
+        if (answered)
+            answered->push_back(rs["Ticket"].Text());
         else
-            command.ActiveConnection(connectionText);
-        command.CommandType(db::adCmdStoredProc);
-        command.CommandText("sp_DeleteDirectorySyncTicket");
-        command.AppendParameter("@Ticket", db::adGUID, rs["Ticket"].Value());
-        command.Execute();
+            deleteTicket(host, connectionText, rs["Ticket"].Value(), connection);
     });
     try {
         rs.Close();

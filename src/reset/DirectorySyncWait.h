@@ -6,6 +6,7 @@
 #include "platform/Host.h"
 
 #include <string>
+#include <vector>
 
 namespace zeph {
 
@@ -21,9 +22,16 @@ inline constexpr int kSyncPauseSliceMs = 100;
 /// after kSyncPolls looks without one, the time-out line goes to the run log and the row stays.
 /// Each unexpected failure is shown in a message box (the wait stands still until it is
 /// closed) and the wait goes on. Goes through `connection` when it is given and open, else
-/// through connections of its own made from `connectionText`.
+/// through connections of its own made from `connectionText`. With `answered`, a ticket with a
+/// result is added to it instead, for the caller to delete with its next change.
 bool WaitForSyncToFinished(Host &host, const std::string &connectionText, Logging &log,
-                           const std::string &ticket, const db::Connection *connection = nullptr);
+                           const std::string &ticket, const db::Connection *connection = nullptr,
+                           std::vector<std::string> *answered = nullptr);
+
+/// Removes an answered ticket through sp_DeleteDirectorySyncTicket, on `connection` when it is
+/// given and open; a failure is shown as the wait shows its own.
+void DeleteDirectorySyncTicket(Host &host, const std::string &connectionText,
+                               const std::string &ticket, const db::Connection *connection);
 
 /// The line written when no result came in time (it is not counted as an error).
 extern const char *const kSyncTimeoutLine;

@@ -251,6 +251,8 @@ void ReCreateSubscriber(ResetRun &run) {
         ForeseeCreation(run, run.request.templateAlias);
         return;
     }
+    // The creation opens the transaction that the directory's request commits.
+    run.beginChanges();
     db::Command command(*run.host.database);
     prepareCommand(run, command);
     run.line("    Adding subscriber back to SQL with new template settings");
@@ -282,13 +284,21 @@ void ReCreateSubscriber(ResetRun &run) {
         run.ids.newSubscriberId =
             run.read<std::string>([&] { return rs["SubscriberObjectID"].Text(); });
         run.line("    User created in SQL");
-        // Recorded before the old ids go back: a recovery must know which ids to move. The
-        // re-synchronisation's ticket is made now, so that its record shares this one's sync.
-        run.announcedCreationTicket.clear();
-        run.attempt([&] { run.announcedCreationTicket = CreateNewGuid(*run.host.guids); });
-        run.journalRecord([&](RecoveryJournal &journal, std::string &problem) {
-            return journal.created(run.ids, run.announcedCreationTicket, problem);
-        });
+        if (run.changesOpen()) {
+            // The old ids go back in the creation's own transaction: no subscriber is ever
+            // found with the new ids, and the journal is told of them once they are committed.
+            run.creationUnrecorded = true;
+        } else {
+            // Each change its own: recorded before the old ids go back, since a recovery must
+            // know which ids to move. The re-synchronisation's ticket, unless the entry's
+            // beginning announced it, is made now, so that its record shares this one's sync.
+            if (run.announcedCreationTicket.empty())
+                run.attempt([&] { run.announcedCreationTicket = CreateNewGuid(*run.host.guids); });
+            const std::string ticket = run.announcedCreationTicket;
+            run.journalRecord([&](RecoveryJournal &journal, std::string &problem) {
+                return journal.created(run.ids, ticket, problem);
+            });
+        }
         writeBackIdentity(run);
     }
     run.closeQuery();
@@ -296,6 +306,7 @@ void ReCreateSubscriber(ResetRun &run) {
 }
 
 void WriteBackIdentity(ResetRun &run) {
+    run.beginChanges(); // with the rest of the creation's steps
     run.line("    Giving the re-created subscriber its old ObjectID values");
     run.openQuery("SELECT * FROM Subscriber WHERE SubscriberObjectID=?",
                   {DbValue(run.ids.newSubscriberId)}, db::adLockOptimistic);
@@ -398,8 +409,18 @@ void ResynchronizeSubscriber(ResetRun &run) {
         command.AppendParameter("@DirectorySync", db::adInteger, 1);
     });
     run.attempt([&] { command.Execute(); });
+    // The directory sees the subscriber once it is committed; the request commits everything
+    // since the creation.
+    if (run.commitChanges() && run.creationUnrecorded)
+        run.journalRecord([&](RecoveryJournal &journal, std::string &problem) {
+            return journal.created(run.ids, std::string(), problem, false);
+        });
+    run.creationUnrecorded = false;
     run.line("    Subscriber synch with directory started.");
-    if (WaitForSyncToFinished(run.host, run.connectionText(), run.log, ticket, &run.connection))
+    // The answered ticket is deleted with the run's next change.
+    std::vector<std::string> *answered = run.connection.IsOpen() ? &run.ticketsToDelete : nullptr;
+    if (WaitForSyncToFinished(run.host, run.connectionText(), run.log, ticket, &run.connection,
+                              answered))
         run.line("    Directory sync complete for creation");
     else
         run.line("(error) Syncronization process failed during subscriber create. Check the "

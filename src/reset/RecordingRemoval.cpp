@@ -42,14 +42,21 @@ bool deleteRecording(ResetRun &run, const std::string &path) {
     return true;
 }
 
-// Clears the current row's StreamPath of a record set and saves the row.
+// Clears the current row's StreamPath of a record set and saves the row through the run's
+// connection, in its transaction (the set may be a cached table, whose own connection would
+// be another writer).
 void clearStreamPath(ResetRun &run, db::Recordset &rs, const std::string &owner) {
     if (run.dryRun) {
         run.line(dryRunLine("clear the StreamPath of the " + owner));
         return;
     }
     if (run.attempt([&] { rs["StreamPath"] = db::Null; }))
-        run.attempt([&] { rs.Update(); });
+        run.attempt([&] {
+            if (run.connection.IsOpen())
+                rs.Update(run.connection);
+            else
+                rs.Update();
+        });
 }
 
 // Deletes the greeting recordings of the query set's rows (the messaging rules of the

@@ -460,6 +460,8 @@ RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::
                 ++begun;
                 const JournalEntry &entry = *planned.entry;
                 run.journal->resume(entry.number);
+                if (run.connection.IsOpen())
+                    run.attempt([&] { run.connection.CheckPlaceNext(); });
                 const RecoveryPlanEntry now = checkedAgain(run, planned);
                 if (now.action != RecoveryAction::Finish) {
                     closeOrHold(run, now, summary);

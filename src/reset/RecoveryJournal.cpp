@@ -457,6 +457,7 @@ bool RecoveryJournal::append(std::vector<std::string> fields, std::string &probl
         if (!(synced ? m_writer->writeLine(line) : m_writer->writeLineUnsynced(line)))
             throw Error(errnum::kInternal, "the record could not be written");
         m_size += line.size() + kLineEnd;
+        m_unsynced = !synced;
         return true;
     } catch (const Error &e) {
         problem = m_files.nativePath(m_path) + ": " + e.description();
@@ -468,7 +469,8 @@ bool RecoveryJournal::append(std::vector<std::string> fields, std::string &probl
 }
 
 bool RecoveryJournal::begin(const SubscriberSnapshot &s, const std::string &templateAlias,
-                            const std::string &removalTicket, std::string &problem) {
+                            const std::string &removalTicket, const std::string &creationTicket,
+                            std::string &problem) {
     const int number = m_lastEntry + 1;
     std::vector<std::string> fields = {"begin",       std::to_string(number), s.ObjectID,
                                        s.Alias,       s.CallHandlerObjectID,  s.FirstName,
@@ -478,13 +480,41 @@ bool RecoveryJournal::begin(const SubscriberSnapshot &s, const std::string &temp
         std::min<int>(s.AlternateExtensionCount, static_cast<int>(s.AlternateExtensions.size()));
     fields.insert(fields.end(), s.AlternateExtensions.begin(),
                   s.AlternateExtensions.begin() + saved);
-    // With the ticket known already, both records reach the disk with one sync: the ticket is
-    // on disk before the removal as before, and a ticket never asked for is found absent.
-    if (!append(std::move(fields), problem, removalTicket.empty()))
+    // With the tickets known already, every record reaches the disk with one sync: each ticket
+    // is on disk before its step as before, and a ticket never asked for is found absent.
+    if (!append(std::move(fields), problem, false))
         return false;
     m_lastEntry = m_entry = number;
     m_open.insert(number);
-    return removalTicket.empty() || this->removalTicket(removalTicket, problem);
+    if (!removalTicket.empty() &&
+        !append({"removal-ticket", std::to_string(m_entry), removalTicket}, problem, false))
+        return false;
+    if (!creationTicket.empty() &&
+        !append({"creation-ticket", std::to_string(m_entry), creationTicket}, problem, false))
+        return false;
+    return syncPending(problem);
+}
+
+bool RecoveryJournal::syncPending(std::string &problem) {
+    if (!m_unsynced)
+        return true;
+    if (m_broken || !m_writer) {
+        problem = "an earlier record could not be written";
+        return false;
+    }
+    try {
+        if (m_writer->sync()) {
+            m_unsynced = false;
+            return true;
+        }
+        problem = m_files.nativePath(m_path) + ": the records could not be made lasting";
+    } catch (const Error &e) {
+        problem = m_files.nativePath(m_path) + ": " + e.description();
+    } catch (const std::exception &e) {
+        problem = m_files.nativePath(m_path) + ": " + e.what();
+    }
+    m_broken = true;
+    return false;
 }
 
 bool RecoveryJournal::removalTicket(const std::string &ticket, std::string &problem) {
@@ -496,9 +526,9 @@ bool RecoveryJournal::cleaning(std::string &problem) {
 }
 
 bool RecoveryJournal::created(const IdentityMap &ids, const std::string &creationTicket,
-                              std::string &problem) {
+                              std::string &problem, bool synced) {
     if (!append({"created", std::to_string(m_entry), ids.newSubscriberId, ids.newCallHandlerId},
-                problem, creationTicket.empty()))
+                problem, synced && creationTicket.empty()))
         return false;
     return creationTicket.empty() || this->creationTicket(creationTicket, problem);
 }
@@ -507,8 +537,8 @@ bool RecoveryJournal::creationTicket(const std::string &ticket, std::string &pro
     return append({"creation-ticket", std::to_string(m_entry), ticket}, problem);
 }
 
-bool RecoveryJournal::finished(std::string &problem) {
-    if (!append({"finished", std::to_string(m_entry)}, problem))
+bool RecoveryJournal::finished(std::string &problem, bool synced) {
+    if (!append({"finished", std::to_string(m_entry)}, problem, synced))
         return false;
     m_open.erase(m_entry);
     return true;

@@ -113,9 +113,15 @@ public:
 
     /// Opens a new entry for the subscriber. False, with the reason, when the record could not
     /// be made sure of: the subscriber must then not be touched.
-    /// With a removal ticket, its record follows at once (both on disk with one sync).
+    /// With a removal and a creation ticket, their records follow at once: all of them, and
+    /// the records written before without a sync of their own, are on disk with one sync.
     bool begin(const SubscriberSnapshot &snapshot, const std::string &templateAlias,
-               const std::string &removalTicket, std::string &problem);
+               const std::string &removalTicket, const std::string &creationTicket,
+               std::string &problem);
+    bool begin(const SubscriberSnapshot &snapshot, const std::string &templateAlias,
+               const std::string &removalTicket, std::string &problem) {
+        return begin(snapshot, templateAlias, removalTicket, std::string(), problem);
+    }
     /// Further records go to an existing entry (recovery).
     void resume(int entryNumber) { m_entry = entryNumber; }
 
@@ -127,9 +133,17 @@ public:
     /// that dies does not lose.
     bool cleaning(std::string &problem);
     /// With a creation ticket, its record follows at once (both on disk with one sync).
-    bool created(const IdentityMap &ids, const std::string &creationTicket, std::string &problem);
+    /// Unsynced, the records reach the disk with the next synced one (see `synced` below).
+    bool created(const IdentityMap &ids, const std::string &creationTicket, std::string &problem,
+                 bool synced = true);
     bool creationTicket(const std::string &ticket, std::string &problem);
-    bool finished(std::string &problem);
+    /// Unsynced, the entry's end reaches the disk with the next entry's beginning, the run's
+    /// end or syncPending(): a record that stands for changes already on disk only saves a
+    /// later recovery from finding the entry finished by itself.
+    bool finished(std::string &problem, bool synced = true);
+    /// Makes the records written without a sync of their own durable. True when there were
+    /// none or they are.
+    bool syncPending(std::string &problem);
     /// The run owes the lists' synchronisation (written before its first change) / has asked
     /// for it or was told to skip it.
     bool listSyncOwed(std::string &problem);
@@ -154,6 +168,8 @@ private:
     /// An existing journal whose last line was cut short is never marked closed.
     bool m_tornTail = false;
     bool m_broken = false;
+    // Records were written since the last sync.
+    bool m_unsynced = false;
     // Records go to an existing journal, not to a new one.
     bool m_resuming = false;
 };

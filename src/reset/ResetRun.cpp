@@ -1,13 +1,14 @@
 #include "ResetRun.h"
 
+#include "DirectorySyncWait.h"
 #include "ReCreation.h"
 
 #include "RecoveryJournal.h"
 #include "app/registry/RegistryAPI.h"
 
 #include <algorithm>
-#include <future>
 #include <system_error>
+#include <utility>
 
 namespace zeph {
 
@@ -26,47 +27,70 @@ ResetRun::ResetRun(Host &hostRef, db::modTarvoDB &tarvoDbRef, Logging &logRef,
     }) {}
 
 void ResetRun::line(const std::string &text) {
+    finishLogSync(); // the log's writer is the syncing thread's until its sync is done
     log.WriteLogLine(text);
     if (!log.LogWriteProblem().empty())
         stop("the run log could not be written (" + log.LogWriteProblem() + ")");
 }
 
 void ResetRun::syncLog() {
+    finishLogSync();
     log.SyncLogFile();
     if (!log.LogWriteProblem().empty())
         stop("the run log could not be written (" + log.LogWriteProblem() + ")");
 }
 
-bool ResetRun::withLogSynced(const std::function<bool()> &write) {
+void ResetRun::startLogSync() {
+    finishLogSync();
     if (!log.HasUnsyncedLines())
-        return write();
-    // Two files' syncs wait for the disk at the same time rather than one after the other;
-    // nothing else touches the log until its sync is done. A machine that cannot start the
-    // thread (no memory or threads left) has them done one after the other.
-    std::future<void> logSynced;
-    try {
-        logSynced = std::async(std::launch::async, [this] { log.SyncLogFile(); });
-    } catch (const std::system_error &) {
-        syncLog();
-        return write();
-    }
-    bool written = false;
-    try {
-        written = write();
-    } catch (...) {
-        logSynced.wait();
-        throw;
-    }
-    logSynced.get();
+        return;
+    m_logSyncing = true;
+    m_syncThread.start([this] { log.SyncLogFile(); });
+}
+
+void ResetRun::finishLogSync() {
+    if (!m_logSyncing)
+        return;
+    m_logSyncing = false;
+    m_syncThread.wait(); // SyncLogFile keeps its failure instead of throwing it
     if (!log.LogWriteProblem().empty())
         stop("the run log could not be written (" + log.LogWriteProblem() + ")");
-    return written;
 }
 
 bool ResetRun::makeChangesDurable() {
     if (!connection.IsOpen())
         return true; // each change went through a connection of its own, committed on its own
     return attempt([&] { connection.MakeDurable(); });
+}
+
+void ResetRun::beginChanges() {
+    if (dryRun || !connection.IsOpen() || m_changes)
+        return;
+    if (!attempt([&] { m_changes.emplace(connection); }))
+        return;
+    for (const std::string &ticket : std::exchange(ticketsToDelete, {}))
+        DeleteDirectorySyncTicket(host, connectionText(), ticket, &connection);
+}
+
+bool ResetRun::commitChanges() {
+    if (!m_changes)
+        return true;
+    const bool committed = attempt([&] { m_changes->commit(); });
+    if (!committed)
+        attempt([&] { m_changes->rollback(); });
+    m_changes.reset();
+    return committed;
+}
+
+void ResetRun::deleteAnsweredTickets() {
+    if (ticketsToDelete.empty())
+        return;
+    beginChanges();
+    if (!m_changes) {
+        for (const std::string &ticket : std::exchange(ticketsToDelete, {}))
+            DeleteDirectorySyncTicket(host, connectionText(), ticket, nullptr);
+    }
+    commitChanges();
 }
 
 void ResetRun::stop(const std::string &why, StopKind kind) {
@@ -105,6 +129,8 @@ void ResetRun::prepare(RegistryAPI &registry) {
     StreamFilesRoot += "Stream Files\\";
     attempt([&] {
         connection.Open(connectionText());
+        // Made sure of once a subscriber (ResetSubscriber), not at every request.
+        connection.CheckPlaceWhenAsked();
         command.ActiveConnection(connection);
         command.CommandType(db::adCmdStoredProc);
     });
@@ -215,18 +241,29 @@ bool ResetRun::writeEnd(bool skipListSync) {
     } else {
         line("** Starting synchronization of all distribution lists - application will not wait "
              "for this to complete **");
+        // The last subscriber's answered ticket goes with the request.
+        beginChanges();
         settled = attempt([&] {
             command.CommandText("sp_SqlDirectorySync");
             command.AppendParameter("@SyncDistributionList", db::adInteger, 1);
             command.Execute();
         });
+        settled = commitChanges() && settled;
         // The journal is told that the lists were put back only once that change is on disk:
         // a power loss after its record must not leave the reset subscribers out of them.
         settled = settled && makeChangesDurable();
     }
+    if (!dryRun)
+        deleteAnsweredTickets();
     if (settled && listSyncOwed)
         journalRecord(
             [](RecoveryJournal &j, std::string &problem) { return j.listSyncDone(problem); });
+    // The last entry's end, when nothing synced the journal after it.
+    if (journal) {
+        std::string problem;
+        if (!journal->syncPending(problem))
+            line("(error) the recovery journal could not be written (" + problem + ")");
+    }
     line("");
     line("** Subscriber mailbox reset process complete at " +
          generalDateTime(host.clock->toLocal(host.clock->now())));
@@ -242,9 +279,9 @@ void ResetRun::reached(const std::string &step) const {
 bool ResetRun::journalRecord(const std::function<bool(RecoveryJournal &, std::string &)> &record) {
     if (!journal)
         return true;
-    // The log's lines up to the step are on disk with the journal's record of it.
+    // The journal alone is read by a recovery: the log's lines need not be on disk with it.
     std::string problem;
-    if (withLogSynced([&] { return record(*journal, problem); }))
+    if (record(*journal, problem))
         return true;
     line("(error) the recovery journal could not be written (" + problem + ")");
     stop("the recovery journal could not be written (" + problem + ")");

@@ -5,6 +5,7 @@
 
 #include "DryRunForesight.h"
 #include "ResetRequest.h"
+#include "SyncThread.h"
 #include "db/Command.h"
 #include "db/Recordset.h"
 #include "db/Transaction.h"
@@ -130,12 +131,21 @@ public:
     /// that uses them. Empty: the step makes and records its own.
     std::string announcedRemovalTicket;
     std::string announcedCreationTicket;
+    /// The creation's new ids are known and not yet in the journal: with the creation in the
+    /// run's transaction they are recorded once it is committed, without a sync of their own.
+    bool creationUnrecorded = false;
 
     /// Makes the run log's lines so far durable; a log that cannot be synced stops the run.
     void syncLog();
-    /// Runs `write` (a journal record and its sync) while the run log's lines so far are made
-    /// durable, and returns its outcome once both are done, as syncLog() would before it.
-    bool withLogSynced(const std::function<bool()> &write);
+    /// Starts making the run log's lines so far durable on the run's syncing thread, so that
+    /// the disk's wait for them overlaps another (the database's); finishLogSync() waits for
+    /// it. The log takes no line meanwhile: line() waits for the sync first.
+    void startLogSync();
+    /// Waits for the sync startLogSync() began, if any; a log that could not be synced stops
+    /// the run.
+    void finishLogSync();
+    /// Threads the run started for its syncs (one at most, however many subscribers).
+    int syncThreadsStarted() const { return m_syncThread.threadsStarted(); }
     /// Makes every change committed so far durable on the server; false (reported) when it
     /// could not be.
     bool makeChangesDurable();
@@ -245,9 +255,14 @@ public:
 
     /// Runs `step` (the changes of one changing step) as one transaction on the run's
     /// connection: one commit for all its rows. A commit that fails is reported by the run's
-    /// rule; a step that throws leaves none of its rows behind. Without the run's connection
-    /// each change stays its own.
+    /// rule; a step that throws leaves none of its rows behind. Within the run's open
+    /// transaction (beginChanges) the step's rows join it. Without the run's connection each
+    /// change stays its own.
     template <class Step> void inOneTransaction(Step &&step) {
+        if (m_changes) {
+            step();
+            return;
+        }
         std::optional<db::Transaction> transaction;
         if (!dryRun && connection.IsOpen())
             attempt([&] { transaction.emplace(connection); });
@@ -255,6 +270,27 @@ public:
         if (transaction && !attempt([&] { transaction->commit(); }))
             attempt([&] { transaction->rollback(); });
     }
+
+    /// Opens the run's transaction for the changes that follow, unless one is open. A
+    /// subscriber's changes take two: its removal (its recordings' paths and the removal
+    /// itself), committed before the directory is waited for; and its creation with its old
+    /// ids, extensions, fix-ups and the directory's request, so that a subscriber is never
+    /// found created and not given back its ids. The answered tickets of ticketsToDelete are
+    /// deleted in it first. Nothing in a dry run or without the run's connection, where each
+    /// change stays its own.
+    void beginChanges();
+    /// Commits the run's transaction, if one is open. A commit that fails is reported by the
+    /// run's rule and its changes are taken back. False when it failed.
+    bool commitChanges();
+    /// Takes back the run's open transaction, if any.
+    void dropChanges() { m_changes.reset(); }
+    /// True while the run's transaction is open.
+    bool changesOpen() const { return m_changes.has_value(); }
+    /// Sync tickets the directory answered, to be deleted with the run's next transaction
+    /// rather than in a commit of their own.
+    std::vector<std::string> ticketsToDelete;
+    /// Deletes the tickets of ticketsToDelete now, in one transaction.
+    void deleteAnsweredTickets();
 
     /// Opens a query into the query set on the run's connection; the values replace the "?" of
     /// the text in order. A failure is reported and leaves the set closed (false).
@@ -274,6 +310,11 @@ public:
     const std::function<void(const std::string &)> &reporter() const { return m_report; }
 
 private:
+    // Its job syncs the log; the thread is joined when the run ends.
+    SyncThread m_syncThread;
+    // The run's open transaction; taken back when the run ends with it open.
+    std::optional<db::Transaction> m_changes;
+    bool m_logSyncing = false;
     std::function<void(const std::string &)> m_report;
     std::string m_stopReason;
     StopKind m_stopKind = StopKind::Fault;

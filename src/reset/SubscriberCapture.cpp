@@ -161,11 +161,16 @@ void RemoveFromDatabase(ResetRun &run) {
         [&] { run.command.AppendParameter("@DirectorySyncTicket", db::adGUID, s.SyncTicket); });
     run.line("    Removing subscriber from SQL");
     run.attempt([&] { run.command.Execute(); });
+    // The directory sees the removal once it is committed, with the recordings' paths.
+    run.commitChanges();
+    run.reached("removed");
     // A removal the server refused has no synchronisation to wait for.
     if (run.writesRefused())
         return;
+    // The answered ticket is deleted with the creation.
+    std::vector<std::string> *answered = run.connection.IsOpen() ? &run.ticketsToDelete : nullptr;
     if (WaitForSyncToFinished(run.host, run.connectionText(), run.log, s.SyncTicket,
-                              &run.connection))
+                              &run.connection, answered))
         run.line("    Directory sync complete for removal");
     else
         run.line("(error) Syncronization process failed during subscriber delete. Check the "

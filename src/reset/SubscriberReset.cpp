@@ -35,12 +35,13 @@ bool openJournalEntry(ResetRun &run) {
             return refused();
         run.listSyncOwed = true;
     }
+    // Both tickets are made now, so that their records share the beginning's sync.
     run.announcedRemovalTicket.clear();
+    run.announcedCreationTicket.clear();
     run.attempt([&] { run.announcedRemovalTicket = CreateNewGuid(*run.host.guids); });
-    if (run.withLogSynced([&] {
-            return run.journal->begin(run.snapshot, templateAlias, run.announcedRemovalTicket,
-                                      problem);
-        })) {
+    run.attempt([&] { run.announcedCreationTicket = CreateNewGuid(*run.host.guids); });
+    if (run.journal->begin(run.snapshot, templateAlias, run.announcedRemovalTicket,
+                           run.announcedCreationTicket, problem)) {
         run.reached("journal");
         return true;
     }
@@ -83,15 +84,19 @@ bool closeJournalEntry(ResetRun &run) {
                            problem + ")");
         return false;
     }
-    // The entry closes only over changes that a power loss can no longer take back.
+    // The entry closes only over changes that a power loss can no longer take back. The log's
+    // lines reach the disk meanwhile: the subscriber's end is the log's one sync.
+    run.startLogSync();
     if (!run.makeChangesDurable()) {
         run.line("    The changes of this subscriber could not be made lasting; the recovery "
                  "journal keeps it for \"zephrane-cli --recover\"");
         run.stop("the changes of " + run.snapshot.Alias + " could not be made lasting");
         return false;
     }
-    if (!run.journalRecord([](RecoveryJournal &journal, std::string &problem) {
-            return journal.finished(problem);
+    // A reset's next entry, or its end, brings this record to disk; a recovery syncs it now.
+    const bool synced = run.recovering;
+    if (!run.journalRecord([synced](RecoveryJournal &journal, std::string &problem) {
+            return journal.finished(problem, synced);
         }))
         return false;
     run.reached("finished");
@@ -133,6 +138,9 @@ bool resetOne(ResetRun &run, const std::string &alias, const std::string &object
         return false;
     }
     run.foresight = Foresight{};
+    // The server's database is made sure of once a subscriber, at its first request.
+    if (run.connection.IsOpen())
+        run.attempt([&] { run.connection.CheckPlaceNext(); });
     const int failuresBefore = run.failureCount();
     if (!LookUpAndCapture(run, alias, objectId))
         return false;
@@ -190,28 +198,40 @@ bool stoppedCleaned(ResetRun &run) {
 bool RemoveAndReCreate(ResetRun &run) {
     run.ids = IdentityMap{};
     noteCleaning(run);
+    // The recordings' paths are cleared in the removal's transaction.
+    run.beginChanges();
+    auto stopped = [&run] {
+        if (!stoppedCleaned(run))
+            return false;
+        run.dropChanges();
+        return true;
+    };
     RemoveVoiceNameFile(run);
-    if (stoppedCleaned(run))
+    if (stopped())
         return false;
     RemoveGreetingFiles(run);
     run.reached("recordings");
-    if (stoppedCleaned(run))
+    if (stopped())
         return false;
     CleanMailbox(run);
     run.reached("mailbox");
     RemoveFromDatabase(run);
-    if (stoppedCleaned(run))
+    if (stopped())
         return false;
     ReCreateSubscriber(run);
-    if (stoppedCleaned(run))
+    if (stopped())
         return false;
     return FinishReCreation(run);
 }
 
 bool FinishReCreation(ResetRun &run, const std::vector<int> *onlyExtensions) {
+    // One transaction from the creation (or from here, finishing an interrupted one) to the
+    // directory's request, which commits it.
+    run.beginChanges();
     RestoreAlternateExtensions(run, onlyExtensions);
     FixUpReferences(run);
     ResynchronizeSubscriber(run);
+    run.commitChanges(); // when the request could not be made
     return closeJournalEntry(run);
 }
 

@@ -1,8 +1,10 @@
 // Where a reset run makes its files lasting: the journal's records before the steps they
-// announce, the log's lines with them and at each subscriber's end, not each line on its own.
+// announce, the database's changes before the record that ends an entry, the log's lines at
+// each subscriber's end, not each line on its own.
 #include "reset_helpers.h"
 
-#include "platform/SyncCountingFiles.h"
+#include "platform/ForwardingFileSystem.h"
+#include "platform/sqlite/SyncCountingVfs.h"
 
 #include <gtest/gtest.h>
 
@@ -12,16 +14,72 @@
 namespace zeph {
 namespace {
 
-struct Counted {
-    long lines = 0;
-    long syncs = 0;
+// The syncs of the run log and of the journal, told apart by their names.
+class SyncsByFile : public ForwardingFileSystem {
+public:
+    struct Counts {
+        std::atomic<long> log = 0;
+        std::atomic<long> journal = 0;
+        std::atomic<long> other = 0;
+    };
+    SyncsByFile(std::unique_ptr<IFileSystem> inner, std::shared_ptr<Counts> counts)
+        : ForwardingFileSystem(std::move(inner))
+        , m_counts(std::move(counts)) {}
+    std::unique_ptr<ITextFileWriter> openTextFile(const std::string &path, bool append) override {
+        return counted(path, inner().openTextFile(path, append));
+    }
+    std::unique_ptr<ITextFileWriter> createNewTextFile(const std::string &path) override {
+        return counted(path, inner().createNewTextFile(path));
+    }
+
+private:
+    class Writer : public ForwardingTextWriter {
+    public:
+        Writer(std::unique_ptr<ITextFileWriter> inner, std::atomic<long> &syncs)
+            : ForwardingTextWriter(std::move(inner))
+            , m_syncs(syncs) {}
+        bool writeLine(const std::string &text) override {
+            ++m_syncs;
+            return inner().writeLine(text);
+        }
+        bool sync() override {
+            ++m_syncs;
+            return inner().sync();
+        }
+
+    private:
+        std::atomic<long> &m_syncs;
+    };
+    std::unique_ptr<ITextFileWriter> counted(const std::string &path,
+                                             std::unique_ptr<ITextFileWriter> writer) {
+        if (!writer)
+            return writer;
+        std::atomic<long> &syncs = path.find("Zephrane_Log_") != std::string::npos ? m_counts->log
+                                   : path.find("Zephrane_Journal_") != std::string::npos
+                                       ? m_counts->journal
+                                       : m_counts->other;
+        return std::make_unique<Writer>(std::move(writer), syncs);
+    }
+    std::shared_ptr<Counts> m_counts;
 };
 
-// The file syncs and lines of a reset of `subscribers` ordinary subscribers.
-Counted resetCounting(int subscribers) {
+struct Counted {
+    long log = 0;
+    long journal = 0;
+    long database = 0;
+    long commits = 0;
+    Counted operator-(const Counted &o) const {
+        return {log - o.log, journal - o.journal, database - o.database, commits - o.commits};
+    }
+};
+
+// What a reset of `subscribers` ordinary subscribers syncs and commits.
+Counted resetCounting(int subscribers, bool preserve) {
+    sqlite::countDatabaseSyncs(); // before the host's database is opened
     test::ResetBench b(12);
-    auto counts = std::make_shared<FileSyncCounts>();
-    b.host().files = std::make_unique<SyncCountingFiles>(std::move(b.host().files), counts);
+    b.preserve = preserve;
+    auto counts = std::make_shared<SyncsByFile::Counts>();
+    b.host().files = std::make_unique<SyncsByFile>(std::move(b.host().files), counts);
     const std::string ordinary = "SELECT SubscriberObjectID FROM Subscriber ORDER BY Alias";
     int added = 0;
     for (const auto &row : b.sql(ordinary).rows) {
@@ -32,21 +90,31 @@ Counted resetCounting(int subscribers) {
         }
     }
     EXPECT_EQ(added, subscribers);
+    const long databaseBefore = sqlite::databaseSyncsUnder(b.temp.folder());
+    const long commitsBefore = sqlite::databaseCommitsUnder(b.temp.folder());
     b.run();
     EXPECT_EQ(b.summary().subscribersReset, subscribers);
     EXPECT_EQ(b.summary().errorCount, 0);
-    return {counts->lines, counts->syncs};
+    return {counts->log, counts->journal,
+            sqlite::databaseSyncsUnder(b.temp.folder()) - databaseBefore,
+            sqlite::databaseCommitsUnder(b.temp.folder()) - commitsBefore};
 }
 
-TEST(Durability, AResetSyncsItsFilesAtTheJournalsPointsNotAtEachLine) {
-    const Counted one = resetCounting(1);
-    const Counted three = resetCounting(3);
-    const double syncs = static_cast<double>(three.syncs - one.syncs) / 2;
-    const double lines = static_cast<double>(three.lines - one.lines) / 2;
-    // The journal's records go to disk at the entry's beginning, at the creation and at its
-    // end, the log's lines with each: six a subscriber, while it writes many more lines.
-    EXPECT_EQ(syncs, 6) << lines << " lines a subscriber";
-    EXPECT_GT(lines, 3 * syncs);
+// A subscriber's reset waits for the disk three times: the journal's record of its beginning
+// (with the end of the one before), the database's changes, and its log's lines (while the
+// database waits). Its changes are two commits: the removal, and the creation with everything
+// after it. Counted as the difference between resets of one and of three subscribers, so that
+// the run's own beginning and end do not count.
+TEST(Durability, ASubscribersResetSyncsThreeTimesAndCommitsTwice) {
+    for (const bool preserve : {false, true}) {
+        const Counted one = resetCounting(1, preserve);
+        const Counted three = resetCounting(3, preserve);
+        const Counted two = three - one;
+        EXPECT_EQ(two.journal, 2) << "preserve " << preserve;
+        EXPECT_EQ(two.log, 2) << "preserve " << preserve;
+        EXPECT_EQ(two.database, 2) << "preserve " << preserve;
+        EXPECT_EQ(two.commits, 4) << "preserve " << preserve;
+    }
 }
 
 // A run log whose sync fails from its `allowed`+1-th on; every other file is the real one.
@@ -82,10 +150,10 @@ private:
     std::shared_ptr<std::atomic<int>> m_allowed;
 };
 
-// The log is synced while the journal's record is written; a log that could not be synced
-// still stops the run before another subscriber is touched, and the one under way is finished.
+// The log is synced at each subscriber's end; a log that could not be synced still stops the
+// run before another subscriber is touched, and the one under way is finished.
 TEST(Durability, ALogThatCannotBeSyncedStopsTheRunAfterTheSubscriberUnderWay) {
-    for (const int allowed : {0, 1, 2, 4}) {
+    for (const int allowed : {0, 1, 2}) {
         test::ResetBench b(12);
         b.host().files = std::make_unique<LogSyncFailing>(std::move(b.host().files), allowed);
         std::vector<std::string> ordinary;
@@ -99,8 +167,8 @@ TEST(Durability, ALogThatCannotBeSyncedStopsTheRunAfterTheSubscriberUnderWay) {
         }
         ASSERT_EQ(ordinary.size(), 3u);
         b.run();
-        // Three syncs of the log a subscriber: at its entry's beginning, its creation, its end.
-        const int underWay = allowed / 3 + 1;
+        // One sync of the log a subscriber, at its end.
+        const int underWay = allowed + 1;
         EXPECT_EQ(b.summary().subscribersReset, underWay) << allowed;
         EXPECT_NE(b.summary().stopReason.find("the run log could not be written"),
                   std::string::npos)

@@ -221,9 +221,10 @@ TEST(AlternateExtensionFault, ATakenExtensionIsAWarningAndTheOthersComeBack) {
     const std::string lost = b.sqlText("SELECT MIN(DTMFAccessID)" + where, {s.objectId});
     const std::string location =
         b.sqlText("SELECT MIN(LocationObjectID) FROM DTMFAccessID WHERE DTMFAccessID=?", {lost});
-    // Once the subscriber is created again, another object takes the number first.
+    // While the subscriber is away, between its removal and its creation (which gives it back
+    // its ids and extensions in one transaction), another object takes the number.
     b.host().stepReached = [&](const std::string &step) {
-        if (step == "write-back")
+        if (step == "removed")
             b.sql("INSERT INTO DTMFAccessID (DTMFAccessObjectID, ParentObjectID, "
                   "ParentObjectIDType, DTMFAccessID, DTMFAccessIDType, Alias, IsPrimaryID, "
                   "LocationObjectID) VALUES ('{00000000-0000-0000-0000-00000000CAFE}', "

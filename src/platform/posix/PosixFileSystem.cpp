@@ -2,6 +2,7 @@
 
 #include "platform/Error.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -73,11 +74,11 @@ TimePoint toTimePoint(const struct stat &st) {
         duration_cast<system_clock::duration>(nanoseconds(st.st_mtim.tv_nsec)));
 }
 
-// Writes each line with one write(), so that a killed program loses no line already written, and
-// syncs it when asked (each line, or at the caller's points), so that a power loss loses none.
-// A line that cannot be written whole (a full disk, a file-size limit) is cut off again, so
-// the file ends with the last whole line; after such a failure the writer takes no more lines,
-// which would otherwise follow a gap.
+// Writes each line with one write() (the line and its end together), so that a killed program
+// loses no line already written, and syncs it when asked (each line, or at the caller's
+// points), so that a power loss loses none. A line that cannot be written whole (a full disk, a
+// file-size limit) is cut off again, so the file ends with the last whole line; after such a
+// failure the writer takes no more lines, which would otherwise follow a gap.
 class PosixTextWriter : public ITextFileWriter {
 public:
     explicit PosixTextWriter(int fd)
@@ -107,19 +108,22 @@ private:
     bool write(const std::string &text, bool synced) {
         if (m_fd < 0 || m_failed)
             return false;
-        const off_t start = ::lseek(m_fd, 0, SEEK_END);
-        // The line and its end in two writes: a long line is not copied to append two bytes.
-        if (start < 0 || !writeAll(text) || !writeAll("\r\n") ||
-            (synced && ::fdatasync(m_fd) != 0 && errno != EINVAL)) {
+        m_line.assign(text);
+        m_line += "\r\n";
+        std::size_t written = 0;
+        if (!writeAll(m_line, written) || (synced && ::fdatasync(m_fd) != 0 && errno != EINVAL)) {
             m_failed = true;
-            if (start >= 0 && ::ftruncate(m_fd, start) == 0)
+            // The file ends where the line began: its size less what reached it of the line.
+            struct stat st {};
+            if (::fstat(m_fd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) >= written &&
+                ::ftruncate(m_fd, st.st_size - static_cast<off_t>(written)) == 0)
                 ::fdatasync(m_fd);
             return false;
         }
         return true;
     }
 
-    bool writeAll(const std::string &line) {
+    bool writeAll(const std::string &line, std::size_t &written) {
         const char *p = line.data();
         std::size_t left = line.size();
         while (left > 0) {
@@ -131,12 +135,16 @@ private:
             }
             p += n;
             left -= static_cast<std::size_t>(n);
+            written += static_cast<std::size_t>(n);
         }
         return true;
     }
 
     int m_fd;
-    bool m_failed = false;
+    // Set by a failed write or sync; a sync may run on another thread than the writes.
+    std::atomic<bool> m_failed = false;
+    // The line and its end, in a buffer kept from line to line.
+    std::string m_line;
 };
 
 class PosixFileSystem : public IFileSystem {

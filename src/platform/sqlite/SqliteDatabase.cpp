@@ -318,6 +318,12 @@ public:
         syncCommits(m_db);
     }
 
+    void checkPlaceWhenAsked() override {
+        m_checkEachRequest = false;
+        m_placeCheckDue = true;
+    }
+    void checkPlaceNext() override { m_placeCheckDue = true; }
+
     void proveWritable() override {
         checkInPlace();
         // A table made and taken back in one transaction: the file must take a write lock and
@@ -337,6 +343,9 @@ private:
     /// through a connection opened before: nothing is read from or written to a file that is
     /// no longer the server's.
     void checkInPlace() {
+        // Looking costs a stat of the file's path; a run asks once a subscriber.
+        if (!m_checkEachRequest && !std::exchange(m_placeCheckDue, false))
+            return;
         if (m_handle->fileMoved()) {
             m_reusable = false;
             throw Error(sqlerr::kGeneral,
@@ -373,6 +382,9 @@ private:
     std::shared_ptr<const OperatorDialect> m_dialect;
     const ServerNamer *m_namer; // the database's, which outlives its connections
     bool m_reusable = true;
+    // Whether the file's place is looked at before each request, or before the next only.
+    bool m_checkEachRequest = true;
+    bool m_placeCheckDue = false;
 };
 
 DbRowSet SqliteConnection::fetch(Statement &stmt, std::size_t hiddenColumns,
