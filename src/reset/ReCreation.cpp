@@ -379,6 +379,9 @@ void FixUpReferences(ResetRun &run) {
     }
     int number = 0;
     for (const FixUp &fixUp : fixUps()) {
+        // A refused write took the creation's transaction back: nothing is left to move.
+        if (run.creationUnrecorded && run.writesRefused())
+            return;
         ++number;
         run.inOneTransaction([&] { runFixUp(run, fixUp, number); });
         // Told once the step's rows are committed: the step is done.
@@ -411,11 +414,16 @@ void ResynchronizeSubscriber(ResetRun &run) {
     run.attempt([&] { command.Execute(); });
     // The directory sees the subscriber once it is committed; the request commits everything
     // since the creation.
-    if (run.commitChanges() && run.creationUnrecorded)
+    const bool committed = run.commitChanges();
+    if (committed && run.creationUnrecorded) {
         run.journalRecord([&](RecoveryJournal &journal, std::string &problem) {
             return journal.created(run.ids, std::string(), problem, false);
         });
-    run.creationUnrecorded = false;
+        run.creationUnrecorded = false;
+    }
+    // A request the server refused to keep has no synchronisation to wait for.
+    if (!committed && run.writesRefused())
+        return;
     run.line("    Subscriber synch with directory started.");
     // The answered ticket is deleted with the run's next change.
     std::vector<std::string> *answered = run.connection.IsOpen() ? &run.ticketsToDelete : nullptr;

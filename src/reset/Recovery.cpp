@@ -447,6 +447,12 @@ RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::
                 run.journalRecord([](RecoveryJournal &j, std::string &problem) {
                     return j.listSyncOwed(problem);
                 });
+            // A run deletes the ticket of a subscriber's re-synchronisation with its next
+            // change: one that died before leaves the answered ticket of an entry it finished.
+            for (const JournalEntry &entry : journal.entries) {
+                if (entry.finished && !run.stopped())
+                    settleTicket(run, entry.creationTicket);
+            }
             for (const RecoveryPlanEntry &planned : plan) {
                 if (planned.journal != &journal)
                     continue;

@@ -193,10 +193,22 @@ bool stoppedCleaned(ResetRun &run) {
     return true;
 }
 
+// Writes the server refused while the creation's own transaction was open took the creation
+// back with them: the subscriber is cleaned and not created again.
+bool creationTakenBack(ResetRun &run) {
+    if (!run.creationUnrecorded || !run.writesRefused())
+        return false;
+    run.dropChanges();
+    run.ids = IdentityMap{};
+    run.creationUnrecorded = false;
+    return stoppedCleaned(run);
+}
+
 } // namespace
 
 bool RemoveAndReCreate(ResetRun &run) {
     run.ids = IdentityMap{};
+    run.creationUnrecorded = false;
     noteCleaning(run);
     // The recordings' paths are cleared in the removal's transaction.
     run.beginChanges();
@@ -230,7 +242,10 @@ bool FinishReCreation(ResetRun &run, const std::vector<int> *onlyExtensions) {
     run.beginChanges();
     RestoreAlternateExtensions(run, onlyExtensions);
     FixUpReferences(run);
-    ResynchronizeSubscriber(run);
+    if (!creationTakenBack(run))
+        ResynchronizeSubscriber(run);
+    if (creationTakenBack(run))
+        return false;
     run.commitChanges(); // when the request could not be made
     return closeJournalEntry(run);
 }

@@ -346,8 +346,9 @@ TEST(RecoveryRefusals, ADamagedJournalRefusesTheRecoveryAndChangesNothing) {
 
 TEST(RecoveryRefusals, AResetOfASubscriberWhoseResetIsUnfinishedSkipsIt) {
     ScenarioHost scenario(kSubscribers, kSeed);
-    // Its rows are back on the old ids, so the selection finds it again.
-    scenario.set("abort-after", "fixup-10");
+    // Cleaned and not removed (the removal's transaction went with the program), so the
+    // selection finds it again; a creation is never left half-done to be found.
+    scenario.set("abort-after", "mailbox");
     ASSERT_EQ(scenario.cli(kReset).status, kAborted);
     scenario.set("abort-after", "");
     ASSERT_EQ(scenario.cli("--list-templates").status, 0); // folds the database's log in
