@@ -43,7 +43,7 @@ int cli(test::TempHost &host, const std::string &args) {
 
 // A reset of every subscriber that the stand-in ends after the first removal.
 void interruptedRun(test::TempHost &host) {
-    host.set("abort-after", "sp_DeleteSubscriber");
+    host.set("abort-after", "removed");
     ASSERT_EQ(cli(host, "--template defaultTemplate --all --yes"), kAborted)
         << host.readFile("cli.out");
     host.set("abort-after", "");
@@ -52,7 +52,7 @@ void interruptedRun(test::TempHost &host) {
 // Three runs, each ended after its first removal: each skips the subscribers left unfinished
 // before it, so three subscribers wait in three journals.
 void threeInterruptedRuns(test::TempHost &host) {
-    host.set("abort-after", "sp_DeleteSubscriber");
+    host.set("abort-after", "removed");
     for (int run = 0; run < 3; ++run)
         ASSERT_EQ(cli(host, "--template defaultTemplate --all --yes"), kAborted)
             << host.readFile("cli.out");
