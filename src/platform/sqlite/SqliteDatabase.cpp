@@ -913,6 +913,9 @@ void useProgramSettings(sqlite3 *db) {
     // when the file closes, instead of at every commit.
     exec(db, "PRAGMA synchronous=NORMAL");
     exec(db, kCacheSizePragma);
+    // A subscriber's steps are one transaction, in which each procedure and each save keeps a
+    // statement journal: in memory, not in files of the system's temporary folder.
+    exec(db, "PRAGMA temp_store=MEMORY");
 }
 
 void syncCommits(sqlite3 *db) {
