@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -45,10 +46,16 @@ sqlite3_file *real(sqlite3_file *f) {
     return reinterpret_cast<CountedFile *>(f)->real;
 }
 
+// Windows names files with either separator: the counts are kept and asked for with '/'.
+std::string slashed(std::string path) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
 std::string folderOf(const char *name) {
     if (!name)
         return {};
-    const std::string path(name);
+    const std::string path = slashed(name);
     const auto slash = path.find_last_of('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
@@ -163,7 +170,8 @@ void countDatabaseSyncs() {
     });
 }
 
-long databaseSyncsUnder(const std::string &folder) {
+long databaseSyncsUnder(const std::string &under) {
+    const std::string folder = slashed(under);
     std::lock_guard lock(g_mutex);
     long total = 0;
     for (const auto &[path, counts] : g_countsByFolder) {
@@ -173,7 +181,8 @@ long databaseSyncsUnder(const std::string &folder) {
     return total;
 }
 
-long databaseCommitsUnder(const std::string &folder) {
+long databaseCommitsUnder(const std::string &under) {
+    const std::string folder = slashed(under);
     std::lock_guard lock(g_mutex);
     long total = 0;
     for (const auto &[path, counts] : g_countsByFolder) {
