@@ -436,10 +436,8 @@ RecoveryJournal::~RecoveryJournal() {
 }
 
 bool RecoveryJournal::append(std::vector<std::string> fields, std::string &problem, bool synced) {
-    if (m_broken) {
-        problem = "an earlier record could not be written";
-        return false;
-    }
+    if (m_broken)
+        return refused(problem);
     try {
         if (!m_writer && m_resuming) {
             m_writer = m_files.openTextFile(m_path, true);
@@ -459,12 +457,25 @@ bool RecoveryJournal::append(std::vector<std::string> fields, std::string &probl
         m_size += line.size() + kLineEnd;
         m_unsynced = !synced;
         return true;
+    } catch (const std::exception &) {
+        return broken(problem);
+    }
+}
+
+bool RecoveryJournal::broken(std::string &problem) {
+    try {
+        throw;
     } catch (const Error &e) {
         problem = m_files.nativePath(m_path) + ": " + e.description();
     } catch (const std::exception &e) {
         problem = m_files.nativePath(m_path) + ": " + e.what();
     }
     m_broken = true;
+    return false;
+}
+
+bool RecoveryJournal::refused(std::string &problem) {
+    problem = "an earlier record could not be written";
     return false;
 }
 
@@ -498,20 +509,16 @@ bool RecoveryJournal::begin(const SubscriberSnapshot &s, const std::string &temp
 bool RecoveryJournal::syncPending(std::string &problem) {
     if (!m_unsynced)
         return true;
-    if (m_broken || !m_writer) {
-        problem = "an earlier record could not be written";
-        return false;
-    }
+    if (m_broken || !m_writer)
+        return refused(problem);
     try {
         if (m_writer->sync()) {
             m_unsynced = false;
             return true;
         }
         problem = m_files.nativePath(m_path) + ": the records could not be made lasting";
-    } catch (const Error &e) {
-        problem = m_files.nativePath(m_path) + ": " + e.description();
-    } catch (const std::exception &e) {
-        problem = m_files.nativePath(m_path) + ": " + e.what();
+    } catch (const std::exception &) {
+        return broken(problem);
     }
     m_broken = true;
     return false;

@@ -152,6 +152,11 @@ public:
 private:
     /// Unsynced, the record reaches the disk with the next synced one.
     bool append(std::vector<std::string> fields, std::string &problem, bool synced = true);
+    /// Inside a catch block: the file and the reason as the problem, and no later record is
+    /// written (one that is might follow a record that never reached the disk).
+    bool broken(std::string &problem);
+    /// A record asked for after the journal broke.
+    static bool refused(std::string &problem);
 
     IFileSystem &m_files;
     std::string m_path;

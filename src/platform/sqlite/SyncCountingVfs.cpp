@@ -170,26 +170,28 @@ void countDatabaseSyncs() {
     });
 }
 
-long databaseSyncsUnder(const std::string &under) {
+namespace {
+
+// One count of every folder at or below `under`, added up.
+long sumUnder(const std::string &under, long Counts::*count) {
     const std::string folder = slashed(under);
     std::lock_guard lock(g_mutex);
     long total = 0;
     for (const auto &[path, counts] : g_countsByFolder) {
         if (path.compare(0, folder.size(), folder) == 0)
-            total += counts.syncs;
+            total += counts.*count;
     }
     return total;
 }
 
+} // namespace
+
+long databaseSyncsUnder(const std::string &under) {
+    return sumUnder(under, &Counts::syncs);
+}
+
 long databaseCommitsUnder(const std::string &under) {
-    const std::string folder = slashed(under);
-    std::lock_guard lock(g_mutex);
-    long total = 0;
-    for (const auto &[path, counts] : g_countsByFolder) {
-        if (path.compare(0, folder.size(), folder) == 0)
-            total += counts.commits;
-    }
-    return total;
+    return sumUnder(under, &Counts::commits);
 }
 
 } // namespace zeph::sqlite
