@@ -33,6 +33,13 @@ TEST(TsqlTranslation, QueriesKeepTheirTextWithNamedParametersMadePositional) {
          {}},
         {"SELECT a -- @P9 is a comment\nFROM t", "SELECT a FROM \"t\"", {}},
         {"CREATE TABLE zeph_WriteProbe (x INT)", "CREATE TABLE zeph_WriteProbe (x INT)", {}},
+        // T-SQL's comments nest; the database's do not, so none reaches it.
+        {"UPDATE t SET a = 1 /* x /* y */ @P2 */ WHERE b = @P1 -- @P3",
+         "UPDATE t SET a = 1 WHERE b = ?",
+         {1}},
+        {"DELETE FROM t/**/WHERE a = N'/* not a comment'",
+         "DELETE FROM t WHERE a = '/* not a comment'",
+         {}},
     };
     for (const auto &c : cases) {
         auto statements = translate(c.tsql, declared);

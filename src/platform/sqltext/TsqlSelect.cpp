@@ -11,6 +11,7 @@
 //   tsql_dateadd(part, n, d, from), tsql_datediff(part, a, from, b, from),
 //   tsql_datepart(part, d, from)
 #include "Tsql.h"
+#include "TsqlLexer.h"
 
 #include "platform/AsciiText.h"
 
@@ -21,144 +22,10 @@
 namespace zeph::sqltext {
 namespace {
 
-struct Token {
-    enum Kind { Word, Name, String, Binary, Number, Variable, SystemVariable, Op, End } kind;
-    std::string text; // a word as written; a string's or a name's value; an operator
-};
-
-bool isWordStart(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '#' ||
-           static_cast<unsigned char>(c) >= 0x80;
-}
-
-bool isWordChar(char c) {
-    return isWordStart(c) || (c >= '0' && c <= '9') || c == '$' || c == '@';
-}
-
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
+using Token = TsqlToken;
 
 [[noreturn]] void syntax(std::string_view near) {
     throw TsqlError(tsqlerr::kSyntax, "Incorrect syntax near '" + std::string(near) + "'.");
-}
-
-std::vector<Token> lex(std::string_view text) {
-    std::vector<Token> tokens;
-    std::size_t i = 0;
-    auto quoted = [&](char close) {
-        std::string value;
-        for (std::size_t j = i + 1; j < text.size(); ++j) {
-            if (text[j] != close) {
-                value += text[j];
-            } else if (j + 1 < text.size() && text[j + 1] == close) {
-                value += close;
-                ++j;
-            } else {
-                i = j + 1;
-                return value;
-            }
-        }
-        if (close == '\'')
-            throw TsqlError(105,
-                            "Unclosed quotation mark after the character string '" + value + "'.");
-        syntax(value);
-    };
-    while (i < text.size()) {
-        const char c = text[i];
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v') {
-            ++i;
-        } else if (text.substr(i, 2) == "--") {
-            i = std::min(text.size(), text.find('\n', i));
-        } else if (text.substr(i, 2) == "/*") {
-            // Comments nest in T-SQL.
-            int depth = 0;
-            std::size_t j = i;
-            do {
-                if (j + 1 >= text.size())
-                    throw TsqlError(113, "Missing end comment mark '*/'.");
-                if (text.substr(j, 2) == "/*") {
-                    ++depth;
-                    j += 2;
-                } else if (text.substr(j, 2) == "*/") {
-                    --depth;
-                    j += 2;
-                } else {
-                    ++j;
-                }
-            } while (depth > 0);
-            i = j;
-        } else if (c == '\'') {
-            tokens.push_back({Token::String, quoted('\'')});
-        } else if ((c == 'N' || c == 'n') && text.substr(i + 1, 1) == "'") {
-            ++i;
-            tokens.push_back({Token::String, quoted('\'')});
-        } else if (c == '[') {
-            tokens.push_back({Token::Name, quoted(']')});
-        } else if (c == '"') {
-            tokens.push_back({Token::Name, quoted('"')});
-        } else if (c == '0' && i + 1 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-            std::size_t end = i + 2;
-            while (end < text.size() && std::isxdigit(static_cast<unsigned char>(text[end])))
-                ++end;
-            if (end < text.size() && isWordChar(text[end]))
-                syntax(text.substr(i, end + 1 - i));
-            tokens.push_back({Token::Binary, std::string(text.substr(i + 2, end - i - 2))});
-            i = end;
-        } else if (isDigit(c) || (c == '.' && i + 1 < text.size() && isDigit(text[i + 1]))) {
-            std::size_t end = i;
-            while (end < text.size() && isDigit(text[end]))
-                ++end;
-            if (end < text.size() && text[end] == '.') {
-                ++end;
-                while (end < text.size() && isDigit(text[end]))
-                    ++end;
-            }
-            if (end < text.size() && (text[end] == 'e' || text[end] == 'E')) {
-                std::size_t e = end + 1;
-                if (e < text.size() && (text[e] == '+' || text[e] == '-'))
-                    ++e;
-                if (e < text.size() && isDigit(text[e])) {
-                    while (e < text.size() && isDigit(text[e]))
-                        ++e;
-                    end = e;
-                }
-            }
-            tokens.push_back({Token::Number, std::string(text.substr(i, end - i))});
-            i = end;
-        } else if (c == '@') {
-            const bool system = text.substr(i, 2) == "@@";
-            std::size_t end = i + (system ? 2 : 1);
-            while (end < text.size() && isWordChar(text[end]))
-                ++end;
-            if (end == i + (system ? 2 : 1))
-                syntax("@");
-            tokens.push_back({system ? Token::SystemVariable : Token::Variable,
-                              std::string(text.substr(i, end - i))});
-            i = end;
-        } else if (isWordStart(c)) {
-            std::size_t end = i + 1;
-            while (end < text.size() && isWordChar(text[end]))
-                ++end;
-            tokens.push_back({Token::Word, std::string(text.substr(i, end - i))});
-            i = end;
-        } else {
-            static const std::array<std::string_view, 6> pairs = {"<=", ">=", "<>",
-                                                                  "!=", "!<", "!>"};
-            const std::string_view two = text.substr(i, 2);
-            if (std::find(pairs.begin(), pairs.end(), two) != pairs.end()) {
-                tokens.push_back({Token::Op, std::string(two)});
-                i += 2;
-            } else if (std::string_view("(),.*+-/%=<>&|^~;").find(c) != std::string_view::npos) {
-                tokens.push_back({Token::Op, std::string(1, c)});
-                ++i;
-            } else {
-                syntax(std::string(1, c));
-            }
-        }
-    }
-    tokens.push_back({Token::End, {}});
-    return tokens;
 }
 
 // T-SQL's reserved words that a query may hold; none of them is a name unless quoted.
@@ -241,7 +108,7 @@ TsqlType numericResult(TsqlType a, TsqlType b) {
 class Reader {
 public:
     Reader(std::string_view text, const TsqlCatalogue &catalogue)
-        : m_tokens(lex(text))
+        : m_tokens(lexTsql(text))
         , m_catalogue(catalogue) {}
 
     TsqlQuery run() {

@@ -1,6 +1,7 @@
 #include "TsqlTranslation.h"
 
 #include "platform/AsciiText.h"
+#include "platform/sqltext/TsqlLexer.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,100 +9,22 @@
 namespace zeph::tds {
 namespace {
 
-struct Token {
-    enum Kind { Word, Variable, SystemVariable, String, Number, Name, Symbol, Semicolon } kind;
-    std::string text; // a word as written; a string's or name's value; a variable with its "@"
-    std::size_t begin = 0;
-    std::size_t end = 0;
-    bool national = false; // N'...'
-};
-
-bool isWordStart(char c) {
-    return std::isalpha(static_cast<unsigned char>(c)) || c == '_' || c == '#';
-}
-
-bool isWordChar(char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '#' || c == '$';
-}
+using Token = sqltext::TsqlToken;
 
 [[noreturn]] void syntaxNear(std::string_view what) {
     throw TsqlError(tsqlerr::kSyntax, "Incorrect syntax near '" + std::string(what) + "'.");
 }
 
-// A quoted run from `at` (on its opening quote) to just after its closing quote; a doubled
-// closing quote stands for itself.
-std::size_t quotedEnd(std::string_view text, std::size_t at, char close, std::string &value) {
-    for (std::size_t i = at + 1; i < text.size(); ++i) {
-        if (text[i] != close) {
-            value += text[i];
-        } else if (i + 1 < text.size() && text[i + 1] == close) {
-            value += close;
-            ++i;
-        } else {
-            return i + 1;
-        }
-    }
-    throw TsqlError(105, "Unclosed quotation mark after the character string '" + value + "'.");
+// A batch's tokens without the lexer's closing End token: the translation reads to the last
+// token itself.
+std::vector<Token> lex(std::string_view text) {
+    std::vector<Token> tokens = sqltext::lexTsql(text);
+    tokens.pop_back();
+    return tokens;
 }
 
-std::vector<Token> lex(std::string_view text) {
-    std::vector<Token> tokens;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const char c = text[i];
-        if (std::isspace(static_cast<unsigned char>(c))) {
-            ++i;
-        } else if (text.substr(i, 2) == "--") {
-            i = std::min(text.size(), text.find('\n', i));
-        } else if (text.substr(i, 2) == "/*") {
-            const std::size_t close = text.find("*/", i + 2);
-            if (close == std::string_view::npos)
-                throw TsqlError(113, "Missing end comment mark '*/'.");
-            i = close + 2;
-        } else if (c == '\'' || ((c == 'N' || c == 'n') && text.substr(i + 1, 1) == "'")) {
-            Token t{Token::String, {}, i, 0, c != '\''};
-            t.end = quotedEnd(text, t.national ? i + 1 : i, '\'', t.text);
-            i = t.end;
-            tokens.push_back(std::move(t));
-        } else if (c == '[' || c == '"') {
-            Token t{Token::Name, {}, i, 0};
-            t.end = quotedEnd(text, i, c == '[' ? ']' : '"', t.text);
-            i = t.end;
-            tokens.push_back(std::move(t));
-        } else if (c == '@') {
-            const bool system = text.substr(i, 2) == "@@";
-            std::size_t end = i + (system ? 2 : 1);
-            while (end < text.size() && isWordChar(text[end]))
-                ++end;
-            if (end == i + (system ? 2 : 1))
-                syntaxNear("@");
-            tokens.push_back({system ? Token::SystemVariable : Token::Variable,
-                              std::string(text.substr(i, end - i)), i, end});
-            i = end;
-        } else if (isWordStart(c)) {
-            std::size_t end = i + 1;
-            while (end < text.size() && isWordChar(text[end]))
-                ++end;
-            tokens.push_back({Token::Word, std::string(text.substr(i, end - i)), i, end});
-            i = end;
-        } else if (std::isdigit(static_cast<unsigned char>(c)) ||
-                   (c == '.' && i + 1 < text.size() &&
-                    std::isdigit(static_cast<unsigned char>(text[i + 1])))) {
-            std::size_t end = i;
-            while (end < text.size() &&
-                   (std::isalnum(static_cast<unsigned char>(text[end])) || text[end] == '.'))
-                ++end;
-            tokens.push_back({Token::Number, std::string(text.substr(i, end - i)), i, end});
-            i = end;
-        } else if (c == ';') {
-            tokens.push_back({Token::Semicolon, ";", i, i + 1});
-            ++i;
-        } else {
-            tokens.push_back({Token::Symbol, std::string(1, c), i, i + 1});
-            ++i;
-        }
-    }
-    return tokens;
+bool isSemicolon(const Token &t) {
+    return t.kind == Token::Op && t.text == ";";
 }
 
 bool isWord(const Token &t, std::string_view word) {
@@ -128,7 +51,7 @@ public:
     std::vector<TsqlStatement> run() {
         std::vector<TsqlStatement> statements;
         while (m_at < m_tokens.size()) {
-            if (m_tokens[m_at].kind == Token::Semicolon) {
+            if (isSemicolon(m_tokens[m_at])) {
                 ++m_at;
                 continue;
             }
@@ -153,7 +76,7 @@ private:
         }
         return false;
     }
-    bool atStatementEnd() const { return !peek() || peek()->kind == Token::Semicolon; }
+    bool atStatementEnd() const { return !peek() || isSemicolon(*peek()); }
 
     int parameterNumber(const Token &variable) const {
         for (std::size_t p = 0; p < m_parameters.size(); ++p) {
@@ -352,49 +275,49 @@ private:
         return s;
     }
 
-    // Everything up to the statement's end, in the dialect both databases share.
+    // Everything up to the statement's end, in the dialect both databases share. A comment
+    // between two tokens is written as a space: the database does not nest comments as T-SQL
+    // does, and would read what follows an inner "*/" as text to run.
     TsqlStatement query(const Token &first) {
         TsqlStatement s = of(StatementKind::Query);
-        std::size_t copied = first.begin;
-        std::size_t end = first.end;
+        std::size_t written = first.begin;
+        const auto write = [&](std::size_t begin, std::size_t end, std::string_view text) {
+            const std::string_view between = m_text.substr(written, begin - written);
+            const bool blank = between.find_first_not_of(" \t\r\n\f\v") == std::string_view::npos;
+            s.sql.append(blank ? between : std::string_view(" ")).append(text);
+            written = end;
+        };
+        write(first.begin, first.end, source(first));
         while (!atStatementEnd()) {
             const Token &t = take();
-            end = t.end;
-            std::string replacement;
             if (t.kind == Token::Variable) {
                 s.parameters.push_back(parameterNumber(t));
-                replacement = "?";
+                write(t.begin, t.end, "?");
             } else if (t.kind == Token::SystemVariable) {
                 if (!equalsIgnoreCase(t.text, "@@SERVERNAME"))
                     throw TsqlError(tsqlerr::kUnsupported,
                                     t.text + " is not supported by this server.");
                 s.parameters.push_back(serverValue::kServerName);
-                replacement = "?";
+                write(t.begin, t.end, "?");
             } else if (isWord(t, "DB_NAME") && peek() && peek()->text == "(" && peek(1) &&
                        peek(1)->text == ")") {
                 m_at += 2;
-                end = m_tokens[m_at - 1].end;
                 s.parameters.push_back(serverValue::kDatabaseName);
-                replacement = "?";
-                s.sql.append(m_text.substr(copied, t.begin - copied)).append(replacement);
-                copied = end;
-                continue;
+                write(t.begin, m_tokens[m_at - 1].end, "?");
             } else if (t.kind == Token::String && t.national) {
-                replacement = std::string(m_text.substr(t.begin + 1, t.end - t.begin - 1));
-            } else if (t.kind == Token::Symbol &&
-                       (t.text == "?" || t.text == ":" || t.text == "$")) {
-                syntaxNear(t.text);
+                write(t.begin, t.end, m_text.substr(t.begin + 1, t.end - t.begin - 1));
             } else if (t.kind == Token::Word && (startsWithIgnoreCase(t.text, "sqlite_") ||
                                                  startsWithIgnoreCase(t.text, "pragma_"))) {
                 throw TsqlError(208, "Invalid object name '" + t.text + "'.");
             } else {
-                continue;
+                write(t.begin, t.end, source(t));
             }
-            s.sql.append(m_text.substr(copied, t.begin - copied)).append(replacement);
-            copied = t.end;
         }
-        s.sql.append(m_text.substr(copied, end - copied));
         return s;
+    }
+
+    std::string_view source(const Token &t) const {
+        return m_text.substr(t.begin, t.end - t.begin);
     }
 
     static bool startsWithIgnoreCase(std::string_view text, std::string_view prefix) {
