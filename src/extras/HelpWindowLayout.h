@@ -28,4 +28,10 @@ HelpWindowLayout helpFormResize(int widthTwips, int heightTwips);
 /// "file://" + program folder + "\Zephrane.htm".
 std::string helpPageAddress(const std::string &programFolder);
 
+/// The file a "file://" page address names, its folders parted by "/" as the file functions of
+/// every system read them: "file://C:\Tools\Zephrane.htm" is "C:/Tools/Zephrane.htm",
+/// "file:///opt/z\Zephrane.htm" is "/opt/z/Zephrane.htm", "file://\\srv\share\Zephrane.htm"
+/// is "//srv/share/Zephrane.htm". Empty for an address of another kind.
+std::string helpPagePath(const std::string &address);
+
 } // namespace zeph

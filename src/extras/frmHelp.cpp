@@ -3,6 +3,7 @@
 #include "extras/HelpWindowLayout.h"
 #include "ui/WizardKeys.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QResizeEvent>
 #include <QTextBrowser>
@@ -24,18 +25,21 @@ frmHelp::frmHelp(const std::string &pageAddress, QWidget *parent)
 }
 
 void frmHelp::Form_Load() {
-    // The address is written the system's way; this OS reads the path with "/".
-    QString address = QString::fromStdString(m_address);
-    address.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    const QUrl url(address);
-    const QString path = url.toLocalFile();
-    if (!path.isEmpty() && !QFileInfo::exists(path)) {
-        // What a browser shows for a missing page.
-        browserHelp->setHtml(QStringLiteral("<h2>The page cannot be displayed</h2><p>") +
-                             path.toHtmlEscaped() + QStringLiteral(" was not found.</p>"));
+    // The address is written the system's way ("file://C:\\Tools\\Zephrane.htm" on Windows):
+    // its file is read by name, never parsed as a web address, whose host a drive letter is not.
+    const QString path = QString::fromStdString(helpPagePath(m_address));
+    if (path.isEmpty()) {
+        browserHelp->setSource(QUrl(QString::fromStdString(m_address)));
         return;
     }
-    browserHelp->setSource(url);
+    if (!QFileInfo::exists(path)) {
+        // What a browser shows for a missing page.
+        browserHelp->setHtml(QStringLiteral("<h2>The page cannot be displayed</h2><p>") +
+                             QDir::toNativeSeparators(path).toHtmlEscaped() +
+                             QStringLiteral(" was not found.</p>"));
+        return;
+    }
+    browserHelp->setSource(QUrl::fromLocalFile(path));
 }
 
 void frmHelp::resizeEvent(QResizeEvent *event) {

@@ -6,7 +6,11 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace fs = std::filesystem;
 using namespace zeph;
@@ -48,4 +52,30 @@ TEST(HelpWindow, SnapsBackToTheMinimumAndPlacesTheBrowser) {
                          l.browser.width, l.browser.height),
               std::tuple(2500, 9000, 100, 1, 2300, 8600));
     EXPECT_EQ(helpPageAddress("C:\\Tools\\Zephrane"), "file://C:\\Tools\\Zephrane\\Zephrane.htm");
+}
+
+TEST(HelpWindow, ThePageAddressNamesItsFileOnEverySystem) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"file://C:\\Tools\\Zephrane\\Zephrane.htm", "C:/Tools/Zephrane/Zephrane.htm"},
+        {"FILE://d:\\Z\\Zephrane.htm", "d:/Z/Zephrane.htm"},
+        {"file:///C:/Tools/Zephrane.htm", "C:/Tools/Zephrane.htm"},
+        {"file:///opt/zephrane\\Zephrane.htm", "/opt/zephrane/Zephrane.htm"},
+        {"file://\\\\srv\\share\\Zephrane.htm", "//srv/share/Zephrane.htm"},
+        {"http://localhost/App_Zephrane.htm", ""},
+        {"file:/", ""},
+        {"", ""},
+    };
+    for (const auto &[address, path] : cases)
+        EXPECT_EQ(helpPagePath(address), path) << address;
+}
+
+TEST(HelpWindow, TheAddressOfAProgramFolderLeadsToThePageInIt) {
+    // The program folder as this system names it: a drive and backslashes on Windows.
+    test::TempHost host(0);
+    const fs::path folder = fs::path(host.programFolder()) / "Help here";
+    fs::create_directories(folder);
+    { std::ofstream(folder / "Zephrane.htm") << "<h1>Zephrane</h1>"; }
+    const std::string path = helpPagePath(helpPageAddress(folder.string()));
+    EXPECT_TRUE(fs::exists(fs::path(path))) << path;
+    EXPECT_TRUE(fs::equivalent(fs::path(path), folder / "Zephrane.htm")) << path;
 }
