@@ -8,13 +8,33 @@
 #include "ui/Wizard.h"
 
 #include <QApplication>
+#include <QWindow>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 
+namespace {
+
+// Whether the system can make a window here at all. Where it cannot (a session without a
+// display the system can draw on), every page and box of the wizard would stay invisible while
+// the program waited for an answer to it: a frozen program with nothing on the screen.
+bool windowsCanOpen() {
+    QWindow probe;
+    probe.create();
+    return probe.handle() != nullptr;
+}
+
+} // namespace
+
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zephrane"));
+    if (!windowsCanOpen()) {
+        std::cerr << "zephrane: cannot open a window: this session has no display the system "
+                     "can draw on"
+                  << std::endl;
+        return zeph::kExitStartupFailed;
+    }
     zeph::ui::QtUserInterface ui;
     zeph::IUserInterface &port = ui; // the port's default arguments
 
