@@ -11,6 +11,12 @@ set(CMAKE_CXX_COMPILER ${ZEPH_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${ZEPH_MINGW_TRIPLE}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${ZEPH_MINGW_TRIPLE})
+# Qt for Windows (ZEPH_QT_WINDOWS, its install folder, see zeph_qt_windows in scripts/lib.sh) is
+# a second root: its packages are found there, while Qt's code generators are the build
+# machine's own (QT_HOST_PATH).
+if(ZEPH_QT_WINDOWS)
+    list(APPEND CMAKE_FIND_ROOT_PATH ${ZEPH_QT_WINDOWS})
+endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -105,7 +105,12 @@ zeph_jobs() {
 
 # --- the Windows programs: cross-built with mingw-w64 and run under Wine ---------------------
 ZEPH_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64 tcl curl
-    xz-utils sqlite3)
+    xz-utils sqlite3
+    # Qt's source package is unpacked (and Debian's patches applied) by dpkg-source; Qt's own
+    # build runs Perl; moc, uic and rcc are Debian's, run on this machine.
+    dpkg-dev perl qt6-base-dev-tools
+    # scripts/package-windows: the zip and the installer.
+    zip nsis)
 
 # SQLite for the Windows build: Debian 12's own source of it (the upstream release Debian ships),
 # fetched through apt's configured sources and pinned by version and checksum, made once into the
@@ -194,15 +199,130 @@ zeph_apt_source() {
     }
 }
 
-# Configures and builds the Windows programs into a folder; the extra arguments are CMake's.
+# Qt 6 for Windows: Debian 12's qt6-base source package (with Debian's patches), cross-built
+# once with mingw-w64 into the user's cache as a static release build of Core, Gui, Widgets, the
+# Windows platform plugin and the Windows styles, nothing else. The code generators it needs
+# while building (moc, uic, rcc) are Debian's own qt6-base-dev-tools of the same version.
+ZEPH_QT_VERSION=6.4.2
+ZEPH_QT_SOURCE_VERSION=6.4.2+dfsg-10
+ZEPH_QT_DSC_SHA256=1b4b5c8610a553d4211fa81e268b1a3b0a6339ae5444fdb7e60d7616da651970
+ZEPH_QT_ORIG_SHA256=4f14b89a9463a540fd84a6718b8519a2297119b454ef547721015a9e9019ae9e
+ZEPH_QT_DEBIAN_SHA256=d1a2621b1acb1606db7274ccdb96654564cea04af836c5b86da94e150714d16c
+
+# What the wizard does not use is switched off, which also shortens the build.
+ZEPH_QT_OPTIONS=(
+    -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DFEATURE_static_runtime=ON
+    -DQT_QMAKE_TARGET_MKSPEC=win32-g++ -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF
+    -DQT_BUILD_BENCHMARKS=OFF
+    # The third-party libraries Qt carries, never the cross-compiler's own.
+    -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF -DFEATURE_system_png=OFF
+    -DFEATURE_system_harfbuzz=OFF -DFEATURE_system_freetype=OFF -DFEATURE_system_jpeg=OFF
+    -DFEATURE_system_doubleconversion=OFF -DFEATURE_system_libb2=OFF
+    # Modules.
+    -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_dbus=OFF -DFEATURE_opengl=OFF
+    -DINPUT_opengl=no -DFEATURE_vulkan=OFF -DFEATURE_printsupport=OFF -DFEATURE_testlib=OFF
+    -DFEATURE_xml=OFF -DFEATURE_concurrent=OFF
+    # Tools for the target, libraries and formats.
+    -DFEATURE_qmake=OFF -DFEATURE_androiddeployqt=OFF -DFEATURE_windeployqt=OFF
+    -DFEATURE_macdeployqt=OFF -DFEATURE_icu=OFF -DFEATURE_zstd=OFF -DFEATURE_freetype=OFF
+    -DFEATURE_direct2d=OFF -DFEATURE_cpp_winrt=OFF -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF
+    -DFEATURE_ico=OFF -DFEATURE_sessionmanager=OFF -DFEATURE_tuiotouch=OFF -DFEATURE_pdf=OFF
+    -DFEATURE_textmarkdownreader=OFF -DFEATURE_textmarkdownwriter=OFF
+    -DFEATURE_textodfwriter=OFF -DFEATURE_mimetype_database=OFF
+    -DFEATURE_jalalicalendar=OFF -DFEATURE_islamiccivilcalendar=OFF
+    -DFEATURE_hijricalendar=OFF
+    # Debian's source leaves out the pen tablets' header (wintab.h), which the Windows plugin
+    # needs for them; the DirectWrite font database needs Direct2D, which is off (GDI's is the
+    # default anyway).
+    -DFEATURE_tabletevent=OFF -DFEATURE_directwrite3=OFF
+    # Widgets no window of the wizard has.
+    -DFEATURE_graphicsview=OFF -DFEATURE_mdiarea=OFF -DFEATURE_calendarwidget=OFF
+    -DFEATURE_colordialog=OFF -DFEATURE_fontdialog=OFF -DFEATURE_printdialog=OFF
+    -DFEATURE_lcdnumber=OFF -DFEATURE_dial=OFF -DFEATURE_columnview=OFF
+    -DFEATURE_systemtrayicon=OFF
+)
+
+# The folder Qt for Windows is installed in: version, source checksum, options and compiler
+# make its name, so that a change of any of them builds it anew beside the old one.
+zeph_qt_windows_prefix() {
+    local key
+    key="$(printf '%s\n' "$ZEPH_QT_SOURCE_VERSION" "$ZEPH_QT_DSC_SHA256" "${ZEPH_QT_OPTIONS[@]}" \
+        "$(x86_64-w64-mingw32-g++-posix --version 2>/dev/null | head -n 1)" | sha256sum)"
+    echo "${XDG_CACHE_HOME:-$HOME/.cache}/zephrane/qt6-windows-$ZEPH_QT_VERSION-${key:0:12}"
+}
+
+# Prints the folder of Qt for Windows, building it first when the cache does not have it.
+# The build runs at low priority, on as many jobs as the machine has cores (or ZEPH_QT_JOBS),
+# and says how long it took and how much disk it used.
+zeph_qt_windows() {
+    local prefix
+    prefix="$(zeph_qt_windows_prefix)"
+    if [ -f "$prefix/.complete" ]; then
+        echo "$prefix"
+        return 0
+    fi
+    local cache="${XDG_CACHE_HOME:-$HOME/.cache}/zephrane"
+    local sources="$cache/qt6-base-$ZEPH_QT_SOURCE_VERSION"
+    local dsc="$sources/qt6-base_$ZEPH_QT_SOURCE_VERSION.dsc"
+    if [ ! -f "$dsc" ]; then
+        echo "Fetching Qt's source package qt6-base $ZEPH_QT_SOURCE_VERSION through apt" >&2
+        zeph_apt_source "qt6-base=$ZEPH_QT_SOURCE_VERSION" "$sources" >&2 || return 1
+    fi
+    # apt has checked the files against the signed index; the pins say they are the ones this
+    # build was made with, and dpkg-source checks the archives against the .dsc again.
+    if ! (cd "$sources" && sha256sum -c --status <<EOF
+$ZEPH_QT_DSC_SHA256  qt6-base_$ZEPH_QT_SOURCE_VERSION.dsc
+$ZEPH_QT_ORIG_SHA256  qt6-base_${ZEPH_QT_SOURCE_VERSION%-*}.orig.tar.xz
+$ZEPH_QT_DEBIAN_SHA256  qt6-base_$ZEPH_QT_SOURCE_VERSION.debian.tar.xz
+EOF
+    ); then
+        echo "Qt's source package in $sources does not have the expected checksums; removed." >&2
+        rm -rf "$sources"
+        return 1
+    fi
+    local work="$prefix.build"
+    rm -rf "$work" "$prefix"
+    mkdir -p "$work"
+    local started=$SECONDS
+    echo "Building Qt $ZEPH_QT_VERSION for Windows once into $prefix (long: see docs/windows.md)" >&2
+    if ! dpkg-source -x "$dsc" "$work/src" >"$work/unpack.log" 2>&1; then
+        echo "Cannot unpack $dsc: see $work/unpack.log" >&2
+        return 1
+    fi
+    local jobs="${ZEPH_QT_JOBS:-$(zeph_jobs)}"
+    if ! (nice -n 15 cmake -S "$work/src" -B "$work/build" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$ZEPH_ROOT/cmake/mingw-w64-x86_64.cmake" \
+        -DCMAKE_INSTALL_PREFIX="$prefix" -DQT_HOST_PATH=/usr \
+        -DQT_HOST_PATH_CMAKE_DIR="/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/cmake" \
+        "${ZEPH_QT_OPTIONS[@]}" >"$work/configure.log" 2>&1 &&
+        nice -n 15 cmake --build "$work/build" -j "$jobs" >"$work/build.log" 2>&1 &&
+        cmake --install "$work/build" >"$work/install.log" 2>&1); then
+        echo "Qt for Windows did not build: see the logs in $work" >&2
+        return 1
+    fi
+    local took=$((SECONDS - started)) used
+    used="$(du -sm "$work" "$prefix" | awk '{ s += $1 } END { print s }')"
+    rm -rf "$work"
+    echo "Built Qt for Windows in $((took / 60)) min $((took % 60)) s, $used MB of disk at most;" \
+        "$(du -sm "$prefix" | cut -f1) MB kept in $prefix" >&2
+    touch "$prefix/.complete"
+    echo "$prefix"
+}
+
+# Configures and builds the Windows programs (the wizard, zephrane-cli and zephrane-sim) into a
+# folder; the extra arguments are CMake's. Qt for Windows is built first when the cache does
+# not have it yet.
 zeph_build_windows() {
     local build="$1"
     shift
-    local sqlite
+    local sqlite qt
     sqlite="$(zeph_sqlite_source)" || return 1
+    qt="$(zeph_qt_windows)" || return 1
     cmake -S "$ZEPH_ROOT" -B "$build" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$ZEPH_ROOT/cmake/mingw-w64-x86_64.cmake" \
-        -DCMAKE_BUILD_TYPE=Release -DZEPH_WITH_QT=OFF -DZEPH_WERROR=ON \
+        -DCMAKE_BUILD_TYPE=Release -DZEPH_WITH_QT=ON -DZEPH_WERROR=ON \
+        -DZEPH_QT_WINDOWS="$qt" -DCMAKE_PREFIX_PATH="$qt" -DQT_HOST_PATH=/usr \
+        -DQT_HOST_PATH_CMAKE_DIR="/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/cmake" \
         -DZEPH_SQLITE_SOURCE="$sqlite" $(zeph_cmake_launcher) "$@" >/dev/null
     cmake --build "$build" -j "$(zeph_jobs)"
 }
