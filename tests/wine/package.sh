@@ -34,9 +34,6 @@ for dll in "$WIN_BUILD"/bin/zephrane_*.dll; do
 done
 sorted_expected="$(printf '%s\n' "${expected[@]}" | sort)"
 
-on_display() {
-    xvfb-run -a -s "-screen 0 1280x1024x24" wine "$@"
-}
 
 # A small stand-in host; the wizard clicks a whole reset through on it and ends.
 wizard_runs() {
@@ -45,7 +42,7 @@ wizard_runs() {
         --seed 3 >/dev/null
     wine_run "$WIN_BUILD/bin/zephrane-sim.exe" set "$(wine_path "$host")" virtual-time on >/dev/null
     ZEPHRANE_HOST="$(wine_path "$host")" ZEPHRANE_DRIVE_RESET=defaultTemplate \
-        on_display "$exe" >"$base/run.out" 2>&1 || fail "$exe did not run" "$base/run.out"
+        wine_on_display "$exe" >"$base/run.out" 2>&1 || fail "$exe did not run" "$base/run.out"
     grep -q "reset process complete" "$base/run.out" || fail "$exe ran no reset" "$base/run.out"
 }
 

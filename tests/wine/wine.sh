@@ -34,6 +34,17 @@ wine_run() {
     wine "$@"
 }
 
+# Runs a Windows program with windows on a virtual display of its own. Wine's desktop takes its
+# display from the program that starts a session: a session that the terminal programs began
+# without one would draw no window of this program anywhere, so it is ended first, and this
+# program's session ends while its display is still there.
+wine_on_display() {
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w
+    xvfb-run -a -s "-screen 0 1280x1024x24" \
+        bash -c 'status=0; wine "$@" || status=$?; wineserver -w; exit "$status"' wine "$@"
+}
+
 # A Linux path as the Windows programs under Wine see it (drive Z: is the root).
 wine_path() {
     local path

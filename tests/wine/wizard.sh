@@ -47,14 +47,28 @@ linux_programs() {
     cp "$LINUX_BIN"/zephrane_*.dll "$1/" 2>/dev/null || true
 }
 
-# Runs a Windows program with a window, on a virtual display of its own.
-on_display() {
-    xvfb-run -a -s "-screen 0 1280x1024x24" wine "$@"
-}
+
+step "a wizard that cannot open a window says so and ends"
+# A Wine session begun without a display, as the terminal programs begin one: its desktop can
+# draw no window, and a wizard that waited for answers there would wait for ever.
+host="$base/headless.win"
+windows_programs "$base/headless-programs"
+wine_run "$WIN_BIN/zephrane-sim.exe" init "$(wine_path "$host")" --subscribers 3 --seed 1 >/dev/null
+wineserver -k >/dev/null 2>&1 || true
+wineserver -w
+status=0
+ZEPHRANE_HOST="$(wine_path "$host")" env -u DISPLAY timeout 300 \
+    wine "$base/headless-programs/zephrane.exe" >"$base/headless.out" 2>&1 || status=$?
+[ "$status" != 124 ] || fail "the wizard without a window hung" "$base/headless.out"
+[ "$status" = 2 ] || fail "the wizard without a window ended with $status, not 2" "$base/headless.out"
+grep -q "zephrane: cannot open a window" "$base/headless.out" ||
+    fail "the wizard without a window did not say why it ended" "$base/headless.out"
+wineserver -k >/dev/null 2>&1 || true
 
 step "the wizard's pages under Wine are the Linux wizard's pages"
-# As scripts/screenshots does on Linux: a host whose run was interrupted after its first
-# removal, so that the walk starts on the recovery page.
+# As scripts/screenshots does on Linux: a host whose runs were interrupted three times right
+# after a removal, so that the walk starts on the recovery page, whose recovery it stops after
+# the first of the three.
 host="$base/shots.win"
 programs="$base/shots-programs"
 windows_programs "$programs"
@@ -62,14 +76,16 @@ wine_run "$WIN_BIN/zephrane-sim.exe" init "$(wine_path "$host")" --subscribers 6
 wine_run "$WIN_BIN/zephrane-sim.exe" set "$(wine_path "$host")" virtual-time on >/dev/null
 wine_run "$WIN_BIN/zephrane-sim.exe" set "$(wine_path "$host")" abort-after sp_DeleteSubscriber \
     >/dev/null
-ZEPHRANE_HOST="$(wine_path "$host")" wine_run "$programs/zephrane-cli.exe" \
-    --template defaultTemplate --all --yes >/dev/null 2>&1 || true
+for run in 1 2 3; do
+    ZEPHRANE_HOST="$(wine_path "$host")" wine_run "$programs/zephrane-cli.exe" \
+        --template defaultTemplate --all --yes >/dev/null 2>&1 || true
+done
 wine_run "$WIN_BIN/zephrane-sim.exe" set "$(wine_path "$host")" abort-after "" >/dev/null
 wine_run "$WIN_BIN/zephrane-sim.exe" set "$(wine_path "$host")" virtual-time off >/dev/null
 rm -rf "$PICTURES"
 mkdir -p "$PICTURES"
 ZEPHRANE_HOST="$(wine_path "$host")" ZEPHRANE_SCREENSHOTS="$(wine_path "$PICTURES")" \
-    on_display "$programs/zephrane.exe" Advanced SkipDLSync >"$base/shots-win.out" 2>&1 ||
+    wine_on_display "$programs/zephrane.exe" Advanced SkipDLSync >"$base/shots-win.out" 2>&1 ||
     fail "the picture walk of zephrane.exe failed" "$base/shots-win.out"
 ZEPH_BUILD="$LINUX_BUILD" QT_QPA_PLATFORM=xcb "$ROOT/scripts/screenshots" "$base/pictures-linux" \
     >"$base/shots-linux.out" 2>&1 || fail "the Linux picture walk failed" "$base/shots-linux.out"
@@ -91,7 +107,7 @@ linux_programs "$base/reset-linux"
 win_status=0
 linux_status=0
 ZEPHRANE_HOST="$(wine_path "$win_host")" ZEPHRANE_DRIVE_RESET=defaultTemplate \
-    on_display "$base/reset-win/zephrane.exe" >"$base/reset-win.out" 2>"$base/reset-win.err" ||
+    wine_on_display "$base/reset-win/zephrane.exe" >"$base/reset-win.out" 2>"$base/reset-win.err" ||
     win_status=$?
 ZEPHRANE_HOST="$linux_host" ZEPHRANE_DRIVE_RESET=defaultTemplate QT_QPA_PLATFORM=offscreen \
     "$base/reset-linux/zephrane" >"$base/reset-linux.out" 2>"$base/reset-linux.err" ||
