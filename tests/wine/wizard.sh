@@ -74,8 +74,7 @@ programs="$base/shots-programs"
 windows_programs "$programs"
 wine_run "$WIN_BIN/zephrane-sim.exe" init "$(wine_path "$host")" --subscribers 60 --seed 2 >/dev/null
 wine_run "$WIN_BIN/zephrane-sim.exe" set "$(wine_path "$host")" virtual-time on >/dev/null
-wine_run "$WIN_BIN/zephrane-sim.exe" set "$(wine_path "$host")" abort-after sp_DeleteSubscriber \
-    >/dev/null
+wine_run "$WIN_BIN/zephrane-sim.exe" set "$(wine_path "$host")" abort-after removed >/dev/null
 for run in 1 2 3; do
     ZEPHRANE_HOST="$(wine_path "$host")" wine_run "$programs/zephrane-cli.exe" \
         --template defaultTemplate --all --yes >/dev/null 2>&1 || true
