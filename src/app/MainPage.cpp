@@ -1,13 +1,8 @@
 #include "MainPage.h"
-#include "platform/AsciiText.h"
-#include "reset/RunLock.h"
 
 #include "Program.h"
-#include "app/host/ServiceAccount.h"
+#include "StartUpChecks.h"
 #include "platform/Error.h"
-
-#include <algorithm>
-#include <cctype>
 
 namespace zeph {
 
@@ -27,17 +22,8 @@ const char *const MainPage::kPreserveCaption = "Save alternate extensions for re
 
 namespace {
 
-constexpr Where kFormLoad{"Form_Load", "Form", "frmMain"};
 constexpr Where kNext{"cmdNext_Click", "Form", "frmMain"};
 constexpr Where kReloadTables{"reloadTables", "Form", "frmMain"};
-
-constexpr const char *kBackEndKey = "SOFTWARE\\Ambrel\\SystemParameters\\1.0";
-constexpr const char *kBackEndValue = "IDCProgID";
-constexpr const char *kDominoConnector = "Ostrix.DominoConnector.1";
-constexpr const char *kDirectoryConnector = "Ostrix.DirectoryConnector.1";
-constexpr std::int32_t kServiceRunning = 4;
-
-constexpr const char *kConnectionString = "Driver={SQL Server};server=;database=TarvoDb";
 
 } // namespace
 
@@ -48,102 +34,17 @@ void MainPage::reportError(const std::string &text) {
     m_program.message(text);
 }
 
-void MainPage::fatal(const std::string &text) {
-    m_program.host.ui->messageBox(text, MsgButtons::OK, MsgIcon::Critical);
-    m_program.ExitApplication(kExitStartupFailed);
-}
-
 void MainPage::Form_Load() {
-    auto report = [this](const std::string &text) { reportError(text); };
-    // Each step is trapped on its own: an unexpected error is shown and loading goes on with
-    // the next step. A fatal check ends the program inside its step (ProgramEnded passes the
-    // trap untouched because it is not an error).
-    std::string connectorService = "Fennix";
-    trap(kFormLoad, report, [&] { checkVersion(); });
-    trap(kFormLoad, report, [&] { checkBackEnd(connectorService); });
-    trap(kFormLoad, report, [&] { checkConnectorService(connectorService); });
-    m_program.RunTestScript();
-    trap(kFormLoad, report, [&] { openDatabase(); });
-    trap(kFormLoad, report, [&] { fillTemplateLists(); });
-    trap(kFormLoad, report, [&] { warnAboutAccount(); });
-    if (warnAboutUnfinishedResets)
-        trap(kFormLoad, report, [&] { warnAboutUnfinished(); });
+    StartUpSettings settings;
+    settings.warnAboutUnfinishedResets = warnAboutUnfinishedResets;
+    showTemplates(StartUpChecks(m_program, settings).run());
     chkPreserveAlternateExtensions = false;
 }
 
-// A subscriber removed and not yet created again is lost until the reset is finished: the
-// administrator must hear of it before anything else is done.
-void MainPage::warnAboutUnfinished() {
-    Host &host = m_program.host;
-    JournalScan scan = m_program.scanRecoveryJournals();
-    // Other servers' journals are no work of this one: named in one quiet note, with no advice.
-    if (!scan.elsewhere.empty()) {
-        std::string note = "Recovery journals of other servers, left alone here:";
-        for (const JournalFile &journal : scan.elsewhere)
-            note += " " + host.files->nativePath(journal.path) +
-                    (journal.server.empty() ? " (no server named)" : " (" + journal.server + ")");
-        if (host.notice)
-            host.notice(note);
-        scan.elsewhere.clear();
-    }
-    if (!scan.needsAttention())
-        return;
-    // A run under way holds entries open for the subscriber it is working on: they are its
-    // work, not an unfinished reset. (Asked only then: asking takes the lock for a moment.)
-    std::string heldBy;
-    if (runLockHeldElsewhere(host, m_program.tarvoDb.DbConnectionString(), heldBy)) {
-        host.ui->messageBox(resetRunningNow(heldBy), MsgButtons::OK, MsgIcon::Information);
-        return;
-    }
-    const std::string text = scan.warning(*host.files);
-    if (!text.empty())
-        host.ui->messageBox(text, MsgButtons::OK, MsgIcon::Warning);
-}
-
-bool MainPage::checkVersion() {
-    TarvoVersion &version = m_program.tarvoVersion;
-    version.InstalledVersion = version.ReadInstalledVersion();
-    if (!version.IsVersionAtLeast(4, 0, 2, 20))
-        fatal("Error!  This tool only works on versions of Tarvo 4.0(3) or later.  Exiting "
-              "application.");
-    return true;
-}
-
-bool MainPage::checkBackEnd(std::string &connectorService) {
-    const std::string backEnd = regText(
-        m_program.registry.QueryValue(HKEY_LOCAL_MACHINE, kBackEndKey, kBackEndValue, REG_SZ));
-    if (equalsIgnoreCase(backEnd, kDominoConnector))
-        fatal("This tool only works with Exchange 5.5, Exchange 2000 or Exchange 2003 as the "
-              "Tarvo message store back end.  Exiting");
-    connectorService = equalsIgnoreCase(backEnd, kDirectoryConnector) ? "Morvin" : "Fennix";
-    return true;
-}
-
-bool MainPage::checkConnectorService(const std::string &service) {
-    if (m_program.services.getServiceState(service) != kServiceRunning)
-        fatal("The " + service +
-              " service must be up and runnig for this tool to work properly.  Please make "
-              "sure this service is running and try again.");
-    return true;
-}
-
-bool MainPage::openDatabase() {
-    m_program.tarvoDb.setDbConnectionString(kConnectionString);
-    bool opened = false;
-    if (openCachedTables) {
-        opened = m_program.tarvoDb.bOpenDatabase(m_program.tarvoDb.DbConnectionString());
-    } else {
-        try {
-            opened = m_program.tarvoDb.database().connect(m_program.tarvoDb.DbConnectionString()) !=
-                     nullptr;
-        } catch (const std::exception &) {
-            opened = false;
-        }
-    }
-    if (!opened)
-        fatal("Unable to open TarvoDB with necessary rights needed for this tool.  Make sure "
-              "you are running this tool logged in as a member of the local admins group.");
-    return true;
+void MainPage::showTemplates(TemplateLists templates) {
+    cmbSubscriberTemplateAlias = std::move(templates.aliases);
+    cmbTemplateListDisplayName = std::move(templates.displayNames);
+    templateListIndex = -1;
 }
 
 bool MainPage::reloadTables() {
@@ -155,50 +56,11 @@ bool MainPage::reloadTables() {
                                       MsgButtons::OK, MsgIcon::Warning);
         return false;
     }
-    trap(
-        kReloadTables, [this](const std::string &text) { reportError(text); },
-        [&] { fillTemplateLists(); });
+    showTemplates(StartUpChecks(m_program, {}).readTemplates(kReloadTables));
     for (std::size_t i = 0; i < cmbSubscriberTemplateAlias.size(); ++i)
         if (!chosen.empty() && cmbSubscriberTemplateAlias[i] == chosen)
             templateListIndex = static_cast<int>(i);
     return true;
-}
-
-void MainPage::fillTemplateLists() {
-    cmbSubscriberTemplateAlias.clear();
-    cmbTemplateListDisplayName.clear();
-    templateListIndex = -1;
-    // Without the cached tables the templates are read on their own.
-    db::Recordset read(m_program.tarvoDb.database());
-    if (!openCachedTables)
-        read.Open("Select * from vw_SubscriberTemplate", m_program.tarvoDb.DbConnectionString(),
-                  db::adOpenForwardOnly, db::adLockReadOnly);
-    db::Recordset &templates = openCachedTables ? m_program.tarvoDb.rsSubscriberTemplates() : read;
-    templates.MoveFirst();
-    while (!templates.Eof()) {
-        cmbSubscriberTemplateAlias.push_back(templates.Fields("Alias").Text());
-        // The display name goes to the position the new alias took, so both lists stay
-        // index-parallel even when two templates share a display name.
-        const auto position = cmbSubscriberTemplateAlias.size() - 1;
-        cmbTemplateListDisplayName.insert(
-            cmbTemplateListDisplayName.begin() +
-                static_cast<std::ptrdiff_t>(std::min(position, cmbTemplateListDisplayName.size())),
-            templates.Fields("TextName").Text());
-        templates.MoveNext();
-    }
-}
-
-void MainPage::warnAboutAccount() {
-    auto report = [this](const std::string &text) { reportError(text); };
-    if (!bCheckIfRunningAccountIsMessageStoreFacing(m_program.registry,
-                                                    m_program.services.workStationInfo(), report)) {
-        m_program.host.ui->messageBox(
-            "Warning!  It doesn't appear that you are logged into the local system as the "
-            "message store facing account (the account associated with the Dravik service)."
-            "It is _strongly_ recommended that you log in as this account when running the "
-            "Zephrane tool as it has all the rights on the mailstore the tool needs.",
-            MsgButtons::OK, MsgIcon::Warning);
-    }
 }
 
 std::string MainPage::templateListText() const {

@@ -2,6 +2,8 @@
 // The first wizard page, `frmMain`: the start-up checks of its load step, the template choice
 // and the keep-alternate-extensions check box.
 
+#include "StartUpChecks.h"
+
 #include <string>
 #include <vector>
 
@@ -13,8 +15,9 @@ class MainPage {
 public:
     explicit MainPage(Program &program);
 
-    /// The load step: every start-up check in order. A fatal check shows its message and
-    /// ends the program through ExitApplication (which does not return).
+    /// The load step: the start-up checks (StartUpChecks), then the templates in the lists. A
+    /// fatal check shows its message and ends the program through ExitApplication (which
+    /// does not return).
     void Form_Load();
 
     /// Next: false (after its message) when no template is chosen; true when the wizard may
@@ -30,13 +33,9 @@ public:
     int templateListIndex = -1;
     bool chkPreserveAlternateExtensions = false;
 
-    /// Whether the load step tells about resets that did not finish (the recovery itself,
-    /// which lists them anyway, turns it off).
+    /// Whether the load step tells about resets that did not finish (the wizard offers the
+    /// recovery on a page of its own).
     bool warnAboutUnfinishedResets = true;
-    /// Whether the load step opens the cached tables. A listing that reads what it lists in
-    /// one query of its own turns it off: the load step then proves that the database can be
-    /// reached and reads the template lists on their own.
-    bool openCachedTables = true;
 
     /// Reads the cached tables and the template lists again (a recovery changed the server
     /// after they were read at start), keeping the chosen template when it is still there.
@@ -55,14 +54,7 @@ public:
     static const char *const kPreserveCaption;
 
 private:
-    bool checkVersion();
-    bool checkBackEnd(std::string &connectorService);
-    bool checkConnectorService(const std::string &service);
-    bool openDatabase();
-    void fillTemplateLists();
-    void warnAboutAccount();
-    void warnAboutUnfinished();
-    [[noreturn]] void fatal(const std::string &text);
+    void showTemplates(TemplateLists templates);
     void reportError(const std::string &text);
 
     Program &m_program;

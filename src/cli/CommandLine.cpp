@@ -3,9 +3,9 @@
 #include "CliOptions.h"
 #include "CliRequest.h"
 #include "ListOutput.h"
-#include "app/MainPage.h"
 #include "app/Program.h"
 #include "app/ScopeGuards.h"
+#include "app/StartUpChecks.h"
 #include "app/Version.h"
 #include "db/Recordset.h"
 #include "db/modTarvoDB.h"
@@ -212,7 +212,7 @@ struct Session {
     std::unique_ptr<Host> host;
     std::unique_ptr<CliUserInterface> ui;
     std::unique_ptr<Program> program;
-    std::unique_ptr<MainPage> mainPage;
+    TemplateLists templates;
 };
 
 // Finds and opens the host and runs the start-up checks. Returns an exit status when the
@@ -259,25 +259,33 @@ std::optional<int> startUp(const std::vector<std::string> &args, const Options &
         host.commandLine += (host.commandLine.empty() ? "" : " ") + arg;
 
     session.program = std::make_unique<Program>(host);
-    session.mainPage = std::make_unique<MainPage>(*session.program);
+    StartUpSettings settings;
     // The recovery lists the unfinished resets itself.
-    session.mainPage->warnAboutUnfinishedResets = !options.recover;
-    session.mainPage->openCachedTables = !listsByQuery(options);
+    settings.warnAboutUnfinishedResets = !options.recover;
+    settings.openCachedTables = !listsByQuery(options);
     try {
-        session.mainPage->Form_Load();
+        session.templates = StartUpChecks(*session.program, settings).run();
     } catch (const ProgramEnded &ended) {
         return ended.code();
     }
     return std::nullopt;
 }
 
-int listTemplates(const MainPage &mainPage, ListFormat format, std::ostream &out) {
+int listTemplates(const TemplateLists &templates, ListFormat format, std::ostream &out) {
     RowPrinter printer({"Alias", "DisplayName"}, format, out);
-    for (std::size_t i = 0; i < mainPage.cmbSubscriberTemplateAlias.size(); ++i)
-        printer.row(
-            {mainPage.cmbSubscriberTemplateAlias[i], mainPage.cmbTemplateListDisplayName[i]});
+    for (std::size_t i = 0; i < templates.aliases.size(); ++i)
+        printer.row({templates.aliases[i], templates.displayNames[i]});
     printer.finish();
     return kExitOk;
+}
+
+// Nothing is run for a template the server does not have.
+bool knownTemplate(const TemplateLists &templates, const Options &options, std::ostream &err) {
+    if (!options.templateAlias || indexOf(templates.aliases, *options.templateAlias) >= 0)
+        return true;
+    err << "zephrane-cli: no subscriber template has the alias '" << *options.templateAlias
+        << "'; zephrane-cli --list-templates lists them. Nothing was changed.\n";
+    return false;
 }
 
 int reset(Session &session, const ResetRequest &request, const Options &options,
@@ -491,24 +499,11 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
     if (std::optional<int> ended = startUp(args, options, session, out, err))
         return *ended;
     if (options.listTemplates)
-        return listTemplates(*session.mainPage, options.format, out);
-    if (options.recover) {
-        const auto &aliases = session.mainPage->cmbSubscriberTemplateAlias;
-        if (options.templateAlias && indexOf(aliases, *options.templateAlias) < 0) {
-            err << "zephrane-cli: no subscriber template has the alias '" << *options.templateAlias
-                << "'; zephrane-cli --list-templates lists them. Nothing was changed.\n";
-            return kExitNothingRun;
-        }
-        return recover(session, options, out, err);
-    }
-
-    const MainPage &mainPage = *session.mainPage;
-    if (options.templateAlias &&
-        indexOf(mainPage.cmbSubscriberTemplateAlias, *options.templateAlias) < 0) {
-        err << "zephrane-cli: no subscriber template has the alias '" << *options.templateAlias
-            << "'; zephrane-cli --list-templates lists them. Nothing was changed.\n";
+        return listTemplates(session.templates, options.format, out);
+    if (!knownTemplate(session.templates, options, err))
         return kExitNothingRun;
-    }
+    if (options.recover)
+        return recover(session, options, out, err);
 
     Program &program = *session.program;
     session.ui->reword = [&options, &program](const std::string &text) {
