@@ -1,5 +1,6 @@
 #include "DryRunForesight.h"
 
+#include "QueryScope.h"
 #include "ResetRun.h"
 
 #include <algorithm>
@@ -20,31 +21,31 @@ bool findTemplate(ResetRun &run, const std::string &templateAlias) {
     Foresight &f = run.foresight;
     f.subscriberTemplateId.clear();
     f.callHandlerTemplateId.clear();
-    if (!run.openQuery("SELECT SubscriberTemplateObjectID, CallHandlerTemplateObjectID FROM "
-                       "vw_SubscriberTemplate WHERE Alias=?",
-                       {DbValue(templateAlias)}, db::adLockReadOnly))
+    QueryScope query(run,
+                     "SELECT SubscriberTemplateObjectID, CallHandlerTemplateObjectID FROM "
+                     "vw_SubscriberTemplate WHERE Alias=?",
+                     {DbValue(templateAlias)}, db::adLockReadOnly);
+    if (!query.opened())
         return false;
-    const bool found = run.queryRowCount() == 1;
+    const bool found = query.rowCount() == 1;
     if (found) {
-        f.subscriberTemplateId = run.read<std::string>(
-            [&] { return run.querySet["SubscriberTemplateObjectID"].Text(); });
-        f.callHandlerTemplateId = run.read<std::string>(
-            [&] { return run.querySet["CallHandlerTemplateObjectID"].Text(); });
+        db::Recordset &rs = query.rows();
+        f.subscriberTemplateId =
+            run.read<std::string>([&] { return rs["SubscriberTemplateObjectID"].Text(); });
+        f.callHandlerTemplateId =
+            run.read<std::string>([&] { return rs["CallHandlerTemplateObjectID"].Text(); });
     }
-    run.closeQuery();
     return found;
 }
 
 // True when another subscriber holds the directory account.
 bool directoryAccountTaken(ResetRun &run) {
     const SubscriberSnapshot &s = run.snapshot;
-    if (!run.openQuery("SELECT SubscriberObjectID FROM Subscriber WHERE DirectoryID=? AND "
-                       "SubscriberObjectID<>?",
-                       {DbValue(s.DirectoryID), DbValue(s.ObjectID)}, db::adLockReadOnly))
-        return false;
-    const bool taken = run.queryRowCount() > 0;
-    run.closeQuery();
-    return taken;
+    QueryScope query(run,
+                     "SELECT SubscriberObjectID FROM Subscriber WHERE DirectoryID=? AND "
+                     "SubscriberObjectID<>?",
+                     {DbValue(s.DirectoryID), DbValue(s.ObjectID)}, db::adLockReadOnly);
+    return query.opened() && query.rowCount() > 0;
 }
 
 // Why sp_CreateSubscriber would refuse the subscriber, in the order it checks; empty when it
@@ -66,11 +67,13 @@ std::string creationRefusal(ResetRun &run, const std::string &templateAlias) {
 
 void ForeseeRemoval(ResetRun &run) {
     bool undeletable = false;
-    if (run.openQuery("SELECT Undeletable FROM vw_Subscriber WHERE SubscriberObjectID=?",
-                      {DbValue(run.snapshot.ObjectID)}, db::adLockReadOnly) &&
-        run.queryRowCount() == 1)
-        undeletable = run.read<std::int64_t>([&] { return run.querySet["Undeletable"].Long(); });
-    run.closeQuery();
+    {
+        QueryScope query(run, "SELECT Undeletable FROM vw_Subscriber WHERE SubscriberObjectID=?",
+                         {DbValue(run.snapshot.ObjectID)}, db::adLockReadOnly);
+        if (query.opened() && query.rowCount() == 1)
+            undeletable =
+                run.read<std::int64_t>([&] { return query.rows()["Undeletable"].Long(); });
+    }
     run.foresight.removalRefused = undeletable;
     if (!undeletable)
         return;
@@ -105,12 +108,11 @@ void ForeseeResynchronization(ResetRun &run) {
 long TemplateRows(ResetRun &run, const std::string &table, bool callHandlerTemplate) {
     const std::string &id = callHandlerTemplate ? run.foresight.callHandlerTemplateId
                                                 : run.foresight.subscriberTemplateId;
-    if (!run.openQuery("SELECT ParentObjectID FROM " + table + " WHERE ParentObjectID=?",
-                       {DbValue(id)}, db::adLockReadOnly))
+    QueryScope query(run, "SELECT ParentObjectID FROM " + table + " WHERE ParentObjectID=?",
+                     {DbValue(id)}, db::adLockReadOnly);
+    if (!query.opened())
         return -1;
-    const long rows = run.queryRowCount();
-    run.closeQuery();
-    return rows;
+    return query.rowCount();
 }
 
 } // namespace zeph

@@ -3,6 +3,7 @@
 #include "CreateNewGuid.h"
 #include "DirectorySyncWait.h"
 #include "DryRunForesight.h"
+#include "QueryScope.h"
 #include "RecoveryJournal.h"
 #include "ResetRun.h"
 
@@ -119,12 +120,12 @@ const std::vector<FixUp> &fixUps() {
     return table;
 }
 
-// Changes and saves the query set's current row.
-void changeRow(ResetRun &run, const FixUp &fixUp) {
-    if (run.attempt([&] { fixUp.change(run, run.querySet); }))
-        run.attempt([&] { run.querySet.Update(); });
+// Changes and saves the query's current row.
+void changeRow(ResetRun &run, const FixUp &fixUp, db::Recordset &rs) {
+    if (run.attempt([&] { fixUp.change(run, rs); }))
+        run.attempt([&] { rs.Update(); });
     else
-        run.attempt([&] { run.querySet.CancelUpdate(); });
+        run.attempt([&] { rs.CancelUpdate(); });
 }
 
 // The table a fix-up's query reads.
@@ -141,8 +142,8 @@ void runFixUp(ResetRun &run, const FixUp &fixUp, int number) {
     const std::string &newId =
         fixUp.key == NewId::Subscriber ? run.ids.newSubscriberId : run.ids.newCallHandlerId;
     const std::string step = "fixup-" + std::to_string(number);
-    run.openQuery(fixUp.sql, {DbValue(newId)}, db::adLockOptimistic);
-    long count = run.queryRowCount();
+    QueryScope query(run, fixUp.sql, {DbValue(newId)}, db::adLockOptimistic);
+    long count = query.rowCount();
     const NewId named = fixUp.lineId.value_or(fixUp.key);
     std::string suffix = !fixUp.appendId              ? std::string()
                          : named == NewId::Subscriber ? run.ids.newSubscriberId
@@ -154,7 +155,7 @@ void runFixUp(ResetRun &run, const FixUp &fixUp, int number) {
         if (count == 1) {
             if (fixUp.beforeChange)
                 run.line(fixUp.beforeChange);
-            changeRow(run, fixUp);
+            changeRow(run, fixUp, query.rows());
         } else if (count > 1 && fixUp.manyLine) {
             run.line(fixUp.manyLine + suffix);
         } else {
@@ -164,12 +165,11 @@ void runFixUp(ResetRun &run, const FixUp &fixUp, int number) {
         run.line(fixUp.noneLine + suffix);
     } else {
         int row = 0;
-        for (bool more = run.queryOnRow(); more; more = run.queryMoveNext() && run.queryOnRow()) {
-            changeRow(run, fixUp);
+        query.forEachRow([&](db::Recordset &rs) {
+            changeRow(run, fixUp, rs);
             run.reached(step + ".row-" + std::to_string(++row));
-        }
+        });
     }
-    run.closeQuery();
 }
 
 // A fresh stored-procedure command on the run's connection.
@@ -183,9 +183,8 @@ void prepareCommand(ResetRun &run, db::Command &command) {
     });
 }
 
-// Gives the re-created subscriber's row (the query set's current row) the old ids.
-void writeBackIdentity(ResetRun &run) {
-    db::Recordset &rs = run.querySet;
+// Gives the re-created subscriber's row (the query's current row) the old ids.
+void writeBackIdentity(ResetRun &run, db::Recordset &rs) {
     bool changed = run.attempt([&] {
         rs["SubscriberObjectID"] = run.snapshot.ObjectID;
         rs["CallHandlerObjectID"] = run.snapshot.CallHandlerObjectID;
@@ -211,10 +210,10 @@ void foreseeFixUp(ResetRun &run, const FixUp &fixUp) {
         run.line(run.foreseen(fixUp.noneLine + std::string(fixUp.appendId ? newId : "")));
 }
 
-// Adds the wanted saved extensions back, as rows of the query set (the primary extension's).
-template <class Wanted> void addBackAlternateExtensions(ResetRun &run, int saved, Wanted &&wanted) {
+// Adds the wanted saved extensions back, as rows of the query (the primary extension's).
+template <class Wanted>
+void addBackAlternateExtensions(ResetRun &run, db::Recordset &rs, int saved, Wanted &&wanted) {
     const SubscriberSnapshot &s = run.snapshot;
-    db::Recordset &rs = run.querySet;
     for (int n = 1; n <= saved; ++n) {
         if (!wanted(n))
             continue;
@@ -239,6 +238,32 @@ template <class Wanted> void addBackAlternateExtensions(ResetRun &run, int saved
                      " could not be added back: " + e.what());
         }
     }
+}
+
+// The created subscriber's row (the query's current row): its new ids are noted, and it is
+// given back its old ones.
+void takeCreatedIds(ResetRun &run, db::Recordset &rs) {
+    run.ids.newCallHandlerId =
+        run.read<std::string>([&] { return rs["CallHandlerObjectID"].Text(); });
+    run.ids.newSubscriberId =
+        run.read<std::string>([&] { return rs["SubscriberObjectID"].Text(); });
+    run.line("    User created in SQL");
+    if (run.changesOpen()) {
+        // The old ids go back in the creation's own transaction: no subscriber is ever
+        // found with the new ids, and the journal is told of them once they are committed.
+        run.creationUnrecorded = true;
+    } else {
+        // Each change its own: recorded before the old ids go back, since a recovery must
+        // know which ids to move. The re-synchronisation's ticket, unless the entry's
+        // beginning announced it, is made now, so that its record shares this one's sync.
+        if (run.announcedCreationTicket.empty())
+            run.attempt([&] { run.announcedCreationTicket = CreateNewGuid(*run.host.guids); });
+        const std::string ticket = run.announcedCreationTicket;
+        run.journalRecord([&](RecoveryJournal &journal, std::string &problem) {
+            return journal.created(run.ids, ticket, problem);
+        });
+    }
+    writeBackIdentity(run, rs);
 }
 
 } // namespace
@@ -274,48 +299,28 @@ void ReCreateSubscriber(ResetRun &run) {
     argument("@LastName", db::adVarChar, s.LastName);
     argument("@DirectorySync", db::adInteger, std::int64_t{0});
 
-    db::Recordset &rs = run.querySet;
-    run.attempt([&] { rs.Open(command, db::adOpenKeyset, db::adLockOptimistic); });
-    if (run.queryRowCount() != 1) {
-        run.line("(error) subscriber creation stored procedure failed to execute properly.");
-    } else {
-        run.ids.newCallHandlerId =
-            run.read<std::string>([&] { return rs["CallHandlerObjectID"].Text(); });
-        run.ids.newSubscriberId =
-            run.read<std::string>([&] { return rs["SubscriberObjectID"].Text(); });
-        run.line("    User created in SQL");
-        if (run.changesOpen()) {
-            // The old ids go back in the creation's own transaction: no subscriber is ever
-            // found with the new ids, and the journal is told of them once they are committed.
-            run.creationUnrecorded = true;
-        } else {
-            // Each change its own: recorded before the old ids go back, since a recovery must
-            // know which ids to move. The re-synchronisation's ticket, unless the entry's
-            // beginning announced it, is made now, so that its record shares this one's sync.
-            if (run.announcedCreationTicket.empty())
-                run.attempt([&] { run.announcedCreationTicket = CreateNewGuid(*run.host.guids); });
-            const std::string ticket = run.announcedCreationTicket;
-            run.journalRecord([&](RecoveryJournal &journal, std::string &problem) {
-                return journal.created(run.ids, ticket, problem);
-            });
-        }
-        writeBackIdentity(run);
+    {
+        QueryScope query(run, command, db::adLockOptimistic);
+        if (query.rowCount() == 1)
+            takeCreatedIds(run, query.rows());
+        else
+            run.line("(error) subscriber creation stored procedure failed to execute properly.");
     }
-    run.closeQuery();
     run.reached("write-back");
 }
 
 void WriteBackIdentity(ResetRun &run) {
     run.beginChanges(); // with the rest of the creation's steps
     run.line("    Giving the re-created subscriber its old ObjectID values");
-    run.openQuery("SELECT * FROM Subscriber WHERE SubscriberObjectID=?",
-                  {DbValue(run.ids.newSubscriberId)}, db::adLockOptimistic);
-    if (run.queryRowCount() == 1)
-        writeBackIdentity(run);
-    else
-        run.line("(error) could not find the re-created subscriber by ObjectID=" +
-                 run.ids.newSubscriberId);
-    run.closeQuery();
+    {
+        QueryScope query(run, "SELECT * FROM Subscriber WHERE SubscriberObjectID=?",
+                         {DbValue(run.ids.newSubscriberId)}, db::adLockOptimistic);
+        if (query.rowCount() == 1)
+            writeBackIdentity(run, query.rows());
+        else
+            run.line("(error) could not find the re-created subscriber by ObjectID=" +
+                     run.ids.newSubscriberId);
+    }
     run.reached("write-back");
 }
 
@@ -340,15 +345,15 @@ void RestoreAlternateExtensions(ResetRun &run, const std::vector<int> *only) {
                                 s.AlternateExtensions[static_cast<std::size_t>(n - 1)]));
         return;
     }
-    run.openQuery("SELECT * FROM DTMFAccessID WHERE ParentObjectID=?",
-                  {DbValue(run.ids.newSubscriberId)}, db::adLockOptimistic);
-    if (run.queryRowCount() != 1) {
-        run.line("(error) primary extension for newly added subscriber was not found!");
-        run.closeQuery();
-        return;
+    {
+        QueryScope query(run, "SELECT * FROM DTMFAccessID WHERE ParentObjectID=?",
+                         {DbValue(run.ids.newSubscriberId)}, db::adLockOptimistic);
+        if (query.rowCount() != 1) {
+            run.line("(error) primary extension for newly added subscriber was not found!");
+            return;
+        }
+        run.inOneTransaction([&] { addBackAlternateExtensions(run, query.rows(), saved, wanted); });
     }
-    run.inOneTransaction([&] { addBackAlternateExtensions(run, saved, wanted); });
-    run.closeQuery();
     run.reached("alternate-extensions");
 }
 

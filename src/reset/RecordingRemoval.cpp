@@ -1,5 +1,6 @@
 #include "RecordingRemoval.h"
 
+#include "QueryScope.h"
 #include "ResetRun.h"
 
 namespace zeph {
@@ -59,16 +60,15 @@ void clearStreamPath(ResetRun &run, db::Recordset &rs, const std::string &owner)
         });
 }
 
-// Deletes the greeting recordings of the query set's rows (the messaging rules of the
-// subscriber's call handler) and clears their StreamPath.
-void removeEachGreeting(ResetRun &run) {
-    db::Recordset &rs = run.querySet;
-    for (bool more = run.queryOnRow(); more; more = run.queryMoveNext() && run.queryOnRow()) {
+// Deletes the greeting recordings of the query's rows (the messaging rules of the subscriber's
+// call handler) and clears their StreamPath.
+void removeEachGreeting(ResetRun &run, QueryScope &query) {
+    query.forEachRow([&](db::Recordset &rs) {
         std::string alias = run.read<std::string>([&] { return rs["Alias"].Text(); });
         bool recorded = run.read<bool>([&] { return !rs["StreamPath"].IsNull(); });
         if (!recorded) {
             run.line("    " + alias + " greeting is not recorded");
-            continue;
+            return;
         }
         run.line("    removing greeting WAV from file system:" + alias);
         std::string streamPath = run.read<std::string>([&] { return rs["StreamPath"].Text(); });
@@ -84,7 +84,7 @@ void removeEachGreeting(ResetRun &run) {
             break;
         }
         clearStreamPath(run, rs, alias + " greeting");
-    }
+    });
 }
 
 } // namespace
@@ -125,14 +125,12 @@ void RemoveVoiceNameFile(ResetRun &run) {
 }
 
 void RemoveGreetingFiles(ResetRun &run) {
-    run.openQuery("SELECT * FROM MessagingRule WHERE ParentObjectID=?",
-                  {DbValue(run.snapshot.CallHandlerObjectID)}, db::adLockOptimistic);
-    if (run.queryRowCount() == 0) {
+    QueryScope query(run, "SELECT * FROM MessagingRule WHERE ParentObjectID=?",
+                     {DbValue(run.snapshot.CallHandlerObjectID)}, db::adLockOptimistic);
+    if (query.rowCount() == 0)
         run.line("(error) could not find messaging rules for current subscriber");
-    } else {
-        run.inOneTransaction([&] { removeEachGreeting(run); });
-    }
-    run.closeQuery();
+    else
+        run.inOneTransaction([&] { removeEachGreeting(run, query); });
 }
 
 } // namespace zeph

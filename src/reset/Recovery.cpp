@@ -1,6 +1,7 @@
 #include "Recovery.h"
 
 #include "DirectorySyncWait.h"
+#include "QueryScope.h"
 #include "ReCreation.h"
 #include "ResetRun.h"
 #include "SubscriberCapture.h"
@@ -40,26 +41,21 @@ namespace {
 // The subscriber row found by one column, if any: its ids.
 std::optional<IdentityMap> findSubscriber(ResetRun &run, const char *column,
                                           const std::string &value) {
-    run.openQuery(std::string("SELECT SubscriberObjectID, CallHandlerObjectID FROM Subscriber "
-                              "WHERE ") +
-                      column + "=?",
-                  {DbValue(value)}, db::adLockReadOnly);
-    std::optional<IdentityMap> found;
-    if (run.queryRowCount() == 1) {
-        db::Recordset &rs = run.querySet;
-        found =
-            IdentityMap{run.read<std::string>([&] { return rs["SubscriberObjectID"].Text(); }),
-                        run.read<std::string>([&] { return rs["CallHandlerObjectID"].Text(); })};
-    }
-    run.closeQuery();
-    return found;
+    QueryScope query(run,
+                     std::string("SELECT SubscriberObjectID, CallHandlerObjectID FROM Subscriber "
+                                 "WHERE ") +
+                         column + "=?",
+                     {DbValue(value)}, db::adLockReadOnly);
+    if (query.rowCount() != 1)
+        return std::nullopt;
+    db::Recordset &rs = query.rows();
+    return IdentityMap{run.read<std::string>([&] { return rs["SubscriberObjectID"].Text(); }),
+                       run.read<std::string>([&] { return rs["CallHandlerObjectID"].Text(); })};
 }
 
 long countRows(ResetRun &run, const std::string &sql, const std::vector<DbValue> &params) {
-    run.openQuery(sql, params, db::adLockReadOnly);
-    long count = run.queryRowCount();
-    run.closeQuery();
-    return count;
+    QueryScope query(run, sql, params, db::adLockReadOnly);
+    return query.rowCount();
 }
 
 // A ticket the interrupted run left unanswered or unremoved is waited for, which removes it,
@@ -117,26 +113,24 @@ struct LiveSubscriber {
 
 std::optional<LiveSubscriber> readLive(ResetRun &run, const char *column,
                                        const std::string &value) {
-    run.openQuery(std::string("SELECT SubscriberObjectID, Alias, CallHandlerObjectID, FirstName, "
-                              "LastName, DisplayName, DTMFAccessID, DirectoryID FROM vw_Subscriber "
-                              "WHERE ") +
-                      column + "=?",
-                  {DbValue(value)}, db::adLockReadOnly);
-    std::optional<LiveSubscriber> live;
-    if (run.queryRowCount() == 1) {
-        db::Recordset &rs = run.querySet;
-        auto text = [&](const char *name) {
-            // A value not set yet (the extension while it moves between ids) reads as empty.
-            return run.read<std::string>(
-                [&] { return rs[name].IsNull() ? std::string() : rs[name].Text(); });
-        };
-        live = LiveSubscriber{
-            text("SubscriberObjectID"), text("Alias"),      text("CallHandlerObjectID"),
-            text("FirstName"),          text("LastName"),   text("DisplayName"),
-            text("DTMFAccessID"),       text("DirectoryID")};
-    }
-    run.closeQuery();
-    return live;
+    QueryScope query(run,
+                     std::string("SELECT SubscriberObjectID, Alias, CallHandlerObjectID, "
+                                 "FirstName, LastName, DisplayName, DTMFAccessID, DirectoryID "
+                                 "FROM vw_Subscriber WHERE ") +
+                         column + "=?",
+                     {DbValue(value)}, db::adLockReadOnly);
+    if (query.rowCount() != 1)
+        return std::nullopt;
+    db::Recordset &rs = query.rows();
+    auto text = [&](const char *name) {
+        // A value not set yet (the extension while it moves between ids) reads as empty.
+        return run.read<std::string>(
+            [&] { return rs[name].IsNull() ? std::string() : rs[name].Text(); });
+    };
+    return LiveSubscriber{
+        text("SubscriberObjectID"), text("Alias"),      text("CallHandlerObjectID"),
+        text("FirstName"),          text("LastName"),   text("DisplayName"),
+        text("DTMFAccessID"),       text("DirectoryID")};
 }
 
 // The values of the live subscriber that differ from the journal's. Ids are compared where
@@ -191,35 +185,33 @@ std::vector<std::string> foreignIds(ResetRun &run, const JournalEntry &entry) {
          entry.created.newCallHandlerId},
         {"DirectoryID", "DirectoryID", s.DirectoryID},
     };
-    db::Recordset &rs = run.querySet;
     for (const Named &id : ids) {
         if (id.value.empty())
             continue;
-        run.openQuery(std::string("SELECT Alias FROM Subscriber WHERE ") + id.column + "=?",
-                      {DbValue(id.value)}, db::adLockReadOnly);
-        for (bool more = run.queryOnRow(); more; more = run.queryMoveNext() && run.queryOnRow()) {
+        QueryScope query(run, std::string("SELECT Alias FROM Subscriber WHERE ") + id.column + "=?",
+                         {DbValue(id.value)}, db::adLockReadOnly);
+        query.forEachRow([&](db::Recordset &rs) {
             const std::string alias = run.read<std::string>([&] { return rs["Alias"].Text(); });
             if (!equalsIgnoreCase(alias, s.Alias))
                 found.push_back(std::string(id.what) + ": '" + id.value +
                                 "' in the journal names the subscriber '" + alias +
                                 "' on the server");
-        }
-        run.closeQuery();
+        });
     }
     if (!s.DTMFAccessID.empty()) {
         // Another subscriber's extension of the same number (a call handler's, or one of
         // another location, may share it).
-        run.openQuery("SELECT s.Alias FROM DTMFAccessID d JOIN Subscriber s ON "
-                      "s.SubscriberObjectID = d.ParentObjectID WHERE d.DTMFAccessID=?",
-                      {DbValue(s.DTMFAccessID)}, db::adLockReadOnly);
-        for (bool more = run.queryOnRow(); more; more = run.queryMoveNext() && run.queryOnRow()) {
+        QueryScope query(run,
+                         "SELECT s.Alias FROM DTMFAccessID d JOIN Subscriber s ON "
+                         "s.SubscriberObjectID = d.ParentObjectID WHERE d.DTMFAccessID=?",
+                         {DbValue(s.DTMFAccessID)}, db::adLockReadOnly);
+        query.forEachRow([&](db::Recordset &rs) {
             const std::string alias = run.read<std::string>([&] { return rs["Alias"].Text(); });
             if (!equalsIgnoreCase(alias, s.Alias))
                 found.push_back("DTMFAccessID: '" + s.DTMFAccessID +
                                 "' in the journal is an extension of the subscriber '" + alias +
                                 "' on the server");
-        }
-        run.closeQuery();
+        });
     }
     return found;
 }

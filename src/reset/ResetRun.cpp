@@ -288,43 +288,4 @@ bool ResetRun::journalRecord(const std::function<bool(RecoveryJournal &, std::st
     return false;
 }
 
-bool ResetRun::openQuery(const std::string &sql, const std::vector<DbValue> &params,
-                         db::LockTypeEnum lock) {
-    return attempt([&] {
-        if (connection.IsOpen())
-            querySet.Open(sql, connection, db::adOpenKeyset, lock, params);
-        else
-            querySet.Open(sql, connectionText(), db::adOpenKeyset, lock, params);
-    });
-}
-
-long ResetRun::queryRowCount() {
-    // A closed set is a query that gave nothing: its failure, if any, is already reported.
-    if (!querySet.IsOpen())
-        return 0;
-    return read<long>([&] { return querySet.RecordCount(); });
-}
-
-bool ResetRun::queryOnRow() {
-    if (!querySet.IsOpen())
-        return false;
-    return read<bool>([&] { return !querySet.Eof(); });
-}
-
-bool ResetRun::queryMoveNext() {
-    return attempt([&] { querySet.MoveNext(); });
-}
-
-void ResetRun::closeQuery() {
-    if (!attempt([&] { querySet.Close(); })) {
-        // A change that could not be saved must not keep the set from the next query.
-        try {
-            querySet.CancelUpdate();
-            querySet.Close();
-        } catch (const std::exception &) {
-            // Nothing more can be done with it; the next Open reports its own failure.
-        }
-    }
-}
-
 } // namespace zeph

@@ -105,7 +105,8 @@ public:
     db::Connection connection;
     /// The command for the run's own stored procedures (removal, the lists' synchronisation).
     db::Command command;
-    /// The one query set: every query of a subscriber's reset is opened into it and closed.
+    /// The one query set: every query of a subscriber's reset is opened into it by a QueryScope,
+    /// one at a time.
     db::Recordset querySet;
     SubscriberSnapshot snapshot;
     IdentityMap ids;
@@ -292,24 +293,13 @@ public:
     /// Deletes the tickets of ticketsToDelete now, in one transaction.
     void deleteAnsweredTickets();
 
-    /// Opens a query into the query set on the run's connection; the values replace the "?" of
-    /// the text in order. A failure is reported and leaves the set closed (false).
-    bool openQuery(const std::string &sql, const std::vector<DbValue> &params,
-                   db::LockTypeEnum lock);
-    /// The query set's row count; 0 when it is closed (a query that failed or gave no rows).
-    long queryRowCount();
-    /// True while the query set stands on a row. A set that can no longer be read has none.
-    bool queryOnRow();
-    /// Moves the query set to its next row; false when it cannot be advanced.
-    bool queryMoveNext();
-    /// Closes the query set; a failure is reported, and a pending change is dropped so that
-    /// the set can be used again.
-    void closeQuery();
-
     /// The reporter of the run's rule, for code that reports through a function.
     const std::function<void(const std::string &)> &reporter() const { return m_report; }
 
 private:
+    friend class QueryScope;
+    // True while a QueryScope holds the query set.
+    bool m_queryInScope = false;
     // Its job syncs the log; the thread is joined when the run ends.
     SyncThread m_syncThread;
     // The run's open transaction; taken back when the run ends with it open.

@@ -1,5 +1,6 @@
 #include "ResetVerification.h"
 
+#include "QueryScope.h"
 #include "ResetRun.h"
 #include "platform/AsciiText.h"
 
@@ -19,37 +20,31 @@ struct Expected {
 // One row of `sql` must be found, and its columns must hold the expected values.
 std::string checkRow(ResetRun &run, const char *what, const std::string &sql, const std::string &id,
                      const std::vector<Expected> &expected) {
-    if (!run.openQuery(sql, {DbValue(id)}, db::adLockReadOnly))
+    QueryScope query(run, sql, {DbValue(id)}, db::adLockReadOnly);
+    if (!query.opened())
         return what + std::string(" could not be read");
-    std::string problem;
-    const long rows = run.queryRowCount();
-    if (rows != 1) {
-        problem = what + std::string(rows == 0 ? " is missing" : " is there more than once");
-    } else {
-        for (const Expected &e : expected) {
-            const std::string value =
-                run.read<std::string>([&] { return run.querySet[e.column].Text(); });
-            if (!equalsIgnoreCase(value, e.value)) {
-                problem = what + std::string(" has ") + e.column + "=" + value;
-                break;
-            }
-        }
+    const long rows = query.rowCount();
+    if (rows != 1)
+        return what + std::string(rows == 0 ? " is missing" : " is there more than once");
+    for (const Expected &e : expected) {
+        const std::string value =
+            run.read<std::string>([&] { return query.rows()[e.column].Text(); });
+        if (!equalsIgnoreCase(value, e.value))
+            return what + std::string(" has ") + e.column + "=" + value;
     }
-    run.closeQuery();
-    return problem;
+    return {};
 }
 
 // The rows of `table` whose `column` still holds `id`.
 long rowsNaming(ResetRun &run, const std::string &table, const std::string &column,
                 const std::string &id, bool &readable) {
-    if (!run.openQuery("SELECT " + column + " FROM " + table + " WHERE " + column + "=?",
-                       {DbValue(id)}, db::adLockReadOnly)) {
+    QueryScope query(run, "SELECT " + column + " FROM " + table + " WHERE " + column + "=?",
+                     {DbValue(id)}, db::adLockReadOnly);
+    if (!query.opened()) {
         readable = false;
         return 0;
     }
-    const long rows = run.queryRowCount();
-    run.closeQuery();
-    return rows;
+    return query.rowCount();
 }
 
 // The tables the re-creation fills under the new ids, which the fix-ups move to the old ones.
@@ -79,41 +74,37 @@ constexpr Reference kReferences[] = {
 // display name is the server's to fill in.
 std::string namesChanged(ResetRun &run) {
     const SubscriberSnapshot &s = run.snapshot;
-    if (!run.openQuery("SELECT Alias, FirstName, LastName, DisplayName, DirectoryID FROM "
-                       "Subscriber WHERE SubscriberObjectID=?",
-                       {DbValue(s.ObjectID)}, db::adLockReadOnly))
+    QueryScope query(run,
+                     "SELECT Alias, FirstName, LastName, DisplayName, DirectoryID FROM "
+                     "Subscriber WHERE SubscriberObjectID=?",
+                     {DbValue(s.ObjectID)}, db::adLockReadOnly);
+    if (!query.opened())
         return "the subscriber could not be read";
-    std::string problem;
-    if (run.queryRowCount() != 1) {
-        problem = "the subscriber is missing";
-    } else {
-        db::Recordset &rs = run.querySet;
-        auto text = [&](const char *column) {
-            return run.read<std::string>(
-                [&] { return rs[column].IsNull() ? std::string() : rs[column].Text(); });
-        };
-        struct Kept {
-            const char *column;
-            const std::string &value;
-            bool exact;
-        };
-        const bool displayNameGiven = s.DisplayName.find_first_not_of(' ') != std::string::npos;
-        for (const Kept &k :
-             {Kept{"Alias", s.Alias, true}, Kept{"FirstName", s.FirstName, true},
-              Kept{"LastName", s.LastName, true}, Kept{"DisplayName", s.DisplayName, true},
-              Kept{"DirectoryID", s.DirectoryID, false}}) {
-            if (std::string_view(k.column) == "DisplayName" && !displayNameGiven)
-                continue;
-            const std::string value = text(k.column);
-            if (k.exact ? value != k.value : !equalsIgnoreCase(value, k.value)) {
-                problem = "the subscriber has " + std::string(k.column) + "='" + value +
-                          "' instead of '" + k.value + "'";
-                break;
-            }
-        }
+    if (query.rowCount() != 1)
+        return "the subscriber is missing";
+    db::Recordset &rs = query.rows();
+    auto text = [&](const char *column) {
+        return run.read<std::string>(
+            [&] { return rs[column].IsNull() ? std::string() : rs[column].Text(); });
+    };
+    struct Kept {
+        const char *column;
+        const std::string &value;
+        bool exact;
+    };
+    const bool displayNameGiven = s.DisplayName.find_first_not_of(' ') != std::string::npos;
+    for (const Kept &k :
+         {Kept{"Alias", s.Alias, true}, Kept{"FirstName", s.FirstName, true},
+          Kept{"LastName", s.LastName, true}, Kept{"DisplayName", s.DisplayName, true},
+          Kept{"DirectoryID", s.DirectoryID, false}}) {
+        if (std::string_view(k.column) == "DisplayName" && !displayNameGiven)
+            continue;
+        const std::string value = text(k.column);
+        if (k.exact ? value != k.value : !equalsIgnoreCase(value, k.value))
+            return "the subscriber has " + std::string(k.column) + "='" + value + "' instead of '" +
+                   k.value + "'";
     }
-    run.closeQuery();
-    return problem;
+    return {};
 }
 
 std::string referencesLeft(ResetRun &run) {

@@ -5,6 +5,7 @@
 #include "DryRunForesight.h"
 #include "GetObjectTypeName.h"
 #include "MailboxCleanup.h"
+#include "QueryScope.h"
 #include "RecoveryJournal.h"
 #include "ResetRun.h"
 
@@ -65,29 +66,25 @@ bool LookUpAndCapture(ResetRun &run, const std::string &alias, const std::string
 bool CheckExtensionConflict(ResetRun &run) {
     run.line("    Checking for DTMFAccessID uniqueness in dialing domain for this user");
     // The subscriber's first query: one the server does not answer is no conflict found.
-    const bool answered =
-        run.openQuery("SELECT * FROM vw_DTMFAccessID_DialingDomain WHERE DTMFAccessID=?",
-                      {DbValue(run.snapshot.DTMFAccessID)}, db::adLockReadOnly);
+    QueryScope query(run, "SELECT * FROM vw_DTMFAccessID_DialingDomain WHERE DTMFAccessID=?",
+                     {DbValue(run.snapshot.DTMFAccessID)}, db::adLockReadOnly);
+    const bool answered = query.opened();
     run.serverAnswered(answered);
     if (!answered) {
         run.line("(error) the check for a conflicting ID could not be made, so this subscriber "
                  "is skipped.");
         return false;
     }
-    if (run.queryRowCount() < 2) {
-        run.closeQuery();
+    if (query.rowCount() < 2)
         return true;
-    }
     run.line("(error) This subscriber has a conflicting ID with another object in the database.  "
              "This will cause the reset for this user to fail so they are being skipped.");
     run.line("All objects found using this DTMFAccessID:");
-    db::Recordset &rs = run.querySet;
-    for (bool more = run.queryOnRow(); more; more = run.queryMoveNext() && run.queryOnRow()) {
+    query.forEachRow([&](db::Recordset &rs) {
         std::int64_t type = run.read<std::int64_t>([&] { return rs["ObjectType"].Long(); });
         std::string name = run.read<std::string>([&] { return rs["DisplayName"].Text(); });
         run.line("    " + GetObjectTypeName(type) + " with a Display Name= " + name + ".  ");
-    }
-    run.closeQuery();
+    });
     return false;
 }
 
@@ -98,26 +95,24 @@ void SaveAlternateExtensions(ResetRun &run, bool preserve) {
     if (!preserve)
         return;
     run.line("    User has opted to preserve alternate extensions - saving them off");
-    run.openQuery("SELECT * FROM vw_DTMFAccessID WHERE ParentObjectID=? and IsPrimaryID=0",
-                  {DbValue(s.ObjectID)}, db::adLockReadOnly);
-    long count = run.queryRowCount();
+    QueryScope query(run, "SELECT * FROM vw_DTMFAccessID WHERE ParentObjectID=? and IsPrimaryID=0",
+                     {DbValue(s.ObjectID)}, db::adLockReadOnly);
+    long count = query.rowCount();
     if (count == 0) {
         run.line("    No alternate extensions found for this user");
-    } else {
-        run.line("    " + std::to_string(count) + " alternate extensiosn found for user - saving");
-        db::Recordset &rs = run.querySet;
-        for (bool more = run.queryOnRow(); more; more = run.queryMoveNext() && run.queryOnRow()) {
-            // An extension that cannot be read is reported and not saved: the restore adds
-            // back only what was read.
-            std::string extension;
-            if (!run.attempt([&] { extension = rs["DTMFAccessID"].Text(); }))
-                continue;
-            s.AlternateExtensions.push_back(extension);
-            run.line("        " + extension);
-            ++s.AlternateExtensionCount;
-        }
+        return;
     }
-    run.closeQuery();
+    run.line("    " + std::to_string(count) + " alternate extensiosn found for user - saving");
+    query.forEachRow([&](db::Recordset &rs) {
+        // An extension that cannot be read is reported and not saved: the restore adds back
+        // only what was read.
+        std::string extension;
+        if (!run.attempt([&] { extension = rs["DTMFAccessID"].Text(); }))
+            return;
+        s.AlternateExtensions.push_back(extension);
+        run.line("        " + extension);
+        ++s.AlternateExtensionCount;
+    });
 }
 
 void CleanMailbox(ResetRun &run) {

@@ -2,6 +2,7 @@
 #include "platform/AsciiText.h"
 
 #include "CreateNewGuid.h"
+#include "QueryScope.h"
 #include "ReCreation.h"
 #include "RecordingRemoval.h"
 #include "RecoveryJournal.h"
@@ -50,11 +51,9 @@ bool openJournalEntry(ResetRun &run) {
 
 // A subscriber whose removal failed is still there, untouched by the failed creation.
 bool stillOnServer(ResetRun &run) {
-    run.openQuery("SELECT SubscriberObjectID FROM Subscriber WHERE SubscriberObjectID=?",
-                  {DbValue(run.snapshot.ObjectID)}, db::adLockReadOnly);
-    const bool found = run.queryRowCount() == 1;
-    run.closeQuery();
-    return found;
+    QueryScope query(run, "SELECT SubscriberObjectID FROM Subscriber WHERE SubscriberObjectID=?",
+                     {DbValue(run.snapshot.ObjectID)}, db::adLockReadOnly);
+    return query.rowCount() == 1;
 }
 
 // The entry stays open while the subscriber is not back, or back but not as the reset promises:
