@@ -256,10 +256,10 @@ void takeCreatedIds(ResetRun &run, db::Recordset &rs) {
         // Each change its own: recorded before the old ids go back, since a recovery must
         // know which ids to move. The re-synchronisation's ticket, unless the entry's
         // beginning announced it, is made now, so that its record shares this one's sync.
-        if (run.announcedCreationTicket.empty())
-            run.attempt([&] { run.announcedCreationTicket = CreateNewGuid(*run.host.guids); });
-        const std::string ticket = run.announcedCreationTicket;
         run.journalRecord([&](RecoveryJournal &journal, std::string &problem) {
+            std::string ticket = journal.announcedCreationTicket();
+            if (ticket.empty())
+                ticket = run.newTicket();
             return journal.created(run.ids, ticket, problem);
         });
     }
@@ -403,13 +403,7 @@ void ResynchronizeSubscriber(ResetRun &run) {
     }
     db::Command command(*run.host.database);
     prepareCommand(run, command);
-    std::string ticket = std::exchange(run.announcedCreationTicket, std::string());
-    if (ticket.empty()) {
-        run.attempt([&] { ticket = CreateNewGuid(*run.host.guids); });
-        run.journalRecord([&](RecoveryJournal &journal, std::string &problem) {
-            return journal.creationTicket(ticket, problem);
-        });
-    }
+    const std::string ticket = run.takeCreationTicket();
     run.attempt([&] {
         command.CommandText("sp_ModifySubscriber");
         command.AppendParameter("@SubscriberObjectID", db::adGUID, run.snapshot.ObjectID);

@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <cstdint>
 #include <cstdio>
 #include <set>
+#include <utility>
 
 namespace zeph {
 
@@ -482,6 +484,10 @@ bool RecoveryJournal::refused(std::string &problem) {
 bool RecoveryJournal::begin(const SubscriberSnapshot &s, const std::string &templateAlias,
                             const std::string &removalTicket, const std::string &creationTicket,
                             std::string &problem) {
+    // Nothing of an earlier entry is handed out for this one, whether its records are written
+    // or not.
+    m_removalTicket = AnnouncedTicket{};
+    m_creationTicket = AnnouncedTicket{};
     const int number = m_lastEntry + 1;
     std::vector<std::string> fields = {"begin",       std::to_string(number), s.ObjectID,
                                        s.Alias,       s.CallHandlerObjectID,  s.FirstName,
@@ -503,7 +509,25 @@ bool RecoveryJournal::begin(const SubscriberSnapshot &s, const std::string &temp
     if (!creationTicket.empty() &&
         !append({"creation-ticket", std::to_string(m_entry), creationTicket}, problem, false))
         return false;
-    return syncPending(problem);
+    if (!syncPending(problem))
+        return false;
+    m_removalTicket.ticket = removalTicket;
+    m_creationTicket.ticket = creationTicket;
+    return true;
+}
+
+std::string RecoveryJournal::take(AnnouncedTicket &announced) {
+    assert(!announced.taken && "a sync ticket is taken twice");
+    announced.taken = true;
+    return std::exchange(announced.ticket, std::string());
+}
+
+std::string RecoveryJournal::takeRemovalTicket() {
+    return take(m_removalTicket);
+}
+
+std::string RecoveryJournal::takeCreationTicket() {
+    return take(m_creationTicket);
 }
 
 bool RecoveryJournal::syncPending(std::string &problem) {
@@ -534,6 +558,10 @@ bool RecoveryJournal::cleaning(std::string &problem) {
 
 bool RecoveryJournal::created(const IdentityMap &ids, const std::string &creationTicket,
                               std::string &problem, bool synced) {
+    // The ticket is handed to the re-synchronisation even when its record fails: the
+    // subscriber's reset goes on to its end, and the run stops after it.
+    if (!creationTicket.empty())
+        m_creationTicket.ticket = creationTicket;
     if (!append({"created", std::to_string(m_entry), ids.newSubscriberId, ids.newCallHandlerId},
                 problem, synced && creationTicket.empty()))
         return false;

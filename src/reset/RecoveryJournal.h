@@ -114,7 +114,8 @@ public:
     /// Opens a new entry for the subscriber. False, with the reason, when the record could not
     /// be made sure of: the subscriber must then not be touched.
     /// With a removal and a creation ticket, their records follow at once: all of them, and
-    /// the records written before without a sync of their own, are on disk with one sync.
+    /// the records written before without a sync of their own, are on disk with one sync. The
+    /// tickets are then announced: the steps that use them take them, each once.
     bool begin(const SubscriberSnapshot &snapshot, const std::string &templateAlias,
                const std::string &removalTicket, const std::string &creationTicket,
                std::string &problem);
@@ -122,8 +123,26 @@ public:
                const std::string &removalTicket, std::string &problem) {
         return begin(snapshot, templateAlias, removalTicket, std::string(), problem);
     }
-    /// Further records go to an existing entry (recovery).
-    void resume(int entryNumber) { m_entry = entryNumber; }
+    /// Further records go to an existing entry (recovery); it has no ticket announced.
+    void resume(int entryNumber) {
+        m_entry = entryNumber;
+        m_removalTicket = AnnouncedTicket{};
+        m_creationTicket = AnnouncedTicket{};
+    }
+
+    // The current entry's sync tickets, recorded ahead of the steps that send them with their
+    // requests so that one sync serves several records. Each is handed out once: a second
+    // request would send a ticket the directory has answered already, which is a fault of the
+    // code (stopped in the test build).
+    /// The removal's ticket announced with the entry; empty when none was, and the removal then
+    /// makes its own and records it (removalTicket).
+    std::string takeRemovalTicket();
+    /// The re-synchronisation's ticket announced with the entry or with the creation's record;
+    /// empty when none was, and the re-synchronisation then makes its own and records it
+    /// (creationTicket).
+    std::string takeCreationTicket();
+    /// The re-synchronisation's ticket announced and not yet taken; empty when there is none.
+    const std::string &announcedCreationTicket() const { return m_creationTicket.ticket; }
 
     // Records of the current entry. False, with the reason, when they could not be written;
     // the journal then takes no more records (a half line must not be followed by others).
@@ -132,8 +151,9 @@ public:
     /// disk with the next synced record, and at once the file system's cache, which a program
     /// that dies does not lose.
     bool cleaning(std::string &problem);
-    /// With a creation ticket, its record follows at once (both on disk with one sync).
-    /// Unsynced, the records reach the disk with the next synced one (see `synced` below).
+    /// With a creation ticket, its record follows at once (both on disk with one sync), and the
+    /// ticket is announced for the re-synchronisation. Unsynced, the records reach the disk with
+    /// the next synced one (see `synced` below).
     bool created(const IdentityMap &ids, const std::string &creationTicket, std::string &problem,
                  bool synced = true);
     bool creationTicket(const std::string &ticket, std::string &problem);
@@ -170,6 +190,13 @@ private:
     /// The entries begun and not yet finished, in this file: those of an existing journal and
     /// those this object began. Each record that changes it is on disk before it is changed.
     std::set<int> m_open;
+    struct AnnouncedTicket {
+        std::string ticket;
+        bool taken = false;
+    };
+    static std::string take(AnnouncedTicket &announced);
+    AnnouncedTicket m_removalTicket;
+    AnnouncedTicket m_creationTicket;
     /// An existing journal whose last line was cut short is never marked closed.
     bool m_tornTail = false;
     bool m_broken = false;

@@ -1,5 +1,6 @@
 #include "ResetRun.h"
 
+#include "CreateNewGuid.h"
 #include "DirectorySyncWait.h"
 #include "ReCreation.h"
 
@@ -286,6 +287,34 @@ bool ResetRun::journalRecord(const std::function<bool(RecoveryJournal &, std::st
     line("(error) the recovery journal could not be written (" + problem + ")");
     stop("the recovery journal could not be written (" + problem + ")");
     return false;
+}
+
+std::string ResetRun::newTicket() {
+    std::string ticket;
+    attempt([&] { ticket = CreateNewGuid(*host.guids); });
+    return ticket;
+}
+
+std::string ResetRun::takeRemovalTicket() {
+    std::string ticket = journal ? journal->takeRemovalTicket() : std::string();
+    if (ticket.empty()) {
+        ticket = newTicket();
+        journalRecord([&](RecoveryJournal &j, std::string &problem) {
+            return j.removalTicket(ticket, problem);
+        });
+    }
+    return ticket;
+}
+
+std::string ResetRun::takeCreationTicket() {
+    std::string ticket = journal ? journal->takeCreationTicket() : std::string();
+    if (ticket.empty()) {
+        ticket = newTicket();
+        journalRecord([&](RecoveryJournal &j, std::string &problem) {
+            return j.creationTicket(ticket, problem);
+        });
+    }
+    return ticket;
 }
 
 } // namespace zeph

@@ -42,7 +42,6 @@ struct SubscriberSnapshot {
     std::vector<std::string> AlternateExtensions;
     /// How many of AlternateExtensions were saved; the restore reads no further.
     int AlternateExtensionCount = 0;
-    std::string SyncTicket;
 };
 
 /// The ids the re-created subscriber came back with; empty when the creation failed.
@@ -127,11 +126,15 @@ public:
 
     /// True once the journal holds that this run owes the lists' synchronisation.
     bool listSyncOwed = false;
-    /// Sync tickets made ahead and recorded in the journal with the record before them (the
-    /// entry's begin, its creation), so that one sync serves both records; taken by the step
-    /// that uses them. Empty: the step makes and records its own.
-    std::string announcedRemovalTicket;
-    std::string announcedCreationTicket;
+    /// The sync ticket the subscriber's removal sends: the one its journal entry announced, or
+    /// one made now and recorded before it is used. Taken once a subscriber.
+    std::string takeRemovalTicket();
+    /// The sync ticket the subscriber's re-synchronisation sends: the one its journal entry or
+    /// its creation's record announced, or one made now and recorded before it is used. Taken
+    /// once a subscriber.
+    std::string takeCreationTicket();
+    /// A new sync ticket; one that cannot be made is reported by the run's rule and is empty.
+    std::string newTicket();
     /// The creation's new ids are known and not yet in the journal: with the creation in the
     /// run's transaction they are recorded once it is committed, without a sync of their own.
     bool creationUnrecorded = false;

@@ -139,21 +139,14 @@ void RemoveFromDatabase(ResetRun &run) {
         return;
     }
     // Recorded first, so that a recovery can clear the ticket the directory answers: with the
-    // journal entry's beginning, or here.
-    s.SyncTicket = std::exchange(run.announcedRemovalTicket, std::string());
-    if (s.SyncTicket.empty()) {
-        run.attempt([&] { s.SyncTicket = CreateNewGuid(*run.host.guids); });
-        run.journalRecord([&](RecoveryJournal &journal, std::string &problem) {
-            return journal.removalTicket(s.SyncTicket, problem);
-        });
-    }
+    // journal entry's beginning, or now.
+    const std::string ticket = run.takeRemovalTicket();
     run.attempt([&] { run.command.CommandText("sp_DeleteSubscriber"); });
     run.attempt(
         [&] { run.command.AppendParameter("@SubscriberObjectID", db::adGUID, s.ObjectID); });
     run.attempt([&] { run.command.AppendParameter("@DirectorySync", db::adInteger, 1); });
     run.attempt([&] { run.command.AppendParameter("@ForceRemove", db::adInteger, 0); });
-    run.attempt(
-        [&] { run.command.AppendParameter("@DirectorySyncTicket", db::adGUID, s.SyncTicket); });
+    run.attempt([&] { run.command.AppendParameter("@DirectorySyncTicket", db::adGUID, ticket); });
     run.line("    Removing subscriber from SQL");
     run.attempt([&] { run.command.Execute(); });
     // The directory sees the removal once it is committed, with the recordings' paths.
@@ -164,8 +157,8 @@ void RemoveFromDatabase(ResetRun &run) {
         return;
     // The answered ticket is deleted with the creation.
     std::vector<std::string> *answered = run.connection.IsOpen() ? &run.ticketsToDelete : nullptr;
-    if (WaitForSyncToFinished(run.host, run.connectionText(), run.log, s.SyncTicket,
-                              &run.connection, answered))
+    if (WaitForSyncToFinished(run.host, run.connectionText(), run.log, ticket, &run.connection,
+                              answered))
         run.line("    Directory sync complete for removal");
     else
         run.line("(error) Syncronization process failed during subscriber delete. Check the "

@@ -36,13 +36,11 @@ bool openJournalEntry(ResetRun &run) {
             return refused();
         run.listSyncOwed = true;
     }
-    // Both tickets are made now, so that their records share the beginning's sync.
-    run.announcedRemovalTicket.clear();
-    run.announcedCreationTicket.clear();
-    run.attempt([&] { run.announcedRemovalTicket = CreateNewGuid(*run.host.guids); });
-    run.attempt([&] { run.announcedCreationTicket = CreateNewGuid(*run.host.guids); });
-    if (run.journal->begin(run.snapshot, templateAlias, run.announcedRemovalTicket,
-                           run.announcedCreationTicket, problem)) {
+    // Both tickets are made now, so that their records share the beginning's sync; the journal
+    // hands them to the steps that send them.
+    const std::string removalTicket = run.newTicket();
+    const std::string creationTicket = run.newTicket();
+    if (run.journal->begin(run.snapshot, templateAlias, removalTicket, creationTicket, problem)) {
         run.reached("journal");
         return true;
     }
