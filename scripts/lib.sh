@@ -110,7 +110,9 @@ ZEPH_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix win
     # build runs Perl; moc, uic and rcc are Debian's, run on this machine.
     dpkg-dev perl qt6-base-dev-tools
     # scripts/package-windows: the zip and the installer.
-    zip nsis)
+    zip nsis
+    # The font Wine gives the wizard for Windows' dialog font (tests/wine/wine.sh).
+    fonts-dejavu-core)
 
 # SQLite for the Windows build: Debian 12's own source of it (the upstream release Debian ships),
 # fetched through apt's configured sources and pinned by version and checksum, made once into the

@@ -27,7 +27,28 @@ wine_start() {
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         wineboot -i >/dev/null 2>&1 || fail "wineboot could not make the prefix $WINEPREFIX"
     fi
+    wine_fonts
     trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+}
+
+# Windows' dialog font ("MS Shell Dlg", which Wine takes as Tahoma) and the other faces a
+# Windows system has are not on this machine, and Wine names only the Linux fonts: a program
+# asking for them would get the first font in the list (here a mathematics font, in which edit
+# boxes draw no text at all). Wine is told to give DejaVu Sans under those names, once a prefix.
+wine_fonts() {
+    [ ! -f "$WINEPREFIX/.zephrane-fonts" ] || return 0
+    local face reg="$WINEPREFIX/zephrane-fonts.reg"
+    {
+        printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
+        for face in "MS Shell Dlg" "MS Shell Dlg 2" "Tahoma" "MS Sans Serif" \
+            "Microsoft Sans Serif" "Arial" "Segoe UI"; do
+            printf '"%s"="DejaVu Sans"\r\n' "$face"
+        done
+    } >"$reg"
+    wine reg import "$(wine_path "$reg")" >/dev/null 2>&1 ||
+        fail "Wine did not take the font replacements of $reg"
+    wineserver -w
+    touch "$WINEPREFIX/.zephrane-fonts"
 }
 
 wine_run() {
