@@ -4,6 +4,7 @@
 #include "ResetRun.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace zeph {
 
@@ -18,9 +19,7 @@ bool allDigits(const std::string &text) {
 
 // The ids of the template with the alias; false when there is none.
 bool findTemplate(ResetRun &run, const std::string &templateAlias) {
-    Foresight &f = run.foresight;
-    f.subscriberTemplateId.clear();
-    f.callHandlerTemplateId.clear();
+    run.subscriber().foreseeTemplate({}, {});
     QueryScope query(run,
                      "SELECT SubscriberTemplateObjectID, CallHandlerTemplateObjectID FROM "
                      "vw_SubscriberTemplate WHERE Alias=?",
@@ -30,17 +29,19 @@ bool findTemplate(ResetRun &run, const std::string &templateAlias) {
     const bool found = query.rowCount() == 1;
     if (found) {
         db::Recordset &rs = query.rows();
-        f.subscriberTemplateId =
+        std::string subscriberTemplateId =
             run.read<std::string>([&] { return rs["SubscriberTemplateObjectID"].Text(); });
-        f.callHandlerTemplateId =
+        std::string callHandlerTemplateId =
             run.read<std::string>([&] { return rs["CallHandlerTemplateObjectID"].Text(); });
+        run.subscriber().foreseeTemplate(std::move(subscriberTemplateId),
+                                         std::move(callHandlerTemplateId));
     }
     return found;
 }
 
 // True when another subscriber holds the directory account.
 bool directoryAccountTaken(ResetRun &run) {
-    const SubscriberSnapshot &s = run.snapshot;
+    const SubscriberSnapshot &s = run.subscriber().snapshot();
     QueryScope query(run,
                      "SELECT SubscriberObjectID FROM Subscriber WHERE DirectoryID=? AND "
                      "SubscriberObjectID<>?",
@@ -51,12 +52,12 @@ bool directoryAccountTaken(ResetRun &run) {
 // Why sp_CreateSubscriber would refuse the subscriber, in the order it checks; empty when it
 // would not.
 std::string creationRefusal(ResetRun &run, const std::string &templateAlias) {
-    const SubscriberSnapshot &s = run.snapshot;
+    const SubscriberSnapshot &s = run.subscriber().snapshot();
     if (!allDigits(s.DTMFAccessID))
         return "the extension " + s.DTMFAccessID + " is not valid: an extension holds digits only";
     if (!findTemplate(run, templateAlias))
         return "there is no subscriber template with the alias " + templateAlias;
-    if (run.foresight.removalRefused)
+    if (run.subscriber().foresight().removalRefused)
         return "the subscriber " + s.Alias + " is still there, as its removal is refused";
     if (directoryAccountTaken(run))
         return "the directory account " + s.DirectoryID + " belongs to another subscriber";
@@ -69,12 +70,12 @@ void ForeseeRemoval(ResetRun &run) {
     bool undeletable = false;
     {
         QueryScope query(run, "SELECT Undeletable FROM vw_Subscriber WHERE SubscriberObjectID=?",
-                         {DbValue(run.snapshot.ObjectID)}, db::adLockReadOnly);
+                         {DbValue(run.subscriber().snapshot().ObjectID)}, db::adLockReadOnly);
         if (query.opened() && query.rowCount() == 1)
             undeletable =
                 run.read<std::int64_t>([&] { return query.rows()["Undeletable"].Long(); });
     }
-    run.foresight.removalRefused = undeletable;
+    run.subscriber().foreseeRemovalRefused(undeletable);
     if (!undeletable)
         return;
     run.line(run.foreseen("(error) the server would refuse the removal: the subscriber is marked "
@@ -85,7 +86,7 @@ void ForeseeRemoval(ResetRun &run) {
 
 void ForeseeCreation(ResetRun &run, const std::string &templateAlias) {
     const std::string refusal = creationRefusal(run, templateAlias);
-    run.foresight.creationRefused = !refusal.empty();
+    run.subscriber().foreseeCreationRefused(!refusal.empty());
     if (refusal.empty()) {
         run.line(dryRunLine("create the subscriber again from the template " + templateAlias +
                             " (sp_CreateSubscriber) and give it back its old ObjectID values"));
@@ -97,7 +98,8 @@ void ForeseeCreation(ResetRun &run, const std::string &templateAlias) {
 }
 
 void ForeseeResynchronization(ResetRun &run) {
-    if (!run.foresight.creationRefused || run.foresight.removalRefused)
+    if (!run.subscriber().foresight().creationRefused ||
+        run.subscriber().foresight().removalRefused)
         return;
     run.line(run.foreseen("(error) the server would refuse the directory synchronisation: the "
                           "subscriber would not be there"));
@@ -106,8 +108,8 @@ void ForeseeResynchronization(ResetRun &run) {
 }
 
 long TemplateRows(ResetRun &run, const std::string &table, bool callHandlerTemplate) {
-    const std::string &id = callHandlerTemplate ? run.foresight.callHandlerTemplateId
-                                                : run.foresight.subscriberTemplateId;
+    const std::string &id = callHandlerTemplate ? run.subscriber().foresight().callHandlerTemplateId
+                                                : run.subscriber().foresight().subscriberTemplateId;
     QueryScope query(run, "SELECT ParentObjectID FROM " + table + " WHERE ParentObjectID=?",
                      {DbValue(id)}, db::adLockReadOnly);
     if (!query.opened())

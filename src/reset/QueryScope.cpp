@@ -13,9 +13,9 @@ QueryScope::QueryScope(ResetRun &run, const std::string &sql, const std::vector<
     run.m_queryInScope = true;
     m_opened = run.attempt([&] {
         if (run.connection.IsOpen())
-            run.querySet.Open(sql, run.connection, db::adOpenKeyset, lock, params);
+            run.m_querySet.Open(sql, run.connection, db::adOpenKeyset, lock, params);
         else
-            run.querySet.Open(sql, run.connectionText(), db::adOpenKeyset, lock, params);
+            run.m_querySet.Open(sql, run.connectionText(), db::adOpenKeyset, lock, params);
     });
 }
 
@@ -23,11 +23,11 @@ QueryScope::QueryScope(ResetRun &run, db::Command &command, db::LockTypeEnum loc
     : m_run(run) {
     assert(!run.m_queryInScope && "the run's query set is already in a scope");
     run.m_queryInScope = true;
-    m_opened = run.attempt([&] { run.querySet.Open(command, db::adOpenKeyset, lock); });
+    m_opened = run.attempt([&] { run.m_querySet.Open(command, db::adOpenKeyset, lock); });
 }
 
 QueryScope::~QueryScope() {
-    db::Recordset &set = m_run.querySet;
+    db::Recordset &set = m_run.m_querySet;
     if (!m_run.attempt([&] { set.Close(); })) {
         // A change that could not be saved must not keep the set from the next query.
         try {
@@ -42,23 +42,23 @@ QueryScope::~QueryScope() {
 
 long QueryScope::rowCount() {
     // A closed set is a query that gave nothing: its failure, if any, is already reported.
-    if (!m_run.querySet.IsOpen())
+    if (!m_run.m_querySet.IsOpen())
         return 0;
-    return m_run.read<long>([&] { return m_run.querySet.RecordCount(); });
+    return m_run.read<long>([&] { return m_run.m_querySet.RecordCount(); });
 }
 
 bool QueryScope::onRow() {
-    if (!m_run.querySet.IsOpen())
+    if (!m_run.m_querySet.IsOpen())
         return false;
-    return m_run.read<bool>([&] { return !m_run.querySet.Eof(); });
+    return m_run.read<bool>([&] { return !m_run.m_querySet.Eof(); });
 }
 
 bool QueryScope::moveNext() {
-    return m_run.attempt([&] { m_run.querySet.MoveNext(); });
+    return m_run.attempt([&] { m_run.m_querySet.MoveNext(); });
 }
 
 db::Recordset &QueryScope::rows() {
-    return m_run.querySet;
+    return m_run.m_querySet;
 }
 
 } // namespace zeph

@@ -48,26 +48,26 @@ struct FixUp {
 };
 
 void moveToOldSubscriber(ResetRun &run, db::Recordset &rs) {
-    rs["ParentObjectID"] = run.snapshot.ObjectID;
+    rs["ParentObjectID"] = run.subscriber().snapshot().ObjectID;
 }
 
 void moveToOldCallHandler(ResetRun &run, db::Recordset &rs) {
-    rs["ParentObjectID"] = run.snapshot.CallHandlerObjectID;
+    rs["ParentObjectID"] = run.subscriber().snapshot().CallHandlerObjectID;
 }
 
 void fixGlobalSubscriber(ResetRun &run, db::Recordset &rs) {
-    rs["SubscriberObjectID"] = run.snapshot.ObjectID;
-    rs["CallHandlerOBjectID"] = run.snapshot.CallHandlerObjectID;
+    rs["SubscriberObjectID"] = run.subscriber().snapshot().ObjectID;
+    rs["CallHandlerOBjectID"] = run.subscriber().snapshot().CallHandlerObjectID;
     rs["StreamPath"] = db::Null;
 }
 
 void fixCallHandlerOwner(ResetRun &run, db::Recordset &rs) {
-    rs["AdministratorObjectID"] = run.snapshot.ObjectID;
-    rs["RecipientObjectID"] = run.snapshot.ObjectID;
+    rs["AdministratorObjectID"] = run.subscriber().snapshot().ObjectID;
+    rs["RecipientObjectID"] = run.subscriber().snapshot().ObjectID;
 }
 
 void fixCallHandlerId(ResetRun &run, db::Recordset &rs) {
-    rs["CallHandlerObjectID"] = run.snapshot.CallHandlerObjectID;
+    rs["CallHandlerObjectID"] = run.subscriber().snapshot().CallHandlerObjectID;
     rs["IsPrimary"] = 1;
 }
 
@@ -139,15 +139,16 @@ std::string tableOf(const FixUp &fixUp) {
 }
 
 void runFixUp(ResetRun &run, const FixUp &fixUp, int number) {
-    const std::string &newId =
-        fixUp.key == NewId::Subscriber ? run.ids.newSubscriberId : run.ids.newCallHandlerId;
+    const std::string &newId = fixUp.key == NewId::Subscriber
+                                   ? run.subscriber().newIds().newSubscriberId
+                                   : run.subscriber().newIds().newCallHandlerId;
     const std::string step = "fixup-" + std::to_string(number);
     QueryScope query(run, fixUp.sql, {DbValue(newId)}, db::adLockOptimistic);
     long count = query.rowCount();
     const NewId named = fixUp.lineId.value_or(fixUp.key);
     std::string suffix = !fixUp.appendId              ? std::string()
-                         : named == NewId::Subscriber ? run.ids.newSubscriberId
-                                                      : run.ids.newCallHandlerId;
+                         : named == NewId::Subscriber ? run.subscriber().newIds().newSubscriberId
+                                                      : run.subscriber().newIds().newCallHandlerId;
     if (count == 0 && run.recovering) {
         // The interrupted run moved these rows already (or the template gave none).
         run.line("    nothing left to move in " + tableOf(fixUp));
@@ -186,8 +187,8 @@ void prepareCommand(ResetRun &run, db::Command &command) {
 // Gives the re-created subscriber's row (the query's current row) the old ids.
 void writeBackIdentity(ResetRun &run, db::Recordset &rs) {
     bool changed = run.attempt([&] {
-        rs["SubscriberObjectID"] = run.snapshot.ObjectID;
-        rs["CallHandlerObjectID"] = run.snapshot.CallHandlerObjectID;
+        rs["SubscriberObjectID"] = run.subscriber().snapshot().ObjectID;
+        rs["CallHandlerObjectID"] = run.subscriber().snapshot().CallHandlerObjectID;
     });
     if (changed)
         run.attempt([&] { rs.Update(); });
@@ -199,7 +200,7 @@ void writeBackIdentity(ResetRun &run, db::Recordset &rs) {
 // one, a fix-up whose rows the template does not have finds nothing.
 void foreseeFixUp(ResetRun &run, const FixUp &fixUp) {
     const char *newId = "<the new ObjectID>";
-    if (run.foresight.creationRefused) {
+    if (run.subscriber().foresight().creationRefused) {
         run.line(run.foreseen(fixUp.noneLine));
         return;
     }
@@ -213,7 +214,7 @@ void foreseeFixUp(ResetRun &run, const FixUp &fixUp) {
 // Adds the wanted saved extensions back, as rows of the query (the primary extension's).
 template <class Wanted>
 void addBackAlternateExtensions(ResetRun &run, db::Recordset &rs, int saved, Wanted &&wanted) {
-    const SubscriberSnapshot &s = run.snapshot;
+    const SubscriberSnapshot &s = run.subscriber().snapshot();
     for (int n = 1; n <= saved; ++n) {
         if (!wanted(n))
             continue;
@@ -243,15 +244,17 @@ void addBackAlternateExtensions(ResetRun &run, db::Recordset &rs, int saved, Wan
 // The created subscriber's row (the query's current row): its new ids are noted, and it is
 // given back its old ones.
 void takeCreatedIds(ResetRun &run, db::Recordset &rs) {
-    run.ids.newCallHandlerId =
+    IdentityMap created;
+    created.newCallHandlerId =
         run.read<std::string>([&] { return rs["CallHandlerObjectID"].Text(); });
-    run.ids.newSubscriberId =
+    created.newSubscriberId =
         run.read<std::string>([&] { return rs["SubscriberObjectID"].Text(); });
+    run.subscriber().createdWith(created);
     run.line("    User created in SQL");
     if (run.changesOpen()) {
         // The old ids go back in the creation's own transaction: no subscriber is ever
         // found with the new ids, and the journal is told of them once they are committed.
-        run.creationUnrecorded = true;
+        run.subscriber().recordCreationOnCommit();
     } else {
         // Each change its own: recorded before the old ids go back, since a recovery must
         // know which ids to move. The re-synchronisation's ticket, unless the entry's
@@ -260,7 +263,7 @@ void takeCreatedIds(ResetRun &run, db::Recordset &rs) {
             std::string ticket = journal.announcedCreationTicket();
             if (ticket.empty())
                 ticket = run.newTicket();
-            return journal.created(run.ids, ticket, problem);
+            return journal.created(created, ticket, problem);
         });
     }
     writeBackIdentity(run, rs);
@@ -269,8 +272,8 @@ void takeCreatedIds(ResetRun &run, db::Recordset &rs) {
 } // namespace
 
 void ReCreateSubscriber(ResetRun &run) {
-    const SubscriberSnapshot &s = run.snapshot;
-    run.ids = IdentityMap{};
+    const SubscriberSnapshot &s = run.subscriber().snapshot();
+    run.subscriber().clearCreation();
     if (run.dryRun) {
         run.line("    Adding subscriber back to SQL with new template settings");
         ForeseeCreation(run, run.request.templateAlias);
@@ -314,18 +317,19 @@ void WriteBackIdentity(ResetRun &run) {
     run.line("    Giving the re-created subscriber its old ObjectID values");
     {
         QueryScope query(run, "SELECT * FROM Subscriber WHERE SubscriberObjectID=?",
-                         {DbValue(run.ids.newSubscriberId)}, db::adLockOptimistic);
+                         {DbValue(run.subscriber().newIds().newSubscriberId)},
+                         db::adLockOptimistic);
         if (query.rowCount() == 1)
             writeBackIdentity(run, query.rows());
         else
             run.line("(error) could not find the re-created subscriber by ObjectID=" +
-                     run.ids.newSubscriberId);
+                     run.subscriber().newIds().newSubscriberId);
     }
     run.reached("write-back");
 }
 
 void RestoreAlternateExtensions(ResetRun &run, const std::vector<int> *only) {
-    const SubscriberSnapshot &s = run.snapshot;
+    const SubscriberSnapshot &s = run.subscriber().snapshot();
     if (s.AlternateExtensionCount <= 0 || (only && only->empty()))
         return;
     run.line("    Adding alternate extensions back to user as requested");
@@ -334,7 +338,7 @@ void RestoreAlternateExtensions(ResetRun &run, const std::vector<int> *only) {
     auto wanted = [only](int n) {
         return !only || std::find(only->begin(), only->end(), n) != only->end();
     };
-    if (run.dryRun && run.foresight.creationRefused) {
+    if (run.dryRun && run.subscriber().foresight().creationRefused) {
         run.line(run.foreseen("(error) primary extension for newly added subscriber was not "
                               "found!"));
         return;
@@ -347,7 +351,8 @@ void RestoreAlternateExtensions(ResetRun &run, const std::vector<int> *only) {
     }
     {
         QueryScope query(run, "SELECT * FROM DTMFAccessID WHERE ParentObjectID=?",
-                         {DbValue(run.ids.newSubscriberId)}, db::adLockOptimistic);
+                         {DbValue(run.subscriber().newIds().newSubscriberId)},
+                         db::adLockOptimistic);
         if (query.rowCount() != 1) {
             run.line("(error) primary extension for newly added subscriber was not found!");
             return;
@@ -385,7 +390,7 @@ void FixUpReferences(ResetRun &run) {
     int number = 0;
     for (const FixUp &fixUp : fixUps()) {
         // A refused write took the creation's transaction back: nothing is left to move.
-        if (run.creationUnrecorded && run.writesRefused())
+        if (run.subscriber().creationUnrecorded() && run.writesRefused())
             return;
         ++number;
         run.inOneTransaction([&] { runFixUp(run, fixUp, number); });
@@ -406,7 +411,8 @@ void ResynchronizeSubscriber(ResetRun &run) {
     const std::string ticket = run.takeCreationTicket();
     run.attempt([&] {
         command.CommandText("sp_ModifySubscriber");
-        command.AppendParameter("@SubscriberObjectID", db::adGUID, run.snapshot.ObjectID);
+        command.AppendParameter("@SubscriberObjectID", db::adGUID,
+                                run.subscriber().snapshot().ObjectID);
         command.AppendParameter("@DirectorySyncTicket", db::adGUID, ticket);
         command.AppendParameter("@DirectorySync", db::adInteger, 1);
     });
@@ -414,20 +420,19 @@ void ResynchronizeSubscriber(ResetRun &run) {
     // The directory sees the subscriber once it is committed; the request commits everything
     // since the creation.
     const bool committed = run.commitChanges();
-    if (committed && run.creationUnrecorded) {
+    if (committed && run.subscriber().creationUnrecorded()) {
         run.journalRecord([&](RecoveryJournal &journal, std::string &problem) {
-            return journal.created(run.ids, std::string(), problem, false);
+            return journal.created(run.subscriber().newIds(), std::string(), problem, false);
         });
-        run.creationUnrecorded = false;
+        run.subscriber().creationRecorded();
     }
     // A request the server refused to keep has no synchronisation to wait for.
     if (!committed && run.writesRefused())
         return;
     run.line("    Subscriber synch with directory started.");
     // The answered ticket is deleted with the run's next change.
-    std::vector<std::string> *answered = run.connection.IsOpen() ? &run.ticketsToDelete : nullptr;
     if (WaitForSyncToFinished(run.host, run.connectionText(), run.log, ticket, &run.connection,
-                              answered))
+                              run.ticketsToDeleteLater()))
         run.line("    Directory sync complete for creation");
     else
         run.line("(error) Syncronization process failed during subscriber create. Check the "

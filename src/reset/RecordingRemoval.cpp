@@ -126,7 +126,8 @@ void RemoveVoiceNameFile(ResetRun &run) {
 
 void RemoveGreetingFiles(ResetRun &run) {
     QueryScope query(run, "SELECT * FROM MessagingRule WHERE ParentObjectID=?",
-                     {DbValue(run.snapshot.CallHandlerObjectID)}, db::adLockOptimistic);
+                     {DbValue(run.subscriber().snapshot().CallHandlerObjectID)},
+                     db::adLockOptimistic);
     if (query.rowCount() == 0)
         run.line("(error) could not find messaging rules for current subscriber");
     else

@@ -76,10 +76,10 @@ void settleTicket(ResetRun &run, const std::string &ticket) {
 // to the old id (the restore came before that move), else those on neither id.
 std::vector<int> extensionsToAdd(ResetRun &run) {
     std::vector<int> numbers;
-    const SubscriberSnapshot &s = run.snapshot;
+    const SubscriberSnapshot &s = run.subscriber().snapshot();
     if (s.AlternateExtensions.empty() ||
         countRows(run, "SELECT DTMFAccessID FROM DTMFAccessID WHERE ParentObjectID=?",
-                  {DbValue(run.ids.newSubscriberId)}) == 0)
+                  {DbValue(run.subscriber().newIds().newSubscriberId)}) == 0)
         return numbers;
     for (std::size_t i = 0; i < s.AlternateExtensions.size(); ++i) {
         const long present =
@@ -87,7 +87,7 @@ std::vector<int> extensionsToAdd(ResetRun &run) {
                       "SELECT DTMFAccessID FROM DTMFAccessID WHERE DTMFAccessID=? AND "
                       "(ParentObjectID=? OR ParentObjectID=?)",
                       {DbValue(s.AlternateExtensions[i]), DbValue(s.ObjectID),
-                       DbValue(run.ids.newSubscriberId)});
+                       DbValue(run.subscriber().newIds().newSubscriberId)});
         if (present == 0)
             numbers.push_back(static_cast<int>(i) + 1);
     }
@@ -99,7 +99,7 @@ InterruptedAt findState(ResetRun &run, const JournalEntry &entry) {
         return entry.created.newSubscriberId.empty() ? InterruptedAt::BeforeRemoval
                                                      : InterruptedAt::IdsWrittenBack;
     if (std::optional<IdentityMap> created = findSubscriber(run, "Alias", entry.snapshot.Alias)) {
-        run.ids = *created;
+        run.subscriber().createdWith(*created);
         return InterruptedAt::CreatedWithNewIds;
     }
     return InterruptedAt::Removed;
@@ -332,8 +332,9 @@ bool finishEntry(ResetRun &run, const JournalFile &journal, const JournalEntry &
     run.line("    ObjectID=" + s.ObjectID);
     run.line("    Finishing the interrupted reset recorded in " +
              run.host.files->nativePath(journal.path));
-    run.snapshot = s;
-    run.ids = entry.created;
+    SubscriberWork &subscriber = run.beginSubscriber();
+    subscriber.capture(s);
+    subscriber.createdWith(entry.created);
     InterruptedAt state = findState(run, entry);
     run.line(interruptedAtLine(state));
     switch (state) {
@@ -341,16 +342,16 @@ bool finishEntry(ResetRun &run, const JournalFile &journal, const JournalEntry &
         // The recordings and the mailbox steps read the subscriber's cached row.
         if (!LookUpAndCapture(run, s.Alias, s.ObjectID))
             return false;
-        run.snapshot = s;
+        subscriber.capture(s);
         return RemoveAndReCreate(run);
     case InterruptedAt::Removed:
         settleTicket(run, entry.removalTicket);
         ReCreateSubscriber(run);
         return FinishReCreation(run);
     case InterruptedAt::CreatedWithNewIds: {
-        if (entry.created.newSubscriberId != run.ids.newSubscriberId)
+        if (entry.created.newSubscriberId != subscriber.newIds().newSubscriberId)
             run.journalRecord([&](RecoveryJournal &j, std::string &problem) {
-                return j.created(run.ids, std::string(), problem);
+                return j.created(subscriber.newIds(), std::string(), problem);
             });
         settleTicket(run, entry.removalTicket);
         WriteBackIdentity(run);
@@ -381,7 +382,7 @@ std::vector<RecoveryPlanEntry> planRecovery(Host &host, db::modTarvoDB &tarvoDb,
             failures = line;
     });
     ResetRun run(host, tarvoDb, scratch, ResetRequest{});
-    run.attempt([&] { run.querySet.CursorLocation(db::adUseClient); });
+    run.prepareQueries();
     std::vector<RecoveryPlanEntry> plan;
     for (const JournalFile &journal : journals) {
         for (const JournalEntry *entry : journal.unfinished()) {
@@ -428,7 +429,8 @@ RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::
         // Every journal taken up owes the lists' synchronisation (the interrupted run's, or
         // recorded below before its first entry): the end asks for it however the recovery
         // stops, and only a synchronisation asked for settles it.
-        run.listSyncOwed = !journals.empty();
+        if (!journals.empty())
+            run.oweListSync();
         int begun = 0;
         run.proveRights();
         for (const JournalFile &journal : journals) {

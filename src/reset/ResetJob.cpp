@@ -229,7 +229,8 @@ void ResetJob::endRun(ResetRun &run) {
     const bool dryRun = m_request.dryRun;
     m_stoppedByRequest = run.stoppedByRequest();
     // Stopped by a fault before the first subscriber's first change: a refusal, told as one.
-    m_refusedBeforeAnyChange = !dryRun && run.stopped() && !m_stoppedByRequest && !run.listSyncOwed;
+    m_refusedBeforeAnyChange =
+        !dryRun && run.stopped() && !m_stoppedByRequest && !run.listSyncOwed();
     if (m_stoppedByRequest) {
         // Not an error: the operator's choice, said in the log and in the closing message.
         run.line("** The run was stopped by request after the subscriber under way; " +
@@ -241,7 +242,7 @@ void ResetJob::endRun(ResetRun &run) {
                  sentence(run.stopReason()));
         m_stopReason = run.stopReason();
     }
-    m_cleanedNotReCreated = run.cleanedNotReCreated;
+    m_cleanedNotReCreated = run.cleanedNotReCreated();
     run.writeEnd(skipListSyncAtEnd ? skipListSyncAtEnd() : m_request.skipListSync);
     m_log.CloseLogFile();
     // The run is over: its time stands still while the closing message waits for the operator.

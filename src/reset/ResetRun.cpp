@@ -6,6 +6,7 @@
 
 #include "RecoveryJournal.h"
 #include "app/registry/RegistryAPI.h"
+#include "platform/AsciiText.h"
 
 #include <algorithm>
 #include <system_error>
@@ -21,11 +22,19 @@ ResetRun::ResetRun(Host &hostRef, db::modTarvoDB &tarvoDbRef, Logging &logRef,
     , request(std::move(requestRef))
     , connection(*hostRef.database)
     , command(*hostRef.database)
-    , querySet(*hostRef.database)
+    , m_querySet(*hostRef.database)
     , m_report([this](const std::string &text) {
         ++m_failures;
         line(text);
     }) {}
+
+void ResetRun::noteUnfinished(const std::string &aliasOrObjectId) {
+    m_unfinished.insert(upperAscii(aliasOrObjectId));
+}
+
+bool ResetRun::unfinishedEarlier(const std::string &alias, const std::string &objectId) const {
+    return m_unfinished.count(upperAscii(alias)) || m_unfinished.count(upperAscii(objectId));
+}
 
 void ResetRun::line(const std::string &text) {
     finishLogSync(); // the log's writer is the syncing thread's until its sync is done
@@ -69,7 +78,7 @@ void ResetRun::beginChanges() {
         return;
     if (!attempt([&] { m_changes.emplace(connection); }))
         return;
-    for (const std::string &ticket : std::exchange(ticketsToDelete, {}))
+    for (const std::string &ticket : std::exchange(m_ticketsToDelete, {}))
         DeleteDirectorySyncTicket(host, connectionText(), ticket, &connection);
 }
 
@@ -84,11 +93,11 @@ bool ResetRun::commitChanges() {
 }
 
 void ResetRun::deleteAnsweredTickets() {
-    if (ticketsToDelete.empty())
+    if (m_ticketsToDelete.empty())
         return;
     beginChanges();
     if (!m_changes) {
-        for (const std::string &ticket : std::exchange(ticketsToDelete, {}))
+        for (const std::string &ticket : std::exchange(m_ticketsToDelete, {}))
             DeleteDirectorySyncTicket(host, connectionText(), ticket, nullptr);
     }
     commitChanges();
@@ -135,7 +144,11 @@ void ResetRun::prepare(RegistryAPI &registry) {
         command.ActiveConnection(connection);
         command.CommandType(db::adCmdStoredProc);
     });
-    attempt([&] { querySet.CursorLocation(db::adUseClient); });
+    prepareQueries();
+}
+
+void ResetRun::prepareQueries() {
+    attempt([&] { m_querySet.CursorLocation(db::adUseClient); });
 }
 
 namespace {
@@ -232,7 +245,7 @@ bool ResetRun::writeEnd(bool skipListSync) {
     bool settled = skipListSync;
     if (skipListSync) {
         line("** Skipping synchronization of all distribution lists by request **");
-    } else if (stopped() && !listSyncOwed && !dryRun) {
+    } else if (stopped() && !m_listSyncOwed && !dryRun) {
         // A run stopped before its first change left every membership as it was.
         line("** No subscriber was changed: no synchronization of the distribution lists is "
              "needed **");
@@ -256,7 +269,7 @@ bool ResetRun::writeEnd(bool skipListSync) {
     }
     if (!dryRun)
         deleteAnsweredTickets();
-    if (settled && listSyncOwed)
+    if (settled && m_listSyncOwed)
         journalRecord(
             [](RecoveryJournal &j, std::string &problem) { return j.listSyncDone(problem); });
     // The last entry's end, when nothing synced the journal after it.

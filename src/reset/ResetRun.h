@@ -1,10 +1,12 @@
 #pragma once
-// The state of one reset run and the helpers every phase shares: the run log, the one command
-// for the run's stored procedures, the one reusable query set, and the run's rule for an
-// operation that fails (one "(error):" line in the log, then the next operation).
+// The context of one reset run, which every step shares: the run log, the one connection and
+// command for the run's stored procedures, the one reusable query set (held through a
+// QueryScope), the journal, the run's rule for an operation that fails (one "(error):" line in
+// the log, then the next operation) and its stop policy; and the work object of the subscriber
+// under way (SubscriberWork), made fresh for each one.
 
-#include "DryRunForesight.h"
 #include "ResetRequest.h"
+#include "SubscriberWork.h"
 #include "SyncThread.h"
 #include "db/Command.h"
 #include "db/Recordset.h"
@@ -26,29 +28,6 @@ namespace zeph {
 class SubscriberGrid;
 class RecoveryJournal;
 class RegistryAPI;
-
-/// The values of the subscriber being reset, filled anew for each one.
-struct SubscriberSnapshot {
-    std::string ObjectID;
-    std::string Alias;
-    std::string CallHandlerObjectID;
-    std::string FirstName;
-    std::string LastName;
-    std::string DisplayName;
-    std::string DTMFAccessID;
-    std::string DirectoryID;
-    /// The saved alternate extensions. The area grows with what the server holds, so no
-    /// extension the administrator asked to keep is dropped.
-    std::vector<std::string> AlternateExtensions;
-    /// How many of AlternateExtensions were saved; the restore reads no further.
-    int AlternateExtensionCount = 0;
-};
-
-/// The ids the re-created subscriber came back with; empty when the creation failed.
-struct IdentityMap {
-    std::string newSubscriberId;
-    std::string newCallHandlerId;
-};
 
 /// The line that replaces a change in a dry run.
 inline std::string dryRunLine(const std::string &what) {
@@ -84,6 +63,23 @@ std::vector<MissingRight> missingRights(Host &host, const std::string &connectio
 /// a value that cannot be read counts as empty.
 std::string streamFilesRoot(RegistryAPI &registry);
 
+class ResetRun;
+
+/// The rule of a subscriber's checks: a check that could not be made is not passed. Every
+/// operation of the run that fails while the checks are made (a read, a query) is a check that
+/// could not be made; a failure the rules let a reset go on after is read with readNotCounted.
+class ChecksMade {
+public:
+    /// The checks begin.
+    explicit ChecksMade(const ResetRun &run);
+    /// True while no operation of the run has failed since the checks began.
+    bool all() const;
+
+private:
+    const ResetRun &m_run;
+    int m_failuresBefore;
+};
+
 class ResetRun {
 public:
     ResetRun(Host &host, db::modTarvoDB &tarvoDb, Logging &log, ResetRequest request);
@@ -104,13 +100,14 @@ public:
     db::Connection connection;
     /// The command for the run's own stored procedures (removal, the lists' synchronisation).
     db::Command command;
-    /// The one query set: every query of a subscriber's reset is opened into it by a QueryScope,
-    /// one at a time.
-    db::Recordset querySet;
-    SubscriberSnapshot snapshot;
-    IdentityMap ids;
-    /// What a dry run foresees of the server's answers for the current subscriber.
-    Foresight foresight;
+
+    /// A fresh work object for the next subscriber: nothing of the one before reaches it.
+    SubscriberWork &beginSubscriber() {
+        m_subscriber = SubscriberWork{};
+        return m_subscriber;
+    }
+    /// The subscriber under way.
+    SubscriberWork &subscriber() { return m_subscriber; }
 
     /// A dry run reads and checks everything and changes nothing: each change is replaced by
     /// one log line that says what it would do.
@@ -120,12 +117,16 @@ public:
     bool recovering = false;
     /// Where the run notes how far each subscriber's reset got; null in a dry run.
     RecoveryJournal *journal = nullptr;
-    /// Aliases and ObjectIDs (upper case) of subscribers whose last reset did not finish:
-    /// resetting them again before that reset is finished would lose their old identity.
-    std::set<std::string> unfinished;
+    /// Notes a subscriber (its alias or ObjectID) whose last reset did not finish: resetting it
+    /// again before that reset is finished would lose its old identity.
+    void noteUnfinished(const std::string &aliasOrObjectId);
+    /// True when the subscriber's last reset did not finish.
+    bool unfinishedEarlier(const std::string &alias, const std::string &objectId) const;
 
     /// True once the journal holds that this run owes the lists' synchronisation.
-    bool listSyncOwed = false;
+    bool listSyncOwed() const { return m_listSyncOwed; }
+    /// The journal holds it now.
+    void oweListSync() { m_listSyncOwed = true; }
     /// The sync ticket the subscriber's removal sends: the one its journal entry announced, or
     /// one made now and recorded before it is used. Taken once a subscriber.
     std::string takeRemovalTicket();
@@ -135,9 +136,6 @@ public:
     std::string takeCreationTicket();
     /// A new sync ticket; one that cannot be made is reported by the run's rule and is empty.
     std::string newTicket();
-    /// The creation's new ids are known and not yet in the journal: with the creation in the
-    /// run's transaction they are recorded once it is committed, without a sync of their own.
-    bool creationUnrecorded = false;
 
     /// Makes the run log's lines so far durable; a log that cannot be synced stops the run.
     void syncLog();
@@ -174,6 +172,8 @@ public:
     /// The run's start: StreamFilesRoot from the registry, the command and the query set made
     /// ready. Each failure is reported by the run's rule.
     void prepare(RegistryAPI &registry);
+    /// Makes the query set ready without the rest of prepare (a run that only reads).
+    void prepareQueries();
     /// Before the first change, proves what the run must be able to do: write the database
     /// (a change taken back), reach the recordings folder and the mail store. Each that fails
     /// is an error line and stops the run, so that nothing is changed; a dry run writes the
@@ -209,7 +209,7 @@ public:
     bool stoppedByRequest() const { return stopped() && m_stopKind == StopKind::Requested; }
 
     /// How many operations of the run failed so far: a subscriber whose checks raised the
-    /// count was not checked, and is not changed.
+    /// count was not checked, and is not changed (ChecksMade).
     int failureCount() const { return m_failures; }
     /// Subscribers in a row whose first query the server did not answer before the run takes
     /// the server for gone and stops.
@@ -239,7 +239,8 @@ public:
     /// Notes such a refusal (the server's own words) and stops the run.
     void refuseWrites(const std::string &why);
     /// Subscribers whose recordings or messages were removed and that were not created again.
-    int cleanedNotReCreated = 0;
+    int cleanedNotReCreated() const { return m_cleanedNotReCreated; }
+    void noteCleanedNotReCreated() { ++m_cleanedNotReCreated; }
     /// Reads a value; a failed read is reported and leaves `fallback`.
     template <class T, class Read> T read(Read &&readValue, T fallback = T{}) {
         T value = fallback;
@@ -290,9 +291,12 @@ public:
     void dropChanges() { m_changes.reset(); }
     /// True while the run's transaction is open.
     bool changesOpen() const { return m_changes.has_value(); }
-    /// Sync tickets the directory answered, to be deleted with the run's next transaction
-    /// rather than in a commit of their own.
-    std::vector<std::string> ticketsToDelete;
+    /// Where the directory's answered sync tickets go to be deleted with the run's next
+    /// transaction rather than in a commit of their own; null without the run's connection,
+    /// where each is deleted at once.
+    std::vector<std::string> *ticketsToDeleteLater() {
+        return connection.IsOpen() ? &m_ticketsToDelete : nullptr;
+    }
     /// Deletes the tickets of ticketsToDelete now, in one transaction.
     void deleteAnsweredTickets();
 
@@ -301,8 +305,16 @@ public:
 
 private:
     friend class QueryScope;
+    // The one query set: every query of a subscriber's reset is opened into it by a QueryScope,
+    // one at a time.
+    db::Recordset m_querySet;
     // True while a QueryScope holds the query set.
     bool m_queryInScope = false;
+    SubscriberWork m_subscriber;
+    std::set<std::string> m_unfinished;
+    bool m_listSyncOwed = false;
+    int m_cleanedNotReCreated = 0;
+    std::vector<std::string> m_ticketsToDelete;
     // Its job syncs the log; the thread is joined when the run ends.
     SyncThread m_syncThread;
     // The run's open transaction; taken back when the run ends with it open.
@@ -315,5 +327,17 @@ private:
     int m_failures = 0;
     int m_unansweredInARow = 0;
 };
+
+} // namespace zeph
+
+namespace zeph {
+
+inline ChecksMade::ChecksMade(const ResetRun &run)
+    : m_run(run)
+    , m_failuresBefore(run.failureCount()) {}
+
+inline bool ChecksMade::all() const {
+    return m_run.failureCount() == m_failuresBefore;
+}
 
 } // namespace zeph

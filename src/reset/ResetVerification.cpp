@@ -73,7 +73,7 @@ constexpr Reference kReferences[] = {
 // and letter case included. A NULL name reads as the empty text it was captured as. An empty
 // display name is the server's to fill in.
 std::string namesChanged(ResetRun &run) {
-    const SubscriberSnapshot &s = run.snapshot;
+    const SubscriberSnapshot &s = run.subscriber().snapshot();
     QueryScope query(run,
                      "SELECT Alias, FirstName, LastName, DisplayName, DirectoryID FROM "
                      "Subscriber WHERE SubscriberObjectID=?",
@@ -109,7 +109,8 @@ std::string namesChanged(ResetRun &run) {
 
 std::string referencesLeft(ResetRun &run) {
     for (const Reference &r : kReferences) {
-        const std::string &id = r.callHandler ? run.ids.newCallHandlerId : run.ids.newSubscriberId;
+        const std::string &id = r.callHandler ? run.subscriber().newIds().newCallHandlerId
+                                              : run.subscriber().newIds().newSubscriberId;
         if (id.empty())
             continue;
         bool readable = true;
@@ -126,8 +127,9 @@ std::string referencesLeft(ResetRun &run) {
 } // namespace
 
 std::string UnverifiedReset(ResetRun &run) {
-    const SubscriberSnapshot &s = run.snapshot;
-    const int failuresBefore = run.failureCount();
+    const SubscriberSnapshot &s = run.subscriber().snapshot();
+    // A read that fails is a check that could not be made.
+    const ChecksMade readBack(run);
     std::string problem = checkRow(
         run, "the subscriber",
         "SELECT SubscriberObjectID, CallHandlerObjectID FROM Subscriber WHERE SubscriberObjectID=?",
@@ -153,7 +155,7 @@ std::string UnverifiedReset(ResetRun &run) {
         problem = namesChanged(run);
     if (problem.empty())
         problem = referencesLeft(run);
-    if (problem.empty() && run.failureCount() != failuresBefore)
+    if (problem.empty() && !readBack.all())
         problem = "the subscriber could not be read back";
     return problem;
 }

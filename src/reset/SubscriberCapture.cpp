@@ -24,8 +24,7 @@ std::string textOrEmpty(db::Recordset &rs, const char *column) {
 } // namespace
 
 bool LookUpAndCapture(ResetRun &run, const std::string &alias, const std::string &objectId) {
-    SubscriberSnapshot &s = run.snapshot;
-    s = SubscriberSnapshot{};
+    SubscriberSnapshot s;
     s.Alias = alias;
     s.ObjectID = objectId;
 
@@ -36,6 +35,7 @@ bool LookUpAndCapture(ResetRun &run, const std::string &alias, const std::string
     });
     // A table that cannot be read has no row for the subscriber either.
     if (!run.read<bool>([&] { return !rs.Eof(); })) {
+        run.subscriber().capture(std::move(s));
         run.line("(error) could not find subscriber in database using objectID - skipping user");
         return false;
     }
@@ -55,11 +55,13 @@ bool LookUpAndCapture(ResetRun &run, const std::string &alias, const std::string
     // Nothing has changed yet: a directory id that cannot be read skips the subscriber too.
     bool haveDirectoryId = run.read<bool>([&] { return !rs["DirectoryID"].IsNull(); });
     if (!haveDirectoryId) {
+        run.subscriber().capture(std::move(s));
         run.line("(error) the directory ID value for this subscriber is NULL which usually means "
                  "they are not represented in the directory.  Skipping resetting this subscriber");
         return false;
     }
     s.DirectoryID = run.read<std::string>([&] { return rs["DirectoryID"].Text(); });
+    run.subscriber().capture(std::move(s));
     return true;
 }
 
@@ -67,7 +69,7 @@ bool CheckExtensionConflict(ResetRun &run) {
     run.line("    Checking for DTMFAccessID uniqueness in dialing domain for this user");
     // The subscriber's first query: one the server does not answer is no conflict found.
     QueryScope query(run, "SELECT * FROM vw_DTMFAccessID_DialingDomain WHERE DTMFAccessID=?",
-                     {DbValue(run.snapshot.DTMFAccessID)}, db::adLockReadOnly);
+                     {DbValue(run.subscriber().snapshot().DTMFAccessID)}, db::adLockReadOnly);
     const bool answered = query.opened();
     run.serverAnswered(answered);
     if (!answered) {
@@ -89,30 +91,30 @@ bool CheckExtensionConflict(ResetRun &run) {
 }
 
 void SaveAlternateExtensions(ResetRun &run, bool preserve) {
-    SubscriberSnapshot &s = run.snapshot;
-    s.AlternateExtensions.clear();
-    s.AlternateExtensionCount = 0;
+    SubscriberWork &subscriber = run.subscriber();
+    subscriber.saveAlternateExtensions({});
     if (!preserve)
         return;
     run.line("    User has opted to preserve alternate extensions - saving them off");
     QueryScope query(run, "SELECT * FROM vw_DTMFAccessID WHERE ParentObjectID=? and IsPrimaryID=0",
-                     {DbValue(s.ObjectID)}, db::adLockReadOnly);
+                     {DbValue(subscriber.snapshot().ObjectID)}, db::adLockReadOnly);
     long count = query.rowCount();
     if (count == 0) {
         run.line("    No alternate extensions found for this user");
         return;
     }
     run.line("    " + std::to_string(count) + " alternate extensiosn found for user - saving");
+    std::vector<std::string> saved;
     query.forEachRow([&](db::Recordset &rs) {
         // An extension that cannot be read is reported and not saved: the restore adds back
         // only what was read.
         std::string extension;
         if (!run.attempt([&] { extension = rs["DTMFAccessID"].Text(); }))
             return;
-        s.AlternateExtensions.push_back(extension);
+        saved.push_back(extension);
         run.line("        " + extension);
-        ++s.AlternateExtensionCount;
     });
+    subscriber.saveAlternateExtensions(std::move(saved));
 }
 
 void CleanMailbox(ResetRun &run) {
@@ -131,7 +133,7 @@ void CleanMailbox(ResetRun &run) {
 }
 
 void RemoveFromDatabase(ResetRun &run) {
-    SubscriberSnapshot &s = run.snapshot;
+    const SubscriberSnapshot &s = run.subscriber().snapshot();
     if (run.dryRun) {
         run.line(dryRunLine("remove the subscriber from SQL (sp_DeleteSubscriber) and wait for "
                             "the directory"));
@@ -156,9 +158,8 @@ void RemoveFromDatabase(ResetRun &run) {
     if (run.writesRefused())
         return;
     // The answered ticket is deleted with the creation.
-    std::vector<std::string> *answered = run.connection.IsOpen() ? &run.ticketsToDelete : nullptr;
     if (WaitForSyncToFinished(run.host, run.connectionText(), run.log, ticket, &run.connection,
-                              answered))
+                              run.ticketsToDeleteLater()))
         run.line("    Directory sync complete for removal");
     else
         run.line("(error) Syncronization process failed during subscriber delete. Check the "

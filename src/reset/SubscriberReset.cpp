@@ -31,16 +31,17 @@ bool openJournalEntry(ResetRun &run) {
         run.stop("the recovery journal could not be written (" + problem + ")");
         return false;
     };
-    if (!run.listSyncOwed) {
+    if (!run.listSyncOwed()) {
         if (!run.journal->listSyncOwed(problem))
             return refused();
-        run.listSyncOwed = true;
+        run.oweListSync();
     }
     // Both tickets are made now, so that their records share the beginning's sync; the journal
     // hands them to the steps that send them.
     const std::string removalTicket = run.newTicket();
     const std::string creationTicket = run.newTicket();
-    if (run.journal->begin(run.snapshot, templateAlias, removalTicket, creationTicket, problem)) {
+    if (run.journal->begin(run.subscriber().snapshot(), templateAlias, removalTicket,
+                           creationTicket, problem)) {
         run.reached("journal");
         return true;
     }
@@ -50,7 +51,7 @@ bool openJournalEntry(ResetRun &run) {
 // A subscriber whose removal failed is still there, untouched by the failed creation.
 bool stillOnServer(ResetRun &run) {
     QueryScope query(run, "SELECT SubscriberObjectID FROM Subscriber WHERE SubscriberObjectID=?",
-                     {DbValue(run.snapshot.ObjectID)}, db::adLockReadOnly);
+                     {DbValue(run.subscriber().snapshot().ObjectID)}, db::adLockReadOnly);
     return query.rowCount() == 1;
 }
 
@@ -60,11 +61,12 @@ bool closeJournalEntry(ResetRun &run) {
     if (run.dryRun || !run.journal)
         return true;
     // A server that did not take this subscriber's changes would break the next ones too.
-    if (run.ids.newSubscriberId.empty() && !stillOnServer(run)) {
-        ++run.cleanedNotReCreated;
+    if (!run.subscriber().createdAgain() && !stillOnServer(run)) {
+        run.noteCleanedNotReCreated();
         run.line("    The subscriber was not created again; the recovery journal keeps it for "
                  "\"zephrane-cli --recover\"");
-        run.stopSubscriber("the subscriber " + run.snapshot.Alias + " was not created again");
+        run.stopSubscriber("the subscriber " + run.subscriber().snapshot().Alias +
+                           " was not created again");
         return false;
     }
     // A change of this subscriber the server refused leaves it unfinished, whatever can be
@@ -77,8 +79,8 @@ bool closeJournalEntry(ResetRun &run) {
     if (const std::string problem = UnverifiedReset(run); !problem.empty()) {
         run.line("(error) the reset of this subscriber could not be verified (" + problem +
                  "); the recovery journal keeps it for \"zephrane-cli --recover\"");
-        run.stopSubscriber("the reset of " + run.snapshot.Alias + " could not be verified (" +
-                           problem + ")");
+        run.stopSubscriber("the reset of " + run.subscriber().snapshot().Alias +
+                           " could not be verified (" + problem + ")");
         return false;
     }
     // The entry closes only over changes that a power loss can no longer take back. The log's
@@ -87,7 +89,8 @@ bool closeJournalEntry(ResetRun &run) {
     if (!run.makeChangesDurable()) {
         run.line("    The changes of this subscriber could not be made lasting; the recovery "
                  "journal keeps it for \"zephrane-cli --recover\"");
-        run.stop("the changes of " + run.snapshot.Alias + " could not be made lasting");
+        run.stop("the changes of " + run.subscriber().snapshot().Alias +
+                 " could not be made lasting");
         return false;
     }
     // A reset's next entry, or its end, brings this record to disk; a recovery syncs it now.
@@ -102,8 +105,8 @@ bool closeJournalEntry(ResetRun &run) {
 
 // Nothing is changed for a subscriber whose checks could not all be made: a check that failed
 // is not a check passed.
-bool checkedBeforeFirstChange(ResetRun &run, int failuresBefore) {
-    if (run.failureCount() != failuresBefore) {
+bool checkedBeforeFirstChange(ResetRun &run, const ChecksMade &checks) {
+    if (!checks.all()) {
         run.line("(error) a check of this subscriber could not be made, so nothing of it is "
                  "changed - skipping user");
         return false;
@@ -117,8 +120,8 @@ bool checkedBeforeFirstChange(ResetRun &run, int failuresBefore) {
 void NoteUnfinishedResets(ResetRun &run, const JournalScan &scan) {
     for (const JournalFile &journal : scan.journals) {
         for (const JournalEntry *entry : journal.unfinished()) {
-            run.unfinished.insert(upperAscii(entry->snapshot.Alias));
-            run.unfinished.insert(upperAscii(entry->snapshot.ObjectID));
+            run.noteUnfinished(entry->snapshot.Alias);
+            run.noteUnfinished(entry->snapshot.ObjectID);
         }
     }
 }
@@ -126,25 +129,26 @@ void NoteUnfinishedResets(ResetRun &run, const JournalScan &scan) {
 namespace {
 
 bool resetOne(ResetRun &run, const std::string &alias, const std::string &objectId) {
+    run.beginSubscriber();
     run.line("** Resetting Subscriber **");
     run.line("    Alias=" + alias);
     run.line("    ObjectID=" + objectId);
-    if (run.unfinished.count(upperAscii(alias)) || run.unfinished.count(upperAscii(objectId))) {
+    if (run.unfinishedEarlier(alias, objectId)) {
         run.line("(error) an earlier reset of this subscriber did not finish; finish it with "
                  "\"zephrane-cli --recover\" first - skipping user");
         return false;
     }
-    run.foresight = Foresight{};
     // The server's database is made sure of once a subscriber, at its first request.
     if (run.connection.IsOpen())
         run.attempt([&] { run.connection.CheckPlaceNext(); });
-    const int failuresBefore = run.failureCount();
+    // From here to the first change, every failed operation is a check that could not be made.
+    const ChecksMade checks(run);
     if (!LookUpAndCapture(run, alias, objectId))
         return false;
     if (!CheckExtensionConflict(run))
         return false;
     SaveAlternateExtensions(run, run.request.preserveAlternateExtensions);
-    if (!checkedBeforeFirstChange(run, failuresBefore))
+    if (!checkedBeforeFirstChange(run, checks))
         return false;
     // From here on the subscriber goes through every step; each reports its own failures.
     if (!openJournalEntry(run))
@@ -181,9 +185,9 @@ void noteCleaning(ResetRun &run) {
 // the server then takes no more writes, the subscriber is cleaned and not reset. Its entry stays
 // open for the recovery, and the log says so in one line.
 bool stoppedCleaned(ResetRun &run) {
-    if (run.dryRun || !run.writesRefused() || !run.ids.newSubscriberId.empty())
+    if (run.dryRun || !run.writesRefused() || run.subscriber().createdAgain())
         return false;
-    ++run.cleanedNotReCreated;
+    run.noteCleanedNotReCreated();
     run.line("(error) this subscriber's recordings and messages were removed, but it was not "
              "created again (the server refused a write); the recovery journal keeps it for "
              "\"zephrane-cli --recover\"");
@@ -193,19 +197,17 @@ bool stoppedCleaned(ResetRun &run) {
 // Writes the server refused while the creation's own transaction was open took the creation
 // back with them: the subscriber is cleaned and not created again.
 bool creationTakenBack(ResetRun &run) {
-    if (!run.creationUnrecorded || !run.writesRefused())
+    if (!run.subscriber().creationUnrecorded() || !run.writesRefused())
         return false;
     run.dropChanges();
-    run.ids = IdentityMap{};
-    run.creationUnrecorded = false;
+    run.subscriber().clearCreation();
     return stoppedCleaned(run);
 }
 
 } // namespace
 
 bool RemoveAndReCreate(ResetRun &run) {
-    run.ids = IdentityMap{};
-    run.creationUnrecorded = false;
+    run.subscriber().clearCreation();
     noteCleaning(run);
     // The recordings' paths are cleared in the removal's transaction.
     run.beginChanges();
