@@ -50,6 +50,9 @@ public:
     void BeginTrans() { handle()->beginTransaction(); }
     void CommitTrans() { handle()->commitTransaction(); }
     void RollbackTrans() { handle()->rollbackTransaction(); }
+    /// Changes the rows that hold given values with one statement; the rows changed (see
+    /// IDbConnection::updateWhere).
+    std::int64_t UpdateWhere(const DbRowsChange &change) { return handle()->updateWhere(change); }
     /// Makes every change committed so far lasting on disk (see IDbConnection::makeDurable).
     void MakeDurable() { handle()->makeDurable(); }
     /// The database's place is made sure of before the first request after CheckPlaceNext()

@@ -47,6 +47,20 @@ struct DbRowSet {
     bool cut = false;
 };
 
+/// A change of the rows of a table that hold given values, made by one statement: the rows
+/// whose `whereColumns` hold `whereValues` take `values` in `columns`. (A view's rows, changed
+/// by its triggers, are not counted alike by every server.)
+struct DbRowsChange {
+    std::string target;
+    std::vector<std::string> whereColumns;
+    std::vector<DbValue> whereValues;
+    std::vector<std::string> columns;
+    std::vector<DbValue> values;
+    /// Above 0: the rows are changed only when no more than this many hold the values; when
+    /// more do, none is changed.
+    std::int64_t atMost = 0;
+};
+
 /// A right a run needs on one object of the server: "EXECUTE" on a procedure, "UPDATE" or
 /// "INSERT" on a table or view.
 struct DbRight {
@@ -82,6 +96,10 @@ public:
                            const std::vector<DbValue> &keyValues,
                            const std::vector<std::string> &columns,
                            const std::vector<DbValue> &values) = 0;
+    /// Makes `change` with one statement and returns how many rows it changed; finding no row
+    /// (or more than change.atMost) is no failure. Throws Error on failure, and then no row is
+    /// changed.
+    virtual std::int64_t updateWhere(const DbRowsChange &change) = 0;
     /// Adds one row. Returns the stored row read back for `readBack` (columns of the target),
     /// or nothing when the backend cannot find the new row again. Throws Error on failure.
     virtual std::optional<std::vector<DbValue>>

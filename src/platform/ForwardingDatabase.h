@@ -32,6 +32,9 @@ public:
                    const std::vector<DbValue> &values) override {
         m_inner->updateRow(target, keyColumns, keyValues, columns, values);
     }
+    std::int64_t updateWhere(const DbRowsChange &change) override {
+        return m_inner->updateWhere(change);
+    }
     std::optional<std::vector<DbValue>>
     insertRow(const std::string &target, const std::vector<std::string> &columns,
               const std::vector<DbValue> &values,

@@ -58,7 +58,7 @@ struct Host {
     std::function<void(const std::string &)> notice;
 
     /// Told as a reset finishes each of its changing steps ("write-back", "fixup-3",
-    /// "fixup-9.row-2", ...). Empty on a real server; a stand-in host may end the program
+    /// "finished", ...). Empty on a real server; a stand-in host may end the program
     /// there, to prove that an interrupted reset can be finished.
     std::function<void(const std::string &)> stepReached;
 };

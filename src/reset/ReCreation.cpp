@@ -25,12 +25,22 @@ enum class Expect { ExactlyOne, EveryRow };
 // What the creation copies a fix-up's rows from.
 enum class Source { Creation, SubscriberTemplate, CallHandlerTemplate };
 
+// A value a fix-up gives a column of its rows.
+enum class Value { OldSubscriber, OldCallHandler, Null, One };
+
+struct Assignment {
+    const char *column;
+    Value value;
+};
+
+// One fix-up: every row of `table` whose `keyColumn` holds a new id takes the old ids, with one
+// statement on the server.
 struct FixUp {
-    const char *sql;
+    const char *table;
+    const char *keyColumn;
     NewId key;
     Expect expect;
-    /// Changes the current row (the old ids are at hand in the run).
-    void (*change)(ResetRun &run, db::Recordset &rs);
+    std::vector<Assignment> changes;
     /// The line when no row was found; the new id is appended.
     const char *noneLine;
     /// The line when more than one row was found, where that differs from noneLine.
@@ -47,130 +57,152 @@ struct FixUp {
     std::optional<NewId> lineId = std::nullopt;
 };
 
-void moveToOldSubscriber(ResetRun &run, db::Recordset &rs) {
-    rs["ParentObjectID"] = run.subscriber().snapshot().ObjectID;
-}
-
-void moveToOldCallHandler(ResetRun &run, db::Recordset &rs) {
-    rs["ParentObjectID"] = run.subscriber().snapshot().CallHandlerObjectID;
-}
-
-void fixGlobalSubscriber(ResetRun &run, db::Recordset &rs) {
-    rs["SubscriberObjectID"] = run.subscriber().snapshot().ObjectID;
-    rs["CallHandlerOBjectID"] = run.subscriber().snapshot().CallHandlerObjectID;
-    rs["StreamPath"] = db::Null;
-}
-
-void fixCallHandlerOwner(ResetRun &run, db::Recordset &rs) {
-    rs["AdministratorObjectID"] = run.subscriber().snapshot().ObjectID;
-    rs["RecipientObjectID"] = run.subscriber().snapshot().ObjectID;
-}
-
-void fixCallHandlerId(ResetRun &run, db::Recordset &rs) {
-    rs["CallHandlerObjectID"] = run.subscriber().snapshot().CallHandlerObjectID;
-    rs["IsPrimary"] = 1;
-}
+const std::vector<Assignment> kToOldSubscriber = {{"ParentObjectID", Value::OldSubscriber}};
+const std::vector<Assignment> kToOldCallHandler = {{"ParentObjectID", Value::OldCallHandler}};
 
 // The order is fixed: the call handler's owner and recipient (6) are set while it can still
 // be found by its new id, before its id changes (7).
 const std::vector<FixUp> &fixUps() {
     static const std::vector<FixUp> table = {
-        {"SELECT * FROM GlobalSubscriber WHERE SubscriberOBjectId=?", NewId::Subscriber,
-         Expect::ExactlyOne, fixGlobalSubscriber,
-         "(error) could not find global subscriber table entry for new subscriber", nullptr, false,
+        {"GlobalSubscriber",
+         "SubscriberOBjectId",
+         NewId::Subscriber,
+         Expect::ExactlyOne,
+         {{"SubscriberObjectID", Value::OldSubscriber},
+          {"CallHandlerOBjectID", Value::OldCallHandler},
+          {"StreamPath", Value::Null}},
+         "(error) could not find global subscriber table entry for new subscriber",
+         nullptr,
+         false,
          "    Updating global subscriber table with new ObjectID values"},
-        {"SELECT Alias, ParentObjectID FROM NotificationDevice WHERE ParentObjectID=?",
-         NewId::Subscriber, Expect::EveryRow, moveToOldSubscriber,
-         "(error) no notification devices found for SubscriberObjectID=", nullptr, true, nullptr,
-         Source::SubscriberTemplate},
-        {"SELECT Alias, ParentObjectID FROM NotificationRule WHERE ParentObjectID=?",
-         NewId::Subscriber, Expect::EveryRow, moveToOldSubscriber,
-         "(error) no notification rules found for SubscriberObjectID=", nullptr, true, nullptr,
-         Source::SubscriberTemplate},
-        {"SELECT Alias, ParentObjectID FROM NotificationMWI WHERE ParentObjectID=?",
-         NewId::Subscriber, Expect::EveryRow, moveToOldSubscriber,
+        {"NotificationDevice", "ParentObjectID", NewId::Subscriber, Expect::EveryRow,
+         kToOldSubscriber, "(error) no notification devices found for SubscriberObjectID=", nullptr,
+         true, nullptr, Source::SubscriberTemplate},
+        {"NotificationRule", "ParentObjectID", NewId::Subscriber, Expect::EveryRow,
+         kToOldSubscriber, "(error) no notification rules found for SubscriberObjectID=", nullptr,
+         true, nullptr, Source::SubscriberTemplate},
+        {"NotificationMWI", "ParentObjectID", NewId::Subscriber, Expect::EveryRow, kToOldSubscriber,
          "(error) no notification MWI devices found for SubscriberObjectID=", nullptr, true,
          nullptr, Source::SubscriberTemplate},
-        {"SELECT ParentObjectID FROM DTMFAccessID WHERE ParentObjectID=?", NewId::Subscriber,
-         Expect::EveryRow, moveToOldSubscriber,
+        {"DTMFAccessID", "ParentObjectID", NewId::Subscriber, Expect::EveryRow, kToOldSubscriber,
          "(error) no DTMFAccessID records found for SubscriberObjectID="},
-        {"SELECT Alias, AdministratorObjectID, RecipientObjectID FROM CallHandler WHERE "
-         "CallHandlerObjectID=?",
-         NewId::CallHandler, Expect::ExactlyOne, fixCallHandlerOwner,
+        {"CallHandler",
+         "CallHandlerObjectID",
+         NewId::CallHandler,
+         Expect::ExactlyOne,
+         {{"AdministratorObjectID", Value::OldSubscriber},
+          {"RecipientObjectID", Value::OldSubscriber}},
          "(error) no primary call handler found for SubscriberObjectID=",
-         "(error) more than one primary call handler found for SubscriberObjectID= ", true, nullptr,
-         Source::Creation, NewId::Subscriber},
-        {"SELECT Alias, IsPrimary, CallHandlerObjectID FROM CallHandler WHERE "
-         "CallHandlerObjectID=?",
-         NewId::CallHandler, Expect::ExactlyOne, fixCallHandlerId,
+         "(error) more than one primary call handler found for SubscriberObjectID= ",
+         true,
+         nullptr,
+         Source::Creation,
+         NewId::Subscriber},
+        {"CallHandler",
+         "CallHandlerObjectID",
+         NewId::CallHandler,
+         Expect::ExactlyOne,
+         {{"CallHandlerObjectID", Value::OldCallHandler}, {"IsPrimary", Value::One}},
          "(error) could not find new primary call handler for subscriber by ObjectID="},
-        {"SELECT Alias, ParentObjectID from ContactRule WHERE ParentObjectID=?", NewId::CallHandler,
-         Expect::EveryRow, moveToOldCallHandler,
+        {"ContactRule", "ParentObjectID", NewId::CallHandler, Expect::EveryRow, kToOldCallHandler,
          "(error) no contact rules found for parentObjectID=", nullptr, true, nullptr,
          Source::CallHandlerTemplate},
-        {"SELECT Alias, ParentObjectID from MessagingRule WHERE ParentObjectID=?",
-         NewId::CallHandler, Expect::EveryRow, moveToOldCallHandler,
+        {"MessagingRule", "ParentObjectID", NewId::CallHandler, Expect::EveryRow, kToOldCallHandler,
          "(error) no messaging rules found for parentObjectID=", nullptr, true, nullptr,
          Source::CallHandlerTemplate},
-        {"SELECT Alias, ParentObjectID from MenuEntry WHERE ParentObjectID=?", NewId::CallHandler,
-         Expect::EveryRow, moveToOldCallHandler,
+        {"MenuEntry", "ParentObjectID", NewId::CallHandler, Expect::EveryRow, kToOldCallHandler,
          "(error) no menu entry rows found for parentObjectID=", nullptr, true, nullptr,
          Source::CallHandlerTemplate},
     };
     return table;
 }
 
-// Changes and saves the query's current row.
-void changeRow(ResetRun &run, const FixUp &fixUp, db::Recordset &rs) {
-    if (run.attempt([&] { fixUp.change(run, rs); }))
-        run.attempt([&] { rs.Update(); });
-    else
-        run.attempt([&] { rs.CancelUpdate(); });
-}
-
-// The table a fix-up's query reads.
+// The table a fix-up changes.
 std::string tableOf(const FixUp &fixUp) {
-    const std::string sql = fixUp.sql;
-    std::size_t at = sql.find(" FROM ");
-    if (at == std::string::npos)
-        at = sql.find(" from ");
-    const std::size_t start = at + 6;
-    return sql.substr(start, sql.find(' ', start) - start);
+    return fixUp.table;
 }
 
-void runFixUp(ResetRun &run, const FixUp &fixUp, int number) {
+DbValue valueOf(ResetRun &run, Value value) {
+    switch (value) {
+    case Value::OldSubscriber:
+        return run.subscriber().snapshot().ObjectID;
+    case Value::OldCallHandler:
+        return run.subscriber().snapshot().CallHandlerObjectID;
+    case Value::One:
+        return std::int64_t{1};
+    case Value::Null:
+        break;
+    }
+    return db::Null;
+}
+
+// The rows of the fix-up's table that hold `newId`, read only when its change found no row to
+// change: none, or more than the one it expects.
+long rowsHolding(ResetRun &run, const FixUp &fixUp, const std::string &newId) {
+    if (newId.empty())
+        return 0; // no new subscriber: no row holds an id
+    const std::string column = fixUp.keyColumn;
+    QueryScope query(run,
+                     "SELECT " + column + " FROM " + tableOf(fixUp) + " WHERE " + column + "=?",
+                     {DbValue(newId)}, db::adLockReadOnly);
+    return query.rowCount();
+}
+
+// Moves the fix-up's rows to the old ids with one statement, through the run's connection (or,
+// without it, one of the statement's own). The rows an expected single row is not found among
+// are left as they are. The rows changed; -1 when the change failed (reported).
+std::int64_t changeRows(ResetRun &run, const FixUp &fixUp, const std::string &newId) {
+    DbRowsChange change;
+    change.target = tableOf(fixUp);
+    change.whereColumns = {fixUp.keyColumn};
+    change.whereValues = {DbValue(newId)};
+    for (const Assignment &a : fixUp.changes) {
+        change.columns.emplace_back(a.column);
+        change.values.push_back(valueOf(run, a.value));
+    }
+    change.atMost = fixUp.expect == Expect::ExactlyOne ? 1 : 0;
+    std::int64_t changed = -1;
+    run.attempt([&] {
+        try {
+            if (run.connection.IsOpen())
+                changed = run.connection.UpdateWhere(change);
+            else
+                changed = run.host.database->connect(run.connectionText())->updateWhere(change);
+        } catch (...) {
+            // The single row was there to change: its line comes before the failure's.
+            if (fixUp.beforeChange)
+                run.line(fixUp.beforeChange);
+            throw;
+        }
+    });
+    return changed;
+}
+
+void runFixUp(ResetRun &run, const FixUp &fixUp) {
     const std::string &newId = fixUp.key == NewId::Subscriber
                                    ? run.subscriber().newIds().newSubscriberId
                                    : run.subscriber().newIds().newCallHandlerId;
-    const std::string step = "fixup-" + std::to_string(number);
-    QueryScope query(run, fixUp.sql, {DbValue(newId)}, db::adLockOptimistic);
-    long count = query.rowCount();
+    const std::int64_t changed = changeRows(run, fixUp, newId);
+    if (changed < 0 || (changed == 1 && fixUp.expect == Expect::ExactlyOne)) {
+        if (changed == 1 && fixUp.beforeChange)
+            run.line(fixUp.beforeChange);
+        return;
+    }
+    if (changed > 0)
+        return; // every row holding the new id now holds the old one
+    const long count = fixUp.expect == Expect::ExactlyOne ? rowsHolding(run, fixUp, newId) : 0;
     const NewId named = fixUp.lineId.value_or(fixUp.key);
-    std::string suffix = !fixUp.appendId              ? std::string()
-                         : named == NewId::Subscriber ? run.subscriber().newIds().newSubscriberId
-                                                      : run.subscriber().newIds().newCallHandlerId;
-    if (count == 0 && run.recovering) {
+    const std::string suffix = !fixUp.appendId ? std::string()
+                               : named == NewId::Subscriber
+                                   ? run.subscriber().newIds().newSubscriberId
+                                   : run.subscriber().newIds().newCallHandlerId;
+    if (count == 0 && run.recovering)
         // The interrupted run moved these rows already (or the template gave none).
         run.line("    nothing left to move in " + tableOf(fixUp));
-    } else if (fixUp.expect == Expect::ExactlyOne) {
-        if (count == 1) {
-            if (fixUp.beforeChange)
-                run.line(fixUp.beforeChange);
-            changeRow(run, fixUp, query.rows());
-        } else if (count > 1 && fixUp.manyLine) {
-            run.line(fixUp.manyLine + suffix);
-        } else {
-            run.line(fixUp.noneLine + suffix);
-        }
-    } else if (count == 0) {
+    else if (count > 1 && fixUp.manyLine)
+        run.line(fixUp.manyLine + suffix);
+    else
         run.line(fixUp.noneLine + suffix);
-    } else {
-        int row = 0;
-        query.forEachRow([&](db::Recordset &rs) {
-            changeRow(run, fixUp, rs);
-            run.reached(step + ".row-" + std::to_string(++row));
-        });
-    }
 }
 
 // A fresh stored-procedure command on the run's connection.
@@ -393,7 +425,7 @@ void FixUpReferences(ResetRun &run) {
         if (run.subscriber().creationUnrecorded() && run.writesRefused())
             return;
         ++number;
-        run.inOneTransaction([&] { runFixUp(run, fixUp, number); });
+        run.inOneTransaction([&] { runFixUp(run, fixUp); });
         // Told once the step's rows are committed: the step is done.
         run.reached("fixup-" + std::to_string(number));
     }

@@ -99,7 +99,7 @@ std::vector<SettingInfo> SimSettings::known() {
         {"abort-after", "",
          "end the program abruptly (exit status 86) right after the named stored procedure "
          "(sp_DeleteSubscriber, ...) or reset step (journal, recordings, mailbox, write-back, "
-         "alternate-extensions, fixup-1 ... fixup-10, fixup-N.row-K); STEP#N: the N-th time; "
+         "alternate-extensions, fixup-1 ... fixup-10); STEP#N: the N-th time; "
          "empty: never"},
         {"vanish-after", "",
          "move the host folder away (to HOST.vanished) when the named procedure or reset step "

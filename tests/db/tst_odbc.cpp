@@ -206,6 +206,118 @@ TEST_F(OdbcTest, ClosedConnectionsServeTheNextOnesAsFreshOnes) {
     }
 }
 
+// A change of every row that holds a value is one statement, the same through the driver and
+// on the embedded database: all of its rows or, when it fails, none; with a limit, none when
+// more rows than that hold the value.
+TEST(RowsChange, AllRowsThatHoldTheValuesOrNoneAlikeOnBothBackends) {
+    struct Case {
+        const char *name;
+        DbRowsChange change;
+        std::int64_t changed; // -1: refused
+        const char *check;    // a count the change leaves, "" when the database is as it was
+        const char *counted;
+    };
+    const DbValue one = std::int64_t{1};
+    const std::vector<Case> cases = {
+        {"every row that holds the value",
+         {"Subscriber", {"SubscriberType"}, {one}, {"LastName"}, {std::string("Same")}},
+         5,
+         "SELECT COUNT(*) FROM Subscriber WHERE LastName = 'Same'",
+         "5"},
+        {"no row holds it",
+         {"Subscriber", {"SubscriberType"}, {std::int64_t{9}}, {"LastName"}, {std::string("x")}},
+         0,
+         "",
+         ""},
+        {"the rows move out of the condition",
+         {"CallHandler",
+          {"IsPrimary"},
+          {one},
+          {"IsPrimary", "RecipientObjectID"},
+          {std::int64_t{0}, DbValue()}},
+         5,
+         "SELECT COUNT(*) FROM CallHandler WHERE IsPrimary = 0 AND RecipientObjectID IS NULL",
+         "6"},
+        {"two conditions",
+         {"Subscriber",
+          {"SubscriberType", "Alias"},
+          {one, std::string("user3")},
+          {"DisplayName"},
+          {DbValue()}},
+         1,
+         "SELECT COUNT(*) FROM Subscriber WHERE DisplayName IS NULL",
+         "1"},
+        {"the single row expected",
+         {"Subscriber", {"Alias"}, {std::string("user2")}, {"LastName"}, {std::string("One")}, 1},
+         1,
+         "SELECT Alias FROM Subscriber WHERE LastName = 'One'",
+         "user2"},
+        {"more rows than expected are left as they are",
+         {"Subscriber", {"SubscriberType"}, {one}, {"LastName"}, {std::string("x")}, 1},
+         0,
+         "",
+         ""},
+        {"as many rows as allowed",
+         {"Subscriber", {"SubscriberType"}, {one}, {"LastName"}, {std::string("Five")}, 5},
+         5,
+         "SELECT COUNT(*) FROM Subscriber WHERE LastName = 'Five'",
+         "5"},
+        {"a value one row refuses changes none",
+         {"DTMFAccessID", {"IsPrimaryID"}, {one}, {"DTMFAccessID"}, {std::string("4002")}},
+         -1,
+         "",
+         ""},
+        {"a column the table lacks",
+         {"Subscriber", {"Alias"}, {std::string("user1")}, {"NoSuchColumn"}, {one}},
+         -1,
+         "",
+         ""},
+        {"without a condition",
+         {"Subscriber", {}, {}, {"LastName"}, {std::string("x")}},
+         -1,
+         "",
+         ""},
+    };
+    ASSERT_FALSE(test::sqliteOdbcDriver().empty()) << "the SQLite ODBC driver is not installed";
+    for (const Case &c : cases) {
+        for (const bool overOdbc : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (overOdbc ? ", over ODBC" : ", embedded"));
+            auto open = [overOdbc](const TestDb &file) {
+                return overOdbc ? odbc::makeDatabase("Driver=" + test::sqliteOdbcDriver() +
+                                                     ";Database=" + file.path() + ";NoWCHAR=0")
+                                : file.database();
+            };
+            TestDb file(5);
+            const std::unique_ptr<IDatabase> database = open(file);
+            auto conn = database->connect(kConnection);
+            const std::string before = file.dump();
+            if (c.changed < 0)
+                EXPECT_NE(errorOf([&] { conn->updateWhere(c.change); }).number(), 0);
+            else
+                EXPECT_EQ(conn->updateWhere(c.change), c.changed);
+            if (*c.check)
+                EXPECT_EQ(file.scalar(c.check), c.counted);
+            else
+                EXPECT_EQ(file.dump(), before);
+            // The connection goes on working after a failed change.
+            EXPECT_EQ(conn->query("SELECT COUNT(*) FROM Subscriber", {}, true).rows.at(0).at(0),
+                      DbValue(std::int64_t{5}));
+
+            // Inside a transaction the change is the transaction's, taken back with it.
+            if (c.changed > 0) {
+                TestDb other(5);
+                const std::unique_ptr<IDatabase> otherDatabase = open(other);
+                auto inTransaction = otherDatabase->connect(kConnection);
+                const std::string unchanged = other.dump();
+                inTransaction->beginTransaction();
+                EXPECT_EQ(inTransaction->updateWhere(c.change), c.changed);
+                inTransaction->rollbackTransaction();
+                EXPECT_EQ(other.dump(), unchanged);
+            }
+        }
+    }
+}
+
 TEST(OdbcText, PasswordsAreHiddenWhereverTheyStand) {
     const std::pair<const char *, const char *> cases[] = {
         {"Driver={SQL Server};Server=h,1433;UID=sa;PWD=secret",

@@ -24,7 +24,30 @@ public:
     std::optional<DbRowSet> callProcedure(const std::string &name,
                                           const std::vector<DbParam> &args) override {
         m_owner.calls.push_back({name, args});
+        m_owner.requests.push_back("call " + name);
         return inner().callProcedure(name, args);
+    }
+    DbRowSet query(const std::string &sql, const std::vector<DbValue> &params,
+                   bool readOnly) override {
+        m_owner.requests.push_back((readOnly ? "read " : "query ") + sql);
+        return inner().query(sql, params, readOnly);
+    }
+    void updateRow(const std::string &target, const std::vector<std::string> &keyColumns,
+                   const std::vector<DbValue> &keyValues, const std::vector<std::string> &columns,
+                   const std::vector<DbValue> &values) override {
+        m_owner.requests.push_back("save " + target);
+        inner().updateRow(target, keyColumns, keyValues, columns, values);
+    }
+    std::int64_t updateWhere(const DbRowsChange &change) override {
+        m_owner.requests.push_back("change " + change.target);
+        return inner().updateWhere(change);
+    }
+    std::optional<std::vector<DbValue>>
+    insertRow(const std::string &target, const std::vector<std::string> &columns,
+              const std::vector<DbValue> &values,
+              const std::vector<std::string> &readBack) override {
+        m_owner.requests.push_back("add " + target);
+        return inner().insertRow(target, columns, values, readBack);
     }
 
 private:

@@ -33,6 +33,10 @@ public:
     std::unique_ptr<IDbConnection> connect(const std::string &connectionText) override;
 
     std::vector<ProcedureCall> calls;
+    /// Every request of the program's connections, in order, as its kind and what it names:
+    /// "read SQL", "query SQL" (rows that can be saved back), "save TABLE" (one row),
+    /// "change TABLE" (the rows that hold a value), "add TABLE", "call PROCEDURE".
+    std::vector<std::string> requests;
 
     const ProcedureCall &lastCall(const std::string &name) const;
 };

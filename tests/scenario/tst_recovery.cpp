@@ -128,9 +128,9 @@ INSTANTIATE_TEST_SUITE_P(
                     Interruption{"sp_DeleteDirectorySyncTicket"},
                     Interruption{"sp_CreateSubscriber"}, Interruption{"write-back"},
                     Interruption{"alternate-extensions"}, Interruption{"fixup-1"},
-                    Interruption{"fixup-2.row-1"}, Interruption{"fixup-5"}, Interruption{"fixup-6"},
-                    Interruption{"fixup-7"}, Interruption{"fixup-9.row-2"},
-                    Interruption{"fixup-10"}, Interruption{"sp_ModifySubscriber"},
+                    Interruption{"fixup-2"}, Interruption{"fixup-5"}, Interruption{"fixup-6"},
+                    Interruption{"fixup-7"}, Interruption{"fixup-9"}, Interruption{"fixup-10"},
+                    Interruption{"sp_ModifySubscriber"},
                     // The recovery itself interrupted, then run again.
                     Interruption{"sp_DeleteSubscriber", "sp_CreateSubscriber"},
                     Interruption{"write-back", "fixup-7"}),

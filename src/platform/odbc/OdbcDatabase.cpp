@@ -209,6 +209,7 @@ public:
     void updateRow(const std::string &target, const std::vector<std::string> &keyColumns,
                    const std::vector<DbValue> &keyValues, const std::vector<std::string> &columns,
                    const std::vector<DbValue> &values) override;
+    std::int64_t updateWhere(const DbRowsChange &change) override;
     std::optional<std::vector<DbValue>>
     insertRow(const std::string &target, const std::vector<std::string> &columns,
               const std::vector<DbValue> &values,
@@ -477,6 +478,34 @@ void OdbcConnection::updateRow(const std::string &target,
             throw Error(sqlerr::kGeneral, "Key column information is insufficient or incorrect. "
                                           "Too many rows were affected by update.");
         return 0;
+    });
+}
+
+std::int64_t OdbcConnection::updateWhere(const DbRowsChange &change) {
+    if (change.whereColumns.empty() || change.whereColumns.size() != change.whereValues.size() ||
+        change.columns.size() != change.values.size() || change.columns.empty())
+        throw Error(sqlerr::kGeneral, "Rows cannot be changed without a condition and changes.");
+    const bool guarded = change.atMost > 0;
+    const std::string sql =
+        sqltext::updateWhereText(change.target, change.columns, change.whereColumns, guarded);
+    std::vector<DbValue> bound = change.values;
+    bound.insert(bound.end(), change.whereValues.begin(), change.whereValues.end());
+    if (guarded) {
+        bound.insert(bound.end(), change.whereValues.begin(), change.whereValues.end());
+        bound.emplace_back(change.atMost);
+    }
+    return inTransaction(true, [&] {
+        Statement stmt(m_link->get());
+        stmt.bind(bound);
+        stmt.execute(sql);
+        const SQLLEN changed = stmt.rowCount();
+        stmt.drain();
+        // The rows found cannot be counted afterwards (the change may move them out of the
+        // condition): a server that does not count them is not taken to have found none.
+        if (changed < 0)
+            throw Error(sqlerr::kGeneral, "The server did not tell how many rows of " +
+                                              change.target + " were changed.");
+        return static_cast<std::int64_t>(changed);
     });
 }
 

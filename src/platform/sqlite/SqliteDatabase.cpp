@@ -277,6 +277,8 @@ public:
                    const std::vector<DbValue> &keyValues, const std::vector<std::string> &columns,
                    const std::vector<DbValue> &values) override;
 
+    std::int64_t updateWhere(const DbRowsChange &change) override;
+
     std::optional<std::vector<DbValue>>
     insertRow(const std::string &target, const std::vector<std::string> &columns,
               const std::vector<DbValue> &values,
@@ -751,6 +753,25 @@ void SqliteConnection::updateRow(const std::string &targetName,
             sqlite3_exec(m_db, undo, nullptr, nullptr, nullptr);
         throw;
     }
+}
+
+std::int64_t SqliteConnection::updateWhere(const DbRowsChange &change) {
+    if (change.whereColumns.empty() || change.whereColumns.size() != change.whereValues.size() ||
+        change.columns.size() != change.values.size() || change.columns.empty())
+        throw Error(sqlerr::kGeneral, "Rows cannot be changed without a condition and changes.");
+    checkInPlace();
+    const std::optional<SaveTarget> target = saveTarget(change.target);
+    const bool guarded = change.atMost > 0;
+    const std::string sql = sqltext::updateWhereText(target ? target->name : change.target,
+                                                     change.columns, change.whereColumns, guarded);
+    std::vector<DbValue> bound = change.values;
+    bound.insert(bound.end(), change.whereValues.begin(), change.whereValues.end());
+    if (guarded) {
+        bound.insert(bound.end(), change.whereValues.begin(), change.whereValues.end());
+        bound.emplace_back(change.atMost);
+    }
+    // One statement: SQLite changes all of its rows or, when it fails, none.
+    return saveOne(sql, bound, target && target->isView);
 }
 
 std::optional<std::vector<DbValue>>

@@ -184,4 +184,15 @@ std::string updateSetText(const std::string &target, const std::vector<std::stri
     return sql;
 }
 
+std::string updateWhereText(const std::string &target, const std::vector<std::string> &columns,
+                            const std::vector<std::string> &whereColumns, bool guarded) {
+    std::string where;
+    for (const std::string &column : whereColumns)
+        where += (where.empty() ? " WHERE " : " AND ") + quoteName(column) + " = ?";
+    std::string sql = updateSetText(target, columns) + where;
+    if (guarded)
+        sql += " AND (SELECT COUNT(*) FROM " + quoteName(target) + where + ") <= ?";
+    return sql;
+}
+
 } // namespace zeph::sqltext

@@ -33,5 +33,11 @@ std::string quoteName(std::string_view name);
 std::string insertText(const std::string &target, const std::vector<std::string> &columns);
 /// "UPDATE target SET c1 = ?, c2 = ?" (the caller adds the key condition).
 std::string updateSetText(const std::string &target, const std::vector<std::string> &columns);
+/// "UPDATE target SET c1 = ?, c2 = ? WHERE w1 = ? AND w2 = ?": the rows that hold the values
+/// of `whereColumns` take new values. Guarded, the change is made only when no more rows than
+/// a number hold them: " AND (SELECT COUNT(*) FROM target WHERE w1 = ? AND w2 = ?) <= ?"
+/// follows, so the values of `whereColumns` are bound twice, then the number.
+std::string updateWhereText(const std::string &target, const std::vector<std::string> &columns,
+                            const std::vector<std::string> &whereColumns, bool guarded);
 
 } // namespace zeph::sqltext
