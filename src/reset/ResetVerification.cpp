@@ -4,6 +4,9 @@
 #include "ResetRun.h"
 #include "platform/AsciiText.h"
 
+#include <cstddef>
+#include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -17,12 +20,9 @@ struct Expected {
     const std::string &value;
 };
 
-// One row of `sql` must be found, and its columns must hold the expected values.
-std::string checkRow(ResetRun &run, const char *what, const std::string &sql, const std::string &id,
-                     const std::vector<Expected> &expected) {
-    QueryScope query(run, sql, {DbValue(id)}, db::adLockReadOnly);
-    if (!query.opened())
-        return what + std::string(" could not be read");
+// The problem with the query's rows, if any: one row, whose columns hold the expected values.
+std::string rowProblem(ResetRun &run, QueryScope &query, const char *what,
+                       const std::vector<Expected> &expected) {
     const long rows = query.rowCount();
     if (rows != 1)
         return what + std::string(rows == 0 ? " is missing" : " is there more than once");
@@ -35,16 +35,13 @@ std::string checkRow(ResetRun &run, const char *what, const std::string &sql, co
     return {};
 }
 
-// The rows of `table` whose `column` still holds `id`.
-long rowsNaming(ResetRun &run, const std::string &table, const std::string &column,
-                const std::string &id, bool &readable) {
-    QueryScope query(run, "SELECT " + column + " FROM " + table + " WHERE " + column + "=?",
-                     {DbValue(id)}, db::adLockReadOnly);
-    if (!query.opened()) {
-        readable = false;
-        return 0;
-    }
-    return query.rowCount();
+// One row of `sql` must be found, and its columns must hold the expected values.
+std::string checkRow(ResetRun &run, const char *what, const std::string &sql, const std::string &id,
+                     const std::vector<Expected> &expected) {
+    QueryScope query(run, sql, {DbValue(id)}, db::adLockReadOnly);
+    if (!query.opened())
+        return what + std::string(" could not be read");
+    return rowProblem(run, query, what, expected);
 }
 
 // The tables the re-creation fills under the new ids, which the fix-ups move to the old ones.
@@ -71,17 +68,9 @@ constexpr Reference kReferences[] = {
 
 // The subscriber's row keeps the alias and names the reset promises to keep, exactly: blanks
 // and letter case included. A NULL name reads as the empty text it was captured as. An empty
-// display name is the server's to fill in.
-std::string namesChanged(ResetRun &run) {
+// display name is the server's to fill in. Read from the query's one row.
+std::string namesChanged(ResetRun &run, QueryScope &query) {
     const SubscriberSnapshot &s = run.subscriber().snapshot();
-    QueryScope query(run,
-                     "SELECT Alias, FirstName, LastName, DisplayName, DirectoryID FROM "
-                     "Subscriber WHERE SubscriberObjectID=?",
-                     {DbValue(s.ObjectID)}, db::adLockReadOnly);
-    if (!query.opened())
-        return "the subscriber could not be read";
-    if (query.rowCount() != 1)
-        return "the subscriber is missing";
     db::Recordset &rs = query.rows();
     auto text = [&](const char *column) {
         return run.read<std::string>(
@@ -107,19 +96,45 @@ std::string namesChanged(ResetRun &run) {
     return {};
 }
 
+// The rows that still name a new id, counted for every reference with one read.
 std::string referencesLeft(ResetRun &run) {
+    std::string sql;
+    std::vector<DbValue> ids;
+    std::vector<const Reference *> asked;
     for (const Reference &r : kReferences) {
         const std::string &id = r.callHandler ? run.subscriber().newIds().newCallHandlerId
                                               : run.subscriber().newIds().newSubscriberId;
         if (id.empty())
             continue;
-        bool readable = true;
-        const long rows = rowsNaming(run, r.table, r.column, id, readable);
-        if (!readable)
+        sql += (sql.empty() ? "SELECT " : " UNION ALL SELECT ") + std::to_string(asked.size()) +
+               " AS Place, COUNT(*) AS Found FROM " + r.table + " WHERE " + r.column + "=?";
+        ids.emplace_back(id);
+        asked.push_back(&r);
+    }
+    if (asked.empty())
+        return {};
+    std::vector<long> found(asked.size(), -1);
+    {
+        QueryScope query(run, sql, ids, db::adLockReadOnly);
+        if (!query.opened())
+            return "the rows naming the new ids could not be read";
+        query.forEachRow([&](db::Recordset &rs) {
+            const auto place = run.read<std::int64_t>([&] { return rs["Place"].Long(); }, -1);
+            const auto rows = run.read<std::int64_t>([&] { return rs["Found"].Long(); }, -1);
+            if (place >= 0 && static_cast<std::size_t>(place) < found.size())
+                found[static_cast<std::size_t>(place)] = static_cast<long>(rows);
+        });
+    }
+    for (std::size_t i = 0; i < asked.size(); ++i) {
+        const Reference &r = *asked[i];
+        if (found[i] < 0)
             return std::string(r.table) + " could not be read";
-        if (rows > 0)
-            return std::to_string(rows) + " row(s) of " + r.table + " still name the new id " + id +
-                   " in " + r.column;
+        if (found[i] > 0) {
+            const std::string &id = r.callHandler ? run.subscriber().newIds().newCallHandlerId
+                                                  : run.subscriber().newIds().newSubscriberId;
+            return std::to_string(found[i]) + " row(s) of " + r.table + " still name the new id " +
+                   id + " in " + r.column;
+        }
     }
     return {};
 }
@@ -130,10 +145,25 @@ std::string UnverifiedReset(ResetRun &run) {
     const SubscriberSnapshot &s = run.subscriber().snapshot();
     // A read that fails is a check that could not be made.
     const ChecksMade readBack(run);
-    std::string problem = checkRow(
-        run, "the subscriber",
-        "SELECT SubscriberObjectID, CallHandlerObjectID FROM Subscriber WHERE SubscriberObjectID=?",
-        s.ObjectID, {{"CallHandlerObjectID", s.CallHandlerObjectID}});
+    // The subscriber's row is read once, for its ids and for its names; its names are compared
+    // after the rows that hold its ids.
+    std::string problem;
+    std::string names;
+    {
+        QueryScope query(run,
+                         "SELECT SubscriberObjectID, CallHandlerObjectID, Alias, FirstName, "
+                         "LastName, DisplayName, DirectoryID FROM Subscriber WHERE "
+                         "SubscriberObjectID=?",
+                         {DbValue(s.ObjectID)}, db::adLockReadOnly);
+        if (!query.opened()) {
+            problem = "the subscriber could not be read";
+        } else {
+            problem = rowProblem(run, query, "the subscriber",
+                                 {{"CallHandlerObjectID", s.CallHandlerObjectID}});
+            if (problem.empty())
+                names = namesChanged(run, query);
+        }
+    }
     if (problem.empty())
         problem = checkRow(run, "its global subscriber row",
                            "SELECT SubscriberObjectID, CallHandlerObjectID FROM GlobalSubscriber "
@@ -152,7 +182,7 @@ std::string UnverifiedReset(ResetRun &run) {
                            "IsPrimaryID=1",
                            s.ObjectID, {{"DTMFAccessID", s.DTMFAccessID}});
     if (problem.empty())
-        problem = namesChanged(run);
+        problem = names;
     if (problem.empty())
         problem = referencesLeft(run);
     if (problem.empty() && !readBack.all())
