@@ -488,9 +488,10 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
     }
     // The query's guard needs no server: a refused text ends the program before anything runs.
     if (options.selection && options.selection->code == kSelectionWhere) {
-        if (auto refusal =
-                search::queryRefusal(search::toEditorLineBreaks(options.selection->value))) {
-            err << "zephrane-cli: " << *refusal << "\n";
+        if (const Status accepted =
+                search::checkQuery(search::toEditorLineBreaks(options.selection->value));
+            !accepted) {
+            err << "zephrane-cli: " << accepted.error() << "\n";
             return kExitNothingRun;
         }
     }

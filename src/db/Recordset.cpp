@@ -5,6 +5,7 @@
 #include "FieldIndex.h"
 
 #include <algorithm>
+#include <cassert>
 
 namespace zeph::db {
 namespace {
@@ -313,8 +314,11 @@ void Recordset::requireColumn(std::size_t column) const {
 const DbValue &Recordset::value(std::size_t column) const {
     requireColumn(column);
     requireCurrent();
-    if (m_edit != adEditNone)
+    if (m_edit != adEditNone) {
+        assert(m_buffer.size() == m_columns.size() && "an edited row holds every column");
         return m_buffer[column];
+    }
+    assert(m_rows[m_position].size() == m_columns.size() && "every row holds every column");
     return m_rows[m_position][column];
 }
 
@@ -399,6 +403,7 @@ void Recordset::assign(std::size_t col, DbValue value) {
         m_changed.assign(m_columns.size(), false);
         m_edit = adEditInProgress;
     }
+    assert(m_buffer.size() == m_columns.size() && m_changed.size() == m_columns.size());
     m_buffer[col] = std::move(value);
     m_changed[col] = true;
 }
@@ -465,6 +470,7 @@ void Recordset::commitChanges(IDbConnection &connection) {
     if (names.empty())
         return;
     // The row is found by its key as the server holds it now, even when the change moves the key.
+    assert(m_edit == adEditInProgress && m_position < m_rows.size());
     const auto &stored = m_rows[m_position];
     std::vector<std::string> keyNames;
     std::vector<DbValue> keyValues;
@@ -497,11 +503,13 @@ void Recordset::commitNewRow(IDbConnection &connection) {
 }
 
 void Recordset::storeRow(std::size_t row, std::vector<DbValue> values) {
+    assert(values.size() == m_columns.size() && "a stored row holds every column");
     for (std::size_t c = 0; c < m_columns.size(); ++c)
         storeValue(row, c, std::move(values[c]));
 }
 
 void Recordset::storeValue(std::size_t row, std::size_t col, DbValue value) {
+    assert(row < m_rows.size() && col < m_columns.size() && col < m_indexes.size());
     DbValue &stored = m_rows[row][col];
     if (stored == value)
         return;

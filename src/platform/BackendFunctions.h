@@ -53,22 +53,21 @@ std::optional<std::string> ansiCodePageText(std::string_view bytes);
 /// Windows set to UTF-8), and the text stays as it is.
 std::optional<std::string> ansiCodePageBytes(std::string_view text);
 
-enum class ReadOutcome { Read, Missing, Failed };
-/// Appends a whole file's bytes to content, unchanged (no text-mode translation); Missing when
-/// there is no such file, Failed with the reason in error when it cannot be read.
-ReadOutcome readWholeFile(const std::string &path, std::string &content, std::string &error);
+/// A whole file's bytes, unchanged (no text-mode translation); nothing when there is no such
+/// file; why, when it cannot be read.
+Result<std::optional<std::string>> readWholeFile(const std::string &path);
 /// Writes a file by writing a new one beside it, making it durable and moving it over the
-/// old, so that a crash never leaves a torn file. False with an error text on failure.
-bool writeFileAtomically(const std::string &path, const std::string &content, std::string &error);
+/// old, so that a crash never leaves a torn file.
+Status writeFileAtomically(const std::string &path, const std::string &content);
 /// Makes the folder `path`, and the folders above it that are missing, the last one for its
-/// owner alone (mode 0700 on POSIX; on Windows it takes its parent's rights). False with the
-/// reason when it cannot be made or something already has that name.
-bool createPrivateFolder(const std::string &path, std::string &error);
-/// Why the existing folder `path` cannot keep files that only their owner reads: it is not a
-/// folder (a link, a file), it belongs to another user, or others may write in it (and so
-/// plant links or files at the names its owner's programs use); "" when it can. On Windows a
+/// owner alone (mode 0700 on POSIX; on Windows it takes its parent's rights). Fails when it
+/// cannot be made or something already has that name.
+Status createPrivateFolder(const std::string &path);
+/// Done when the existing folder `path` can keep files that only their owner reads; why not
+/// when it is not a folder (a link, a file), belongs to another user, or others may write in
+/// it (and so plant links or files at the names its owner's programs use). On Windows a
 /// folder's rights come from its parent and only its kind is judged.
-std::string sharedFolderProblem(const std::string &path);
+Status checkPrivateFolder(const std::string &path);
 /// What tells a file apart from every other file of the machine while it exists, whatever its
 /// path: its device and file number (volume serial and file index on Windows). A copy of the
 /// file is another file; the file moved within its disk stays the same. Empty when it cannot

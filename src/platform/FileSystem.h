@@ -3,6 +3,7 @@
 // backend reads them with its own separator.
 
 #include "Clock.h"
+#include "Result.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -65,10 +66,8 @@ public:
     /// The whole content of a file, or nothing when it cannot be read.
     virtual std::optional<std::string> readFile(const std::string &path) = 0;
     /// The whole content of a file the operator named: a plain file (not a folder, a device or
-    /// a pipe, which is never waited on) of at most maxBytes. Nothing, with why in `problem`,
-    /// otherwise.
-    virtual std::optional<std::string> readPlainFile(const std::string &path, std::size_t maxBytes,
-                                                     std::string &problem) = 0;
+    /// a pipe, which is never waited on) of at most maxBytes; why not, otherwise.
+    virtual Result<std::string> readPlainFile(const std::string &path, std::size_t maxBytes) = 0;
     /// At most the last `bytes` bytes of a file, or nothing when it cannot be read: a look at
     /// how a file ends that costs the same however long the file grew.
     virtual std::optional<std::string> readFileTail(const std::string &path, std::size_t bytes) {

@@ -54,9 +54,8 @@ public:
     std::optional<std::string> readFile(const std::string &path) override {
         return m_inner->readFile(path);
     }
-    std::optional<std::string> readPlainFile(const std::string &path, std::size_t maxBytes,
-                                             std::string &problem) override {
-        return m_inner->readPlainFile(path, maxBytes, problem);
+    Result<std::string> readPlainFile(const std::string &path, std::size_t maxBytes) override {
+        return m_inner->readPlainFile(path, maxBytes);
     }
     std::optional<std::string> readFileTail(const std::string &path, std::size_t bytes) override {
         return m_inner->readFileTail(path, bytes);

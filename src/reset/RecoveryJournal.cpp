@@ -239,10 +239,9 @@ std::vector<const JournalEntry *> JournalFile::unfinished() const {
 std::optional<JournalFile> readJournal(IFileSystem &files, const std::string &path,
                                        std::string &problem) {
     const std::string shown = files.nativePath(path);
-    std::string why;
-    std::optional<std::string> text = files.readPlainFile(path, kJournalMaxBytes, why);
+    const Result<std::string> text = files.readPlainFile(path, kJournalMaxBytes);
     if (!text) {
-        problem = "the recovery journal " + shown + " cannot be read: " + why;
+        problem = "the recovery journal " + shown + " cannot be read: " + text.error();
         return std::nullopt;
     }
     JournalFile file;

@@ -78,7 +78,7 @@ public:
     explicit TailScanner(std::string_view text)
         : m_text(text) {}
 
-    std::optional<std::string> refusal() {
+    Status check() {
         while (m_at < m_text.size()) {
             const char c = m_text[m_at];
             // Blanks are passed over before the semicolon test, unlike any other character:
@@ -92,20 +92,20 @@ public:
                 m_afterSemicolon = true;
                 ++m_at;
             } else if (m_afterSemicolon) {
-                return kSecondStatement;
+                return fail(kSecondStatement);
             } else if (c == '\'' || c == '"') {
                 skipQuoted(c);
             } else if (c == '[') {
                 skipQuoted(']');
             } else if (isWordCharacter(c)) {
                 if (auto word = statementWord())
-                    return "Only a SELECT can run from this interface: " + *word +
-                           " is not allowed";
+                    return fail("Only a SELECT can run from this interface: " + *word +
+                                " is not allowed");
             } else {
                 ++m_at;
             }
         }
-        return std::nullopt;
+        return done();
     }
 
 private:
@@ -182,14 +182,14 @@ std::string fieldText(const DbValue &value) {
 
 } // namespace
 
-std::optional<std::string> queryRefusal(std::string_view editorText) {
+Status checkQuery(std::string_view editorText) {
     if (editorLength(editorText) < 3)
-        return kInvalidQuery;
+        return fail(kInvalidQuery);
     for (const auto &guard : kGuardWords) {
         if (containsIgnoreCase(editorText, guard.word))
-            return guard.message;
+            return fail(guard.message);
     }
-    return TailScanner(editorText).refusal();
+    return TailScanner(editorText).check();
 }
 
 // --- result grid ---------------------------------------------------------------------------
@@ -302,8 +302,8 @@ void AdvancedSearchPage::execute() {
     gridSQL.clearRows();
     if (gridChanged)
         gridChanged();
-    if (auto refusal = queryRefusal(txtSQL)) {
-        message(*refusal);
+    if (const Status accepted = checkQuery(txtSQL); !accepted) {
+        message(accepted.error());
         return;
     }
     closeResults();

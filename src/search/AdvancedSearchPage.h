@@ -8,6 +8,7 @@
 #include "SetQueryColors.h"
 #include "db/Recordset.h"
 #include "platform/Host.h"
+#include "platform/Result.h"
 #include "search/QueryEditorKeys.h"
 #include "search/QueryHistory.h"
 
@@ -30,12 +31,12 @@ namespace search {
 /// The start of every statement the window sends; the editor's text follows it unchanged.
 inline constexpr const char *kFixedQueryStart = "SELECT vw_Subscriber.* FROM vw_Subscriber ";
 
-/// Why the editor's text may not be sent to the server, or nothing when it may. First the four
+/// Done when the editor's text may be sent to the server, else why not. First the four
 /// refusals the window has always made (length, then UPDATE, DELETE, EXECUTE, DROP anywhere in
 /// the text, letter case ignored), then the statements a single read cannot hold: a second
 /// statement after ";" and the words that begin a statement which writes, outside quoted
 /// values, quoted names and comments.
-std::optional<std::string> queryRefusal(std::string_view editorText);
+Status checkQuery(std::string_view editorText);
 
 /// The result grid `gridSQL`: a header row of field names and one row per record, every value
 /// as text (NULL as "").

@@ -878,7 +878,13 @@ void ChooseSubscribersPage::ImportCSV(const std::string &path) {
 
     std::optional<std::string> bytes;
     std::string problem = "it cannot be read";
-    silently([&] { bytes = m_host.files->readPlainFile(path, kCsvMaxBytes, problem); });
+    silently([&] {
+        Result<std::string> read = m_host.files->readPlainFile(path, kCsvMaxBytes);
+        if (read)
+            bytes = std::move(read).value();
+        else
+            problem = read.error();
+    });
     if (!bytes) {
         refuse(res(131) + "\r\n" + m_host.files->nativePath(path) + ": " + problem);
         csvSummary(linesRead, rowsBefore);

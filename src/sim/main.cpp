@@ -92,7 +92,8 @@ int set(const std::vector<std::string> &args) {
     auto settings = zeph::sim::loadSettings(args[0]);
     std::string error = settings.set(args[1], args[2]);
     if (error.empty())
-        settings.save(args[0], error);
+        if (const zeph::Status saved = settings.save(args[0]); !saved)
+            error = saved.error();
     if (!error.empty()) {
         std::cerr << "zephrane-sim: " << error << "\n";
         return 1;

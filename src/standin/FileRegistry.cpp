@@ -48,9 +48,8 @@ public:
         if (std::string why = regfile::keyPathProblem(path); !why.empty())
             throw Error(errnum::kPermissionDenied, why);
         doc->section(path);
-        std::string error;
-        if (!save(error))
-            throw Error(errnum::kPermissionDenied, error);
+        if (const Status saved = save(); !saved)
+            throw Error(errnum::kPermissionDenied, saved.error());
         return false;
     }
 
@@ -74,16 +73,14 @@ public:
             return false;
         }
         doc->section(path).setValue(name, value.type, regfile::storedData(value.type, value.data));
-        std::string error;
-        return save(error);
+        return save().ok();
     }
 
     bool deleteValue(RegRoot root, const std::string &subKey, const std::string &name) override {
         regfile::Key *key = openKey(root, subKey);
         if (!key || !key->removeValue(name))
             return false;
-        std::string error;
-        return save(error);
+        return save().ok();
     }
 
     std::optional<std::vector<RegNamedValue>> enumValues(RegRoot root,
@@ -110,20 +107,18 @@ private:
     // parsed. A missing file is a registry without keys. A change made to it is
     // kept only by save().
     Document *current() {
-        std::string content;
-        std::string error;
-        switch (native::readWholeFile(m_path, content, error)) {
-        case native::ReadOutcome::Missing:
+        Result<std::optional<std::string>> read = native::readWholeFile(m_path);
+        if (!read) {
             forget();
-            return &m_document;
-        case native::ReadOutcome::Failed:
-            forget();
-            tell("cannot read the registry file " + m_path + ": " + error +
+            tell("cannot read the registry file " + m_path + ": " + read.error() +
                  "; every registry key counts as missing until it can be read");
             return nullptr;
-        case native::ReadOutcome::Read:
-            break;
         }
+        if (!read->has_value()) {
+            forget();
+            return &m_document;
+        }
+        std::string content = std::move(**read);
         if (m_parsed && content == m_bytes)
             return &m_document;
         forget();
@@ -143,16 +138,16 @@ private:
 
     // Writes the document as changed since current(); on failure the change is
     // dropped, so the next call sees the file as it is.
-    bool save(std::string &error) {
+    Status save() {
         std::string bytes = regfile::write(m_document);
-        if (!writeFileAtomically(m_path, bytes, error)) {
-            tell("cannot write the registry file: " + error);
+        if (Status written = writeFileAtomically(m_path, bytes); !written) {
+            tell("cannot write the registry file: " + written.error());
             forget();
-            return false;
+            return written;
         }
         m_bytes = std::move(bytes);
         m_parsed = true;
-        return true;
+        return done();
     }
 
     void forget() {

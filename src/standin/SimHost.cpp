@@ -114,8 +114,8 @@ bool initHost(const std::string &folder, const InitOptions &options, std::string
             error = folder + " already holds a stand-in host; choose an empty folder";
             return false;
         }
-        if (std::string problem = native::sharedFolderProblem(folder); !problem.empty()) {
-            error = folder + " cannot hold a stand-in host: " + problem +
+        if (const Status private_ = native::checkPrivateFolder(folder); !private_) {
+            error = folder + " cannot hold a stand-in host: " + private_.error() +
                     ". Name a new folder; zephrane-sim init makes it itself";
             return false;
         }
@@ -123,7 +123,8 @@ bool initHost(const std::string &folder, const InitOptions &options, std::string
             error = folder + " is not empty; choose a new or empty folder";
             return false;
         }
-    } else if (!native::createPrivateFolder(folder, error)) {
+    } else if (const Status made = native::createPrivateFolder(folder); !made) {
+        error = made.error();
         return false;
     }
     fs::create_directories(defaultRootPath(folder) + "Stream Files", ec);
@@ -136,8 +137,10 @@ bool initHost(const std::string &folder, const InitOptions &options, std::string
     SimSettings settings;
     settings.set("sql-login", "zephrane");
     settings.set("sql-password", newPassword());
-    if (!settings.save(folder, error))
+    if (const Status saved = settings.save(folder); !saved) {
+        error = saved.error();
         return false;
+    }
 
     sqlite::SeedOptions seed;
     seed.subscribers = options.subscribers;
@@ -160,7 +163,12 @@ bool initHost(const std::string &folder, const InitOptions &options, std::string
         return false;
     }
     // The registry is written last: a folder with a registry file is a finished host.
-    return writeFileAtomically(registryPath(folder), defaultRegistry(settings), error);
+    if (const Status written = writeFileAtomically(registryPath(folder), defaultRegistry(settings));
+        !written) {
+        error = written.error();
+        return false;
+    }
+    return true;
 }
 
 std::string resolveHostFolder(const std::function<void(const std::string &)> &notice,

@@ -184,16 +184,16 @@ std::string SimSettings::set(const std::string &rawName, const std::string &valu
     return {};
 }
 
-bool SimSettings::save(const std::string &hostFolder, std::string &error) const {
+Status SimSettings::save(const std::string &hostFolder) const {
     std::ostringstream out;
     out << "# Settings of this stand-in host; change them with: zephrane-sim set HOST NAME VALUE\n";
     for (const auto &[name, value] : m_values)
         out << name << "=" << value << "\n";
-    return writeFileAtomically(settingsPath(hostFolder), out.str(), error);
+    return writeFileAtomically(settingsPath(hostFolder), out.str());
 }
 
-bool writeFileAtomically(const std::string &path, const std::string &content, std::string &error) {
-    return native::writeFileAtomically(path, content, error);
+Status writeFileAtomically(const std::string &path, const std::string &content) {
+    return native::writeFileAtomically(path, content);
 }
 
 } // namespace zeph::sim

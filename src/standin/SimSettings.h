@@ -2,6 +2,8 @@
 // The stand-in host's own settings (directory sync behaviour, virtual time, service states,
 // the logged-on account), kept in the host folder's "stand-in.conf" as NAME=VALUE lines.
 
+#include "platform/Result.h"
+
 #include <map>
 #include <optional>
 #include <string>
@@ -28,7 +30,7 @@ public:
     /// Checks the name and value; on success stores it. Returns an error text, or "" when set.
     std::string set(const std::string &name, const std::string &value);
     /// Writes the settings to the host folder (new file renamed over the old).
-    bool save(const std::string &hostFolder, std::string &error) const;
+    Status save(const std::string &hostFolder) const;
 
     const std::map<std::string, std::string> &stored() const { return m_values; }
 
@@ -40,7 +42,7 @@ private:
 std::string settingsPath(const std::string &hostFolder);
 
 /// Writes a file by writing a new one beside it and renaming it over the old, so that a crash
-/// never leaves a torn file. Returns false with an error text on failure.
-bool writeFileAtomically(const std::string &path, const std::string &content, std::string &error);
+/// never leaves a torn file.
+Status writeFileAtomically(const std::string &path, const std::string &content);
 
 } // namespace zeph::sim

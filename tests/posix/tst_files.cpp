@@ -37,8 +37,8 @@ TEST(PosixFiles, NewFilesAreTheOwnersAloneAndNoLinkIsWrittenThrough) {
     files->createNewTextFile(dir.path() + "/new.txt")->close();
     files->openTextFile(dir.path() + "/opened.txt", false)->close();
     files->openTextFile(dir.path() + "/appended.txt", true)->close();
-    std::string error;
-    ASSERT_TRUE(posix::writeFileAtomically(dir.path() + "/atomic.conf", "x", error)) << error;
+    const Status atomic = posix::writeFileAtomically(dir.path() + "/atomic.conf", "x");
+    ASSERT_TRUE(atomic) << atomic.error();
     for (const char *name : {"new.txt", "opened.txt", "appended.txt", "atomic.conf"})
         EXPECT_EQ(modeOf(dir.path() + "/" + name) & 077, 0) << name;
 
@@ -51,7 +51,8 @@ TEST(PosixFiles, NewFilesAreTheOwnersAloneAndNoLinkIsWrittenThrough) {
     EXPECT_EQ(readAll(target), "kept");
     // A link left where an atomic write puts its new file is replaced, not written through.
     fs::create_symlink(target, dir.path() + "/settings.conf.new");
-    ASSERT_TRUE(posix::writeFileAtomically(dir.path() + "/settings.conf", "new", error)) << error;
+    const Status replaced = posix::writeFileAtomically(dir.path() + "/settings.conf", "new");
+    ASSERT_TRUE(replaced) << replaced.error();
     EXPECT_EQ(readAll(target), "kept");
     EXPECT_EQ(readAll(dir.path() + "/settings.conf"), "new");
 }
@@ -108,13 +109,11 @@ TEST(PosixFiles, AHandedInFileIsReadOnlyWhenPlainAndSmallEnough) {
         {dir.path() + "/missing", 100, "No such file or directory"},
     };
     for (const Case &c : cases) {
-        std::string problem = "left from before";
-        const std::optional<std::string> read = files->readPlainFile(c.path, c.limit, problem);
-        EXPECT_EQ(problem, c.problem) << c.path;
-        EXPECT_EQ(read.has_value(), c.problem.empty()) << c.path;
+        const Result<std::string> read = files->readPlainFile(c.path, c.limit);
+        EXPECT_EQ(read.ok() ? "" : read.error(), c.problem) << c.path;
+        EXPECT_EQ(read.ok(), c.problem.empty()) << c.path;
     }
-    std::string problem;
-    EXPECT_EQ(files->readPlainFile(plain, 1024, problem), "alias,extension\r\n");
+    EXPECT_EQ(files->readPlainFile(plain, 1024).valueOr(""), "alias,extension\r\n");
 }
 
 // What tells a file apart from the others: the file written in place, renamed, or moved to

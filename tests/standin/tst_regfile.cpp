@@ -115,8 +115,8 @@ TEST(SimSettings, RefuseBadInputAndSurviveSaveAndLoad) {
     EXPECT_EQ(s.get("directory-sync"), "ok");
     ASSERT_EQ(s.set("service.fennix", "1") + s.set("virtual-time", "on"), "");
     zeph::test::TempFolder dir;
-    std::string error;
-    ASSERT_TRUE(s.save(dir.path(), error)) << error;
+    const zeph::Status saved = s.save(dir.path());
+    ASSERT_TRUE(saved) << saved.error();
     std::ofstream(zeph::sim::settingsPath(dir.path()), std::ios::app)
         << "garbage line\nscm-access=maybe\n";
     std::vector<std::string> problems;

@@ -72,7 +72,8 @@ void TempHost::set(const std::string &name, const std::string &value) {
     auto settings = sim::SimSettings::load(m_folder, nullptr);
     std::string error = settings.set(name, value);
     if (error.empty())
-        settings.save(m_folder, error);
+        if (const Status saved = settings.save(m_folder); !saved)
+            error = saved.error();
     if (!error.empty())
         throw std::runtime_error(error);
     reopen();

@@ -22,10 +22,10 @@ using namespace zeph;
 namespace {
 
 std::string bytesOf(const std::string &path) {
-    std::string content;
-    std::string error;
-    EXPECT_EQ(win32::readWholeFile(path, content, error), win32::ReadOutcome::Read) << error;
-    return content;
+    Result<std::optional<std::string>> read = win32::readWholeFile(path);
+    EXPECT_TRUE(read) << read.error();
+    EXPECT_TRUE(read && read->has_value()) << path;
+    return read && read->has_value() ? **read : std::string();
 }
 
 long errorNumberOf(const std::function<void()> &call) {
@@ -54,17 +54,18 @@ TEST(Win32Files, ReadOnlyFilesGoOnlyWhenForced) {
 TEST(Win32Files, AtomicWritesReplaceTheOldFileAndLeaveNoTemporary) {
     test::TempFolder folder;
     const std::string path = folder.path() + "/stand-in.conf";
-    std::string error;
     for (const std::string content : {"first\n", "second, longer\r\nand two lines\n", ""}) {
-        ASSERT_TRUE(win32::writeFileAtomically(path, content, error)) << error;
+        const Status written = win32::writeFileAtomically(path, content);
+        ASSERT_TRUE(written) << written.error();
         EXPECT_EQ(bytesOf(path), content); // bytes as written: no text-mode line ends
     }
     EXPECT_FALSE(fs::exists(path + ".new"));
-    EXPECT_FALSE(win32::writeFileAtomically(folder.path() + "/no/such/folder/x", "x", error));
-    EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
-    std::string content;
-    EXPECT_EQ(win32::readWholeFile(folder.path() + "/none", content, error),
-              win32::ReadOutcome::Missing);
+    const Status refused = win32::writeFileAtomically(folder.path() + "/no/such/folder/x", "x");
+    ASSERT_FALSE(refused);
+    EXPECT_NE(refused.error().find("cannot write"), std::string::npos) << refused.error();
+    const Result<std::optional<std::string>> none = win32::readWholeFile(folder.path() + "/none");
+    ASSERT_TRUE(none) << none.error();
+    EXPECT_FALSE(none->has_value());
 }
 
 TEST(Win32Files, LinesEndInCrLfAndNewFilesAreNeverShared) {
@@ -116,8 +117,8 @@ TEST(Win32Files, ATailIsTheEndOfWhatAWholeReadGives) {
         SCOPED_TRACE(c.name);
         const std::string path = folder.path() + "/" + c.name + ".jrn";
         if (c.content) {
-            std::string error;
-            ASSERT_TRUE(win32::writeFileAtomically(path, *c.content, error)) << error;
+            const Status written = win32::writeFileAtomically(path, *c.content);
+            ASSERT_TRUE(written) << written.error();
         }
         const std::optional<std::string> tail = files->readFileTail(path, c.bytes);
         const std::optional<std::string> whole = files->readFile(path);

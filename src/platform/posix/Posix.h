@@ -5,9 +5,11 @@
 #include "platform/Database.h"
 #include "platform/FileSystem.h"
 #include "platform/Host.h"
+#include "platform/Result.h"
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 

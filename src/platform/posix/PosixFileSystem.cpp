@@ -235,15 +235,12 @@ public:
         return buffer.str();
     }
 
-    std::optional<std::string> readPlainFile(const std::string &path, std::size_t maxBytes,
-                                             std::string &problem) override {
-        problem.clear();
+    Result<std::string> readPlainFile(const std::string &path, std::size_t maxBytes) override {
         // Opened without waiting: a pipe with no writer would otherwise hold the open for ever.
         const int fd = ::open(toNativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (fd < 0) {
-            problem = std::strerror(errno);
-            return std::nullopt;
-        }
+        if (fd < 0)
+            return fail(std::strerror(errno));
+        std::string problem;
         std::string content;
         struct stat st {};
         if (::fstat(fd, &st) != 0)
@@ -272,7 +269,7 @@ public:
         }
         ::close(fd);
         if (!problem.empty())
-            return std::nullopt;
+            return fail(problem);
         return content;
     }
 

@@ -14,30 +14,30 @@
 
 namespace zeph::posix {
 
-ReadOutcome readWholeFile(const std::string &path, std::string &content, std::string &error) {
+Result<std::optional<std::string>> readWholeFile(const std::string &path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT)
-            return ReadOutcome::Missing;
-        error = std::strerror(errno);
-        return ReadOutcome::Failed;
+            return std::optional<std::string>();
+        return fail(std::strerror(errno));
     }
+    std::string content;
     char buffer[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
-            error = std::strerror(errno);
+            const int code = errno;
             ::close(fd);
-            return ReadOutcome::Failed;
+            return fail(std::strerror(code));
         }
         if (n == 0)
             break;
         content.append(buffer, static_cast<std::size_t>(n));
     }
     ::close(fd);
-    return ReadOutcome::Read;
+    return std::optional<std::string>(std::move(content));
 }
 
 std::string fileIdentity(const std::string &path) {
@@ -48,16 +48,14 @@ std::string fileIdentity(const std::string &path) {
            std::to_string(static_cast<unsigned long long>(st.st_ino));
 }
 
-bool writeFileAtomically(const std::string &path, const std::string &content, std::string &error) {
+Status writeFileAtomically(const std::string &path, const std::string &content) {
     // The new file is made new (a file or link left at its name by anyone is removed first),
     // readable by its owner alone: settings files hold passwords.
     std::string temp = path + ".new";
     ::unlink(temp.c_str());
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        error = "cannot write " + temp + ": " + std::strerror(errno);
-        return false;
-    }
+    if (fd < 0)
+        return fail("cannot write " + temp + ": " + std::strerror(errno));
     const char *p = content.data();
     std::size_t left = content.size();
     while (left > 0) {
@@ -65,25 +63,25 @@ bool writeFileAtomically(const std::string &path, const std::string &content, st
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
-            error = "cannot write " + temp + ": " + std::strerror(errno);
+            const int code = errno;
             ::close(fd);
             ::unlink(temp.c_str());
-            return false;
+            return fail("cannot write " + temp + ": " + std::strerror(code));
         }
         p += n;
         left -= static_cast<std::size_t>(n);
     }
     if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        error = "cannot write " + temp + ": " + std::strerror(errno);
+        const int code = errno;
         ::unlink(temp.c_str());
-        return false;
+        return fail("cannot write " + temp + ": " + std::strerror(code));
     }
     if (std::rename(temp.c_str(), path.c_str()) != 0) {
-        error = "cannot replace " + path + ": " + std::strerror(errno);
+        const int code = errno;
         ::unlink(temp.c_str());
-        return false;
+        return fail("cannot replace " + path + ": " + std::strerror(code));
     }
-    return true;
+    return done();
 }
 
 std::optional<std::string> ansiCodePageText(std::string_view) {
@@ -94,35 +92,31 @@ std::optional<std::string> ansiCodePageBytes(std::string_view) {
     return std::nullopt; // this OS has no ANSI code page; text is written as UTF-8
 }
 
-bool createPrivateFolder(const std::string &path, std::string &error) {
+Status createPrivateFolder(const std::string &path) {
     std::error_code ec;
     const std::filesystem::path parent = std::filesystem::path(path).parent_path();
     if (!parent.empty())
         std::filesystem::create_directories(parent, ec);
-    if (ec) {
-        error = "cannot create " + parent.string() + ": " + ec.message();
-        return false;
-    }
-    if (::mkdir(path.c_str(), 0700) != 0) {
-        error = "cannot create " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    return true;
+    if (ec)
+        return fail("cannot create " + parent.string() + ": " + ec.message());
+    if (::mkdir(path.c_str(), 0700) != 0)
+        return fail("cannot create " + path + ": " + std::strerror(errno));
+    return done();
 }
 
-std::string sharedFolderProblem(const std::string &path) {
+Status checkPrivateFolder(const std::string &path) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0)
-        return std::strerror(errno);
+        return fail(std::strerror(errno));
     if (S_ISLNK(st.st_mode))
-        return "it is a symbolic link";
+        return fail("it is a symbolic link");
     if (!S_ISDIR(st.st_mode))
-        return "it is not a folder";
+        return fail("it is not a folder");
     if (st.st_uid != ::geteuid())
-        return "it belongs to another user (uid " + std::to_string(st.st_uid) + ")";
+        return fail("it belongs to another user (uid " + std::to_string(st.st_uid) + ")");
     if ((st.st_mode & S_IWOTH) != 0)
-        return "other users may write in it";
-    return {};
+        return fail("other users may write in it");
+    return done();
 }
 
 namespace {

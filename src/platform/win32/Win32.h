@@ -7,9 +7,11 @@
 #include "platform/Database.h"
 #include "platform/FileSystem.h"
 #include "platform/Host.h"
+#include "platform/Result.h"
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace zeph::win32 {

@@ -254,27 +254,21 @@ public:
     }
 
     std::optional<std::string> readFile(const std::string &path) override {
-        std::string content;
-        std::string error;
-        if (readWholeFile(toNativePath(path), content, error) != ReadOutcome::Read)
+        Result<std::optional<std::string>> read = readWholeFile(toNativePath(path));
+        if (!read)
             return std::nullopt;
-        return content;
+        return std::move(read).value();
     }
 
-    std::optional<std::string> readPlainFile(const std::string &path, std::size_t maxBytes,
-                                             std::string &problem) override {
-        problem.clear();
+    Result<std::string> readPlainFile(const std::string &path, std::size_t maxBytes) override {
         const std::string native = toNativePath(path);
         const DWORD a = attributesOf(native);
-        if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY)) {
-            problem = "it is a folder";
-            return std::nullopt;
-        }
+        if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY))
+            return fail("it is a folder");
         HANDLE file = openForReading(native);
-        if (file == INVALID_HANDLE_VALUE) {
-            problem = systemMessage(::GetLastError());
-            return std::nullopt;
-        }
+        if (file == INVALID_HANDLE_VALUE)
+            return fail(systemMessage(::GetLastError()));
+        std::string problem;
         std::string content;
         LARGE_INTEGER size{};
         if (::GetFileType(file) != FILE_TYPE_DISK)
@@ -289,7 +283,7 @@ public:
             problem = "it grew while it was read";
         ::CloseHandle(file);
         if (!problem.empty())
-            return std::nullopt;
+            return fail(problem);
         return content;
     }
 
@@ -340,56 +334,53 @@ public:
 
 } // namespace
 
-ReadOutcome readWholeFile(const std::string &path, std::string &content, std::string &error) {
+Result<std::optional<std::string>> readWholeFile(const std::string &path) {
     HANDLE file = openForReading(path);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD code = ::GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
-            return ReadOutcome::Missing;
-        error = systemMessage(code);
-        return ReadOutcome::Failed;
+            return std::optional<std::string>();
+        return fail(systemMessage(code));
     }
+    std::string content;
     char buffer[65536];
     for (;;) {
         DWORD n = 0;
         if (!::ReadFile(file, buffer, sizeof buffer, &n, nullptr)) {
-            error = systemMessage(::GetLastError());
+            const DWORD code = ::GetLastError();
             ::CloseHandle(file);
-            return ReadOutcome::Failed;
+            return fail(systemMessage(code));
         }
         if (n == 0)
             break;
         content.append(buffer, n);
     }
     ::CloseHandle(file);
-    return ReadOutcome::Read;
+    return std::optional<std::string>(std::move(content));
 }
 
-bool writeFileAtomically(const std::string &path, const std::string &content, std::string &error) {
+Status writeFileAtomically(const std::string &path, const std::string &content) {
     // Messages name the file as the caller did.
     const std::string temp = path + ".new";
     const std::wstring wideTemp = widen(toNativePath(temp));
     HANDLE file = ::CreateFileW(wideTemp.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        error = "cannot write " + temp + ": " + systemMessage(::GetLastError());
-        return false;
-    }
+    if (file == INVALID_HANDLE_VALUE)
+        return fail("cannot write " + temp + ": " + systemMessage(::GetLastError()));
     const bool written = writeAll(file, content) && ::FlushFileBuffers(file);
     const DWORD code = written ? 0 : ::GetLastError();
     ::CloseHandle(file);
     if (!written) {
-        error = "cannot write " + temp + ": " + systemMessage(code);
         ::DeleteFileW(wideTemp.c_str());
-        return false;
+        return fail("cannot write " + temp + ": " + systemMessage(code));
     }
     if (!::MoveFileExW(wideTemp.c_str(), widen(toNativePath(path)).c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        error = "cannot replace " + path + ": " + systemMessage(::GetLastError());
+        const DWORD moveCode = ::GetLastError();
         ::DeleteFileW(wideTemp.c_str());
-        return false;
+        return fail("cannot replace " + path + ": " + systemMessage(moveCode));
     }
-    return true;
+    return done();
 }
 
 std::optional<std::string> codePageText(std::string_view bytes, unsigned int codePage) {
@@ -449,32 +440,28 @@ std::optional<std::string> ansiCodePageBytes(std::string_view text) {
     return codePageBytes(text, codePage);
 }
 
-bool createPrivateFolder(const std::string &path, std::string &error) {
+Status createPrivateFolder(const std::string &path) {
     const std::wstring wide = widen(toNativePath(path));
     std::error_code ec;
     const std::filesystem::path parent = std::filesystem::path(wide).parent_path();
     if (!parent.empty())
         std::filesystem::create_directories(parent, ec);
-    if (ec) {
-        error = "cannot create " + narrow(parent.native()) + ": " + ec.message();
-        return false;
-    }
-    if (!::CreateDirectoryW(wide.c_str(), nullptr)) {
-        error = "cannot create " + path + ": " + systemMessage(::GetLastError());
-        return false;
-    }
-    return true;
+    if (ec)
+        return fail("cannot create " + narrow(parent.native()) + ": " + ec.message());
+    if (!::CreateDirectoryW(wide.c_str(), nullptr))
+        return fail("cannot create " + path + ": " + systemMessage(::GetLastError()));
+    return done();
 }
 
-std::string sharedFolderProblem(const std::string &path) {
+Status checkPrivateFolder(const std::string &path) {
     const DWORD a = attributesOf(path);
     if (a == INVALID_FILE_ATTRIBUTES)
-        return systemMessage(::GetLastError());
+        return fail(systemMessage(::GetLastError()));
     if (a & FILE_ATTRIBUTE_REPARSE_POINT)
-        return "it is a link (a reparse point)";
+        return fail("it is a link (a reparse point)");
     if ((a & FILE_ATTRIBUTE_DIRECTORY) == 0)
-        return "it is not a folder";
-    return {};
+        return fail("it is not a folder");
+    return done();
 }
 
 std::string fileIdentity(const std::string &path) {
