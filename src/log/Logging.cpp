@@ -19,20 +19,6 @@ const Where kCleanupWhere{"CleanupLogFiles", "Module", "Module1"};
 constexpr const char *kStars = "*************************************************************";
 constexpr const char *kDravikKey = "SYSTEM\\CurrentControlSet\\Services\\Dravik";
 
-// Runs one step and hands back what went wrong, if anything, as the system's error.
-template <class Step> std::optional<Error> attempt(Step &&step) {
-    try {
-        step();
-        return std::nullopt;
-    } catch (const Error &e) {
-        return e;
-    } catch (const std::bad_alloc &) {
-        return Error(7, "Out of memory");
-    } catch (const std::exception &e) {
-        return Error(errnum::kInternal, e.what());
-    }
-}
-
 // The counts are 16-bit: at the top a further marker leaves them as they are.
 void countUp(std::int16_t &count) {
     if (count < std::numeric_limits<std::int16_t>::max())
@@ -155,10 +141,10 @@ std::string Logging::GenerateNewLogFileName() {
     LocalTime now = m_host.clock->toLocal(m_host.clock->now());
     std::string name = "\\Zephrane_Log_" + logFileTimeStamp(now) + ".TXT";
     std::string folder = logFolder();
-    auto failure = attempt([&] { ensureFolder(*m_host.files, folder); });
-    if (failure) {
-        showError(errorReport(failure->number(), failure->description(), kGenerateWhere));
-        return useFallbackFolder(name, *failure);
+    const Result<void, Error> made = caught([&] { ensureFolder(*m_host.files, folder); });
+    if (!made) {
+        showError(errorReport(made.error().number(), made.error().description(), kGenerateWhere));
+        return useFallbackFolder(name, made.error());
     }
     CleanupLogFiles();
     return folder + name;
@@ -170,11 +156,11 @@ std::string Logging::useFallbackFolder(const std::string &name, const Error &why
     std::string path = folder + name;
     m_generatedFallbackPath = path;
     IFileSystem &files = *m_host.files;
-    if (auto failure = attempt([&] { createFolders(files, folder); })) {
+    if (const Result<void, Error> made = caught([&] { createFolders(files, folder); }); !made) {
         m_generatedFallbackReason = "The run log could be kept neither in " +
                                     files.nativePath(logFolder()) + " (" + why.description() +
                                     ") nor in " + files.nativePath(folder) + " (" +
-                                    failure->description() + ").";
+                                    made.error().description() + ").";
         return path;
     }
     cleanupFolder(folder);
@@ -194,19 +180,16 @@ void Logging::cleanupFolder(const std::string &folder) {
     if (!files.folderExists(folder))
         return;
     LocalTime today = clock.toLocal(clock.now());
+    const auto report = [this](const std::string &text) { showError(text); };
     std::vector<FileEntry> entries;
-    if (auto failure = attempt([&] { entries = files.listFiles(folder); })) {
-        showError(errorReport(failure->number(), failure->description(), kCleanupWhere));
+    if (!trap(kCleanupWhere, report, [&] { entries = files.listFiles(folder); }))
         return;
-    }
     for (const FileEntry &entry : entries) {
-        auto failure = attempt([&] {
+        trap(kCleanupWhere, report, [&] {
             if (calendarDaysBetween(clock.toLocal(entry.lastModified), today) > kKeepDays &&
                 !(m_purgeGuard && m_purgeGuard(entry.path)))
                 files.deleteFile(entry.path, true);
         });
-        if (failure)
-            showError(errorReport(failure->number(), failure->description(), kCleanupWhere));
     }
 }
 
@@ -215,11 +198,11 @@ void Logging::WriteLogHeader(const std::string &path, bool append) {
     m_writeProblem.clear();
     m_fallbackReason = (path == m_generatedFallbackPath) ? m_generatedFallbackReason : "";
     std::string written = path;
-    std::optional<Error> failure =
-        attempt([&] { m_file = openLogFile(*m_host.files, path, append, written); });
-    if (failure) {
+    const Result<void, Error> opened =
+        caught([&] { m_file = openLogFile(*m_host.files, path, append, written); });
+    if (!opened) {
         written = path;
-        m_file = openFallback(path, append, *failure, written);
+        m_file = openFallback(path, append, opened.error(), written);
     }
     m_path = written;
     writeHeaderLines();
@@ -241,13 +224,13 @@ std::unique_ptr<ITextFileWriter> Logging::openFallback(const std::string &path, 
     }
     std::unique_ptr<ITextFileWriter> file;
     std::string opened = target;
-    auto failure = attempt([&] {
+    const Result<void, Error> made = caught([&] {
         createFolders(files, folder);
         file = openLogFile(files, target, append, opened);
     });
-    if (failure) {
+    if (!made) {
         m_fallbackReason = problem + " nor to " + files.nativePath(target) + " (" +
-                           failure->description() + "); this run has no log.";
+                           made.error().description() + "); this run has no log.";
         return nullptr;
     }
     m_fallbackReason = problem + ", so it is in " + files.nativePath(opened) + ".";
@@ -284,14 +267,15 @@ std::string Logging::loggedInUser() {
 
 std::string Logging::dravikAccount() {
     std::string account;
-    attempt([&] {
+    const Result<void, Error> read = caught([&] {
         if (!m_host.registry)
             return;
         RegistryAPI registry(*m_host.registry);
         account = regText(registry.QueryValue(HKEY_LOCAL_MACHINE, kDravikKey, "ObjectName", REG_SZ,
                                               std::string()));
     });
-    return account;
+    // An account that cannot be read is an empty one in the header; the run goes on.
+    return read ? account : std::string();
 }
 
 void Logging::WriteLogLine(const std::string &text) {
@@ -309,11 +293,11 @@ void Logging::WriteLogLine(const std::string &text) {
         if (m_host.ansiBytes)
             encoded = m_host.ansiBytes(text);
         bool written = false;
-        auto failure =
-            attempt([&] { written = m_file->writeLineUnsynced(encoded ? *encoded : text); });
+        const Result<void, Error> wrote =
+            caught([&] { written = m_file->writeLineUnsynced(encoded ? *encoded : text); });
         m_unsynced = true;
-        if (failure)
-            m_writeProblem = failure->description();
+        if (!wrote)
+            m_writeProblem = wrote.error().description();
         else if (!written)
             m_writeProblem = "a line could not be written to " + m_host.files->nativePath(m_path);
     }
@@ -328,9 +312,9 @@ void Logging::SyncLogFile() {
         return;
     m_unsynced = false;
     bool synced = false;
-    auto failure = attempt([&] { synced = m_file->sync(); });
-    if (failure)
-        m_writeProblem = failure->description();
+    const Result<void, Error> asked = caught([&] { synced = m_file->sync(); });
+    if (!asked)
+        m_writeProblem = asked.error().description();
     else if (!synced)
         m_writeProblem = "the log " + m_host.files->nativePath(m_path) + " could not be synced";
 }
@@ -339,7 +323,8 @@ void Logging::CloseLogFile() {
     if (!m_file)
         return;
     SyncLogFile();
-    attempt([&] { m_file->close(); });
+    // What the close could lose the sync above has put on disk or kept as the write problem.
+    (void)caught([&] { m_file->close(); });
     m_file.reset();
 }
 

@@ -3,7 +3,9 @@
 //
 // Platform operations that can fail throw zeph::Error. The core catches them with trap(), which
 // turns them into the system's "(error):" report for the procedure that was running and lets
-// the caller go on with its next step.
+// the caller go on with its next step, or with caught(), which hands the error back as a value.
+
+#include "Result.h"
 
 #include <cstdint>
 #include <exception>
@@ -12,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace zeph {
 
@@ -45,6 +48,7 @@ private:
 /// Error numbers the core raises itself (the registry's own errors use 1001).
 namespace errnum {
 inline constexpr long kRegistry = 1001;
+inline constexpr long kOutOfMemory = 7;
 inline constexpr long kInternal = 51; // an unexpected internal failure
 inline constexpr long kSubscriptOutOfRange = 9;
 inline constexpr long kInvalidUseOfNull = 94;
@@ -75,21 +79,30 @@ inline std::string errorReport(long number, std::string_view description, const 
     return text;
 }
 
+/// Runs one step and gives back the error it raised, as the system numbers it: its own Error,
+/// "Out of memory", or any other exception as an internal failure. The one place where a
+/// step's exception becomes a value.
+template <class Step> Result<void, Error> caught(Step &&step) {
+    try {
+        step();
+        return {};
+    } catch (const Error &e) {
+        return e;
+    } catch (const std::bad_alloc &) {
+        return Error(errnum::kOutOfMemory, "Out of memory");
+    } catch (const std::exception &e) {
+        return Error(errnum::kInternal, e.what());
+    }
+}
+
 /// Runs one step; an error it raises is reported through `report` and swallowed, so the caller
 /// goes on with its next step. Returns true when the step finished without error.
 template <class Step>
 bool trap(const Where &where, const std::function<void(const std::string &)> &report, Step &&step) {
-    try {
-        step();
-        return true;
-    } catch (const Error &e) {
-        report(errorReport(e.number(), e.description(), where));
-    } catch (const std::bad_alloc &) {
-        report(errorReport(7, "Out of memory", where));
-    } catch (const std::exception &e) {
-        report(errorReport(errnum::kInternal, e.what(), where));
-    }
-    return false;
+    const Result<void, Error> done = caught(std::forward<Step>(step));
+    if (!done)
+        report(errorReport(done.error().number(), done.error().description(), where));
+    return done.ok();
 }
 
 } // namespace zeph

@@ -16,7 +16,8 @@
 // failure always says why (its text is never empty); there is no "empty text means it
 // worked". Failures the system reports with an error number ("(error):" lines) are
 // zeph::Error exceptions instead (Error.h), raised by the platform's calls and caught where
-// the system's run reports them.
+// the system's run reports them; `caught()` there gives such a failure back as a
+// Result<void, Error> where the caller needs its number and description as a value.
 
 #include <cassert>
 #include <optional>
@@ -37,8 +38,19 @@ inline Failure fail(std::string text) {
     return Failure{std::move(text)};
 }
 
-/// A value of T, or the text of the failure that kept it from being made.
-template <class T> class [[nodiscard]] Result {
+namespace detail {
+// What error() answers: a Failure's text, any other failure as it is.
+inline const std::string &why(const Failure &failure) {
+    return failure.text;
+}
+template <class E> const E &why(const E &failure) {
+    return failure;
+}
+} // namespace detail
+
+/// A value of T, or the failure that kept it from being made: its text (Failure), or another
+/// kind of failure E that says more than a text.
+template <class T, class E = Failure> class [[nodiscard]] Result {
     static_assert(!std::is_same_v<T, bool>, "a Result<bool> reads as its own success; say what "
                                             "the value means with an enum");
 
@@ -47,7 +59,7 @@ public:
     // NOLINTBEGIN(google-explicit-constructor,hicpp-explicit-conversions)
     Result(T value)
         : m_state(std::in_place_index<0>, std::move(value)) {}
-    Result(Failure failure)
+    Result(E failure)
         : m_state(std::in_place_index<1>, std::move(failure)) {}
     // NOLINTEND(google-explicit-constructor,hicpp-explicit-conversions)
 
@@ -81,41 +93,49 @@ public:
         return ok() ? std::get<0>(std::move(m_state)) : static_cast<T>(std::forward<U>(fallback));
     }
 
-    /// Why the call failed; only of a Result that is not ok().
-    const std::string &error() const {
+    /// Why the call failed (the text of a Failure, or the E itself); only of a Result that
+    /// is not ok().
+    const auto &error() const {
         assert(!ok() && "the error of a result that has its value");
-        return std::get<1>(m_state).text;
+        return detail::why(std::get<1>(m_state));
     }
     /// The failure, to hand on unchanged: `if (!r) return r.failure();`.
-    Failure failure() const { return Failure{error()}; }
+    E failure() const {
+        assert(!ok() && "the error of a result that has its value");
+        return std::get<1>(m_state);
+    }
 
 private:
-    std::variant<T, Failure> m_state;
+    std::variant<T, E> m_state;
 };
 
-/// Done, or the text of why not: the Result of a call that gives back no value.
-template <> class [[nodiscard]] Result<void> {
+/// Done, or why not: the Result of a call that gives back no value.
+template <class E> class [[nodiscard]] Result<void, E> {
 public:
     /// Done.
     Result() = default;
     // NOLINTNEXTLINE(google-explicit-constructor,hicpp-explicit-conversions)
-    Result(Failure failure)
-        : m_error(std::move(failure.text)) {}
+    Result(E failure)
+        : m_failure(std::move(failure)) {}
 
-    bool ok() const { return !m_error.has_value(); }
+    bool ok() const { return !m_failure.has_value(); }
     explicit operator bool() const { return ok(); }
 
     /// Why the call failed; only of a Status that is not ok().
-    const std::string &error() const {
+    const auto &error() const {
         assert(!ok() && "the error of a result that succeeded");
-        return *m_error;
+        return detail::why(*m_failure);
     }
-    Failure failure() const { return Failure{error()}; }
+    E failure() const {
+        assert(!ok() && "the error of a result that succeeded");
+        return *m_failure;
+    }
 
 private:
-    std::optional<std::string> m_error;
+    std::optional<E> m_failure;
 };
 
+/// Done, or the text of why not.
 using Status = Result<void>;
 
 /// The Status of a call that did what it was asked.

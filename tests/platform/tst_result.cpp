@@ -1,10 +1,14 @@
 // The result type every layer returns from a call that can fail: its value or why not.
 
+#include "platform/Error.h"
 #include "platform/Result.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -109,6 +113,59 @@ TEST(Status, IsDoneOrSaysWhy) {
     const Status handed = [&]() -> Status { return bad.failure(); }();
     EXPECT_EQ(handed.error(), bad.error());
     EXPECT_TRUE(done());
+}
+
+TEST(Result, CarriesAFailureThatSaysMoreThanAText) {
+    const Result<int, Error> bad = Error(errnum::kFileNotFound, "File not found");
+    ASSERT_FALSE(bad);
+    EXPECT_EQ(bad.error().number(), errnum::kFileNotFound);
+    EXPECT_EQ(bad.error().description(), "File not found");
+    EXPECT_EQ(bad.valueOr(-1), -1);
+    const Result<int, Error> good = 3;
+    EXPECT_EQ(*good, 3);
+    const Result<void, Error> handed = [&]() -> Result<void, Error> { return bad.failure(); }();
+    EXPECT_EQ(handed.error().number(), errnum::kFileNotFound);
+    EXPECT_TRUE((Result<void, Error>()));
+}
+
+// What a step raises becomes the system's error: its own Error as it is, anything else with
+// the number the system gives it; the same for a value (caught) and a report (trap).
+TEST(Caught, AStepsExceptionIsTheSystemsErrorWithItsNumber) {
+    const struct {
+        const char *name;
+        std::function<void()> step;
+        bool ok;
+        long number;
+        const char *description;
+    } cases[] = {
+        {"nothing raised", [] {}, true, 0, ""},
+        {"the system's error", [] { throw Error(errnum::kPathNotFound, "Path not found"); }, false,
+         errnum::kPathNotFound, "Path not found"},
+        {"no memory", [] { throw std::bad_alloc(); }, false, errnum::kOutOfMemory, "Out of memory"},
+        {"another exception", [] { throw std::runtime_error("vector::at"); }, false,
+         errnum::kInternal, "vector::at"},
+    };
+    const Where where{"cmdNext_Click", "Form", "frmMain"};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const Result<void, Error> r = caught(c.step);
+        ASSERT_EQ(r.ok(), c.ok);
+        std::vector<std::string> reports;
+        EXPECT_EQ(trap(
+                      where, [&](const std::string &text) { reports.push_back(text); }, c.step),
+                  c.ok);
+        if (c.ok) {
+            EXPECT_TRUE(reports.empty());
+            continue;
+        }
+        EXPECT_EQ(r.error().number(), c.number);
+        EXPECT_EQ(r.error().description(), c.description);
+        EXPECT_EQ(reports, std::vector<std::string>{
+                               "(error):" + std::to_string(c.number) + " (" + c.description +
+                               ") in procedure cmdNext_Click of Form frmMain"});
+    }
+    // What is no exception of the library's own goes on up, as it did before.
+    EXPECT_THROW((void)caught([] { throw 42; }), int);
 }
 
 // assert() guards invariants in the test build (Debug) and is compiled out of the release
