@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zeph::cli {
@@ -110,71 +112,273 @@ bool wholeNumber(const std::string &text) {
     });
 }
 
-// Sets the one selection; a second one is a problem.
-bool choose(std::optional<Selection> &slot, Selection selection, std::string &problem) {
-    if (slot) {
-        problem = "give one selection only (" + slot->option + " and " + selection.option + ")";
-        return false;
+// The arguments, read one option at a time. An option's value follows it as the next argument
+// or after "=" ("--name=value" is "--name value"); "--" ends the options.
+class Arguments {
+public:
+    explicit Arguments(const std::vector<std::string> &args)
+        : m_args(args) {}
+
+    // The next option's name; nothing after the last one. An argument that is no option (an
+    // operand, "-", anything after "--") is refused.
+    Result<std::optional<std::string>> nextOption() {
+        m_inlineValue.reset();
+        m_valueTaken = false;
+        while (m_next < m_args.size()) {
+            const std::string &arg = m_args[m_next++];
+            if (m_optionsEnded || arg.rfind("-", 0) != 0 || arg == "-")
+                return fail("unexpected argument '" + arg + "'");
+            if (arg == "--") {
+                m_optionsEnded = true;
+                continue;
+            }
+            const std::size_t equals = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
+            m_option = arg.substr(0, equals);
+            if (equals != std::string::npos)
+                m_inlineValue = arg.substr(equals + 1);
+            return std::optional<std::string>(m_option);
+        }
+        return std::optional<std::string>();
     }
-    slot = std::move(selection);
-    return true;
+
+    // The value of the option read last: after its "=", or the next argument unless that is
+    // another option.
+    Result<std::string> value() {
+        m_valueTaken = true;
+        if (m_inlineValue)
+            return *m_inlineValue;
+        if (m_next >= m_args.size() || m_args[m_next].rfind("--", 0) == 0)
+            return fail(m_option + " needs a value");
+        return m_args[m_next++];
+    }
+
+    // The option read last was given a value after "=" that it did not take.
+    bool valueLeftOver() const { return m_inlineValue && !m_valueTaken; }
+
+private:
+    const std::vector<std::string> &m_args;
+    std::size_t m_next = 0; // the argument after the one read last
+    bool m_optionsEnded = false;
+    std::string m_option;
+    std::optional<std::string> m_inlineValue;
+    bool m_valueTaken = false;
+};
+
+// A selection by the criterion `code`, named by the option that asked for it.
+Selection selectionOf(int code, const std::string &option) {
+    Selection selection;
+    selection.code = code;
+    selection.option = option;
+    return selection;
 }
 
-bool parseRange(const std::string &text, Selection &selection, std::string &problem) {
+// Sets the one selection; a second one is a problem.
+Status choose(Options &options, Selection selection) {
+    if (options.selection)
+        return fail("give one selection only (" + options.selection->option + " and " +
+                    selection.option + ")");
+    options.selection = std::move(selection);
+    return done();
+}
+
+Status parseRange(const std::string &text, Selection &selection) {
     const auto dash = text.find('-');
     if (dash == std::string::npos || !wholeNumber(text.substr(0, dash)) ||
-        !wholeNumber(text.substr(dash + 1))) {
-        problem =
-            "--extensions takes LOW-HIGH, two whole numbers such as 4000-4099 (got '" + text + "')";
-        return false;
-    }
-    if (std::stol(text.substr(0, dash)) > std::stol(text.substr(dash + 1))) {
-        problem = "--extensions takes LOW-HIGH with LOW not above HIGH (got '" + text + "')";
-        return false;
-    }
+        !wholeNumber(text.substr(dash + 1)))
+        return fail("--extensions takes LOW-HIGH, two whole numbers such as 4000-4099 (got '" +
+                    text + "')");
+    if (std::stol(text.substr(0, dash)) > std::stol(text.substr(dash + 1)))
+        return fail("--extensions takes LOW-HIGH with LOW not above HIGH (got '" + text + "')");
     selection.low = text.substr(0, dash);
     selection.high = text.substr(dash + 1);
-    return true;
+    return done();
 }
 
-bool parseFormat(const std::string &text, ListFormat &format, std::string &problem) {
+Result<ListFormat> parseFormat(const std::string &text) {
     if (text == "tsv")
-        format = ListFormat::Tsv;
-    else if (text == "csv")
-        format = ListFormat::Csv;
-    else if (text == "json")
-        format = ListFormat::Json;
-    else {
-        problem = "--format takes tsv, csv or json (got '" + text + "')";
-        return false;
-    }
-    return true;
+        return ListFormat::Tsv;
+    if (text == "csv")
+        return ListFormat::Csv;
+    if (text == "json")
+        return ListFormat::Json;
+    return fail("--format takes tsv, csv or json (got '" + text + "')");
 }
 
-// Every option the program knows, for the suggestion after a mistyped one.
-constexpr const char *kKnownOptions[] = {"--help",
-                                         "--version",
-                                         "--quiet",
-                                         "--host-info",
-                                         "--list-templates",
-                                         "--list",
-                                         "--yes",
-                                         "--preserve-alternate-extensions",
-                                         "--skip-dl-sync",
-                                         "--dry-run",
-                                         "--recover",
-                                         "--format",
-                                         "--accept-changed",
-                                         "--journal",
-                                         "--query-timeout",
-                                         "--template",
-                                         "--all",
-                                         "--extensions",
-                                         "--switch",
-                                         "--where",
-                                         "--cos",
-                                         "--mail-server",
-                                         "--csv"};
+// --- what each option with a value does with it ---------------------------------------------
+
+Status readFormat(const std::string &, Arguments &arguments, Options &options) {
+    const Result<std::string> text = arguments.value();
+    if (!text)
+        return text.failure();
+    const Result<ListFormat> format = parseFormat(*text);
+    if (!format)
+        return format.failure();
+    options.format = *format;
+    return done();
+}
+
+Status readAcceptChanged(const std::string &, Arguments &arguments, Options &options) {
+    const Result<std::string> alias = arguments.value();
+    if (!alias)
+        return alias.failure();
+    options.acceptChanged.insert(upperAscii(*alias));
+    return done();
+}
+
+Status readJournal(const std::string &, Arguments &arguments, Options &options) {
+    Result<std::string> file = arguments.value();
+    if (!file)
+        return file.failure();
+    options.journal = std::move(*file);
+    return done();
+}
+
+Status readQueryTimeout(const std::string &, Arguments &arguments, Options &options) {
+    const Result<std::string> seconds = arguments.value();
+    if (!seconds)
+        return seconds.failure();
+    if (!wholeNumber(*seconds) || seconds->size() > 6)
+        return fail("--query-timeout takes whole seconds, 0 for no limit (got '" + *seconds + "')");
+    options.queryTimeoutSeconds = std::stoi(*seconds);
+    return done();
+}
+
+Status readTemplate(const std::string &, Arguments &arguments, Options &options) {
+    Result<std::string> alias = arguments.value();
+    if (!alias)
+        return alias.failure();
+    options.templateAlias = std::move(*alias);
+    return done();
+}
+
+// --- the selections: each option is one criterion of the selection page ---------------------
+
+Status selectAll(const std::string &option, Arguments &, Options &options) {
+    return choose(options, selectionOf(kCriterionAllSubscribers, option));
+}
+
+Status selectExtensions(const std::string &option, Arguments &arguments, Options &options) {
+    const Result<std::string> range = arguments.value();
+    if (!range)
+        return range.failure();
+    Selection selection = selectionOf(kCriterionExtensionRange, option);
+    if (Status parsed = parseRange(*range, selection); !parsed)
+        return parsed;
+    return choose(options, std::move(selection));
+}
+
+Status selectSwitch(const std::string &option, Arguments &arguments, Options &options) {
+    const Result<std::string> number = arguments.value();
+    if (!number)
+        return number.failure();
+    if (*number != "1" && *number != "2")
+        return fail("--switch takes 1 (the first telephone-system integration) or 2");
+    Selection selection = selectionOf(kCriterionSwitch, option);
+    selection.switchNumber = number->front() - '0';
+    return choose(options, std::move(selection));
+}
+
+// A criterion whose value is taken as it is given: a name, a file or the query's tail.
+template <int Code>
+Status selectByValue(const std::string &option, Arguments &arguments, Options &options) {
+    Result<std::string> value = arguments.value();
+    if (!value)
+        return value.failure();
+    Selection selection = selectionOf(Code, option);
+    selection.value = std::move(*value);
+    return choose(options, std::move(selection));
+}
+
+// Every option the program knows: a switch sets its flag, any other is read by its function.
+// The long names are also what a mistyped option is compared with.
+struct KnownOption {
+    const char *name;
+    const char *shortName;
+    bool Options::*flag;
+    Status (*read)(const std::string &option, Arguments &arguments, Options &options);
+};
+
+constexpr KnownOption kKnownOptions[] = {
+    {"--help", "-h", &Options::help, nullptr},
+    {"--version", "-V", &Options::version, nullptr},
+    {"--quiet", "-q", &Options::quiet, nullptr},
+    {"--host-info", nullptr, &Options::hostInfo, nullptr},
+    {"--list-templates", nullptr, &Options::listTemplates, nullptr},
+    {"--list", nullptr, &Options::list, nullptr},
+    {"--yes", nullptr, &Options::yes, nullptr},
+    {"--preserve-alternate-extensions", nullptr, &Options::preserveAlternateExtensions, nullptr},
+    {"--skip-dl-sync", nullptr, &Options::skipDlSync, nullptr},
+    {"--dry-run", nullptr, &Options::dryRun, nullptr},
+    {"--recover", nullptr, &Options::recover, nullptr},
+    {"--format", nullptr, nullptr, readFormat},
+    {"--accept-changed", nullptr, nullptr, readAcceptChanged},
+    {"--journal", nullptr, nullptr, readJournal},
+    {"--query-timeout", nullptr, nullptr, readQueryTimeout},
+    {"--template", nullptr, nullptr, readTemplate},
+    {"--all", nullptr, nullptr, selectAll},
+    {"--extensions", nullptr, nullptr, selectExtensions},
+    {"--switch", nullptr, nullptr, selectSwitch},
+    {"--where", nullptr, nullptr, selectByValue<kSelectionWhere>},
+    {"--cos", nullptr, nullptr, selectByValue<kCriterionClassOfService>},
+    {"--mail-server", nullptr, nullptr, selectByValue<kCriterionMailServer>},
+    {"--csv", nullptr, nullptr, selectByValue<kCriterionCsvFile>},
+};
+
+const KnownOption *knownOption(const std::string &arg) {
+    for (const KnownOption &known : kKnownOptions)
+        if (arg == known.name || (known.shortName && arg == known.shortName))
+            return &known;
+    return nullptr;
+}
+
+// Reads one option, and its value when it takes one, into the options.
+Status readOption(const std::string &arg, Arguments &arguments, Options &options) {
+    const KnownOption *known = knownOption(arg);
+    if (!known) {
+        std::string problem = "unknown option '" + arg + "'";
+        if (const std::string near = nearestOption(arg); !near.empty())
+            problem += "; did you mean " + near + "?";
+        return fail(problem);
+    }
+    if (known->flag)
+        options.*(known->flag) = true;
+    else if (Status read = known->read(arg, arguments, options); !read)
+        return read;
+    if (arguments.valueLeftOver())
+        return fail("option '" + arg + "' takes no value");
+    return done();
+}
+
+// A recovery follows its journals: it takes no selection of its own.
+Status checkRecovery(const Options &options) {
+    if (options.selection || options.list || options.dryRun)
+        return fail("--recover takes no selection, --list or --dry-run: it finishes the "
+                    "interrupted resets as their journals record them");
+    return done();
+}
+
+// The options together make one run the program can make.
+Status checkCombination(const Options &options) {
+    if (options.help || options.version)
+        return done();
+    if (options.format != ListFormat::Tsv && !options.list && !options.listTemplates)
+        return fail("--format is for --list and --list-templates");
+    if (options.hostInfo || options.listTemplates)
+        return done();
+    if (options.recover)
+        return checkRecovery(options);
+    if (options.journal || !options.acceptChanged.empty())
+        return fail("--journal and --accept-changed are for --recover");
+    if (!options.selection)
+        return fail("give one selection (--all, --extensions, --switch, --cos, --mail-server, "
+                    "--csv or --where)");
+    if (options.list && options.dryRun)
+        return fail("--dry-run is for a reset (with --template); --list changes nothing anyway");
+    if (!options.list && !options.templateAlias)
+        return fail("a reset needs --template ALIAS (zephrane-cli --list-templates lists them); "
+                    "--list only prints the selection");
+    return done();
+}
 
 // The edit distance of two texts (insertions, deletions, substitutions, and swaps of two
 // neighbours: the usual typing slips).
@@ -202,8 +406,8 @@ std::string nearestOption(const std::string &arg) {
     std::string best;
     std::size_t bestDistance = 0;
     bool tie = false;
-    for (const char *known : kKnownOptions) {
-        const std::string option = known;
+    for (const KnownOption &known : kKnownOptions) {
+        const std::string option = known.name;
         // A unique beginning ("--preserve") or a slip of a few letters.
         std::size_t distance = editDistance(typed, option);
         if (typed.size() >= 4 && option.rfind(typed, 0) == 0)
@@ -225,169 +429,20 @@ const char *usageText() {
     return kUsage;
 }
 
-std::optional<Options> parseOptions(const std::vector<std::string> &args, std::string &problem) {
+Result<Options> parseOptions(const std::vector<std::string> &args) {
     Options options;
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (optionsEnded || args[i].rfind("-", 0) != 0 || args[i] == "-") {
-            problem = "unexpected argument '" + args[i] + "'";
-            return std::nullopt;
-        }
-        if (args[i] == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        // "--name=value" is "--name value".
-        const std::size_t equals =
-            args[i].rfind("--", 0) == 0 ? args[i].find('=') : std::string::npos;
-        const std::string arg = args[i].substr(0, equals);
-        std::optional<std::string> inlineValue;
-        if (equals != std::string::npos)
-            inlineValue = args[i].substr(equals + 1);
-        bool valueTaken = false;
-        auto value = [&](std::string &out) {
-            valueTaken = true;
-            if (inlineValue) {
-                out = *inlineValue;
-                return true;
-            }
-            if (i + 1 >= args.size() || args[i + 1].rfind("--", 0) == 0) {
-                problem = arg + " needs a value";
-                return false;
-            }
-            out = args[++i];
-            return true;
-        };
-        Selection selection;
-        selection.option = arg;
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--version" || arg == "-V") {
-            options.version = true;
-        } else if (arg == "--quiet" || arg == "-q") {
-            options.quiet = true;
-        } else if (arg == "--host-info") {
-            options.hostInfo = true;
-        } else if (arg == "--list-templates") {
-            options.listTemplates = true;
-        } else if (arg == "--list") {
-            options.list = true;
-        } else if (arg == "--yes") {
-            options.yes = true;
-        } else if (arg == "--preserve-alternate-extensions") {
-            options.preserveAlternateExtensions = true;
-        } else if (arg == "--skip-dl-sync") {
-            options.skipDlSync = true;
-        } else if (arg == "--dry-run") {
-            options.dryRun = true;
-        } else if (arg == "--recover") {
-            options.recover = true;
-        } else if (arg == "--format") {
-            std::string format;
-            if (!value(format) || !parseFormat(format, options.format, problem))
-                return std::nullopt;
-        } else if (arg == "--accept-changed") {
-            std::string alias;
-            if (!value(alias))
-                return std::nullopt;
-            options.acceptChanged.insert(upperAscii(alias));
-        } else if (arg == "--journal") {
-            std::string file;
-            if (!value(file))
-                return std::nullopt;
-            options.journal = file;
-        } else if (arg == "--query-timeout") {
-            std::string seconds;
-            if (!value(seconds))
-                return std::nullopt;
-            if (!wholeNumber(seconds) || seconds.size() > 6) {
-                problem =
-                    "--query-timeout takes whole seconds, 0 for no limit (got '" + seconds + "')";
-                return std::nullopt;
-            }
-            options.queryTimeoutSeconds = std::stoi(seconds);
-        } else if (arg == "--template") {
-            std::string alias;
-            if (!value(alias))
-                return std::nullopt;
-            options.templateAlias = alias;
-        } else if (arg == "--all") {
-            selection.code = kCriterionAllSubscribers;
-            if (!choose(options.selection, selection, problem))
-                return std::nullopt;
-        } else if (arg == "--extensions") {
-            std::string range;
-            selection.code = kCriterionExtensionRange;
-            if (!value(range) || !parseRange(range, selection, problem) ||
-                !choose(options.selection, selection, problem))
-                return std::nullopt;
-        } else if (arg == "--switch") {
-            std::string number;
-            if (!value(number))
-                return std::nullopt;
-            if (number != "1" && number != "2") {
-                problem = "--switch takes 1 (the first telephone-system integration) or 2";
-                return std::nullopt;
-            }
-            selection.code = kCriterionSwitch;
-            selection.switchNumber = number[0] - '0';
-            if (!choose(options.selection, selection, problem))
-                return std::nullopt;
-        } else if (arg == "--where") {
-            selection.code = kSelectionWhere;
-            if (!value(selection.value) || !choose(options.selection, selection, problem))
-                return std::nullopt;
-        } else if (arg == "--cos" || arg == "--mail-server" || arg == "--csv") {
-            selection.code = arg == "--cos"           ? kCriterionClassOfService
-                             : arg == "--mail-server" ? kCriterionMailServer
-                                                      : kCriterionCsvFile;
-            if (!value(selection.value) || !choose(options.selection, selection, problem))
-                return std::nullopt;
-        } else {
-            problem = "unknown option '" + arg + "'";
-            if (const std::string near = nearestOption(arg); !near.empty())
-                problem += "; did you mean " + near + "?";
-            return std::nullopt;
-        }
-        if (inlineValue && !valueTaken) {
-            problem = "option '" + arg + "' takes no value";
-            return std::nullopt;
-        }
+    Arguments arguments(args);
+    for (;;) {
+        const Result<std::optional<std::string>> option = arguments.nextOption();
+        if (!option)
+            return option.failure();
+        if (!*option)
+            break;
+        if (Status read = readOption(**option, arguments, options); !read)
+            return read.failure();
     }
-    if (options.help || options.version)
-        return options;
-    if (options.format != ListFormat::Tsv && !options.list && !options.listTemplates) {
-        problem = "--format is for --list and --list-templates";
-        return std::nullopt;
-    }
-    if (options.help || options.hostInfo || options.listTemplates)
-        return options;
-    if (options.recover) {
-        if (options.selection || options.list || options.dryRun) {
-            problem = "--recover takes no selection, --list or --dry-run: it finishes the "
-                      "interrupted resets as their journals record them";
-            return std::nullopt;
-        }
-        return options;
-    }
-    if (options.journal || !options.acceptChanged.empty()) {
-        problem = "--journal and --accept-changed are for --recover";
-        return std::nullopt;
-    }
-    if (!options.selection) {
-        problem = "give one selection (--all, --extensions, --switch, --cos, --mail-server, --csv "
-                  "or --where)";
-        return std::nullopt;
-    }
-    if (options.list && options.dryRun) {
-        problem = "--dry-run is for a reset (with --template); --list changes nothing anyway";
-        return std::nullopt;
-    }
-    if (!options.list && !options.templateAlias) {
-        problem = "a reset needs --template ALIAS (zephrane-cli --list-templates lists them); "
-                  "--list only prints the selection";
-        return std::nullopt;
-    }
+    if (Status checked = checkCombination(options); !checked)
+        return checked.failure();
     return options;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // zephrane-cli's options: what the command line asks for, checked before anything runs.
 
+#include "platform/Result.h"
 #include "select/SubscriberSelection.h"
 
 #include <optional>
@@ -54,10 +55,10 @@ struct Options {
     std::optional<int> queryTimeoutSeconds;
 };
 
-/// Parses the arguments; on a problem returns nothing with a one-line description. An option's
+/// Parses the arguments, or says in one line what keeps them from making a run. An option's
 /// value may follow it as the next argument or after "=" (--template=ALIAS); "--" ends the
 /// options (no operand is taken after it).
-std::optional<Options> parseOptions(const std::vector<std::string> &args, std::string &problem);
+Result<Options> parseOptions(const std::vector<std::string> &args);
 
 /// The known option a mistyped one most likely means ("--tempalte" gives "--template");
 /// empty when none is near enough or two are equally near.

@@ -471,10 +471,9 @@ int recover(Session &session, const Options &options, std::ostream &out, std::os
 
 int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &err,
         const Terminal &terminal) {
-    std::string problem;
-    const std::optional<Options> parsed = parseOptions(args, problem);
+    const Result<Options> parsed = parseOptions(args);
     if (!parsed) {
-        err << kMessagePrefix << problem << "; see --help\n";
+        err << kMessagePrefix << parsed.error() << "; see --help\n";
         return kExitNothingRun;
     }
     const Options &options = *parsed;

@@ -32,9 +32,10 @@ struct Parsed {
 };
 
 Parsed parse(const Args &args) {
-    Parsed parsed;
-    parsed.options = parseOptions(args, parsed.problem);
-    return parsed;
+    Result<Options> options = parseOptions(args);
+    if (!options)
+        return {std::nullopt, options.error()};
+    return {std::move(*options), ""};
 }
 
 } // namespace

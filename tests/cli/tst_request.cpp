@@ -97,9 +97,8 @@ public:
 
     // zephrane-cli: its options parsed, the criterion and the request made of them.
     ResetRequest cli(const Args &args) {
-        std::string problem;
-        const std::optional<cli::Options> options = cli::parseOptions(args, problem);
-        EXPECT_TRUE(options && options->selection) << problem;
+        const Result<cli::Options> options = cli::parseOptions(args);
+        EXPECT_TRUE(options && options->selection) << (options ? "" : options.error());
         if (!options || !options->selection)
             return {};
         std::unique_ptr<ChooseSubscribersPage> lists = page();
@@ -206,9 +205,8 @@ TEST(ResetRequest, AValueTheServerDoesNotOfferIsRefusedByTheTerminalProgram) {
     for (const auto &c : cases) {
         Args args = {"--template", programs.templates().front()};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        std::string problem;
-        const std::optional<cli::Options> options = cli::parseOptions(args, problem);
-        ASSERT_TRUE(options) << problem;
+        const Result<cli::Options> options = cli::parseOptions(args);
+        ASSERT_TRUE(options) << options.error();
         std::ostringstream err;
         if (lists->switchCount() > 1 && c.args.front() == "--switch")
             continue;
