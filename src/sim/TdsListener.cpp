@@ -143,8 +143,10 @@ void serveClient(const tds::ServeSettings &settings, int fd, int id, std::string
             }
         }
     }
-    ::close(fd);
+    // The slot is given back before the client can see its connection end, so that a client
+    // that connects again at once is never refused for the slot it held.
     --active;
+    ::close(fd);
 }
 
 } // namespace
