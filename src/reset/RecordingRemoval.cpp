@@ -43,16 +43,18 @@ bool deleteRecording(ResetRun &run, const std::string &path) {
     return true;
 }
 
-// Clears the current row's StreamPath of a record set and saves the row through the run's
+// Clears the StreamPath of the row `rowOf` gives and saves the row through the run's
 // connection, in its transaction (the set may be a cached table, whose own connection would
 // be another writer).
-void clearStreamPath(ResetRun &run, db::Recordset &rs, const std::string &owner) {
+template <class RowOf>
+void clearStreamPath(ResetRun &run, const RowOf &rowOf, const std::string &owner) {
     if (run.dryRun) {
         run.line(dryRunLine("clear the StreamPath of the " + owner));
         return;
     }
-    if (run.attempt([&] { rs["StreamPath"] = db::Null; }))
+    if (run.attempt([&] { rowOf()["StreamPath"] = db::Null; }))
         run.attempt([&] {
+            db::Recordset &rs = rowOf();
             if (run.connection.IsOpen())
                 rs.Update(run.connection);
             else
@@ -83,7 +85,8 @@ void removeEachGreeting(ResetRun &run, QueryScope &query) {
             run.line(kNotFoundLine);
             break;
         }
-        clearStreamPath(run, rs, alias + " greeting");
+        clearStreamPath(
+            run, [&]() -> db::Recordset & { return rs; }, alias + " greeting");
     });
 }
 
@@ -99,15 +102,15 @@ RecordingPlace locateRecording(ResetRun &run, const std::string &streamPath) {
 }
 
 void RemoveVoiceNameFile(ResetRun &run) {
-    db::Recordset &rs = run.tarvoDb.rsSubscribers();
+    auto row = [&run]() -> db::Recordset & { return run.subscriberRow(); };
     // A row that cannot be read has nothing to remove.
-    bool recorded = run.read<bool>([&] { return !rs["StreamPath"].IsNull(); });
+    bool recorded = run.read<bool>([&] { return !row()["StreamPath"].IsNull(); });
     if (!recorded) {
         run.line("    Subscriber has no voice name recorded.");
         return;
     }
     run.line("    removing voice name from file system");
-    std::string streamPath = run.read<std::string>([&] { return rs["StreamPath"].Text(); });
+    std::string streamPath = run.read<std::string>([&] { return row()["StreamPath"].Text(); });
     switch (locateRecording(run, streamPath)) {
     case RecordingPlace::UnderStreamRoot:
         if (deleteRecording(run, run.StreamFilesRoot + streamPath) && !run.dryRun)
@@ -121,7 +124,7 @@ void RemoveVoiceNameFile(ResetRun &run) {
         run.line(kNotFoundLine);
         break;
     }
-    clearStreamPath(run, rs, "voice name");
+    clearStreamPath(run, row, "voice name");
 }
 
 void RemoveGreetingFiles(ResetRun &run) {

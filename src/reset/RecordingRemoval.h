@@ -15,8 +15,8 @@ enum class RecordingPlace { UnderStreamRoot, AtPath, Missing };
 /// then as a full path by itself.
 RecordingPlace locateRecording(ResetRun &run, const std::string &streamPath);
 
-/// The voice name of the subscriber at the current row of rsSubscribers: the file is deleted
-/// (also a read-only one) and the row's StreamPath saved as NULL.
+/// The voice name of the subscriber whose row its look-up found: the file is deleted (also a
+/// read-only one) and the row's StreamPath saved as NULL.
 void RemoveVoiceNameFile(ResetRun &run);
 
 /// Every greeting (MessagingRule row) of the subscriber's old primary call handler: recorded

@@ -6,6 +6,7 @@
 
 #include "RecoveryJournal.h"
 #include "app/registry/RegistryAPI.h"
+#include "db/AdoErrors.h"
 #include "platform/AsciiText.h"
 
 #include <algorithm>
@@ -34,6 +35,26 @@ void ResetRun::noteUnfinished(const std::string &aliasOrObjectId) {
 
 bool ResetRun::unfinishedEarlier(const std::string &alias, const std::string &objectId) const {
     return m_unfinished.count(upperAscii(alias)) || m_unfinished.count(upperAscii(objectId));
+}
+
+db::Recordset &ResetRun::subscriberRow() {
+    const std::string &key = m_subscriber.rowKey();
+    if (key.empty())
+        throw Error(db::adoerr::kNoCurrentRecord, "the subscriber's row was not found");
+    // The table is the program's, not the run's: the pages walk it too. Its current row is
+    // taken only when it is still this subscriber's.
+    db::Recordset &rs = tarvoDb.rsSubscribers();
+    if (!rs.Eof() && db::matchesKey(rs["SubscriberObjectID"].Value(), key))
+        return rs;
+    if (!rs.Bof()) {
+        rs.MoveFirst();
+        rs.Find("SubscriberObjectID", DbValue(key));
+    }
+    if (rs.Eof())
+        throw Error(db::adoerr::kNoCurrentRecord,
+                    "the row of subscriber " + key +
+                        " is no longer in the cached subscriber table");
+    return rs;
 }
 
 void ResetRun::line(const std::string &text) {

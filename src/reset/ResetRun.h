@@ -108,6 +108,10 @@ public:
     }
     /// The subscriber under way.
     SubscriberWork &subscriber() { return m_subscriber; }
+    /// The cached subscriber table standing on the row of the subscriber under way, the one its
+    /// look-up found: put back on that row when anything moved the table since. Throws (3021)
+    /// when the look-up found no row, or when the row is no longer in the table.
+    db::Recordset &subscriberRow();
 
     /// A dry run reads and checks everything and changes nothing: each change is replaced by
     /// one log line that says what it would do.

@@ -16,8 +16,7 @@ namespace zeph {
 namespace {
 
 // A text column that reads as empty text when NULL.
-std::string textOrEmpty(db::Recordset &rs, const char *column) {
-    db::Field field = rs[column];
+std::string textOrEmpty(const db::Field &field) {
     return field.IsNull() ? std::string() : field.Text();
 }
 
@@ -40,27 +39,33 @@ bool LookUpAndCapture(ResetRun &run, const std::string &alias, const std::string
         return false;
     }
 
-    s.CallHandlerObjectID = run.read<std::string>([&] { return rs["CallHandlerObjectID"].Text(); });
-    s.FirstName = run.read<std::string>([&] { return textOrEmpty(rs, "FirstName"); });
-    s.LastName = run.read<std::string>([&] { return textOrEmpty(rs, "LastName"); });
+    // From here on the row is the subscriber's own: every read finds it again by its key, so
+    // that nothing that moves the shared table meanwhile makes it read another subscriber.
+    run.subscriber().foundRow(objectId);
+    auto row = [&run](const char *column) { return run.subscriberRow()[column]; };
+
+    s.CallHandlerObjectID =
+        run.read<std::string>([&] { return row("CallHandlerObjectID").Text(); });
+    s.FirstName = run.read<std::string>([&] { return textOrEmpty(row("FirstName")); });
+    s.LastName = run.read<std::string>([&] { return textOrEmpty(row("LastName")); });
     // A NULL display name cannot be read as text: the run's rule reports it, and the
     // subscriber is reset with an empty one, as it had none. Any other failed read is a check
     // that could not be made.
-    if (run.read<bool>([&] { return rs["DisplayName"].IsNull(); }))
-        s.DisplayName = run.readNotCounted<std::string>([&] { return rs["DisplayName"].Text(); });
+    if (run.read<bool>([&] { return row("DisplayName").IsNull(); }))
+        s.DisplayName = run.readNotCounted<std::string>([&] { return row("DisplayName").Text(); });
     else
-        s.DisplayName = run.read<std::string>([&] { return rs["DisplayName"].Text(); });
-    s.DTMFAccessID = run.read<std::string>([&] { return rs["DTMFAccessID"].Text(); });
+        s.DisplayName = run.read<std::string>([&] { return row("DisplayName").Text(); });
+    s.DTMFAccessID = run.read<std::string>([&] { return row("DTMFAccessID").Text(); });
 
     // Nothing has changed yet: a directory id that cannot be read skips the subscriber too.
-    bool haveDirectoryId = run.read<bool>([&] { return !rs["DirectoryID"].IsNull(); });
+    bool haveDirectoryId = run.read<bool>([&] { return !row("DirectoryID").IsNull(); });
     if (!haveDirectoryId) {
         run.subscriber().capture(std::move(s));
         run.line("(error) the directory ID value for this subscriber is NULL which usually means "
                  "they are not represented in the directory.  Skipping resetting this subscriber");
         return false;
     }
-    s.DirectoryID = run.read<std::string>([&] { return rs["DirectoryID"].Text(); });
+    s.DirectoryID = run.read<std::string>([&] { return row("DirectoryID").Text(); });
     run.subscriber().capture(std::move(s));
     return true;
 }
@@ -118,15 +123,15 @@ void SaveAlternateExtensions(ResetRun &run, bool preserve) {
 }
 
 void CleanMailbox(ResetRun &run) {
-    db::Recordset &rs = run.tarvoDb.rsSubscribers();
-    bool haveAddress = run.read<bool>([&] { return !rs["SMTPAddress"].IsNull(); });
+    auto row = [&run](const char *column) { return run.subscriberRow()[column]; };
+    bool haveAddress = run.read<bool>([&] { return !row("SMTPAddress").IsNull(); });
     if (!haveAddress) {
         run.line("(error) subscriber has no SMTP address in SQL - this usually means they did "
                  "not get a mailbox created in the mailstore propertly.  Skipping message removal");
         return;
     }
-    std::string homeServer = run.read<std::string>([&] { return rs["HomeServer"].Text(); });
-    std::string smtpAddress = run.read<std::string>([&] { return rs["SMTPAddress"].Text(); });
+    std::string homeServer = run.read<std::string>([&] { return row("HomeServer").Text(); });
+    std::string smtpAddress = run.read<std::string>([&] { return row("SMTPAddress").Text(); });
     if (!RemoveSubscriberMessages(run.host.mail.get(), run.log, homeServer, smtpAddress,
                                   run.dryRun))
         run.line("(error) mailbox messages for subscriber could not be removed.");

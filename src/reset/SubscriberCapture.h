@@ -8,8 +8,9 @@ namespace zeph {
 
 class ResetRun;
 
-/// Finds the subscriber in rsSubscribers (which then stands on its row) and fills the run's
-/// snapshot. False, after its skip line, when there is no row or no directory id.
+/// Finds the subscriber's row in rsSubscribers, makes it the work object's own (the later steps
+/// read it through ResetRun::subscriberRow) and fills the run's snapshot. False, after its skip
+/// line, when there is no row or no directory id.
 bool LookUpAndCapture(ResetRun &run, const std::string &alias, const std::string &objectId);
 
 /// False, after the conflict lines, when two or more objects of the dialing domain use the
@@ -20,8 +21,8 @@ bool CheckExtensionConflict(ResetRun &run);
 /// count is set to 0 in any case.
 void SaveAlternateExtensions(ResetRun &run, bool preserve);
 
-/// Empties the mailbox of the subscriber at the current row of rsSubscribers, when it has an
-/// SMTP address.
+/// Empties the mailbox of the subscriber whose row its look-up found, when it has an SMTP
+/// address.
 void CleanMailbox(ResetRun &run);
 
 /// Removes the subscriber through sp_DeleteSubscriber and waits for the directory.

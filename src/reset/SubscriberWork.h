@@ -1,8 +1,9 @@
 #pragma once
 // What the reset of one subscriber learns as it goes: its values captured before anything is
-// changed, the ids it is created again with, and what a dry run foresees of the server's
-// answers. The run makes a fresh one for each subscriber (ResetRun::beginSubscriber), so that
-// nothing of one subscriber reaches the next; the steps change it only through its methods.
+// changed, which row of the cached subscriber table is its own, the ids it is created again
+// with, and what a dry run foresees of the server's answers. The run makes a fresh one for each
+// subscriber (ResetRun::beginSubscriber), so that nothing of one subscriber reaches the next; the
+// steps change it only through its methods.
 
 #include "DryRunForesight.h"
 
@@ -47,6 +48,12 @@ public:
         m_snapshot.AlternateExtensions = std::move(extensions);
     }
 
+    /// The key (SubscriberObjectID) of the subscriber's row in the cached subscriber table, once
+    /// its look-up found it; empty before. The steps that read or write that row find it by
+    /// this key (ResetRun::subscriberRow), never by where the shared table happens to stand.
+    const std::string &rowKey() const { return m_rowKey; }
+    void foundRow(std::string subscriberObjectId) { m_rowKey = std::move(subscriberObjectId); }
+
     /// The ids the subscriber was created again with; empty until it is.
     const IdentityMap &newIds() const { return m_ids; }
     /// True once the subscriber was created again (its new ids are known).
@@ -77,6 +84,7 @@ public:
 
 private:
     SubscriberSnapshot m_snapshot;
+    std::string m_rowKey;
     IdentityMap m_ids;
     bool m_creationUnrecorded = false;
     Foresight m_foresight;
