@@ -24,11 +24,10 @@ Program::Program(Host &hostRef)
 
 JournalScan Program::scanRecoveryJournals() {
     JournalScan scan = scanJournals(*host.files, {log.logFolder(), log.fallbackLogFolder()});
-    std::string server;
-    std::string problem;
-    if (!nameServer(host, tarvoDb.DbConnectionString(), server, problem))
-        scan.problems.push_back(problem + ", so no recovery journal can be matched to it");
-    scan.keepServer(server);
+    const Result<std::string> server = nameServer(host, tarvoDb.DbConnectionString());
+    if (!server)
+        scan.problems.push_back(server.error() + ", so no recovery journal can be matched to it");
+    scan.keepServer(server.valueOr(std::string()));
     return scan;
 }
 

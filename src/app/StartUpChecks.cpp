@@ -81,9 +81,9 @@ void StartUpChecks::warnAboutUnfinished() {
         return;
     // A run under way holds entries open for the subscriber it is working on: they are its
     // work, not an unfinished reset. (Asked only then: asking takes the lock for a moment.)
-    std::string heldBy;
-    if (runLockHeldElsewhere(host, m_program.tarvoDb.DbConnectionString(), heldBy)) {
-        host.ui->messageBox(resetRunningNow(heldBy), MsgButtons::OK, MsgIcon::Information);
+    if (const std::optional<std::string> heldBy =
+            runLockHeldElsewhere(host, m_program.tarvoDb.DbConnectionString())) {
+        host.ui->messageBox(resetRunningNow(*heldBy), MsgButtons::OK, MsgIcon::Information);
         return;
     }
     const std::string text = scan.warning(*host.files);

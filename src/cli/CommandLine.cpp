@@ -365,11 +365,10 @@ int recover(Session &session, const Options &options, std::ostream &out, std::os
     Host &host = program.host;
     // Taken before the journals are read: a reset under way elsewhere has unfinished entries
     // that are its own work, not an interrupted run's.
-    std::string refusal;
-    const std::unique_ptr<IRunLock> runLock =
-        takeServerRunLock(host, program.tarvoDb.DbConnectionString(), refusal);
+    const Result<std::unique_ptr<IRunLock>> runLock =
+        takeServerRunLock(host, program.tarvoDb.DbConnectionString());
     if (!runLock) {
-        err << "zephrane-cli: " << refusal << "\n";
+        err << "zephrane-cli: " << runLock.error() << "\n";
         return kExitNothingRun;
     }
     JournalScan scan;

@@ -65,15 +65,13 @@ std::string RecoveryPage::nativePath(const std::string &path) const {
 
 bool RecoveryPage::look() {
     lockHolder.clear();
-    std::string refused;
-    const std::unique_ptr<IRunLock> lock =
-        takeServerRunLock(m_host, m_tarvoDb.DbConnectionString(), refused);
+    const Result<std::unique_ptr<IRunLock>> lock =
+        takeServerRunLock(m_host, m_tarvoDb.DbConnectionString());
     if (!lock) {
         // Another run is under way: its open entries are its own work, not unfinished ones.
-        std::string heldBy;
-        lockHolder = runLockHeldElsewhere(m_host, m_tarvoDb.DbConnectionString(), heldBy)
-                         ? resetRunningNow(heldBy)
-                         : refused;
+        const std::optional<std::string> heldBy =
+            runLockHeldElsewhere(m_host, m_tarvoDb.DbConnectionString());
+        lockHolder = heldBy ? resetRunningNow(*heldBy) : lock.error();
         return false;
     }
     survey();
@@ -89,9 +87,10 @@ bool RecoveryPage::cmdRecover_Click() {
     if (m_host.ui->messageBox(question(subscribers), MsgButtons::YesNo, MsgIcon::Warning) !=
         MsgAnswer::Yes)
         return false;
-    const std::unique_ptr<IRunLock> lock =
-        takeServerRunLock(m_host, m_tarvoDb.DbConnectionString(), refusal);
+    const Result<std::unique_ptr<IRunLock>> lock =
+        takeServerRunLock(m_host, m_tarvoDb.DbConnectionString());
     if (!lock) {
+        refusal = lock.error();
         m_host.ui->messageBox(refusal, MsgButtons::OK, MsgIcon::Warning);
         return false;
     }

@@ -98,8 +98,9 @@ void ResetJob::run(const ResetRequest &request) {
         }
     } else {
         // A dry run deletes nothing, so there is nothing to confirm.
-        std::string unnamed;
-        nameServer(m_host, connection, m_server, unnamed);
+        // Nothing is journaled: a server that cannot be named is named nowhere.
+        if (const Result<std::string> server = nameServer(m_host, connection))
+            m_server = *server;
     }
     m_started = true;
     m_stopRequested = false;
@@ -133,22 +134,32 @@ void ResetJob::requestStop() {
 
 bool ResetJob::readyToChange() {
     const std::string &connection = m_tarvoDb.DbConnectionString();
-    std::string problem;
-    m_runLock = takeServerRunLock(m_host, connection, problem);
-    // The journal names its server: without the name it could be applied to another one.
-    if (m_runLock && !nameServer(m_host, connection, m_server, problem))
-        m_runLock.reset();
-    if (m_runLock) {
-        for (const MissingRight &missing :
-             missingRights(m_host, connection, streamFilesRoot(m_registry)))
-            problem += (problem.empty() ? "" : "; ") + missing.why;
-        if (!problem.empty())
-            m_runLock.reset();
-    }
-    if (m_runLock)
+    m_runLock.reset();
+    const Status ready = lockServer(connection);
+    if (ready)
         return true;
-    m_refusal = std::string(kNothingWasReset) + sentence(problem);
+    m_runLock.reset();
+    m_refusal = std::string(kNothingWasReset) + sentence(ready.error());
     return false;
+}
+
+Status ResetJob::lockServer(const std::string &connection) {
+    Result<std::unique_ptr<IRunLock>> lock = takeServerRunLock(m_host, connection);
+    if (!lock)
+        return lock.failure();
+    m_runLock = std::move(*lock);
+    // The journal names its server: without the name it could be applied to another one.
+    const Result<std::string> server = nameServer(m_host, connection);
+    if (!server)
+        return server.failure();
+    m_server = *server;
+    std::string lacking;
+    for (const MissingRight &missing :
+         missingRights(m_host, connection, streamFilesRoot(m_registry)))
+        lacking += (lacking.empty() ? "" : "; ") + missing.why;
+    if (!lacking.empty())
+        return fail(lacking);
+    return zeph::done();
 }
 
 std::string ResetJob::confirmationDetails() const {

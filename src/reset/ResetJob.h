@@ -138,6 +138,8 @@ private:
     void changed();
     void setPhase(Phase phase);
     bool readyToChange();
+    // Takes the server's run lock, names the server and checks the run's rights; why not.
+    Status lockServer(const std::string &connection);
     std::string confirmationDetails() const;
     void startRun(ResetRun &run);
     enum class RowResult { Done, NotBegun };

@@ -11,6 +11,9 @@ constexpr const char *kOneRunAtATime =
     "Only one run may change a server at a time: nothing was changed.  Start this run again "
     "when the other one has ended.";
 
+// What names a holder that took the lock before it could write who it is.
+constexpr const char *kUnnamedHolder = "it has not named itself yet";
+
 } // namespace
 
 std::string runLockHolder(Host &host) {
@@ -25,45 +28,36 @@ std::string runLockHolder(Host &host) {
            generalDateTime(host.clock->toLocal(host.clock->now()));
 }
 
-bool nameServer(Host &host, const std::string &connectionText, std::string &server,
-                std::string &problem) {
+Result<std::string> nameServer(Host &host, const std::string &connectionText) {
     try {
-        server = host.database->serverName(connectionText);
-        return true;
+        return host.database->serverName(connectionText);
     } catch (const Error &e) {
-        problem = "The server's name could not be read (" + e.description() + ")";
-        return false;
+        return fail("The server's name could not be read (" + e.description() + ")");
     }
 }
 
-std::unique_ptr<IRunLock> takeServerRunLock(Host &host, const std::string &connectionText,
-                                            std::string &refusal) {
+Result<std::unique_ptr<IRunLock>> takeServerRunLock(Host &host, const std::string &connectionText) {
     std::string heldBy;
     try {
         if (auto lock = host.database->takeRunLock(connectionText, runLockHolder(host), heldBy))
             return lock;
     } catch (const Error &e) {
-        refusal = "The server's run lock could not be taken (" + e.description() +
-                  ").  Nothing was changed.";
-        return nullptr;
+        return fail("The server's run lock could not be taken (" + e.description() +
+                    ").  Nothing was changed.");
     }
-    refusal = "Another run is changing this server: " +
-              (heldBy.empty() ? std::string("it has not named itself yet") : heldBy) + ".  " +
-              kOneRunAtATime;
-    return nullptr;
+    return fail("Another run is changing this server: " +
+                (heldBy.empty() ? std::string(kUnnamedHolder) : heldBy) + ".  " + kOneRunAtATime);
 }
 
-bool runLockHeldElsewhere(Host &host, const std::string &connectionText, std::string &heldBy) {
-    heldBy.clear();
+std::optional<std::string> runLockHeldElsewhere(Host &host, const std::string &connectionText) {
+    std::string heldBy;
     try {
         if (host.database->takeRunLock(connectionText, runLockHolder(host), heldBy))
-            return false; // free: taken and let go at once
+            return std::nullopt; // free: taken and let go at once
     } catch (const Error &) {
-        return false;
+        return std::nullopt;
     }
-    if (heldBy.empty())
-        heldBy = "it has not named itself yet";
-    return true;
+    return heldBy.empty() ? std::string(kUnnamedHolder) : heldBy;
 }
 
 std::string resetRunningNow(const std::string &heldBy) {

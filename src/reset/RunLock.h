@@ -4,8 +4,10 @@
 // dry run and a listing change nothing and take none.
 
 #include "platform/Host.h"
+#include "platform/Result.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace zeph {
@@ -14,20 +16,18 @@ namespace zeph {
 /// NAME, program zephrane-cli, since <date and time>".
 std::string runLockHolder(Host &host);
 
-/// The name of the server the connection text reaches (IDatabase::serverName). False, with
-/// the reason in `problem`, when it cannot be read.
-bool nameServer(Host &host, const std::string &connectionText, std::string &server,
-                std::string &problem);
+/// The name of the server the connection text reaches (IDatabase::serverName), or why it cannot
+/// be read.
+Result<std::string> nameServer(Host &host, const std::string &connectionText);
 
-/// Takes the run lock of the server the connection text reaches. Nothing, with the message
-/// that refuses the run in `refusal`, when another run holds it or it cannot be asked for.
-std::unique_ptr<IRunLock> takeServerRunLock(Host &host, const std::string &connectionText,
-                                            std::string &refusal);
+/// Takes the run lock of the server the connection text reaches; when another run holds it or
+/// it cannot be asked for, the message that refuses the run.
+Result<std::unique_ptr<IRunLock>> takeServerRunLock(Host &host, const std::string &connectionText);
 
-/// True, with the holder's text in `heldBy`, when another run holds the server's run lock now
-/// (a reset or a recovery under way). Asked by taking the lock and letting it go at once; false
-/// when it is free or cannot be asked for.
-bool runLockHeldElsewhere(Host &host, const std::string &connectionText, std::string &heldBy);
+/// Who holds the server's run lock, when another run holds it now (a reset or a recovery under
+/// way). Asked by taking the lock and letting it go at once; nothing when it is free or cannot
+/// be asked for.
+std::optional<std::string> runLockHeldElsewhere(Host &host, const std::string &connectionText);
 /// What a start tells while another run holds the server's run lock: "A reset is running now
 /// (program, user, process, since ...)", and that another may start once it has ended.
 std::string resetRunningNow(const std::string &heldBy);

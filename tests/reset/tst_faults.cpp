@@ -106,9 +106,10 @@ TEST_P(RunRefusal, ComesBeforeTheQuestionAndLeavesNoTrace) {
     const int messages = b.messagesOf(s);
     std::unique_ptr<IRunLock> other;
     if (c.lockHeld) {
-        std::string refusal;
-        other = takeServerRunLock(b.host(), b.tarvoDb->DbConnectionString(), refusal);
-        ASSERT_TRUE(other) << refusal;
+        Result<std::unique_ptr<IRunLock>> taken =
+            takeServerRunLock(b.host(), b.tarvoDb->DbConnectionString());
+        ASSERT_TRUE(taken) << taken.error();
+        other = std::move(*taken);
     }
 
     b.ui().expectBox(std::string("Nothing was reset: ") + c.reason);
