@@ -182,7 +182,7 @@ void ResetJob::startRun(ResetRun &run) {
     if (!m_request.dryRun && !m_log.IsLogOpen())
         run.stop("the run has no log");
     else if (!m_log.LogWriteProblem().empty())
-        run.stop("the run log could not be written (" + m_log.LogWriteProblem() + ")");
+        run.stop(runLogNotWritten(m_log.LogWriteProblem()));
     run.dryRun = m_request.dryRun;
     if (m_request.dryRun) {
         run.line(kDryRunLine);

@@ -15,6 +15,14 @@
 
 namespace zeph {
 
+std::string runLogNotWritten(const std::string &why) {
+    return "the run log could not be written (" + why + ")";
+}
+
+std::string journalNotWritten(const std::string &why) {
+    return "the recovery journal could not be written (" + why + ")";
+}
+
 ResetRun::ResetRun(Host &hostRef, db::modTarvoDB &tarvoDbRef, Logging &logRef,
                    ResetRequest requestRef)
     : host(hostRef)
@@ -60,15 +68,18 @@ db::Recordset &ResetRun::subscriberRow() {
 void ResetRun::line(const std::string &text) {
     finishLogSync(); // the log's writer is the syncing thread's until its sync is done
     log.WriteLogLine(text);
+    stopIfLogFailed();
+}
+
+void ResetRun::stopIfLogFailed() {
     if (!log.LogWriteProblem().empty())
-        stop("the run log could not be written (" + log.LogWriteProblem() + ")");
+        stop(runLogNotWritten(log.LogWriteProblem()));
 }
 
 void ResetRun::syncLog() {
     finishLogSync();
     log.SyncLogFile();
-    if (!log.LogWriteProblem().empty())
-        stop("the run log could not be written (" + log.LogWriteProblem() + ")");
+    stopIfLogFailed();
 }
 
 void ResetRun::startLogSync() {
@@ -84,8 +95,7 @@ void ResetRun::finishLogSync() {
         return;
     m_logSyncing = false;
     m_syncThread.wait(); // SyncLogFile keeps its failure instead of throwing it
-    if (!log.LogWriteProblem().empty())
-        stop("the run log could not be written (" + log.LogWriteProblem() + ")");
+    stopIfLogFailed();
 }
 
 bool ResetRun::makeChangesDurable() {
@@ -297,7 +307,7 @@ bool ResetRun::writeEnd(bool skipListSync) {
     if (journal) {
         std::string problem;
         if (!journal->syncPending(problem))
-            line("(error) the recovery journal could not be written (" + problem + ")");
+            line("(error) " + journalNotWritten(problem));
     }
     line("");
     line("** Subscriber mailbox reset process complete at " +
@@ -318,9 +328,13 @@ bool ResetRun::journalRecord(const std::function<bool(RecoveryJournal &, std::st
     std::string problem;
     if (record(*journal, problem))
         return true;
-    line("(error) the recovery journal could not be written (" + problem + ")");
-    stop("the recovery journal could not be written (" + problem + ")");
+    journalFailed(problem);
     return false;
+}
+
+void ResetRun::journalFailed(const std::string &why, const std::string &lineEnd) {
+    line("(error) " + journalNotWritten(why) + lineEnd);
+    stop(journalNotWritten(why));
 }
 
 std::string ResetRun::newTicket() {

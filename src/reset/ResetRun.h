@@ -80,6 +80,11 @@ private:
     int m_failuresBefore;
 };
 
+/// Why a run stops when its log takes no more lines: "the run log could not be written (why)".
+std::string runLogNotWritten(const std::string &why);
+/// Why a run stops when its recovery journal takes no more records.
+std::string journalNotWritten(const std::string &why);
+
 class ResetRun {
 public:
     ResetRun(Host &host, db::modTarvoDB &tarvoDb, Logging &log, ResetRequest request);
@@ -189,6 +194,9 @@ public:
     /// Writes one run log line. A line that does not reach the log stops the run: no
     /// destructive step may go without its record.
     void line(const std::string &text);
+    /// The journal took no record: an "(error)" line that says why (`lineEnd` after it), and
+    /// a stop before the next change, which no recovery could finish without the record.
+    void journalFailed(const std::string &why, const std::string &lineEnd = "");
 
     /// Why a run ends before its last subscriber.
     enum class StopKind {
@@ -309,6 +317,8 @@ public:
 
 private:
     friend class QueryScope;
+    // A log that took no more lines stops the run.
+    void stopIfLogFailed();
     // The one query set: every query of a subscriber's reset is opened into it by a QueryScope,
     // one at a time.
     db::Recordset m_querySet;

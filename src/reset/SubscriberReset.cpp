@@ -26,9 +26,7 @@ bool openJournalEntry(ResetRun &run) {
     // A journal that cannot be written (its name taken, its disk full) would refuse every
     // further subscriber as well: the run stops before this one's first change.
     auto refused = [&] {
-        run.line("(error) the recovery journal could not be written (" + problem +
-                 ") - skipping user");
-        run.stop("the recovery journal could not be written (" + problem + ")");
+        run.journalFailed(problem, " - skipping user");
         return false;
     };
     if (!run.listSyncOwed()) {
@@ -175,10 +173,8 @@ void noteCleaning(ResetRun &run) {
     if (run.dryRun || !run.journal)
         return;
     std::string problem;
-    if (!run.journal->cleaning(problem)) {
-        run.line("(error) the recovery journal could not be written (" + problem + ")");
-        run.stop("the recovery journal could not be written (" + problem + ")");
-    }
+    if (!run.journal->cleaning(problem))
+        run.journalFailed(problem);
 }
 
 // The description's order removes the recordings and the mailbox before the subscriber: when
