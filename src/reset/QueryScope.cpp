@@ -12,8 +12,8 @@ QueryScope::QueryScope(ResetRun &run, const std::string &sql, const std::vector<
     assert(!run.m_queryInScope && "the run's query set is already in a scope");
     run.m_queryInScope = true;
     m_opened = run.attempt([&] {
-        if (run.connection.IsOpen())
-            run.m_querySet.Open(sql, run.connection, db::adOpenKeyset, lock, params);
+        if (run.connection().IsOpen())
+            run.m_querySet.Open(sql, run.connection(), db::adOpenKeyset, lock, params);
         else
             run.m_querySet.Open(sql, run.connectionText(), db::adOpenKeyset, lock, params);
     });

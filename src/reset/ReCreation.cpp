@@ -164,8 +164,8 @@ std::int64_t changeRows(ResetRun &run, const FixUp &fixUp, const std::string &ne
     std::int64_t changed = -1;
     run.attempt([&] {
         try {
-            if (run.connection.IsOpen())
-                changed = run.connection.UpdateWhere(change);
+            if (run.connection().IsOpen())
+                changed = run.connection().UpdateWhere(change);
             else
                 changed = run.host.database->connect(run.connectionText())->updateWhere(change);
         } catch (...) {
@@ -196,7 +196,7 @@ void runFixUp(ResetRun &run, const FixUp &fixUp) {
                                : named == NewId::Subscriber
                                    ? run.subscriber().newIds().newSubscriberId
                                    : run.subscriber().newIds().newCallHandlerId;
-    if (count == 0 && run.recovering)
+    if (count == 0 && run.recovering())
         // The interrupted run moved these rows already (or the template gave none).
         run.line("    nothing left to move in " + tableOf(fixUp));
     else if (count > 1 && fixUp.manyLine)
@@ -208,8 +208,8 @@ void runFixUp(ResetRun &run, const FixUp &fixUp) {
 // A fresh stored-procedure command on the run's connection.
 void prepareCommand(ResetRun &run, db::Command &command) {
     run.attempt([&] {
-        if (run.connection.IsOpen())
-            command.ActiveConnection(run.connection);
+        if (run.connection().IsOpen())
+            command.ActiveConnection(run.connection());
         else
             command.ActiveConnection(run.connectionText());
         command.CommandType(db::adCmdStoredProc);
@@ -306,9 +306,9 @@ void takeCreatedIds(ResetRun &run, db::Recordset &rs) {
 void ReCreateSubscriber(ResetRun &run) {
     const SubscriberSnapshot &s = run.subscriber().snapshot();
     run.subscriber().clearCreation();
-    if (run.dryRun) {
+    if (run.dryRun()) {
         run.line("    Adding subscriber back to SQL with new template settings");
-        ForeseeCreation(run, run.request.templateAlias);
+        ForeseeCreation(run, run.subscriber().templateAlias());
         return;
     }
     // The creation opens the transaction that the directory's request commits.
@@ -317,7 +317,7 @@ void ReCreateSubscriber(ResetRun &run) {
     prepareCommand(run, command);
     run.line("    Adding subscriber back to SQL with new template settings");
 
-    std::string templateAlias = run.request.templateAlias;
+    std::string templateAlias = run.subscriber().templateAlias();
     run.attempt([&] { command.CommandText("sp_CreateSubscriber"); });
     auto argument = [&](const char *name, db::DataTypeEnum type, DbValue value) {
         run.attempt([&] { command.AppendParameter(name, type, value); });
@@ -370,12 +370,12 @@ void RestoreAlternateExtensions(ResetRun &run, const std::vector<int> *only) {
     auto wanted = [only](int n) {
         return !only || std::find(only->begin(), only->end(), n) != only->end();
     };
-    if (run.dryRun && run.subscriber().foresight().creationRefused) {
+    if (run.dryRun() && run.subscriber().foresight().creationRefused) {
         run.line(run.foreseen("(error) primary extension for newly added subscriber was not "
                               "found!"));
         return;
     }
-    if (run.dryRun) {
+    if (run.dryRun()) {
         for (int n = 1; n <= saved; ++n)
             run.line(dryRunLine("add back the alternate extension " +
                                 s.AlternateExtensions[static_cast<std::size_t>(n - 1)]));
@@ -405,7 +405,7 @@ std::vector<std::string> fixUpTables() {
 }
 
 void FixUpReferences(ResetRun &run) {
-    if (run.dryRun) {
+    if (run.dryRun()) {
         std::string tables;
         for (const FixUp &fixUp : fixUps()) {
             const std::string table = tableOf(fixUp);
@@ -432,7 +432,7 @@ void FixUpReferences(ResetRun &run) {
 }
 
 void ResynchronizeSubscriber(ResetRun &run) {
-    if (run.dryRun) {
+    if (run.dryRun()) {
         run.line(dryRunLine("ask the directory to synchronise the subscriber (sp_ModifySubscriber) "
                             "and wait for it"));
         ForeseeResynchronization(run);
@@ -463,7 +463,7 @@ void ResynchronizeSubscriber(ResetRun &run) {
         return;
     run.line("    Subscriber synch with directory started.");
     // The answered ticket is deleted with the run's next change.
-    if (WaitForSyncToFinished(run.host, run.connectionText(), run.log, ticket, &run.connection,
+    if (WaitForSyncToFinished(run.host, run.connectionText(), run.log, ticket, &run.connection(),
                               run.ticketsToDeleteLater()))
         run.line("    Directory sync complete for creation");
     else

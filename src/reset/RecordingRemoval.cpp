@@ -14,7 +14,7 @@ const char *const kNotFoundLine = "    wav file not found on system";
 // "Stream Files\".
 std::string recordingsRoot(const ResetRun &run) {
     const std::string stream = "Stream Files\\";
-    const std::string &root = run.StreamFilesRoot;
+    const std::string &root = run.streamFilesRoot();
     if (root.size() < stream.size() ||
         root.compare(root.size() - stream.size(), stream.size(), stream) != 0)
         return {};
@@ -32,10 +32,10 @@ bool deleteRecording(ResetRun &run, const std::string &path) {
         const std::string refused = "(error) the recording " + path +
                                     " lies outside the recordings folder " + root +
                                     " and is not deleted";
-        run.line(run.dryRun ? run.foreseen(refused) : refused);
+        run.line(run.dryRun() ? run.foreseen(refused) : refused);
         return false;
     }
-    if (run.dryRun) {
+    if (run.dryRun()) {
         run.line(dryRunLine("delete " + path));
         return true;
     }
@@ -48,15 +48,15 @@ bool deleteRecording(ResetRun &run, const std::string &path) {
 // be another writer).
 template <class RowOf>
 void clearStreamPath(ResetRun &run, const RowOf &rowOf, const std::string &owner) {
-    if (run.dryRun) {
+    if (run.dryRun()) {
         run.line(dryRunLine("clear the StreamPath of the " + owner));
         return;
     }
     if (run.attempt([&] { rowOf()["StreamPath"] = db::Null; }))
         run.attempt([&] {
             db::Recordset &rs = rowOf();
-            if (run.connection.IsOpen())
-                rs.Update(run.connection);
+            if (run.connection().IsOpen())
+                rs.Update(run.connection());
             else
                 rs.Update();
         });
@@ -76,7 +76,7 @@ void removeEachGreeting(ResetRun &run, QueryScope &query) {
         std::string streamPath = run.read<std::string>([&] { return rs["StreamPath"].Text(); });
         switch (locateRecording(run, streamPath)) {
         case RecordingPlace::UnderStreamRoot:
-            deleteRecording(run, run.StreamFilesRoot + streamPath);
+            deleteRecording(run, run.streamFilesRoot() + streamPath);
             break;
         case RecordingPlace::AtPath:
             deleteRecording(run, streamPath);
@@ -94,7 +94,7 @@ void removeEachGreeting(ResetRun &run, QueryScope &query) {
 
 RecordingPlace locateRecording(ResetRun &run, const std::string &streamPath) {
     IFileSystem &files = *run.host.files;
-    if (run.read<bool>([&] { return files.fileExists(run.StreamFilesRoot + streamPath); }))
+    if (run.read<bool>([&] { return files.fileExists(run.streamFilesRoot() + streamPath); }))
         return RecordingPlace::UnderStreamRoot;
     if (run.read<bool>([&] { return files.fileExists(streamPath); }))
         return RecordingPlace::AtPath;
@@ -113,11 +113,11 @@ void RemoveVoiceNameFile(ResetRun &run) {
     std::string streamPath = run.read<std::string>([&] { return row()["StreamPath"].Text(); });
     switch (locateRecording(run, streamPath)) {
     case RecordingPlace::UnderStreamRoot:
-        if (deleteRecording(run, run.StreamFilesRoot + streamPath) && !run.dryRun)
-            run.line("    Deleting " + run.StreamFilesRoot + streamPath);
+        if (deleteRecording(run, run.streamFilesRoot() + streamPath) && !run.dryRun())
+            run.line("    Deleting " + run.streamFilesRoot() + streamPath);
         break;
     case RecordingPlace::AtPath:
-        if (deleteRecording(run, streamPath) && !run.dryRun)
+        if (deleteRecording(run, streamPath) && !run.dryRun())
             run.line("    Deleting " + streamPath);
         break;
     case RecordingPlace::Missing:

@@ -10,6 +10,7 @@
 #include "platform/AsciiText.h"
 
 #include <memory>
+#include <utility>
 
 namespace zeph {
 
@@ -65,7 +66,7 @@ void settleTicket(ResetRun &run, const std::string &ticket) {
                                     {DbValue(ticket)}) == 0)
         return;
     run.line("    Waiting for the directory's answer to the interrupted run's ticket " + ticket);
-    if (WaitForSyncToFinished(run.host, run.connectionText(), run.log, ticket, &run.connection))
+    if (WaitForSyncToFinished(run.host, run.connectionText(), run.log, ticket, &run.connection()))
         run.line("    Directory sync complete for the interrupted step");
     else
         run.line("(error) the directory did not confirm the interrupted run's step for ticket " +
@@ -323,16 +324,17 @@ void closeOrHold(ResetRun &run, const RecoveryPlanEntry &planned, RecoverySummar
         ++summary.entriesClosed;
 }
 
-// Takes the remaining steps of one entry. True when the subscriber is back as a reset leaves it
-// (its entry closed).
-bool finishEntry(ResetRun &run, const JournalFile &journal, const JournalEntry &entry) {
+// Takes the remaining steps of one entry, creating the subscriber again from the template
+// `templateAlias`. True when the subscriber is back as a reset leaves it (its entry closed).
+bool finishEntry(ResetRun &run, const JournalFile &journal, const JournalEntry &entry,
+                 const std::string &templateAlias) {
     const SubscriberSnapshot &s = entry.snapshot;
     run.line("** Resetting Subscriber **");
     run.line("    Alias=" + s.Alias);
     run.line("    ObjectID=" + s.ObjectID);
     run.line("    Finishing the interrupted reset recorded in " +
              run.host.files->nativePath(journal.path));
-    SubscriberWork &subscriber = run.beginSubscriber();
+    SubscriberWork &subscriber = run.beginSubscriber(templateAlias);
     subscriber.capture(s);
     subscriber.createdWith(entry.created);
     InterruptedAt state = findState(run, entry);
@@ -381,7 +383,7 @@ std::vector<RecoveryPlanEntry> planRecovery(Host &host, db::modTarvoDB &tarvoDb,
         if (failures.empty())
             failures = line;
     });
-    ResetRun run(host, tarvoDb, scratch, ResetRequest{});
+    ResetRun run(host, tarvoDb, scratch, RunSettings{});
     run.prepareQueries();
     std::vector<RecoveryPlanEntry> plan;
     for (const JournalFile &journal : journals) {
@@ -419,8 +421,9 @@ RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::
     {
         // No subscriber is chosen and no alternate extension kept: the journal's entries are
         // the work, each with its own template.
-        ResetRun run(host, tarvoDb, log, ResetRequest{});
-        run.recovering = true;
+        RunSettings settings;
+        settings.recovering = true;
+        ResetRun run(host, tarvoDb, log, std::move(settings));
         run.line(kRecoveryStartLine);
         run.prepare(registry);
         // Each journal's writer lives to the end: the lists' synchronisation is settled in
@@ -435,7 +438,7 @@ RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::
         run.proveRights();
         for (const JournalFile &journal : journals) {
             writers.push_back(std::make_unique<RecoveryJournal>(*host.files, journal));
-            run.journal = writers.back().get();
+            run.takeUpJournal(writers.back().get());
             // The subscribers this recovery brings back are out of their lists until then.
             if (!journal.listSyncOwed)
                 run.journalRecord([](RecoveryJournal &j, std::string &problem) {
@@ -459,17 +462,17 @@ RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::
                 }
                 ++begun;
                 const JournalEntry &entry = *planned.entry;
-                run.journal->resume(entry.number);
-                if (run.connection.IsOpen())
-                    run.attempt([&] { run.connection.CheckPlaceNext(); });
+                run.journal()->resume(entry.number);
+                if (run.connection().IsOpen())
+                    run.attempt([&] { run.connection().CheckPlaceNext(); });
                 const RecoveryPlanEntry now = checkedAgain(run, planned);
                 if (now.action != RecoveryAction::Finish) {
                     closeOrHold(run, now, summary);
                     continue;
                 }
-                run.request.templateAlias =
-                    templateOverride.empty() ? entry.templateAlias : templateOverride;
-                if (finishEntry(run, journal, entry)) {
+                if (finishEntry(run, journal, entry,
+                                templateOverride.empty() ? entry.templateAlias
+                                                         : templateOverride)) {
                     ++summary.subscribersFinished;
                 } else if (!run.stopped()) {
                     // One subscriber that cannot be finished keeps none of the others waiting.
@@ -480,7 +483,7 @@ RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::
                 }
             }
         }
-        run.journal = nullptr;
+        run.takeUpJournal(nullptr);
         if (run.stoppedByRequest()) {
             // Not an error: the operator's choice.
             run.line("** The recovery was stopped by request after the subscriber under way; " +
@@ -495,12 +498,12 @@ RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::
         }
         if (run.writeEnd(skipListSync)) {
             for (const std::unique_ptr<RecoveryJournal> &writer : writers) {
-                run.journal = writer.get();
+                run.takeUpJournal(writer.get());
                 run.journalRecord([](RecoveryJournal &j, std::string &problem) {
                     return j.listSyncDone(problem);
                 });
             }
-            run.journal = nullptr;
+            run.takeUpJournal(nullptr);
         }
     }
     log.CloseLogFile();

@@ -109,7 +109,7 @@ void ResetJob::run(const ResetRequest &request) {
     const SaveAndRestore runningFlag(m_running, true);
     FailedRecordsObserver observing(m_log, m_failedRecords);
 
-    ResetRun run(m_host, m_tarvoDb, m_log, m_request);
+    ResetRun run(m_host, m_tarvoDb, m_log, openRun());
     startRun(run);
     std::size_t next = 0;
     for (; next < m_request.subscribers.size() && !run.stopped(); ++next) {
@@ -168,7 +168,7 @@ std::string ResetJob::confirmationDetails() const {
            " will be reset to the defaults of the template " + templateText(m_request) + ".";
 }
 
-void ResetJob::startRun(ResetRun &run) {
+RunSettings ResetJob::openRun() {
     m_host.ui->setBusy(true);
     m_total = static_cast<int>(m_request.subscribers.size());
     m_done = 0;
@@ -178,18 +178,24 @@ void ResetJob::startRun(ResetRun &run) {
 
     m_log.WriteLogHeader(m_log.GenerateNewLogFileName(), false);
     openFailedRecords();
+    RunSettings settings;
+    settings.request = m_request;
+    // The journal lies beside the log it belongs to; a dry run has none.
+    if (!m_request.dryRun) {
+        m_journal = std::make_unique<RecoveryJournal>(*m_host.files, m_log.LogFilePath(), m_server);
+        settings.journal = m_journal.get();
+    }
+    return settings;
+}
+
+void ResetJob::startRun(ResetRun &run) {
     // A run that changes the server keeps a record of every step, or takes none.
     if (!m_request.dryRun && !m_log.IsLogOpen())
         run.stop("the run has no log");
     else if (!m_log.LogWriteProblem().empty())
         run.stop(runLogNotWritten(m_log.LogWriteProblem()));
-    run.dryRun = m_request.dryRun;
-    if (m_request.dryRun) {
+    if (m_request.dryRun)
         run.line(kDryRunLine);
-    } else {
-        m_journal = std::make_unique<RecoveryJournal>(*m_host.files, m_log.LogFilePath(), m_server);
-        run.journal = m_journal.get();
-    }
     JournalScan scan = scanJournals(*m_host.files, {m_log.logFolder(), m_log.fallbackLogFolder()});
     scan.keepServer(m_server);
     NoteUnfinishedResets(run, scan);

@@ -141,6 +141,9 @@ private:
     // Takes the server's run lock, names the server and checks the run's rights; why not.
     Status lockServer(const std::string &connection);
     std::string confirmationDetails() const;
+    /// The run's records opened (its log, its failed records, its journal) and what the run is
+    /// started with.
+    RunSettings openRun();
     void startRun(ResetRun &run);
     enum class RowResult { Done, NotBegun };
     RowResult resetOne(ResetRun &run, const SelectedSubscriber &subscriber);

@@ -23,14 +23,13 @@ std::string journalNotWritten(const std::string &why) {
     return "the recovery journal could not be written (" + why + ")";
 }
 
-ResetRun::ResetRun(Host &hostRef, db::modTarvoDB &tarvoDbRef, Logging &logRef,
-                   ResetRequest requestRef)
+ResetRun::ResetRun(Host &hostRef, db::modTarvoDB &tarvoDbRef, Logging &logRef, RunSettings settings)
     : host(hostRef)
     , tarvoDb(tarvoDbRef)
     , log(logRef)
-    , request(std::move(requestRef))
-    , connection(*hostRef.database)
-    , command(*hostRef.database)
+    , m_settings(std::move(settings))
+    , m_connection(*hostRef.database)
+    , m_command(*hostRef.database)
     , m_querySet(*hostRef.database)
     , m_report([this](const std::string &text) {
         ++m_failures;
@@ -99,18 +98,18 @@ void ResetRun::finishLogSync() {
 }
 
 bool ResetRun::makeChangesDurable() {
-    if (!connection.IsOpen())
+    if (!m_connection.IsOpen())
         return true; // each change went through a connection of its own, committed on its own
-    return attempt([&] { connection.MakeDurable(); });
+    return attempt([&] { m_connection.MakeDurable(); });
 }
 
 void ResetRun::beginChanges() {
-    if (dryRun || !connection.IsOpen() || m_changes)
+    if (dryRun() || !m_connection.IsOpen() || m_changes)
         return;
-    if (!attempt([&] { m_changes.emplace(connection); }))
+    if (!attempt([&] { m_changes.emplace(m_connection); }))
         return;
     for (const std::string &ticket : std::exchange(m_ticketsToDelete, {}))
-        DeleteDirectorySyncTicket(host, connectionText(), ticket, &connection);
+        DeleteDirectorySyncTicket(host, connectionText(), ticket, &m_connection);
 }
 
 bool ResetRun::commitChanges() {
@@ -150,7 +149,7 @@ void ResetRun::refuseWrites(const std::string &why) {
 }
 
 void ResetRun::stopSubscriber(const std::string &why) {
-    if (!recovering)
+    if (!recovering())
         stop(why);
 }
 
@@ -163,17 +162,17 @@ void ResetRun::serverAnswered(bool answered) {
 
 void ResetRun::prepare(RegistryAPI &registry) {
     attempt([&] {
-        StreamFilesRoot = regText(registry.QueryValue(HKEY_LOCAL_MACHINE, kPradixKey,
-                                                      kRootPathValue, REG_SZ, std::string()));
+        m_streamFilesRoot = regText(registry.QueryValue(HKEY_LOCAL_MACHINE, kPradixKey,
+                                                        kRootPathValue, REG_SZ, std::string()));
     });
     // Plain concatenation: the value is taken to end with a backslash.
-    StreamFilesRoot += "Stream Files\\";
+    m_streamFilesRoot += "Stream Files\\";
     attempt([&] {
-        connection.Open(connectionText());
+        m_connection.Open(connectionText());
         // Made sure of once a subscriber (ResetSubscriber), not at every request.
-        connection.CheckPlaceWhenAsked();
-        command.ActiveConnection(connection);
-        command.CommandType(db::adCmdStoredProc);
+        m_connection.CheckPlaceWhenAsked();
+        m_command.ActiveConnection(m_connection);
+        m_command.CommandType(db::adCmdStoredProc);
     });
     prepareQueries();
 }
@@ -231,9 +230,9 @@ std::string ResetRun::foreseen(const std::string &errorLine) const {
 }
 
 void ResetRun::proveRights() {
-    for (const MissingRight &missing : missingRights(host, connectionText(), StreamFilesRoot)) {
-        line(dryRun ? foreseen(missing.errorLine) : missing.errorLine);
-        if (!dryRun)
+    for (const MissingRight &missing : missingRights(host, connectionText(), m_streamFilesRoot)) {
+        line(dryRun() ? foreseen(missing.errorLine) : missing.errorLine);
+        if (!dryRun())
             stop(missing.why);
     }
 }
@@ -276,12 +275,12 @@ bool ResetRun::writeEnd(bool skipListSync) {
     bool settled = skipListSync;
     if (skipListSync) {
         line("** Skipping synchronization of all distribution lists by request **");
-    } else if (stopped() && !m_listSyncOwed && !dryRun) {
+    } else if (stopped() && !m_listSyncOwed && !dryRun()) {
         // A run stopped before its first change left every membership as it was.
         line("** No subscriber was changed: no synchronization of the distribution lists is "
              "needed **");
         settled = true;
-    } else if (dryRun) {
+    } else if (dryRun()) {
         line("** (dry run) would start synchronization of all distribution lists **");
     } else {
         line("** Starting synchronization of all distribution lists - application will not wait "
@@ -289,24 +288,24 @@ bool ResetRun::writeEnd(bool skipListSync) {
         // The last subscriber's answered ticket goes with the request.
         beginChanges();
         settled = attempt([&] {
-            command.CommandText("sp_SqlDirectorySync");
-            command.AppendParameter("@SyncDistributionList", db::adInteger, 1);
-            command.Execute();
+            m_command.CommandText("sp_SqlDirectorySync");
+            m_command.AppendParameter("@SyncDistributionList", db::adInteger, 1);
+            m_command.Execute();
         });
         settled = commitChanges() && settled;
         // The journal is told that the lists were put back only once that change is on disk:
         // a power loss after its record must not leave the reset subscribers out of them.
         settled = settled && makeChangesDurable();
     }
-    if (!dryRun)
+    if (!dryRun())
         deleteAnsweredTickets();
     if (settled && m_listSyncOwed)
         journalRecord(
             [](RecoveryJournal &j, std::string &problem) { return j.listSyncDone(problem); });
     // The last entry's end, when nothing synced the journal after it.
-    if (journal) {
+    if (journal()) {
         std::string problem;
-        if (!journal->syncPending(problem))
+        if (!journal()->syncPending(problem))
             line("(error) " + journalNotWritten(problem));
     }
     line("");
@@ -322,11 +321,11 @@ void ResetRun::reached(const std::string &step) const {
 }
 
 bool ResetRun::journalRecord(const std::function<bool(RecoveryJournal &, std::string &)> &record) {
-    if (!journal)
+    if (!journal())
         return true;
     // The journal alone is read by a recovery: the log's lines need not be on disk with it.
     std::string problem;
-    if (record(*journal, problem))
+    if (record(*journal(), problem))
         return true;
     journalFailed(problem);
     return false;
@@ -344,7 +343,7 @@ std::string ResetRun::newTicket() {
 }
 
 std::string ResetRun::takeRemovalTicket() {
-    std::string ticket = journal ? journal->takeRemovalTicket() : std::string();
+    std::string ticket = journal() ? journal()->takeRemovalTicket() : std::string();
     if (ticket.empty()) {
         ticket = newTicket();
         journalRecord([&](RecoveryJournal &j, std::string &problem) {
@@ -355,7 +354,7 @@ std::string ResetRun::takeRemovalTicket() {
 }
 
 std::string ResetRun::takeCreationTicket() {
-    std::string ticket = journal ? journal->takeCreationTicket() : std::string();
+    std::string ticket = journal() ? journal()->takeCreationTicket() : std::string();
     if (ticket.empty()) {
         ticket = newTicket();
         journalRecord([&](RecoveryJournal &j, std::string &problem) {

@@ -21,6 +21,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zeph {
@@ -85,30 +86,56 @@ std::string runLogNotWritten(const std::string &why);
 /// Why a run stops when its recovery journal takes no more records.
 std::string journalNotWritten(const std::string &why);
 
+/// What a run is started with, by whoever starts it (a reset, a recovery). The run reads it
+/// and never changes it; a recovery alone takes up its journals one after the other.
+struct RunSettings {
+    /// What was asked for; its dryRun makes the run a dry run.
+    ResetRequest request;
+    /// A recovery finishes an interrupted reset: steps already taken find nothing left to do,
+    /// which is then not an error.
+    bool recovering = false;
+    /// Where the run notes how far each subscriber's reset got; null in a dry run.
+    RecoveryJournal *journal = nullptr;
+};
+
 class ResetRun {
 public:
-    ResetRun(Host &host, db::modTarvoDB &tarvoDb, Logging &log, ResetRequest request);
+    ResetRun(Host &host, db::modTarvoDB &tarvoDb, Logging &log, RunSettings settings);
     ResetRun(const ResetRun &) = delete;
     ResetRun &operator=(const ResetRun &) = delete;
 
     Host &host;
     db::modTarvoDB &tarvoDb;
     Logging &log;
-    /// What was asked for; a recovery names each entry's template here as it comes to it.
-    ResetRequest request;
 
-    /// The server's recording folder: "Root Path" followed by "Stream Files\".
-    std::string StreamFilesRoot;
+    /// What was asked for. A recovery asks for no template: each entry names its own
+    /// (beginSubscriber).
+    const ResetRequest &request() const { return m_settings.request; }
+    /// A dry run reads and checks everything and changes nothing: each change is replaced by
+    /// one log line that says what it would do.
+    bool dryRun() const { return m_settings.request.dryRun; }
+    /// A recovery finishes an interrupted reset: steps already taken find nothing left to do,
+    /// which is then not an error.
+    bool recovering() const { return m_settings.recovering; }
+    /// Where the run notes how far each subscriber's reset got; null in a dry run.
+    RecoveryJournal *journal() const { return m_settings.journal; }
+    /// A recovery goes through the journals one at a time: the one it takes up now (null when
+    /// it is between two, or done).
+    void takeUpJournal(RecoveryJournal *journal) { m_settings.journal = journal; }
+
+    /// The server's recording folder: "Root Path" followed by "Stream Files\"; read by prepare.
+    const std::string &streamFilesRoot() const { return m_streamFilesRoot; }
     /// The run's one connection: its queries and commands go through it, so that they share one
     /// open database and the statements prepared on it. Closed when it could not be opened;
     /// each query then makes a connection of its own and reports its own failure.
-    db::Connection connection;
+    db::Connection &connection() { return m_connection; }
     /// The command for the run's own stored procedures (removal, the lists' synchronisation).
-    db::Command command;
+    db::Command &command() { return m_command; }
 
-    /// A fresh work object for the next subscriber: nothing of the one before reaches it.
-    SubscriberWork &beginSubscriber() {
-        m_subscriber = SubscriberWork{};
+    /// A fresh work object for the next subscriber, to be created again from the template
+    /// `templateAlias`: nothing of the one before reaches it.
+    SubscriberWork &beginSubscriber(std::string templateAlias) {
+        m_subscriber = SubscriberWork{std::move(templateAlias)};
         return m_subscriber;
     }
     /// The subscriber under way.
@@ -118,14 +145,6 @@ public:
     /// when the look-up found no row, or when the row is no longer in the table.
     db::Recordset &subscriberRow();
 
-    /// A dry run reads and checks everything and changes nothing: each change is replaced by
-    /// one log line that says what it would do.
-    bool dryRun = false;
-    /// A recovery finishes an interrupted reset: steps already taken find nothing left to do,
-    /// which is then not an error.
-    bool recovering = false;
-    /// Where the run notes how far each subscriber's reset got; null in a dry run.
-    RecoveryJournal *journal = nullptr;
     /// Notes a subscriber (its alias or ObjectID) whose last reset did not finish: resetting it
     /// again before that reset is finished would lose its old identity.
     void noteUnfinished(const std::string &aliasOrObjectId);
@@ -178,7 +197,7 @@ public:
 
     const std::string &connectionText() const { return tarvoDb.DbConnectionString(); }
 
-    /// The run's start: StreamFilesRoot from the registry, the command and the query set made
+    /// The run's start: streamFilesRoot from the registry, the command and the query set made
     /// ready. Each failure is reported by the run's rule.
     void prepare(RegistryAPI &registry);
     /// Makes the query set ready without the rest of prepare (a run that only reads).
@@ -281,8 +300,8 @@ public:
             return;
         }
         std::optional<db::Transaction> transaction;
-        if (!dryRun && connection.IsOpen())
-            attempt([&] { transaction.emplace(connection); });
+        if (!dryRun() && m_connection.IsOpen())
+            attempt([&] { transaction.emplace(m_connection); });
         step();
         if (transaction && !attempt([&] { transaction->commit(); }))
             attempt([&] { transaction->rollback(); });
@@ -307,7 +326,7 @@ public:
     /// transaction rather than in a commit of their own; null without the run's connection,
     /// where each is deleted at once.
     std::vector<std::string> *ticketsToDeleteLater() {
-        return connection.IsOpen() ? &m_ticketsToDelete : nullptr;
+        return m_connection.IsOpen() ? &m_ticketsToDelete : nullptr;
     }
     /// Deletes the tickets of ticketsToDelete now, in one transaction.
     void deleteAnsweredTickets();
@@ -319,6 +338,10 @@ private:
     friend class QueryScope;
     // A log that took no more lines stops the run.
     void stopIfLogFailed();
+    RunSettings m_settings;
+    std::string m_streamFilesRoot;
+    db::Connection m_connection;
+    db::Command m_command;
     // The one query set: every query of a subscriber's reset is opened into it by a QueryScope,
     // one at a time.
     db::Recordset m_querySet;

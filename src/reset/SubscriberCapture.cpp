@@ -133,13 +133,13 @@ void CleanMailbox(ResetRun &run) {
     std::string homeServer = run.read<std::string>([&] { return row("HomeServer").Text(); });
     std::string smtpAddress = run.read<std::string>([&] { return row("SMTPAddress").Text(); });
     if (!RemoveSubscriberMessages(run.host.mail.get(), run.log, homeServer, smtpAddress,
-                                  run.dryRun))
+                                  run.dryRun()))
         run.line("(error) mailbox messages for subscriber could not be removed.");
 }
 
 void RemoveFromDatabase(ResetRun &run) {
     const SubscriberSnapshot &s = run.subscriber().snapshot();
-    if (run.dryRun) {
+    if (run.dryRun()) {
         run.line(dryRunLine("remove the subscriber from SQL (sp_DeleteSubscriber) and wait for "
                             "the directory"));
         ForeseeRemoval(run);
@@ -148,14 +148,14 @@ void RemoveFromDatabase(ResetRun &run) {
     // Recorded first, so that a recovery can clear the ticket the directory answers: with the
     // journal entry's beginning, or now.
     const std::string ticket = run.takeRemovalTicket();
-    run.attempt([&] { run.command.CommandText("sp_DeleteSubscriber"); });
+    run.attempt([&] { run.command().CommandText("sp_DeleteSubscriber"); });
     run.attempt(
-        [&] { run.command.AppendParameter("@SubscriberObjectID", db::adGUID, s.ObjectID); });
-    run.attempt([&] { run.command.AppendParameter("@DirectorySync", db::adInteger, 1); });
-    run.attempt([&] { run.command.AppendParameter("@ForceRemove", db::adInteger, 0); });
-    run.attempt([&] { run.command.AppendParameter("@DirectorySyncTicket", db::adGUID, ticket); });
+        [&] { run.command().AppendParameter("@SubscriberObjectID", db::adGUID, s.ObjectID); });
+    run.attempt([&] { run.command().AppendParameter("@DirectorySync", db::adInteger, 1); });
+    run.attempt([&] { run.command().AppendParameter("@ForceRemove", db::adInteger, 0); });
+    run.attempt([&] { run.command().AppendParameter("@DirectorySyncTicket", db::adGUID, ticket); });
     run.line("    Removing subscriber from SQL");
-    run.attempt([&] { run.command.Execute(); });
+    run.attempt([&] { run.command().Execute(); });
     // The directory sees the removal once it is committed, with the recordings' paths.
     run.commitChanges();
     run.reached("removed");
@@ -163,7 +163,7 @@ void RemoveFromDatabase(ResetRun &run) {
     if (run.writesRefused())
         return;
     // The answered ticket is deleted with the creation.
-    if (WaitForSyncToFinished(run.host, run.connectionText(), run.log, ticket, &run.connection,
+    if (WaitForSyncToFinished(run.host, run.connectionText(), run.log, ticket, &run.connection(),
                               run.ticketsToDeleteLater()))
         run.line("    Directory sync complete for removal");
     else

@@ -17,9 +17,9 @@ namespace {
 // Before anything is changed, what re-creating the subscriber needs goes to the journal. A
 // subscriber whose entry cannot be made sure of is not touched.
 bool openJournalEntry(ResetRun &run) {
-    if (run.dryRun || !run.journal)
+    if (run.dryRun() || !run.journal())
         return true;
-    std::string templateAlias = run.request.templateAlias;
+    std::string templateAlias = run.subscriber().templateAlias();
     std::string problem;
     // Until the run's end asks for it, the reset subscribers are out of their distribution
     // lists: a run that dies owes that synchronisation, and the journal says so.
@@ -30,7 +30,7 @@ bool openJournalEntry(ResetRun &run) {
         return false;
     };
     if (!run.listSyncOwed()) {
-        if (!run.journal->listSyncOwed(problem))
+        if (!run.journal()->listSyncOwed(problem))
             return refused();
         run.oweListSync();
     }
@@ -38,8 +38,8 @@ bool openJournalEntry(ResetRun &run) {
     // hands them to the steps that send them.
     const std::string removalTicket = run.newTicket();
     const std::string creationTicket = run.newTicket();
-    if (run.journal->begin(run.subscriber().snapshot(), templateAlias, removalTicket,
-                           creationTicket, problem)) {
+    if (run.journal()->begin(run.subscriber().snapshot(), templateAlias, removalTicket,
+                             creationTicket, problem)) {
         run.reached("journal");
         return true;
     }
@@ -56,7 +56,7 @@ bool stillOnServer(ResetRun &run) {
 // The entry stays open while the subscriber is not back, or back but not as the reset promises:
 // a later recovery can still finish it. True when the entry was closed.
 bool closeJournalEntry(ResetRun &run) {
-    if (run.dryRun || !run.journal)
+    if (run.dryRun() || !run.journal())
         return true;
     // A server that did not take this subscriber's changes would break the next ones too.
     if (!run.subscriber().createdAgain() && !stillOnServer(run)) {
@@ -92,7 +92,7 @@ bool closeJournalEntry(ResetRun &run) {
         return false;
     }
     // A reset's next entry, or its end, brings this record to disk; a recovery syncs it now.
-    const bool synced = run.recovering;
+    const bool synced = run.recovering();
     if (!run.journalRecord([synced](RecoveryJournal &journal, std::string &problem) {
             return journal.finished(problem, synced);
         }))
@@ -127,7 +127,7 @@ void NoteUnfinishedResets(ResetRun &run, const JournalScan &scan) {
 namespace {
 
 bool resetOne(ResetRun &run, const std::string &alias, const std::string &objectId) {
-    run.beginSubscriber();
+    run.beginSubscriber(run.request().templateAlias);
     run.line("** Resetting Subscriber **");
     run.line("    Alias=" + alias);
     run.line("    ObjectID=" + objectId);
@@ -137,15 +137,15 @@ bool resetOne(ResetRun &run, const std::string &alias, const std::string &object
         return false;
     }
     // The server's database is made sure of once a subscriber, at its first request.
-    if (run.connection.IsOpen())
-        run.attempt([&] { run.connection.CheckPlaceNext(); });
+    if (run.connection().IsOpen())
+        run.attempt([&] { run.connection().CheckPlaceNext(); });
     // From here to the first change, every failed operation is a check that could not be made.
     const ChecksMade checks(run);
     if (!LookUpAndCapture(run, alias, objectId))
         return false;
     if (!CheckExtensionConflict(run))
         return false;
-    SaveAlternateExtensions(run, run.request.preserveAlternateExtensions);
+    SaveAlternateExtensions(run, run.request().preserveAlternateExtensions);
     if (!checkedBeforeFirstChange(run, checks))
         return false;
     // From here on the subscriber goes through every step; each reports its own failures.
@@ -170,10 +170,10 @@ namespace {
 // are, without a sync of its own: a program that dies loses none of it, and after a power loss
 // without it the entry is closed as one whose subscriber was never touched.
 void noteCleaning(ResetRun &run) {
-    if (run.dryRun || !run.journal)
+    if (run.dryRun() || !run.journal())
         return;
     std::string problem;
-    if (!run.journal->cleaning(problem))
+    if (!run.journal()->cleaning(problem))
         run.journalFailed(problem);
 }
 
@@ -181,7 +181,7 @@ void noteCleaning(ResetRun &run) {
 // the server then takes no more writes, the subscriber is cleaned and not reset. Its entry stays
 // open for the recovery, and the log says so in one line.
 bool stoppedCleaned(ResetRun &run) {
-    if (run.dryRun || !run.writesRefused() || run.subscriber().createdAgain())
+    if (run.dryRun() || !run.writesRefused() || run.subscriber().createdAgain())
         return false;
     run.noteCleanedNotReCreated();
     run.line("(error) this subscriber's recordings and messages were removed, but it was not "

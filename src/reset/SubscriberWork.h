@@ -1,9 +1,10 @@
 #pragma once
-// What the reset of one subscriber learns as it goes: its values captured before anything is
-// changed, which row of the cached subscriber table is its own, the ids it is created again
-// with, and what a dry run foresees of the server's answers. The run makes a fresh one for each
-// subscriber (ResetRun::beginSubscriber), so that nothing of one subscriber reaches the next; the
-// steps change it only through its methods.
+// The reset of one subscriber: the template it is created again from, and what it learns as it
+// goes: its values captured before anything is changed, which row of the cached subscriber
+// table is its own, the ids it is created again with, and what a dry run foresees of the
+// server's answers. The run makes a fresh one for each subscriber (ResetRun::beginSubscriber),
+// so that nothing of one subscriber reaches the next; the steps change it only through its
+// methods.
 
 #include "DryRunForesight.h"
 
@@ -38,6 +39,15 @@ struct IdentityMap {
 
 class SubscriberWork {
 public:
+    SubscriberWork() = default;
+    /// The work of a subscriber to be created again from the template `templateAlias`.
+    explicit SubscriberWork(std::string templateAlias)
+        : m_templateAlias(std::move(templateAlias)) {}
+
+    /// The template the subscriber is created again from, by alias: the one the reset asked
+    /// for, or in a recovery the one its journal entry names.
+    const std::string &templateAlias() const { return m_templateAlias; }
+
     /// The subscriber as captured (in a recovery, as its journal entry holds it).
     const SubscriberSnapshot &snapshot() const { return m_snapshot; }
     void capture(SubscriberSnapshot snapshot) { m_snapshot = std::move(snapshot); }
@@ -83,6 +93,7 @@ public:
     }
 
 private:
+    std::string m_templateAlias;
     SubscriberSnapshot m_snapshot;
     std::string m_rowKey;
     IdentityMap m_ids;

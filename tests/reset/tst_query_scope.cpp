@@ -20,7 +20,7 @@ const char *const kConflictList = "All objects found using this DTMFAccessID:";
 class QueryScopes : public ::testing::Test {
 protected:
     test::ResetBench m_bench{20};
-    ResetRun m_run{m_bench.host(), *m_bench.tarvoDb, *m_bench.log, ResetRequest{}};
+    ResetRun m_run{m_bench.host(), *m_bench.tarvoDb, *m_bench.log, RunSettings{}};
     std::vector<std::string> m_lines;
 
     void SetUp() override {

@@ -18,12 +18,18 @@ namespace {
 class SubscriberWorkTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_run.request.templateAlias = m_bench.templateAlias;
         m_run.prepare(*m_bench.registry);
         ASSERT_EQ(m_run.failureCount(), 0);
     }
+    // A run that re-creates from the bench's template; a dry one when asked.
+    RunSettings settings(bool dryRun = false) const {
+        RunSettings made;
+        made.request.templateAlias = m_bench.templateAlias;
+        made.request.dryRun = dryRun;
+        return made;
+    }
     test::ResetBench m_bench{20};
-    ResetRun m_run{m_bench.host(), *m_bench.tarvoDb, *m_bench.log, ResetRequest{}};
+    ResetRun m_run{m_bench.host(), *m_bench.tarvoDb, *m_bench.log, settings()};
 };
 
 // A subscriber reset in full, then one that is not found: the second has only what it was
@@ -50,16 +56,18 @@ TEST_F(SubscriberWorkTest, NothingOfOneSubscriberReachesTheNext) {
 // A dry run that foresees a refusal for one subscriber foresees nothing of it for the next,
 // even one skipped before its own removal is foreseen.
 TEST_F(SubscriberWorkTest, TheDryRunsForesightIsEachSubscribersOwn) {
-    m_run.dryRun = true;
+    ResetRun dry(m_bench.host(), *m_bench.tarvoDb, *m_bench.log, settings(true));
+    dry.prepare(*m_bench.registry);
+    ASSERT_EQ(dry.failureCount(), 0);
     const test::SubscriberFacts refused = m_bench.find([&](const auto &f) {
         return m_bench.undeletable(f) && !f.directoryId.empty() && !m_bench.conflicting(f);
     });
-    ASSERT_TRUE(ResetSubscriber(m_run, refused.alias, refused.objectId));
-    EXPECT_TRUE(m_run.subscriber().foresight().removalRefused);
+    ASSERT_TRUE(ResetSubscriber(dry, refused.alias, refused.objectId));
+    EXPECT_TRUE(dry.subscriber().foresight().removalRefused);
 
-    EXPECT_FALSE(ResetSubscriber(m_run, "ghost", "{00000000-0000-0000-0000-00000000C0DE}"));
-    EXPECT_FALSE(m_run.subscriber().foresight().removalRefused);
-    EXPECT_EQ(m_run.subscriber().snapshot().Alias, "ghost");
+    EXPECT_FALSE(ResetSubscriber(dry, "ghost", "{00000000-0000-0000-0000-00000000C0DE}"));
+    EXPECT_FALSE(dry.subscriber().foresight().removalRefused);
+    EXPECT_EQ(dry.subscriber().snapshot().Alias, "ghost");
 }
 
 const char *const kConflictCheckLine =

@@ -91,8 +91,9 @@ TEST_F(Tickets, NothingOfOneEntryIsHandedToTheNextOrToAResumedOne) {
 // A step that finds no ticket announced makes one and records it in the subscriber's entry
 // before sending it; one announced is sent as it is, without a record of its own.
 TEST_F(Tickets, TheRunMakesAndRecordsATicketNoneAnnounced) {
-    ResetRun run(m_bench.host(), *m_bench.tarvoDb, *m_bench.log, ResetRequest{});
-    run.journal = &m_journal;
+    RunSettings settings;
+    settings.journal = &m_journal;
+    ResetRun run(m_bench.host(), *m_bench.tarvoDb, *m_bench.log, settings);
     ASSERT_TRUE(m_journal.begin(SubscriberSnapshot{}, "defaultTemplate", "", "{C1}", m_problem));
     const std::string removal = run.takeRemovalTicket();
     EXPECT_FALSE(removal.empty());

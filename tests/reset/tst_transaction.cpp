@@ -16,24 +16,27 @@ namespace {
 class OneTransaction : public ::testing::Test {
 protected:
     test::ResetBench m_bench{3};
-    ResetRun m_run{m_bench.host(), *m_bench.tarvoDb, *m_bench.log, ResetRequest{}};
+    ResetRun m_run{m_bench.host(), *m_bench.tarvoDb, *m_bench.log, RunSettings{}};
     std::vector<std::string> m_aliases;
 
     void SetUp() override {
         for (int i = 0; i < 3; ++i)
             m_aliases.push_back(m_bench.sqlText(
                 "SELECT Alias FROM Subscriber ORDER BY Alias LIMIT 1 OFFSET ?", {DbValue(i)}));
-        m_run.connection.Open(m_run.connectionText());
+        m_run.connection().Open(m_run.connectionText());
     }
-    void rename(int subscriber, const std::string &firstName) {
-        m_run.connection.handle()->query("UPDATE Subscriber SET FirstName=? WHERE Alias=?",
-                                         {DbValue(firstName), DbValue(m_aliases[subscriber])},
-                                         false);
+    // Through the connection of `run` (the fixture's run when none is named).
+    void rename(int subscriber, const std::string &firstName, ResetRun *run = nullptr) {
+        (run ? *run : m_run)
+            .connection()
+            .handle()
+            ->query("UPDATE Subscriber SET FirstName=? WHERE Alias=?",
+                    {DbValue(firstName), DbValue(m_aliases[subscriber])}, false);
     }
     std::string seenByTheRun(int subscriber) {
         const DbRowSet rows =
-            m_run.connection.handle()->query("SELECT FirstName FROM Subscriber WHERE Alias=?",
-                                             {DbValue(m_aliases[subscriber])}, true);
+            m_run.connection().handle()->query("SELECT FirstName FROM Subscriber WHERE Alias=?",
+                                               {DbValue(m_aliases[subscriber])}, true);
         return db::valueText(rows.rows.at(0).at(0));
     }
     std::string seenByTheServer(int subscriber) {
@@ -75,11 +78,18 @@ TEST_F(OneTransaction, AStepThatFinishesIsCommittedAsOne) {
 }
 
 TEST_F(OneTransaction, WithoutTheRunsConnectionEachChangeIsItsOwn) {
-    // A dry run opens no transaction: nothing is left open for the next step either.
-    m_run.dryRun = true;
-    m_run.inOneTransaction([&] { rename(0, "Own"); });
+    // A dry run opens no transaction on its connection: its step's change is on the server
+    // before the step ends, and nothing is left open for the next step either.
+    RunSettings settings;
+    settings.request.dryRun = true;
+    ResetRun dry(m_bench.host(), *m_bench.tarvoDb, *m_bench.log, settings);
+    dry.connection().Open(dry.connectionText());
+    dry.inOneTransaction([&] {
+        rename(0, "Own", &dry);
+        EXPECT_EQ(seenByTheServer(0), "Own");
+    });
     EXPECT_EQ(seenByTheServer(0), "Own");
-    m_run.dryRun = false;
+    dry.connection().Close();
     m_run.inOneTransaction([&] { rename(1, "Grouped"); });
     EXPECT_EQ(m_run.failureCount(), 0);
     EXPECT_EQ(seenByTheServer(1), "Grouped");
