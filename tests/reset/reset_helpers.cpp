@@ -167,6 +167,20 @@ void ResetBench::addRow(const std::string &objectId, bool checked, const char *a
     grid.setTextMatrix(row, grid.ColIndex("Extension"), f.extension);
 }
 
+int ResetBench::addOrdinaryRows(int count) {
+    int added = 0;
+    for (const auto &row : sql("SELECT SubscriberObjectID FROM Subscriber ORDER BY Alias").rows) {
+        if (added == count)
+            break;
+        const SubscriberFacts f = facts(db::valueText(row[0]));
+        if (ordinary(f)) {
+            addRow(f.objectId);
+            ++added;
+        }
+    }
+    return added;
+}
+
 std::vector<std::string> ResetBench::run() {
     ui().expectBox(ResetPage::kConfirmation, MsgAnswer::Yes);
     ui().expectBox(" error(s) encountered.", MsgAnswer::Cancel);

@@ -79,6 +79,9 @@ public:
     void reopenTables();
     /// A grid row as the selection page makes it; with an alias, for an id the server lacks.
     void addRow(const std::string &objectId, bool checked = true, const char *alias = nullptr);
+    /// Ticked rows for the first `count` ordinary subscribers, by alias. How many were found
+    /// (fewer when the host has fewer).
+    int addOrdinaryRows(int count);
     /// Confirms with Yes, answers the closing message with Cancel; the run's own log lines.
     std::vector<std::string> run();
     const ResetSummary &summary() const { return *page->summary(); }

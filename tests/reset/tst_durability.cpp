@@ -80,16 +80,7 @@ Counted resetCounting(int subscribers, bool preserve) {
     b.preserve = preserve;
     auto counts = std::make_shared<SyncsByFile::Counts>();
     b.host().files = std::make_unique<SyncsByFile>(std::move(b.host().files), counts);
-    const std::string ordinary = "SELECT SubscriberObjectID FROM Subscriber ORDER BY Alias";
-    int added = 0;
-    for (const auto &row : b.sql(ordinary).rows) {
-        const test::SubscriberFacts f = b.facts(std::get<std::string>(row[0]));
-        if (added < subscribers && b.ordinary(f)) {
-            b.addRow(f.objectId);
-            ++added;
-        }
-    }
-    EXPECT_EQ(added, subscribers);
+    EXPECT_EQ(b.addOrdinaryRows(subscribers), subscribers);
     const long databaseBefore = sqlite::databaseSyncsUnder(b.temp.folder());
     const long commitsBefore = sqlite::databaseCommitsUnder(b.temp.folder());
     b.run();
@@ -199,15 +190,7 @@ public:
 TEST(Durability, ATakenJournalNameStopsTheRunBeforeItsFirstChange) {
     test::ResetBench b(12);
     b.host().files = std::make_unique<JournalNameTaken>(std::move(b.host().files));
-    int added = 0;
-    for (const auto &row : b.sql("SELECT SubscriberObjectID FROM Subscriber ORDER BY Alias").rows) {
-        const test::SubscriberFacts f = b.facts(std::get<std::string>(row[0]));
-        if (added < 3 && b.ordinary(f)) {
-            b.addRow(f.objectId);
-            ++added;
-        }
-    }
-    ASSERT_EQ(added, 3);
+    ASSERT_EQ(b.addOrdinaryRows(3), 3);
     const test::Snapshot before = b.snapshot();
     b.ui().expectBox(ResetPage::kConfirmation, MsgAnswer::Yes);
     b.ui().expectBox("Nothing was reset: the recovery journal could not be written",

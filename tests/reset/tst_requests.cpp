@@ -50,15 +50,7 @@ std::vector<std::vector<std::string>> readBacks(const std::vector<std::string> &
 
 // Three ordinary subscribers reset; their requests recorded.
 void resetThree(test::ResetBench &b) {
-    int added = 0;
-    for (const auto &row : b.sql("SELECT SubscriberObjectID FROM Subscriber ORDER BY Alias").rows) {
-        const test::SubscriberFacts f = b.facts(std::get<std::string>(row[0]));
-        if (added < 3 && b.ordinary(f)) {
-            b.addRow(f.objectId);
-            ++added;
-        }
-    }
-    ASSERT_EQ(added, 3);
+    ASSERT_EQ(b.addOrdinaryRows(3), 3);
     b.db().requests.clear();
     b.run();
     ASSERT_EQ(b.summary().subscribersReset, 3);
