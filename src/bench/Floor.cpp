@@ -80,6 +80,7 @@ struct Floor::Impl {
         context.clock = host->clock.get();
         context.guids = &serverGuids;
         sqlite::useProgramSettings(db());
+        durable = std::make_unique<sqlite::DurablePoints>(db());
         server::exec(db(), "PRAGMA busy_timeout=10000");
         files = std::make_unique<SyncCountingFiles>(std::move(host->files), journalCounts);
         RegistryAPI registry(*host->registry);
@@ -380,7 +381,7 @@ struct Floor::Impl {
 
         removal(s, greetingPaths, removalTicket);
         creation(s, creationTicket);
-        sqlite::syncCommits(db());
+        durable->makeDurable();
         if (answered(creationTicket))
             answeredTickets.push_back(creationTicket);
         record("end\t" + s.objectId);
@@ -407,7 +408,7 @@ struct Floor::Impl {
             call("sp_SqlDirectorySync", {param("@SyncDistributionList", DbParamType::Integer, 1)});
         });
         server::exec(db(), "COMMIT");
-        sqlite::syncCommits(db());
+        durable->makeDurable();
         record("lists synchronised");
     }
 
@@ -416,6 +417,8 @@ struct Floor::Impl {
     SequenceGuids serverGuids;
     sqlite::ServerContext context;
     server::Connection connection;
+    // As the program's connections make their changes lasting.
+    std::unique_ptr<sqlite::DurablePoints> durable;
     std::shared_ptr<FileSyncCounts> journalCounts;
     std::unique_ptr<IFileSystem> files;
     std::unique_ptr<ITextFileWriter> journal;

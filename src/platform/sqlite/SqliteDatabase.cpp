@@ -114,19 +114,22 @@ public:
         : m_db(db)
         , m_statements(std::make_unique<StatementCache>(db))
         , m_readOnlyStatements(std::make_unique<StatementCache>(
-              db, StatementCache::kDefaultCapacity, StatementCache::Listing::Unlisted)) {
+              db, StatementCache::kDefaultCapacity, StatementCache::Listing::Unlisted))
+        , m_durable(std::make_unique<DurablePoints>(db)) {
         // Installed once: setting an authorizer expires every prepared statement of the handle.
         sqlite3_set_authorizer(m_db, &Handle::authorize, this);
     }
     ~Handle() {
         m_statements.reset(); // every statement goes before the file can close
         m_readOnlyStatements.reset();
+        m_durable.reset();
         sqlite3_close_v2(m_db);
     }
     Handle(const Handle &) = delete;
     Handle &operator=(const Handle &) = delete;
 
     sqlite3 *db() const { return m_db; }
+    DurablePoints &durable() { return *m_durable; }
 
     /// A text of the backend's own, kept prepared on the handle.
     StatementUse use(const std::string &sql) { return m_statements->use(sql); }
@@ -202,6 +205,7 @@ private:
     sqlite3 *m_db;
     std::unique_ptr<StatementCache> m_statements;
     std::unique_ptr<StatementCache> m_readOnlyStatements;
+    std::unique_ptr<DurablePoints> m_durable;
     bool m_readOnly = false;
     std::unordered_map<std::string, std::optional<SaveTarget>> m_targets;
     std::optional<sqltext::TsqlCatalogue> m_catalogue;
@@ -317,7 +321,7 @@ public:
 
     void makeDurable() override {
         checkInPlace();
-        syncCommits(m_db);
+        m_handle->durable().makeDurable();
     }
 
     void checkPlaceWhenAsked() override {
@@ -950,6 +954,56 @@ void syncCommits(sqlite3 *db) {
     const int rc = log->pMethods->xSync(log, SQLITE_SYNC_NORMAL);
     if (rc != SQLITE_OK)
         throw sqliteError(db, rc);
+}
+
+DurablePoints::DurablePoints(sqlite3 *db)
+    : m_db(db) {
+    // Replaces SQLite's automatic checkpoints, which use the same hook.
+    sqlite3_wal_hook(m_db, &DurablePoints::onCommit, this);
+}
+
+DurablePoints::~DurablePoints() {
+    sqlite3_wal_hook(m_db, nullptr, nullptr);
+}
+
+int DurablePoints::onCommit(void *self, sqlite3 *db, const char *schema, int frames) {
+    auto &points = *static_cast<DurablePoints *>(self);
+    // A log that began again (after a checkpoint of any handle) counts from its start.
+    if (frames < points.m_checkpointed)
+        points.m_checkpointed = 0;
+    points.m_frames = frames;
+    if (points.framesSinceCheckpoint() >= kBackstopFrames) {
+        int log = 0;
+        int copied = 0;
+        // As SQLite's own automatic checkpoint: a log that cannot be copied now is left for later.
+        if (sqlite3_wal_checkpoint_v2(db, schema, SQLITE_CHECKPOINT_PASSIVE, &log, &copied) ==
+                SQLITE_OK &&
+            copied == log)
+            points.m_checkpointed = frames;
+    }
+    return SQLITE_OK;
+}
+
+bool DurablePoints::checkpointWhole() {
+    int log = 0;
+    int copied = 0;
+    const int rc =
+        sqlite3_wal_checkpoint_v2(m_db, "main", SQLITE_CHECKPOINT_PASSIVE, &log, &copied);
+    if (rc != SQLITE_OK && rc != SQLITE_BUSY)
+        throw sqliteError(m_db, rc);
+    // Only a log copied whole is lasting through the checkpoint alone (it synced the log, then
+    // the database): frames a reader still needs were not copied, and the log's own sync makes
+    // the commits after them lasting.
+    if (rc != SQLITE_OK || copied != log)
+        return false;
+    m_checkpointed = m_frames;
+    return true;
+}
+
+void DurablePoints::makeDurable() {
+    if (framesSinceCheckpoint() >= kCheckpointFrames && checkpointWhole())
+        return;
+    syncCommits(m_db);
 }
 
 std::unique_ptr<IDatabase> makeDatabase(const std::string &path, ProcedureHandler procedures,

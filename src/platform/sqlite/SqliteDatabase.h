@@ -42,6 +42,44 @@ void useProgramSettings(sqlite3 *db);
 /// log. Throws Error when the sync fails.
 void syncCommits(sqlite3 *db);
 
+/// The durable points of one handle set by useProgramSettings. A checkpoint of the write-ahead
+/// log syncs the log before it copies it into the database and the database after, so the
+/// checkpoint a long log is due is made at a durable point, where it is the durable point's
+/// sync as well, instead of inside a commit followed by the point's own sync: one sync fewer
+/// for each checkpoint. Between durable points a commit checkpoints the log only when it has
+/// grown far past its due length (kBackstopFrames), so that it stays bounded without them.
+/// Lives no longer than the handle, whose commits it watches.
+class DurablePoints {
+public:
+    /// A checkpoint is due at a durable point once the log holds this many frames (pages)
+    /// since the last: twice SQLite's own length for its automatic checkpoints (8 MB of 4 kB
+    /// pages). A checkpoint costs the disk two syncs and the log's new beginning a third, so a
+    /// longer log pays them half as often; a reader looks pages up in the log's index, which
+    /// grows by one table of 4,096 frames.
+    static constexpr int kCheckpointFrames = 2000;
+    static constexpr int kBackstopFrames = 4 * kCheckpointFrames;
+
+    explicit DurablePoints(sqlite3 *db);
+    ~DurablePoints();
+    DurablePoints(const DurablePoints &) = delete;
+    DurablePoints &operator=(const DurablePoints &) = delete;
+
+    /// Makes every commit made so far on the handle's file lasting: a checkpoint of the whole
+    /// log when one is due and nothing holds it back, otherwise one sync of the log. Throws
+    /// Error when the sync fails.
+    void makeDurable();
+    /// The frames committed to the log since its last checkpoint, as the last commit left it.
+    int framesSinceCheckpoint() const { return m_frames - m_checkpointed; }
+
+private:
+    static int onCommit(void *self, sqlite3 *db, const char *schema, int frames);
+    bool checkpointWhole();
+
+    sqlite3 *m_db;
+    int m_frames = 0;       // in the log after the handle's last commit
+    int m_checkpointed = 0; // of them copied into the database by the last whole checkpoint
+};
+
 /// A database whose connections (for the connection text of TarvoDb) open the given file.
 /// Stored procedures are run by the given handler (none: every call is an error). Its run
 /// lock is an operating-system lock on a file beside the database file (RunLockFile.h).
