@@ -1,7 +1,7 @@
 #include "DryRunForesight.h"
 
-#include "QueryScope.h"
 #include "ResetRun.h"
+#include "ScopedQuery.h"
 
 #include <algorithm>
 #include <utility>
@@ -20,10 +20,10 @@ bool allDigits(const std::string &text) {
 // The ids of the template with the alias; false when there is none.
 bool findTemplate(ResetRun &run, const std::string &templateAlias) {
     run.subscriber().foreseeTemplate({}, {});
-    QueryScope query(run,
-                     "SELECT SubscriberTemplateObjectID, CallHandlerTemplateObjectID FROM "
-                     "vw_SubscriberTemplate WHERE Alias=?",
-                     {DbValue(templateAlias)}, db::adLockReadOnly);
+    ScopedQuery query(run,
+                      "SELECT SubscriberTemplateObjectID, CallHandlerTemplateObjectID FROM "
+                      "vw_SubscriberTemplate WHERE Alias=?",
+                      {DbValue(templateAlias)}, db::adLockReadOnly);
     if (!query.opened())
         return false;
     const bool found = query.rowCount() == 1;
@@ -42,10 +42,10 @@ bool findTemplate(ResetRun &run, const std::string &templateAlias) {
 // True when another subscriber holds the directory account.
 bool directoryAccountTaken(ResetRun &run) {
     const SubscriberSnapshot &s = run.subscriber().snapshot();
-    QueryScope query(run,
-                     "SELECT SubscriberObjectID FROM Subscriber WHERE DirectoryID=? AND "
-                     "SubscriberObjectID<>?",
-                     {DbValue(s.DirectoryID), DbValue(s.ObjectID)}, db::adLockReadOnly);
+    ScopedQuery query(run,
+                      "SELECT SubscriberObjectID FROM Subscriber WHERE DirectoryID=? AND "
+                      "SubscriberObjectID<>?",
+                      {DbValue(s.DirectoryID), DbValue(s.ObjectID)}, db::adLockReadOnly);
     return query.opened() && query.rowCount() > 0;
 }
 
@@ -69,8 +69,8 @@ std::string creationRefusal(ResetRun &run, const std::string &templateAlias) {
 void ForeseeRemoval(ResetRun &run) {
     bool undeletable = false;
     {
-        QueryScope query(run, "SELECT Undeletable FROM vw_Subscriber WHERE SubscriberObjectID=?",
-                         {DbValue(run.subscriber().snapshot().ObjectID)}, db::adLockReadOnly);
+        ScopedQuery query(run, "SELECT Undeletable FROM vw_Subscriber WHERE SubscriberObjectID=?",
+                          {DbValue(run.subscriber().snapshot().ObjectID)}, db::adLockReadOnly);
         if (query.opened() && query.rowCount() == 1)
             undeletable =
                 run.read<std::int64_t>([&] { return query.rows()["Undeletable"].Long(); });
@@ -110,8 +110,8 @@ void ForeseeResynchronization(ResetRun &run) {
 long TemplateRows(ResetRun &run, const std::string &table, bool callHandlerTemplate) {
     const std::string &id = callHandlerTemplate ? run.subscriber().foresight().callHandlerTemplateId
                                                 : run.subscriber().foresight().subscriberTemplateId;
-    QueryScope query(run, "SELECT ParentObjectID FROM " + table + " WHERE ParentObjectID=?",
-                     {DbValue(id)}, db::adLockReadOnly);
+    ScopedQuery query(run, "SELECT ParentObjectID FROM " + table + " WHERE ParentObjectID=?",
+                      {DbValue(id)}, db::adLockReadOnly);
     if (!query.opened())
         return -1;
     return query.rowCount();

@@ -3,9 +3,9 @@
 #include "CreateNewGuid.h"
 #include "DirectorySyncWait.h"
 #include "DryRunForesight.h"
-#include "QueryScope.h"
 #include "RecoveryJournal.h"
 #include "ResetRun.h"
+#include "ScopedQuery.h"
 
 #include <algorithm>
 #include <optional>
@@ -142,9 +142,9 @@ long rowsHolding(ResetRun &run, const FixUp &fixUp, const std::string &newId) {
     if (newId.empty())
         return 0; // no new subscriber: no row holds an id
     const std::string column = fixUp.keyColumn;
-    QueryScope query(run,
-                     "SELECT " + column + " FROM " + tableOf(fixUp) + " WHERE " + column + "=?",
-                     {DbValue(newId)}, db::adLockReadOnly);
+    ScopedQuery query(run,
+                      "SELECT " + column + " FROM " + tableOf(fixUp) + " WHERE " + column + "=?",
+                      {DbValue(newId)}, db::adLockReadOnly);
     return query.rowCount();
 }
 
@@ -335,7 +335,7 @@ void ReCreateSubscriber(ResetRun &run) {
     argument("@DirectorySync", db::adInteger, std::int64_t{0});
 
     {
-        QueryScope query(run, command, db::adLockOptimistic);
+        ScopedQuery query(run, command, db::adLockOptimistic);
         if (query.rowCount() == 1)
             takeCreatedIds(run, query.rows());
         else
@@ -348,9 +348,9 @@ void WriteBackIdentity(ResetRun &run) {
     run.beginChanges(); // with the rest of the creation's steps
     run.line("    Giving the re-created subscriber its old ObjectID values");
     {
-        QueryScope query(run, "SELECT * FROM Subscriber WHERE SubscriberObjectID=?",
-                         {DbValue(run.subscriber().newIds().newSubscriberId)},
-                         db::adLockOptimistic);
+        ScopedQuery query(run, "SELECT * FROM Subscriber WHERE SubscriberObjectID=?",
+                          {DbValue(run.subscriber().newIds().newSubscriberId)},
+                          db::adLockOptimistic);
         if (query.rowCount() == 1)
             writeBackIdentity(run, query.rows());
         else
@@ -382,9 +382,9 @@ void RestoreAlternateExtensions(ResetRun &run, const std::vector<int> *only) {
         return;
     }
     {
-        QueryScope query(run, "SELECT * FROM DTMFAccessID WHERE ParentObjectID=?",
-                         {DbValue(run.subscriber().newIds().newSubscriberId)},
-                         db::adLockOptimistic);
+        ScopedQuery query(run, "SELECT * FROM DTMFAccessID WHERE ParentObjectID=?",
+                          {DbValue(run.subscriber().newIds().newSubscriberId)},
+                          db::adLockOptimistic);
         if (query.rowCount() != 1) {
             run.line("(error) primary extension for newly added subscriber was not found!");
             return;

@@ -1,7 +1,7 @@
 #include "RecordingRemoval.h"
 
-#include "QueryScope.h"
 #include "ResetRun.h"
+#include "ScopedQuery.h"
 
 namespace zeph {
 
@@ -64,7 +64,7 @@ void clearStreamPath(ResetRun &run, const RowOf &rowOf, const std::string &owner
 
 // Deletes the greeting recordings of the query's rows (the messaging rules of the subscriber's
 // call handler) and clears their StreamPath.
-void removeEachGreeting(ResetRun &run, QueryScope &query) {
+void removeEachGreeting(ResetRun &run, ScopedQuery &query) {
     query.forEachRow([&](db::Recordset &rs) {
         std::string alias = run.read<std::string>([&] { return rs["Alias"].Text(); });
         bool recorded = run.read<bool>([&] { return !rs["StreamPath"].IsNull(); });
@@ -128,9 +128,9 @@ void RemoveVoiceNameFile(ResetRun &run) {
 }
 
 void RemoveGreetingFiles(ResetRun &run) {
-    QueryScope query(run, "SELECT * FROM MessagingRule WHERE ParentObjectID=?",
-                     {DbValue(run.subscriber().snapshot().CallHandlerObjectID)},
-                     db::adLockOptimistic);
+    ScopedQuery query(run, "SELECT * FROM MessagingRule WHERE ParentObjectID=?",
+                      {DbValue(run.subscriber().snapshot().CallHandlerObjectID)},
+                      db::adLockOptimistic);
     if (query.rowCount() == 0)
         run.line("(error) could not find messaging rules for current subscriber");
     else

@@ -1,9 +1,9 @@
 #include "Recovery.h"
 
 #include "DirectorySyncWait.h"
-#include "QueryScope.h"
 #include "ReCreation.h"
 #include "ResetRun.h"
+#include "ScopedQuery.h"
 #include "SubscriberCapture.h"
 #include "SubscriberReset.h"
 #include "log/Logging.h"
@@ -42,11 +42,11 @@ namespace {
 // The subscriber row found by one column, if any: its ids.
 std::optional<IdentityMap> findSubscriber(ResetRun &run, const char *column,
                                           const std::string &value) {
-    QueryScope query(run,
-                     std::string("SELECT SubscriberObjectID, CallHandlerObjectID FROM Subscriber "
-                                 "WHERE ") +
-                         column + "=?",
-                     {DbValue(value)}, db::adLockReadOnly);
+    ScopedQuery query(run,
+                      std::string("SELECT SubscriberObjectID, CallHandlerObjectID FROM Subscriber "
+                                  "WHERE ") +
+                          column + "=?",
+                      {DbValue(value)}, db::adLockReadOnly);
     if (query.rowCount() != 1)
         return std::nullopt;
     db::Recordset &rs = query.rows();
@@ -55,7 +55,7 @@ std::optional<IdentityMap> findSubscriber(ResetRun &run, const char *column,
 }
 
 long countRows(ResetRun &run, const std::string &sql, const std::vector<DbValue> &params) {
-    QueryScope query(run, sql, params, db::adLockReadOnly);
+    ScopedQuery query(run, sql, params, db::adLockReadOnly);
     return query.rowCount();
 }
 
@@ -114,12 +114,12 @@ struct LiveSubscriber {
 
 std::optional<LiveSubscriber> readLive(ResetRun &run, const char *column,
                                        const std::string &value) {
-    QueryScope query(run,
-                     std::string("SELECT SubscriberObjectID, Alias, CallHandlerObjectID, "
-                                 "FirstName, LastName, DisplayName, DTMFAccessID, DirectoryID "
-                                 "FROM vw_Subscriber WHERE ") +
-                         column + "=?",
-                     {DbValue(value)}, db::adLockReadOnly);
+    ScopedQuery query(run,
+                      std::string("SELECT SubscriberObjectID, Alias, CallHandlerObjectID, "
+                                  "FirstName, LastName, DisplayName, DTMFAccessID, DirectoryID "
+                                  "FROM vw_Subscriber WHERE ") +
+                          column + "=?",
+                      {DbValue(value)}, db::adLockReadOnly);
     if (query.rowCount() != 1)
         return std::nullopt;
     db::Recordset &rs = query.rows();
@@ -189,8 +189,9 @@ std::vector<std::string> foreignIds(ResetRun &run, const JournalEntry &entry) {
     for (const Named &id : ids) {
         if (id.value.empty())
             continue;
-        QueryScope query(run, std::string("SELECT Alias FROM Subscriber WHERE ") + id.column + "=?",
-                         {DbValue(id.value)}, db::adLockReadOnly);
+        ScopedQuery query(run,
+                          std::string("SELECT Alias FROM Subscriber WHERE ") + id.column + "=?",
+                          {DbValue(id.value)}, db::adLockReadOnly);
         query.forEachRow([&](db::Recordset &rs) {
             const std::string alias = run.read<std::string>([&] { return rs["Alias"].Text(); });
             if (!equalsIgnoreCase(alias, s.Alias))
@@ -202,10 +203,10 @@ std::vector<std::string> foreignIds(ResetRun &run, const JournalEntry &entry) {
     if (!s.DTMFAccessID.empty()) {
         // Another subscriber's extension of the same number (a call handler's, or one of
         // another location, may share it).
-        QueryScope query(run,
-                         "SELECT s.Alias FROM DTMFAccessID d JOIN Subscriber s ON "
-                         "s.SubscriberObjectID = d.ParentObjectID WHERE d.DTMFAccessID=?",
-                         {DbValue(s.DTMFAccessID)}, db::adLockReadOnly);
+        ScopedQuery query(run,
+                          "SELECT s.Alias FROM DTMFAccessID d JOIN Subscriber s ON "
+                          "s.SubscriberObjectID = d.ParentObjectID WHERE d.DTMFAccessID=?",
+                          {DbValue(s.DTMFAccessID)}, db::adLockReadOnly);
         query.forEachRow([&](db::Recordset &rs) {
             const std::string alias = run.read<std::string>([&] { return rs["Alias"].Text(); });
             if (!equalsIgnoreCase(alias, s.Alias))

@@ -1,7 +1,7 @@
 #pragma once
 // The context of one reset run, which every step shares: the run log, the one connection and
 // command for the run's stored procedures, the one reusable query set (held through a
-// QueryScope), the journal, the run's rule for an operation that fails (one "(error):" line in
+// ScopedQuery), the journal, the run's rule for an operation that fails (one "(error):" line in
 // the log, then the next operation) and its stop policy; and the work object of the subscriber
 // under way (SubscriberWork), made fresh for each one.
 
@@ -335,17 +335,17 @@ public:
     const std::function<void(const std::string &)> &reporter() const { return m_report; }
 
 private:
-    friend class QueryScope;
+    friend class ScopedQuery;
     // A log that took no more lines stops the run.
     void stopIfLogFailed();
     RunSettings m_settings;
     std::string m_streamFilesRoot;
     db::Connection m_connection;
     db::Command m_command;
-    // The one query set: every query of a subscriber's reset is opened into it by a QueryScope,
+    // The one query set: every query of a subscriber's reset is opened into it by a ScopedQuery,
     // one at a time.
     db::Recordset m_querySet;
-    // True while a QueryScope holds the query set.
+    // True while a ScopedQuery holds the query set.
     bool m_queryInScope = false;
     SubscriberWork m_subscriber;
     std::set<std::string> m_unfinished;

@@ -1,7 +1,7 @@
 #include "ResetVerification.h"
 
-#include "QueryScope.h"
 #include "ResetRun.h"
+#include "ScopedQuery.h"
 #include "platform/AsciiText.h"
 
 #include <cstddef>
@@ -21,7 +21,7 @@ struct Expected {
 };
 
 // The problem with the query's rows, if any: one row, whose columns hold the expected values.
-std::string rowProblem(ResetRun &run, QueryScope &query, const char *what,
+std::string rowProblem(ResetRun &run, ScopedQuery &query, const char *what,
                        const std::vector<Expected> &expected) {
     const long rows = query.rowCount();
     if (rows != 1)
@@ -38,7 +38,7 @@ std::string rowProblem(ResetRun &run, QueryScope &query, const char *what,
 // One row of `sql` must be found, and its columns must hold the expected values.
 std::string checkRow(ResetRun &run, const char *what, const std::string &sql, const std::string &id,
                      const std::vector<Expected> &expected) {
-    QueryScope query(run, sql, {DbValue(id)}, db::adLockReadOnly);
+    ScopedQuery query(run, sql, {DbValue(id)}, db::adLockReadOnly);
     if (!query.opened())
         return what + std::string(" could not be read");
     return rowProblem(run, query, what, expected);
@@ -69,7 +69,7 @@ constexpr Reference kReferences[] = {
 // The subscriber's row keeps the alias and names the reset promises to keep, exactly: blanks
 // and letter case included. A NULL name reads as the empty text it was captured as. An empty
 // display name is the server's to fill in. Read from the query's one row.
-std::string namesChanged(ResetRun &run, QueryScope &query) {
+std::string namesChanged(ResetRun &run, ScopedQuery &query) {
     const SubscriberSnapshot &s = run.subscriber().snapshot();
     db::Recordset &rs = query.rows();
     auto text = [&](const char *column) {
@@ -115,7 +115,7 @@ std::string referencesLeft(ResetRun &run) {
         return {};
     std::vector<long> found(asked.size(), -1);
     {
-        QueryScope query(run, sql, ids, db::adLockReadOnly);
+        ScopedQuery query(run, sql, ids, db::adLockReadOnly);
         if (!query.opened())
             return "the rows naming the new ids could not be read";
         query.forEachRow([&](db::Recordset &rs) {
@@ -150,11 +150,11 @@ std::string UnverifiedReset(ResetRun &run) {
     std::string problem;
     std::string names;
     {
-        QueryScope query(run,
-                         "SELECT SubscriberObjectID, CallHandlerObjectID, Alias, FirstName, "
-                         "LastName, DisplayName, DirectoryID FROM Subscriber WHERE "
-                         "SubscriberObjectID=?",
-                         {DbValue(s.ObjectID)}, db::adLockReadOnly);
+        ScopedQuery query(run,
+                          "SELECT SubscriberObjectID, CallHandlerObjectID, Alias, FirstName, "
+                          "LastName, DisplayName, DirectoryID FROM Subscriber WHERE "
+                          "SubscriberObjectID=?",
+                          {DbValue(s.ObjectID)}, db::adLockReadOnly);
         if (!query.opened()) {
             problem = "the subscriber could not be read";
         } else {

@@ -5,9 +5,9 @@
 #include "DryRunForesight.h"
 #include "GetObjectTypeName.h"
 #include "MailboxCleanup.h"
-#include "QueryScope.h"
 #include "RecoveryJournal.h"
 #include "ResetRun.h"
+#include "ScopedQuery.h"
 
 #include <utility>
 
@@ -73,8 +73,8 @@ bool LookUpAndCapture(ResetRun &run, const std::string &alias, const std::string
 bool CheckExtensionConflict(ResetRun &run) {
     run.line("    Checking for DTMFAccessID uniqueness in dialing domain for this user");
     // The subscriber's first query: one the server does not answer is no conflict found.
-    QueryScope query(run, "SELECT * FROM vw_DTMFAccessID_DialingDomain WHERE DTMFAccessID=?",
-                     {DbValue(run.subscriber().snapshot().DTMFAccessID)}, db::adLockReadOnly);
+    ScopedQuery query(run, "SELECT * FROM vw_DTMFAccessID_DialingDomain WHERE DTMFAccessID=?",
+                      {DbValue(run.subscriber().snapshot().DTMFAccessID)}, db::adLockReadOnly);
     const bool answered = query.opened();
     run.serverAnswered(answered);
     if (!answered) {
@@ -101,8 +101,8 @@ void SaveAlternateExtensions(ResetRun &run, bool preserve) {
     if (!preserve)
         return;
     run.line("    User has opted to preserve alternate extensions - saving them off");
-    QueryScope query(run, "SELECT * FROM vw_DTMFAccessID WHERE ParentObjectID=? and IsPrimaryID=0",
-                     {DbValue(subscriber.snapshot().ObjectID)}, db::adLockReadOnly);
+    ScopedQuery query(run, "SELECT * FROM vw_DTMFAccessID WHERE ParentObjectID=? and IsPrimaryID=0",
+                      {DbValue(subscriber.snapshot().ObjectID)}, db::adLockReadOnly);
     long count = query.rowCount();
     if (count == 0) {
         run.line("    No alternate extensions found for this user");

@@ -2,12 +2,12 @@
 #include "platform/AsciiText.h"
 
 #include "CreateNewGuid.h"
-#include "QueryScope.h"
 #include "ReCreation.h"
 #include "RecordingRemoval.h"
 #include "RecoveryJournal.h"
 #include "ResetRun.h"
 #include "ResetVerification.h"
+#include "ScopedQuery.h"
 #include "SubscriberCapture.h"
 
 namespace zeph {
@@ -48,8 +48,8 @@ bool openJournalEntry(ResetRun &run) {
 
 // A subscriber whose removal failed is still there, untouched by the failed creation.
 bool stillOnServer(ResetRun &run) {
-    QueryScope query(run, "SELECT SubscriberObjectID FROM Subscriber WHERE SubscriberObjectID=?",
-                     {DbValue(run.subscriber().snapshot().ObjectID)}, db::adLockReadOnly);
+    ScopedQuery query(run, "SELECT SubscriberObjectID FROM Subscriber WHERE SubscriberObjectID=?",
+                      {DbValue(run.subscriber().snapshot().ObjectID)}, db::adLockReadOnly);
     return query.rowCount() == 1;
 }
 

@@ -1,4 +1,4 @@
-#include "QueryScope.h"
+#include "ScopedQuery.h"
 
 #include "ResetRun.h"
 
@@ -6,8 +6,8 @@
 
 namespace zeph {
 
-QueryScope::QueryScope(ResetRun &run, const std::string &sql, const std::vector<DbValue> &params,
-                       db::LockTypeEnum lock)
+ScopedQuery::ScopedQuery(ResetRun &run, const std::string &sql, const std::vector<DbValue> &params,
+                         db::LockTypeEnum lock)
     : m_run(run) {
     assert(!run.m_queryInScope && "the run's query set is already in a scope");
     run.m_queryInScope = true;
@@ -19,14 +19,14 @@ QueryScope::QueryScope(ResetRun &run, const std::string &sql, const std::vector<
     });
 }
 
-QueryScope::QueryScope(ResetRun &run, db::Command &command, db::LockTypeEnum lock)
+ScopedQuery::ScopedQuery(ResetRun &run, db::Command &command, db::LockTypeEnum lock)
     : m_run(run) {
     assert(!run.m_queryInScope && "the run's query set is already in a scope");
     run.m_queryInScope = true;
     m_opened = run.attempt([&] { run.m_querySet.Open(command, db::adOpenKeyset, lock); });
 }
 
-QueryScope::~QueryScope() {
+ScopedQuery::~ScopedQuery() {
     db::Recordset &set = m_run.m_querySet;
     if (!m_run.attempt([&] { set.Close(); })) {
         // A change that could not be saved must not keep the set from the next query.
@@ -40,24 +40,24 @@ QueryScope::~QueryScope() {
     m_run.m_queryInScope = false;
 }
 
-long QueryScope::rowCount() {
+long ScopedQuery::rowCount() {
     // A closed set is a query that gave nothing: its failure, if any, is already reported.
     if (!m_run.m_querySet.IsOpen())
         return 0;
     return m_run.read<long>([&] { return m_run.m_querySet.RecordCount(); });
 }
 
-bool QueryScope::onRow() {
+bool ScopedQuery::onRow() {
     if (!m_run.m_querySet.IsOpen())
         return false;
     return m_run.read<bool>([&] { return !m_run.m_querySet.Eof(); });
 }
 
-bool QueryScope::moveNext() {
+bool ScopedQuery::moveNext() {
     return m_run.attempt([&] { m_run.m_querySet.MoveNext(); });
 }
 
-db::Recordset &QueryScope::rows() {
+db::Recordset &ScopedQuery::rows() {
     return m_run.m_querySet;
 }
 

@@ -1,7 +1,7 @@
 // The run's one query set is held by one query at a time and given back whichever way a step
 // leaves: by its end, an early return or an exception; the next step's query then opens.
-#include "reset/QueryScope.h"
 #include "reset/ResetRun.h"
+#include "reset/ScopedQuery.h"
 #include "reset/SubscriberCapture.h"
 #include "reset_helpers.h"
 
@@ -17,7 +17,7 @@ namespace {
 
 const char *const kConflictList = "All objects found using this DTMFAccessID:";
 
-class QueryScopes : public ::testing::Test {
+class ScopedQueries : public ::testing::Test {
 protected:
     test::ResetBench m_bench{20};
     ResetRun m_run{m_bench.host(), *m_bench.tarvoDb, *m_bench.log, RunSettings{}};
@@ -41,7 +41,7 @@ protected:
 // A step of the run left by an exception (here the terminal that shows the log's lines fails
 // in the middle of the conflict's listing) gives the query set back: the next step's query is
 // made, without a failure, and reads every row.
-TEST_F(QueryScopes, AStepLeftByAnExceptionLeavesNoQueryOpenAndTheNextStepWorks) {
+TEST_F(ScopedQueries, AStepLeftByAnExceptionLeavesNoQueryOpenAndTheNextStepWorks) {
     const test::SubscriberFacts s =
         m_bench.find([&](const auto &f) { return m_bench.conflicting(f); });
     ASSERT_TRUE(LookUpAndCapture(m_run, s.alias, s.objectId));
@@ -67,14 +67,14 @@ TEST_F(QueryScopes, AStepLeftByAnExceptionLeavesNoQueryOpenAndTheNextStepWorks) 
 
 // A step that returns while its query stands on a row with a change it did not save gives the
 // set back as well: the unsaved change is reported once by the run's rule, and dropped.
-TEST_F(QueryScopes, AnEarlyReturnWithAnUnsavedChangeIsReportedOnceAndTheSetIsGivenBack) {
+TEST_F(ScopedQueries, AnEarlyReturnWithAnUnsavedChangeIsReportedOnceAndTheSetIsGivenBack) {
     const std::string alias =
         m_bench.sqlText("SELECT Alias FROM Subscriber ORDER BY Alias LIMIT 1");
     const std::string firstName =
         m_bench.sqlText("SELECT FirstName FROM Subscriber WHERE Alias=?", {DbValue(alias)});
     auto step = [&]() -> bool {
-        QueryScope query(m_run, "SELECT * FROM Subscriber WHERE Alias=?", {DbValue(alias)},
-                         db::adLockOptimistic);
+        ScopedQuery query(m_run, "SELECT * FROM Subscriber WHERE Alias=?", {DbValue(alias)},
+                          db::adLockOptimistic);
         if (query.rowCount() != 1)
             return false;
         query.rows()["FirstName"] = std::string("Unsaved");
@@ -84,8 +84,8 @@ TEST_F(QueryScopes, AnEarlyReturnWithAnUnsavedChangeIsReportedOnceAndTheSetIsGiv
     EXPECT_EQ(m_run.failureCount(), 1);
     EXPECT_EQ(reported().size(), 1u);
 
-    QueryScope next(m_run, "SELECT FirstName FROM Subscriber WHERE Alias=?", {DbValue(alias)},
-                    db::adLockReadOnly);
+    ScopedQuery next(m_run, "SELECT FirstName FROM Subscriber WHERE Alias=?", {DbValue(alias)},
+                     db::adLockReadOnly);
     EXPECT_TRUE(next.opened());
     ASSERT_EQ(next.rowCount(), 1);
     EXPECT_EQ(next.rows()["FirstName"].Text(), firstName);
@@ -96,13 +96,13 @@ TEST_F(QueryScopes, AnEarlyReturnWithAnUnsavedChangeIsReportedOnceAndTheSetIsGiv
 
 // The rows of a query are each visited once, in order; a query the server refuses is reported,
 // has no rows, and the next one opens.
-TEST_F(QueryScopes, EachRowIsVisitedOnceAndAFailedQueryHasNone) {
+TEST_F(ScopedQueries, EachRowIsVisitedOnceAndAFailedQueryHasNone) {
     const long subscribers = m_bench.sqlCount("SELECT COUNT(*) FROM Subscriber");
     ASSERT_GT(subscribers, 1);
     std::vector<std::string> aliases;
     {
-        QueryScope query(m_run, "SELECT Alias FROM Subscriber ORDER BY Alias", {},
-                         db::adLockReadOnly);
+        ScopedQuery query(m_run, "SELECT Alias FROM Subscriber ORDER BY Alias", {},
+                          db::adLockReadOnly);
         EXPECT_EQ(query.rowCount(), subscribers);
         query.forEachRow([&](db::Recordset &rs) { aliases.push_back(rs["Alias"].Text()); });
     }
@@ -110,8 +110,8 @@ TEST_F(QueryScopes, EachRowIsVisitedOnceAndAFailedQueryHasNone) {
     EXPECT_TRUE(std::is_sorted(aliases.begin(), aliases.end()));
     EXPECT_EQ(m_run.failureCount(), 0);
     {
-        QueryScope refused(m_run, "SELECT * FROM NoSuchTable WHERE x=?", {DbValue("1")},
-                           db::adLockReadOnly);
+        ScopedQuery refused(m_run, "SELECT * FROM NoSuchTable WHERE x=?", {DbValue("1")},
+                            db::adLockReadOnly);
         EXPECT_FALSE(refused.opened());
         EXPECT_EQ(refused.rowCount(), 0);
         EXPECT_FALSE(refused.onRow());
@@ -121,7 +121,7 @@ TEST_F(QueryScopes, EachRowIsVisitedOnceAndAFailedQueryHasNone) {
     }
     EXPECT_EQ(m_run.failureCount(), 1);
     EXPECT_EQ(reported().size(), 1u);
-    QueryScope next(m_run, "SELECT Alias FROM Subscriber", {}, db::adLockReadOnly);
+    ScopedQuery next(m_run, "SELECT Alias FROM Subscriber", {}, db::adLockReadOnly);
     EXPECT_EQ(next.rowCount(), subscribers);
     EXPECT_EQ(m_run.failureCount(), 1);
 }
@@ -129,12 +129,12 @@ TEST_F(QueryScopes, EachRowIsVisitedOnceAndAFailedQueryHasNone) {
 #ifndef NDEBUG
 // The run has one set: a second query while one is held is a fault of the code, stopped in the
 // test build rather than reported as the server's "object open".
-TEST_F(QueryScopes, ASecondQueryWhileOneIsHeldIsStoppedInTheTestBuild) {
+TEST_F(ScopedQueries, ASecondQueryWhileOneIsHeldIsStoppedInTheTestBuild) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(
         {
-            QueryScope first(m_run, "SELECT Alias FROM Subscriber", {}, db::adLockReadOnly);
-            QueryScope second(m_run, "SELECT Alias FROM Subscriber", {}, db::adLockReadOnly);
+            ScopedQuery first(m_run, "SELECT Alias FROM Subscriber", {}, db::adLockReadOnly);
+            ScopedQuery second(m_run, "SELECT Alias FROM Subscriber", {}, db::adLockReadOnly);
         },
         "already in a scope");
 }

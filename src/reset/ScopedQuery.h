@@ -15,19 +15,19 @@ namespace zeph {
 
 class ResetRun;
 
-class QueryScope {
+class ScopedQuery {
 public:
     /// Opens `sql` on the run's connection; the values replace the "?" of the text in order. A
     /// failure is reported by the run's rule and leaves the scope without rows.
-    QueryScope(ResetRun &run, const std::string &sql, const std::vector<DbValue> &params,
-               db::LockTypeEnum lock);
+    ScopedQuery(ResetRun &run, const std::string &sql, const std::vector<DbValue> &params,
+                db::LockTypeEnum lock);
     /// Opens the rows that the command (a stored procedure on the run's connection) gives.
-    QueryScope(ResetRun &run, db::Command &command, db::LockTypeEnum lock);
+    ScopedQuery(ResetRun &run, db::Command &command, db::LockTypeEnum lock);
     /// Closes the set; a failure is reported, and a pending change is dropped so that the set
     /// can be used again.
-    ~QueryScope();
-    QueryScope(const QueryScope &) = delete;
-    QueryScope &operator=(const QueryScope &) = delete;
+    ~ScopedQuery();
+    ScopedQuery(const ScopedQuery &) = delete;
+    ScopedQuery &operator=(const ScopedQuery &) = delete;
 
     /// False when the query failed (its failure is reported).
     bool opened() const { return m_opened; }
