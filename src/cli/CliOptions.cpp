@@ -225,14 +225,6 @@ Status readAcceptChanged(const std::string &, Arguments &arguments, Options &opt
     return done();
 }
 
-Status readJournal(const std::string &, Arguments &arguments, Options &options) {
-    Result<std::string> file = arguments.value();
-    if (!file)
-        return file.failure();
-    options.journal = std::move(*file);
-    return done();
-}
-
 Status readQueryTimeout(const std::string &, Arguments &arguments, Options &options) {
     const Result<std::string> seconds = arguments.value();
     if (!seconds)
@@ -243,11 +235,13 @@ Status readQueryTimeout(const std::string &, Arguments &arguments, Options &opti
     return done();
 }
 
-Status readTemplate(const std::string &, Arguments &arguments, Options &options) {
-    Result<std::string> alias = arguments.value();
-    if (!alias)
-        return alias.failure();
-    options.templateAlias = std::move(*alias);
+// An option whose value is kept as it stands, in the field it names.
+template <std::optional<std::string> Options::*field>
+Status readText(const std::string &, Arguments &arguments, Options &options) {
+    Result<std::string> text = arguments.value();
+    if (!text)
+        return text.failure();
+    options.*field = std::move(*text);
     return done();
 }
 
@@ -312,9 +306,9 @@ constexpr KnownOption kKnownOptions[] = {
     {"--recover", nullptr, &Options::recover, nullptr},
     {"--format", nullptr, nullptr, readFormat},
     {"--accept-changed", nullptr, nullptr, readAcceptChanged},
-    {"--journal", nullptr, nullptr, readJournal},
+    {"--journal", nullptr, nullptr, readText<&Options::journal>},
     {"--query-timeout", nullptr, nullptr, readQueryTimeout},
-    {"--template", nullptr, nullptr, readTemplate},
+    {"--template", nullptr, nullptr, readText<&Options::templateAlias>},
     {"--all", nullptr, nullptr, selectAll},
     {"--extensions", nullptr, nullptr, selectExtensions},
     {"--switch", nullptr, nullptr, selectSwitch},

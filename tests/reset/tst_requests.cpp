@@ -11,18 +11,28 @@
 namespace zeph {
 namespace {
 
-// The requests of each subscriber's creation: from sp_CreateSubscriber (excluded) to the
-// directory's request, sp_ModifySubscriber (excluded).
-std::vector<std::vector<std::string>> creations(const std::vector<std::string> &requests) {
+// The runs of requests that follow each `from` up to the next `to` (both excluded); with
+// `openEnd`, a last run that no `to` ends counts too.
+std::vector<std::vector<std::string>> runsBetween(const std::vector<std::string> &requests,
+                                                  const std::string &from, const std::string &to,
+                                                  bool openEnd) {
     std::vector<std::vector<std::string>> found;
     for (auto at = requests.begin(); at != requests.end(); ++at) {
-        if (*at != "call sp_CreateSubscriber")
+        if (*at != from)
             continue;
-        const auto end = std::find(at, requests.end(), "call sp_ModifySubscriber");
+        const auto end = std::find(at, requests.end(), to);
+        if (end == requests.end() && !openEnd)
+            break;
         found.emplace_back(at + 1, end);
         at = end == requests.end() ? end - 1 : end;
     }
     return found;
+}
+
+// The requests of each subscriber's creation: from sp_CreateSubscriber (excluded) to the
+// directory's request, sp_ModifySubscriber (excluded).
+std::vector<std::vector<std::string>> creations(const std::vector<std::string> &requests) {
+    return runsBetween(requests, "call sp_CreateSubscriber", "call sp_ModifySubscriber", true);
 }
 
 std::string joined(const std::vector<std::string> &requests) {
@@ -35,17 +45,7 @@ std::string joined(const std::vector<std::string> &requests) {
 // The requests from each subscriber's directory request (excluded) to the next subscriber's
 // removal (excluded): the read-back of its reset, and the next one's checks.
 std::vector<std::vector<std::string>> readBacks(const std::vector<std::string> &requests) {
-    std::vector<std::vector<std::string>> found;
-    for (auto at = requests.begin(); at != requests.end(); ++at) {
-        if (*at != "call sp_ModifySubscriber")
-            continue;
-        const auto end = std::find(at, requests.end(), "call sp_DeleteSubscriber");
-        if (end == requests.end())
-            break;
-        found.emplace_back(at + 1, end);
-        at = end;
-    }
-    return found;
+    return runsBetween(requests, "call sp_ModifySubscriber", "call sp_DeleteSubscriber", false);
 }
 
 // Three ordinary subscribers reset; their requests recorded.
