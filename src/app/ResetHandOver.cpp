@@ -12,7 +12,7 @@ ResetRequest handOverRequest(const MainPage &mainPage, const ChooseSubscribersPa
     request.preserveAlternateExtensions = mainPage.chkPreserveAlternateExtensions;
     request.subscribers = choosePage.tickedSubscribers();
     // What the grid's rows came from, not what the controls show since.
-    request.selectionSource = choosePage.gridSource;
+    request.selectionSource = choosePage.gridSource();
     return request;
 }
 

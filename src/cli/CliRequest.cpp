@@ -1,6 +1,6 @@
 #include "CliRequest.h"
 
-#include "select/ChooseSubscribersPage.h"
+#include "select/SubscriberSearch.h"
 
 #include <algorithm>
 
@@ -21,8 +21,8 @@ std::string joined(const std::vector<std::string> &list) {
 
 } // namespace
 
-std::optional<SubscriberSelection>
-criterionOf(const Selection &selection, const ChooseSubscribersPage &lists, std::ostream &err) {
+std::optional<SubscriberSelection> criterionOf(const Selection &selection,
+                                               const SubscriberSearch &lists, std::ostream &err) {
     SubscriberSelection chosen;
     chosen.criterion = static_cast<SubscriberCriterion>(selection.code);
     switch (chosen.criterion) {

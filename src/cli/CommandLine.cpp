@@ -17,7 +17,7 @@
 #include "reset/RunLock.h"
 #include "search/AdvancedSearchPage.h"
 #include "search/SetQueryColors.h"
-#include "select/ChooseSubscribersPage.h"
+#include "select/SubscriberSearch.h"
 #include "standin/SimHost.h"
 
 #include <memory>
@@ -66,7 +66,7 @@ public:
     std::string clipboardText() override { return m_terminal->clipboardText(); }
     void setClipboardText(const std::string &text) override { m_terminal->setClipboardText(text); }
 
-    /// The program's own words for a page's message meant for a window (the text as it is
+    /// The program's own words for a message of the core meant for a window (the text as it is
     /// when there are none).
     std::function<std::string(const std::string &)> reword;
     /// The run log's path as the terminal user opens it (set while a run is under way).
@@ -101,7 +101,7 @@ std::string selectionText(const Selection &selection) {
     }
 }
 
-// The selection pages' messages in the terminal program's words: what was selected, and a
+// The searches' messages in the terminal program's words: what was selected, and a
 // refused input with the file or value it concerns. A text not known here stays as it is.
 std::string selectionMessage(const std::string &text, const Selection &selection) {
     static const std::regex imported(
@@ -127,13 +127,13 @@ std::string selectionMessage(const std::string &text, const Selection &selection
 // The advanced search's query, run and imported as its window's Execute and Import do: the same
 // guard, the statement on a connection that may only read, the result replacing the grid.
 // False when the statement did not run (its message has been shown).
-bool selectByQuery(Program &program, ChooseSubscribersPage &choose, const std::string &tail) {
-    search::AdvancedSearchPage search(program.host, program.registry, program.tarvoDb, choose);
-    return search.selectByQuery(search::toEditorLineBreaks(tail));
+bool selectByQuery(Program &program, SubscriberSearch &subscribers, const std::string &tail) {
+    search::AdvancedSearchPage query(program.host, program.registry, program.tarvoDb, subscribers);
+    return query.selectByQuery(search::toEditorLineBreaks(tail));
 }
 
-void printGrid(const ChooseSubscribersPage &choose, ListFormat format, std::ostream &out) {
-    printRows(ChooseSubscribersPage::kListingColumns, choose.gridRows(), format, out);
+void printGrid(const SubscriberSearch &subscribers, ListFormat format, std::ostream &out) {
+    printRows(SubscriberSearch::kListingColumns, subscribers.gridRows(), format, out);
 }
 
 // The words a second interrupt leaves on the terminal as the program ends at once.
@@ -507,7 +507,7 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
     Program &program = *session.program;
     session.ui->reword = [&options, &program](const std::string &text) {
         // A file that is not there is the usual cause, and the file system can tell; otherwise
-        // the page's second line says why the file was not read (a folder, a device, its size).
+        // the message's second line says why the file was not read (a folder, a device, its size).
         const std::string kCannotOpen = "Error! Could not open CSV input file.";
         if (options.selection->code == kCriterionCsvFile && text.rfind(kCannotOpen, 0) == 0) {
             IFileSystem &files = *program.host.files;
@@ -523,12 +523,12 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
         }
         return selectionMessage(text, *options.selection);
     };
-    ChooseSubscribersPage choose(program.host, program.registry, program.tarvoDb, &program.localize,
-                                 program.host.commandLine);
-    choose.Form_Load();
+    SubscriberSearch subscribers(program.host, program.registry, program.tarvoDb, &program.localize,
+                                 SubscriberSearch::messageBoxes(program.host));
+    subscribers.loadLists();
     std::optional<SubscriberSelection> criterion;
     if (options.selection->code != kSelectionWhere) {
-        criterion = criterionOf(*options.selection, choose, err);
+        criterion = criterionOf(*options.selection, subscribers, err);
         if (!criterion)
             return kExitNothingRun;
     }
@@ -537,10 +537,10 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
         std::optional<RowPrinter> printer;
         auto begin = [&] {
             if (!printer)
-                printer.emplace(ChooseSubscribersPage::kListingColumns, options.format, out);
+                printer.emplace(SubscriberSearch::kListingColumns, options.format, out);
         };
         try {
-            choose.listSubscribers(*criterion, [&](const Row &cells) {
+            subscribers.listSubscribers(*criterion, [&](const Row &cells) {
                 begin();
                 printer->row(cells);
             });
@@ -550,31 +550,31 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
             err << "zephrane-cli: the subscribers could not be read: " << e.description() << "\n";
             return kExitNothingRun;
         }
-        if (choose.inputRefused())
+        if (subscribers.inputRefused())
             return kExitNothingRun;
         begin();
         printer->finish();
         return kExitOk;
     }
     if (!criterion) {
-        if (!selectByQuery(program, choose, options.selection->value))
+        if (!selectByQuery(program, subscribers, options.selection->value))
             return kExitNothingRun;
     } else {
-        choose.addSubscribers(*criterion);
-        // The page has told what is wrong with the input; a list of it would look like an
+        subscribers.addSubscribers(*criterion);
+        // The search has told what is wrong with the input; a list of it would look like an
         // empty selection.
-        if (choose.inputRefused())
+        if (subscribers.inputRefused())
             return kExitNothingRun;
     }
     if (options.list) {
-        printGrid(choose, options.format, out);
+        printGrid(subscribers, options.format, out);
         return kExitOk;
     }
-    if (!choose.readyToHandOver())
+    if (!subscribers.readyToHandOver())
         return kExitNothingRun;
     session.ui->reword = nullptr;
-    return reset(session, resetRequestOf(options, choose.tickedSubscribers()), options, terminal,
-                 out, err);
+    return reset(session, resetRequestOf(options, subscribers.tickedSubscribers()), options,
+                 terminal, out, err);
 }
 
 } // namespace zeph::cli

@@ -6,7 +6,7 @@
 #include "db/Command.h"
 #include "db/modTarvoDB.h"
 #include "platform/Error.h"
-#include "select/ChooseSubscribersPage.h"
+#include "select/SubscriberSearch.h"
 
 #include <algorithm>
 #include <utility>
@@ -249,7 +249,7 @@ AdvancedSearchLayout Form_Resize(const AdvancedSearchLayout &current, int width,
 // --- page ----------------------------------------------------------------------------------
 
 AdvancedSearchPage::AdvancedSearchPage(Host &host, RegistryAPI &registry, db::modTarvoDB &tarvoDb,
-                                       ChooseSubscribersPage &selection)
+                                       SubscriberSearch &selection)
     : m_host(host)
     , m_registry(registry)
     , m_db(tarvoDb)
@@ -403,18 +403,15 @@ void AdvancedSearchPage::importIntoSelection() {
     if (m_host.ui)
         m_host.ui->setBusy(false);
 
-    const int n = m_selection.myGrid.Rows() - 1;
-    m_selection.gridSource = n > 0 ? "Advanced search: " + m_resultsQuery : std::string();
+    const int n = m_selection.gridDataRows();
     message(std::to_string(n) + kAddedToGrid);
-    m_selection.txtUsersInGrid.Text = std::to_string(n);
-    if (m_selection.controlsChanged)
-        m_selection.controlsChanged();
+    m_selection.rowsReplacedBy(n > 0 ? "Advanced search: " + m_resultsQuery : std::string());
     Form_Unload();
     requestUnload();
 }
 
 void AdvancedSearchPage::importResults() {
-    SubscriberGrid &grid = m_selection.myGrid;
+    SubscriberGrid &grid = m_selection.grid();
     // The import replaces the grid's rows; the grid is drawn once, at the end.
     grid.setRedraw(false);
     grid.setRows(1);
@@ -423,7 +420,7 @@ void AdvancedSearchPage::importResults() {
     while (!full && !m_results.Eof()) {
         trap(kImportWhere, reporter(), [&] {
             if (positionOnResultRow())
-                full = m_selection.AddUserToGrid() == ChooseSubscribersPage::AddResult::GridFull;
+                full = m_selection.addCurrentSubscriber() == SubscriberSearch::AddResult::GridFull;
         });
         // A record set that cannot move on would hold the import here for ever.
         if (!full && !trap(kImportWhere, reporter(), [&] { m_results.MoveNext(); }))

@@ -20,8 +20,8 @@
 
 namespace zeph {
 
-class ChooseSubscribersPage;
 class RegistryAPI;
+class SubscriberSearch;
 namespace db {
 class modTarvoDB;
 } // namespace db
@@ -104,7 +104,7 @@ public:
     static constexpr const char *kCancelCaption = "Cancel";
 
     AdvancedSearchPage(Host &host, RegistryAPI &registry, db::modTarvoDB &tarvoDb,
-                       ChooseSubscribersPage &selection);
+                       SubscriberSearch &selection);
     ~AdvancedSearchPage();
     AdvancedSearchPage(const AdvancedSearchPage &) = delete;
     AdvancedSearchPage &operator=(const AdvancedSearchPage &) = delete;
@@ -183,7 +183,7 @@ private:
     Host &m_host;
     RegistryAPI &m_registry;
     db::modTarvoDB &m_db;
-    ChooseSubscribersPage &m_selection;
+    SubscriberSearch &m_selection;
     db::Recordset m_results;
     // The statement whose rows m_results holds, on one line (the editor may change since).
     std::string m_resultsQuery;

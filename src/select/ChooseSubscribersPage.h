@@ -1,26 +1,25 @@
 #pragma once
 // The selection page `frmChooseSubscribers` without its window: the criterion list and the
-// value controls of each criterion, the lists filled at load, the search behind "Add
-// Subscribers To Grid", the grid `myGrid` with its buttons, the CSV import and the checks of
-// Next. The window (frmChooseSubscribers) draws these controls and forwards its events here;
-// the reset run reads `myGrid` from the page.
+// value controls of each criterion, the lists shown as the load fills them, the grid `myGrid`
+// with its buttons, and the checks of Next. The searching itself ("Add Subscribers To Grid",
+// the CSV import, the listings) is the page's SubscriberSearch, which owns the grid; the window
+// (frmChooseSubscribers) draws these controls and forwards its events here, and the reset
+// hand-over reads `myGrid` from the page.
 
 #include "SubscriberGrid.h"
+#include "SubscriberSearch.h"
 #include "SubscriberSelection.h"
 #include "platform/Host.h"
 
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace zeph {
 
 class RegistryAPI;
 namespace db {
-class Connection;
-class Recordset;
 class modTarvoDB;
 } // namespace db
 namespace i18n {
@@ -61,6 +60,9 @@ struct CaptionControl {
 };
 
 class ChooseSubscribersPage {
+    // First of the members: the page's grid is the search's, bound when the page is made.
+    SubscriberSearch m_search;
+
 public:
     static constexpr const char *kFormName = "frmChooseSubscribers";
     static constexpr const char *kWindowCaption = "Zephrane";
@@ -92,7 +94,9 @@ public:
     void cmdView_Click();
     /// What "Add Subscribers To Grid" does, for the selection given rather than the one the
     /// controls show: the same search, checks, refusals and messages.
-    void addSubscribers(const SubscriberSelection &selection);
+    void addSubscribers(const SubscriberSelection &selection) {
+        m_search.addSubscribers(selection);
+    }
     /// "Browse...": lets the operator pick the CSV file into txtCSVPath.
     void cmdBrowseForCSV_Click();
     void cmdSelectAll_Click();
@@ -107,7 +111,7 @@ public:
     bool cmdNext_Click();
     /// The checks of Next: true when the grid holds ticked subscribers to hand over to a reset;
     /// otherwise a message was shown.
-    bool readyToHandOver();
+    bool readyToHandOver() { return m_search.readyToHandOver(); }
 
     /// A click on a grid cell; myGrid.Row and myGrid.Col name it first.
     void myGrid_Click();
@@ -116,17 +120,13 @@ public:
     /// The operator changed a check box (the grid's own check box handling).
     void myGrid_CheckBoxEdited(int row, bool checked);
 
-    /// What AddUserToGrid did.
-    enum class AddResult { Added, NotAdded, GridFull };
-    /// Appends the subscriber at the current row of rsSubscribers with its primary call
-    /// handler at the current row of rsPrimaryCallHandlers, checked. Subscribers of a type
-    /// other than 1 and 3 are not added; GridFull (nothing added) once the grid holds its most
-    /// rows. The caller updates txtUsersInGrid afterwards.
-    AddResult AddUserToGrid();
+    /// The search the page's controls drive: its lists, its grid, its searches.
+    SubscriberSearch &search() { return m_search; }
+    const SubscriberSearch &search() const { return m_search; }
     /// The message shown once when a search found more subscribers than the grid can hold.
-    std::string gridFullMessage() const;
+    std::string gridFullMessage() const { return m_search.gridFullMessage(); }
     /// Subscriber rows in the grid.
-    int gridDataRows() const { return myGrid.Rows() - 1; }
+    int gridDataRows() const { return m_search.gridDataRows(); }
     /// txtUsersInGrid from the grid's row count.
     void showUsersInGrid();
 
@@ -135,33 +135,28 @@ public:
     /// The criterion and value the controls show.
     SubscriberSelection chosenSelection() const;
     /// The ticked rows of the grid, in the grid's order: the subscribers a reset takes.
-    std::vector<SelectedSubscriber> tickedSubscribers() const { return myGrid.tickedSubscribers(); }
+    std::vector<SelectedSubscriber> tickedSubscribers() const {
+        return m_search.tickedSubscribers();
+    }
     /// Every row of the grid, its cells in the order of kListingColumns.
-    std::vector<std::vector<std::string>> gridRows() const;
-    /// The lists the criteria choose from, as Form_Load filled them: how many telephone-system
-    /// integrations, the mail servers' names, the classes of service's aliases.
-    int switchCount() const { return comSubscriberSwitch.ListCount(); }
-    const std::vector<std::string> &mailServers() const { return comSubscriberMailServer.List; }
-    const std::vector<std::string> &classOfServiceAliases() const { return comHiddenCOS.List; }
+    std::vector<std::vector<std::string>> gridRows() const { return m_search.gridRows(); }
     /// True while a search or import runs (events the window lets through are then ignored).
-    bool busy() const { return m_busy; }
-    /// True when the last View refused its input (a value that is no number, a reversed
-    /// range, no criterion value, a file that cannot be read or has no subscriber columns):
-    /// a caller without a window learns that the grid is empty because of the input.
-    bool inputRefused() const { return m_inputRefused; }
+    bool busy() const { return m_search.busy(); }
+    /// True when the last View refused its input (see SubscriberSearch::inputRefused).
+    bool inputRefused() const { return m_search.inputRefused(); }
 
-    /// What the grid's rows came from, in the operator's words ("Subscribers with extension
-    /// numbers from 4000 to 4010"): set by the search or import that filled the grid, so that
-    /// the reset page reviews the rows the grid holds, not what the controls show since; ""
-    /// while the grid is empty.
-    std::string gridSource;
+    /// What the grid's rows came from, in the operator's words, so that the reset page reviews
+    /// the rows the grid holds, not what the controls show since; "" while the grid is empty.
+    const std::string &gridSource() const { return m_search.gridSource(); }
     /// The chosen criterion and its value as the operator set them.
-    std::string criterionDescription() const;
+    std::string criterionDescription() const { return describe(chosenSelection()); }
     /// A selection in the operator's words.
-    std::string describe(const SubscriberSelection &selection) const;
+    std::string describe(const SubscriberSelection &selection) const {
+        return m_search.describe(selection);
+    }
 
     /// Lines of a CSV file between two yields to the user interface.
-    static constexpr int kCsvYieldLines = 256;
+    static constexpr int kCsvYieldLines = SubscriberSearch::kCsvYieldLines;
 
     // --- the window's controls --------------------------------------------------------------
     CaptionControl Label1, frameSelectSubscribers, cmdView, cmdAdvancedSearch, cmdSelectAll,
@@ -175,24 +170,22 @@ public:
     ListControl comHiddenCOS;
     TextControl txtSubscriberExtensionRangeLow, txtSubscriberExtensionRangeHigh, txtCSVPath,
         txtUsersInGrid;
-    SubscriberGrid myGrid;
+    /// The search's grid.
+    SubscriberGrid &myGrid;
 
     // --- a listing ---------------------------------------------------------------------------
-    /// A subscriber's cells in the order of kListingColumns.
-    using ListRow = std::function<void(const std::vector<std::string> &cells)>;
-    /// The columns of a listing, by their grid keys.
-    static inline const std::vector<std::string> kListingColumns = {
-        "Alias", "DisplayName",   "FirstName",    "LastName",        "Extension", "HomeServer",
-        "COS",   "LegacyMailbox", "RemoteNodeID", "HandlerObjectID", "ObjectID"};
+    using ListRow = SubscriberSearch::ListRow;
+    static inline const std::vector<std::string> &kListingColumns =
+        SubscriberSearch::kListingColumns;
     /// The chosen criterion's subscribers as "Add Subscribers To Grid" would put them in the
-    /// grid, told to `row` one at a time as the server reads them, in one query and without
-    /// the cached tables or the grid; the input is checked and refused as by that button (see
-    /// inputRefused), and a search beyond the grid's rows stops where the grid would, with its
-    /// message. False (nothing done) for a CSV file, whose lines are looked up one by one.
-    /// Throws Error when the server fails the query.
-    bool listSubscribers(const ListRow &row);
+    /// grid (see SubscriberSearch::listSubscribers).
+    bool listSubscribers(const ListRow &row) {
+        return m_search.listSubscribers(chosenSelection(), row);
+    }
     /// The same for the selection given rather than the one the controls show.
-    bool listSubscribers(const SubscriberSelection &selection, const ListRow &row);
+    bool listSubscribers(const SubscriberSelection &selection, const ListRow &row) {
+        return m_search.listSubscribers(selection, row);
+    }
 
     // --- hooks the window sets --------------------------------------------------------------
     /// SetFormFonts on the window, run first by frmChooseSubscribers_Auto_Init.
@@ -203,64 +196,20 @@ public:
     std::function<void()> unloading;
 
 private:
-    enum class Lookup { NotFound, Added, NotAdded, GridFull };
-
     std::string res(std::uint32_t id) const;
     void message(const std::string &text);
-    /// A message that refuses the search's input (see inputRefused).
-    void refuse(const std::string &text);
     std::function<void(const std::string &)> reporter();
     void changed();
 
-    void fillClassOfServiceLists();
-    void fillMailServerList();
-    void fillSwitchList();
+    /// The search's lists into the list controls.
+    void showLists();
     void checkExtensionBox(TextControl &box);
-
-    // The searches of cmdView_Click, one per criterion, the one place that picks the search of
-    // a criterion (for the grid and for a listing), and the part of the press that runs them
-    // with the page busy.
-    void searchIntoGrid(const SubscriberSelection &selection);
-    void search(const SubscriberSelection &selection);
-    void searchAll();
-    void searchExtensionRange(const SubscriberSelection &selection);
-    void searchClassOfService(const SubscriberSelection &selection);
-    void searchSwitch(const SubscriberSelection &selection);
-    void searchMailServer(const SubscriberSelection &selection);
-    /// A class of service's position in the hidden list and its name in the shown one (-1 and
-    /// "" when the lists lack it).
-    int classOfServiceIndex(const std::string &alias) const;
-    std::string classOfServiceName(const std::string &alias) const;
     /// The entry of a list at a position, "" outside it.
     static std::string entryAt(const ListControl &list, int index);
-    /// Opens a query and runs the lookup-and-add loop over its rows; while a listing is made,
-    /// runs `listing` instead and tells its rows.
-    void addFromQuery(const std::string &sql, const std::string &listing,
-                      const std::vector<DbValue> &params);
-    void listFromQuery(const std::string &sql, const std::vector<DbValue> &params);
-    /// Positions the cached tables on a subscriber and its primary call handler.
-    bool positionOn(const std::string &subscriberObjectId);
-    Lookup lookUpAndAdd(const std::string &subscriberObjectId);
-
-    // The CSV import.
-    void ImportCSV(const std::string &path);
-    Lookup importLine(std::string_view line, int aliasColumn, int extensionColumn,
-                      db::Connection &connection);
-    void csvSummary(int linesRead, int rowsBefore);
-
-    void noteGridFull();
 
     Host &m_host;
-    RegistryAPI &m_registry;
-    db::modTarvoDB &m_db;
     i18n::modLocalize *m_localize;
     std::string m_commandLine;
-    bool m_busy = false;
-    bool m_inputRefused = false;
-    bool m_gridFullHit = false;          // a search of this press found more than the grid holds
-    bool m_gridFullReported = false;     // and its message has been shown
-    const ListRow *m_listRow = nullptr;  // set while a listing is made
-    std::vector<DbValue> m_cosObjectIds; // the object id of each entry of comHiddenCOS
 };
 
 } // namespace zeph

@@ -30,7 +30,8 @@ constexpr Where kResetPrevious{"cmdPrevious_Click", "Form", "frmResetSubscribers
 
 // The advanced search opens modally over the selection window, starting afresh each time.
 void showAdvancedSearch(Program &program, ChooseSubscribersPage &selection, QWidget *over) {
-    search::AdvancedSearchPage page(program.host, program.registry, program.tarvoDb, selection);
+    search::AdvancedSearchPage page(program.host, program.registry, program.tarvoDb,
+                                    selection.search());
     search::frmAdvancedSubscriberSearch window(page, &program.localize, over);
     ui::placeOver(&window, over);
     window.exec();

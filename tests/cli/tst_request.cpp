@@ -1,8 +1,8 @@
 // The terminal program and the wizard ask for the same reset from the same choices: the template
 // and the alternate extensions of the first page, a criterion with its value on the selection
 // page, the options of the reset page. Each side is made as its program makes it: the wizard's
-// from the controls of its pages and their buttons, zephrane-cli's from its parsed options,
-// without a control.
+// from the controls of its pages and their buttons, zephrane-cli's from its parsed options and
+// a subscriber search of its own, without a page.
 #include "app/MainPage.h"
 #include "app/Program.h"
 #include "app/ResetHandOver.h"
@@ -12,6 +12,7 @@
 #include "db/modTarvoDB.h"
 #include "reset/ResetPage.h"
 #include "select/ChooseSubscribersPage.h"
+#include "select/SubscriberSearch.h"
 #include "support/TempHost.h"
 
 #include <gtest/gtest.h>
@@ -59,6 +60,14 @@ public:
         page->Form_Load();
         return page;
     }
+    // The terminal program's search, with its lists read as the program reads them.
+    std::unique_ptr<SubscriberSearch> search() {
+        auto search = std::make_unique<SubscriberSearch>(
+            m_host.host(), m_program.registry, m_program.tarvoDb, nullptr,
+            SubscriberSearch::messageBoxes(m_host.host()));
+        search->loadLists();
+        return search;
+    }
     std::string csvPath() const { return m_host.folder() + "/list.csv"; }
     const std::vector<std::string> &templates() const { return m_main.cmbSubscriberTemplateAlias; }
 
@@ -101,7 +110,7 @@ public:
         EXPECT_TRUE(options && options->selection) << (options ? "" : options.error());
         if (!options || !options->selection)
             return {};
-        std::unique_ptr<ChooseSubscribersPage> lists = page();
+        std::unique_ptr<SubscriberSearch> lists = search();
         std::ostringstream err;
         const std::optional<SubscriberSelection> criterion =
             cli::criterionOf(*options->selection, *lists, err);
@@ -129,7 +138,7 @@ private:
 
 TEST(ResetRequest, TheTerminalProgramAndTheWizardAskTheSameOfTheSameChoices) {
     Programs programs;
-    const std::unique_ptr<ChooseSubscribersPage> lists = programs.page();
+    const std::unique_ptr<SubscriberSearch> lists = programs.search();
     ASSERT_GE(programs.templates().size(), 2U);
     ASSERT_FALSE(lists->mailServers().empty());
     ASSERT_GE(lists->classOfServiceAliases().size(), 2U);
@@ -193,7 +202,7 @@ TEST(ResetRequest, TheTerminalProgramAndTheWizardAskTheSameOfTheSameChoices) {
 // program's words.
 TEST(ResetRequest, AValueTheServerDoesNotOfferIsRefusedByTheTerminalProgram) {
     Programs programs;
-    const std::unique_ptr<ChooseSubscribersPage> lists = programs.page();
+    const std::unique_ptr<SubscriberSearch> lists = programs.search();
     const struct {
         Args args;
         const char *said;

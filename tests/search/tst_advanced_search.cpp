@@ -25,7 +25,7 @@ protected:
     AdvancedSearchPage &open() {
         m_selection = &h.open();
         m_page = std::make_unique<AdvancedSearchPage>(h.temp().host(), h.registry(), h.tarvoDb(),
-                                                      *m_selection);
+                                                      m_selection->search());
         m_page->unload = [this] { ++m_unloads; };
         return *m_page;
     }

@@ -35,7 +35,7 @@ protected:
         m_chooseWindow->refresh();
         m_chooseWindow->show();
         m_page = std::make_unique<AdvancedSearchPage>(h.temp().host(), h.registry(), h.tarvoDb(),
-                                                      choose);
+                                                      choose.search());
         m_window =
             std::make_unique<frmAdvancedSubscriberSearch>(*m_page, nullptr, m_chooseWindow.get());
         m_window->open();
