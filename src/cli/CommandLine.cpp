@@ -15,7 +15,7 @@
 #include "reset/Recovery.h"
 #include "reset/ResetJob.h"
 #include "reset/RunLock.h"
-#include "search/AdvancedSearchPage.h"
+#include "search/QuerySelection.h"
 #include "search/SetQueryColors.h"
 #include "select/SubscriberSearch.h"
 #include "standin/SimHost.h"
@@ -125,10 +125,12 @@ std::string selectionMessage(const std::string &text, const Selection &selection
 }
 
 // The advanced search's query, run and imported as its window's Execute and Import do: the same
-// guard, the statement on a connection that may only read, the result replacing the grid.
-// False when the statement did not run (its message has been shown).
+// guard and messages, the statement on a connection that may only read, the result replacing
+// the grid; a script's query is not kept in the operator's history. False when the statement
+// did not run (its message has been shown).
 bool selectByQuery(Program &program, SubscriberSearch &subscribers, const std::string &tail) {
-    search::AdvancedSearchPage query(program.host, program.registry, program.tarvoDb, subscribers);
+    search::QuerySelection query(program.host, program.registry, program.tarvoDb, subscribers,
+                                 SubscriberSearch::messageBoxes(program.host));
     return query.selectByQuery(search::toEditorLineBreaks(tail));
 }
 

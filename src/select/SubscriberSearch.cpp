@@ -437,23 +437,28 @@ bool SubscriberSearch::listSubscribers(const SubscriberSelection &selection, con
     return true;
 }
 
-bool SubscriberSearch::positionOn(const std::string &subscriberObjectId) {
+bool SubscriberSearch::positionOn(const DbValue &subscriberObjectId) {
+    // An empty cached table has no first row to move to: it holds no one to position on.
     db::Recordset &subscribers = m_db.rsSubscribers();
+    if (subscribers.RecordCount() == 0)
+        return false;
     subscribers.MoveFirst();
-    subscribers.Find("SubscriberObjectID", DbValue(subscriberObjectId));
+    subscribers.Find("SubscriberObjectID", subscriberObjectId);
     if (subscribers.Eof())
         return false;
     const DbValue handler = subscribers["CallHandlerObjectID"].Value();
     if (db::isNull(handler))
         return false;
     db::Recordset &handlers = m_db.rsPrimaryCallHandlers();
+    if (handlers.RecordCount() == 0)
+        return false;
     handlers.MoveFirst();
     handlers.Find("CallHandlerObjectID", handler);
     return !handlers.Eof();
 }
 
 SubscriberSearch::Lookup SubscriberSearch::lookUpAndAdd(const std::string &subscriberObjectId) {
-    if (!positionOn(subscriberObjectId))
+    if (!positionOn(DbValue(subscriberObjectId)))
         return Lookup::NotFound;
     return addPositioned();
 }
@@ -720,7 +725,7 @@ SubscriberSearch::Lookup SubscriberSearch::importLine(std::string_view line, int
                    {std::string(csvCellValue(*extension))});
         while (!query.Eof()) {
             const std::string id = fieldText(query, "SubscriberObjectID");
-            if (positionOn(id))
+            if (positionOn(DbValue(id)))
                 return addPositioned();
             query.MoveNext();
         }
@@ -735,7 +740,7 @@ SubscriberSearch::Lookup SubscriberSearch::importLine(std::string_view line, int
         query.Open(kCsvAliasQuery, connection, adOpenForwardOnly, adLockReadOnly,
                    {std::string(csvCellValue(*alias))});
         while (!query.Eof()) {
-            if (positionOn(fieldText(query, "SubscriberObjectID"))) {
+            if (positionOn(DbValue(fieldText(query, "SubscriberObjectID")))) {
                 const AddResult added = addCurrentSubscriber();
                 if (added == AddResult::GridFull)
                     return Lookup::GridFull;

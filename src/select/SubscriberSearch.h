@@ -87,6 +87,10 @@ public:
     /// type other than 1 and 3 are not added; GridFull (nothing added) once the grid holds its
     /// most rows.
     AddResult addCurrentSubscriber();
+    /// Positions the cached subscribers on a subscriber and the cached primary call handlers on
+    /// its handler, for addCurrentSubscriber; false when either table is empty, the subscriber
+    /// is missing, has no handler, or its handler is missing.
+    bool positionOn(const DbValue &subscriberObjectId);
     /// The message shown once when a search found more subscribers than the grid can hold.
     std::string gridFullMessage() const;
     /// Empties the grid.
@@ -166,8 +170,6 @@ private:
     void addFromQuery(const std::string &sql, const std::string &listing,
                       const std::vector<DbValue> &params);
     void listFromQuery(const std::string &sql, const std::vector<DbValue> &params);
-    /// Positions the cached tables on a subscriber and its primary call handler.
-    bool positionOn(const std::string &subscriberObjectId);
     Lookup lookUpAndAdd(const std::string &subscriberObjectId);
     Lookup addPositioned();
 
