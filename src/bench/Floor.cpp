@@ -152,9 +152,10 @@ struct Floor::Impl {
     // --- the journal -----------------------------------------------------------------------------
 
     bool record(const std::string &line) {
-        if (journal->writeLine(line))
-            return true;
-        throw std::runtime_error("the floor's journal cannot be written");
+        if (const Status written = journal->writeLine(line); !written)
+            throw std::runtime_error("the floor's journal cannot be written (" + written.error() +
+                                     ")");
+        return true;
     }
 
     void recordBegin(const Subscriber &s, const std::string &ticket) {

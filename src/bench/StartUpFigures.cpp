@@ -40,18 +40,20 @@ void keepJournals(const std::string &logs, int subscribers) {
     const std::string first = logs + "/Zephrane_Log_20261101_09_00_00.TXT";
     {
         RecoveryJournal journal(*files, first, "stand-in server {BENCH}");
-        std::string problem;
-        bool written = journal.listSyncOwed(problem);
-        for (int i = 0; written && i < subscribers; ++i) {
+        auto written = [](const Status &recorded) {
+            if (!recorded)
+                throw std::runtime_error("a journal for the start-up figures: " + recorded.error());
+        };
+        written(journal.listSyncOwed());
+        for (int i = 0; i < subscribers; ++i) {
             SubscriberSnapshot s;
             s.Alias = "subscriber" + std::to_string(i);
             s.DTMFAccessID = std::to_string(10000 + i);
-            written = journal.begin(s, "defaultTemplate", "{TICKET}", problem) &&
-                      journal.created({"{NEW}", "{NEW-CH}"}, "{TICKET-2}", problem) &&
-                      journal.finished(problem);
+            written(journal.begin(s, "defaultTemplate", "{TICKET}"));
+            written(journal.created({"{NEW}", "{NEW-CH}"}, "{TICKET-2}"));
+            written(journal.finished());
         }
-        if (!written || !journal.listSyncDone(problem))
-            throw std::runtime_error("a journal for the start-up figures: " + problem);
+        written(journal.listSyncDone());
     }
     for (int day = 2; day <= kKeptDays; ++day) {
         const std::string stamp =

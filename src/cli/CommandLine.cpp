@@ -236,12 +236,12 @@ std::optional<int> startUp(const std::vector<std::string> &args, const Options &
         return kExitOk;
     }
     if (!session.host) {
-        std::string error;
-        const std::string folder = sim::resolveHostFolder(notice, error);
-        if (folder.empty()) {
-            err << "zephrane-cli: " << error << "\n";
+        const Result<std::string> resolved = sim::resolveHostFolder(notice);
+        if (!resolved) {
+            err << "zephrane-cli: " << resolved.error() << "\n";
             return kExitNothingRun;
         }
+        const std::string &folder = *resolved;
         if (options.hostInfo) {
             out << "stand-in host: " << folder << "\n";
             out << "database: " << sim::databaseInUse(folder) << "\n";
@@ -377,15 +377,12 @@ int recover(Session &session, const Options &options, std::ostream &out, std::os
     if (options.journal) {
         // A journal the operator names must be one: a file without a single journal record
         // (empty, or lines that are not records) is refused, not taken for a finished run.
-        std::string problem;
-        std::optional<JournalFile> named = readJournal(*host.files, *options.journal, problem);
-        if (named && named->logPath.empty()) {
-            named.reset();
-            problem = "the recovery journal " + host.files->nativePath(*options.journal) +
-                      " holds no journal record";
-        }
+        Result<JournalFile> named = readJournal(*host.files, *options.journal);
+        if (named && named->logPath.empty())
+            named = fail("the recovery journal " + host.files->nativePath(*options.journal) +
+                         " holds no journal record");
         if (!named) {
-            err << "zephrane-cli: " << problem << "\n"
+            err << "zephrane-cli: " << named.error() << "\n"
                 << "zephrane-cli: nothing was changed\n";
             return kExitNothingRun;
         }

@@ -292,14 +292,15 @@ void Logging::WriteLogLine(const std::string &text) {
         std::optional<std::string> encoded;
         if (m_host.ansiBytes)
             encoded = m_host.ansiBytes(text);
-        bool written = false;
+        Status written = done();
         const Result<void, Error> wrote =
             caught([&] { written = m_file->writeLineUnsynced(encoded ? *encoded : text); });
         m_unsynced = true;
         if (!wrote)
             m_writeProblem = wrote.error().description();
         else if (!written)
-            m_writeProblem = "a line could not be written to " + m_host.files->nativePath(m_path);
+            m_writeProblem = "a line could not be written to " + m_host.files->nativePath(m_path) +
+                             " (" + written.error() + ")";
     }
     if (m_lineObserver)
         m_lineObserver(text);
@@ -311,12 +312,13 @@ void Logging::SyncLogFile() {
     if (!m_file || !m_writeProblem.empty() || !m_unsynced)
         return;
     m_unsynced = false;
-    bool synced = false;
+    Status synced = done();
     const Result<void, Error> asked = caught([&] { synced = m_file->sync(); });
     if (!asked)
         m_writeProblem = asked.error().description();
     else if (!synced)
-        m_writeProblem = "the log " + m_host.files->nativePath(m_path) + " could not be synced";
+        m_writeProblem = "the log " + m_host.files->nativePath(m_path) + " could not be synced (" +
+                         synced.error() + ")";
 }
 
 void Logging::CloseLogFile() {

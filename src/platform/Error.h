@@ -95,6 +95,11 @@ template <class Step> Result<void, Error> caught(Step &&step) {
     }
 }
 
+/// An error as the text of a Result's failure: its description, or its number when it has none.
+inline Failure failureOf(const Error &e) {
+    return fail(e.description().empty() ? "error " + std::to_string(e.number()) : e.description());
+}
+
 /// Runs one step; an error it raises is reported through `report` and swallowed, so the caller
 /// goes on with its next step. Returns true when the step finished without error.
 template <class Step>

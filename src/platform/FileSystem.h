@@ -29,21 +29,27 @@ inline std::string tooLargeProblem(std::size_t maxBytes) {
            ", the most that is read of it";
 }
 
-/// A text file open for writing line by line.
+/// A text file open for writing line by line. A call that fails says why in the system's words
+/// ("No space left on device"); the caller names the file. After a line that could not be
+/// written whole the writer takes no more: the file ends with its last whole line, and a later
+/// line would follow a gap.
 class ITextFileWriter {
 public:
     virtual ~ITextFileWriter() = default;
     /// Writes the text followed by CR LF and makes sure it has reached the file before
-    /// returning. False when the line could not be written.
-    virtual bool writeLine(const std::string &text) = 0;
+    /// returning.
+    virtual Status writeLine(const std::string &text) = 0;
     /// Writes the text followed by CR LF without waiting for the disk: once it returns, the
-    /// line survives the program being killed, and a power loss only after sync(). False when
-    /// the line could not be written.
-    virtual bool writeLineUnsynced(const std::string &text) { return writeLine(text); }
-    /// Makes every line written so far durable. False when they could not be made so.
-    virtual bool sync() { return true; }
+    /// line survives the program being killed, and a power loss only after sync().
+    virtual Status writeLineUnsynced(const std::string &text) { return writeLine(text); }
+    /// Makes every line written so far durable.
+    virtual Status sync() { return done(); }
     virtual void close() = 0;
 };
+
+/// What a writer answers once a line could not be written, or after it was closed.
+inline constexpr const char *kWriterStopped = "an earlier line could not be written";
+inline constexpr const char *kWriterClosed = "the file is closed";
 
 class IFileSystem {
 public:

@@ -17,11 +17,11 @@ public:
     explicit ForwardingTextWriter(std::unique_ptr<ITextFileWriter> inner)
         : m_inner(std::move(inner)) {}
 
-    bool writeLine(const std::string &text) override { return m_inner->writeLine(text); }
-    bool writeLineUnsynced(const std::string &text) override {
+    Status writeLine(const std::string &text) override { return m_inner->writeLine(text); }
+    Status writeLineUnsynced(const std::string &text) override {
         return m_inner->writeLineUnsynced(text);
     }
-    bool sync() override { return m_inner->sync(); }
+    Status sync() override { return m_inner->sync(); }
     void close() override { m_inner->close(); }
 
 protected:

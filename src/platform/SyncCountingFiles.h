@@ -26,16 +26,16 @@ public:
                        std::shared_ptr<FileSyncCounts> counts)
         : ForwardingTextWriter(std::move(inner))
         , m_counts(std::move(counts)) {}
-    bool writeLine(const std::string &text) override {
+    Status writeLine(const std::string &text) override {
         ++m_counts->lines;
         ++m_counts->syncs;
         return inner().writeLine(text);
     }
-    bool writeLineUnsynced(const std::string &text) override {
+    Status writeLineUnsynced(const std::string &text) override {
         ++m_counts->lines;
         return inner().writeLineUnsynced(text);
     }
-    bool sync() override {
+    Status sync() override {
         ++m_counts->syncs;
         return inner().sync();
     }

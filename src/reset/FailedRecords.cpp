@@ -117,10 +117,14 @@ void FailedRecords::add(Record record) {
         return;
     // Without waiting for the disk: the line is in the file once the call returns, so a killed
     // program loses none; the disk has it at the next sync, at the subscriber's end.
-    if (m_file->writeLineUnsynced(recordLine(m_records.back())))
+    if (const Status written = m_file->writeLineUnsynced(recordLine(m_records.back())); written)
         m_unsynced = true;
     else
-        fail("Device I/O error: " + m_files->nativePath(m_path));
+        fail(ioError(*m_files, m_path, written));
+}
+
+std::string FailedRecords::ioError(IFileSystem &files, const std::string &path, const Status &why) {
+    return "Device I/O error: " + files.nativePath(path) + " (" + why.error() + ")";
 }
 
 void FailedRecords::fail(const std::string &why) {
@@ -136,14 +140,14 @@ void FailedRecords::open(IFileSystem &files, const std::string &path) {
     m_files = &files;
     m_path = path;
     m_problem.clear();
-    bool written = file->writeLineUnsynced(kHeader);
+    Status written = file->writeLineUnsynced(kHeader);
     for (std::size_t i = 0; written && i < m_records.size(); ++i)
         written = file->writeLineUnsynced(recordLine(m_records[i]));
     m_file = std::move(file);
     m_unsynced = true;
     if (!written) {
-        fail("Device I/O error: " + files.nativePath(path));
-        throw Error(57, close());
+        fail(ioError(files, path, written));
+        throw Error(57, close().error());
     }
 }
 
@@ -151,13 +155,13 @@ void FailedRecords::sync() {
     if (!m_file || !m_unsynced || !m_problem.empty())
         return;
     m_unsynced = false;
-    if (!m_file->sync())
-        fail("Device I/O error: " + m_files->nativePath(m_path));
+    if (const Status synced = m_file->sync(); !synced)
+        fail(ioError(*m_files, m_path, synced));
 }
 
-std::string FailedRecords::close() {
+Status FailedRecords::close() {
     if (!m_file)
-        return m_problem;
+        return whole();
     sync();
     m_file->close();
     m_file.reset();
@@ -168,7 +172,13 @@ std::string FailedRecords::close() {
             // Said by the problem already: the file is not to be used.
         }
     }
-    return m_problem;
+    return whole();
+}
+
+Status FailedRecords::whole() const {
+    if (m_problem.empty())
+        return done();
+    return zeph::fail(m_problem);
 }
 
 } // namespace zeph

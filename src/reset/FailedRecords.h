@@ -5,6 +5,8 @@
 // subscribers again. The file is written as the run goes: each record is appended when it is
 // made, so a run that ends abruptly leaves the records of the subscribers that failed so far.
 
+#include "platform/Result.h"
+
 #include <memory>
 #include <string>
 #include <utility>
@@ -67,14 +69,17 @@ public:
     /// Makes the records appended since the last sync durable; nothing when there are none.
     void sync();
     /// Syncs and closes the file. A file that missed a record is deleted: it would not name
-    /// every failed subscriber. Returns "" or why the file is not (or no longer) complete.
-    std::string close();
+    /// every failed subscriber. Fails with why the file is not (or no longer) complete.
+    Status close();
     /// Empty while every record made since open() is in the file; otherwise why one is not.
     const std::string &problem() const { return m_problem; }
 
 private:
     void add(Record record);
     void fail(const std::string &why);
+    /// Done while every record made since open() is in the file.
+    Status whole() const;
+    static std::string ioError(IFileSystem &files, const std::string &path, const Status &why);
 
     IFileSystem *m_files = nullptr;
     std::unique_ptr<ITextFileWriter> m_file;

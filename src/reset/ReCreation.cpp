@@ -291,11 +291,11 @@ void takeCreatedIds(ResetRun &run, db::Recordset &rs) {
         // Each change its own: recorded before the old ids go back, since a recovery must
         // know which ids to move. The re-synchronisation's ticket, unless the entry's
         // beginning announced it, is made now, so that its record shares this one's sync.
-        run.journalRecord([&](RecoveryJournal &journal, std::string &problem) {
+        run.journalRecord([&](RecoveryJournal &journal) {
             std::string ticket = journal.announcedCreationTicket();
             if (ticket.empty())
                 ticket = run.newTicket();
-            return journal.created(created, ticket, problem);
+            return journal.created(created, ticket);
         });
     }
     writeBackIdentity(run, rs);
@@ -453,8 +453,8 @@ void ResynchronizeSubscriber(ResetRun &run) {
     // since the creation.
     const bool committed = run.commitChanges();
     if (committed && run.subscriber().creationUnrecorded()) {
-        run.journalRecord([&](RecoveryJournal &journal, std::string &problem) {
-            return journal.created(run.subscriber().newIds(), std::string(), problem, false);
+        run.journalRecord([&](RecoveryJournal &journal) {
+            return journal.created(run.subscriber().newIds(), std::string(), false);
         });
         run.subscriber().creationRecorded();
     }

@@ -320,8 +320,7 @@ void closeOrHold(ResetRun &run, const RecoveryPlanEntry &planned, RecoverySummar
     }
     run.line("(warning) the subscriber was never removed, so nothing of it is missing; its "
              "journal entry is closed without a reset");
-    if (run.journalRecord(
-            [](RecoveryJournal &j, std::string &problem) { return j.finished(problem); }))
+    if (run.journalRecord([](RecoveryJournal &j) { return j.finished(); }))
         ++summary.entriesClosed;
 }
 
@@ -353,9 +352,8 @@ bool finishEntry(ResetRun &run, const JournalFile &journal, const JournalEntry &
         return FinishReCreation(run);
     case InterruptedAt::CreatedWithNewIds: {
         if (entry.created.newSubscriberId != subscriber.newIds().newSubscriberId)
-            run.journalRecord([&](RecoveryJournal &j, std::string &problem) {
-                return j.created(subscriber.newIds(), std::string(), problem);
-            });
+            run.journalRecord(
+                [&](RecoveryJournal &j) { return j.created(subscriber.newIds(), std::string()); });
         settleTicket(run, entry.removalTicket);
         WriteBackIdentity(run);
         const std::vector<int> missing = extensionsToAdd(run);
@@ -442,9 +440,7 @@ RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::
             run.takeUpJournal(writers.back().get());
             // The subscribers this recovery brings back are out of their lists until then.
             if (!journal.listSyncOwed)
-                run.journalRecord([](RecoveryJournal &j, std::string &problem) {
-                    return j.listSyncOwed(problem);
-                });
+                run.journalRecord([](RecoveryJournal &j) { return j.listSyncOwed(); });
             // A run deletes the ticket of a subscriber's re-synchronisation with its next
             // change: one that died before leaves the answered ticket of an entry it finished.
             for (const JournalEntry &entry : journal.entries) {
@@ -500,9 +496,7 @@ RecoverySummary recoverInterruptedResets(Host &host, RegistryAPI &registry, db::
         if (run.writeEnd(skipListSync)) {
             for (const std::unique_ptr<RecoveryJournal> &writer : writers) {
                 run.takeUpJournal(writer.get());
-                run.journalRecord([](RecoveryJournal &j, std::string &problem) {
-                    return j.listSyncDone(problem);
-                });
+                run.journalRecord([](RecoveryJournal &j) { return j.listSyncDone(); });
             }
             run.takeUpJournal(nullptr);
         }

@@ -135,27 +135,27 @@ bool parseNumber(const std::string &text, int &value) {
 }
 
 // Applies one record to the file; an error text when it does not fit.
-std::string applyRecord(JournalFile &file, const std::vector<std::string> &f) {
+Status applyRecord(JournalFile &file, const std::vector<std::string> &f) {
     const std::string &kind = f[0];
     if (kind == "lists-owed" && f.size() == 1) {
         file.listSyncOwed = true;
-        return {};
+        return done();
     }
     if (kind == "lists-done" && f.size() == 1) {
         file.listSyncOwed = false;
-        return {};
+        return done();
     }
     if (kind == kClosed && (f.size() == 1 || f.size() == 2))
-        return {}; // a mark for the scan: the records before it say all
+        return done(); // a mark for the scan: the records before it say all
 
     int number = 0;
     if (f.size() < 2 || !parseNumber(f[1], number))
-        return "the record has no entry number";
+        return fail("the record has no entry number");
     if (kind == "begin") {
         if (f.size() < kBeginFixedFields)
-            return "the entry's opening record is short of values";
+            return fail("the entry's opening record is short of values");
         if (number != static_cast<int>(file.entries.size()) + 1)
-            return "entry " + std::to_string(number) + " is out of order";
+            return fail("entry " + std::to_string(number) + " is out of order");
         JournalEntry entry;
         entry.number = number;
         SubscriberSnapshot &s = entry.snapshot;
@@ -171,10 +171,11 @@ std::string applyRecord(JournalFile &file, const std::vector<std::string> &f) {
         s.AlternateExtensions.assign(f.begin() + kBeginFixedFields, f.end());
         s.AlternateExtensionCount = static_cast<int>(s.AlternateExtensions.size());
         file.entries.push_back(std::move(entry));
-        return {};
+        return done();
     }
     if (number > static_cast<int>(file.entries.size()))
-        return "the record names entry " + std::to_string(number) + ", which was never opened";
+        return fail("the record names entry " + std::to_string(number) +
+                    ", which was never opened");
     JournalEntry &entry = file.entries[static_cast<std::size_t>(number - 1)];
     auto expect = [&](std::size_t count) { return f.size() == count; };
     if (kind == "removal-ticket" && expect(3)) {
@@ -188,9 +189,9 @@ std::string applyRecord(JournalFile &file, const std::vector<std::string> &f) {
     } else if (kind == "finished" && expect(2)) {
         entry.finished = true;
     } else {
-        return "unknown record '" + kind + "'";
+        return fail("unknown record '" + kind + "'");
     }
-    return {};
+    return done();
 }
 
 std::vector<std::string_view> splitLines(std::string_view text) {
@@ -236,14 +237,11 @@ std::vector<const JournalEntry *> JournalFile::unfinished() const {
     return list;
 }
 
-std::optional<JournalFile> readJournal(IFileSystem &files, const std::string &path,
-                                       std::string &problem) {
+Result<JournalFile> readJournal(IFileSystem &files, const std::string &path) {
     const std::string shown = files.nativePath(path);
     const Result<std::string> text = files.readPlainFile(path, kJournalMaxBytes);
-    if (!text) {
-        problem = "the recovery journal " + shown + " cannot be read: " + text.error();
-        return std::nullopt;
-    }
+    if (!text)
+        return fail("the recovery journal " + shown + " cannot be read: " + text.error());
     JournalFile file;
     file.path = path;
     file.size = text->size();
@@ -252,9 +250,8 @@ std::optional<JournalFile> readJournal(IFileSystem &files, const std::string &pa
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const bool last = i + 1 == lines.size();
         auto damaged = [&](const std::string &what) {
-            problem = "the recovery journal " + shown + " is damaged at line " +
-                      std::to_string(i + 1) + ": " + what;
-            return std::nullopt;
+            return fail("the recovery journal " + shown + " is damaged at line " +
+                        std::to_string(i + 1) + ": " + what);
         };
         std::optional<std::vector<std::string>> fields = checkedFields(lines[i]);
         if (!fields) {
@@ -277,8 +274,8 @@ std::optional<JournalFile> readJournal(IFileSystem &files, const std::string &pa
             file.logPath = (*fields)[2];
             continue;
         }
-        if (std::string what = applyRecord(file, *fields); !what.empty())
-            return damaged(what);
+        if (const Status applied = applyRecord(file, *fields); !applied)
+            return damaged(applied.error());
     }
     if (lines.empty()) {
         JournalFile empty;
@@ -389,11 +386,10 @@ JournalScan scanJournals(IFileSystem &files, const std::vector<std::string> &fol
         for (const FileEntry &entry : entries) {
             if (!isJournalName(entry.name) || endsClosed(files, entry.path))
                 continue;
-            std::string problem;
-            if (auto journal = readJournal(files, entry.path, problem))
+            if (Result<JournalFile> journal = readJournal(files, entry.path))
                 scan.journals.push_back(std::move(*journal));
             else
-                scan.problems.push_back(problem);
+                scan.problems.push_back(journal.error());
         }
     }
     return scan;
@@ -402,8 +398,7 @@ JournalScan scanJournals(IFileSystem &files, const std::vector<std::string> &fol
 bool journalMustBeKept(IFileSystem &files, const std::string &path) {
     if (!isJournalName(fileNameOf(path)) || endsClosed(files, path))
         return false;
-    std::string problem;
-    std::optional<JournalFile> journal = readJournal(files, path, problem);
+    const Result<JournalFile> journal = readJournal(files, path);
     return !journal || journal->needsRecovery();
 }
 
@@ -436,53 +431,57 @@ RecoveryJournal::~RecoveryJournal() {
     }
 }
 
-bool RecoveryJournal::append(std::vector<std::string> fields, std::string &problem, bool synced) {
+Status RecoveryJournal::append(std::vector<std::string> fields, bool synced) {
     if (m_broken)
-        return refused(problem);
-    try {
-        if (!m_writer && m_resuming) {
-            m_writer = m_files.openTextFile(m_path, true);
-        } else if (!m_writer) {
-            // A new journal is this run's alone: a file of its name is another run's.
-            m_writer = m_files.createNewTextFile(m_path);
-            if (!m_writer)
-                throw Error(58, "File already exists");
-            const std::string header = recordLine({kMagic, kVersion, m_logPath, m_server});
-            if (!m_writer->writeLine(header))
-                throw Error(errnum::kInternal, "the journal's first line could not be written");
-            m_size += header.size() + kLineEnd;
+        return refused();
+    Status written = done();
+    const Result<void, Error> asked = caught([&] {
+        if (Status opened = openFile(); !opened) {
+            written = opened;
+            return;
         }
         const std::string line = recordLine(fields);
-        if (!(synced ? m_writer->writeLine(line) : m_writer->writeLineUnsynced(line)))
-            throw Error(errnum::kInternal, "the record could not be written");
-        m_size += line.size() + kLineEnd;
-        m_unsynced = !synced;
-        return true;
-    } catch (const std::exception &) {
-        return broken(problem);
-    }
+        written = synced ? m_writer->writeLine(line) : m_writer->writeLineUnsynced(line);
+        if (written)
+            m_size += line.size() + kLineEnd;
+    });
+    if (!asked)
+        return broken(asked.error().description());
+    if (!written)
+        return broken(written.error());
+    m_unsynced = !synced;
+    return done();
 }
 
-bool RecoveryJournal::broken(std::string &problem) {
-    try {
-        throw;
-    } catch (const Error &e) {
-        problem = m_files.nativePath(m_path) + ": " + e.description();
-    } catch (const std::exception &e) {
-        problem = m_files.nativePath(m_path) + ": " + e.what();
+Status RecoveryJournal::openFile() {
+    if (m_writer)
+        return done();
+    if (m_resuming) {
+        m_writer = m_files.openTextFile(m_path, true);
+        return done();
     }
+    // A new journal is this run's alone: a file of its name is another run's.
+    m_writer = m_files.createNewTextFile(m_path);
+    if (!m_writer)
+        return fail("File already exists");
+    const std::string header = recordLine({kMagic, kVersion, m_logPath, m_server});
+    if (Status written = m_writer->writeLine(header); !written)
+        return written;
+    m_size += header.size() + kLineEnd;
+    return done();
+}
+
+Status RecoveryJournal::broken(const std::string &why) {
     m_broken = true;
-    return false;
+    return fail(m_files.nativePath(m_path) + ": " + why);
 }
 
-bool RecoveryJournal::refused(std::string &problem) {
-    problem = "an earlier record could not be written";
-    return false;
+Status RecoveryJournal::refused() {
+    return fail("an earlier record could not be written");
 }
 
-bool RecoveryJournal::begin(const SubscriberSnapshot &s, const std::string &templateAlias,
-                            const std::string &removalTicket, const std::string &creationTicket,
-                            std::string &problem) {
+Status RecoveryJournal::begin(const SubscriberSnapshot &s, const std::string &templateAlias,
+                              const std::string &removalTicket, const std::string &creationTicket) {
     // Nothing of an earlier entry is handed out for this one, whether its records are written
     // or not.
     m_removalTicket = AnnouncedTicket{};
@@ -498,21 +497,27 @@ bool RecoveryJournal::begin(const SubscriberSnapshot &s, const std::string &temp
                   s.AlternateExtensions.begin() + saved);
     // With the tickets known already, every record reaches the disk with one sync: each ticket
     // is on disk before its step as before, and a ticket never asked for is found absent.
-    if (!append(std::move(fields), problem, false))
-        return false;
+    if (Status begun = append(std::move(fields), false); !begun)
+        return begun;
     m_lastEntry = m_entry = number;
     m_open.insert(number);
-    if (!removalTicket.empty() &&
-        !append({"removal-ticket", std::to_string(m_entry), removalTicket}, problem, false))
-        return false;
-    if (!creationTicket.empty() &&
-        !append({"creation-ticket", std::to_string(m_entry), creationTicket}, problem, false))
-        return false;
-    if (!syncPending(problem))
-        return false;
+    if (!removalTicket.empty()) {
+        if (Status recorded =
+                append({"removal-ticket", std::to_string(m_entry), removalTicket}, false);
+            !recorded)
+            return recorded;
+    }
+    if (!creationTicket.empty()) {
+        if (Status recorded =
+                append({"creation-ticket", std::to_string(m_entry), creationTicket}, false);
+            !recorded)
+            return recorded;
+    }
+    if (Status synced = syncPending(); !synced)
+        return synced;
     m_removalTicket.ticket = removalTicket;
     m_creationTicket.ticket = creationTicket;
-    return true;
+    return done();
 }
 
 std::string RecoveryJournal::take(AnnouncedTicket &announced) {
@@ -529,72 +534,70 @@ std::string RecoveryJournal::takeCreationTicket() {
     return take(m_creationTicket);
 }
 
-bool RecoveryJournal::syncPending(std::string &problem) {
+Status RecoveryJournal::syncPending() {
     if (!m_unsynced)
-        return true;
+        return done();
     if (m_broken || !m_writer)
-        return refused(problem);
-    try {
-        if (m_writer->sync()) {
-            m_unsynced = false;
-            return true;
-        }
-        problem = m_files.nativePath(m_path) + ": the records could not be made lasting";
-    } catch (const std::exception &) {
-        return broken(problem);
-    }
-    m_broken = true;
-    return false;
+        return refused();
+    Status synced = done();
+    if (const Result<void, Error> asked = caught([&] { synced = m_writer->sync(); }); !asked)
+        return broken(asked.error().description());
+    if (!synced)
+        return broken("the records could not be made lasting (" + synced.error() + ")");
+    m_unsynced = false;
+    return done();
 }
 
-bool RecoveryJournal::removalTicket(const std::string &ticket, std::string &problem) {
-    return append({"removal-ticket", std::to_string(m_entry), ticket}, problem);
+Status RecoveryJournal::removalTicket(const std::string &ticket) {
+    return append({"removal-ticket", std::to_string(m_entry), ticket});
 }
 
-bool RecoveryJournal::cleaning(std::string &problem) {
-    return append({"cleaning", std::to_string(m_entry)}, problem, false);
+Status RecoveryJournal::cleaning() {
+    return append({"cleaning", std::to_string(m_entry)}, false);
 }
 
-bool RecoveryJournal::created(const IdentityMap &ids, const std::string &creationTicket,
-                              std::string &problem, bool synced) {
+Status RecoveryJournal::created(const IdentityMap &ids, const std::string &creationTicket,
+                                bool synced) {
     // The ticket is handed to the re-synchronisation even when its record fails: the
     // subscriber's reset goes on to its end, and the run stops after it.
     if (!creationTicket.empty())
         m_creationTicket.ticket = creationTicket;
-    if (!append({"created", std::to_string(m_entry), ids.newSubscriberId, ids.newCallHandlerId},
-                problem, synced && creationTicket.empty()))
-        return false;
-    return creationTicket.empty() || this->creationTicket(creationTicket, problem);
+    if (Status recorded =
+            append({"created", std::to_string(m_entry), ids.newSubscriberId, ids.newCallHandlerId},
+                   synced && creationTicket.empty());
+        !recorded)
+        return recorded;
+    if (creationTicket.empty())
+        return done();
+    return this->creationTicket(creationTicket);
 }
 
-bool RecoveryJournal::creationTicket(const std::string &ticket, std::string &problem) {
-    return append({"creation-ticket", std::to_string(m_entry), ticket}, problem);
+Status RecoveryJournal::creationTicket(const std::string &ticket) {
+    return append({"creation-ticket", std::to_string(m_entry), ticket});
 }
 
-bool RecoveryJournal::finished(std::string &problem, bool synced) {
-    if (!append({"finished", std::to_string(m_entry)}, problem, synced))
-        return false;
+Status RecoveryJournal::finished(bool synced) {
+    if (Status recorded = append({"finished", std::to_string(m_entry)}, synced); !recorded)
+        return recorded;
     m_open.erase(m_entry);
-    return true;
+    return done();
 }
 
-bool RecoveryJournal::listSyncOwed(std::string &problem) {
-    return append({"lists-owed"}, problem);
+Status RecoveryJournal::listSyncOwed() {
+    return append({"lists-owed"});
 }
 
-bool RecoveryJournal::listSyncDone(std::string &problem) {
-    if (!append({"lists-done"}, problem))
-        return false;
+Status RecoveryJournal::listSyncDone() {
+    if (Status recorded = append({"lists-done"}); !recorded)
+        return recorded;
     // A journal with nothing left to do gets its closed mark, so that no later start-up reads
     // it whole. What is left is known from the records written, each on disk before it counted:
     // reading the file back would hold about a kilobyte a subscriber of a long run in memory
     // at once. The run lock keeps every other writer away from the file. A mark not made only
     // costs a later start-up that reading.
-    if (m_open.empty() && !m_tornTail) {
-        std::string ignored;
-        append({kClosed, std::to_string(m_size)}, ignored);
-    }
-    return true;
+    if (m_open.empty() && !m_tornTail)
+        (void)append({kClosed, std::to_string(m_size)});
+    return done();
 }
 
 } // namespace zeph

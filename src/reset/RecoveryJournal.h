@@ -9,6 +9,7 @@
 // record is on disk before the step it announces is taken.
 
 #include "ResetRun.h"
+#include "platform/Result.h"
 
 #include <cstdint>
 #include <memory>
@@ -68,10 +69,9 @@ struct JournalFile {
     bool needsRecovery() const { return listSyncOwed || !unfinished().empty(); }
 };
 
-/// Reads a journal. Nothing, with a problem that names the file and the line, when the file
-/// cannot be read or a line is damaged.
-std::optional<JournalFile> readJournal(IFileSystem &files, const std::string &path,
-                                       std::string &problem);
+/// Reads a journal. Fails with a text that names the file and the line when the file cannot be
+/// read or a line is damaged.
+Result<JournalFile> readJournal(IFileSystem &files, const std::string &path);
 
 /// The journals in a folder: each one read, or its problem.
 struct JournalScan {
@@ -111,18 +111,13 @@ public:
 
     const std::string &path() const { return m_path; }
 
-    /// Opens a new entry for the subscriber. False, with the reason, when the record could not
-    /// be made sure of: the subscriber must then not be touched.
+    /// Opens a new entry for the subscriber. Fails, saying why, when the record could not be
+    /// made sure of: the subscriber must then not be touched.
     /// With a removal and a creation ticket, their records follow at once: all of them, and
     /// the records written before without a sync of their own, are on disk with one sync. The
     /// tickets are then announced: the steps that use them take them, each once.
-    bool begin(const SubscriberSnapshot &snapshot, const std::string &templateAlias,
-               const std::string &removalTicket, const std::string &creationTicket,
-               std::string &problem);
-    bool begin(const SubscriberSnapshot &snapshot, const std::string &templateAlias,
-               const std::string &removalTicket, std::string &problem) {
-        return begin(snapshot, templateAlias, removalTicket, std::string(), problem);
-    }
+    Status begin(const SubscriberSnapshot &snapshot, const std::string &templateAlias,
+                 const std::string &removalTicket, const std::string &creationTicket = {});
     /// Further records go to an existing entry (recovery); it has no ticket announced.
     void resume(int entryNumber) {
         m_entry = entryNumber;
@@ -144,39 +139,40 @@ public:
     /// The re-synchronisation's ticket announced and not yet taken; empty when there is none.
     const std::string &announcedCreationTicket() const { return m_creationTicket.ticket; }
 
-    // Records of the current entry. False, with the reason, when they could not be written;
-    // the journal then takes no more records (a half line must not be followed by others).
-    bool removalTicket(const std::string &ticket, std::string &problem);
+    // Records of the current entry. Each fails, saying why, when it could not be written; the
+    // journal then takes no more records (a half line must not be followed by others).
+    Status removalTicket(const std::string &ticket);
     /// The recordings and messages are removed next. Not synced on its own: it reaches the
     /// disk with the next synced record, and at once the file system's cache, which a program
     /// that dies does not lose.
-    bool cleaning(std::string &problem);
+    Status cleaning();
     /// With a creation ticket, its record follows at once (both on disk with one sync), and the
     /// ticket is announced for the re-synchronisation. Unsynced, the records reach the disk with
     /// the next synced one (see `synced` below).
-    bool created(const IdentityMap &ids, const std::string &creationTicket, std::string &problem,
-                 bool synced = true);
-    bool creationTicket(const std::string &ticket, std::string &problem);
+    Status created(const IdentityMap &ids, const std::string &creationTicket, bool synced = true);
+    Status creationTicket(const std::string &ticket);
     /// Unsynced, the entry's end reaches the disk with the next entry's beginning, the run's
     /// end or syncPending(): a record that stands for changes already on disk only saves a
     /// later recovery from finding the entry finished by itself.
-    bool finished(std::string &problem, bool synced = true);
-    /// Makes the records written without a sync of their own durable. True when there were
-    /// none or they are.
-    bool syncPending(std::string &problem);
+    Status finished(bool synced = true);
+    /// Makes the records written without a sync of their own durable; done at once when there
+    /// are none.
+    Status syncPending();
     /// The run owes the lists' synchronisation (written before its first change) / has asked
     /// for it or was told to skip it.
-    bool listSyncOwed(std::string &problem);
-    bool listSyncDone(std::string &problem);
+    Status listSyncOwed();
+    Status listSyncDone();
 
 private:
     /// Unsynced, the record reaches the disk with the next synced one.
-    bool append(std::vector<std::string> fields, std::string &problem, bool synced = true);
-    /// Inside a catch block: the file and the reason as the problem, and no later record is
-    /// written (one that is might follow a record that never reached the disk).
-    bool broken(std::string &problem);
+    Status append(std::vector<std::string> fields, bool synced = true);
+    /// Makes the file with its first line on the first record (or opens an existing journal).
+    Status openFile();
+    /// The file and the reason as the failure, and no later record is written (one that is
+    /// might follow a record that never reached the disk).
+    Status broken(const std::string &why);
     /// A record asked for after the journal broke.
-    static bool refused(std::string &problem);
+    static Status refused();
 
     IFileSystem &m_files;
     std::string m_path;

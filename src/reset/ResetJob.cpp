@@ -317,9 +317,10 @@ void ResetJob::openFailedRecords() {
 
 void ResetJob::writeFailedRecords(ResetSummary &summary) {
     if (!m_failedRecordsPath.empty()) {
-        m_failedRecordsProblem = m_failedRecords.close();
-        if (m_failedRecordsProblem.empty())
+        if (const Status closed = m_failedRecords.close(); closed)
             summary.failedRecordsPath = m_failedRecordsPath;
+        else
+            m_failedRecordsProblem = closed.error();
     }
     summary.failedRecordsProblem = m_failedRecordsProblem;
     // The page shows one run: its records go to the summary rather than being held twice.

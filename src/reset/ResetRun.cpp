@@ -203,16 +203,13 @@ std::vector<DbRight> runRights() {
     return rights;
 }
 
-// Why the database cannot be changed through a new connection; empty when it can.
-std::string unwritableDatabase(Host &host, const std::string &connectionText) {
-    try {
-        host.database->connect(connectionText)->proveRights(runRights());
-        return {};
-    } catch (const Error &e) {
-        return e.description();
-    } catch (const std::exception &e) {
-        return e.what();
-    }
+// The database can be changed through a new connection; or why not.
+Status databaseWritable(Host &host, const std::string &connectionText) {
+    const Result<void, Error> proved =
+        caught([&] { host.database->connect(connectionText)->proveRights(runRights()); });
+    if (!proved)
+        return failureOf(proved.error());
+    return done();
 }
 
 bool mailStoreReachable(Host &host) {
@@ -251,10 +248,11 @@ std::string streamFilesRoot(RegistryAPI &registry) {
 std::vector<MissingRight> missingRights(Host &host, const std::string &connectionText,
                                         const std::string &streamFilesRoot) {
     std::vector<MissingRight> missing;
-    if (const std::string problem = unwritableDatabase(host, connectionText); !problem.empty())
+    if (const Status writable = databaseWritable(host, connectionText); !writable)
         missing.push_back(
-            {"(error) the server database cannot be written (" + problem + ")",
-             "the server database cannot be written (" + problem + ").  " + kNoDatabaseRights});
+            {"(error) the server database cannot be written (" + writable.error() + ")",
+             "the server database cannot be written (" + writable.error() + ").  " +
+                 kNoDatabaseRights});
     const std::string recordings = host.files->nativePath(streamFilesRoot);
     bool reachable = false;
     try {
@@ -300,13 +298,11 @@ bool ResetRun::writeEnd(bool skipListSync) {
     if (!dryRun())
         deleteAnsweredTickets();
     if (settled && m_listSyncOwed)
-        journalRecord(
-            [](RecoveryJournal &j, std::string &problem) { return j.listSyncDone(problem); });
+        journalRecord([](RecoveryJournal &j) { return j.listSyncDone(); });
     // The last entry's end, when nothing synced the journal after it.
     if (journal()) {
-        std::string problem;
-        if (!journal()->syncPending(problem))
-            line("(error) " + journalNotWritten(problem));
+        if (const Status synced = journal()->syncPending(); !synced)
+            line("(error) " + journalNotWritten(synced.error()));
     }
     line("");
     line("** Subscriber mailbox reset process complete at " +
@@ -320,15 +316,14 @@ void ResetRun::reached(const std::string &step) const {
         host.stepReached(step);
 }
 
-bool ResetRun::journalRecord(const std::function<bool(RecoveryJournal &, std::string &)> &record) {
+bool ResetRun::journalRecord(const std::function<Status(RecoveryJournal &)> &record) {
     if (!journal())
         return true;
     // The journal alone is read by a recovery: the log's lines need not be on disk with it.
-    std::string problem;
-    if (record(*journal(), problem))
-        return true;
-    journalFailed(problem);
-    return false;
+    const Status recorded = record(*journal());
+    if (!recorded)
+        journalFailed(recorded.error());
+    return recorded.ok();
 }
 
 void ResetRun::journalFailed(const std::string &why, const std::string &lineEnd) {
@@ -346,9 +341,7 @@ std::string ResetRun::takeRemovalTicket() {
     std::string ticket = journal() ? journal()->takeRemovalTicket() : std::string();
     if (ticket.empty()) {
         ticket = newTicket();
-        journalRecord([&](RecoveryJournal &j, std::string &problem) {
-            return j.removalTicket(ticket, problem);
-        });
+        journalRecord([&](RecoveryJournal &j) { return j.removalTicket(ticket); });
     }
     return ticket;
 }
@@ -357,9 +350,7 @@ std::string ResetRun::takeCreationTicket() {
     std::string ticket = journal() ? journal()->takeCreationTicket() : std::string();
     if (ticket.empty()) {
         ticket = newTicket();
-        journalRecord([&](RecoveryJournal &j, std::string &problem) {
-            return j.creationTicket(ticket, problem);
-        });
+        journalRecord([&](RecoveryJournal &j) { return j.creationTicket(ticket); });
     }
     return ticket;
 }

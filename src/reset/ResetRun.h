@@ -193,7 +193,7 @@ public:
     /// Writes one journal record; a record that cannot be written is an error line, and this
     /// subscriber's reset goes on (it is removed by then: stopping would lose more), but the run
     /// stops after it. True when it was written or there is no journal.
-    bool journalRecord(const std::function<bool(RecoveryJournal &, std::string &)> &record);
+    bool journalRecord(const std::function<Status(RecoveryJournal &)> &record);
 
     const std::string &connectionText() const { return tarvoDb.DbConnectionString(); }
 

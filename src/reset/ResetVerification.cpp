@@ -20,28 +20,28 @@ struct Expected {
     const std::string &value;
 };
 
-// The problem with the query's rows, if any: one row, whose columns hold the expected values.
-std::string rowProblem(ResetRun &run, ScopedQuery &query, const char *what,
-                       const std::vector<Expected> &expected) {
+// The query has one row, whose columns hold the expected values.
+Status rowHolds(ResetRun &run, ScopedQuery &query, const char *what,
+                const std::vector<Expected> &expected) {
     const long rows = query.rowCount();
     if (rows != 1)
-        return what + std::string(rows == 0 ? " is missing" : " is there more than once");
+        return fail(what + std::string(rows == 0 ? " is missing" : " is there more than once"));
     for (const Expected &e : expected) {
         const std::string value =
             run.read<std::string>([&] { return query.rows()[e.column].Text(); });
         if (!equalsIgnoreCase(value, e.value))
-            return what + std::string(" has ") + e.column + "=" + value;
+            return fail(what + std::string(" has ") + e.column + "=" + value);
     }
-    return {};
+    return done();
 }
 
 // One row of `sql` must be found, and its columns must hold the expected values.
-std::string checkRow(ResetRun &run, const char *what, const std::string &sql, const std::string &id,
-                     const std::vector<Expected> &expected) {
+Status checkRow(ResetRun &run, const char *what, const std::string &sql, const std::string &id,
+                const std::vector<Expected> &expected) {
     ScopedQuery query(run, sql, {DbValue(id)}, db::adLockReadOnly);
     if (!query.opened())
-        return what + std::string(" could not be read");
-    return rowProblem(run, query, what, expected);
+        return fail(what + std::string(" could not be read"));
+    return rowHolds(run, query, what, expected);
 }
 
 // The tables the re-creation fills under the new ids, which the fix-ups move to the old ones.
@@ -69,7 +69,7 @@ constexpr Reference kReferences[] = {
 // The subscriber's row keeps the alias and names the reset promises to keep, exactly: blanks
 // and letter case included. A NULL name reads as the empty text it was captured as. An empty
 // display name is the server's to fill in. Read from the query's one row.
-std::string namesChanged(ResetRun &run, ScopedQuery &query) {
+Status namesKept(ResetRun &run, ScopedQuery &query) {
     const SubscriberSnapshot &s = run.subscriber().snapshot();
     db::Recordset &rs = query.rows();
     auto text = [&](const char *column) {
@@ -90,14 +90,14 @@ std::string namesChanged(ResetRun &run, ScopedQuery &query) {
             continue;
         const std::string value = text(k.column);
         if (k.exact ? value != k.value : !equalsIgnoreCase(value, k.value))
-            return "the subscriber has " + std::string(k.column) + "='" + value + "' instead of '" +
-                   k.value + "'";
+            return fail("the subscriber has " + std::string(k.column) + "='" + value +
+                        "' instead of '" + k.value + "'");
     }
-    return {};
+    return done();
 }
 
-// The rows that still name a new id, counted for every reference with one read.
-std::string referencesLeft(ResetRun &run) {
+// No row still names a new id: counted for every reference with one read.
+Status noReferenceLeft(ResetRun &run) {
     std::string sql;
     std::vector<DbValue> ids;
     std::vector<const Reference *> asked;
@@ -112,12 +112,12 @@ std::string referencesLeft(ResetRun &run) {
         asked.push_back(&r);
     }
     if (asked.empty())
-        return {};
+        return done();
     std::vector<long> found(asked.size(), -1);
     {
         ScopedQuery query(run, sql, ids, db::adLockReadOnly);
         if (!query.opened())
-            return "the rows naming the new ids could not be read";
+            return fail("the rows naming the new ids could not be read");
         query.forEachRow([&](db::Recordset &rs) {
             const auto place = run.read<std::int64_t>([&] { return rs["Place"].Long(); }, -1);
             const auto rows = run.read<std::int64_t>([&] { return rs["Found"].Long(); }, -1);
@@ -128,66 +128,71 @@ std::string referencesLeft(ResetRun &run) {
     for (std::size_t i = 0; i < asked.size(); ++i) {
         const Reference &r = *asked[i];
         if (found[i] < 0)
-            return std::string(r.table) + " could not be read";
+            return fail(std::string(r.table) + " could not be read");
         if (found[i] > 0) {
             const std::string &id = r.callHandler ? run.subscriber().newIds().newCallHandlerId
                                                   : run.subscriber().newIds().newSubscriberId;
-            return std::to_string(found[i]) + " row(s) of " + r.table + " still name the new id " +
-                   id + " in " + r.column;
+            return fail(std::to_string(found[i]) + " row(s) of " + r.table +
+                        " still name the new id " + id + " in " + r.column);
         }
     }
-    return {};
+    return done();
 }
 
-} // namespace
-
-std::string UnverifiedReset(ResetRun &run) {
+// The checks of the read-back in their order; the first that fails says why.
+Status readBackHolds(ResetRun &run) {
     const SubscriberSnapshot &s = run.subscriber().snapshot();
-    // A read that fails is a check that could not be made.
-    const ChecksMade readBack(run);
     // The subscriber's row is read once, for its ids and for its names; its names are compared
     // after the rows that hold its ids.
-    std::string problem;
-    std::string names;
+    Status names = done();
     {
         ScopedQuery query(run,
                           "SELECT SubscriberObjectID, CallHandlerObjectID, Alias, FirstName, "
                           "LastName, DisplayName, DirectoryID FROM Subscriber WHERE "
                           "SubscriberObjectID=?",
                           {DbValue(s.ObjectID)}, db::adLockReadOnly);
-        if (!query.opened()) {
-            problem = "the subscriber could not be read";
-        } else {
-            problem = rowProblem(run, query, "the subscriber",
-                                 {{"CallHandlerObjectID", s.CallHandlerObjectID}});
-            if (problem.empty())
-                names = namesChanged(run, query);
-        }
+        if (!query.opened())
+            return fail("the subscriber could not be read");
+        if (Status row = rowHolds(run, query, "the subscriber",
+                                  {{"CallHandlerObjectID", s.CallHandlerObjectID}});
+            !row)
+            return row;
+        names = namesKept(run, query);
     }
-    if (problem.empty())
-        problem = checkRow(run, "its global subscriber row",
-                           "SELECT SubscriberObjectID, CallHandlerObjectID FROM GlobalSubscriber "
-                           "WHERE SubscriberObjectID=?",
-                           s.ObjectID, {{"CallHandlerObjectID", s.CallHandlerObjectID}});
+    if (Status row = checkRow(run, "its global subscriber row",
+                              "SELECT SubscriberObjectID, CallHandlerObjectID FROM "
+                              "GlobalSubscriber WHERE SubscriberObjectID=?",
+                              s.ObjectID, {{"CallHandlerObjectID", s.CallHandlerObjectID}});
+        !row)
+        return row;
     const std::string primary = "1";
-    if (problem.empty())
-        problem = checkRow(run, "its primary call handler",
-                           "SELECT CallHandlerObjectID, IsPrimary, AdministratorObjectID FROM "
-                           "CallHandler WHERE CallHandlerObjectID=?",
-                           s.CallHandlerObjectID,
-                           {{"IsPrimary", primary}, {"AdministratorObjectID", s.ObjectID}});
-    if (problem.empty())
-        problem = checkRow(run, "its primary extension",
-                           "SELECT DTMFAccessID FROM DTMFAccessID WHERE ParentObjectID=? AND "
-                           "IsPrimaryID=1",
-                           s.ObjectID, {{"DTMFAccessID", s.DTMFAccessID}});
-    if (problem.empty())
-        problem = names;
-    if (problem.empty())
-        problem = referencesLeft(run);
-    if (problem.empty() && !readBack.all())
-        problem = "the subscriber could not be read back";
-    return problem;
+    if (Status row = checkRow(run, "its primary call handler",
+                              "SELECT CallHandlerObjectID, IsPrimary, AdministratorObjectID FROM "
+                              "CallHandler WHERE CallHandlerObjectID=?",
+                              s.CallHandlerObjectID,
+                              {{"IsPrimary", primary}, {"AdministratorObjectID", s.ObjectID}});
+        !row)
+        return row;
+    if (Status row = checkRow(run, "its primary extension",
+                              "SELECT DTMFAccessID FROM DTMFAccessID WHERE ParentObjectID=? AND "
+                              "IsPrimaryID=1",
+                              s.ObjectID, {{"DTMFAccessID", s.DTMFAccessID}});
+        !row)
+        return row;
+    if (!names)
+        return names;
+    return noReferenceLeft(run);
+}
+
+} // namespace
+
+Status verifyReset(ResetRun &run) {
+    // A read that fails is a check that could not be made.
+    const ChecksMade readBack(run);
+    Status verified = readBackHolds(run);
+    if (verified && !readBack.all())
+        return fail("the subscriber could not be read back");
+    return verified;
 }
 
 } // namespace zeph

@@ -2,7 +2,7 @@
 // The read-back that closes a subscriber's reset: the journal entry is marked finished only
 // when the server shows what the reset promises.
 
-#include <string>
+#include "platform/Result.h"
 
 namespace zeph {
 
@@ -12,7 +12,7 @@ class ResetRun;
 /// row carry the old object and call handler ids, the old call handler is its primary one, the
 /// primary extension is there, the alias, names and directory id are as captured (the alias
 /// and names exactly, blanks included), and (when the run knows the new ids) no row still
-/// refers to them. Empty when all holds; otherwise what does not, or that it could not be read.
-std::string UnverifiedReset(ResetRun &run);
+/// refers to them. Fails with what does not hold, or that it could not be read.
+Status verifyReset(ResetRun &run);
 
 } // namespace zeph

@@ -19,31 +19,30 @@ namespace {
 bool openJournalEntry(ResetRun &run) {
     if (run.dryRun() || !run.journal())
         return true;
-    std::string templateAlias = run.subscriber().templateAlias();
-    std::string problem;
     // Until the run's end asks for it, the reset subscribers are out of their distribution
     // lists: a run that dies owes that synchronisation, and the journal says so.
     // A journal that cannot be written (its name taken, its disk full) would refuse every
     // further subscriber as well: the run stops before this one's first change.
-    auto refused = [&] {
-        run.journalFailed(problem, " - skipping user");
+    auto refused = [&](const Status &why) {
+        run.journalFailed(why.error(), " - skipping user");
         return false;
     };
     if (!run.listSyncOwed()) {
-        if (!run.journal()->listSyncOwed(problem))
-            return refused();
+        if (const Status owed = run.journal()->listSyncOwed(); !owed)
+            return refused(owed);
         run.oweListSync();
     }
     // Both tickets are made now, so that their records share the beginning's sync; the journal
     // hands them to the steps that send them.
     const std::string removalTicket = run.newTicket();
     const std::string creationTicket = run.newTicket();
-    if (run.journal()->begin(run.subscriber().snapshot(), templateAlias, removalTicket,
-                             creationTicket, problem)) {
-        run.reached("journal");
-        return true;
-    }
-    return refused();
+    const Status begun =
+        run.journal()->begin(run.subscriber().snapshot(), run.subscriber().templateAlias(),
+                             removalTicket, creationTicket);
+    if (!begun)
+        return refused(begun);
+    run.reached("journal");
+    return true;
 }
 
 // A subscriber whose removal failed is still there, untouched by the failed creation.
@@ -74,11 +73,11 @@ bool closeJournalEntry(ResetRun &run) {
                  "recovery journal keeps it for \"zephrane-cli --recover\"");
         return false;
     }
-    if (const std::string problem = UnverifiedReset(run); !problem.empty()) {
-        run.line("(error) the reset of this subscriber could not be verified (" + problem +
+    if (const Status verified = verifyReset(run); !verified) {
+        run.line("(error) the reset of this subscriber could not be verified (" + verified.error() +
                  "); the recovery journal keeps it for \"zephrane-cli --recover\"");
         run.stopSubscriber("the reset of " + run.subscriber().snapshot().Alias +
-                           " could not be verified (" + problem + ")");
+                           " could not be verified (" + verified.error() + ")");
         return false;
     }
     // The entry closes only over changes that a power loss can no longer take back. The log's
@@ -93,9 +92,7 @@ bool closeJournalEntry(ResetRun &run) {
     }
     // A reset's next entry, or its end, brings this record to disk; a recovery syncs it now.
     const bool synced = run.recovering();
-    if (!run.journalRecord([synced](RecoveryJournal &journal, std::string &problem) {
-            return journal.finished(problem, synced);
-        }))
+    if (!run.journalRecord([synced](RecoveryJournal &journal) { return journal.finished(synced); }))
         return false;
     run.reached("finished");
     return true;
@@ -172,9 +169,8 @@ namespace {
 void noteCleaning(ResetRun &run) {
     if (run.dryRun() || !run.journal())
         return;
-    std::string problem;
-    if (!run.journal()->cleaning(problem))
-        run.journalFailed(problem);
+    if (const Status noted = run.journal()->cleaning(); !noted)
+        run.journalFailed(noted.error());
 }
 
 // The description's order removes the recordings and the mailbox before the subscriber: when

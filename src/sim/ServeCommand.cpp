@@ -123,16 +123,13 @@ int serveCommand(const std::vector<std::string> &args) {
                   << folder << " sql-password PASSWORD\n";
         return 1;
     }
-    std::string error;
-    serveTds(
-        serve, port,
-        [&](int listeningPort) {
-            std::lock_guard lock(outputMutex);
-            std::cout << "zephrane-sim: serving " << folder << " over TDS on 127.0.0.1 port "
-                      << listeningPort << " (SQL login " << serve.login << ")" << std::endl;
-        },
-        error);
-    std::cerr << "zephrane-sim: " << error << "\n";
+    const Status served = serveTds(serve, port, [&](int listeningPort) {
+        std::lock_guard lock(outputMutex);
+        std::cout << "zephrane-sim: serving " << folder << " over TDS on 127.0.0.1 port "
+                  << listeningPort << " (SQL login " << serve.login << ")" << std::endl;
+    });
+    std::cerr << "zephrane-sim: " << (served ? "the server stopped listening" : served.error())
+              << "\n";
     return 1;
 }
 

@@ -151,13 +151,11 @@ void serveClient(const tds::ServeSettings &settings, int fd, int id, std::string
 
 } // namespace
 
-bool serveTds(const tds::ServeSettings &settings, int port,
-              const std::function<void(int port)> &listening, std::string &error) {
+Status serveTds(const tds::ServeSettings &settings, int port,
+                const std::function<void(int port)> &listening) {
     const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (server < 0) {
-        error = std::string("cannot make a socket: ") + std::strerror(errno);
-        return false;
-    }
+    if (server < 0)
+        return fail(std::string("cannot make a socket: ") + std::strerror(errno));
     const int yes = 1;
     ::setsockopt(server, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     sockaddr_in address{};
@@ -168,10 +166,10 @@ bool serveTds(const tds::ServeSettings &settings, int port,
     if (::bind(server, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
         ::listen(server, kBacklog) != 0 ||
         ::getsockname(server, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
-        error =
-            "cannot listen on 127.0.0.1 port " + std::to_string(port) + ": " + std::strerror(errno);
+        const int err = errno;
         ::close(server);
-        return false;
+        return fail("cannot listen on 127.0.0.1 port " + std::to_string(port) + ": " +
+                    std::strerror(err));
     }
     listening(ntohs(address.sin_port));
     // Lives as long as the process, as the sessions' threads do.
@@ -189,9 +187,9 @@ bool serveTds(const tds::ServeSettings &settings, int port,
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
                 continue;
             }
-            error = std::string("cannot take a connection: ") + std::strerror(errno);
+            const int err = errno;
             ::close(server);
-            return false;
+            return fail(std::string("cannot take a connection: ") + std::strerror(err));
         }
         if (active.load() >= settings.maxConnections) {
             // Each connection holds a thread and its buffers: past the cap, none is taken.

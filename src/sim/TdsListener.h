@@ -2,6 +2,7 @@
 // `zephrane-sim serve`: the stand-in server over TDS on a local TCP port, one thread per
 // client connection.
 
+#include "platform/Result.h"
 #include "standin/tds/TdsSession.h"
 
 #include <functional>
@@ -11,8 +12,8 @@ namespace zeph::sim {
 
 /// Listens on 127.0.0.1:`port` (0: any free port) and serves clients until the process ends.
 /// `listening` is told the port once clients can connect. Returns only when listening fails,
-/// with the reason in `error`.
-bool serveTds(const tds::ServeSettings &settings, int port,
-              const std::function<void(int port)> &listening, std::string &error);
+/// saying why.
+Status serveTds(const tds::ServeSettings &settings, int port,
+                const std::function<void(int port)> &listening);
 
 } // namespace zeph::sim

@@ -74,9 +74,8 @@ int init(const std::vector<std::string> &args) {
             return usage("unknown option for init: " + args[i]);
         }
     }
-    std::string error;
-    if (!zeph::sim::initHost(args[0], options, error)) {
-        std::cerr << "zephrane-sim: " << error << "\n";
+    if (const zeph::Status made = zeph::sim::initHost(args[0], options); !made) {
+        std::cerr << "zephrane-sim: " << made.error() << "\n";
         return 1;
     }
     std::cout << "Created stand-in host " << args[0] << " with " << options.subscribers
@@ -90,12 +89,11 @@ int set(const std::vector<std::string> &args) {
     if (!zeph::sim::requireHost(args[0]))
         return 1;
     auto settings = zeph::sim::loadSettings(args[0]);
-    std::string error = settings.set(args[1], args[2]);
-    if (error.empty())
-        if (const zeph::Status saved = settings.save(args[0]); !saved)
-            error = saved.error();
-    if (!error.empty()) {
-        std::cerr << "zephrane-sim: " << error << "\n";
+    zeph::Status applied = settings.set(args[1], args[2]);
+    if (applied)
+        applied = settings.save(args[0]);
+    if (!applied) {
+        std::cerr << "zephrane-sim: " << applied.error() << "\n";
         return 1;
     }
     return 0;
@@ -122,10 +120,10 @@ int check(const std::vector<std::string> &args) {
         return usage("check needs HOST");
     if (!zeph::sim::requireHost(args[0]))
         return 1;
-    std::string error;
-    auto violations = zeph::sqlite::checkServerDatabase(zeph::sim::databasePath(args[0]), error);
+    const zeph::Result<std::vector<std::string>> violations =
+        zeph::sqlite::checkServerDatabase(zeph::sim::databasePath(args[0]));
     if (!violations) {
-        std::cerr << "zephrane-sim: cannot check " << args[0] << ": " << error << "\n";
+        std::cerr << "zephrane-sim: cannot check " << args[0] << ": " << violations.error() << "\n";
         return 1;
     }
     for (const auto &v : *violations)

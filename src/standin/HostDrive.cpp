@@ -168,20 +168,21 @@ std::unique_ptr<IFileSystem> makeHostFileSystem(std::string hostFolder,
     return std::make_unique<HostFileSystem>(std::move(hostFolder), std::move(machine));
 }
 
-std::string selfContainedProblem(const std::string &hostFolder) {
+Status hostSelfContained(const std::string &hostFolder) {
     const std::string fix =
         " Write it on the host's drive " + std::string(kHostDrive) +
         ", which is the host folder (for example \"Root Path\"=\"C:\\\\Pradix\\\\\" "
         "in registry.reg), or make a new host with zephrane-sim init.";
     if (std::string root = outsideProblem(hostFolder, registryRootPath(hostFolder)); !root.empty())
-        return "the recordings folder \"Root Path\" of the stand-in host " + hostFolder + " is " +
-               root + ", outside the host folder (a copy of another host?): a reset here would " +
-               "delete that folder's recordings." + fix;
+        return fail("the recordings folder \"Root Path\" of the stand-in host " + hostFolder +
+                    " is " + root + ", outside the host folder (a copy of another host?): a " +
+                    "reset here would delete that folder's recordings." + fix);
     if (std::string file = recordingOutside(hostFolder); !file.empty())
-        return "the database of the stand-in host " + hostFolder + " names the recording " + file +
-               ", outside the host folder (a copy of a host made by an older version?): a reset " +
-               "here would delete it. Make a new host with zephrane-sim init.";
-    return {};
+        return fail("the database of the stand-in host " + hostFolder + " names the recording " +
+                    file + ", outside the host folder (a copy of a host made by an older " +
+                    "version?): a reset here would delete it. Make a new host with zephrane-sim "
+                    "init.");
+    return done();
 }
 
 } // namespace zeph::sim

@@ -23,10 +23,10 @@ std::optional<std::string> onHostDrive(const std::string &hostFolder, const std:
 std::unique_ptr<IFileSystem> makeHostFileSystem(std::string hostFolder,
                                                 std::unique_ptr<IFileSystem> machine);
 
-/// Why the host folder is not a host of its own (its recordings folder, or a recording the
-/// database names by full path, lies outside it: a reset would delete another folder's files),
-/// or "" when it is. Hosts made before the host's drive named their folder by its full path;
-/// that stays right as long as the path is inside the folder.
-std::string selfContainedProblem(const std::string &hostFolder);
+/// The host folder is a host of its own; or why not (its recordings folder, or a recording the
+/// database names by full path, lies outside it: a reset would delete another folder's files).
+/// Hosts made before the host's drive named their folder by its full path; that stays right as
+/// long as the path is inside the folder.
+Status hostSelfContained(const std::string &hostFolder);
 
 } // namespace zeph::sim

@@ -41,11 +41,11 @@ public:
 
     // A line that does not fit is refused whole, as a full disk leaves a file: the lines before
     // it stay, nothing of it is written.
-    bool writeLine(const std::string &text) override {
-        return fits(text) && spend(text, inner().writeLine(text));
+    Status writeLine(const std::string &text) override {
+        return fits(text) ? spend(text, inner().writeLine(text)) : full();
     }
-    bool writeLineUnsynced(const std::string &text) override {
-        return fits(text) && spend(text, inner().writeLineUnsynced(text));
+    Status writeLineUnsynced(const std::string &text) override {
+        return fits(text) ? spend(text, inner().writeLineUnsynced(text)) : full();
     }
 
 private:
@@ -56,7 +56,8 @@ private:
         *m_budget = 0;
         return false;
     }
-    bool spend(const std::string &text, bool written) {
+    static Status full() { return fail("No space left on device"); }
+    Status spend(const std::string &text, Status written) {
         if (written)
             *m_budget -= sizeOf(text);
         return written;

@@ -99,48 +99,36 @@ std::string newPassword() {
 
 } // namespace
 
-bool initHost(const std::string &folder, const InitOptions &options, std::string &error) {
-    if (options.subscribers < 0 || options.subscribers > 200000) {
-        error = "the number of subscribers must be between 0 and 200000";
-        return false;
-    }
+Status initHost(const std::string &folder, const InitOptions &options) {
+    if (options.subscribers < 0 || options.subscribers > 200000)
+        return fail("the number of subscribers must be between 0 and 200000");
     std::error_code ec;
     // The folder is made here, for its owner alone. One that exists already is taken only when
     // it is empty, this user's, and others may not write in it: in a shared folder such as
     // /tmp another user could have made it beforehand and planted links at the names that
     // the programs open.
     if (fs::exists(fs::symlink_status(folder, ec))) {
-        if (isHostFolder(folder) || fs::exists(databasePath(folder))) {
-            error = folder + " already holds a stand-in host; choose an empty folder";
-            return false;
-        }
-        if (const Status private_ = native::checkPrivateFolder(folder); !private_) {
-            error = folder + " cannot hold a stand-in host: " + private_.error() +
-                    ". Name a new folder; zephrane-sim init makes it itself";
-            return false;
-        }
-        if (!fs::is_empty(folder, ec) || ec) {
-            error = folder + " is not empty; choose a new or empty folder";
-            return false;
-        }
+        if (isHostFolder(folder) || fs::exists(databasePath(folder)))
+            return fail(folder + " already holds a stand-in host; choose an empty folder");
+        if (const Status private_ = native::checkPrivateFolder(folder); !private_)
+            return fail(folder + " cannot hold a stand-in host: " + private_.error() +
+                        ". Name a new folder; zephrane-sim init makes it itself");
+        if (!fs::is_empty(folder, ec) || ec)
+            return fail(folder + " is not empty; choose a new or empty folder");
     } else if (const Status made = native::createPrivateFolder(folder); !made) {
-        error = made.error();
-        return false;
+        return made;
     }
     fs::create_directories(defaultRootPath(folder) + "Stream Files", ec);
     if (!ec)
         fs::create_directories(mailstorePath(folder), ec);
-    if (ec) {
-        error = "cannot create the folders of " + folder + ": " + ec.message();
-        return false;
-    }
+    if (ec)
+        return fail("cannot create the folders of " + folder + ": " + ec.message());
     SimSettings settings;
-    settings.set("sql-login", "zephrane");
-    settings.set("sql-password", newPassword());
-    if (const Status saved = settings.save(folder); !saved) {
-        error = saved.error();
-        return false;
-    }
+    // Both values are known good: a new host's login and a password of hex digits.
+    (void)settings.set("sql-login", "zephrane");
+    (void)settings.set("sql-password", newPassword());
+    if (const Status saved = settings.save(folder); !saved)
+        return saved;
 
     sqlite::SeedOptions seed;
     seed.subscribers = options.subscribers;
@@ -149,8 +137,8 @@ bool initHost(const std::string &folder, const InitOptions &options, std::string
     seed.rootPath = defaultRootPath(folder);
     seed.serverRootPath = defaultServerRootPath();
     seed.mailstoreFolder = mailstorePath(folder);
-    if (!sqlite::createServerDatabase(databasePath(folder), seed, error))
-        return false;
+    if (Status created = sqlite::createServerDatabase(databasePath(folder), seed); !created)
+        return created;
     // The new server's own id, kept in its database: every host made here is told apart from
     // every other, whatever its seed.
     try {
@@ -159,40 +147,33 @@ bool initHost(const std::string &folder, const InitOptions &options, std::string
         context.guids = guids.get();
         sqlite::makeStandInDatabase(databasePath(folder), context)->serverName(kHostConnectionText);
     } catch (const Error &e) {
-        error = "cannot name the server of " + folder + ": " + e.description();
-        return false;
+        return fail("cannot name the server of " + folder + ": " + e.description());
     }
     // The registry is written last: a folder with a registry file is a finished host.
-    if (const Status written = writeFileAtomically(registryPath(folder), defaultRegistry(settings));
-        !written) {
-        error = written.error();
-        return false;
-    }
-    return true;
+    return writeFileAtomically(registryPath(folder), defaultRegistry(settings));
 }
 
-std::string resolveHostFolder(const std::function<void(const std::string &)> &notice,
-                              std::string &error) {
+Result<std::string> resolveHostFolder(const std::function<void(const std::string &)> &notice) {
     std::string named = native::environment("ZEPHRANE_HOST");
     if (!named.empty()) {
-        if (isHostFolder(named)) {
-            error = selfContainedProblem(named);
-            return error.empty() ? named : std::string();
-        }
-        error = "ZEPHRANE_HOST names " + named + ", which is not a stand-in host folder (it has " +
-                "no registry.reg). Create one with: zephrane-sim init " + named;
-        return {};
+        if (!isHostFolder(named))
+            return fail("ZEPHRANE_HOST names " + named +
+                        ", which is not a stand-in host folder (it has no registry.reg). Create "
+                        "one with: zephrane-sim init " +
+                        named);
+        if (Status own = hostSelfContained(named); !own)
+            return own.failure();
+        return named;
     }
     std::string folder = defaultHostFolder();
     if (isHostFolder(folder)) {
-        error = selfContainedProblem(folder);
-        return error.empty() ? folder : std::string();
+        if (Status own = hostSelfContained(folder); !own)
+            return own.failure();
+        return folder;
     }
     InitOptions options;
-    if (!initHost(folder, options, error)) {
-        error = "cannot create the default stand-in host in " + folder + ": " + error;
-        return {};
-    }
+    if (Status made = initHost(folder, options); !made)
+        return fail("cannot create the default stand-in host in " + folder + ": " + made.error());
     if (notice)
         notice("Created a default stand-in host in " + folder +
                " (set ZEPHRANE_HOST to use another).");

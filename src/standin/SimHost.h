@@ -2,6 +2,7 @@
 // Stand-in hosts: creating one, finding the one to use, and opening it as the program's Host.
 
 #include "platform/Host.h"
+#include "platform/Result.h"
 
 #include <functional>
 #include <memory>
@@ -21,13 +22,12 @@ std::string defaultHostFolder();
 
 /// The host folder to use: ZEPHRANE_HOST when set (it must be a host folder), otherwise the
 /// default folder, created with default content on first use (told through `notice`).
-/// Returns "" with an error text when there is no usable host, also when the host is not one of
-/// its own (its recordings lie outside its folder).
-std::string resolveHostFolder(const std::function<void(const std::string &)> &notice,
-                              std::string &error);
+/// Fails, saying why, when there is no usable host, also when the host is not one of its own
+/// (its recordings lie outside its folder).
+Result<std::string> resolveHostFolder(const std::function<void(const std::string &)> &notice);
 
 /// Creates a stand-in host folder whose registry and database pass every start-up check.
-bool initHost(const std::string &folder, const InitOptions &options, std::string &error);
+Status initHost(const std::string &folder, const InitOptions &options);
 
 /// True when the folder holds a stand-in host (its registry file exists).
 bool isHostFolder(const std::string &folder);

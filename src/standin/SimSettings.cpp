@@ -44,17 +44,17 @@ const SettingInfo *find(const std::string &name) {
     return nullptr;
 }
 
-// Checks a value for a known setting; returns an error text or "".
-std::string validate(const std::string &name, const std::string &value) {
-    auto oneOf = [&](std::initializer_list<const char *> choices) -> std::string {
+// Checks a value for a known setting.
+Status validate(const std::string &name, const std::string &value) {
+    auto oneOf = [&](std::initializer_list<const char *> choices) -> Status {
         for (const char *c : choices) {
             if (value == c)
-                return {};
+                return done();
         }
         std::string text = "setting " + name + " takes one of:";
         for (const char *c : choices)
             text += std::string(" ") + c;
-        return text;
+        return fail(text);
     };
     if (name == "directory-sync")
         return oneOf({"ok", "fail", "never"});
@@ -68,26 +68,26 @@ std::string validate(const std::string &name, const std::string &value) {
         const std::size_t hash = value.rfind('#');
         const std::string count = hash == std::string::npos ? "1" : value.substr(hash + 1);
         if (hash == 0 || !isNumber(count) || count.size() > 6 || std::stoi(count) < 1)
-            return "setting " + name + " takes STEP or STEP#N, N a whole number from 1";
+            return fail("setting " + name + " takes STEP or STEP#N, N a whole number from 1");
     }
     if (name == "file-space" && !value.empty() && !isNumber(value))
-        return "setting file-space takes a number of bytes";
+        return fail("setting file-space takes a number of bytes");
     if (name == "query-timeout") {
-        return isNumber(value) && value.size() <= 6
-                   ? std::string()
-                   : "setting query-timeout takes whole seconds (0: no limit)";
+        if (isNumber(value) && value.size() <= 6)
+            return done();
+        return fail("setting query-timeout takes whole seconds (0: no limit)");
     }
     if (name.rfind("service.", 0) == 0) {
-        return isNumber(value) ? std::string()
-                               : "setting " + name +
-                                     " takes a service state number "
-                                     "(1 stopped, 4 running, 7 paused, ...)";
+        if (isNumber(value))
+            return done();
+        return fail("setting " + name +
+                    " takes a service state number (1 stopped, 4 running, 7 paused, ...)");
     }
     if (value.find('\n') != std::string::npos)
-        return "setting " + name + " takes a single line";
+        return fail("setting " + name + " takes a single line");
     if (name == "sql-login" && value.empty())
-        return "setting sql-login takes a login name";
-    return {};
+        return fail("setting sql-login takes a login name");
+    return done();
 }
 
 } // namespace
@@ -142,15 +142,12 @@ SimSettings SimSettings::load(const std::string &hostFolder, std::vector<std::st
         if (text.empty() || text[0] == '#')
             continue;
         auto eq = text.find('=');
-        std::string error;
-        if (eq == std::string::npos) {
-            error = "expected NAME=VALUE";
-        } else {
-            error = settings.set(trim(text.substr(0, eq)), trim(text.substr(eq + 1)));
-        }
-        if (!error.empty() && problems)
+        const Status taken = eq == std::string::npos ? Status(fail("expected NAME=VALUE"))
+                                                     : settings.set(trim(text.substr(0, eq)),
+                                                                    trim(text.substr(eq + 1)));
+        if (!taken && problems)
             problems->push_back(settingsPath(hostFolder) + " line " + std::to_string(number) +
-                                ": " + error + " (ignored)");
+                                ": " + taken.error() + " (ignored)");
     }
     return settings;
 }
@@ -163,7 +160,7 @@ std::string SimSettings::get(const std::string &name) const {
     return {};
 }
 
-std::string SimSettings::set(const std::string &rawName, const std::string &value) {
+Status SimSettings::set(const std::string &rawName, const std::string &value) {
     // Service names compare without letter case, as the service manager does.
     std::string name = rawName;
     if (lowerAscii(name).rfind("service.", 0) == 0) {
@@ -176,12 +173,12 @@ std::string SimSettings::set(const std::string &rawName, const std::string &valu
         std::string text = "unknown setting '" + rawName + "'; known settings:";
         for (const auto &info : known())
             text += " " + info.name;
-        return text;
+        return fail(text);
     }
-    if (std::string error = validate(name, value); !error.empty())
-        return error;
+    if (Status valid = validate(name, value); !valid)
+        return valid;
     m_values[name] = value;
-    return {};
+    return done();
 }
 
 Status SimSettings::save(const std::string &hostFolder) const {

@@ -27,8 +27,8 @@ public:
 
     /// The value of a setting: the stored one, else its default ("" for unknown names).
     std::string get(const std::string &name) const;
-    /// Checks the name and value; on success stores it. Returns an error text, or "" when set.
-    std::string set(const std::string &name, const std::string &value);
+    /// Checks the name and value; stores it when both are right, otherwise says what is wrong.
+    Status set(const std::string &name, const std::string &value);
     /// Writes the settings to the host folder (new file renamed over the old).
     Status save(const std::string &hostFolder) const;
 

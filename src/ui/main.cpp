@@ -38,13 +38,13 @@ int main(int argc, char **argv) {
     zeph::ui::QtUserInterface ui;
     zeph::IUserInterface &port = ui; // the port's default arguments
 
-    std::string error;
     auto notice = [](const std::string &text) { std::cerr << "zephrane: " << text << std::endl; };
-    const std::string folder = zeph::sim::resolveHostFolder(notice, error);
-    if (folder.empty()) {
-        port.messageBox(error, zeph::MsgButtons::OK, zeph::MsgIcon::Critical);
+    const zeph::Result<std::string> resolved = zeph::sim::resolveHostFolder(notice);
+    if (!resolved) {
+        port.messageBox(resolved.error(), zeph::MsgButtons::OK, zeph::MsgIcon::Critical);
         return zeph::kExitStartupFailed;
     }
+    const std::string &folder = *resolved;
     auto host = zeph::sim::openHost(folder, [&port](const std::string &text) {
         std::cerr << "zephrane: " << text << std::endl;
         port.messageBox(text, zeph::MsgButtons::OK, zeph::MsgIcon::Warning);

@@ -207,10 +207,9 @@ long ResetBench::sqlCount(const std::string &text, const std::vector<DbValue> &p
 }
 
 std::vector<std::string> ResetBench::serverProblems() {
-    std::string error;
-    auto problems = sqlite::checkServerDatabase(sim::databasePath(temp.folder()), error);
-    EXPECT_TRUE(problems) << error;
-    return problems.value_or(std::vector<std::string>{"not checked"});
+    auto problems = sqlite::checkServerDatabase(sim::databasePath(temp.folder()));
+    EXPECT_TRUE(problems) << (problems ? "" : problems.error());
+    return problems.valueOr(std::vector<std::string>{"not checked"});
 }
 
 Snapshot ResetBench::snapshot(const std::vector<std::string> &exclude) {

@@ -38,11 +38,11 @@ private:
         Writer(std::unique_ptr<ITextFileWriter> inner, std::atomic<long> &syncs)
             : ForwardingTextWriter(std::move(inner))
             , m_syncs(syncs) {}
-        bool writeLine(const std::string &text) override {
+        Status writeLine(const std::string &text) override {
             ++m_syncs;
             return inner().writeLine(text);
         }
-        bool sync() override {
+        Status sync() override {
             ++m_syncs;
             return inner().sync();
         }
@@ -127,7 +127,11 @@ private:
         Writer(std::unique_ptr<ITextFileWriter> inner, std::shared_ptr<std::atomic<int>> allowed)
             : ForwardingTextWriter(std::move(inner))
             , m_allowed(std::move(allowed)) {}
-        bool sync() override { return m_allowed->fetch_sub(1) > 0 && inner().sync(); }
+        Status sync() override {
+            if (m_allowed->fetch_sub(1) > 0)
+                return inner().sync();
+            return fail("Input/output error");
+        }
 
     private:
         std::shared_ptr<std::atomic<int>> m_allowed;
@@ -177,7 +181,7 @@ public:
     std::unique_ptr<ITextFileWriter> createNewTextFile(const std::string &path) override {
         if (path.find("Zephrane_Journal_") != std::string::npos) {
             if (auto other = inner().createNewTextFile(path)) {
-                other->writeLine("another program's file");
+                (void)other->writeLine("another program's file");
                 other->close();
             }
         }

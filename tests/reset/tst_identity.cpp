@@ -3,6 +3,7 @@
 // messages, keeps all twelve alternate extensions when asked, its list memberships and the auto
 // attendant's links to it; the server stays whole and every other subscriber is untouched.
 #include "reset_helpers.h"
+#include "support/Succeeded.h"
 
 #include "reset/RecoveryJournal.h"
 
@@ -84,9 +85,9 @@ TEST_P(IdentityTest, TheResetSubscriberKeepsItsIdentityAndTakesTheTemplate) {
     b.addRow(id);
     const std::vector<std::string> lines = b.run();
     EXPECT_EQ(b.summary().errorCount, 0) << ::testing::PrintToString(lines);
-    std::string problem;
-    const auto journal = readJournal(*b.host().files, b.summary().journalPath, problem);
-    ASSERT_TRUE(journal && journal->entries.size() == 1) << problem;
+    const Result<JournalFile> journal = readJournal(*b.host().files, b.summary().journalPath);
+    ASSERT_TRUE(test::succeeded(journal));
+    ASSERT_EQ(journal->entries.size(), 1u);
     const std::string newId = journal->entries[0].created.newSubscriberId;
     const std::string newHandler = journal->entries[0].created.newCallHandlerId;
     ASSERT_FALSE(newId.empty() || newHandler.empty());

@@ -4,6 +4,7 @@
 #include "log/Logging.h"
 #include "reset/RecoveryJournal.h"
 #include "support/FixedClock.h"
+#include "support/Succeeded.h"
 #include "support/TempHost.h"
 
 #include <cstdint>
@@ -29,20 +30,19 @@ protected:
         s.LastName = "O'Neil\r\nJr";
         s.AlternateExtensions = {"5001", "5002", "not saved"};
         s.AlternateExtensionCount = 2;
-        std::string problem;
-        ASSERT_TRUE(journal.begin(s, "kioskTemplate", "", problem)) << problem;
-        ASSERT_TRUE(journal.removalTicket("{T1}", problem));
-        ASSERT_TRUE(journal.created({"{NEW-SUB}", "{NEW-CH}"}, "", problem));
-        ASSERT_TRUE(journal.finished(problem));
+        ASSERT_TRUE(test::succeeded(journal.begin(s, "kioskTemplate", "")));
+        ASSERT_TRUE(test::succeeded(journal.removalTicket("{T1}")));
+        ASSERT_TRUE(test::succeeded(journal.created({"{NEW-SUB}", "{NEW-CH}"}, "")));
+        ASSERT_TRUE(test::succeeded(journal.finished()));
         s.Alias = "second";
-        ASSERT_TRUE(journal.begin(s, "defaultTemplate", "", problem));
-        ASSERT_TRUE(journal.created({"{NEW-2}", "{NEW-CH-2}"}, "", problem));
+        ASSERT_TRUE(test::succeeded(journal.begin(s, "defaultTemplate", "")));
+        ASSERT_TRUE(test::succeeded(journal.created({"{NEW-2}", "{NEW-CH-2}"}, "")));
         std::ifstream in(journalPath(m_log), std::ios::binary);
         m_text.assign(std::istreambuf_iterator<char>(in), {});
     }
-    std::optional<JournalFile> read(const std::string &content, std::string &problem) {
+    Result<JournalFile> read(const std::string &content) {
         std::ofstream(journalPath(m_log), std::ios::binary | std::ios::trunc) << content;
-        return readJournal(*host.host().files, journalPath(m_log), problem);
+        return readJournal(*host.host().files, journalPath(m_log));
     }
     static constexpr const char *kServer = "stand-in server {S1}";
     test::TempHost host;
@@ -53,9 +53,8 @@ protected:
 TEST_F(Journal, ReadsBackWithEveryCharacterPassesOverATornLineAndRefusesDamage) {
     // The program died while writing the last record: that record never counted.
     const std::string torn = m_text.substr(0, m_text.size() - 7);
-    std::string problem;
-    const std::optional<JournalFile> file = read(torn, problem);
-    ASSERT_TRUE(file) << problem;
+    const Result<JournalFile> file = read(torn);
+    ASSERT_TRUE(test::succeeded(file));
     EXPECT_TRUE(file->tornTail);
     EXPECT_EQ(file->logPath, m_log);
     EXPECT_EQ(file->server, kServer);
@@ -71,7 +70,7 @@ TEST_F(Journal, ReadsBackWithEveryCharacterPassesOverATornLineAndRefusesDamage) 
     ASSERT_EQ(open.size(), 1u);
     EXPECT_EQ(open[0]->snapshot.Alias, "second");
     EXPECT_TRUE(open[0]->created.newSubscriberId.empty());
-    EXPECT_EQ(read(m_text, problem)->entries[1].created.newCallHandlerId, "{NEW-CH-2}");
+    EXPECT_EQ(read(m_text)->entries[1].created.newCallHandlerId, "{NEW-CH-2}");
 
     std::string flipped = m_text;
     flipped[m_text.find("second")] = 'S';
@@ -79,8 +78,9 @@ TEST_F(Journal, ReadsBackWithEveryCharacterPassesOverATornLineAndRefusesDamage) 
          {std::pair{flipped, "is damaged at line 6: its checksum does not match"},
           {torn + "\r\n", "is damaged at line 7"},
           {std::string("not a journal\r\n"), "is damaged at line 1"}}) {
-        EXPECT_FALSE(read(content, problem));
-        EXPECT_NE(problem.find(expected), std::string::npos) << problem;
+        const Result<JournalFile> damaged = read(content);
+        ASSERT_FALSE(damaged);
+        EXPECT_NE(damaged.error().find(expected), std::string::npos) << damaged.error();
     }
 }
 
@@ -97,8 +97,7 @@ TEST_F(Journal, ThePurgeOfOldLogsKeepsAJournalWithWorkInIt) {
     const std::string done = folder + "\\Zephrane_Journal_20200102_10_00_00.txt";
     std::filesystem::copy_file(journalPath(m_log), host.host().files->nativePath(kept));
     // Without the unfinished entry, what is left is all finished.
-    std::string problem;
-    ASSERT_TRUE(read(m_text.substr(0, m_text.rfind("\r\n", m_text.find("second")) + 2), problem));
+    ASSERT_TRUE(read(m_text.substr(0, m_text.rfind("\r\n", m_text.find("second")) + 2)));
     std::filesystem::copy_file(journalPath(m_log), host.host().files->nativePath(done));
     log.CleanupLogFiles();
     EXPECT_TRUE(host.host().files->fileExists(kept));
@@ -108,7 +107,6 @@ TEST_F(Journal, ThePurgeOfOldLogsKeepsAJournalWithWorkInIt) {
 // The journal names its server; one written before journals did (version 1) reads as
 // belonging to no known server, and a scan keeps only the connected server's journals.
 TEST_F(Journal, NamesItsServerAndAScanSetsOtherServersApart) {
-    std::string problem;
     // A version 1 journal: the same records under a first line without the server.
     std::string old = m_text.substr(m_text.find("\r\n"));
     std::string escapedLog; // as the journal writes a field: a backslash doubled
@@ -123,13 +121,13 @@ TEST_F(Journal, NamesItsServerAndAScanSetsOtherServersApart) {
             value = (value >> 1) ^ (0xEDB88320u & (0u - (value & 1u)));
     }
     std::snprintf(crc, sizeof crc, "%08x", ~value);
-    const std::optional<JournalFile> older = read(magic + "\t" + crc + old, problem);
-    ASSERT_TRUE(older) << problem;
+    const Result<JournalFile> older = read(magic + "\t" + crc + old);
+    ASSERT_TRUE(test::succeeded(older));
     EXPECT_EQ(older->server, "");
     EXPECT_EQ(older->entries.size(), 2u);
 
     JournalScan scan;
-    JournalFile mine = *read(m_text, problem);
+    JournalFile mine = *read(m_text);
     JournalFile other = mine;
     other.server = "stand-in server {S2}";
     JournalFile finishedElsewhere = other;
@@ -151,31 +149,31 @@ TEST_F(Journal, NamesItsServerAndAScanSetsOtherServersApart) {
 // is the run's own: a file of its name already there is refused.
 TEST_F(Journal, OwesTheListsSynchronisationUntilItIsDoneAndIsNeverShared) {
     const std::string log = host.programFolder() + "/Zephrane_Log_20261206_11_00_00.TXT";
-    std::string problem;
     {
         RecoveryJournal journal(*host.host().files, log, kServer);
-        ASSERT_TRUE(journal.listSyncOwed(problem)) << problem;
-        ASSERT_TRUE(journal.begin(SubscriberSnapshot{}, "defaultTemplate", "", problem));
-        ASSERT_TRUE(journal.finished(problem));
+        ASSERT_TRUE(test::succeeded(journal.listSyncOwed()));
+        ASSERT_TRUE(test::succeeded(journal.begin(SubscriberSnapshot{}, "defaultTemplate", "")));
+        ASSERT_TRUE(test::succeeded(journal.finished()));
     }
-    std::optional<JournalFile> file = readJournal(*host.host().files, journalPath(log), problem);
-    ASSERT_TRUE(file) << problem;
+    Result<JournalFile> file = readJournal(*host.host().files, journalPath(log));
+    ASSERT_TRUE(test::succeeded(file));
     EXPECT_TRUE(file->unfinished().empty());
     EXPECT_TRUE(file->listSyncOwed);
     EXPECT_TRUE(file->needsRecovery());
     EXPECT_TRUE(journalMustBeKept(*host.host().files, journalPath(log)));
     {
         RecoveryJournal resumed(*host.host().files, *file);
-        ASSERT_TRUE(resumed.listSyncDone(problem)) << problem;
+        ASSERT_TRUE(test::succeeded(resumed.listSyncDone()));
     }
-    file = readJournal(*host.host().files, journalPath(log), problem);
-    ASSERT_TRUE(file) << problem;
+    file = readJournal(*host.host().files, journalPath(log));
+    ASSERT_TRUE(test::succeeded(file));
     EXPECT_FALSE(file->needsRecovery());
 
     RecoveryJournal second(*host.host().files, log, kServer);
-    EXPECT_FALSE(second.listSyncOwed(problem));
-    EXPECT_NE(problem.find("File already exists"), std::string::npos) << problem;
-    EXPECT_EQ(readJournal(*host.host().files, journalPath(log), problem)->entries.size(), 1u);
+    const Status taken = second.listSyncOwed();
+    ASSERT_FALSE(taken);
+    EXPECT_NE(taken.error().find("File already exists"), std::string::npos) << taken.error();
+    EXPECT_EQ(readJournal(*host.host().files, journalPath(log))->entries.size(), 1u);
 }
 
 // A journal with nothing left to do ends with its closed mark, and the start-up scan and the
@@ -185,15 +183,14 @@ TEST_F(Journal, AJournalWithNothingLeftIsMarkedClosedAndNeverReadWholeAgain) {
     auto &files = *host.host().files;
     const std::string done = host.programFolder() + "/Zephrane_Log_20261206_12_00_00.TXT";
     const std::string open = host.programFolder() + "/Zephrane_Log_20261206_12_00_01.TXT";
-    std::string problem;
     for (const std::string &log : {done, open}) {
         RecoveryJournal journal(files, log, kServer);
-        ASSERT_TRUE(journal.listSyncOwed(problem)) << problem;
-        ASSERT_TRUE(journal.begin(SubscriberSnapshot{}, "defaultTemplate", "", problem));
+        ASSERT_TRUE(test::succeeded(journal.listSyncOwed()));
+        ASSERT_TRUE(test::succeeded(journal.begin(SubscriberSnapshot{}, "defaultTemplate", "")));
         if (log == done) {
-            ASSERT_TRUE(journal.finished(problem));
+            ASSERT_TRUE(test::succeeded(journal.finished()));
         }
-        ASSERT_TRUE(journal.listSyncDone(problem)) << problem;
+        ASSERT_TRUE(test::succeeded(journal.listSyncDone()));
     }
     auto contentOf = [](const std::string &path) {
         std::ifstream in(path, std::ios::binary);
@@ -229,7 +226,7 @@ TEST_F(Journal, AJournalWithNothingLeftIsMarkedClosedAndNeverReadWholeAgain) {
     for (const JournalFile &journal : scan.journals)
         EXPECT_NE(journal.path, journalPath(done));
     EXPECT_FALSE(journalMustBeKept(files, journalPath(done)));
-    EXPECT_FALSE(readJournal(files, journalPath(done), problem));
+    EXPECT_FALSE(readJournal(files, journalPath(done)));
 
     // The mark cut short by a crash: the journal is read whole, as before it had one.
     std::ofstream(journalPath(done), std::ios::binary | std::ios::trunc)
@@ -253,27 +250,28 @@ TEST_F(Journal, AResumedJournalIsMarkedClosedOnlyWithNothingLeftOpen) {
          {Case{"13_00_00", false, false, false}, Case{"13_00_01", true, false, true},
           Case{"13_00_02", true, true, false}}) {
         const std::string log = host.programFolder() + "/Zephrane_Log_20261206_" + c.stamp + ".TXT";
-        std::string problem;
         {
             RecoveryJournal journal(files, log, kServer);
-            ASSERT_TRUE(journal.listSyncOwed(problem)) << problem;
-            ASSERT_TRUE(journal.begin(SubscriberSnapshot{}, "defaultTemplate", "", problem));
-            ASSERT_TRUE(journal.finished(problem));
-            ASSERT_TRUE(journal.begin(SubscriberSnapshot{}, "defaultTemplate", "", problem));
+            ASSERT_TRUE(test::succeeded(journal.listSyncOwed()));
+            ASSERT_TRUE(
+                test::succeeded(journal.begin(SubscriberSnapshot{}, "defaultTemplate", "")));
+            ASSERT_TRUE(test::succeeded(journal.finished()));
+            ASSERT_TRUE(
+                test::succeeded(journal.begin(SubscriberSnapshot{}, "defaultTemplate", "")));
         }
         if (c.tornTail)
             std::ofstream(journalPath(log), std::ios::binary | std::ios::app) << "creat";
-        std::optional<JournalFile> file = readJournal(files, journalPath(log), problem);
-        ASSERT_TRUE(file) << problem;
+        Result<JournalFile> file = readJournal(files, journalPath(log));
+        ASSERT_TRUE(test::succeeded(file));
         ASSERT_EQ(file->unfinished().size(), 1u) << c.stamp;
         EXPECT_EQ(file->tornTail, c.tornTail) << c.stamp;
         {
             RecoveryJournal resumed(files, *file);
             if (c.finishTheOpenEntry) {
                 resumed.resume(file->unfinished().front()->number);
-                ASSERT_TRUE(resumed.finished(problem)) << problem;
+                ASSERT_TRUE(test::succeeded(resumed.finished()));
             }
-            ASSERT_TRUE(resumed.listSyncDone(problem)) << problem;
+            ASSERT_TRUE(test::succeeded(resumed.listSyncDone()));
         }
         std::ifstream in(journalPath(log), std::ios::binary);
         const std::string text{std::istreambuf_iterator<char>(in), {}};

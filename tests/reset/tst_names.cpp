@@ -1,5 +1,6 @@
 // Values the server may hold as NULL, and the ids the fix-up lines name.
 #include "reset_helpers.h"
+#include "support/Succeeded.h"
 
 #include "reset/RecoveryJournal.h"
 
@@ -64,9 +65,9 @@ TEST(FixUpLines, TheCallHandlerOwnerLinesNameTheNewSubscriber) {
           {}, false);
 
     const std::vector<std::string> lines = b.run();
-    std::string problem;
-    const auto journal = readJournal(*b.host().files, b.summary().journalPath, problem);
-    ASSERT_TRUE(journal && journal->entries.size() == 1) << problem;
+    const Result<JournalFile> journal = readJournal(*b.host().files, b.summary().journalPath);
+    ASSERT_TRUE(test::succeeded(journal));
+    ASSERT_EQ(journal->entries.size(), 1u);
     const IdentityMap &created = journal->entries[0].created;
     std::string all;
     for (const std::string &line : lines)

@@ -84,7 +84,8 @@ TEST(FailedRecords, EachRecordIsInTheFileWhenItIsMadeAndTheClosedFileHoldsTheLin
     records.beginSubscriber("b", "4003");
     records.recordCurrent("skipped");
     records.endSubscriber();
-    EXPECT_EQ(records.close(), "");
+    const Status closed = records.close();
+    EXPECT_TRUE(closed) << (closed ? "" : closed.error());
     std::string expected;
     for (const std::string &line : records.lines())
         expected += line + "\r\n";

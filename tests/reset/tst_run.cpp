@@ -96,8 +96,7 @@ TEST(ResetRun, SkipsWhatItMustAndResetsTheRestLineByLineWithEveryArgumentBound) 
     EXPECT_EQ(b.page->lblSubscribersAddedCount, "1");
 
     // The journal holds the one finished reset; the failed-records file the skipped ones.
-    std::string problem;
-    auto journal = readJournal(*b.host().files, b.summary().journalPath, problem);
+    Result<JournalFile> journal = readJournal(*b.host().files, b.summary().journalPath);
     EXPECT_TRUE(journal && journal->entries.size() == 1 && journal->unfinished().empty());
     EXPECT_EQ(test::readLogFile(b.host().files->nativePath(b.summary().failedRecordsPath)),
               (std::vector<std::string>{

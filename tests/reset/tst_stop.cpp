@@ -1,6 +1,7 @@
 // A stop asked for while a run is under way: the subscriber under way is finished, its journal
 // entry closed, no further subscriber is begun, and the run ends as every run does.
 #include "reset_helpers.h"
+#include "support/Succeeded.h"
 
 #include "reset/RecoveryJournal.h"
 
@@ -97,9 +98,8 @@ TEST_P(StopRun, FinishesTheSubscriberUnderWayAndBeginsNoOther) {
 
     // The journal holds every subscriber begun, each closed, and owes no synchronisation.
     if (c.reset > 0) {
-        std::string problem;
-        auto journal = readJournal(*b.host().files, summary.journalPath, problem);
-        ASSERT_TRUE(journal) << problem;
+        Result<JournalFile> journal = readJournal(*b.host().files, summary.journalPath);
+        ASSERT_TRUE(test::succeeded(journal));
         EXPECT_EQ(journal->entries.size(), static_cast<std::size_t>(c.reset));
         EXPECT_TRUE(journal->unfinished().empty());
         EXPECT_FALSE(journal->needsRecovery());

@@ -4,6 +4,7 @@
 #include "reset/RecoveryJournal.h"
 #include "reset/ResetRun.h"
 #include "reset_helpers.h"
+#include "support/Succeeded.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -17,10 +18,9 @@ protected:
     void SetUp() override { std::filesystem::create_directories(m_bench.temp.programFolder()); }
     IFileSystem &files() { return *m_bench.host().files; }
     JournalEntry lastEntry() {
-        std::string problem;
-        std::optional<JournalFile> file = readJournal(files(), journalPath(m_log), problem);
+        const Result<JournalFile> file = readJournal(files(), journalPath(m_log));
         if (!file || file->entries.empty()) {
-            ADD_FAILURE() << "no entry read back: " << problem;
+            ADD_FAILURE() << "no entry read back: " << (file ? "no entries" : file.error());
             return {};
         }
         return file->entries.back();
@@ -29,7 +29,6 @@ protected:
     test::ResetBench m_bench{2};
     const std::string m_log = m_bench.temp.programFolder() + "/Zephrane_Log_20261207_10_00_00.TXT";
     RecoveryJournal m_journal{files(), m_log, "stand-in server {S1}"};
-    std::string m_problem;
 };
 
 // Each row: the tickets the entry's beginning announces, the one the creation's record
@@ -56,12 +55,11 @@ const Handing kHandings[] = {
 TEST_F(Tickets, EachAnnouncedTicketIsHandedOutOnceAndIsInTheJournal) {
     for (const Handing &h : kHandings) {
         SCOPED_TRACE(h.what);
-        ASSERT_TRUE(m_journal.begin(SubscriberSnapshot{}, "defaultTemplate", h.atBegin[0],
-                                    h.atBegin[1], m_problem))
-            << m_problem;
+        ASSERT_TRUE(test::succeeded(
+            m_journal.begin(SubscriberSnapshot{}, "defaultTemplate", h.atBegin[0], h.atBegin[1])));
         EXPECT_EQ(m_journal.takeRemovalTicket(), h.removalGets);
         if (h.atCreation) {
-            ASSERT_TRUE(m_journal.created({"{NEW}", "{NEW-CH}"}, h.atCreation, m_problem));
+            ASSERT_TRUE(test::succeeded(m_journal.created({"{NEW}", "{NEW-CH}"}, h.atCreation)));
         }
         EXPECT_EQ(m_journal.announcedCreationTicket(), h.resyncGets);
         EXPECT_EQ(m_journal.takeCreationTicket(), h.resyncGets);
@@ -69,19 +67,19 @@ TEST_F(Tickets, EachAnnouncedTicketIsHandedOutOnceAndIsInTheJournal) {
         const JournalEntry entry = lastEntry();
         EXPECT_EQ(entry.removalTicket, h.removalGets);
         EXPECT_EQ(entry.creationTicket, h.resyncGets);
-        ASSERT_TRUE(m_journal.finished(m_problem));
+        ASSERT_TRUE(test::succeeded(m_journal.finished()));
     }
 }
 
 TEST_F(Tickets, NothingOfOneEntryIsHandedToTheNextOrToAResumedOne) {
     ASSERT_TRUE(
-        m_journal.begin(SubscriberSnapshot{}, "defaultTemplate", "{R1}", "{C1}", m_problem));
-    ASSERT_TRUE(m_journal.begin(SubscriberSnapshot{}, "defaultTemplate", "", "", m_problem));
+        test::succeeded(m_journal.begin(SubscriberSnapshot{}, "defaultTemplate", "{R1}", "{C1}")));
+    ASSERT_TRUE(test::succeeded(m_journal.begin(SubscriberSnapshot{}, "defaultTemplate", "", "")));
     EXPECT_EQ(m_journal.takeRemovalTicket(), "");
     EXPECT_EQ(m_journal.takeCreationTicket(), "");
 
     ASSERT_TRUE(
-        m_journal.begin(SubscriberSnapshot{}, "defaultTemplate", "{R3}", "{C3}", m_problem));
+        test::succeeded(m_journal.begin(SubscriberSnapshot{}, "defaultTemplate", "{R3}", "{C3}")));
     m_journal.resume(1);
     EXPECT_EQ(m_journal.takeRemovalTicket(), "");
     EXPECT_EQ(m_journal.announcedCreationTicket(), "");
@@ -94,14 +92,16 @@ TEST_F(Tickets, TheRunMakesAndRecordsATicketNoneAnnounced) {
     RunSettings settings;
     settings.journal = &m_journal;
     ResetRun run(m_bench.host(), *m_bench.tarvoDb, *m_bench.log, settings);
-    ASSERT_TRUE(m_journal.begin(SubscriberSnapshot{}, "defaultTemplate", "", "{C1}", m_problem));
+    ASSERT_TRUE(
+        test::succeeded(m_journal.begin(SubscriberSnapshot{}, "defaultTemplate", "", "{C1}")));
     const std::string removal = run.takeRemovalTicket();
     EXPECT_FALSE(removal.empty());
     EXPECT_EQ(lastEntry().removalTicket, removal) << "recorded before it is sent";
     EXPECT_EQ(run.takeCreationTicket(), "{C1}");
     EXPECT_EQ(lastEntry().creationTicket, "{C1}");
 
-    ASSERT_TRUE(m_journal.begin(SubscriberSnapshot{}, "defaultTemplate", "{R2}", "", m_problem));
+    ASSERT_TRUE(
+        test::succeeded(m_journal.begin(SubscriberSnapshot{}, "defaultTemplate", "{R2}", "")));
     EXPECT_EQ(run.takeRemovalTicket(), "{R2}");
     const std::string creation = run.takeCreationTicket();
     EXPECT_FALSE(creation.empty());
@@ -117,7 +117,7 @@ TEST_F(Tickets, TheRunMakesAndRecordsATicketNoneAnnounced) {
 TEST_F(Tickets, ATicketTakenTwiceStopsTheTestBuild) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     ASSERT_TRUE(
-        m_journal.begin(SubscriberSnapshot{}, "defaultTemplate", "{R1}", "{C1}", m_problem));
+        test::succeeded(m_journal.begin(SubscriberSnapshot{}, "defaultTemplate", "{R1}", "{C1}")));
     m_journal.takeRemovalTicket();
     EXPECT_DEATH(m_journal.takeRemovalTicket(), "taken twice");
     m_journal.takeCreationTicket();

@@ -268,6 +268,7 @@ TEST_P(LogSpace, StopsBeforeTheNextSubscribersFirstChangeWithTheLogIntact) {
     EXPECT_TRUE(contains(run.err, "the run stopped before resetting every subscriber: the run log "
                                   "could not be written"))
         << run.err;
+    EXPECT_TRUE(contains(run.err, "(No space left on device)")) << "and says why: " << run.err;
     EXPECT_TRUE(contains(run.err, "The run stopped before resetting every subscriber"))
         << "the closing message says so: " << run.err;
     expectLogIsAnIntactPrefix(lastLog(scenario), run.out);
@@ -302,6 +303,7 @@ TEST(LogTmpfs, ARealFullTmpfsStopsTheRunWithTheLogIntact) {
     EXPECT_TRUE(contains(run.err, "the run log could not be written") ||
                 contains(run.err, "the recovery journal could not be written"))
         << run.err;
+    EXPECT_TRUE(contains(run.err, "No space left on device")) << "and says why: " << run.err;
     expectLogIsAnIntactPrefix(lastLog(scenario), run.out);
     if (HasFailure())
         std::cerr << run.out.substr(0, 3000) << run.err;

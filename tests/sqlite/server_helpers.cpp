@@ -7,11 +7,10 @@ namespace zeph::test {
 namespace server = sqlite::server;
 
 SeededServer::SeededServer(int subscribers, unsigned seed) {
-    std::string error;
-    if (!sqlite::createServerDatabase(
-            databasePath(), {subscribers, seed, folder() + "/Pradix/", folder() + "/mailstore", ""},
-            error))
-        throw std::runtime_error(error);
+    const Status created = sqlite::createServerDatabase(
+        databasePath(), {subscribers, seed, folder() + "/Pradix/", folder() + "/mailstore", ""});
+    if (!created)
+        throw std::runtime_error(created.error());
     m_db = std::make_unique<server::Connection>(databasePath(), false);
 }
 

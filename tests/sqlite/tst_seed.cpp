@@ -96,10 +96,9 @@ TEST(Seed, EverySubscriberOfALargeHostIsAsBusyAsOnASmallOneUnlessMadeLight) {
         zeph::sqlite::SeedOptions options{c.subscribers, 5, temp.path() + "/Pradix/",
                                           temp.path() + "/mailstore", ""};
         options.busySubscribers = c.busy;
-        std::string error;
-        ASSERT_TRUE(
-            zeph::sqlite::createServerDatabase(temp.path() + "/TarvoDb.sqlite", options, error))
-            << error;
+        const zeph::Status created =
+            zeph::sqlite::createServerDatabase(temp.path() + "/TarvoDb.sqlite", options);
+        ASSERT_TRUE(created) << created.error();
         const server::Connection db(temp.path() + "/TarvoDb.sqlite", false);
         const GroupLoad first = groupLoad(temp.path(), db.get(), 0, c.groupSize);
         const GroupLoad later =
@@ -170,10 +169,9 @@ TEST(Check, ADatabaseThatCannotBeCheckedIsAnError) {
     for (const auto &[path, named] : {std::pair{s.folder() + "/none.sqlite", "none.sqlite"},
                                       {s.folder() + "/junk.sqlite", ""},
                                       {s.databasePath(), "DTMFAccessID"}}) {
-        std::string error;
-        EXPECT_FALSE(zeph::sqlite::checkServerDatabase(path, error)) << path;
-        EXPECT_NE(error.find(named), std::string::npos) << error;
-        EXPECT_FALSE(error.empty()) << path;
+        const auto checked = zeph::sqlite::checkServerDatabase(path);
+        ASSERT_FALSE(checked) << path;
+        EXPECT_NE(checked.error().find(named), std::string::npos) << checked.error();
     }
 }
 

@@ -23,15 +23,15 @@ public:
     RecordingWriter(std::unique_ptr<ITextFileWriter> file, std::shared_ptr<CallLog> log)
         : ForwardingTextWriter(std::move(file))
         , m_log(std::move(log)) {}
-    bool writeLine(const std::string &text) override {
+    Status writeLine(const std::string &text) override {
         m_log->push_back("line " + text);
         return inner().writeLine(text);
     }
-    bool writeLineUnsynced(const std::string &text) override {
+    Status writeLineUnsynced(const std::string &text) override {
         m_log->push_back("unsynced " + text);
         return inner().writeLineUnsynced(text);
     }
-    bool sync() override {
+    Status sync() override {
         m_log->push_back("sync");
         return inner().sync();
     }
@@ -71,7 +71,7 @@ protected:
             Writer(std::unique_ptr<ITextFileWriter> f, int &n)
                 : ForwardingTextWriter(std::move(f))
                 , count(n) {}
-            bool writeLine(const std::string &text) override {
+            Status writeLine(const std::string &text) override {
                 ++count;
                 return inner().writeLine(text);
             }
@@ -88,7 +88,7 @@ TEST(ForwardingFiles, EveryWriterCallAWrapperDoesNotWatchReachesTheRealFile) {
     const std::string path = folder.path() + "/journal.txt";
     struct Step {
         const char *call;
-        std::function<bool(ITextFileWriter &)> run;
+        std::function<Status(ITextFileWriter &)> run;
         const char *reached;
     };
     const Step steps[] = {
@@ -99,7 +99,7 @@ TEST(ForwardingFiles, EveryWriterCallAWrapperDoesNotWatchReachesTheRealFile) {
         {"close",
          [](ITextFileWriter &w) {
              w.close();
-             return true;
+             return done();
          },
          "close"},
     };
@@ -111,7 +111,7 @@ TEST(ForwardingFiles, EveryWriterCallAWrapperDoesNotWatchReachesTheRealFile) {
         ASSERT_TRUE(writer);
         for (const Step &step : steps) {
             SCOPED_TRACE(step.call);
-            EXPECT_TRUE(step.run(*writer));
+            EXPECT_TRUE(step.run(*writer).ok());
             ASSERT_FALSE(log->empty());
             EXPECT_EQ(log->back(), step.reached);
         }
@@ -128,10 +128,10 @@ TEST(ForwardingFiles, TheSyncCounterCountsWhatItsFilesMakeDurable) {
     SyncCountingFiles files(native::makeFileSystem(), counts);
     auto writer = files.createNewTextFile(folder.path() + "/run.log");
     ASSERT_TRUE(writer);
-    EXPECT_TRUE(writer->writeLineUnsynced("a"));
-    EXPECT_TRUE(writer->writeLineUnsynced("b"));
-    EXPECT_TRUE(writer->sync());
-    EXPECT_TRUE(writer->writeLine("c"));
+    EXPECT_TRUE(writer->writeLineUnsynced("a").ok());
+    EXPECT_TRUE(writer->writeLineUnsynced("b").ok());
+    EXPECT_TRUE(writer->sync().ok());
+    EXPECT_TRUE(writer->writeLine("c").ok());
     writer->close();
     EXPECT_EQ(counts->lines, 3);
     EXPECT_EQ(counts->syncs, 2);

@@ -53,9 +53,8 @@ TempHost::TempHost(int subscribers, unsigned seed)
     sim::InitOptions options;
     options.subscribers = subscribers;
     options.seed = seed;
-    std::string error;
-    if (!sim::initHost(m_folder, options, error))
-        throw std::runtime_error("cannot create a stand-in host: " + error);
+    if (const Status made = sim::initHost(m_folder, options); !made)
+        throw std::runtime_error("cannot create a stand-in host: " + made.error());
     fs::create_directories(programFolder());
     reopen();
 }
@@ -70,12 +69,11 @@ void TempHost::reopen() {
 
 void TempHost::set(const std::string &name, const std::string &value) {
     auto settings = sim::SimSettings::load(m_folder, nullptr);
-    std::string error = settings.set(name, value);
-    if (error.empty())
-        if (const Status saved = settings.save(m_folder); !saved)
-            error = saved.error();
-    if (!error.empty())
-        throw std::runtime_error(error);
+    Status applied = settings.set(name, value);
+    if (applied)
+        applied = settings.save(m_folder);
+    if (!applied)
+        throw std::runtime_error(applied.error());
     reopen();
 }
 

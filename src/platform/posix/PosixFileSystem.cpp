@@ -85,16 +85,14 @@ public:
         : m_fd(fd) {}
     ~PosixTextWriter() override { close(); }
 
-    bool writeLine(const std::string &text) override { return write(text, true); }
-    bool writeLineUnsynced(const std::string &text) override { return write(text, false); }
-    bool sync() override {
-        if (m_fd < 0 || m_failed)
-            return false;
-        if (::fdatasync(m_fd) != 0 && errno != EINVAL) {
-            m_failed = true;
-            return false;
-        }
-        return true;
+    Status writeLine(const std::string &text) override { return write(text, true); }
+    Status writeLineUnsynced(const std::string &text) override { return write(text, false); }
+    Status sync() override {
+        if (Status usable = stillUsable(); !usable)
+            return usable;
+        if (::fdatasync(m_fd) != 0 && errno != EINVAL)
+            return stop(errno);
+        return done();
     }
 
     void close() override {
@@ -105,22 +103,35 @@ public:
     }
 
 private:
-    bool write(const std::string &text, bool synced) {
-        if (m_fd < 0 || m_failed)
-            return false;
+    Status stillUsable() const {
+        if (m_fd < 0)
+            return fail(kWriterClosed);
+        if (m_failed)
+            return fail(kWriterStopped);
+        return done();
+    }
+    // The writer takes no more lines, and says why in the system's words.
+    Status stop(int err) {
+        m_failed = true;
+        return fail(std::strerror(err));
+    }
+
+    Status write(const std::string &text, bool synced) {
+        if (Status usable = stillUsable(); !usable)
+            return usable;
         m_line.assign(text);
         m_line += "\r\n";
         std::size_t written = 0;
         if (!writeAll(m_line, written) || (synced && ::fdatasync(m_fd) != 0 && errno != EINVAL)) {
-            m_failed = true;
+            const int err = errno;
             // The file ends where the line began: its size less what reached it of the line.
             struct stat st {};
             if (::fstat(m_fd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) >= written &&
                 ::ftruncate(m_fd, st.st_size - static_cast<off_t>(written)) == 0)
                 ::fdatasync(m_fd);
-            return false;
+            return stop(err);
         }
-        return true;
+        return done();
     }
 
     bool writeAll(const std::string &line, std::size_t &written) {

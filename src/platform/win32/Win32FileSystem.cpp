@@ -92,22 +92,22 @@ public:
     Win32TextWriter(const Win32TextWriter &) = delete;
     Win32TextWriter &operator=(const Win32TextWriter &) = delete;
 
-    bool writeLine(const std::string &text) override {
-        if (m_file == INVALID_HANDLE_VALUE || m_failed)
-            return false;
+    Status writeLine(const std::string &text) override {
+        if (m_file == INVALID_HANDLE_VALUE)
+            return fail(kWriterClosed);
+        if (m_failed)
+            return fail(kWriterStopped);
         LARGE_INTEGER start{};
         LARGE_INTEGER zero{};
-        if (!::SetFilePointerEx(m_file, zero, &start, FILE_END)) {
-            m_failed = true;
-            return false;
-        }
+        if (!::SetFilePointerEx(m_file, zero, &start, FILE_END))
+            return stop(::GetLastError());
         if (!writeAll(m_file, text + "\r\n") || !::FlushFileBuffers(m_file)) {
-            m_failed = true;
+            const DWORD error = ::GetLastError();
             if (::SetFilePointerEx(m_file, start, nullptr, FILE_BEGIN) && ::SetEndOfFile(m_file))
                 ::FlushFileBuffers(m_file);
-            return false;
+            return stop(error);
         }
-        return true;
+        return done();
     }
 
     void close() override {
@@ -118,6 +118,12 @@ public:
     }
 
 private:
+    // The writer takes no more lines, and says why in the system's words.
+    Status stop(DWORD error) {
+        m_failed = true;
+        return fail(systemMessage(error));
+    }
+
     HANDLE m_file;
     bool m_failed = false;
 };

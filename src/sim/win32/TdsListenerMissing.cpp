@@ -4,11 +4,9 @@
 
 namespace zeph::sim {
 
-bool serveTds(const tds::ServeSettings &, int, const std::function<void(int port)> &,
-              std::string &error) {
-    error = "serving the stand-in over TDS is not built for Windows yet; run zephrane-sim serve "
-            "on Linux";
-    return false;
+Status serveTds(const tds::ServeSettings &, int, const std::function<void(int port)> &) {
+    return fail("serving the stand-in over TDS is not built for Windows yet; run zephrane-sim "
+                "serve on Linux");
 }
 
 } // namespace zeph::sim

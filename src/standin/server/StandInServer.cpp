@@ -17,13 +17,13 @@ namespace fs = std::filesystem;
 
 namespace zeph::sqlite {
 
-bool createServerDatabase(const std::string &path, const SeedOptions &options, std::string &error) {
+Status createServerDatabase(const std::string &path, const SeedOptions &options) {
     // The file is built beside its place and renamed there when complete, so a failed or
     // interrupted seeding never leaves a half database behind.
     const std::string part = path + ".part";
     std::error_code ec;
     fs::remove(part, ec);
-    try {
+    const Result<void, Error> built = caught([&] {
         // The file is made first, new and for its owner alone; SQLite keeps its mode for the
         // files it adds beside it.
         if (auto file = native::makeFileSystem()->createNewTextFile(part))
@@ -41,32 +41,25 @@ bool createServerDatabase(const std::string &path, const SeedOptions &options, s
             server::exec(db.get(), "PRAGMA journal_mode=WAL");
         }
         fs::rename(part, path);
-        return true;
-    } catch (const Error &e) {
-        error = "cannot create the server database " + path + ": " + e.description();
-    } catch (const std::exception &e) {
-        error = "cannot create the server database " + path + ": " + e.what();
-    }
+    });
+    if (built)
+        return done();
     fs::remove(part, ec);
-    return false;
+    return fail("cannot create the server database " + path + ": " + built.error().description());
 }
 
-std::optional<std::vector<std::string>> checkServerDatabase(const std::string &path,
-                                                            std::string &error) {
+Result<std::vector<std::string>> checkServerDatabase(const std::string &path) {
     std::error_code ec;
-    if (!fs::is_regular_file(path, ec)) {
-        error = "there is no server database at " + path;
-        return std::nullopt;
-    }
-    try {
+    if (!fs::is_regular_file(path, ec))
+        return fail("there is no server database at " + path);
+    std::vector<std::string> violations;
+    const Result<void, Error> checked = caught([&] {
         server::Connection db(path, false);
-        return server::checkInvariants(db.get());
-    } catch (const Error &e) {
-        error = e.description();
-    } catch (const std::exception &e) {
-        error = e.what();
-    }
-    return std::nullopt;
+        violations = server::checkInvariants(db.get());
+    });
+    if (!checked)
+        return failureOf(checked.error());
+    return violations;
 }
 
 std::unique_ptr<IDatabase> makeStandInDatabase(const std::string &path, ServerContext context) {

@@ -4,6 +4,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Database.h"
+#include "platform/Result.h"
 
 #include <functional>
 #include <memory>
@@ -45,13 +46,12 @@ struct SeedOptions {
 };
 
 /// Creates the database file with every table, view and seeded row, the recordings under
-/// rootPath and the mailboxes under mailstoreFolder. Returns false with an error text.
-bool createServerDatabase(const std::string &path, const SeedOptions &options, std::string &error);
+/// rootPath and the mailboxes under mailstoreFolder.
+Status createServerDatabase(const std::string &path, const SeedOptions &options);
 
-/// Checks the server's invariants; one text per violation (empty: all hold). Returns nothing
-/// with an error text when the file cannot be checked at all.
-std::optional<std::vector<std::string>> checkServerDatabase(const std::string &path,
-                                                            std::string &error);
+/// Checks the server's invariants; one text per violation (empty: all hold). Fails, saying why,
+/// when the file cannot be checked at all.
+Result<std::vector<std::string>> checkServerDatabase(const std::string &path);
 
 /// The server database over the SQLite backend, its stored procedures the stand-in server's.
 std::unique_ptr<IDatabase> makeStandInDatabase(const std::string &path, ServerContext context);

@@ -6,6 +6,7 @@
 #include "platform/DbErrors.h"
 #include "platform/Error.h"
 #include "platform/sqlite/RunLockFile.h"
+#include "platform/sqlite/SqliteDatabase.h"
 #include "platform/sqlite/TsqlFunctions.h"
 #include "standin/server/ServerIdentity.h"
 #include "standin/server/ServerProcedures.h"
@@ -188,6 +189,9 @@ struct SessionDatabase::Handle {
         sqlite::registerTsqlFunctions(db);
     }
     sqlite::server::Connection connection;
+    // A checkpoint the log is due is made where a client asks for its commits to be lasting,
+    // not inside one of its commits: there it is that flush's sync as well.
+    sqlite::DurablePoints durable{connection.get()};
 };
 
 SessionDatabase::SessionDatabase(std::string path, sqlite::ServerContext context,
@@ -337,14 +341,10 @@ void SessionDatabase::end(bool commit) {
 // none; they reach the disk here, at a checkpoint, or when the session ends (SQL Server's
 // delayed durability, whose sys.sp_flush_log a client calls at its own durable points).
 void SessionDatabase::flushLog() {
-    sqlite3 *db = m_handle->connection.get();
-    sqlite3_file *log = nullptr;
-    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_JOURNAL_POINTER, &log) == SQLITE_OK && log &&
-        log->pMethods) {
-        const int rc = log->pMethods->xSync(log, SQLITE_SYNC_NORMAL);
-        if (rc != SQLITE_OK)
-            throw Error(sqlerr::kGeneral,
-                        std::string("The log could not be written to disk: ") + sqlite3_errstr(rc));
+    try {
+        m_handle->durable.makeDurable();
+    } catch (const Error &e) {
+        throw Error(sqlerr::kGeneral, "The log could not be written to disk: " + e.description());
     }
     m_unflushed = false;
 }
