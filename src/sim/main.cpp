@@ -133,10 +133,7 @@ int check(const std::vector<std::string> &args) {
     return violations->empty() ? 0 : 1;
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+int run(std::vector<std::string> args) {
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help")
         return args.empty() ? usage("no command given") : (usage(""), 0);
     std::string command = args[0];
@@ -152,4 +149,17 @@ int main(int argc, char **argv) {
     if (command == "serve")
         return zeph::sim::serveCommand(args);
     return usage("unknown command: " + command);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    try {
+        return run(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const std::exception &e) {
+        // What no command foresaw (a host folder that went away under it, memory) is said, and
+        // the program ends as a failed command does rather than by abort.
+        std::cerr << "zephrane-sim: " << e.what() << "\n";
+        return 1;
+    }
 }
