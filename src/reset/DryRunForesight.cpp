@@ -49,19 +49,20 @@ bool directoryAccountTaken(ResetRun &run) {
     return query.opened() && query.rowCount() > 0;
 }
 
-// Why sp_CreateSubscriber would refuse the subscriber, in the order it checks; empty when it
-// would not.
-std::string creationRefusal(ResetRun &run, const std::string &templateAlias) {
+// sp_CreateSubscriber would take the subscriber; or why it would refuse, in the order it
+// checks.
+Status creationAccepted(ResetRun &run, const std::string &templateAlias) {
     const SubscriberSnapshot &s = run.subscriber().snapshot();
     if (!allDigits(s.DTMFAccessID))
-        return "the extension " + s.DTMFAccessID + " is not valid: an extension holds digits only";
+        return fail("the extension " + s.DTMFAccessID +
+                    " is not valid: an extension holds digits only");
     if (!findTemplate(run, templateAlias))
-        return "there is no subscriber template with the alias " + templateAlias;
+        return fail("there is no subscriber template with the alias " + templateAlias);
     if (run.subscriber().foresight().removalRefused)
-        return "the subscriber " + s.Alias + " is still there, as its removal is refused";
+        return fail("the subscriber " + s.Alias + " is still there, as its removal is refused");
     if (directoryAccountTaken(run))
-        return "the directory account " + s.DirectoryID + " belongs to another subscriber";
-    return {};
+        return fail("the directory account " + s.DirectoryID + " belongs to another subscriber");
+    return done();
 }
 
 } // namespace
@@ -85,14 +86,14 @@ void ForeseeRemoval(ResetRun &run) {
 }
 
 void ForeseeCreation(ResetRun &run, const std::string &templateAlias) {
-    const std::string refusal = creationRefusal(run, templateAlias);
-    run.subscriber().foreseeCreationRefused(!refusal.empty());
-    if (refusal.empty()) {
+    const Status accepted = creationAccepted(run, templateAlias);
+    run.subscriber().foreseeCreationRefused(!accepted);
+    if (accepted) {
         run.line(dryRunLine("create the subscriber again from the template " + templateAlias +
                             " (sp_CreateSubscriber) and give it back its old ObjectID values"));
         return;
     }
-    run.line(run.foreseen("(error) the server would refuse the creation: " + refusal));
+    run.line(run.foreseen("(error) the server would refuse the creation: " + accepted.error()));
     run.line(run.foreseen("(error) subscriber creation stored procedure failed to execute "
                           "properly."));
 }
