@@ -15,7 +15,7 @@
 #include "reset/Recovery.h"
 #include "reset/ResetJob.h"
 #include "reset/RunLock.h"
-#include "search/QuerySelection.h"
+#include "search/SelectionQuery.h"
 #include "search/SetQueryColors.h"
 #include "select/SubscriberSearch.h"
 #include "standin/SimHost.h"
@@ -129,7 +129,7 @@ std::string selectionMessage(const std::string &text, const Selection &selection
 // the grid; a script's query is not kept in the operator's history. False when the statement
 // did not run (its message has been shown).
 bool selectByQuery(Program &program, SubscriberSearch &subscribers, const std::string &tail) {
-    search::QuerySelection query(program.host, program.registry, program.tarvoDb, subscribers,
+    search::SelectionQuery query(program.host, program.registry, program.tarvoDb, subscribers,
                                  SubscriberSearch::messageBoxes(program.host));
     return query.selectByQuery(search::toEditorLineBreaks(tail));
 }

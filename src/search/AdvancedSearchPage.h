@@ -1,7 +1,7 @@
 #pragma once
 // The advanced search window `frmAdvancedSubscriberSearch` without its window: the editor's
 // text, the key handlers, the query history, the buttons and the resize rules. Running the
-// editor's query and importing its subscribers is the core object's (QuerySelection), which
+// editor's query and importing its subscribers is the core object's (SelectionQuery), which
 // the page drives from its buttons. The window (frmAdvancedSubscriberSearch) draws this state
 // and forwards its events here.
 
@@ -9,7 +9,7 @@
 #include "platform/Host.h"
 #include "search/QueryEditorKeys.h"
 #include "search/QueryHistory.h"
-#include "search/QuerySelection.h"
+#include "search/SelectionQuery.h"
 
 #include <functional>
 #include <optional>
@@ -65,7 +65,7 @@ struct KeyDownEffect {
 
 class AdvancedSearchPage {
     // Before the state that refers to it.
-    QuerySelection m_query;
+    SelectionQuery m_query;
 
 public:
     static constexpr const char *kFormName = "frmAdvancedSubscriberSearch";

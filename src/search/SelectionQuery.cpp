@@ -1,4 +1,4 @@
-#include "QuerySelection.h"
+#include "SelectionQuery.h"
 #include "platform/AsciiText.h"
 
 #include "app/ScopeGuards.h"
@@ -202,7 +202,7 @@ std::string ResultGrid::TextMatrix(int row, int col) const {
 
 // --- the query -----------------------------------------------------------------------------
 
-QuerySelection::QuerySelection(Host &host, RegistryAPI &registry, db::modTarvoDB &tarvoDb,
+SelectionQuery::SelectionQuery(Host &host, RegistryAPI &registry, db::modTarvoDB &tarvoDb,
                                SubscriberSearch &subscribers, Report report)
     : m_host(host)
     , m_registry(registry)
@@ -210,40 +210,40 @@ QuerySelection::QuerySelection(Host &host, RegistryAPI &registry, db::modTarvoDB
     , m_subscribers(subscribers)
     , m_report(std::move(report)) {}
 
-QuerySelection::~QuerySelection() {
+SelectionQuery::~SelectionQuery() {
     closeResults();
 }
 
-void QuerySelection::message(const std::string &text) {
+void SelectionQuery::message(const std::string &text) {
     if (m_report)
         m_report(text, MsgIcon::None);
 }
 
-std::function<void(const std::string &)> QuerySelection::failures() {
+std::function<void(const std::string &)> SelectionQuery::failures() {
     return [this](const std::string &text) {
         if (m_report)
             m_report(text, MsgIcon::Critical);
     };
 }
 
-void QuerySelection::notifyResultsChanged() {
+void SelectionQuery::notifyResultsChanged() {
     if (resultsChanged)
         resultsChanged();
 }
 
-void QuerySelection::closeResults() {
+void SelectionQuery::closeResults() {
     try {
         m_results.Close();
     } catch (...) {
     }
 }
 
-void QuerySelection::close() {
+void SelectionQuery::close() {
     closeResults();
     m_results = db::Recordset(); // a fresh, empty set on the next use
 }
 
-bool QuerySelection::selectByQuery(const std::string &editorText) {
+bool SelectionQuery::selectByQuery(const std::string &editorText) {
     const SaveAndRestore history(keepHistory, false);
     execute(editorText);
     if (m_results.State() != db::adStateOpen)
@@ -254,7 +254,7 @@ bool QuerySelection::selectByQuery(const std::string &editorText) {
     return true;
 }
 
-void QuerySelection::execute(const std::string &editorText) {
+void SelectionQuery::execute(const std::string &editorText) {
     m_grid.clearRows();
     notifyResultsChanged();
     if (const Status accepted = checkQuery(editorText); !accepted) {
@@ -287,7 +287,7 @@ void QuerySelection::execute(const std::string &editorText) {
     }
 }
 
-void QuerySelection::runStatement(const std::string &editorText) {
+void SelectionQuery::runStatement(const std::string &editorText) {
     // The command makes a connection of its own. A text command runs as a read: the server
     // refuses anything that would change data, and a second statement after the first. The
     // administrator's text may also never end or bring back without end: it runs within a time
@@ -324,7 +324,7 @@ void QuerySelection::runStatement(const std::string &editorText) {
         message("Records affected=" + std::to_string(recordsAffected));
 }
 
-void QuerySelection::showResults() {
+void SelectionQuery::showResults() {
     m_grid.clear();
     const std::size_t fields = m_results.FieldCount();
     m_grid.header.reserve(fields);
@@ -344,7 +344,7 @@ void QuerySelection::showResults() {
 
 // --- the import ----------------------------------------------------------------------------
 
-bool QuerySelection::importIntoSelection() {
+bool SelectionQuery::importIntoSelection() {
     if (m_grid.Rows() < 2) {
         message(kNoResults);
         return false;
@@ -362,7 +362,7 @@ bool QuerySelection::importIntoSelection() {
     return true;
 }
 
-void QuerySelection::importResults() {
+void SelectionQuery::importResults() {
     SubscriberGrid &grid = m_subscribers.grid();
     // The import replaces the grid's rows; the grid is drawn once, at the end.
     grid.setRedraw(false);

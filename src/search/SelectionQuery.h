@@ -52,18 +52,18 @@ struct ResultGrid {
     std::string TextMatrix(int row, int col) const;
 };
 
-class QuerySelection {
+class SelectionQuery {
 public:
     /// Where its messages go, each with the icon of its kind (SubscriberSearch's reporter):
     /// None for what it tells, Critical for a step of the import that failed.
     using Report = std::function<void(const std::string &text, MsgIcon icon)>;
 
     /// The import's rows replace those of `subscribers`' grid.
-    QuerySelection(Host &host, RegistryAPI &registry, db::modTarvoDB &tarvoDb,
+    SelectionQuery(Host &host, RegistryAPI &registry, db::modTarvoDB &tarvoDb,
                    SubscriberSearch &subscribers, Report report);
-    ~QuerySelection();
-    QuerySelection(const QuerySelection &) = delete;
-    QuerySelection &operator=(const QuerySelection &) = delete;
+    ~SelectionQuery();
+    SelectionQuery(const SelectionQuery &) = delete;
+    SelectionQuery &operator=(const SelectionQuery &) = delete;
 
     /// Guards the query's text (CR LF line breaks), runs it after kFixedQueryStart on a
     /// connection that may only read and fills the result grid; the text goes into the history

@@ -2,7 +2,7 @@
 // the same queries it imports the same subscribers and says the same messages as the page's
 // Execute and Import, and a script's query never reaches the operator's history.
 #include "search/AdvancedSearchPage.h"
-#include "search/QuerySelection.h"
+#include "search/SelectionQuery.h"
 #include "select/select_helpers.h"
 
 using namespace zeph;
@@ -50,7 +50,7 @@ const Case kCases[] = {
     {"WHERE Aliass = 'x'", "Invalid SQL entry:\r\n", false, false},
 };
 
-class QuerySelectionTest : public ::testing::Test {
+class SelectionQueryTest : public ::testing::Test {
 protected:
     test::SelectionHost h;
     ChooseSubscribersPage *m_selection = nullptr;
@@ -79,7 +79,7 @@ protected:
     }
 };
 
-TEST_F(QuerySelectionTest, WithoutThePageTheSameSubscribersAndMessages) {
+TEST_F(SelectionQueryTest, WithoutThePageTheSameSubscribersAndMessages) {
     for (const Case &c : kCases) {
         SCOPED_TRACE(c.tail);
         const Outcome byPage = outcome([&] {
@@ -90,7 +90,7 @@ TEST_F(QuerySelectionTest, WithoutThePageTheSameSubscribersAndMessages) {
             EXPECT_EQ(page.unloadRequested(), c.imports);
         });
         const Outcome byObject = outcome([&] {
-            QuerySelection query(h.temp().host(), h.registry(), h.tarvoDb(), subscribers(),
+            SelectionQuery query(h.temp().host(), h.registry(), h.tarvoDb(), subscribers(),
                                  SubscriberSearch::messageBoxes(h.temp().host()));
             query.execute(c.tail);
             EXPECT_EQ(query.importIntoSelection(), c.imports);
@@ -115,19 +115,19 @@ TEST_F(QuerySelectionTest, WithoutThePageTheSameSubscribersAndMessages) {
 // A script's query: the same as Execute and Import, except that nothing is imported from a
 // result without rows and so nothing more is said (the empty grid then refuses the reset), and
 // nothing goes into the history.
-TEST_F(QuerySelectionTest, AScriptsQueryIsExecuteAndImportAndNeverKept) {
+TEST_F(SelectionQueryTest, AScriptsQueryIsExecuteAndImportAndNeverKept) {
     const std::size_t kept = historyEntries();
     for (const Case &c : kCases) {
         SCOPED_TRACE(c.tail);
         Outcome pressed = outcome([&] {
-            QuerySelection query(h.temp().host(), h.registry(), h.tarvoDb(), subscribers(),
+            SelectionQuery query(h.temp().host(), h.registry(), h.tarvoDb(), subscribers(),
                                  SubscriberSearch::messageBoxes(h.temp().host()));
             query.keepHistory = false;
             query.execute(c.tail);
             (void)query.importIntoSelection();
         });
         const Outcome scripted = outcome([&] {
-            QuerySelection query(h.temp().host(), h.registry(), h.tarvoDb(), subscribers(),
+            SelectionQuery query(h.temp().host(), h.registry(), h.tarvoDb(), subscribers(),
                                  SubscriberSearch::messageBoxes(h.temp().host()));
             EXPECT_EQ(query.selectByQuery(c.tail), c.ran);
             EXPECT_TRUE(query.keepHistory);
@@ -142,7 +142,7 @@ TEST_F(QuerySelectionTest, AScriptsQueryIsExecuteAndImportAndNeverKept) {
         EXPECT_EQ(historyEntries(), kept);
     }
     // The same object keeps what an operator runs.
-    QuerySelection query(h.temp().host(), h.registry(), h.tarvoDb(), subscribers(),
+    SelectionQuery query(h.temp().host(), h.registry(), h.tarvoDb(), subscribers(),
                          SubscriberSearch::messageBoxes(h.temp().host()));
     query.execute(kCases[0].tail);
     EXPECT_EQ(historyEntries(), kept + 1);
